@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing Orvane need, when any
+# is missing. Quick when everything is there.
+set -eu
+
+PACKAGES="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+qt6-base-dev libgl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev libbenchmark-dev
+python3 python3-pyftpdlib vsftpd curl"
+
+missing=""
+for p in $PACKAGES; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing="$missing $p"
+  fi
+done
+
+if [ -n "$missing" ]; then
+  echo "Installing:$missing"
+  SUDO=""
+  if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+fi

@@ -1,0 +1,46 @@
+#!/bin/sh
+# Builds Orvane and runs every test: the full suite, the core suite again
+# under AddressSanitizer + UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, then each fuzz target for a bounded time from its seeds.
+# Tests start the FTP servers they need themselves, on loopback.
+set -eu
+cd "$(dirname "$0")/.."
+./tools/deps.sh
+
+JOBS=$(nproc)
+FUZZ_SECONDS=${ORVANE_FUZZ_SECONDS:-30}
+
+echo "== build and test"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$JOBS"
+ctest --test-dir build --output-on-failure -j "$JOBS" --timeout 600
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVANE_SANITIZE=address \
+  -DORVANE_GUI=OFF -DORVANE_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$JOBS"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$JOBS" --timeout 900 -L 'catalog|update|document|cli'
+
+echo "== ThreadSanitizer"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANE_SANITIZE=thread \
+  -DORVANE_GUI=OFF -DORVANE_BENCH=OFF >/dev/null
+cmake --build build-tsan -j "$JOBS"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j "$JOBS" --timeout 900 -L 'update|document'
+
+echo "== fuzz (${FUZZ_SECONDS}s per target)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DORVANE_FUZZ=ON -DORVANE_GUI=OFF >/dev/null
+cmake --build build-fuzz -j "$JOBS"
+for target in build-fuzz/fuzz/*_fuzz; do
+  [ -x "$target" ] || continue
+  name=$(basename "$target" _fuzz)
+  work=$(mktemp -d)
+  if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$work/"; fi
+  echo "-- $name"
+  "$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=0 "$work" 2>&1 | tail -n 3
+  rm -rf "$work"
+done
+echo "== all tests passed"
