@@ -1,0 +1,258 @@
+#include "catalog/ftp_dir.h"
+
+#include <utility>
+
+#include "catalog/archive_reader.h"
+#include "catalog/archive_writer.h"
+#include "catalog/ftp_site.h"
+
+namespace orvane {
+
+CFTPDir::CFTPDir(std::string_view name, std::int32_t mark) : readState(mark), name_(name) {}
+
+CFTPDir::~CFTPDir() {
+  // Files first, then subdirectories, each list in order. Subtrees are
+  // flattened onto a work list so that depth never becomes stack depth.
+  files.clear();
+  std::vector<std::unique_ptr<CFTPDir>> pending;
+  for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(std::move(*it));
+  subdirs.clear();
+  while (!pending.empty()) {
+    std::unique_ptr<CFTPDir> dir = std::move(pending.back());
+    pending.pop_back();
+    dir->files.clear();
+    for (auto it = dir->subdirs.rbegin(); it != dir->subdirs.rend(); ++it) {
+      pending.push_back(std::move(*it));
+    }
+    dir->subdirs.clear();
+  }
+}
+
+CFTPSite* CFTPDir::GetSite() const {
+  const CFTPDir* dir = this;
+  while (dir->parent) dir = dir->parent;
+  return dir->site;
+}
+
+std::size_t CFTPDir::Depth() const {
+  std::size_t depth = 0;
+  for (const CFTPDir* dir = parent; dir; dir = dir->parent) ++depth;
+  return depth;
+}
+
+namespace {
+
+// Names of `dir` and its ancestors joined by "/", root first.
+std::string JoinedNames(const CFTPDir& dir) {
+  std::vector<const CFTPDir*> chain;
+  std::size_t length = 0;
+  for (const CFTPDir* d = &dir; d; d = d->parent) {
+    chain.push_back(d);
+    length += d->name().size() + 1;
+  }
+  std::string path;
+  path.reserve(length);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (it != chain.rbegin()) path.push_back('/');
+    path.append((*it)->name());
+  }
+  return path;
+}
+
+std::string DisplayPrefix(const CFTPDir& dir) {
+  const CFTPSite* site = dir.GetSite();
+  std::string prefix = "ftp://";
+  if (site) prefix.append(site->siteKey());
+  prefix.push_back('/');
+  return prefix;
+}
+
+}  // namespace
+
+std::string CFTPDir::GetPath() const {
+  if (!parent) return name_.empty() ? std::string("/") : name_;
+  return JoinedNames(*this);
+}
+
+std::string CFTPDir::GetDisplayPath() const {
+  std::string place = JoinedNames(*this);
+  // The leading character stands for the root (its "/" when the root has
+  // the usual empty name).
+  if (parent) place.erase(0, 1);
+  return DisplayPrefix(*this) + place;
+}
+
+std::string CFTPDir::DisplayPathOf(std::string_view childName) const {
+  std::string place = JoinedNames(*this);
+  place.push_back('/');
+  place.append(childName);
+  place.erase(0, 1);
+  return DisplayPrefix(*this) + place;
+}
+
+CFTPFile* CFTPDir::AddFile(std::unique_ptr<CFTPFile> file) {
+  file->parent = this;
+  files.push_back(std::move(file));
+  return files.back().get();
+}
+
+CFTPDir* CFTPDir::AddSubdir(std::unique_ptr<CFTPDir> dir) {
+  dir->parent = this;
+  subdirs.push_back(std::move(dir));
+  return subdirs.back().get();
+}
+
+std::size_t CFTPDir::CountEntries() const {
+  std::size_t count = 0;
+  std::vector<const CFTPDir*> pending{this};
+  while (!pending.empty()) {
+    const CFTPDir* dir = pending.back();
+    pending.pop_back();
+    count += dir->files.size() + dir->subdirs.size();
+    for (const auto& sub : dir->subdirs) pending.push_back(sub.get());
+  }
+  return count;
+}
+
+// Loading keeps the archive's rule that an object whose own fields failed is
+// not added to any list: a directory joins its parent's list only once its
+// whole subtree has been read. Directories still being read sit on `stack`
+// and are dropped with it on an error.
+ArchiveError CFTPDir::Serialize(CArchiveReader& archive) {
+  struct Frame {
+    CFTPDir* dir;
+    std::unique_ptr<CFTPDir> owned;  // null for this directory itself
+    std::uint32_t subdirsLeft;
+  };
+  std::vector<Frame> stack;
+  std::string text;
+  std::uint32_t count = 0;
+
+  if (!archive.ReadString(text) || !archive.ReadCount(count)) return archive.error();
+  name_ = text;
+  stack.push_back(Frame{this, nullptr, count});
+
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.subdirsLeft > 0) {
+      --top.subdirsLeft;
+      CArchiveReader::ObjectRef ref;
+      if (!archive.ReadObjectRef(&kFTPDirClass, ref)) return archive.error();
+      if (ref.kind != CArchiveReader::ObjectRef::Kind::kNew) {
+        // A null or shared directory cannot be part of a tree.
+        archive.Fail(ArchiveError::kBadFormat);
+        return archive.error();
+      }
+      if (stack.size() >= kMaxLoadDepth) {
+        archive.Fail(ArchiveError::kBadFormat);
+        return archive.error();
+      }
+      auto dir = std::make_unique<CFTPDir>();
+      archive.BindObject(ref.index, dir.get());
+      if (!archive.ReadString(text) || !archive.ReadCount(count)) return archive.error();
+      dir->name_ = text;
+      CFTPDir* raw = dir.get();
+      stack.push_back(Frame{raw, std::move(dir), count});
+      continue;
+    }
+
+    // Subdirectories done: the files of this directory follow.
+    CFTPDir* dir = top.dir;
+    if (!archive.ReadCount(count)) return archive.error();
+    for (std::uint32_t i = 0; i < count; ++i) {
+      CArchiveReader::ObjectRef ref;
+      if (!archive.ReadObjectRef(&kFTPFileClass, ref)) return archive.error();
+      if (ref.kind != CArchiveReader::ObjectRef::Kind::kNew) {
+        archive.Fail(ArchiveError::kBadFormat);
+        return archive.error();
+      }
+      std::uint64_t size = 0;
+      if (!archive.ReadQword(size) || !archive.ReadString(text)) return archive.error();
+      CFTPFile* file = dir->AddFile(CFTPFile::Make(text, size));
+      archive.BindObject(ref.index, file);
+    }
+
+    std::unique_ptr<CFTPDir> done = std::move(top.owned);
+    stack.pop_back();
+    if (done) stack.back().dir->AddSubdir(std::move(done));
+  }
+  return ArchiveError::kNone;
+}
+
+void CFTPDir::Serialize(CArchiveWriter& archive) const {
+  struct Frame {
+    const CFTPDir* dir;
+    std::size_t nextSubdir;
+  };
+  std::vector<Frame> stack;
+  archive.WriteString(name_);
+  archive.WriteCount(static_cast<std::uint32_t>(subdirs.size()));
+  stack.push_back(Frame{this, 0});
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.nextSubdir < top.dir->subdirs.size()) {
+      const CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
+      archive.WriteNewObject(kFTPDirClass);
+      archive.WriteString(sub->name_);
+      archive.WriteCount(static_cast<std::uint32_t>(sub->subdirs.size()));
+      stack.push_back(Frame{sub, 0});
+      continue;
+    }
+    const CFTPDir* dir = top.dir;
+    archive.WriteCount(static_cast<std::uint32_t>(dir->files.size()));
+    for (const auto& file : dir->files) {
+      archive.WriteNewObject(kFTPFileClass);
+      archive.WriteQword(file->size.load(std::memory_order_relaxed));
+      archive.WriteString(file->name());
+    }
+    stack.pop_back();
+  }
+}
+
+ArchiveError CFTPDir::SerializeState(CArchiveReader& archive) {
+  struct Frame {
+    CFTPDir* dir;
+    std::size_t nextSubdir;
+  };
+  std::vector<Frame> stack{Frame{this, 0}};
+  std::uint32_t value = 0;
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.nextSubdir < top.dir->subdirs.size()) {
+      CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
+      if (!archive.ReadDword(value)) return archive.error();
+      sub->readState.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
+      stack.push_back(Frame{sub, 0});
+      continue;
+    }
+    for (auto& file : top.dir->files) {
+      if (!archive.ReadDword(value)) return archive.error();
+      file->readState.store(static_cast<std::int32_t>(value), std::memory_order_relaxed);
+    }
+    stack.pop_back();
+  }
+  return ArchiveError::kNone;
+}
+
+void CFTPDir::SerializeState(CArchiveWriter& archive) const {
+  struct Frame {
+    const CFTPDir* dir;
+    std::size_t nextSubdir;
+  };
+  std::vector<Frame> stack{Frame{this, 0}};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.nextSubdir < top.dir->subdirs.size()) {
+      const CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
+      archive.WriteDword(static_cast<std::uint32_t>(sub->readState.load(std::memory_order_relaxed)));
+      stack.push_back(Frame{sub, 0});
+      continue;
+    }
+    for (const auto& file : top.dir->files) {
+      archive.WriteDword(static_cast<std::uint32_t>(file->readState.load(std::memory_order_relaxed)));
+    }
+    stack.pop_back();
+  }
+}
+
+}  // namespace orvane

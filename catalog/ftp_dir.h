@@ -1,0 +1,84 @@
+// One directory of a catalog, and the catalog's tree operations.
+//
+// A directory owns its `files` and `subdirs` (in the order they were first
+// added); `parent` is a plain back-reference, null only for the root, and
+// `site` is set on the root only. Destroying a directory destroys its whole
+// subtree without recursion, so trees of any depth are safe.
+//
+// Threads: lists are changed only by the site's update worker, under the
+// site's lock. Other threads read a directory's lists under that lock (or
+// take a snapshot under it). Names never change once an entry is linked into
+// a tree.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/archive_types.h"
+#include "catalog/ftp_file.h"
+
+namespace orvane {
+
+class CArchiveReader;
+class CArchiveWriter;
+class CFTPSite;
+
+class CFTPDir {
+ public:
+  // Nesting deeper than this in a stored catalog is refused as bad format.
+  static constexpr std::size_t kMaxLoadDepth = 10000;
+
+  explicit CFTPDir(std::string_view name = {}, std::int32_t readState = 0);
+  ~CFTPDir();
+  CFTPDir(const CFTPDir&) = delete;
+  CFTPDir& operator=(const CFTPDir&) = delete;
+
+  std::string_view name() const { return name_; }
+  // Only for a directory that is not yet reachable by other threads.
+  void SetName(std::string_view name) { name_.assign(name); }
+
+  CFTPSite* GetSite() const;
+  // Server path: "/" for the root, /a/b below it.
+  std::string GetPath() const;
+  // "ftp://", the site key, "/" and the directory's place in the tree.
+  std::string GetDisplayPath() const;
+  // Display path of an entry called `childName` inside this directory.
+  std::string DisplayPathOf(std::string_view childName) const;
+  // Number of ancestors (0 for the root).
+  std::size_t Depth() const;
+
+  // Appends an entry made elsewhere, setting its parent.
+  CFTPFile* AddFile(std::unique_ptr<CFTPFile> file);
+  CFTPDir* AddSubdir(std::unique_ptr<CFTPDir> dir);
+
+  // Entries in this subtree, this directory excluded.
+  std::size_t CountEntries() const;
+
+  // content.ct: name, subdirectories (object list), files (object list),
+  // pre-order. Loading appends to the (empty) lists of this directory; on an
+  // error the entries completed before it stay, and the error is returned.
+  ArchiveError Serialize(CArchiveReader& archive);
+  void Serialize(CArchiveWriter& archive) const;
+
+  // state.st: every readState below this directory in walk order (for each
+  // subdirectory its value then its subtree, then the files). Loading stops
+  // at the first error and returns it; values not reached stay as they are.
+  ArchiveError SerializeState(CArchiveReader& archive);
+  void SerializeState(CArchiveWriter& archive) const;
+
+  std::atomic<std::int32_t> readState{0};
+  std::int32_t seen = 0;
+  CFTPDir* parent = nullptr;
+  CFTPSite* site = nullptr;
+  std::vector<std::unique_ptr<CFTPFile>> files;
+  std::vector<std::unique_ptr<CFTPDir>> subdirs;
+
+ private:
+  std::string name_;
+};
+
+}  // namespace orvane

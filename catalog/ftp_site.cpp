@@ -1,0 +1,183 @@
+#include "catalog/ftp_site.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "catalog/archive_reader.h"
+#include "catalog/archive_writer.h"
+#include "catalog/atomic_file.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr mode_t kDirMode = 0700;
+constexpr mode_t kFileMode = 0600;
+
+// Creates `dir` owner-only; an existing directory is fine.
+bool MakeDirectory(const std::filesystem::path& dir) {
+  if (::mkdir(dir.c_str(), kDirMode) == 0) return true;
+  return errno == EEXIST;
+}
+
+// Opens a stored file for reading. -1 when it cannot be opened.
+int OpenForReading(const std::filesystem::path& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+bool IsEmptyFile(int fd) {
+  struct stat info {};
+  return ::fstat(fd, &info) == 0 && info.st_size == 0;
+}
+
+}  // namespace
+
+CFTPSite::CFTPSite() : rootDir(std::make_unique<CFTPDir>()), statusText_("未更新") {
+  rootDir->site = this;
+}
+
+CFTPSite::~CFTPSite() = default;
+
+std::string CFTPSite::siteKey() const {
+  if (IsAnonymous()) return host;
+  std::string key;
+  key.reserve(host.size() + 1 + userName.size());
+  key.append(host).append("@").append(userName);
+  return key;
+}
+
+ArchiveError CFTPSite::Serialize(CArchiveReader& archive) {
+  std::uint32_t portValue = 0;
+  bool anonymous = false;
+  if (!archive.ReadString(host) || !archive.ReadString(password) ||
+      !archive.ReadString(userName) || !archive.ReadDword(portValue) ||
+      !archive.ReadBool(anonymous) || !archive.ReadString(nickname) ||
+      !archive.ReadString(remarks)) {
+    return archive.error();
+  }
+  port = portValue;
+  anonymousUpdate = anonymous;
+  return ArchiveError::kNone;
+}
+
+void CFTPSite::Serialize(CArchiveWriter& archive) const {
+  archive.WriteString(host);
+  archive.WriteString(password);
+  archive.WriteString(userName);
+  archive.WriteDword(port);
+  archive.WriteBool(anonymousUpdate);
+  archive.WriteString(nickname);
+  archive.WriteString(remarks);
+}
+
+std::string DataDirName(std::string_view key) {
+  const bool safe = !key.empty() && key != "." && key != ".." && key.front() != '%' &&
+                    key.find('/') == std::string_view::npos &&
+                    key.find('\0') == std::string_view::npos;
+  if (safe) return std::string(key);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string name = "%";
+  for (unsigned char c : key) {
+    if (c == '%' || c == '/' || c == '\0') {
+      name.push_back('%');
+      name.push_back(kHex[c >> 4]);
+      name.push_back(kHex[c & 15]);
+    } else {
+      name.push_back(static_cast<char>(c));
+    }
+  }
+  return name;
+}
+
+std::filesystem::path CFTPSite::DataDirectory(const std::filesystem::path& programDir) const {
+  return programDir / "Data" / DataDirName(siteKey());
+}
+
+ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
+  if (!rootDir) return ArchiveError::kNone;
+  const int fd = OpenForReading(path);
+  if (fd < 0) return ArchiveError::kNone;
+  ArchiveError result = ArchiveError::kNone;
+  if (!IsEmptyFile(fd)) {
+    FdSource source(fd);
+    CArchiveReader archive(source);
+    // Another thread may browse the root while it is being filled.
+    std::lock_guard guard(lock);
+    result = rootDir->Serialize(archive);
+  }
+  ::close(fd);
+  return result;
+}
+
+bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error) {
+  if (error) *error = ArchiveError::kNone;
+  const int fd = OpenForReading(path);
+  if (fd < 0) return false;
+  if (!IsEmptyFile(fd) && rootDir) {
+    FdSource source(fd);
+    CArchiveReader archive(source);
+    std::lock_guard guard(lock);
+    const ArchiveError result = rootDir->SerializeState(archive);
+    if (error) *error = result;
+  }
+  ::close(fd);
+  return true;
+}
+
+bool CFTPSite::SaveCatalog(const std::filesystem::path& programDir) const {
+  if (!rootDir) return false;
+  MakeDirectory(programDir / "Data");
+  const std::filesystem::path dir = DataDirectory(programDir);
+  MakeDirectory(dir);
+  CAtomicFile file(dir / "content.ct", kFileMode);
+  if (!file.is_open()) return false;
+  CArchiveWriter archive(file.sink());
+  rootDir->Serialize(archive);
+  if (archive.Close() != ArchiveError::kNone) return false;
+  return file.Commit();
+}
+
+bool CFTPSite::SaveState(const std::filesystem::path& programDir) const {
+  if (!rootDir) return false;
+  // Only the site's own directory is made here; without Data the save fails.
+  const std::filesystem::path dir = DataDirectory(programDir);
+  MakeDirectory(dir);
+  CAtomicFile file(dir / "state.st", kFileMode);
+  if (!file.is_open()) return false;
+  CArchiveWriter archive(file.sink());
+  rootDir->SerializeState(archive);
+  if (archive.Close() != ArchiveError::kNone) return false;
+  return file.Commit();
+}
+
+std::string CFTPSite::StatusText() const {
+  std::lock_guard guard(statusLock_);
+  return statusText_;
+}
+
+void CFTPSite::SetStatusText(std::string text) {
+  std::lock_guard guard(statusLock_);
+  statusText_ = std::move(text);
+}
+
+void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key) {
+  const std::filesystem::path dir = programDir / "Data" / DataDirName(key);
+  ::unlink((dir / "content.ct").c_str());
+  ::unlink((dir / "state.st").c_str());
+  ::rmdir(dir.c_str());
+}
+
+bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_view oldKey,
+                         std::string_view newKey) {
+  const std::filesystem::path data = programDir / "Data";
+  const std::filesystem::path from = data / DataDirName(oldKey);
+  const std::filesystem::path to = data / DataDirName(newKey);
+  if (from == to) return true;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace orvane

@@ -1,0 +1,130 @@
+// One FTP site: its stored settings, its catalog and the run-time state the
+// update engine and the front ends share.
+//
+// Ownership: the record owns its catalog root (`rootDir`). The document owns
+// the records; the update engine holds a shared reference while a job for the
+// site exists, so a site deleted during its update stays alive until the
+// worker is done with it.
+//
+// Threads: the catalog is changed only under `lock`, which is never held
+// across a network call or a message pump. The run-time flags are atomics.
+// `statusText` is read and written through its accessors (it has its own
+// lock). The stored settings (host, login, texts) are changed only by the
+// front end's thread while no update of the site runs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "catalog/archive_types.h"
+#include "catalog/ftp_dir.h"
+
+namespace orvane {
+
+class CArchiveReader;
+class CArchiveWriter;
+
+// Password stored for, sent by and identifying anonymous sites.
+inline constexpr std::string_view kAnonymousPassword = "orvane@ftp.cn";
+static_assert(kAnonymousPassword.size() == 13);
+
+// Outcome of the site's last update in this run.
+enum UpdateState : int {
+  kNeverUpdated = 0,
+  kUpdateFailed = 1,
+  kUpdateSucceeded = 2,
+  kUpdateStopped = 3,
+  kUpdateRunning = 4,  // waiting or running
+};
+
+// Catalog load state: 0 not read yet, 2 being read, 1 read (or nothing to read).
+enum LoadState : int { kNotLoaded = 0, kLoaded = 1, kLoading = 2 };
+
+class CFTPSite {
+ public:
+  CFTPSite();
+  ~CFTPSite();
+  CFTPSite(const CFTPSite&) = delete;
+  CFTPSite& operator=(const CFTPSite&) = delete;
+
+  // The host, or host "@" user name when the password is not the anonymous
+  // placeholder. Names the data directory and starts every display path.
+  std::string siteKey() const;
+  bool IsAnonymous() const { return password == kAnonymousPassword; }
+
+  // site.ds record: host, password, userName, port, anonymousUpdate,
+  // nickname, remarks.
+  ArchiveError Serialize(CArchiveReader& archive);
+  void Serialize(CArchiveWriter& archive) const;
+
+  // Directory that holds this site's files: programDir/Data/<key>, where a
+  // key that is not one safe path component is mapped to one (DataDirName).
+  std::filesystem::path DataDirectory(const std::filesystem::path& programDir) const;
+
+  // Reads content.ct into the (empty) catalog. A missing or empty file
+  // leaves the catalog as it is; on damage the entries before it stay. The
+  // result says what stopped the read (kNone when it completed).
+  ArchiveError LoadCatalog(const std::filesystem::path& path);
+  // Reads state.st against the loaded tree. False when the file could not
+  // be opened. Short files leave the rest at 0; extra values are ignored.
+  bool LoadState(const std::filesystem::path& path, ArchiveError* error = nullptr);
+  // Replace content.ct / state.st atomically, creating Data and the data
+  // directory as needed (0700, files 0600). False when the file was not
+  // written; the old file is then left intact. The caller must be the only
+  // thread that changes this catalog while it runs.
+  bool SaveCatalog(const std::filesystem::path& programDir) const;
+  bool SaveState(const std::filesystem::path& programDir) const;
+
+  std::string StatusText() const;
+  void SetStatusText(std::string text);
+
+  // Stored settings.
+  std::string host;
+  std::string userName;
+  std::string password;
+  std::uint32_t port = 21;
+  std::string nickname;
+  std::string remarks;
+  bool anonymousUpdate = false;
+
+  // Catalog.
+  std::unique_ptr<CFTPDir> rootDir;
+  mutable std::mutex lock;
+
+  // Run-time state.
+  std::atomic<bool> hasNewEntries{false};
+  std::atomic<bool> stateDirty{false};
+  std::atomic<int> loadState{kNotLoaded};
+  std::atomic<int> updateState{kNeverUpdated};
+  std::atomic<int> resumePending{0};
+  CFTPDir* resumeDir = nullptr;  // engine-only; never dereferenced by readers
+  std::atomic<int> retryCount{0};
+  // Set when the site leaves the document's list while a job still holds
+  // it: the engine then neither saves its files nor queues it again.
+  std::atomic<bool> removed{false};
+
+ private:
+  mutable std::mutex statusLock_;
+  std::string statusText_;
+};
+
+// The data directory name for a site key. Keys that are one safe path
+// component (not empty, not "." or "..", no "/" or NUL, not starting with
+// "%") are used unchanged, so existing catalogs are found; any other key
+// becomes "%" followed by the key with "%", "/" and NUL percent-encoded. The
+// two sets cannot meet, so the mapping is injective and never leaves Data.
+std::string DataDirName(std::string_view key);
+
+// Removes the site's two files and its data directory (if then empty).
+void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key);
+// Moves the data directory of `oldKey` to the name of `newKey`. False when
+// there was nothing to move or the move failed.
+bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_view oldKey,
+                         std::string_view newKey);
+
+}  // namespace orvane

@@ -1,0 +1,158 @@
+#include "catalog/listing_merge.h"
+
+#include <utility>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_site.h"
+
+namespace orvane {
+
+namespace {
+
+// Below this many entries a scan is cheaper than building an index.
+constexpr std::size_t kIndexThreshold = 16;
+
+std::uint64_t HashName(std::string_view name) {
+  // FNV-1a, then a final mix so that the low bits used for slots are good.
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : name) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  h ^= h >> 29;
+  h *= 0xbf58476d1ce4e5b9ull;
+  h ^= h >> 32;
+  return h;
+}
+
+}  // namespace
+
+CListingMerge::CListingMerge(CFTPDir& dir) : dir_(dir) {}
+CListingMerge::~CListingMerge() = default;
+
+template <typename List>
+void CListingMerge::Insert(const List& list, Index& index, std::uint32_t position) {
+  if ((index.count + 1) * 2 > index.slots.size()) {
+    // Grow and re-insert every entry in list order so the first of equal
+    // names keeps the earliest slot in its probe chain.
+    std::size_t capacity = 64;
+    while (capacity < (index.count + 1) * 4) capacity *= 2;
+    index.slots.assign(capacity, 0);
+    index.count = 0;
+    const std::uint32_t upto = position;
+    for (std::uint32_t i = 0; i < upto; ++i) Insert(list, index, i);
+  }
+  const std::size_t mask = index.slots.size() - 1;
+  std::string_view name = list[position]->name();
+  std::size_t slot = HashName(name) & mask;
+  while (index.slots[slot] != 0) {
+    // First match wins: a later duplicate name is never indexed.
+    if (list[index.slots[slot] - 1]->name() == name) return;
+    slot = (slot + 1) & mask;
+  }
+  index.slots[slot] = position + 1;
+  ++index.count;
+}
+
+template <typename List>
+void CListingMerge::Build(const List& list, Index& index) {
+  index.built = true;
+  index.count = 0;
+  std::size_t capacity = 64;
+  while (capacity < list.size() * 4) capacity *= 2;
+  index.slots.assign(capacity, 0);
+  for (std::uint32_t i = 0; i < list.size(); ++i) Insert(list, index, i);
+}
+
+template <typename List>
+std::int64_t CListingMerge::Find(const List& list, Index& index, std::string_view name) {
+  if (!index.built) {
+    if (list.size() < kIndexThreshold) {
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        if (list[i]->name() == name) return static_cast<std::int64_t>(i);
+      }
+      return -1;
+    }
+    Build(list, index);
+  }
+  const std::size_t mask = index.slots.size() - 1;
+  std::size_t slot = HashName(name) & mask;
+  while (index.slots[slot] != 0) {
+    const std::uint32_t position = index.slots[slot] - 1;
+    if (list[position]->name() == name) return position;
+    slot = (slot + 1) & mask;
+  }
+  return -1;
+}
+
+bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t size) {
+  if (name == "." || name == "..") return false;
+  if (isDirectory) {
+    const std::int64_t found = Find(dir_.subdirs, dirIndex_, name);
+    if (found >= 0) {
+      dir_.subdirs[static_cast<std::size_t>(found)]->seen = 1;
+      return false;
+    }
+    auto dir = std::make_unique<CFTPDir>(name, 1);
+    dir->seen = 1;
+    dir_.AddSubdir(std::move(dir));
+    if (dirIndex_.built) {
+      Insert(dir_.subdirs, dirIndex_, static_cast<std::uint32_t>(dir_.subdirs.size() - 1));
+    }
+  } else {
+    const std::int64_t found = Find(dir_.files, fileIndex_, name);
+    if (found >= 0) {
+      CFTPFile& file = *dir_.files[static_cast<std::size_t>(found)];
+      file.seen = 1;
+      file.size.store(size, std::memory_order_relaxed);
+      return false;
+    }
+    auto file = CFTPFile::Make(name, size, 1);
+    file->seen = 1;
+    dir_.AddFile(std::move(file));
+    if (fileIndex_.built) {
+      Insert(dir_.files, fileIndex_, static_cast<std::uint32_t>(dir_.files.size() - 1));
+    }
+  }
+  if (CFTPSite* site = dir_.GetSite()) site->hasNewEntries.store(true, std::memory_order_relaxed);
+  return true;
+}
+
+std::size_t CListingMerge::Sweep(IRemovalSink& sink) {
+  std::size_t removed = 0;
+  // Stable compaction: survivors keep their order, the rest leave in order.
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < dir_.files.size(); ++i) {
+    std::unique_ptr<CFTPFile>& file = dir_.files[i];
+    if (file->seen) {
+      file->seen = 0;
+      if (kept != i) dir_.files[kept] = std::move(file);
+      ++kept;
+    } else {
+      ++removed;
+      sink.FileRemoved(std::move(file));
+    }
+  }
+  dir_.files.resize(kept);
+
+  kept = 0;
+  for (std::size_t i = 0; i < dir_.subdirs.size(); ++i) {
+    std::unique_ptr<CFTPDir>& sub = dir_.subdirs[i];
+    if (sub->seen) {
+      sub->seen = 0;
+      if (kept != i) dir_.subdirs[kept] = std::move(sub);
+      ++kept;
+    } else {
+      ++removed;
+      sink.DirRemoved(std::move(sub));
+    }
+  }
+  dir_.subdirs.resize(kept);
+
+  // Positions changed; an index would be stale.
+  fileIndex_ = Index{};
+  dirIndex_ = Index{};
+  return removed;
+}
+
+}  // namespace orvane

@@ -1,0 +1,71 @@
+// Applying one directory listing to a stored directory.
+//
+// Phase 1 (Add) is called once per listed entry; phase 2 (Sweep) once the
+// listing has ended. A known name gets `seen` set (a file also its new size);
+// an unknown name becomes a new entry at the tail of its list with the new
+// mark set, and the site's `hasNewEntries` is set. The sweep unlinks every
+// entry that was not seen, files first, then subdirectories, each list in
+// order, and hands each one, with its subtree, to the removal sink, which
+// then owns it. Seen entries get `seen` cleared. A merge abandoned before the
+// sweep leaves `seen` set on what it found, so those entries survive the
+// next sweep of that directory.
+//
+// Names are matched byte for byte, first match in list order. Large
+// directories are indexed by name for the duration of the merge, so a
+// listing of n entries costs O(n) rather than O(n^2).
+//
+// The caller holds the site's lock around every call and keeps the
+// directory alive for the life of the merge.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+
+class CFTPDir;
+class CFTPFile;
+
+class IRemovalSink {
+ public:
+  virtual ~IRemovalSink() = default;
+  virtual void FileRemoved(std::unique_ptr<CFTPFile> file) = 0;
+  virtual void DirRemoved(std::unique_ptr<CFTPDir> dir) = 0;
+};
+
+class CListingMerge {
+ public:
+  explicit CListingMerge(CFTPDir& dir);
+  ~CListingMerge();
+  CListingMerge(const CListingMerge&) = delete;
+  CListingMerge& operator=(const CListingMerge&) = delete;
+
+  // Phase 1 for one listed entry. "." and ".." are ignored. Returns true when
+  // the entry was new.
+  bool Add(std::string_view name, bool isDirectory, std::uint64_t size);
+
+  // Phase 2. Returns the number of entries removed.
+  std::size_t Sweep(IRemovalSink& sink);
+
+ private:
+  // Open-addressing index over one list: slots hold position + 1, 0 = empty.
+  struct Index {
+    std::vector<std::uint32_t> slots;
+    std::size_t count = 0;
+    bool built = false;
+  };
+  template <typename List>
+  std::int64_t Find(const List& list, Index& index, std::string_view name);
+  template <typename List>
+  void Insert(const List& list, Index& index, std::uint32_t position);
+  template <typename List>
+  void Build(const List& list, Index& index);
+
+  CFTPDir& dir_;
+  Index fileIndex_;
+  Index dirIndex_;
+};
+
+}  // namespace orvane

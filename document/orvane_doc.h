@@ -1,0 +1,100 @@
+// The document: the site list and everything the front end browses.
+//
+// COrvaneDoc owns the site records (shared with the update engine while a
+// job for a site exists), the navigation history, and four borrowed lists
+// of catalog entries: the browsed directory's subdirectories and files, and
+// the results of the last search or listing. It runs on the front end's
+// thread only; the update workers change catalogs on their own threads under
+// each site's lock (see catalog/ftp_site.h).
+//
+// Entries removed by an update reach the document through OnEntryRemoved;
+// the document drops every reference to them (lists, history) before it
+// destroys them, and keeps them alive until no walk can still hold them.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/ftp_site.h"
+#include "document/dir_node.h"
+#include "document/document_host.h"
+
+namespace orvane {
+
+class COrvaneDoc {
+ public:
+  // `programDir` is the data directory (see GetProgramDir).
+  COrvaneDoc(std::filesystem::path programDir, IDocumentHost& host);
+  ~COrvaneDoc();
+  COrvaneDoc(const COrvaneDoc&) = delete;
+  COrvaneDoc& operator=(const COrvaneDoc&) = delete;
+
+  // ---- Lifecycle ----------------------------------------------------------
+  // Opens site.ds (created empty when missing) and reads the site list. A
+  // damaged file keeps the sites read before the damage and reports one
+  // load error through the host.
+  bool OnNewDocument();
+  // Saves state.st of every site whose marks changed.
+  void OnCloseDocument();
+  // Rewrites site.ds atomically; false when it could not be written.
+  bool SaveSiteList();
+  const std::filesystem::path& GetProgramDir() const { return programDir_; }
+  // Reads a site's catalog once per run, whoever asks first.
+  void EnsureCatalogLoaded(CFTPSite& site);
+  bool PumpMessages() { return host_.PumpMessages(); }
+  // Fills browseDirs / browseFiles with the directory's children.
+  void ShowDirectory(CFTPDir* dir);
+  // Removes the first site with this key, its files and data directory.
+  void DeleteSite(std::string_view key);
+  // An update removed this entry (and its subtree): drop every reference,
+  // then destroy it (later, if a walk is in progress).
+  void OnEntryRemoved(std::unique_ptr<CFTPDir> dir);
+  void OnEntryRemoved(std::unique_ptr<CFTPFile> file);
+  CFTPSite* FindSite(std::string_view key) const;
+
+  // ---- Navigation history -------------------------------------------------
+  void RecordStep(CFTPDir* dir);
+  CFTPDir* GoBack();
+  CFTPDir* GoForward();
+  CFTPDir* GoUp();
+  bool CanGoBack() const { return !backList.empty(); }
+  bool CanGoForward() const { return !forwardList.empty(); }
+  bool CanGoUp() const;
+
+  // ---- Search and listings ------------------------------------------------
+  // `keyword` is already lower-cased (FoldKeyword); "#new" tests new marks.
+  void Search(const std::string& keyword);
+  bool SearchDirs(const std::vector<CFTPDir*>& dirs, const std::string& keyword);
+  bool SearchInDir(CFTPDir* dir, const std::string& keyword);
+  void ShowNewFiles(int kind);  // 1 this update, 2 all sites
+  void SetShownFilesRead();
+  void SetSitesRead(int kind);
+  bool SetDirRead(CFTPDir* dir);
+  bool MarkDirsRead(const std::vector<CFTPDir*>& dirs);
+
+  // ---- Import and addresses -----------------------------------------------
+  void ImportSites(const std::filesystem::path& path);
+  std::string GetFileAddress(std::string_view displayPath) const;
+  void CopyFileAddress(std::string_view displayPath);
+
+  // ---- Data (front-end thread only) ---------------------------------------
+  std::vector<std::shared_ptr<CFTPSite>> siteList;
+  std::unique_ptr<DirNode> currentNode;
+  std::deque<std::unique_ptr<DirNode>> forwardList;
+  std::deque<std::unique_ptr<DirNode>> backList;
+  std::vector<CFTPDir*> browseDirs;
+  std::vector<CFTPFile*> browseFiles;
+  std::vector<CFTPDir*> resultDirs;
+  std::vector<CFTPFile*> resultFiles;
+
+ private:
+  std::filesystem::path programDir_;
+  IDocumentHost& host_;
+};
+
+}  // namespace orvane
