@@ -1,0 +1,82 @@
+// What every orvane-cli command gets: the opened document, the front end
+// that drives it, the output streams and the conversions between what a
+// user types on a terminal and the bytes the catalogs store.
+//
+// Texts typed on the command line are UTF-8. Stored texts (host, login,
+// nickname, remarks) are kept in the encoding the desktop program uses,
+// code page 936; names from servers are bytes as received. Everything shown
+// is UTF-8: system texts as they are, stored texts and names decoded with
+// DecodeName, one path component at a time.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvane {
+
+class CCliHost;
+class CFTPDir;
+class CFTPFile;
+class CFTPSite;
+class COrvaneDoc;
+
+class CliContext {
+ public:
+  CliContext(COrvaneDoc& doc, CCliHost& host, std::ostream& out, std::ostream& err, bool json);
+
+  COrvaneDoc& doc;
+  CCliHost& host;
+  std::ostream& out;
+  std::ostream& err;
+  // --json: results as one JSON document on stdout.
+  const bool json;
+
+  // The bytes to store for text typed by the user: valid UTF-8 becomes code
+  // page 936 (as the desktop program's dialogs store it); anything else is
+  // taken as the bytes it already is.
+  static std::string StoredText(std::string_view typed);
+  // Stored text or a name, shown as UTF-8.
+  static std::string Shown(std::string_view bytes);
+  // Display path ("ftp://key/a/b") decoded per component.
+  static std::string ShownPath(const CFTPDir& dir);
+  static std::string ShownPath(const CFTPFile& file);
+  // A JSON string literal (quotes included) for UTF-8 text.
+  static std::string JsonString(std::string_view utf8);
+
+  // The first site whose key equals the typed key, as typed or as stored
+  // text; null when there is none.
+  CFTPSite* FindSite(std::string_view typedKey) const;
+  // The stored directory at a typed path below the site's root ("/", "",
+  // "a/b" or "/a/b"); each component matches a name byte for byte, as
+  // stored text, or by its decoded form. Loads the catalog first. Null when
+  // a component is not found.
+  CFTPDir* FindDirectory(CFTPSite& site, std::string_view typedPath) const;
+
+  // A message for the user on stderr (UTF-8), with a line end.
+  void Message(std::string_view text) const;
+  // Usage error for `command`: a message and the exit status 2.
+  int UsageError(std::string_view command, std::string_view problem) const;
+};
+
+// Splits "--name value" / "--name=value" options from positional arguments.
+// `valueOptions` take a value, `flagOptions` take none. Unknown options,
+// missing values and repeated options are errors (message in `error`).
+struct ParsedArgs {
+  std::vector<std::string> positional;
+  std::vector<std::pair<std::string, std::string>> options;  // name without "--"
+  bool Has(std::string_view name) const;
+  const std::string* Value(std::string_view name) const;
+};
+bool ParseArgs(const std::vector<std::string>& args,
+               const std::vector<std::string_view>& valueOptions,
+               const std::vector<std::string_view>& flagOptions, ParsedArgs& parsed,
+               std::string& error);
+
+// A whole decimal number in [low, high]; false otherwise.
+bool ParseNumber(std::string_view text, std::uint64_t low, std::uint64_t high,
+                 std::uint64_t& value);
+
+}  // namespace orvane

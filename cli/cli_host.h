@@ -1,0 +1,84 @@
+// The document's front end in orvane-cli.
+//
+// The tool has no window, so it runs its own event loop: other threads (the
+// update engine's workers) hand work to the main thread with Post(), and the
+// main thread runs it in PumpMessages() or while it waits in WaitForEvents().
+// Messages go to stderr; search and listing results to stdout, one decoded
+// display path per line, or collected into one JSON array with --json.
+//
+// Ctrl-C: the first SIGINT only sets a flag (InstallInterruptHandler), which
+// makes PumpMessages return false from then on and lets the update command
+// stop its updates the way the stop command does; a second SIGINT ends the
+// process at once.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <iosfwd>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "document/document_host.h"
+
+namespace orvane {
+
+class CCliHost final : public IDocumentHost {
+ public:
+  CCliHost(std::ostream& out, std::ostream& err, bool json);
+  ~CCliHost() override;
+  CCliHost(const CCliHost&) = delete;
+  CCliHost& operator=(const CCliHost&) = delete;
+
+  // IDocumentHost. PumpMessages runs every queued event and returns false
+  // once an interrupt was received.
+  bool PumpMessages() override;
+  void ShowMessage(const std::string& text) override;
+  void ReportLoadError(const std::string& text) override;
+  // There is no clipboard: the text is printed on stdout instead.
+  bool SetClipboardText(const std::string& text) override;
+  void ClearResults() override;
+  void AppendResult(const CFTPDir* dir) override;
+  void AppendResult(const CFTPFile* file) override;
+  void SearchBegin(int siteCount) override;
+  void SearchProgress(int progressPos) override;
+  void SearchEnd() override;
+
+  // Any thread: queue `event` for the main thread.
+  void Post(std::function<void()> event);
+  // Main thread: runs the queued events (and those they queue); returns how
+  // many ran.
+  std::size_t RunPendingEvents();
+  // Main thread: waits until an event is queued, an interrupt arrives or
+  // `timeout` passes. Does not run the events.
+  void WaitForEvents(std::chrono::milliseconds timeout);
+
+  // With --json, closes the result array (an empty one when no result was
+  // appended since the last ClearResults). Without --json, does nothing.
+  void FinishResults();
+  std::size_t resultCount() const { return resultCount_; }
+  int loadErrorCount() const { return loadErrors_; }
+
+  // Process-wide Ctrl-C handling.
+  static void InstallInterruptHandler();
+  static bool Interrupted();
+  // For tests and for commands that stop on their own: as if Ctrl-C.
+  static void RequestInterrupt();
+
+ private:
+  void AppendResultLine(std::string path, bool isDir, std::uint64_t size, bool isNew);
+
+  std::ostream& out_;
+  std::ostream& err_;
+  const bool json_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> events_;
+  bool resultsOpen_ = false;
+  std::size_t resultCount_ = 0;
+  int loadErrors_ = 0;
+};
+
+}  // namespace orvane

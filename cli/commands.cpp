@@ -1,0 +1,36 @@
+#include "cli/commands.h"
+
+#include <array>
+
+namespace orvane {
+
+namespace {
+
+constexpr std::array kCommands{
+    CliCommand{"sites", RunSites, "", false},
+    CliCommand{"add", RunAdd,
+               "HOST [--port N] [--user NAME --password TEXT | --anonymous] [--nickname TEXT] "
+               "[--remarks TEXT] [--anonymous-update]",
+               true},
+    CliCommand{"edit", RunEdit,
+               "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT] [--anonymous] "
+               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
+               true},
+    CliCommand{"delete", RunDelete, "KEY", true},
+    CliCommand{"tree", RunTree, "KEY [PATH]", false},
+    CliCommand{"update", RunUpdate, "[--all | KEY [PATH]] [--threads N]", false},
+    // Search and listings (cli/search_commands.cpp) go here.
+};
+
+}  // namespace
+
+std::span<const CliCommand> CliCommands() { return kCommands; }
+
+const CliCommand* FindCliCommand(std::string_view name) {
+  for (const CliCommand& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+}  // namespace orvane
