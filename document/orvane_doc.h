@@ -55,10 +55,43 @@ class COrvaneDoc {
   // then destroy it (later, if a walk is in progress).
   void OnEntryRemoved(std::unique_ptr<CFTPDir> dir);
   void OnEntryRemoved(std::unique_ptr<CFTPFile> file);
+  // The same for a batch: one pass over the lists for all of them.
+  void OnEntriesRemoved(std::vector<std::unique_ptr<CFTPDir>> dirs,
+                        std::vector<std::unique_ptr<CFTPFile>> files);
+  // True when the entry lies in a subtree that was removed while a walk ran
+  // and is kept alive only until the walk ends. A walk must not append such
+  // an entry to a list (its snapshot may still hold it).
+  bool IsRemoved(const CFTPDir* dir) const;
+  bool IsRemoved(const CFTPFile* file) const;
   CFTPSite* FindSite(std::string_view key) const;
 
+  // Held by every walk that pumps messages (search, listings, clearing
+  // marks) for its whole length. While any guard lives, removed entries and
+  // deleted sites are parked instead of destroyed, so a walk's snapshot of
+  // child lists never points at freed memory; the outermost guard's end
+  // drops any reference a walk made to them meanwhile and destroys them.
+  class WalkGuard {
+   public:
+    explicit WalkGuard(COrvaneDoc& doc) : doc_(doc) { ++doc_.walkDepth_; }
+    ~WalkGuard() {
+      if (--doc_.walkDepth_ == 0) doc_.ReleaseGraveyard();
+    }
+    WalkGuard(const WalkGuard&) = delete;
+    WalkGuard& operator=(const WalkGuard&) = delete;
+
+   private:
+    COrvaneDoc& doc_;
+  };
+  bool walking() const { return walkDepth_ > 0; }
+
   // ---- Navigation history -------------------------------------------------
+  // Each list keeps at most this many entries; a push beyond it drops the
+  // oldest.
+  static constexpr std::size_t kHistoryLimit = 20;
+  // `dir` must not be null.
   void RecordStep(CFTPDir* dir);
+  // Each returns the directory that became current (and was shown with
+  // ShowDirectory), or null when the command was not available.
   CFTPDir* GoBack();
   CFTPDir* GoForward();
   CFTPDir* GoUp();
@@ -93,8 +126,26 @@ class COrvaneDoc {
   std::vector<CFTPFile*> resultFiles;
 
  private:
+  // Entries and sites that left the document during a walk.
+  struct Graveyard {
+    std::vector<std::unique_ptr<CFTPDir>> dirs;
+    std::vector<std::unique_ptr<CFTPFile>> files;
+    std::vector<std::shared_ptr<CFTPSite>> sites;
+    bool empty() const { return dirs.empty() && files.empty() && sites.empty(); }
+  };
+  void ReleaseGraveyard();
+  // Drops from the browse and result lists and the history every entry that
+  // lies in one of the removed subtrees (`dirs`, with their descendants),
+  // is one of `files`, or belongs to one of `sites`.
+  void DropReferences(const std::vector<const CFTPDir*>& dirs,
+                      const std::vector<const CFTPFile*>& files,
+                      const std::vector<const CFTPSite*>& sites);
+  void Push(std::deque<std::unique_ptr<DirNode>>& list, const DirNode& node);
+
   std::filesystem::path programDir_;
   IDocumentHost& host_;
+  int walkDepth_ = 0;
+  Graveyard graveyard_;
 };
 
 }  // namespace orvane

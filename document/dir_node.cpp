@@ -1,0 +1,7 @@
+#include "document/dir_node.h"
+
+namespace orvane {
+
+DirNode::~DirNode() = default;
+
+}  // namespace orvane
