@@ -1,0 +1,69 @@
+// The name test of the search: does a catalog name contain the keyword?
+//
+// Names are bytes as the server sent them. A name that is valid UTF-8 with
+// non-ASCII characters is read as UTF-8 (that is also how it is shown);
+// every other name is read as code page 936 text. The keyword is kept in
+// both encodings so that a user who types 文档 finds a file whether its name
+// arrived as GBK or as UTF-8.
+//
+// Code page names are lower-cased with the code page's rules (A-Z, and the
+// double-byte capitals that have small forms) and searched with a substring
+// search that never matches from the second byte of a double-byte character.
+// Bytes that are not a valid code page character never match and never stop
+// the search. UTF-8 names are lower-cased with the same mapping and searched
+// on character boundaries.
+//
+// The reserved keyword "#new" tests new marks instead of names.
+//
+// A matcher keeps a fold buffer that it reuses for every name, so testing a
+// name does not allocate; one matcher serves one walk on one thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+class CFTPDir;
+class CFTPFile;
+
+// The keyword that lists new entries instead of matching names.
+inline constexpr std::string_view kNewKeyword = "#new";
+
+// Lower-cases what the user typed the way names are lower-cased: text that is
+// valid UTF-8 (what the front ends pass) with the UTF-8 fold, anything else
+// as code page 936 bytes. "#NEW" becomes the reserved "#new".
+std::string FoldKeyword(std::string_view typed);
+
+class CNameMatcher {
+ public:
+  // `keyword` as FoldKeyword returns it (folding again changes nothing), in
+  // UTF-8 or in code page 936.
+  explicit CNameMatcher(std::string_view keyword);
+
+  bool IsNewKeyword() const { return newKeyword_; }
+
+  // The entry test of the walks: the new mark for "#new", else the name.
+  bool MatchName(const CFTPDir& dir);
+  bool MatchName(const CFTPFile& file);
+
+  // Whether the keyword occurs in `name`. An empty keyword occurs in every
+  // name.
+  bool Contains(std::string_view name);
+
+ private:
+  bool ContainsCp936(std::string_view name);
+  bool ContainsUtf8(std::string_view name);
+
+  bool newKeyword_ = false;
+  bool asciiKeyword_ = false;
+  // The folded keyword in each encoding; a form is unusable when the keyword
+  // has characters that encoding cannot hold (no such name can contain it).
+  std::string cp936Keyword_;
+  std::string utf8Keyword_;
+  bool cp936Usable_ = false;
+  bool utf8Usable_ = false;
+  std::string fold_;
+};
+
+}  // namespace orvane
