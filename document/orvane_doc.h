@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "catalog/ftp_site.h"
@@ -41,8 +42,14 @@ class COrvaneDoc {
   bool OnNewDocument();
   // Saves state.st of every site whose marks changed.
   void OnCloseDocument();
-  // Rewrites site.ds atomically; false when it could not be written.
+  // Rewrites site.ds atomically (owner-only); false when it could not be
+  // written, and the old file is then left as it was.
   bool SaveSiteList();
+  // site.ds contents: siteList as an object list of site records. Loading
+  // appends each record as soon as it is complete and stops at the first
+  // error, which it returns.
+  ArchiveError Serialize(CArchiveReader& archive);
+  void Serialize(CArchiveWriter& archive) const;
   const std::filesystem::path& GetProgramDir() const { return programDir_; }
   // Reads a site's catalog once per run, whoever asks first.
   void EnsureCatalogLoaded(CFTPSite& site);
@@ -131,6 +138,9 @@ class COrvaneDoc {
     std::vector<std::unique_ptr<CFTPDir>> dirs;
     std::vector<std::unique_ptr<CFTPFile>> files;
     std::vector<std::shared_ptr<CFTPSite>> sites;
+    // The same entries, for IsRemoved.
+    std::unordered_set<const CFTPDir*> dirSet;
+    std::unordered_set<const CFTPFile*> fileSet;
     bool empty() const { return dirs.empty() && files.empty() && sites.empty(); }
   };
   void ReleaseGraveyard();
