@@ -143,7 +143,8 @@ ArchiveError CFTPDir::Serialize(CArchiveReader& archive) {
         archive.Fail(ArchiveError::kBadFormat);
         return archive.error();
       }
-      if (stack.size() >= kMaxLoadDepth) {
+      // The new directory's depth below the root is stack.size().
+      if (stack.size() > kMaxLoadDepth) {
         archive.Fail(ArchiveError::kBadFormat);
         return archive.error();
       }
@@ -244,12 +245,14 @@ void CFTPDir::SerializeState(CArchiveWriter& archive) const {
     Frame& top = stack.back();
     if (top.nextSubdir < top.dir->subdirs.size()) {
       const CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
-      archive.WriteDword(static_cast<std::uint32_t>(sub->readState.load(std::memory_order_relaxed)));
+      archive.WriteDword(
+          static_cast<std::uint32_t>(sub->readState.load(std::memory_order_relaxed)));
       stack.push_back(Frame{sub, 0});
       continue;
     }
     for (const auto& file : top.dir->files) {
-      archive.WriteDword(static_cast<std::uint32_t>(file->readState.load(std::memory_order_relaxed)));
+      archive.WriteDword(
+          static_cast<std::uint32_t>(file->readState.load(std::memory_order_relaxed)));
     }
     stack.pop_back();
   }

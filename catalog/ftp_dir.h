@@ -29,7 +29,8 @@ class CFTPSite;
 
 class CFTPDir {
  public:
-  // Nesting deeper than this in a stored catalog is refused as bad format.
+  // A stored catalog may nest this many directories below its root; one more
+  // level is refused as bad format.
   static constexpr std::size_t kMaxLoadDepth = 10000;
 
   explicit CFTPDir(std::string_view name = {}, std::int32_t readState = 0);

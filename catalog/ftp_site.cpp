@@ -53,10 +53,9 @@ std::string CFTPSite::siteKey() const {
 ArchiveError CFTPSite::Serialize(CArchiveReader& archive) {
   std::uint32_t portValue = 0;
   bool anonymous = false;
-  if (!archive.ReadString(host) || !archive.ReadString(password) ||
-      !archive.ReadString(userName) || !archive.ReadDword(portValue) ||
-      !archive.ReadBool(anonymous) || !archive.ReadString(nickname) ||
-      !archive.ReadString(remarks)) {
+  if (!archive.ReadString(host) || !archive.ReadString(password) || !archive.ReadString(userName) ||
+      !archive.ReadDword(portValue) || !archive.ReadBool(anonymous) ||
+      !archive.ReadString(nickname) || !archive.ReadString(remarks)) {
     return archive.error();
   }
   port = portValue;
@@ -164,10 +163,31 @@ void CFTPSite::SetStatusText(std::string text) {
   statusText_ = std::move(text);
 }
 
+namespace {
+
+// A temporary that CAtomicFile leaves behind only when the process dies
+// between creating and renaming it: "<name>.tmp" and six random characters.
+bool IsStaleTemporary(std::string_view entry) {
+  for (std::string_view stem :
+       {std::string_view("content.ct.tmp"), std::string_view("state.st.tmp")}) {
+    if (entry.size() == stem.size() + 6 && entry.substr(0, stem.size()) == stem) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key) {
   const std::filesystem::path dir = programDir / "Data" / DataDirName(key);
   ::unlink((dir / "content.ct").c_str());
   ::unlink((dir / "state.st").c_str());
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    if (IsStaleTemporary(entry)) ::unlink(it->path().c_str());
+  }
+  // Anything else the user put there keeps the directory.
   ::rmdir(dir.c_str());
 }
 

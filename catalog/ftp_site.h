@@ -120,7 +120,8 @@ class CFTPSite {
 // two sets cannot meet, so the mapping is injective and never leaves Data.
 std::string DataDirName(std::string_view key);
 
-// Removes the site's two files and its data directory (if then empty).
+// Removes the site's two files, any temporaries a crash left beside them,
+// and then its data directory if nothing else is in it.
 void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key);
 // Moves the data directory of `oldKey` to the name of `newKey`. False when
 // there was nothing to move or the move failed.
