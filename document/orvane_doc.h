@@ -12,6 +12,7 @@
 // destroys them, and keeps them alive until no walk can still hold them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -116,6 +117,18 @@ class COrvaneDoc {
   void SetSitesRead(int kind);
   bool SetDirRead(CFTPDir* dir);
   bool MarkDirsRead(const std::vector<CFTPDir*>& dirs);
+  // Set-read on a tree node: on a site's root directory it also clears the
+  // site's hasNewEntries (the caller redraws the site's item); then
+  // SetDirRead. Does nothing for null.
+  void SetTreeNodeRead(CFTPDir* dir);
+  // Show-updates on a tree node: the new directories and unread files below
+  // `dir` become the results. No dialog, no message. Does nothing for null.
+  void ShowUpdates(CFTPDir* dir);
+  // Longest stretch a long walk works between two PumpMessages calls; zero
+  // pumps after every directory and file. Each walk pumps once before it
+  // looks at the first entry, so a stop already queued ends it at once.
+  std::chrono::nanoseconds pumpSlice = std::chrono::milliseconds(15);
+  IDocumentHost& host() const { return host_; }
 
   // ---- Import and addresses -----------------------------------------------
   void ImportSites(const std::filesystem::path& path);
