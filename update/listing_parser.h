@@ -1,0 +1,130 @@
+// Directory listing parser: turns the lines a server sends on the data
+// connection in answer to LIST or MLSD into entries (name, directory or not,
+// 64-bit size).
+//
+// LIST has no standard format. ParseListLine recognises the Unix `ls -l`
+// family (with or without group, numeric and localised dates, devices,
+// symbolic links, ACL markers, NetWare, NetPresenz and Connect:Enterprise
+// variants), MS-DOS/IIS, EPLF, OpenVMS, OS/2, IBM i, z/OS datasets and PDS
+// members, z/VM, HP NonStop, VxWorks, OS-9 and VShell lines. MLSD lines are
+// read by ParseMlsdLine. The grammar of each form is written next to its
+// reader in listing_parser.cpp.
+//
+// Names are the server's bytes, never decoded. A line whose name is empty,
+// "." or "..", or contains "/", NUL, CR or LF yields kSkip: such a name cannot
+// name one entry of the directory, and CR/LF would smuggle commands onto the
+// control connection when the name is later sent back to the server.
+// Symbolic links are entries of their own (isLink, never directories), so a
+// crawl never follows them. Sizes the line does not give in bytes (VMS blocks,
+// MVS record counts, device numbers) are 0.
+//
+// The functions are pure and thread-safe; they never read outside `line`.
+#ifndef ORVANE_UPDATE_LISTING_PARSER_H
+#define ORVANE_UPDATE_LISTING_PARSER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace orvane {
+
+struct ListingEntry {
+  std::string name;  // raw bytes as sent by the server
+  bool isDirectory = false;
+  std::uint64_t size = 0;
+  bool isLink = false;  // symbolic link: recorded as a file, never followed
+  std::string unique;   // MLSD "unique" fact, empty when absent
+};
+
+enum class LineResult { kEntry, kSkip };
+
+// One line of a LIST reply, without its line end (one trailing CR is
+// tolerated and stripped). On kEntry every field of `entry` is set; on kSkip
+// its contents are unspecified. A lone OpenVMS "NAME;version" line (the first
+// half of an entry the server wrapped) is kSkip here; CListingSplitter joins
+// it with the line that follows.
+LineResult ParseListLine(std::string_view line, ListingEntry& entry);
+
+// One line of an MLSD reply ("fact=value;fact=value; name"), same
+// conventions. type=cdir and type=pdir lines are kSkip; OS.unix=slink and
+// OS.unix=symlink types are links. Fact names and type values are compared
+// without regard to case.
+LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry);
+
+enum class ListingFormat { kList, kMlsd };
+
+// Splits a data-connection byte stream into lines and hands each parsed entry
+// to a callback. Lines end at LF only (a CR before it is dropped): bytes such
+// as 0x85 inside Shift_JIS names are not line ends. Chunks may split lines and
+// CR LF pairs anywhere. A complete line inside one chunk is parsed in place;
+// only a line split across chunks is copied, into a buffer that is reused, so
+// a listing costs no allocation per line. Lines longer than kMaxLineBytes are
+// dropped (and counted) without being buffered, so a hostile server cannot
+// make the splitter hold more than that.
+//
+// The callback is called as onEntry(const ListingEntry&); the entry is owned
+// by the splitter and valid only during the call. Not thread-safe; one
+// splitter per listing (or Reset between listings).
+class CListingSplitter {
+ public:
+  static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+
+  explicit CListingSplitter(ListingFormat format = ListingFormat::kList) : format_(format) {}
+
+  // Forgets any partial line and starts a new listing in `format`.
+  void Reset(ListingFormat format);
+
+  template <typename F>
+  void Feed(const char* data, std::size_t size, F&& onEntry) {
+    while (size > 0) {
+      const void* found = std::memchr(data, '\n', size);
+      if (found == nullptr) {
+        Buffer(data, size);
+        return;
+      }
+      const std::size_t length = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      bool parsed;
+      if (partial_.empty() && !overlong_) {
+        parsed = length <= kMaxLineBytes ? ProcessLine(std::string_view(data, length)) : Drop();
+      } else {
+        Buffer(data, length);
+        parsed = overlong_ ? Drop() : ProcessLine(partial_);
+        partial_.clear();
+        overlong_ = false;
+      }
+      if (parsed) onEntry(static_cast<const ListingEntry&>(entry_));
+      data += length + 1;
+      size -= length + 1;
+    }
+  }
+
+  // Ends the listing: parses a last line that had no line end. The splitter
+  // is then ready for a new listing in the same format.
+  template <typename F>
+  void Finish(F&& onEntry) {
+    if (FinishLine()) onEntry(static_cast<const ListingEntry&>(entry_));
+  }
+
+  // Lines dropped for exceeding kMaxLineBytes since construction or Reset.
+  std::size_t droppedLines() const { return dropped_; }
+
+ private:
+  void Buffer(const char* data, std::size_t size);
+  bool ProcessLine(std::string_view line);
+  bool FinishLine();
+  bool Drop();
+
+  ListingFormat format_;
+  std::string partial_;    // bytes of a line split across chunks
+  bool overlong_ = false;  // the current line passed kMaxLineBytes
+  std::string vmsName_;    // a wrapped OpenVMS entry's first line
+  std::string joined_;     // vmsName_ and its continuation line
+  ListingEntry entry_;     // reused for every entry handed out
+  std::size_t dropped_ = 0;
+};
+
+}  // namespace orvane
+
+#endif  // ORVANE_UPDATE_LISTING_PARSER_H
