@@ -7,13 +7,37 @@
 // transient network failure breaks the crawl off and leaves a resume point
 // in the site record, so the next crawl skips ahead to where this one ended.
 //
-// The crawler runs on the site's update worker thread, changes the catalog
-// only under the site's lock (never across a network call) and never writes
-// to disk.
+// Outcomes:
+// - true: the subtree has been handled. Directories the server would not let
+//   us enter, and directories beyond the limits below, keep their stored
+//   subtree untouched and count as handled.
+// - false: broken off. statusText is kStatusStopped (the stop flag was seen)
+//   or kStatusBrokenOff followed by the session's error text (a transient
+//   failure: time-out, reset, dropped connection), and updateState is
+//   kUpdateStopped. When the directory where it happened is not the root, it
+//   becomes the site's resume point (resumeDir, resumePending 1).
+//
+// With resumePending set the crawl walks the stored tree without listing
+// anything until it reaches resumeDir, clears the flag there and crawls
+// normally from that directory on. A resume point that is not inside `dir`'s
+// subtree, or that a sweep removed, is dropped and the crawl starts afresh.
+//
+// A refused listing counts as an empty directory: its stored entries are
+// swept. A listing that failed after the stop flag was set is never swept,
+// because closing the session from another thread (program exit) makes the
+// running call fail and that says nothing about the server's tree.
+//
+// Preconditions: `dir` belongs to `site`'s catalog; `session` is connected
+// and logged in; no other thread changes this catalog. Runs on the site's
+// update worker thread, changes the catalog only under `site.lock` (never
+// held across a network call), hands removed entries to `removals` while
+// holding that lock, and never writes to disk. Recursion is bounded by
+// `limits.maxDepth`.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <string_view>
 
 namespace orvane {
 
@@ -22,9 +46,18 @@ class CFTPDir;
 class CFTPSite;
 class IRemovalSink;
 
+// Status texts the crawler leaves in the site record (UTF-8).
+inline constexpr std::string_view kStatusStopped = "更新终止！";
+// Followed by the error text, at most kMaxErrorTextBytes of it. The update
+// worker recognises a transient failure by this prefix (without "\n").
+inline constexpr std::string_view kStatusBrokenOff = "更新意外终止:\n";
+inline constexpr std::string_view kStatusBrokenOffMark = "更新意外终止";
+inline constexpr std::size_t kMaxErrorTextBytes = 255;
+
 struct CrawlLimits {
   // Deeper directories, or longer server paths, count as not entered: a
   // server whose directories loop must not keep the crawl going forever.
+  // Depth counts from the root (the root is 0).
   std::size_t maxDepth = 512;
   std::size_t maxPathBytes = 4096;
 };
