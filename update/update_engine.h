@@ -12,10 +12,23 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
 #include <filesystem>
+#include <list>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
 #include <vector>
+
+#include "update/crawler.h"
+#include "update/ftp_session.h"
+#include "update/thread_data.h"
 
 namespace orvane {
 
@@ -34,5 +47,173 @@ class IEngineListener {
   virtual void PostEntryRemoved(std::unique_ptr<CFTPFile> file) = 0;
 };
 
+// Status texts the scheduler leaves in a site record (UTF-8). The crawler's
+// own texts (kStatusStopped, kStatusBrokenOff) are in crawler.h.
+inline constexpr std::string_view kStatusWaiting = "正在等待更新...";
+inline constexpr std::string_view kStatusConnecting = "正在连接...";
+inline constexpr std::string_view kStatusConnected = "已连接,正在更新...";
+inline constexpr std::string_view kStatusSucceeded = "更新成功";
+inline constexpr std::string_view kStatusFailed = "更新失败:\n";  // + error text
+inline constexpr std::string_view kStatusNoSession = "更新失败:\n创建Internet会话失败";
+// A job that was still queued when updates were stopped (ASCII "!", unlike
+// the worker's full-width kStatusStopped).
+inline constexpr std::string_view kStatusStoppedQueued = "更新终止!";
+// Appended to kStatusBrokenOff's text when a resumption is queued.
+inline constexpr std::string_view kStatusResuming = "\t等待继续更新";
+// Connection error texts are cut to this many bytes.
+inline constexpr std::size_t kMaxConnectErrorBytes = 1023;
+
+// What the front end's progress display shows ("更新%d/%d", "更新完成").
+struct UpdateProgress {
+  int done = 0;
+  int total = 0;
+  bool finished = true;  // no job queued and no worker running
+};
+
+// One instance per front end. Commands (UpdateAll, UpdateSelected, Stop,
+// SetMaxWorkers, Progress, BeginClose, Close) come from the front end's
+// thread; they are also safe from any other thread. The listener and the
+// program directory must outlive the engine.
+//
+// Threads: the dispatcher and the workers are std::threads owned by the
+// engine and always joined (by the dispatcher as workers end, and by
+// Close()); the destructor calls Close(), so no engine thread outlives it.
+// The dispatcher does not poll: it sleeps on a condition variable and is
+// woken by every command, by Stop, by SetMaxWorkers and by each worker's
+// end, so a queued job starts as soon as a worker slot frees, and maxWorkers
+// applies from the dispatcher's next pass.
+//
+// Stop and new commands: each update command that finds the current run
+// stopped begins a new run with its own stop flag (this is how a command
+// "clears stopRequested"). A job belongs to the run that was current when it
+// was queued, and a stop reaches exactly the jobs queued or running at that
+// moment: queued ones end at "更新终止!" (drained by the dispatcher, or by
+// the next command if that comes first, so a command never skips a site
+// only because its stopped job was not drained yet), running ones at
+// "更新终止！". Jobs of a new run queued while the stopped run's workers
+// are still finishing wait until the last of those has ended, then the
+// dispatcher carries on with them, as a fresh dispatcher would. So no job
+// is lost or run twice. A site whose stopped worker is still finishing
+// keeps updateState 4 and is therefore not queued again by such a command.
+//
+// One job per site: a site with updateState 4 is not queued again, and a
+// job whose site's previous worker is still saving does not start until
+// that worker has ended.
+class CUpdateEngine {
+ public:
+  static constexpr int kDefaultMaxWorkers = 5;
+  static constexpr int kMinMaxWorkers = 1;
+  static constexpr int kMaxMaxWorkers = 500;
+  // Automatic resumptions per site and run of the program.
+  static constexpr int kMaxResumptions = 4;
+
+  // `programDir` is the data directory (catalogs are read and written under
+  // programDir/Data). `timeouts` are those of every FTP session.
+  CUpdateEngine(IEngineListener& listener, std::filesystem::path programDir,
+                FtpTimeouts timeouts = {});
+  ~CUpdateEngine();
+  CUpdateEngine(const CUpdateEngine&) = delete;
+  CUpdateEngine& operator=(const CUpdateEngine&) = delete;
+
+  // Queues every site of `sites` (the document's list, in its order) that
+  // is not waiting or running, and counts each queued site in the progress
+  // total. Null and removed sites are ignored. Returns the number queued.
+  int UpdateAll(const std::vector<std::shared_ptr<CFTPSite>>& sites);
+
+  // Queues one site, crawling only below `dir` (a directory of the site's
+  // catalog; null means its root). Does nothing and returns false when the
+  // site is null, removed or already waiting or running, or when `dir` is
+  // not in its catalog. Counts the site in the progress total.
+  bool UpdateSelected(std::shared_ptr<CFTPSite> site, CFTPDir* dir = nullptr);
+
+  // Stops the current run: workers and crawls end within one FTP call and
+  // save what they merged; queued jobs are dropped as "更新终止!". Returns
+  // at once.
+  void Stop();
+
+  // First half of Close for a front end that waits in its own loop (the
+  // close dialog): stops, then closes every open FTP session so that each
+  // worker's blocked call fails at once. Returns at once; poll HasWork().
+  void BeginClose();
+  // BeginClose, then waits until the dispatcher and every worker have ended
+  // and joins them. Returns at once when nothing runs.
+  void Close();
+
+  // 1 to 500; false (and no change) otherwise. Running workers are kept.
+  bool SetMaxWorkers(int count);
+  int MaxWorkers() const;
+
+  // One tick of the progress display. While jobs are queued or workers run:
+  // done = progressTotal - queued jobs - running workers. Otherwise
+  // finished, and progressTotal goes back to 0 (the display ends there).
+  UpdateProgress Progress();
+
+  // A job is queued or a worker runs (the close dialog's condition).
+  bool HasWork() const;
+  // The current run was stopped and no command has started another.
+  bool StopRequested() const;
+  int ActiveWorkers() const;
+  std::size_t QueuedJobs() const;
+  bool DispatcherRunning() const;
+
+ private:
+  // One run of update commands between two stops; jobs and workers read
+  // their run's flag, the crawler included.
+  struct Run {
+    std::atomic<bool> stopRequested{false};
+  };
+  struct Job {
+    std::unique_ptr<CThreadData> data;
+    std::shared_ptr<Run> run;
+  };
+  struct Worker {
+    std::thread thread;
+    bool done = false;
+  };
+  using Notices = std::vector<std::shared_ptr<CFTPSite>>;
+
+  // All *Locked functions run under mutex_.
+  void NewRunIfStoppedLocked();
+  void DrainStoppedLocked(Notices& notices);
+  void EnqueueLocked(std::unique_ptr<CThreadData> data);
+  void EnsureDispatcherLocked(std::vector<std::thread>& toJoin);
+  void StartWorkerLocked(Job job);
+  void TakeFinishedWorkersLocked(std::vector<std::thread>& toJoin);
+  void Notify(const Notices& notices);
+  static void Join(std::vector<std::thread>& threads);
+
+  void DispatcherMain();
+  void WorkerMain(Worker* self, Job job);
+  // Steps up to the end of the crawl and the save; the worker then decides
+  // about a resumption under mutex_.
+  void RunJob(Job& job);
+  bool RegisterSession(const std::string& key, CFtpSession& session, const Run& run);
+  void UnregisterSession(const std::string& key, CFtpSession& session);
+
+  IEngineListener& listener_;
+  const std::filesystem::path programDir_;
+  const FtpTimeouts timeouts_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;  // queue, workers, stop, limit, dispatcher end
+  std::shared_ptr<Run> run_;      // the current run
+  std::deque<Job> updateQueue_;
+  std::atomic<int> activeWorkers_{0};
+  std::atomic<int> maxWorkers_{kDefaultMaxWorkers};
+  bool dispatcherRunning_ = false;
+  std::shared_ptr<Run> dispatcherRun_;  // the run the dispatcher serves
+  std::thread dispatcher_;
+  std::list<Worker> workers_;
+  std::unordered_set<const CFTPSite*> runningSites_;
+  int progressTotal_ = 0;
+
+  // Sessions of the running workers under their site keys; Close() closes
+  // them from the front end's thread. A worker removes its entry before the
+  // session is destroyed.
+  std::mutex sessionLock_;
+  std::multimap<std::string, CFtpSession*> sessionTable_;
+
+  std::mutex closeLock_;  // one Close() at a time
+};
 
 }  // namespace orvane

@@ -1,0 +1,34 @@
+// One update job: which site to update and where its crawl starts.
+//
+// Made by an update command or by a worker that schedules a resumption.
+// Owned by the update queue until the dispatcher hands it to a worker, then
+// by that worker; a job still queued when updates are stopped is destroyed
+// by the dispatcher. The job keeps its site alive (shared ownership), so a
+// site deleted while the job waits or runs is never freed under the worker.
+//
+// `startDir` is a directory of `site`'s catalog or null for the root.
+// Directories are only ever removed by the site's own update, and a site has
+// at most one job at a time, so the pointer stays valid while the job
+// exists.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace orvane {
+
+class CFTPDir;
+class CFTPSite;
+
+class CThreadData {
+ public:
+  std::shared_ptr<CFTPSite> site;
+  // Where the crawl starts; null means the site's rootDir.
+  CFTPDir* startDir = nullptr;
+  // 1 when startDir lies below the root; informational only.
+  int partial = 0;
+  // Server path of the start directory; copied into a resumption job.
+  std::string startPath = "/";
+};
+
+}  // namespace orvane

@@ -1,0 +1,497 @@
+#include "update/update_engine.h"
+
+#include <system_error>
+#include <utility>
+
+#include "catalog/catalog_loader.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "catalog/listing_merge.h"
+
+namespace orvane {
+
+namespace {
+
+// CURLE_FAILED_INIT: the session's libcurl handles could not be made, which
+// is what "could not create the Internet session" means here.
+constexpr int kSessionNotCreated = 2;
+
+// At most `limit` bytes, not ending inside a UTF-8 sequence.
+std::string_view Truncate(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return text;
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
+bool SubtreeHolds(const CFTPDir& top, const CFTPDir* target) {
+  std::vector<const CFTPDir*> pending{&top};
+  while (!pending.empty()) {
+    const CFTPDir* dir = pending.back();
+    pending.pop_back();
+    if (dir == target) return true;
+    for (const auto& sub : dir->subdirs) pending.push_back(sub.get());
+  }
+  return false;
+}
+
+// Hands removed entries to the front end. Runs under the site's lock, inside
+// the crawl, so the listener only queues them.
+class ListenerRemovalSink final : public IRemovalSink {
+ public:
+  ListenerRemovalSink(CFTPSite& site, IEngineListener& listener)
+      : site_(site), listener_(listener) {}
+
+  void FileRemoved(std::unique_ptr<CFTPFile> file) override {
+    listener_.PostEntryRemoved(std::move(file));
+  }
+  void DirRemoved(std::unique_ptr<CFTPDir> dir) override {
+    // A resume point inside a vanished subtree could never be reached: the
+    // next attempt would walk the whole tree without listing anything.
+    if (site_.resumeDir != nullptr && SubtreeHolds(*dir, site_.resumeDir)) {
+      site_.resumePending.store(0);
+      site_.resumeDir = nullptr;
+    }
+    listener_.PostEntryRemoved(std::move(dir));
+  }
+
+ private:
+  CFTPSite& site_;
+  IEngineListener& listener_;
+};
+
+FtpLogin LoginFor(const CFTPSite& site) {
+  FtpLogin login;
+  login.host = site.host;
+  login.port = static_cast<std::uint16_t>(site.port & 0xFFFFu);
+  if (site.anonymousUpdate) {
+    login.user = "anonymous";
+    login.password = std::string(kAnonymousPassword);
+  } else {
+    login.user = site.userName;
+    login.password = site.password;
+  }
+  return login;
+}
+
+void SetOutcome(CFTPSite& site, std::string_view text, UpdateState state) {
+  site.SetStatusText(std::string(text));
+  site.updateState.store(state);
+}
+
+}  // namespace
+
+CUpdateEngine::CUpdateEngine(IEngineListener& listener, std::filesystem::path programDir,
+                             FtpTimeouts timeouts)
+    : listener_(listener),
+      programDir_(std::move(programDir)),
+      timeouts_(timeouts),
+      run_(std::make_shared<Run>()) {}
+
+CUpdateEngine::~CUpdateEngine() { Close(); }
+
+// ---- Commands ---------------------------------------------------------------
+
+int CUpdateEngine::UpdateAll(const std::vector<std::shared_ptr<CFTPSite>>& sites) {
+  Notices notices;
+  std::vector<std::thread> toJoin;
+  int queued = 0;
+  {
+    std::lock_guard lock(mutex_);
+    DrainStoppedLocked(notices);
+    NewRunIfStoppedLocked();
+    for (const auto& site : sites) {
+      if (!site || site->removed.load()) continue;
+      // A site is never queued twice; it is counted once, by the command
+      // that queued it.
+      if (site->updateState.load() == kUpdateRunning) continue;
+      site->updateState.store(kUpdateRunning);
+      site->SetStatusText(std::string(kStatusWaiting));
+      site->resumePending.store(0);
+      auto data = std::make_unique<CThreadData>();
+      data->site = site;
+      EnqueueLocked(std::move(data));
+      notices.push_back(site);
+      ++queued;
+    }
+    progressTotal_ += queued;
+    if (queued > 0) EnsureDispatcherLocked(toJoin);
+  }
+  Join(toJoin);
+  Notify(notices);
+  return queued;
+}
+
+bool CUpdateEngine::UpdateSelected(std::shared_ptr<CFTPSite> site, CFTPDir* dir) {
+  Notices notices;
+  std::vector<std::thread> toJoin;
+  bool queued = false;
+  {
+    std::lock_guard lock(mutex_);
+    DrainStoppedLocked(notices);
+    NewRunIfStoppedLocked();
+    // No worker of this site runs while its state is not 4, so its tree is
+    // stable enough to check where `dir` belongs.
+    if (site && !site->removed.load() && site->updateState.load() != kUpdateRunning &&
+        (dir == nullptr || dir->GetSite() == site.get())) {
+      auto data = std::make_unique<CThreadData>();
+      data->site = site;
+      if (dir != nullptr && dir->parent != nullptr) {
+        data->startDir = dir;
+        data->partial = 1;
+        data->startPath = dir->GetPath();
+      }
+      site->updateState.store(kUpdateRunning);
+      site->SetStatusText(std::string(kStatusWaiting));
+      site->resumePending.store(0);
+      EnqueueLocked(std::move(data));
+      EnsureDispatcherLocked(toJoin);
+      ++progressTotal_;
+      notices.push_back(site);
+      queued = true;
+    }
+  }
+  Join(toJoin);
+  Notify(notices);
+  return queued;
+}
+
+void CUpdateEngine::Stop() {
+  std::lock_guard lock(mutex_);
+  run_->stopRequested.store(true);
+  wake_.notify_all();
+}
+
+void CUpdateEngine::BeginClose() {
+  Stop();
+  // Every worker that registers after this point sees the stop flag first
+  // (RegisterSession), so no session escapes being closed.
+  std::lock_guard lock(sessionLock_);
+  for (auto& entry : sessionTable_) entry.second->Close();
+}
+
+void CUpdateEngine::Close() {
+  std::lock_guard closing(closeLock_);
+  BeginClose();
+  Notices notices;
+  std::vector<std::thread> toJoin;
+  {
+    std::unique_lock lock(mutex_);
+    // Without a dispatcher nobody else would drain what is queued (only
+    // possible when a dispatcher thread could not be started).
+    if (!dispatcherRunning_) DrainStoppedLocked(notices);
+    wake_.wait(lock, [this] { return !dispatcherRunning_ && activeWorkers_.load() == 0; });
+    if (dispatcher_.joinable()) toJoin.push_back(std::move(dispatcher_));
+    for (Worker& worker : workers_) toJoin.push_back(std::move(worker.thread));
+    workers_.clear();
+  }
+  Join(toJoin);
+  Notify(notices);
+}
+
+bool CUpdateEngine::SetMaxWorkers(int count) {
+  if (count < kMinMaxWorkers || count > kMaxMaxWorkers) return false;
+  std::lock_guard lock(mutex_);
+  maxWorkers_.store(count);
+  wake_.notify_all();
+  return true;
+}
+
+int CUpdateEngine::MaxWorkers() const { return maxWorkers_.load(); }
+
+UpdateProgress CUpdateEngine::Progress() {
+  std::lock_guard lock(mutex_);
+  const int queued = static_cast<int>(updateQueue_.size());
+  const int active = activeWorkers_.load();
+  UpdateProgress progress;
+  progress.total = progressTotal_;
+  if (active > 0 || queued > 0) {
+    progress.done = progressTotal_ - queued - active;
+    progress.finished = false;
+  } else {
+    progress.done = progressTotal_;
+    progressTotal_ = 0;
+  }
+  return progress;
+}
+
+bool CUpdateEngine::HasWork() const {
+  std::lock_guard lock(mutex_);
+  return activeWorkers_.load() > 0 || !updateQueue_.empty();
+}
+
+bool CUpdateEngine::StopRequested() const {
+  std::lock_guard lock(mutex_);
+  return run_->stopRequested.load();
+}
+
+int CUpdateEngine::ActiveWorkers() const { return activeWorkers_.load(); }
+
+std::size_t CUpdateEngine::QueuedJobs() const {
+  std::lock_guard lock(mutex_);
+  return updateQueue_.size();
+}
+
+bool CUpdateEngine::DispatcherRunning() const {
+  std::lock_guard lock(mutex_);
+  return dispatcherRunning_;
+}
+
+// ---- Queue and threads ------------------------------------------------------
+
+void CUpdateEngine::NewRunIfStoppedLocked() {
+  if (run_->stopRequested.load()) run_ = std::make_shared<Run>();
+}
+
+void CUpdateEngine::DrainStoppedLocked(Notices& notices) {
+  for (auto it = updateQueue_.begin(); it != updateQueue_.end();) {
+    CFTPSite& site = *it->data->site;
+    if (site.removed.load()) {
+      // Deleted from the list: nobody shows it any more.
+      it = updateQueue_.erase(it);
+    } else if (it->run->stopRequested.load()) {
+      SetOutcome(site, kStatusStoppedQueued, kUpdateStopped);
+      notices.push_back(it->data->site);
+      it = updateQueue_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void CUpdateEngine::EnqueueLocked(std::unique_ptr<CThreadData> data) {
+  updateQueue_.push_back(Job{std::move(data), run_});
+  wake_.notify_all();
+}
+
+void CUpdateEngine::EnsureDispatcherLocked(std::vector<std::thread>& toJoin) {
+  if (dispatcherRunning_) return;
+  // A dispatcher that ended earlier is joined outside the lock.
+  if (dispatcher_.joinable()) toJoin.push_back(std::move(dispatcher_));
+  dispatcherRun_ = run_;
+  try {
+    dispatcher_ = std::thread(&CUpdateEngine::DispatcherMain, this);
+    dispatcherRunning_ = true;
+  } catch (const std::system_error&) {
+    // The jobs stay queued; the next command tries again, Close drains them.
+  }
+}
+
+void CUpdateEngine::StartWorkerLocked(Job job) {
+  const std::shared_ptr<CFTPSite> site = job.data->site;
+  // Counted here rather than by the worker itself, so that the progress
+  // count and the limit never miss a job between queue and thread.
+  activeWorkers_.fetch_add(1);
+  runningSites_.insert(site.get());
+  workers_.emplace_back();
+  Worker* slot = &workers_.back();
+  try {
+    slot->thread = std::thread(&CUpdateEngine::WorkerMain, this, slot, std::move(job));
+  } catch (const std::system_error& error) {
+    workers_.pop_back();
+    runningSites_.erase(site.get());
+    activeWorkers_.fetch_sub(1);
+    SetOutcome(*site, std::string(kStatusFailed) + error.what(), kUpdateFailed);
+  }
+}
+
+void CUpdateEngine::TakeFinishedWorkersLocked(std::vector<std::thread>& toJoin) {
+  for (auto it = workers_.begin(); it != workers_.end();) {
+    if (it->done) {
+      toJoin.push_back(std::move(it->thread));
+      it = workers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void CUpdateEngine::Notify(const Notices& notices) {
+  for (const auto& site : notices) listener_.PostSiteStatus(site);
+}
+
+void CUpdateEngine::Join(std::vector<std::thread>& threads) {
+  for (std::thread& thread : threads) {
+    if (thread.joinable()) thread.join();
+  }
+  threads.clear();
+}
+
+void CUpdateEngine::DispatcherMain() {
+  Notices notices;
+  std::vector<std::thread> toJoin;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    TakeFinishedWorkersLocked(toJoin);
+    DrainStoppedLocked(notices);
+    if (!toJoin.empty() || !notices.empty()) {
+      lock.unlock();
+      Join(toJoin);
+      Notify(notices);
+      notices.clear();
+      lock.lock();
+      continue;
+    }
+
+    if (dispatcherRun_->stopRequested.load()) {
+      // The stopped run's jobs are drained; its workers finish on their own.
+      if (activeWorkers_.load() > 0) {
+        wake_.wait(lock);
+        continue;
+      }
+      // A command given meanwhile began a new run and queued its jobs for a
+      // dispatcher that had not started yet: carry on with those.
+      if (run_ != dispatcherRun_ && !run_->stopRequested.load() && !updateQueue_.empty()) {
+        dispatcherRun_ = run_;
+        continue;
+      }
+      dispatcherRunning_ = false;
+      wake_.notify_all();
+      return;
+    }
+
+    if (!updateQueue_.empty() && activeWorkers_.load() < maxWorkers_.load() &&
+        runningSites_.count(updateQueue_.front().data->site.get()) == 0) {
+      Job job = std::move(updateQueue_.front());
+      updateQueue_.pop_front();
+      StartWorkerLocked(std::move(job));
+      continue;
+    }
+    wake_.wait(lock);
+  }
+}
+
+// ---- Worker -----------------------------------------------------------------
+
+bool CUpdateEngine::RegisterSession(const std::string& key, CFtpSession& session, const Run& run) {
+  std::lock_guard lock(sessionLock_);
+  if (run.stopRequested.load()) return false;
+  sessionTable_.emplace(key, &session);
+  return true;
+}
+
+void CUpdateEngine::UnregisterSession(const std::string& key, CFtpSession& session) {
+  std::lock_guard lock(sessionLock_);
+  auto [first, last] = sessionTable_.equal_range(key);
+  for (auto it = first; it != last; ++it) {
+    if (it->second == &session) {
+      sessionTable_.erase(it);
+      return;
+    }
+  }
+}
+
+void CUpdateEngine::WorkerMain(Worker* self, Job job) {
+  RunJob(job);
+
+  CFTPSite& site = *job.data->site;
+  bool resumed = false;
+  {
+    std::lock_guard lock(mutex_);
+    // Checked under the engine lock, like Stop() and the drain, so that a
+    // resumption is either queued before a stop (and drained by it) or not
+    // at all.
+    const std::string text = site.StatusText();
+    if (text.starts_with(kStatusBrokenOffMark) && !job.run->stopRequested.load() &&
+        !site.removed.load() && site.retryCount.load() < kMaxResumptions) {
+      site.SetStatusText(text + std::string(kStatusResuming));
+      site.updateState.store(kUpdateRunning);
+      auto next = std::make_unique<CThreadData>();
+      next->site = job.data->site;
+      next->startDir = job.data->startDir;
+      next->partial = 0;
+      next->startPath = job.data->startPath;
+      // Same run: a later stop drains it like any queued job. Not counted
+      // in progressTotal again, the site already is.
+      updateQueue_.push_back(Job{std::move(next), job.run});
+      site.retryCount.fetch_add(1);
+      resumed = true;
+    }
+    runningSites_.erase(&site);
+    activeWorkers_.fetch_sub(1);
+    self->done = true;
+    wake_.notify_all();
+  }
+  if (resumed) listener_.PostSiteStatus(job.data->site);
+  // The job (and maybe the last reference to a deleted site) goes here, on
+  // this thread; whoever joins it waits outside the engine lock.
+}
+
+void CUpdateEngine::RunJob(Job& job) {
+  const std::shared_ptr<CFTPSite>& sitePtr = job.data->site;
+  CFTPSite& site = *sitePtr;
+  const Run& run = *job.run;
+
+  site.SetStatusText(std::string(kStatusConnecting));
+  if (run.stopRequested.load() || site.removed.load()) {
+    SetOutcome(site, kStatusStopped, kUpdateStopped);
+    listener_.PostSiteStatus(sitePtr);
+    return;
+  }
+  listener_.PostSiteStatus(sitePtr);
+
+  CFtpSession session;
+  const std::string key = site.siteKey();
+  if (!RegisterSession(key, session, run)) {
+    SetOutcome(site, kStatusStopped, kUpdateStopped);
+    listener_.PostSiteStatus(sitePtr);
+    return;
+  }
+  const FtpResult opened = session.Open(LoginFor(site), timeouts_);
+  if (!opened.ok()) {
+    if (opened.outcome == FtpOutcome::kCancelled || run.stopRequested.load()) {
+      // Closed under us by the program's exit, or stopped: not the server's
+      // fault, so not reported as a failed connection.
+      SetOutcome(site, kStatusStopped, kUpdateStopped);
+    } else if (opened.curlCode == kSessionNotCreated) {
+      SetOutcome(site, kStatusNoSession, kUpdateFailed);
+    } else {
+      // A failed connection is not retried automatically.
+      std::string text(kStatusFailed);
+      text.append(Truncate(opened.errorText, kMaxConnectErrorBytes));
+      SetOutcome(site, text, kUpdateFailed);
+    }
+    listener_.PostSiteStatus(sitePtr);
+    UnregisterSession(key, session);
+    session.Close();
+    return;
+  }
+
+  site.SetStatusText(std::string(kStatusConnected));
+  listener_.PostSiteStatus(sitePtr);
+  if (run.stopRequested.load() || site.removed.load()) {
+    // Neither loaded nor saved.
+    UnregisterSession(key, session);
+    session.Close();
+    SetOutcome(site, kStatusStopped, kUpdateStopped);
+    listener_.PostSiteStatus(sitePtr);
+    return;
+  }
+
+  EnsureCatalogLoaded(site, programDir_);
+  CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
+  ListenerRemovalSink removals(site, listener_);
+  if (CrawlDirectory(session, site, start, run.stopRequested, removals)) {
+    // Everything the engine writes about the resume point comes before the
+    // final state, which is what a later command looks at.
+    site.resumePending.store(0);
+    site.resumeDir = nullptr;
+    SetOutcome(site, kStatusSucceeded, kUpdateSucceeded);
+  }
+  listener_.PostSiteStatus(sitePtr);
+  UnregisterSession(key, session);
+  session.Close();
+
+  // Saved whatever the crawl's outcome: a stopped or broken-off crawl keeps
+  // what it merged. A deleted site's files are gone and stay gone.
+  if (!site.removed.load()) {
+    // Cleared first: marks cleared by the window while the state is being
+    // written set it again and are saved at the next chance.
+    site.stateDirty.store(false);
+    site.SaveCatalog(programDir_);
+    if (!site.SaveState(programDir_)) site.stateDirty.store(true);
+  }
+}
+
+}  // namespace orvane
