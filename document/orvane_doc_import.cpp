@@ -1,0 +1,103 @@
+// Importing ftp:// lists into the site list, and the full addresses of
+// catalog entries.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "catalog/ftp_site.h"
+#include "document/ftp_address.h"
+#include "document/orvane_doc.h"
+
+namespace orvane {
+namespace {
+
+constexpr char kCannotOpen[] = "无法打开所选文件！";
+
+// Reads the whole file. False when it cannot be opened or read (a
+// directory, say).
+bool ReadWholeFile(const std::filesystem::path& path, std::string& contents) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  contents.clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    contents.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}
+
+// Host and user name, length-prefixed so that no pair of texts can stand
+// for another.
+std::string LoginKey(std::string_view host, std::string_view userName) {
+  std::string key = std::to_string(host.size());
+  key.push_back(':');
+  key.append(host);
+  key.append(userName);
+  return key;
+}
+
+}  // namespace
+
+void COrvaneDoc::ImportSites(const std::filesystem::path& path) {
+  std::string contents;
+  if (!ReadWholeFile(path, contents)) {
+    host_.ShowMessage(kCannotOpen);
+    return;
+  }
+
+  // A site is the same when host and user name are; password and port do
+  // not count. Sites added by earlier lines count for later ones.
+  std::unordered_set<std::string> known;
+  known.reserve(siteList.size() + contents.size() / 16);
+  for (const auto& site : siteList) known.insert(LoginKey(site->host, site->userName));
+
+  std::string_view text = contents;
+  ImportedLogin login;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    // CR-LF ends a line as LF does.
+    if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    if (!ParseImportLine(line, login)) continue;
+    if (!known.insert(LoginKey(login.host, login.userName)).second) continue;
+    auto site = std::make_shared<CFTPSite>();
+    site->host = login.host;
+    site->userName = login.userName;
+    site->password = login.password;
+    site->port = login.port;
+    siteList.push_back(std::move(site));
+  }
+  // Once for the whole file, also when nothing was added.
+  SaveSiteList();
+}
+
+std::string COrvaneDoc::GetFileAddress(std::string_view displayPath) const {
+  std::string_view key;
+  std::string_view place;
+  SplitDisplayPath(displayPath, key, place);
+  const CFTPSite* site = FindSite(key);
+  if (!site) return {};
+  return BuildFileAddress(*site, place);
+}
+
+void COrvaneDoc::CopyFileAddress(std::string_view displayPath) {
+  const std::string address = GetFileAddress(displayPath);
+  if (address.empty()) return;
+  host_.SetClipboardText(address);
+}
+
+}  // namespace orvane
