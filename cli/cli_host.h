@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <iosfwd>
@@ -55,8 +56,9 @@ class CCliHost final : public IDocumentHost {
   // `timeout` passes. Does not run the events.
   void WaitForEvents(std::chrono::milliseconds timeout);
 
-  // With --json, closes the result array (an empty one when no result was
-  // appended since the last ClearResults). Without --json, does nothing.
+  // With --json, prints the results appended since the last ClearResults as
+  // one JSON array (empty when there were none). Without --json, results
+  // were printed as they came and this does nothing.
   void FinishResults();
   std::size_t resultCount() const { return resultCount_; }
   int loadErrorCount() const { return loadErrors_; }
@@ -76,7 +78,7 @@ class CCliHost final : public IDocumentHost {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> events_;
-  bool resultsOpen_ = false;
+  std::vector<std::string> pendingJson_;
   std::size_t resultCount_ = 0;
   int loadErrors_ = 0;
 };

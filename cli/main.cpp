@@ -1,0 +1,98 @@
+// orvane-cli: the site list, the stored catalogs and updates from a shell.
+//
+//   orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]
+//
+// The global options may stand anywhere before a "--" argument. The data
+// directory follows the same rule as the desktop program (--data-dir,
+// ORVANE_HOME, the program's directory, then the XDG data directory).
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/cli_context.h"
+#include "cli/cli_host.h"
+#include "cli/commands.h"
+#include "document/orvane_doc.h"
+#include "document/program_dir.h"
+
+namespace {
+
+void PrintUsage(std::ostream& stream) {
+  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n\ncommands:\n";
+  for (const orvane::CliCommand& command : orvane::CliCommands()) {
+    stream << "  " << command.name;
+    if (!command.usage.empty()) stream << ' ' << command.usage;
+    stream << '\n';
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace orvane;
+  std::vector<std::string> args;
+  std::filesystem::path dataDir;
+  bool json = false;
+  bool help = false;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded) {
+      args.push_back(arg);
+    } else if (arg == "--") {
+      // Passed on: the command's own parser ends its options there too.
+      optionsEnded = true;
+      args.push_back(arg);
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--data-dir") {
+      if (i + 1 >= argc) {
+        std::cerr << "orvane-cli: --data-dir needs a directory\n";
+        return 2;
+      }
+      dataDir = argv[++i];
+    } else if (arg.rfind("--data-dir=", 0) == 0) {
+      dataDir = arg.substr(11);
+    } else {
+      args.push_back(arg);
+    }
+  }
+  if (help) {
+    PrintUsage(std::cout);
+    return 0;
+  }
+  if (args.empty() || args.front() == "--") {
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  const CliCommand* command = FindCliCommand(args.front());
+  if (!command) {
+    std::cerr << "orvane-cli: unknown command " << args.front() << "\n";
+    PrintUsage(std::cerr);
+    return 2;
+  }
+  args.erase(args.begin());
+  if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
+
+  const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
+  std::string error;
+  if (!CreateDataDirectory(programDir, error)) {
+    std::cerr << "orvane-cli: data directory: " << error << "\n";
+    return 1;
+  }
+
+  CCliHost::InstallInterruptHandler();
+  CCliHost host(std::cout, std::cerr, json);
+  COrvaneDoc doc(programDir, host);
+  doc.OnNewDocument();
+  CliContext context(doc, host, std::cout, std::cerr, json);
+  const int status = command->run(context, args);
+  // Events still queued (late notifications of an update) are handled
+  // before the document goes.
+  host.RunPendingEvents();
+  doc.OnCloseDocument();
+  std::cout.flush();
+  return status;
+}

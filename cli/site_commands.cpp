@@ -1,0 +1,288 @@
+// sites, add, edit, delete and tree: the site list and the stored catalogs.
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "cli/cli_context.h"
+#include "cli/commands.h"
+#include "document/orvane_doc.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr std::uint64_t kMaxPort = 0xFFFFFFFFu;  // the record keeps 32 bits
+
+// A stored text on one line of a tab-separated table.
+std::string OneLine(std::string_view bytes) {
+  std::string shown = CliContext::Shown(bytes);
+  std::string line;
+  line.reserve(shown.size());
+  for (const char c : shown) {
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\t') {
+      line += "\\t";
+    } else if (c == '\\') {
+      line += "\\\\";
+    } else if (c != '\r') {
+      line += c;
+    }
+  }
+  return line;
+}
+
+bool SaveOrComplain(CliContext& context) {
+  if (context.doc.SaveSiteList()) return true;
+  context.Message("orvane-cli: " + (context.doc.GetProgramDir() / "site.ds").string() +
+                  " could not be written; the change is lost");
+  return false;
+}
+
+// The login as the site dialog settles it: "anonymous" and the placeholder
+// for an anonymous login, else what was typed.
+void SetLogin(CFTPSite& site, bool anonymous, std::string user, std::string password) {
+  if (anonymous) {
+    site.userName = "anonymous";
+    site.password = std::string(kAnonymousPassword);
+  } else {
+    site.userName = std::move(user);
+    site.password = std::move(password);
+  }
+}
+
+bool ParseOnOff(std::string_view text, bool& value) {
+  if (text == "on" || text == "yes" || text == "1" || text == "true") {
+    value = true;
+    return true;
+  }
+  if (text == "off" || text == "no" || text == "0" || text == "false") {
+    value = false;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int RunSites(CliContext& context, const std::vector<std::string>& args) {
+  if (!args.empty()) return context.UsageError("sites", "takes no arguments");
+  std::ostream& out = context.out;
+  if (context.json) {
+    out << '[';
+    bool first = true;
+    for (const auto& site : context.doc.siteList) {
+      out << (first ? "\n " : ",\n ");
+      first = false;
+      out << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site->siteKey()))
+          << ", \"host\": " << CliContext::JsonString(CliContext::Shown(site->host))
+          << ", \"port\": " << site->port
+          << ", \"login\": " << (site->IsAnonymous() ? "\"anonymous\"" : "\"user\"")
+          << ", \"user\": " << CliContext::JsonString(CliContext::Shown(site->userName))
+          << ", \"nickname\": " << CliContext::JsonString(CliContext::Shown(site->nickname))
+          << ", \"remarks\": " << CliContext::JsonString(CliContext::Shown(site->remarks))
+          << ", \"anonymousUpdate\": " << (site->anonymousUpdate ? "true" : "false") << '}';
+    }
+    out << (first ? "]\n" : "\n]\n");
+    return 0;
+  }
+  for (const auto& site : context.doc.siteList) {
+    out << OneLine(site->siteKey()) << '\t' << OneLine(site->host) << '\t' << site->port << '\t'
+        << (site->IsAnonymous() ? "anonymous" : "user") << '\t' << OneLine(site->nickname) << '\t'
+        << OneLine(site->remarks) << '\n';
+  }
+  return 0;
+}
+
+int RunAdd(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {"port", "user", "password", "nickname", "remarks"},
+                 {"anonymous", "anonymous-update"}, parsed, error)) {
+    return context.UsageError("add", error);
+  }
+  if (parsed.positional.size() != 1) return context.UsageError("add", "give one HOST");
+  const bool anonymous = parsed.Has("anonymous");
+  if (anonymous && (parsed.Has("user") || parsed.Has("password"))) {
+    return context.UsageError("add", "--anonymous cannot go with --user or --password");
+  }
+  if (!anonymous && !parsed.Has("user")) {
+    return context.UsageError("add", "give --user NAME (and --password TEXT) or --anonymous");
+  }
+  std::uint64_t port = 21;
+  if (const std::string* text = parsed.Value("port");
+      text && !ParseNumber(*text, 0, kMaxPort, port)) {
+    return context.UsageError("add", "--port takes a whole number from 0 to 4294967295");
+  }
+
+  auto site = std::make_shared<CFTPSite>();
+  site->host = CliContext::StoredText(parsed.positional[0]);
+  const std::string* user = parsed.Value("user");
+  const std::string* password = parsed.Value("password");
+  SetLogin(*site, anonymous, user ? CliContext::StoredText(*user) : std::string(),
+           password ? CliContext::StoredText(*password) : std::string());
+  // Same host and same effective user name: the site is there already,
+  // whatever its password.
+  for (const auto& known : context.doc.siteList) {
+    if (known->host == site->host && known->userName == site->userName) {
+      context.Message("站点已有！");
+      return 1;
+    }
+  }
+  site->port = static_cast<std::uint32_t>(port);
+  site->anonymousUpdate = parsed.Has("anonymous-update");
+  if (const std::string* text = parsed.Value("nickname")) {
+    site->nickname = CliContext::StoredText(*text);
+  }
+  if (const std::string* text = parsed.Value("remarks")) {
+    site->remarks = CliContext::StoredText(*text);
+  }
+  // A new site has no stored catalog to read, even if a data directory of
+  // its key was left behind.
+  site->loadState.store(kLoaded);
+  const std::string key = site->siteKey();
+  context.doc.siteList.push_back(std::move(site));
+  if (!SaveOrComplain(context)) return 1;
+  context.out << CliContext::Shown(key) << '\n';
+  return 0;
+}
+
+int RunEdit(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args,
+                 {"host", "port", "user", "password", "nickname", "remarks", "anonymous-update"},
+                 {"anonymous"}, parsed, error)) {
+    return context.UsageError("edit", error);
+  }
+  if (parsed.positional.size() != 1) return context.UsageError("edit", "give one KEY");
+  CFTPSite* site = context.FindSite(parsed.positional[0]);
+  if (!site) {
+    context.Message("orvane-cli edit: no site has the key " + parsed.positional[0]);
+    return 1;
+  }
+  const bool anonymous = parsed.Has("anonymous");
+  const std::string* user = parsed.Value("user");
+  const std::string* password = parsed.Value("password");
+  if (anonymous && (user || password)) {
+    return context.UsageError("edit", "--anonymous cannot go with --user or --password");
+  }
+  if (site->IsAnonymous() && password && !user) {
+    return context.UsageError("edit", "the site logs in anonymously: give --user with --password");
+  }
+  std::uint64_t port = site->port;
+  if (const std::string* text = parsed.Value("port");
+      text && !ParseNumber(*text, 0, kMaxPort, port)) {
+    return context.UsageError("edit", "--port takes a whole number from 0 to 4294967295");
+  }
+  bool anonymousUpdate = site->anonymousUpdate;
+  if (const std::string* text = parsed.Value("anonymous-update");
+      text && !ParseOnOff(*text, anonymousUpdate)) {
+    return context.UsageError("edit", "--anonymous-update takes on or off");
+  }
+
+  const std::string oldKey = site->siteKey();
+  if (const std::string* text = parsed.Value("host")) site->host = CliContext::StoredText(*text);
+  if (anonymous) {
+    SetLogin(*site, true, {}, {});
+  } else if (user) {
+    // Leaving an anonymous login keeps no trace of the placeholder: the
+    // dialog shows empty fields for an anonymous site.
+    std::string newPassword = password              ? CliContext::StoredText(*password)
+                              : site->IsAnonymous() ? std::string()
+                                                    : site->password;
+    SetLogin(*site, false, CliContext::StoredText(*user), std::move(newPassword));
+  } else if (password) {
+    site->password = CliContext::StoredText(*password);
+  }
+  site->port = static_cast<std::uint32_t>(port);
+  site->anonymousUpdate = anonymousUpdate;
+  if (const std::string* text = parsed.Value("nickname")) {
+    site->nickname = CliContext::StoredText(*text);
+  }
+  if (const std::string* text = parsed.Value("remarks")) {
+    site->remarks = CliContext::StoredText(*text);
+  }
+  const std::string newKey = site->siteKey();
+  // The catalog follows its site; a failed move (no catalog yet, or the new
+  // key's directory is taken) leaves the files where they were.
+  if (newKey != oldKey) RenameDataDirectory(context.doc.GetProgramDir(), oldKey, newKey);
+  if (!SaveOrComplain(context)) return 1;
+  context.out << CliContext::Shown(newKey) << '\n';
+  return 0;
+}
+
+int RunDelete(CliContext& context, const std::vector<std::string>& args) {
+  if (args.size() != 1) return context.UsageError("delete", "give one KEY");
+  CFTPSite* site = context.FindSite(args[0]);
+  if (!site) {
+    context.Message("orvane-cli delete: no site has the key " + args[0]);
+    return 1;
+  }
+  const std::string key = site->siteKey();
+  const std::size_t before = context.doc.siteList.size();
+  context.doc.DeleteSite(key);
+  return context.doc.siteList.size() < before ? 0 : 1;
+}
+
+int RunTree(CliContext& context, const std::vector<std::string>& args) {
+  if (args.empty() || args.size() > 2) return context.UsageError("tree", "give KEY [PATH]");
+  CFTPSite* site = context.FindSite(args[0]);
+  if (!site) {
+    context.Message("orvane-cli tree: no site has the key " + args[0]);
+    return 1;
+  }
+  CFTPDir* start = context.FindDirectory(*site, args.size() == 2 ? args[1] : std::string("/"));
+  if (!start) {
+    context.Message("orvane-cli tree: no stored directory " + args[1]);
+    return 1;
+  }
+
+  std::ostream& out = context.out;
+  bool first = true;
+  auto print = [&](const std::string& path, bool isDir, std::uint64_t size, bool isNew) {
+    if (context.json) {
+      out << (first ? "\n " : ",\n ") << "{\"path\": " << CliContext::JsonString(path)
+          << ", \"type\": " << (isDir ? "\"dir\"" : "\"file\"");
+      if (!isDir) out << ", \"size\": " << size;
+      out << ", \"new\": " << (isNew ? "true" : "false") << '}';
+    } else {
+      out << (isNew ? '*' : ' ') << '\t' << (isDir ? std::string("<DIR>") : std::to_string(size))
+          << '\t' << path << '\n';
+    }
+    first = false;
+  };
+  if (context.json) out << '[';
+
+  // Pre-order, each directory's files before its subdirectories; an explicit
+  // stack, since stored trees can be deeper than the call stack. Each
+  // directory's lists are copied under the site's lock.
+  std::vector<CFTPDir*> pending{start};
+  std::vector<CFTPDir*> subdirs;
+  std::vector<CFTPFile*> files;
+  while (!pending.empty()) {
+    CFTPDir* dir = pending.back();
+    pending.pop_back();
+    if (dir != start) print(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
+    subdirs.clear();
+    files.clear();
+    {
+      std::lock_guard guard(site->lock);
+      for (const auto& sub : dir->subdirs) subdirs.push_back(sub.get());
+      for (const auto& file : dir->files) files.push_back(file.get());
+    }
+    for (const CFTPFile* file : files) {
+      print(CliContext::ShownPath(*file), false, file->size.load(), file->readState.load() != 0);
+    }
+    for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
+  }
+  if (context.json) out << (first ? "]\n" : "\n]\n");
+  return 0;
+}
+
+}  // namespace orvane
