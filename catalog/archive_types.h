@@ -71,7 +71,9 @@ class MemorySource final : public ByteSource {
  public:
   MemorySource(const void* data, std::size_t size)
       : data_(static_cast<const unsigned char*>(data)), size_(size) {}
+  // Borrows the bytes; they must outlive the source.
   explicit MemorySource(const std::string& bytes) : MemorySource(bytes.data(), bytes.size()) {}
+  MemorySource(std::string&&) = delete;
   std::ptrdiff_t Read(void* data, std::size_t size) override;
 
  private:
