@@ -1,5 +1,6 @@
 #include "document/name_matcher.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -26,29 +27,24 @@ bool IsWholeCp936(std::string_view text) {
   return true;
 }
 
-// Lower-cases the ASCII prefix of `name` into `out` (which has room for the
-// whole name) and returns its length: name.size() when the name is ASCII.
-// Eight bytes at a time: a byte gets 0x20 added when it is >= 'A' and not
-// > 'Z'; with no high bit set the additions cannot carry.
-std::size_t FoldAsciiPrefix(std::string_view name, char* out) {
-  const std::size_t n = name.size();
-  const char* in = name.data();
-  std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, in + i, sizeof word);
-    if (word & kHighBits) break;
-    const std::uint64_t atLeastA = word + 0x3F3F3F3F3F3F3F3FULL;
-    const std::uint64_t aboveZ = word + 0x2525252525252525ULL;
-    word |= (atLeastA & ~aboveZ & kHighBits) >> 2;
-    std::memcpy(out + i, &word, sizeof word);
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+// Byte lanes are numbered from the low end: lane k is the name's byte i + k.
+static_assert(std::endian::native == std::endian::little);
+
+struct AsciiFold {
+  unsigned char map[256];
+  constexpr AsciiFold() : map() {
+    for (int c = 0; c < 256; ++c) {
+      map[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    }
   }
-  for (; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(in[i]);
-    if (c >= 0x80) break;
-    out[i] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-  }
-  return i;
+};
+constexpr AsciiFold kAsciiFold;
+
+std::uint64_t Load64(const char* p) {
+  std::uint64_t word;
+  std::memcpy(&word, p, sizeof word);
+  return word;
 }
 
 }  // namespace
@@ -66,7 +62,17 @@ std::string FoldKeyword(std::string_view typed) {
 CNameMatcher::CNameMatcher(std::string_view keyword) {
   const std::string folded = FoldKeyword(keyword);
   newKeyword_ = folded == kNewKeyword;
+  matchAll_ = folded.empty();
   asciiKeyword_ = IsAscii(folded);
+  if (asciiKeyword_ && !matchAll_) {
+    const auto first = static_cast<unsigned char>(folded[0]);
+    // A letter is looked for in both cases by setting the case bit of every
+    // byte first; that makes a few other bytes look alike ("@" and "`"),
+    // which the full comparison then turns down.
+    const bool letter = first >= 'a' && first <= 'z';
+    firstCaseBits_ = letter ? 0x20 * kOnes : 0;
+    firstBytes_ = first * kOnes;
+  }
   if (asciiKeyword_) {
     cp936Keyword_ = folded;
     utf8Keyword_ = folded;
@@ -94,34 +100,88 @@ CNameMatcher::CNameMatcher(std::string_view keyword) {
   }
 }
 
-bool CNameMatcher::MatchName(const CFTPDir& dir) {
-  if (newKeyword_) return dir.readState.load(std::memory_order_relaxed) != 0;
-  return Contains(dir.name());
-}
-
-bool CNameMatcher::MatchName(const CFTPFile& file) {
-  if (newKeyword_) return file.readState.load(std::memory_order_relaxed) != 0;
-  return Contains(file.name());
-}
-
-bool CNameMatcher::Contains(std::string_view name) {
-  if (utf8Keyword_.empty() && cp936Keyword_.empty()) return true;
-  const std::size_t n = name.size();
-  // The buffer only grows, so after the first long names no call allocates.
-  if (fold_.size() < n) fold_.resize(n < 64 ? 64 : 2 * n);
-  const std::size_t asciiLength = FoldAsciiPrefix(name, fold_.data());
-  if (asciiLength == n) {
+bool CNameMatcher::Search(std::string_view name) {
+  if (asciiKeyword_) {
+    switch (FindAscii(name)) {
+      case AsciiScan::kFound:
+        return true;
+      case AsciiScan::kAbsent:
+        return false;
+      case AsciiScan::kNotAscii:
+        break;
+    }
+  } else if (IsAscii(name)) {
     // Both readings of an ASCII name agree, and a keyword with other
     // characters cannot be in it.
-    return asciiKeyword_ &&
-           std::string_view(fold_.data(), n).find(cp936Keyword_) != std::string_view::npos;
+    return false;
   }
-  if (IsValidUtf8(name.substr(asciiLength))) return ContainsUtf8(name);
+  if (IsValidUtf8(name)) return ContainsUtf8(name);
   return ContainsCp936(name);
+}
+
+// Looks for the ASCII keyword eight bytes at a time without copying the
+// name: candidates are the bytes equal to the keyword's first byte in
+// either case, each then compared in full. An occurrence found before the
+// first non-ASCII byte holds for every reading of the name (everything
+// before it is single-byte characters); once a non-ASCII byte turns up
+// first, the caller reads the name properly.
+CNameMatcher::AsciiScan CNameMatcher::FindAscii(std::string_view name) const {
+  const char* p = name.data();
+  const std::size_t n = name.size();
+  const std::size_t m = cp936Keyword_.size();
+  // Both forms of an ASCII keyword have the same length.
+  if (m > n) return AsciiScan::kAbsent;
+  const auto* keyword = reinterpret_cast<const unsigned char*>(cp936Keyword_.data());
+  const auto matchesAt = [&](std::size_t at) {
+    if (at + m > n) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(p + at);
+    for (std::size_t j = 0; j < m; ++j) {
+      if (kAsciiFold.map[bytes[j]] != keyword[j]) return false;
+    }
+    return true;
+  };
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const std::uint64_t word = Load64(p + i);
+    if (word & kHighBits) return AsciiScan::kNotAscii;
+    const std::uint64_t diff = (word | firstCaseBits_) ^ firstBytes_;
+    // High bit set in each byte of `diff` that is zero (and, after a zero
+    // byte, possibly in others: those fail the comparison).
+    std::uint64_t zeros = (diff - kOnes) & ~diff & kHighBits;
+    while (zeros) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctzll(zeros) >> 3);
+      if (matchesAt(at)) return AsciiScan::kFound;
+      zeros &= zeros - 1;
+    }
+  }
+  if (i == n) return AsciiScan::kAbsent;
+  // The rest: the name's last eight bytes with the lanes already scanned
+  // masked out, or a short name padded with zero bytes (a keyword never
+  // starts with one, and matchesAt turns down anything past the end).
+  std::uint64_t word = 0;
+  std::size_t base = 0;
+  if (n >= 8) {
+    base = n - 8;
+    word = Load64(p + base);
+  } else {
+    std::memcpy(&word, p, n);
+  }
+  std::uint64_t lanes = ~std::uint64_t{0} << (8 * (i - base));
+  if (n - base < 8) lanes &= (std::uint64_t{1} << (8 * (n - base))) - 1;
+  if (word & kHighBits & lanes) return AsciiScan::kNotAscii;
+  const std::uint64_t diff = (word | firstCaseBits_) ^ firstBytes_;
+  std::uint64_t zeros = (diff - kOnes) & ~diff & kHighBits & lanes;
+  while (zeros) {
+    const std::size_t at = base + static_cast<std::size_t>(__builtin_ctzll(zeros) >> 3);
+    if (matchesAt(at)) return AsciiScan::kFound;
+    zeros &= zeros - 1;
+  }
+  return AsciiScan::kAbsent;
 }
 
 bool CNameMatcher::ContainsUtf8(std::string_view name) {
   if (!utf8Usable_) return false;
+  // Resizing within the capacity the buffer already has does not allocate.
   FoldUtf8(name, fold_);
   // A UTF-8 keyword starts with a leading byte and ends with a whole
   // character, so every occurrence lies on character boundaries.

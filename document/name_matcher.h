@@ -19,13 +19,15 @@
 // name does not allocate; one matcher serves one walk on one thread.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace orvane {
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
 
-class CFTPDir;
-class CFTPFile;
+namespace orvane {
 
 // The keyword that lists new entries instead of matching names.
 inline constexpr std::string_view kNewKeyword = "#new";
@@ -44,19 +46,35 @@ class CNameMatcher {
   bool IsNewKeyword() const { return newKeyword_; }
 
   // The entry test of the walks: the new mark for "#new", else the name.
-  bool MatchName(const CFTPDir& dir);
-  bool MatchName(const CFTPFile& file);
+  // Inline: the walks call it once per entry.
+  bool MatchName(const CFTPDir& dir) {
+    if (newKeyword_) return dir.readState.load(std::memory_order_relaxed) != 0;
+    return Contains(dir.name());
+  }
+  bool MatchName(const CFTPFile& file) {
+    if (newKeyword_) return file.readState.load(std::memory_order_relaxed) != 0;
+    return Contains(file.name());
+  }
 
   // Whether the keyword occurs in `name`. An empty keyword occurs in every
   // name.
-  bool Contains(std::string_view name);
+  bool Contains(std::string_view name) { return matchAll_ || Search(name); }
 
  private:
+  enum class AsciiScan { kFound, kAbsent, kNotAscii };
+
+  bool Search(std::string_view name);
+  AsciiScan FindAscii(std::string_view name) const;
   bool ContainsCp936(std::string_view name);
   bool ContainsUtf8(std::string_view name);
 
   bool newKeyword_ = false;
+  bool matchAll_ = false;
   bool asciiKeyword_ = false;
+  // For an ASCII keyword: its first byte in every byte lane, and the case
+  // bit to set in each lane of a name before comparing (0 for a non-letter).
+  std::uint64_t firstBytes_ = 0;
+  std::uint64_t firstCaseBits_ = 0;
   // The folded keyword in each encoding; a form is unusable when the keyword
   // has characters that encoding cannot hold (no such name can contain it).
   std::string cp936Keyword_;

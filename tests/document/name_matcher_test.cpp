@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 
+#include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 
@@ -160,6 +162,57 @@ TEST(NameMatcher, KeywordOutsideTheCodePageFindsOnlyUtf8Names) {
 TEST(NameMatcher, NonAsciiKeywordIsNotInAsciiNames) {
   EXPECT_FALSE(Finds(kDocUtf8, "plain ascii name"));
   EXPECT_FALSE(Finds("\xC3\xA9", "e"));
+}
+
+// The rule written out plainly: the name read as UTF-8 when it is valid
+// UTF-8 with non-ASCII characters, else as code page 936; both sides folded;
+// an occurrence counts where a character starts.
+bool ReferenceContains(std::string_view typedUtf8, std::string_view name) {
+  const bool utf8 = IsValidUtf8(name) && !IsAscii(name);
+  std::string keyword;
+  std::string folded;
+  if (utf8) {
+    FoldUtf8(typedUtf8, keyword);
+    FoldUtf8(name, folded);
+  } else {
+    FoldCp936(Utf8ToCp936(typedUtf8), keyword);
+    FoldCp936(name, folded);
+  }
+  const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
+  for (std::size_t at = 0;;) {
+    if (folded.compare(at, keyword.size(), keyword) == 0 && at + keyword.size() <= folded.size())
+      return true;
+    if (at >= name.size()) return false;
+    if (utf8) {
+      do ++at;
+      while (at < name.size() && (bytes[at] & 0xC0) == 0x80);
+    } else {
+      at += Cp936CharLength(bytes + at, name.size() - at);
+    }
+  }
+}
+
+TEST(NameMatcher, AgreesWithThePlainRuleOnRandomNames) {
+  // Letters in both cases, bytes next to them, lead and trail bytes of both
+  // encodings, and bytes that are no character at all.
+  const std::string_view alphabet[] = {
+      "a",    "A",    "n",    "N",    "e",    "@",    "`",    "_",        " ",           "\x81",
+      "\xCE", "\xC4", "\xE6", "\x96", "\x87", "\xFF", "\x80", "\xA3\xC1", "\xE6\x96\x87"};
+  const std::string_view keywords[] = {
+      "n",         "an",           "N_A",           "@",           "`a", "nan", "e n",
+      "aaaaaaaaa", "\xE6\x96\x87", "a\xE6\x96\x87", "\xEF\xBD\x81"};
+  std::mt19937 rng(7);
+  for (std::string_view keyword : keywords) {
+    CNameMatcher matcher(FoldKeyword(keyword));
+    for (int round = 0; round < 4000; ++round) {
+      std::string name;
+      const int pieces = static_cast<int>(rng() % 22);
+      for (int k = 0; k < pieces; ++k) name += alphabet[rng() % std::size(alphabet)];
+      ASSERT_EQ(matcher.Contains(name), ReferenceContains(keyword, name))
+          << "keyword " << ::testing::PrintToString(std::string(keyword)) << " name "
+          << ::testing::PrintToString(name);
+    }
+  }
 }
 
 }  // namespace
