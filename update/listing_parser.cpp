@@ -252,9 +252,7 @@ constexpr Sv kMonthNames[] = {
     "mei", "maj", "maart",
     // French
     "janv", "f\xc3\xa9v", "f\xc3\xa9vr", "fevr", "mars", "avr", "juin", "juil", "ao\xc3\xbbt",
-    "aout",
-    "d\xc3\xa9"
-    "c",
+    "aout", "d\xc3\xa9\x63",
     // Spanish, Italian, Portuguese
     "ene", "abr", "ago", "dic", "gen", "mag", "giu", "lug", "set", "ott", "fev", "out",
     // Hungarian
@@ -826,16 +824,12 @@ bool AcceptableName(Sv name) {
 }
 
 LineResult Store(const Parsed& p, ListingEntry& entry) {
+  entry.name.assign(p.name);
   if (!p.extension.empty()) {
-    if (p.extension.find('/') != Sv::npos) return LineResult::kSkip;
-    entry.name.assign(p.name);
     entry.name += '.';
     entry.name.append(p.extension);
-    if (!AcceptableName(entry.name)) return LineResult::kSkip;
-  } else {
-    if (!AcceptableName(p.name)) return LineResult::kSkip;
-    entry.name.assign(p.name);
   }
+  if (!AcceptableName(entry.name)) return LineResult::kSkip;
   entry.isDirectory = p.isDirectory;
   entry.isLink = p.isLink && !p.isDirectory;
   entry.size = p.size;
@@ -853,22 +847,39 @@ constexpr Reader kListReaders[] = {ParseVms,       ParseUnix, ParseUnixNumeric, 
                                    ParseAs400,     ParseOs2,  ParseSizeFirst,   ParseOs9,
                                    ParseNameFirst, ParseMvs,  ParseBareName};
 
-}  // namespace
+// Which kind of reader took a line: z/OS lists and bare names mix, while a
+// listing with columns never has one-word lines.
+enum class ListForm { kNone, kColumns, kMvsOrBare };
 
-LineResult ParseListLine(std::string_view line, ListingEntry& entry) {
+LineResult ParseList(Sv line, ListingEntry& entry, bool bareNames, ListForm& form) {
+  form = ListForm::kNone;
   line = StripCr(line);
   if (!line.empty() && line[0] == '+') {
     // No other form starts with "+".
     Parsed eplf;
-    return ParseEplf(line, eplf) ? Store(eplf, entry) : LineResult::kSkip;
+    if (!ParseEplf(line, eplf)) return LineResult::kSkip;
+    form = ListForm::kColumns;
+    return Store(eplf, entry);
   }
   const Tokens t(line);
   if (t.total() == 0) return LineResult::kSkip;
   for (Reader reader : kListReaders) {
+    if (reader == ParseBareName && !bareNames) break;
     Parsed p;
-    if (reader(t, p)) return Store(p, entry);
+    if (reader(t, p)) {
+      form =
+          reader == ParseMvs || reader == ParseBareName ? ListForm::kMvsOrBare : ListForm::kColumns;
+      return Store(p, entry);
+    }
   }
   return LineResult::kSkip;
+}
+
+}  // namespace
+
+LineResult ParseListLine(std::string_view line, ListingEntry& entry) {
+  ListForm form;
+  return ParseList(line, entry, true, form);
 }
 
 // MLSD (RFC 3659):  fact=value;fact=value; name
@@ -938,6 +949,7 @@ void CListingSplitter::Reset(ListingFormat format) {
   partial_.clear();
   overlong_ = false;
   vmsName_.clear();
+  bareNames_ = true;
   dropped_ = 0;
 }
 
@@ -963,12 +975,14 @@ bool CListingSplitter::ProcessLine(std::string_view line) {
   // OpenVMS servers put a long name on a line of its own and its columns on
   // the next; the two are parsed as one line. A name without its columns is
   // dropped when the next line is an entry of its own.
+  ListForm form;
   if (!vmsName_.empty() && !StartsWithVmsName(line)) {
     joined_.assign(vmsName_);
     joined_ += ' ';
     joined_.append(line);
-    if (ParseListLine(joined_, entry_) == LineResult::kEntry) {
+    if (ParseList(joined_, entry_, false, form) == LineResult::kEntry) {
       vmsName_.clear();
+      bareNames_ = false;
       return true;
     }
   }
@@ -977,7 +991,11 @@ bool CListingSplitter::ProcessLine(std::string_view line) {
     vmsName_.assign(line);
     return false;
   }
-  return ParseListLine(line, entry_) == LineResult::kEntry;
+  // Once a line had columns, a one-word line is the tail of a name that
+  // contained a line feed, not an entry of its own.
+  const bool parsed = ParseList(line, entry_, bareNames_, form) == LineResult::kEntry;
+  if (form == ListForm::kColumns) bareNames_ = false;
+  return parsed;
 }
 
 bool CListingSplitter::FinishLine() {
@@ -990,6 +1008,7 @@ bool CListingSplitter::FinishLine() {
   partial_.clear();
   overlong_ = false;
   vmsName_.clear();
+  bareNames_ = true;
   return parsed;
 }
 

@@ -67,6 +67,11 @@ enum class ListingFormat { kList, kMlsd };
 // The callback is called as onEntry(const ListingEntry&); the entry is owned
 // by the splitter and valid only during the call. Not thread-safe; one
 // splitter per listing (or Reset between listings).
+//
+// Beyond ParseListLine, the splitter joins an OpenVMS entry wrapped over two
+// lines, and once a listing has shown a line with columns it no longer takes
+// a one-word line for a bare name: there it is the tail of a name that held a
+// line feed.
 class CListingSplitter {
  public:
   static constexpr std::size_t kMaxLineBytes = 64 * 1024;
@@ -121,6 +126,7 @@ class CListingSplitter {
   bool overlong_ = false;  // the current line passed kMaxLineBytes
   std::string vmsName_;    // a wrapped OpenVMS entry's first line
   std::string joined_;     // vmsName_ and its continuation line
+  bool bareNames_ = true;  // no line with columns seen yet
   ListingEntry entry_;     // reused for every entry handed out
   std::size_t dropped_ = 0;
 };
