@@ -131,8 +131,14 @@ class COrvaneDoc {
   IDocumentHost& host() const { return host_; }
 
   // ---- Import and addresses -----------------------------------------------
-  void ImportSites(const std::filesystem::path& path);
+  // Adds a site for every line of the ftp:// list whose host and user name
+  // no site has yet, then rewrites site.ds once. False (after the message
+  // box) when the file cannot be read; nothing changes then.
+  bool ImportSites(const std::filesystem::path& path);
+  // The full address (host, port, login; see document/ftp_address.h) of
+  // the entry with this display path; empty when no site has its key.
   std::string GetFileAddress(std::string_view displayPath) const;
+  // The same address to the clipboard; nothing when no site has the key.
   void CopyFileAddress(std::string_view displayPath);
 
   // ---- Data (front-end thread only) ---------------------------------------

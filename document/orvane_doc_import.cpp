@@ -51,11 +51,11 @@ std::string LoginKey(std::string_view host, std::string_view userName) {
 
 }  // namespace
 
-void COrvaneDoc::ImportSites(const std::filesystem::path& path) {
+bool COrvaneDoc::ImportSites(const std::filesystem::path& path) {
   std::string contents;
   if (!ReadWholeFile(path, contents)) {
     host_.ShowMessage(kCannotOpen);
-    return;
+    return false;
   }
 
   // A site is the same when host and user name are; password and port do
@@ -83,6 +83,7 @@ void COrvaneDoc::ImportSites(const std::filesystem::path& path) {
   }
   // Once for the whole file, also when nothing was added.
   SaveSiteList();
+  return true;
 }
 
 std::string COrvaneDoc::GetFileAddress(std::string_view displayPath) const {
