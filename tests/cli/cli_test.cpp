@@ -1,0 +1,511 @@
+// orvane-cli as a user or a script runs it: the built binary in a temporary
+// data directory, against real local FTP servers for the update command.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "catalog/ftp_site.h"
+#include "document/document_host.h"
+#include "document/orvane_doc.h"
+#include "tests/support/ftp_server.h"
+#include "tests/support/temp_tree.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Output {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// A child process with its stdout and stderr on pipes.
+class Child {
+ public:
+  // `env` entries "NAME=value" are added to a copy of this process's
+  // environment without ORVANE_HOME.
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+    int outPipe[2], errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(outPipe[1], 1);
+      ::dup2(errPipe[1], 2);
+      ::unsetenv("ORVANE_HOME");
+      for (const std::string& entry : env) ::putenv(const_cast<char*>(entry.c_str()));
+      std::vector<char*> args;
+      for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+      args.push_back(nullptr);
+      ::execv(args[0], args.data());
+      ::_exit(127);
+    }
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    out_ = outPipe[0];
+    err_ = errPipe[0];
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) ::close(out_);
+    if (err_ >= 0) ::close(err_);
+  }
+
+  // Reads until stdout contains `text`; false at the end of the output or
+  // after `limit` (a guard against a hung child, not a timing check).
+  bool WaitForOutput(const std::string& text, std::chrono::seconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (result_.out.find(text) == std::string::npos) {
+      if (Clock::now() > deadline || !ReadSome(200)) return false;
+    }
+    return true;
+  }
+
+  void Signal(int number) { ::kill(pid_, number); }
+
+  Output Finish() {
+    while (ReadSome(1000)) {
+    }
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    reaped_ = true;
+    result_.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result_;
+  }
+
+ private:
+  // False once both pipes have ended.
+  bool ReadSome(int timeoutMs) {
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (out_ < 0 && err_ < 0) return false;
+    if (::poll(fds, 2, timeoutMs) <= 0) return true;
+    char buffer[4096];
+    int* ends[2] = {&out_, &err_};
+    std::string* texts[2] = {&result_.out, &result_.err};
+    for (int i = 0; i < 2; ++i) {
+      if (*ends[i] < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+      const ssize_t n = ::read(*ends[i], buffer, sizeof buffer);
+      if (n > 0) {
+        texts[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        ::close(*ends[i]);
+        *ends[i] = -1;
+      }
+    }
+    return out_ >= 0 || err_ >= 0;
+  }
+
+  pid_t pid_ = -1;
+  int out_ = -1;
+  int err_ = -1;
+  bool reaped_ = false;
+  Output result_;
+};
+
+std::string CliBinary() {
+  const char* bin = std::getenv("ORVANE_TEST_BIN");
+  return std::string(bin ? bin : ".") + "/orvane-cli";
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+mode_t Mode(const fs::path& path) {
+  struct stat info {};
+  ::stat(path.c_str(), &info);
+  return info.st_mode & 07777;
+}
+
+// A port on which nothing listens (bound, then closed).
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+class QuietHost : public IDocumentHost {
+ public:
+  bool PumpMessages() override { return true; }
+  void ShowMessage(const std::string&) override {}
+  void ReportLoadError(const std::string& text) override { errors.push_back(text); }
+  bool SetClipboardText(const std::string&) override { return true; }
+  void ClearResults() override {}
+  void AppendResult(const CFTPDir*) override {}
+  void AppendResult(const CFTPFile*) override {}
+  void SearchBegin(int) override {}
+  void SearchProgress(int) override {}
+  void SearchEnd() override {}
+  std::vector<std::string> errors;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Runs orvane-cli with --data-dir and `args`.
+  Output Cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    args.insert(args.begin(), {CliBinary(), "--data-dir", dataDir.string()});
+    return Child(args, env).Finish();
+  }
+  // Python's json module as an independent parser: prints `expression`
+  // evaluated on the parsed document `d`.
+  std::string Json(const std::string& document, const std::string& expression) {
+    const fs::path file = work.path() / "doc.json";
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << document;
+    Output result = Child({"/usr/bin/python3", "-c",
+                           "import json,sys\nd=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+                           "print(" +
+                               expression + ")",
+                           file.string()})
+                        .Finish();
+    EXPECT_EQ(result.status, 0) << result.err;
+    if (!result.out.empty() && result.out.back() == '\n') result.out.pop_back();
+    return result.out;
+  }
+
+  test::CTempTree work;
+  fs::path dataDir = work.path() / "nested" / "data";
+};
+
+// ---- Site commands ----------------------------------------------------------
+
+TEST_F(CliTest, FirstRunMakesAnOwnerOnlyDataDirectoryAndListsNothing) {
+  Output result = Cli({"sites"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(Mode(dataDir), 0700u);
+  EXPECT_EQ(Mode(work.path() / "nested"), 0700u);
+  EXPECT_EQ(Mode(dataDir / "site.ds"), 0600u);
+  EXPECT_EQ(fs::file_size(dataDir / "site.ds"), 0u);
+  EXPECT_EQ(Json(Cli({"--json", "sites"}).out, "len(d)"), "0");
+}
+
+TEST_F(CliTest, AddListsAndRejectsDuplicates) {
+  Output added = Cli({"add", "ftp.example.org", "--anonymous", "--nickname", "测试站点",
+                      "--remarks", "line one\nline\ttwo", "--port", "2121"});
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(added.out, "ftp.example.org\n");
+  ASSERT_EQ(Cli({"add", "ftp.example.org", "--user", "bob", "--password", "pw"}).status, 0);
+
+  // Same host and effective user name: a duplicate, whatever the password.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"add", "ftp.example.org", "--anonymous"},
+           {"add", "ftp.example.org", "--user", "bob", "--password", "other"}}) {
+    Output duplicate = Cli(args);
+    EXPECT_EQ(duplicate.status, 1);
+    EXPECT_TRUE(Contains(duplicate.err, "站点已有！")) << duplicate.err;
+  }
+  // The user name "anonymous" with a real password is another login.
+  EXPECT_EQ(Cli({"add", "ftp.example.org", "--user", "anonymous", "--password", "x"}).status, 1);
+  EXPECT_EQ(Cli({"add", "ftp.example.org", "--user", "Bob"}).status, 0);
+
+  Output sites = Cli({"sites"});
+  ASSERT_EQ(sites.status, 0);
+  const std::vector<std::string> lines = Lines(sites.out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "ftp.example.org\tftp.example.org\t2121\tanonymous\t测试站点\tline one\\nline\\ttwo");
+  EXPECT_EQ(lines[1], "ftp.example.org@bob\tftp.example.org\t21\tuser\t\t");
+  EXPECT_EQ(lines[2], "ftp.example.org@Bob\tftp.example.org\t21\tuser\t\t");
+
+  const std::string json = Cli({"sites", "--json"}).out;
+  EXPECT_EQ(Json(json, "len(d)"), "3");
+  EXPECT_EQ(Json(json, "d[0]['nickname']"), "测试站点");
+  EXPECT_EQ(Json(json, "d[0]['remarks']"), "line one\nline\ttwo");
+  EXPECT_EQ(Json(json, "d[0]['port'], d[0]['login'], d[1]['login'], d[1]['user']"),
+            "2121 anonymous user bob");
+  EXPECT_FALSE(Contains(json, "pw")) << "passwords are not shown";
+
+  // Typed text is stored as the desktop program stores it: code page 936.
+  QuietHost host;
+  COrvaneDoc doc(dataDir, host);
+  doc.OnNewDocument();
+  ASSERT_EQ(doc.siteList.size(), 3u);
+  EXPECT_EQ(doc.siteList[0]->nickname, "\xb2\xe2\xca\xd4\xd5\xbe\xb5\xe3");
+  EXPECT_EQ(doc.siteList[0]->password, kAnonymousPassword);
+  EXPECT_EQ(doc.siteList[1]->password, "pw");
+}
+
+TEST_F(CliTest, BadCommandLinesExitWithTwo) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"frobnicate"},
+                                             {"add", "h"},
+                                             {"add", "h", "--anonymous", "--user", "u"},
+                                             {"add", "h", "--anonymous", "--port", "-1"},
+                                             {"add", "h", "--anonymous", "--port", "4294967296"},
+                                             {"add", "h", "--anonymous", "--colour", "red"},
+                                             {"tree"},
+                                             {"update", "--threads", "0"},
+                                             {"update", "--threads", "501"},
+                                             {"update", "--all", "key"}}) {
+    Output result = Cli(args);
+    EXPECT_EQ(result.status, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_FALSE(result.err.empty());
+  }
+  EXPECT_EQ(Child({CliBinary()}).Finish().status, 2);
+  EXPECT_EQ(Child({CliBinary(), "--help"}).Finish().status, 0);
+}
+
+TEST_F(CliTest, EditMovesTheDataDirectoryWithTheKey) {
+  ASSERT_EQ(Cli({"add", "h.example", "--user", "bob", "--password", "pw"}).status, 0);
+  fs::create_directories(dataDir / "Data" / "h.example@bob");
+  std::ofstream(dataDir / "Data" / "h.example@bob" / "content.ct") << "";
+
+  // Only the nickname: key and directory stay.
+  Output nick = Cli({"edit", "h.example@bob", "--nickname", "mine"});
+  ASSERT_EQ(nick.status, 0) << nick.err;
+  EXPECT_EQ(nick.out, "h.example@bob\n");
+  EXPECT_TRUE(fs::exists(dataDir / "Data" / "h.example@bob" / "content.ct"));
+
+  Output user = Cli({"edit", "h.example@bob", "--user", "carol"});
+  ASSERT_EQ(user.status, 0) << user.err;
+  EXPECT_EQ(user.out, "h.example@carol\n");
+  EXPECT_FALSE(fs::exists(dataDir / "Data" / "h.example@bob"));
+  EXPECT_TRUE(fs::exists(dataDir / "Data" / "h.example@carol" / "content.ct"));
+
+  Output anonymous = Cli({"edit", "h.example@carol", "--anonymous", "--port", "21000"});
+  ASSERT_EQ(anonymous.status, 0) << anonymous.err;
+  EXPECT_EQ(anonymous.out, "h.example\n");
+  EXPECT_TRUE(fs::exists(dataDir / "Data" / "h.example" / "content.ct"));
+  EXPECT_EQ(Lines(Cli({"sites"}).out),
+            std::vector<std::string>{"h.example\th.example\t21000\tanonymous\tmine\t"});
+
+  EXPECT_EQ(Cli({"edit", "nobody"}).status, 1);
+  EXPECT_EQ(Cli({"edit", "h.example", "--password", "x"}).status, 2);
+}
+
+TEST_F(CliTest, DeleteRemovesTheSiteAndItsFiles) {
+  ASSERT_EQ(Cli({"add", "a.example", "--anonymous"}).status, 0);
+  ASSERT_EQ(Cli({"add", "b.example", "--anonymous"}).status, 0);
+  fs::create_directories(dataDir / "Data" / "a.example");
+  std::ofstream(dataDir / "Data" / "a.example" / "state.st") << "";
+
+  Output unknown = Cli({"delete", "c.example"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(Lines(Cli({"sites"}).out).size(), 2u);
+
+  EXPECT_EQ(Cli({"delete", "a.example"}).status, 0);
+  EXPECT_FALSE(fs::exists(dataDir / "Data" / "a.example"));
+  const std::vector<std::string> lines = Lines(Cli({"sites"}).out);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(0, 10), "b.example\t");
+}
+
+TEST_F(CliTest, DataDirectoryComesFromOrvaneHomeWithoutTheOption) {
+  const fs::path home = work.path() / "home";
+  Output added =
+      Child({CliBinary(), "add", "h", "--anonymous"}, {"ORVANE_HOME=" + home.string()}).Finish();
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_TRUE(fs::exists(home / "site.ds"));
+  EXPECT_GT(fs::file_size(home / "site.ds"), 0u);
+}
+
+TEST_F(CliTest, DamagedSiteListIsReportedOnceAndTheGoodSitesStay) {
+  ASSERT_EQ(Cli({"add", "a.example", "--anonymous"}).status, 0);
+  ASSERT_EQ(Cli({"add", "b.example", "--anonymous"}).status, 0);
+  std::string bytes;
+  {
+    std::ifstream in(dataDir / "site.ds", std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  bytes[0] = 3;  // a third record that is not there
+  std::ofstream(dataDir / "site.ds", std::ios::binary | std::ios::trunc) << bytes;
+  Output result = Cli({"sites"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(Lines(result.out).size(), 2u);
+  EXPECT_EQ(result.err,
+            "An attempt was made to access " + (dataDir / "site.ds").string() + " past its end.\n");
+}
+
+// ---- Update and tree against a real server ----------------------------------
+
+class CliUpdateTest : public CliTest {
+ protected:
+  void SetUp() override {
+    served.AddFile("pub/readme.txt", "hello");
+    served.AddSparseFile("pub/big/image.iso", 5'000'000'000ULL);
+    served.AddFile("pub/big/notes", "1234567");
+    served.AddFile("docs/\xce\xc4\xb5\xb5.txt", "x");  // 文档.txt in code page 936
+    served.AddFile("top.bin", "abc");
+  }
+  void StartServer(const test::PyFtpOptions& options = {}) {
+    auto started = test::CFtpServer::StartPyftpdlib(served.path(), options);
+    if (started.unavailable) GTEST_SKIP() << started.error;
+    ASSERT_TRUE(started.server) << started.error;
+    server = std::move(started.server);
+  }
+  void AddSite(const std::string& host = "127.0.0.1") {
+    Output added = Cli({"add", host, "--anonymous", "--port", std::to_string(server->port())});
+    ASSERT_EQ(added.status, 0) << added.err;
+  }
+
+  test::CTempTree served;
+  std::unique_ptr<test::CFtpServer> server;
+};
+
+TEST_F(CliUpdateTest, UpdateAllBringsTheTreeIntoTheCatalog) {
+  StartServer();
+  AddSite();
+  Output update = Cli({"update", "--all"});
+  ASSERT_EQ(update.status, 0) << update.out << update.err;
+  const std::vector<std::string> lines = Lines(update.out);
+  EXPECT_EQ(lines.front(), "127.0.0.1: 正在等待更新...");
+  EXPECT_TRUE(Contains(update.out, "127.0.0.1: 已连接,正在更新...\n"));
+  EXPECT_TRUE(Contains(update.out, "更新0/1\n"));
+  EXPECT_EQ(lines[lines.size() - 2], "127.0.0.1: 更新成功");
+  EXPECT_EQ(lines.back(), "更新完成");
+
+  Output tree = Cli({"tree", "127.0.0.1"});
+  ASSERT_EQ(tree.status, 0) << tree.err;
+  std::vector<std::string> entries = Lines(tree.out);
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{
+                         "*\t1\tftp://127.0.0.1/docs/文档.txt",
+                         "*\t3\tftp://127.0.0.1/top.bin",
+                         "*\t5\tftp://127.0.0.1/pub/readme.txt",
+                         "*\t5000000000\tftp://127.0.0.1/pub/big/image.iso",
+                         "*\t7\tftp://127.0.0.1/pub/big/notes",
+                         "*\t<DIR>\tftp://127.0.0.1/docs",
+                         "*\t<DIR>\tftp://127.0.0.1/pub",
+                         "*\t<DIR>\tftp://127.0.0.1/pub/big",
+                     }));
+
+  // A subdirectory, typed as it is shown, and as JSON.
+  Output sub = Cli({"--json", "tree", "127.0.0.1", "/pub/big/"});
+  ASSERT_EQ(sub.status, 0) << sub.err;
+  EXPECT_EQ(Json(sub.out, "sorted((e['path'], e['type'], e.get('size'), e['new']) for e in d)"),
+            "[('ftp://127.0.0.1/pub/big/image.iso', 'file', 5000000000, True), "
+            "('ftp://127.0.0.1/pub/big/notes', 'file', 7, True)]");
+  EXPECT_EQ(Cli({"tree", "127.0.0.1", "docs"}).out, "*\t1\tftp://127.0.0.1/docs/文档.txt\n");
+  EXPECT_EQ(Cli({"tree", "127.0.0.1", "nowhere"}).status, 1);
+  EXPECT_EQ(Cli({"tree", "nosite"}).status, 1);
+
+  // The stored name is the server's bytes.
+  QuietHost host;
+  COrvaneDoc doc(dataDir, host);
+  doc.OnNewDocument();
+  ASSERT_EQ(doc.siteList.size(), 1u);
+  doc.EnsureCatalogLoaded(*doc.siteList[0]);
+  bool found = false;
+  for (const auto& dir : doc.siteList[0]->rootDir->subdirs) {
+    for (const auto& file : dir->files) found |= file->name() == "\xce\xc4\xb5\xb5.txt";
+  }
+  EXPECT_TRUE(found);
+}
+
+TEST_F(CliUpdateTest, SecondUpdateFollowsTheServerAndUpdatingADirectoryStaysInside) {
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+
+  served.Remove("pub/big");
+  served.AddFile("pub/fresh.txt", "12");
+  served.AddFile("docs/later.txt", "1");
+  Output partial = Cli({"update", "127.0.0.1", "pub"});
+  ASSERT_EQ(partial.status, 0) << partial.out << partial.err;
+  std::string tree = Cli({"tree", "127.0.0.1"}).out;
+  EXPECT_TRUE(Contains(tree, "\tftp://127.0.0.1/pub/fresh.txt\n"));
+  EXPECT_FALSE(Contains(tree, "pub/big"));
+  // docs was not crawled.
+  EXPECT_FALSE(Contains(tree, "later.txt"));
+
+  Output json = Cli({"--json", "update", "--all"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(Json(json.out, "[(s['key'], s['status'], s['updateState']) for s in d]"),
+            "[('127.0.0.1', '更新成功', 2)]");
+  // Progress and status lines went to stderr.
+  EXPECT_TRUE(Contains(json.err, "更新完成"));
+  tree = Cli({"tree", "127.0.0.1"}).out;
+  EXPECT_TRUE(Contains(tree, "\tftp://127.0.0.1/docs/later.txt\n"));
+}
+
+TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
+  StartServer();
+  AddSite();
+  Output added = Cli({"add", "localhost", "--anonymous", "--port", std::to_string(ClosedPort())});
+  ASSERT_EQ(added.status, 0);
+  Output update = Cli({"update", "--all", "--threads", "2"});
+  EXPECT_EQ(update.status, 1);
+  EXPECT_TRUE(Contains(update.out, "127.0.0.1: 更新成功\n")) << update.out;
+  EXPECT_TRUE(Contains(update.out, "localhost: 更新失败: ")) << update.out;
+  EXPECT_FALSE(Contains(update.out, "localhost: 更新成功"));
+  EXPECT_EQ(Lines(update.out).back(), "更新完成");
+}
+
+TEST_F(CliUpdateTest, InterruptStopsRunningAndQueuedSitesAndKeepsWhatWasMerged) {
+  for (int i = 0; i < 40; ++i) served.AddFile("many/d" + std::to_string(i) + "/f", "x");
+  test::PyFtpOptions options;
+  options.replyDelayMs = 50;
+  StartServer(options);
+  AddSite("127.0.0.1");
+  AddSite("localhost");
+
+  Child child({CliBinary(), "--data-dir", dataDir.string(), "update", "--threads", "1"});
+  ASSERT_TRUE(child.WaitForOutput("127.0.0.1: 已连接,正在更新...\n", std::chrono::seconds(60)));
+  // Interrupt once the crawl has listed something, so there is a merge to
+  // keep.
+  const auto deadline = Clock::now() + std::chrono::seconds(60);
+  auto listed = [&] {
+    for (const std::string& command : server->Commands()) {
+      if (command.rfind("MLSD", 0) == 0 || command.rfind("LIST", 0) == 0) return true;
+    }
+    return false;
+  };
+  while (!listed() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(listed());
+  child.Signal(SIGINT);
+  Output result = child.Finish();
+  EXPECT_EQ(result.status, 1) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.out, "127.0.0.1: 更新终止！\n")) << result.out;
+  EXPECT_TRUE(Contains(result.out, "localhost: 更新终止!\n")) << result.out;
+  EXPECT_FALSE(Contains(result.out, "更新成功"));
+  EXPECT_EQ(Lines(result.out).back(), "更新完成");
+  // The running site's merges were saved; the queued one never started.
+  EXPECT_TRUE(fs::exists(dataDir / "Data" / "127.0.0.1" / "content.ct"));
+  EXPECT_FALSE(fs::exists(dataDir / "Data" / "localhost"));
+}
+
+}  // namespace
+}  // namespace orvane
