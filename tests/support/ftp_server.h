@@ -1,0 +1,118 @@
+// Real FTP servers for tests, each started on a free loopback port and
+// stopped by its process id when the object goes away (SIGTERM to its
+// process group, SIGKILL after 3 s, then waitpid).
+//
+//   pyftpdlib  tests/fixtures/ftp_server.py under /usr/bin/python3 (where
+//              Debian installs python3-pyftpdlib); scripted faults, a
+//              command log, names passed through as bytes
+//   vsftpd     /usr/sbin/vsftpd, anonymous, LIST only (no MLSD)
+//   pure-ftpd  from $ORVANE_PURE_FTPD_DIR, /usr/sbin or the cache that
+//              tests/fixtures/fetch_pure_ftpd.sh fills (an unpacked Debian
+//              package: it conflicts with vsftpd); one virtual user
+//
+// A Start function returns the server, or an error; `unavailable` is set
+// when the server program itself is missing, the only case in which a test
+// should skip rather than fail:
+//
+//   auto started = CFtpServer::StartVsftpd(tree.path());
+//   if (started.unavailable) GTEST_SKIP() << started.error;
+//   ASSERT_TRUE(started.server) << started.error;
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_tree.h"
+
+namespace orvane::test {
+
+// A misbehaviour of the pyftpdlib server, tied to one server path.
+struct FtpFault {
+  enum class Command {
+    kCwd,   // a CWD to `path`
+    kList,  // LIST, MLSD or NLST while `path` is the directory listed
+  };
+  enum class Action {
+    kReply,    // answer `reply` instead of running the command
+    kSilence,  // say nothing for `seconds`, then run the command
+    kStall,    // send `keep` listing lines, pause `seconds`, send the rest
+    kDrop,     // send `keep` listing lines, then close control and data
+    kReset,    // like kDrop, with a TCP reset
+  };
+  Command command = Command::kList;
+  std::string path;  // server path, bytes: "/", "/a/b"
+  Action action = Action::kReply;
+  std::string reply = "550 Refused.";  // bytes, sent as they are
+  double seconds = 0;
+  int keep = 0;
+  int times = -1;  // fires this many times over all connections; < 0: always
+};
+
+struct PyFtpOptions {
+  std::string host = "127.0.0.1";  // or "::1"
+  std::string user;                // empty: anonymous logins only
+  std::string password;
+  bool mlsd = true;              // false hides MLSD and MLST, also from FEAT
+  int replyDelayMs = 0;          // every reply is held back this long
+  double authFailedDelay = 0.2;  // seconds before a refused login is answered
+  std::vector<FtpFault> faults;
+};
+
+class CFtpServer {
+ public:
+  enum class Kind { kPyftpdlib, kVsftpd, kPureFtpd };
+
+  struct Started {
+    std::unique_ptr<CFtpServer> server;
+    std::string error;
+    bool unavailable = false;
+  };
+
+  static Started StartPyftpdlib(const std::filesystem::path& root,
+                                const PyFtpOptions& options = {});
+  static Started StartVsftpd(const std::filesystem::path& root);
+  static Started StartPureFtpd(const std::filesystem::path& root);
+
+  ~CFtpServer();
+  CFtpServer(const CFtpServer&) = delete;
+  CFtpServer& operator=(const CFtpServer&) = delete;
+
+  Kind kind() const { return kind_; }
+  const std::string& host() const { return host_; }
+  std::uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  // The login that the server accepts.
+  const std::string& user() const { return user_; }
+  const std::string& password() const { return password_; }
+
+  // Whether Commands() works: pyftpdlib and vsftpd log commands.
+  bool hasCommandLog() const { return !commandLog_.empty(); }
+  // Every command line received so far, in order, over all connections
+  // (PASS without its argument).
+  std::vector<std::string> Commands() const;
+  // Forgets the commands logged so far.
+  void ClearCommands();
+
+ private:
+  CFtpServer() = default;
+  bool Spawn(const std::vector<std::string>& argv, bool readPort, std::string& error);
+  bool WaitUntilReady(std::string& error);
+  std::string ServerLog() const;
+
+  Kind kind_ = Kind::kPyftpdlib;
+  CTempTree work_;  // configuration, logs, password database
+  std::string host_ = "127.0.0.1";
+  std::uint16_t port_ = 0;
+  pid_t pid_ = -1;
+  std::string user_ = "anonymous";
+  std::string password_ = "orvane@ftp.cn";
+  std::filesystem::path commandLog_;
+  std::size_t commandsSkipped_ = 0;  // lines before the last ClearCommands
+};
+
+}  // namespace orvane::test

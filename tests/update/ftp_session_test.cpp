@@ -1,0 +1,711 @@
+// CFtpSession against real servers on loopback: pyftpdlib with scripted
+// faults, vsftpd and pure-ftpd for interoperability.
+#include "update/ftp_session.h"
+
+#include <arpa/inet.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <map>
+#include <set>
+#include <thread>
+#include <tuple>
+
+#include "tests/support/ftp_server.h"
+#include "tests/support/temp_tree.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::CFtpServer;
+using test::CTempTree;
+using test::FtpFault;
+using test::PyFtpOptions;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Long enough for a loaded machine, short enough to keep the fault tests
+// quick. Waits for a result that must come allow far more.
+constexpr FtpTimeouts kShort{1000ms, 1500ms, 1500ms};
+constexpr FtpTimeouts kHuge{60000ms, 60000ms, 60000ms};
+constexpr auto kResultWait = 30s;
+
+struct Entry {
+  std::string name;
+  bool isDirectory;
+  std::uint64_t size;
+  auto operator<=>(const Entry&) const = default;
+};
+
+struct Listing {
+  FtpResult result;
+  std::vector<Entry> entries;
+  int batches = 0;
+};
+
+Listing List(CFtpSession& session, std::string_view path) {
+  Listing listing;
+  listing.result = session.ListDirectory(path, [&](std::span<const ListingEntry> batch) {
+    ++listing.batches;
+    for (const ListingEntry& e : batch) {
+      listing.entries.push_back({e.name, e.isDirectory, e.isDirectory ? 0 : e.size});
+    }
+    return true;
+  });
+  std::sort(listing.entries.begin(), listing.entries.end());
+  return listing;
+}
+
+std::vector<std::string> Names(const Listing& listing) {
+  std::vector<std::string> names;
+  for (const Entry& e : listing.entries) names.push_back(e.name);
+  return names;
+}
+
+FtpLogin LoginFor(const CFtpServer& server) {
+  return {server.host(), server.port(), server.user(), server.password()};
+}
+
+// What a listing of `dir` must hold: the tree on disk, directory sizes left
+// out (they differ between servers).
+std::vector<Entry> DiskEntries(const fs::path& dir) {
+  std::vector<Entry> entries;
+  for (const auto& item : fs::directory_iterator(dir)) {
+    const bool isDir = item.is_directory();
+    entries.push_back({item.path().filename().string(), isDir, isDir ? 0 : item.file_size()});
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// Lists every directory below `path` and compares it with the disk.
+void ExpectTreeMatches(CFtpSession& session, const fs::path& root, const std::string& path,
+                       int& directories) {
+  const Listing listing = List(session, path);
+  ASSERT_TRUE(listing.result.ok()) << path << ": " << listing.result.errorText;
+  ++directories;
+  const fs::path dir = path == "/" ? root : root / fs::path(path.substr(1));
+  EXPECT_EQ(listing.entries, DiskEntries(dir)) << "directory " << path;
+  for (const Entry& e : listing.entries) {
+    if (e.isDirectory) {
+      ExpectTreeMatches(session, root, (path == "/" ? "/" : path + "/") + e.name, directories);
+    }
+  }
+}
+
+// Waits until the server has logged a command starting with `prefix`.
+bool AwaitCommand(const CFtpServer& server, std::string_view prefix) {
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    for (const auto& command : server.Commands()) {
+      if (command.starts_with(prefix)) return true;
+    }
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+std::size_t CountVerb(const std::vector<std::string>& commands, std::string_view verb) {
+  return static_cast<std::size_t>(std::count_if(commands.begin(), commands.end(), [&](auto& c) {
+    return c == verb || c.starts_with(std::string(verb) + " ");
+  }));
+}
+
+// Names that break naive URL building or command formatting, plus bytes
+// that are not UTF-8 (GBK) and names that differ only in case.
+const std::vector<std::string>& HostileNames() {
+  static const std::vector<std::string> names = {
+      "with space", "hash#tag", "per%20cent",
+      "what?now",   "-rf",      "semi;type=a",
+      "Case",       "case",     "\xc4\xe3\xba\xc3 gbk",
+      "at@sign",    "quote\"d", "plus+amp&",
+      "tilde~dot.", " leading", "trailing ",
+  };
+  return names;
+}
+
+#define START_OR_SKIP(var, expr)                          \
+  auto var##Started = (expr);                             \
+  if (var##Started.unavailable) {                         \
+    GTEST_SKIP() << var##Started.error;                   \
+  }                                                       \
+  ASSERT_TRUE(var##Started.server) << var##Started.error; \
+  CFtpServer& var = *var##Started.server
+
+class FtpSessionTest : public ::testing::Test {
+ protected:
+  CTempTree tree_;
+};
+
+// --- Listing ---------------------------------------------------------------
+
+class FtpSessionFormatTest : public FtpSessionTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(FtpSessionFormatTest, ListsTreeWithKindsAndSizes) {
+  tree_.AddFile("readme.txt", "hello\n");
+  tree_.AddFile("sub/inner.bin", std::string(70000, 'x'));
+  tree_.AddDir("sub/deeper/empty");
+  tree_.AddFile(".hidden", "h");
+  tree_.AddSparseFile("sub/huge.iso", 5ULL << 30);  // over 4 GiB: 64-bit sizes
+  PyFtpOptions options;
+  options.mlsd = GetParam();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+
+  CFtpSession session;
+  const FtpResult opened = session.Open(LoginFor(server), kShort);
+  ASSERT_TRUE(opened.ok()) << opened.errorText;
+  EXPECT_EQ(session.usesMlsd(), GetParam());
+  EXPECT_THAT(session.serverFeatures(), HasSubstr("EPSV"));
+
+  int directories = 0;
+  ExpectTreeMatches(session, tree_.path(), "/", directories);
+  EXPECT_EQ(directories, 4);
+  EXPECT_EQ(CountVerb(server.Commands(), GetParam() ? "MLSD" : "LIST"), 4u);
+}
+
+TEST_P(FtpSessionFormatTest, HostileNamesReachTheServerAsBytes) {
+  for (const std::string& name : HostileNames()) tree_.AddFile(name + "/inside " + name, name);
+  PyFtpOptions options;
+  options.mlsd = GetParam();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  const Listing root = List(session, "/");
+  ASSERT_TRUE(root.result.ok()) << root.result.errorText;
+  EXPECT_EQ(root.entries, DiskEntries(tree_.path()));
+  for (const std::string& name : HostileNames()) {
+    SCOPED_TRACE(name);
+    const Listing inside = List(session, "/" + name);
+    ASSERT_TRUE(inside.result.ok()) << inside.result.errorText;
+    EXPECT_TRUE(inside.result.entered);
+    ASSERT_EQ(Names(inside), std::vector<std::string>{"inside " + name});
+    EXPECT_EQ(inside.entries[0].size, name.size());
+    EXPECT_THAT(server.Commands(), Contains("CWD /" + name));
+  }
+}
+
+TEST_P(FtpSessionFormatTest, CarriageReturnInsideANameDoesNotSplitTheEntry) {
+  // libcurl's ASCII mode would turn the lone CR into a line end and make
+  // "evil" (a name that does not exist) out of the first half.
+  tree_.AddFile("evil\rtwin");
+  tree_.AddFile("plain");
+  PyFtpOptions options;
+  options.mlsd = GetParam();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  const Listing listing = List(session, "/");
+  ASSERT_TRUE(listing.result.ok()) << listing.result.errorText;
+  EXPECT_EQ(Names(listing), std::vector<std::string>{"plain"});
+}
+
+INSTANTIATE_TEST_SUITE_P(MlsdAndList, FtpSessionFormatTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Mlsd" : "List"; });
+
+TEST_F(FtpSessionTest, EmptyDirectoryAndRepeatedListingOfTheSameDirectory) {
+  tree_.AddDir("empty");
+  tree_.AddFile("full/a");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  const Listing empty = List(session, "/empty");
+  EXPECT_TRUE(empty.result.ok());
+  EXPECT_TRUE(empty.result.entered);
+  EXPECT_TRUE(empty.entries.empty());
+  // libcurl skips the CWD when the path is the previous one; the directory
+  // still counts as entered.
+  for (int i = 0; i < 2; ++i) {
+    const Listing full = List(session, "/full");
+    ASSERT_TRUE(full.result.ok());
+    EXPECT_TRUE(full.result.entered);
+    EXPECT_EQ(Names(full), std::vector<std::string>{"a"});
+  }
+}
+
+TEST_F(FtpSessionTest, ThousandsOfEntriesArriveInBatches) {
+  constexpr int kFiles = 6000;
+  for (int i = 0; i < kFiles; ++i) tree_.AddFile("big/file-" + std::to_string(i), "");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  const Listing listing = List(session, "/big");
+  ASSERT_TRUE(listing.result.ok()) << listing.result.errorText;
+  EXPECT_EQ(listing.entries, DiskEntries(tree_ / "big"));
+  EXPECT_GT(listing.batches, 1);
+}
+
+TEST_F(FtpSessionTest, AbandonedListingIsCancelledAndTheSessionGoesOn) {
+  for (int i = 0; i < 6000; ++i) tree_.AddFile("big/file-" + std::to_string(i), "");
+  tree_.AddFile("small/one");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  int batches = 0;
+  const FtpResult result = session.ListDirectory("/big", [&](std::span<const ListingEntry>) {
+    ++batches;
+    return false;
+  });
+  EXPECT_EQ(result.outcome, FtpOutcome::kCancelled);
+  EXPECT_TRUE(result.entered);
+  EXPECT_EQ(batches, 1);
+
+  const Listing next = List(session, "/small");
+  ASSERT_TRUE(next.result.ok()) << next.result.errorText;
+  EXPECT_EQ(Names(next), std::vector<std::string>{"one"});
+}
+
+// --- What goes over the wire ------------------------------------------------
+
+TEST_F(FtpSessionTest, LoginOnceAndAtMostThreeCommandsPerDirectory) {
+  for (int i = 0; i < 12; ++i) tree_.AddFile("d" + std::to_string(i) + "/f");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+  for (int i = 0; i < 12; ++i) ASSERT_TRUE(List(session, "/d" + std::to_string(i)).result.ok());
+
+  const std::vector<std::string> commands = server.Commands();
+  for (const char* once : {"USER", "PASS", "PWD", "TYPE", "FEAT"}) {
+    EXPECT_EQ(CountVerb(commands, once), 1u) << once;
+  }
+  EXPECT_EQ(CountVerb(commands, "CWD"), 12u);
+  EXPECT_EQ(CountVerb(commands, "LIST"), 0u);
+  EXPECT_EQ(CountVerb(commands, "MLSD"), 12u);
+  // Commands from one CWD to the next; the first directory also carries
+  // the one TYPE A.
+  std::vector<int> perDirectory;
+  for (const std::string& command : commands) {
+    if (command.starts_with("CWD ")) perDirectory.push_back(0);
+    if (!perDirectory.empty() && !command.starts_with("TYPE")) ++perDirectory.back();
+  }
+  ASSERT_EQ(perDirectory.size(), 12u);
+  for (int count : perDirectory) EXPECT_LE(count, 3);
+  EXPECT_EQ(session.commandsSent(), commands.size());
+}
+
+TEST_F(FtpSessionTest, LineBreaksAndNulInPathsAreRefusedBeforeSending) {
+  tree_.AddDir("a");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+  server.ClearCommands();
+
+  for (const std::string& path :
+       {std::string("/a\r\nDELE x"), std::string("/a\nb"), std::string("/a\rb"),
+        std::string("/a\0b", 4), std::string("relative")}) {
+    bool called = false;
+    const FtpResult result = session.ListDirectory(path, [&](auto) { return called = true; });
+    EXPECT_EQ(result.outcome, FtpOutcome::kRefused);
+    EXPECT_FALSE(result.entered);
+    EXPECT_FALSE(called);
+    EXPECT_FALSE(result.errorText.empty());
+  }
+  EXPECT_THAT(server.Commands(), ::testing::IsEmpty());
+  EXPECT_TRUE(List(session, "/a").result.ok());
+}
+
+// --- Refusals -----------------------------------------------------------------
+
+TEST_F(FtpSessionTest, RefusedDirectoryChangeIsNotEntered) {
+  tree_.AddFile("locked/secret");
+  tree_.AddFile("open/f");
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kCwd, "/locked", FtpFault::Action::kReply, "550 Permission denied."});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  const Listing locked = List(session, "/locked");
+  EXPECT_EQ(locked.result.outcome, FtpOutcome::kRefused);
+  EXPECT_FALSE(locked.result.entered);
+  EXPECT_EQ(locked.result.curlCode, 9);
+  EXPECT_EQ(locked.result.replyCode, 550);
+  EXPECT_THAT(locked.result.errorText, HasSubstr("Permission denied"));
+  EXPECT_TRUE(locked.entries.empty());
+
+  // The control connection survives a refusal.
+  server.ClearCommands();
+  EXPECT_TRUE(List(session, "/open").result.ok());
+  EXPECT_EQ(CountVerb(server.Commands(), "USER"), 0u);
+}
+
+class FtpListingRefusedTest : public FtpSessionTest,
+                              public ::testing::WithParamInterface<std::tuple<bool, const char*>> {
+};
+
+TEST_P(FtpListingRefusedTest, RefusedListingIsEnteredAndRefused) {
+  const auto [mlsd, reply] = GetParam();
+  tree_.AddFile("dir/f");
+  tree_.AddFile("other/g");
+  PyFtpOptions options;
+  options.mlsd = mlsd;
+  options.faults.push_back({FtpFault::Command::kList, "/dir", FtpFault::Action::kReply, reply});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+
+  const Listing listing = List(session, "/dir");
+  EXPECT_EQ(listing.result.outcome, FtpOutcome::kRefused);
+  EXPECT_TRUE(listing.result.entered);
+  EXPECT_TRUE(listing.entries.empty());
+  EXPECT_EQ(listing.result.replyCode, std::atol(reply));
+  // The server's own words, bytes unchanged (GBK here).
+  EXPECT_THAT(listing.result.errorText, HasSubstr(std::string(reply).substr(4)));
+  EXPECT_TRUE(List(session, "/other").result.ok());
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, FtpListingRefusedTest,
+                         ::testing::Combine(::testing::Bool(),
+                                            ::testing::Values("550 No access \xbe\xdc\xbe\xf8.",
+                                                              "450 Busy, later.")));
+
+TEST_F(FtpSessionTest, WrongLoginIsRefused) {
+  PyFtpOptions options;
+  options.user = "alice";
+  options.password = "right";
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+
+  CFtpSession session;
+  const FtpResult result = session.Open({server.host(), server.port(), "alice", "wrong"}, kShort);
+  EXPECT_EQ(result.outcome, FtpOutcome::kRefused);
+  EXPECT_EQ(result.curlCode, 67);
+  EXPECT_EQ(session.ListDirectory("/", [](auto) { return true; }).outcome, FtpOutcome::kRefused);
+
+  CFtpSession good;
+  EXPECT_TRUE(good.Open({server.host(), server.port(), "alice", "right"}, kShort).ok());
+}
+
+TEST_F(FtpSessionTest, SlowLoginRefusalIsNotMistakenForAConnectTimeOut) {
+  // The connect time-out covers the TCP handshake only; the login replies
+  // each get the reply time-out.
+  PyFtpOptions options;
+  options.user = "alice";
+  options.password = "right";
+  options.authFailedDelay = 2.0;
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  const FtpResult result =
+      session.Open({server.host(), server.port(), "alice", "wrong"}, {500ms, 5000ms, 5000ms});
+  EXPECT_EQ(result.outcome, FtpOutcome::kRefused) << result.errorText;
+  EXPECT_EQ(result.curlCode, 67);
+}
+
+TEST_F(FtpSessionTest, SlowServerWithinTheReplyTimeOutWorks) {
+  tree_.AddFile("d/f");
+  PyFtpOptions options;
+  options.replyDelayMs = 300;  // greeting and login together take longer than `connect`
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  const FtpResult opened = session.Open(LoginFor(server), {500ms, 3000ms, 3000ms});
+  ASSERT_TRUE(opened.ok()) << opened.errorText;
+  EXPECT_EQ(Names(List(session, "/d")), std::vector<std::string>{"f"});
+}
+
+// --- Transient failures -------------------------------------------------------
+
+struct TransientCase {
+  const char* label;
+  FtpFault::Command command;
+  FtpFault::Action action;
+  const char* reply;
+  int keep;
+  bool someEntries;  // entries before the failure are handed out
+};
+
+class FtpTransientTest : public FtpSessionTest,
+                         public ::testing::WithParamInterface<TransientCase> {};
+
+TEST_P(FtpTransientTest, FailureIsTransientAndARetrySucceeds) {
+  const TransientCase& c = GetParam();
+  for (int i = 0; i < 50; ++i) tree_.AddFile("slow/f" + std::to_string(i));
+  PyFtpOptions options;
+  // Fires once: the retry on a new session gets through.
+  options.faults.push_back({c.command, "/slow", c.action, c.reply, 10.0, c.keep, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+  const Listing failed = List(session, "/slow");
+  EXPECT_EQ(failed.result.outcome, FtpOutcome::kTransient) << failed.result.errorText;
+  EXPECT_FALSE(failed.result.errorText.empty());
+  EXPECT_EQ(failed.entries.empty(), !c.someEntries);
+  session.Close();
+
+  CFtpSession retry;
+  ASSERT_TRUE(retry.Open(LoginFor(server), kShort).ok());
+  const Listing listing = List(retry, "/slow");
+  ASSERT_TRUE(listing.result.ok()) << listing.result.errorText;
+  EXPECT_EQ(listing.entries.size(), 50u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FtpTransientTest,
+                         ::testing::Values(TransientCase{"CwdNoReply", FtpFault::Command::kCwd,
+                                                         FtpFault::Action::kSilence, "", 0, false},
+                                           TransientCase{"CwdDropped", FtpFault::Command::kCwd,
+                                                         FtpFault::Action::kDrop, "", 0, false},
+                                           TransientCase{"CwdAnswered421", FtpFault::Command::kCwd,
+                                                         FtpFault::Action::kReply,
+                                                         "421 Too many users.", 0, false},
+                                           TransientCase{"ListNoReply", FtpFault::Command::kList,
+                                                         FtpFault::Action::kSilence, "", 0, false},
+                                           TransientCase{"ListDataStalls", FtpFault::Command::kList,
+                                                         FtpFault::Action::kStall, "", 5, true},
+                                           TransientCase{"ListDropped", FtpFault::Command::kList,
+                                                         FtpFault::Action::kDrop, "", 5, true},
+                                           TransientCase{"ListReset", FtpFault::Command::kList,
+                                                         FtpFault::Action::kReset, "", 5, true}),
+                         [](const auto& info) { return info.param.label; });
+
+// A socket that listens but never accepts: the kernel completes handshakes
+// into the backlog, and with the backlog full drops further SYNs.
+class SilentListener {
+ public:
+  explicit SilentListener(int backlog) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::listen(fd_, backlog);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() {
+    for (int fd : fillers_) ::close(fd);
+    ::close(fd_);
+  }
+  std::uint16_t port() const { return port_; }
+  // Fills the accept queue so that the next handshake cannot complete.
+  void Fill() {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    for (int i = 0; i < 4; ++i) {
+      const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+      fillers_.push_back(fd);
+    }
+    std::this_thread::sleep_for(100ms);
+  }
+
+ private:
+  int fd_ = -1;
+  std::uint16_t port_ = 0;
+  std::vector<int> fillers_;
+};
+
+TEST(FtpSessionConnectTest, NothingListeningFailsAtOnce) {
+  std::uint16_t port;
+  {
+    SilentListener closed(1);
+    port = closed.port();
+  }
+  CFtpSession session;
+  const FtpResult result = session.Open({"127.0.0.1", port, "anonymous", "x@y.z"}, kHuge);
+  EXPECT_FALSE(result.ok());
+  EXPECT_EQ(result.curlCode, 7);
+  EXPECT_FALSE(result.errorText.empty());
+}
+
+TEST(FtpSessionConnectTest, MissingGreetingTimesOutOnTheReplyTimeOut) {
+  SilentListener listener(8);
+  CFtpSession session;
+  auto opened = std::async(std::launch::async, [&] {
+    return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"},
+                        {60000ms, 500ms, 60000ms});
+  });
+  ASSERT_EQ(opened.wait_for(kResultWait), std::future_status::ready);
+  const FtpResult result = opened.get();
+  EXPECT_EQ(result.outcome, FtpOutcome::kTransient);
+  EXPECT_EQ(result.curlCode, 28);
+}
+
+TEST(FtpSessionConnectTest, UnansweredHandshakeTimesOutOnTheConnectTimeOut) {
+  SilentListener listener(0);
+  listener.Fill();
+  CFtpSession session;
+  auto opened = std::async(std::launch::async, [&] {
+    return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"},
+                        {500ms, 60000ms, 60000ms});
+  });
+  ASSERT_EQ(opened.wait_for(kResultWait), std::future_status::ready);
+  const FtpResult result = opened.get();
+  EXPECT_EQ(result.outcome, FtpOutcome::kTransient);
+  EXPECT_EQ(result.curlCode, 28);
+}
+
+TEST_F(FtpSessionTest, InvalidHostIsRefusedWithoutConnecting) {
+  CFtpSession session;
+  for (const char* host : {"", "evil/host", "a b", "user@host"}) {
+    const FtpResult result = session.Open({host, 21, "anonymous", "x"}, kShort);
+    EXPECT_EQ(result.outcome, FtpOutcome::kRefused) << host;
+  }
+}
+
+// --- Close from another thread ------------------------------------------------
+
+class FtpCloseTest : public FtpSessionTest,
+                     public ::testing::WithParamInterface<FtpFault::Action> {};
+
+TEST_P(FtpCloseTest, CloseFromAnotherThreadEndsABlockedListing) {
+  for (int i = 0; i < 20; ++i) tree_.AddFile("stall/f" + std::to_string(i));
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/stall", GetParam(), "", 120.0,
+                            GetParam() == FtpFault::Action::kStall ? 2 : 0});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server), kHuge).ok());
+
+  auto listed = std::async(std::launch::async, [&] { return List(session, "/stall"); });
+  ASSERT_TRUE(AwaitCommand(server, "MLSD"));
+  // Let the call reach its wait.
+  std::this_thread::sleep_for(200ms);
+  ASSERT_EQ(listed.wait_for(0s), std::future_status::timeout);
+  session.Close();
+  // With 60 s time-outs and a 120 s stall, only Close can end the call.
+  ASSERT_EQ(listed.wait_for(kResultWait), std::future_status::ready);
+  const Listing listing = listed.get();
+  EXPECT_EQ(listing.result.outcome, FtpOutcome::kCancelled);
+
+  session.Close();
+  EXPECT_EQ(List(session, "/").result.outcome, FtpOutcome::kCancelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stalls, FtpCloseTest,
+                         ::testing::Values(FtpFault::Action::kSilence, FtpFault::Action::kStall));
+
+TEST(FtpSessionConnectTest, CloseFromAnotherThreadEndsABlockedLogin) {
+  SilentListener listener(8);
+  CFtpSession session;
+  auto opened = std::async(std::launch::async, [&] {
+    return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"}, kHuge);
+  });
+  std::this_thread::sleep_for(200ms);
+  ASSERT_EQ(opened.wait_for(0s), std::future_status::timeout);
+  session.Close();
+  ASSERT_EQ(opened.wait_for(kResultWait), std::future_status::ready);
+  EXPECT_EQ(opened.get().outcome, FtpOutcome::kCancelled);
+}
+
+TEST_F(FtpSessionTest, CloseIsIdempotentAndSafeFromManyThreads) {
+  tree_.AddFile("d/f");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  {
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+    std::vector<std::thread> closers;
+    for (int i = 0; i < 4; ++i) closers.emplace_back([&] { session.Close(); });
+    session.Close();
+    for (auto& t : closers) t.join();
+    session.Close();
+    EXPECT_EQ(List(session, "/d").result.outcome, FtpOutcome::kCancelled);
+  }
+  {
+    CFtpSession never;  // closing a session that never opened
+    never.Close();
+    never.Close();
+    EXPECT_EQ(never.Open(LoginFor(server), kShort).outcome, FtpOutcome::kCancelled);
+  }
+  {
+    // Close racing a listing that is about to start or is under way.
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server), kShort).ok());
+    auto listed = std::async(std::launch::async, [&] { return List(session, "/d"); });
+    session.Close();
+    ASSERT_EQ(listed.wait_for(kResultWait), std::future_status::ready);
+    const FtpOutcome outcome = listed.get().result.outcome;
+    EXPECT_TRUE(outcome == FtpOutcome::kCancelled || outcome == FtpOutcome::kOk);
+  }
+}
+
+// --- Other servers and addresses ------------------------------------------------
+
+bool HasIpv6Loopback() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_addr = in6addr_loopback;
+  const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  ::close(fd);
+  return ok;
+}
+
+TEST_F(FtpSessionTest, Ipv6LiteralHost) {
+  if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no ::1";
+  tree_.AddFile("v6/f", "123");
+  PyFtpOptions options;
+  options.host = "::1";
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  const FtpResult opened = session.Open(LoginFor(server), kShort);
+  ASSERT_TRUE(opened.ok()) << opened.errorText;
+  const Listing listing = List(session, "/v6");
+  ASSERT_TRUE(listing.result.ok()) << listing.result.errorText;
+  EXPECT_EQ(listing.entries, (std::vector<Entry>{{"f", false, 3}}));
+}
+
+// The tree the interoperability tests crawl: hostile names at two levels,
+// a dot file, a file over 4 GiB and an empty directory.
+void MakeInteropTree(CTempTree& tree, bool backslashSafe) {
+  for (const std::string& name : HostileNames()) {
+    tree.AddFile(name + "/" + name, name);
+    tree.AddDir(name + "/sub " + name);
+  }
+  tree.AddFile(".dotfile", "dot");
+  tree.AddSparseFile("big/huge.img", (4ULL << 30) + 17);
+  tree.AddDir("empty");
+  if (backslashSafe) tree.AddFile("back\\slash", "b");
+}
+
+TEST_F(FtpSessionTest, VsftpdCrawlMatchesTheDisk) {
+  MakeInteropTree(tree_, true);
+  START_OR_SKIP(server, CFtpServer::StartVsftpd(tree_.path()));
+  CFtpSession session;
+  const FtpResult opened = session.Open(LoginFor(server), kShort);
+  ASSERT_TRUE(opened.ok()) << opened.errorText;
+  EXPECT_FALSE(session.usesMlsd());
+
+  server.ClearCommands();
+  int directories = 0;
+  ExpectTreeMatches(session, tree_.path(), "/", directories);
+  EXPECT_EQ(directories, 1 + 2 * static_cast<int>(HostileNames().size()) + 2);
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(CountVerb(commands, "LIST"), static_cast<std::size_t>(directories));
+  EXPECT_LE(commands.size(), static_cast<std::size_t>(3 * directories + 1));
+  EXPECT_EQ(CountVerb(commands, "USER"), 0u);
+}
+
+TEST_F(FtpSessionTest, PureFtpdCrawlMatchesTheDisk) {
+  // pure-ftpd refuses paths with a backslash byte.
+  MakeInteropTree(tree_, false);
+  START_OR_SKIP(server, CFtpServer::StartPureFtpd(tree_.path()));
+  CFtpSession session;
+  const FtpResult opened = session.Open(LoginFor(server), kShort);
+  ASSERT_TRUE(opened.ok()) << opened.errorText;
+  EXPECT_TRUE(session.usesMlsd());
+
+  int directories = 0;
+  ExpectTreeMatches(session, tree_.path(), "/", directories);
+  EXPECT_EQ(directories, 1 + 2 * static_cast<int>(HostileNames().size()) + 2);
+}
+
+}  // namespace
+}  // namespace orvane

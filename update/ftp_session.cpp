@@ -1,0 +1,565 @@
+#include "update/ftp_session.h"
+
+#include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace orvane {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+static_assert(CURL_ERROR_SIZE <= 256, "error buffer too small");
+
+void InitLibcurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool IsUnreserved(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// Every byte but the unreserved ones is escaped, so that libcurl's URL
+// parser sees no "#", "?", "%", ";type=" or space and decodes each segment
+// back to exactly the server's bytes.
+void AppendEncoded(std::string& url, std::string_view segment) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (const char ch : segment) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (IsUnreserved(c)) {
+      url += ch;
+    } else {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 0x0F];
+    }
+  }
+}
+
+// "%2F" makes the first segment absolute; with CURLFTPMETHOD_SINGLECWD
+// libcurl then sends one "CWD /a/b" instead of one CWD per level.
+std::string DirectoryUrl(const std::string& base, std::string_view path) {
+  std::string url = base;
+  url += "/%2F";
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    if (end > start) {
+      AppendEncoded(url, path.substr(start, end - start));
+      url += '/';
+    }
+    start = end + 1;
+  }
+  if (url.back() != '/') url += '/';
+  return url;
+}
+
+bool HasLineBreakOrNul(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+bool IsUsableHost(std::string_view host) {
+  return !host.empty() &&
+         host.find_first_of(std::string_view("/?#@[]\\ \t\r\n\0", 13)) == std::string_view::npos;
+}
+
+bool IsConnected(int socket) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof(peer);
+  return ::getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) == 0;
+}
+
+std::string_view StripLineEnd(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return line;
+}
+
+// A final reply line is "ddd text" (or just "ddd"); "ddd-" opens a
+// multi-line reply whose inner lines are anything else.
+long FinalReplyCode(std::string_view line) {
+  if (line.size() < 3) return 0;
+  for (int i = 0; i < 3; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+  }
+  if (line.size() > 3 && line[3] != ' ') return 0;
+  return (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+}
+
+std::string UpperVerb(std::string_view line) {
+  const std::size_t space = line.find(' ');
+  std::string verb(line.substr(0, space));
+  for (char& c : verb) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return verb;
+}
+
+bool IsListingVerb(std::string_view verb) {
+  return verb == "LIST" || verb == "MLSD" || verb == "NLST";
+}
+
+// RFC 3659: MLSD comes with MLST, which FEAT announces as "MLST facts".
+bool AnnouncesMlst(std::string_view features) {
+  std::size_t start = 0;
+  while (start < features.size()) {
+    std::size_t end = features.find('\n', start);
+    if (end == std::string_view::npos) end = features.size();
+    const std::string verb = UpperVerb(features.substr(start, end - start));
+    if (verb == "MLST" || verb == "MLSD") return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+FtpResult Failure(FtpOutcome outcome, int curlCode, std::string text) {
+  FtpResult result;
+  result.outcome = outcome;
+  result.curlCode = curlCode;
+  if (text.size() > kMaxErrorText) text.resize(kMaxErrorText);
+  result.errorText = std::move(text);
+  return result;
+}
+
+void ForEachLine(const char* data, std::size_t size, auto&& onLine) {
+  std::string_view rest(data, size);
+  while (!rest.empty()) {
+    std::size_t end = rest.find('\n');
+    end = end == std::string_view::npos ? rest.size() : end + 1;
+    onLine(StripLineEnd(rest.substr(0, end)));
+    rest.remove_prefix(end);
+  }
+}
+
+}  // namespace
+
+// libcurl calls plain C functions; these forward to the session.
+struct CurlCallbacks {
+  // The debug stream is where the session watches the conversation: the
+  // commands sent (HEADER_OUT), the replies (HEADER_IN) and the listing
+  // bytes as they came off the data connection (DATA_IN). The write
+  // callback gets the same bytes after libcurl's ASCII-mode conversion,
+  // which turns a lone CR inside a name into a line end and so would split
+  // one entry into two.
+  static int Debug(CURL*, curl_infotype type, char* data, std::size_t size, void* self) {
+    auto* session = static_cast<CFtpSession*>(self);
+    switch (type) {
+      case CURLINFO_HEADER_OUT:
+        ForEachLine(data, size, [session](std::string_view line) { session->OnCommand(line); });
+        break;
+      case CURLINFO_HEADER_IN:
+        ForEachLine(data, size, [session](std::string_view line) { session->OnReplyLine(line); });
+        break;
+      case CURLINFO_DATA_IN:
+        session->OnData(data, size);
+        break;
+      default:
+        break;
+    }
+    return 0;
+  }
+
+  // The bytes were already taken from the debug stream. Pausing is how an
+  // abandoned listing stops libcurl from reading further.
+  static std::size_t Write(char*, std::size_t size, std::size_t count, void* self) {
+    return static_cast<CFtpSession*>(self)->abandoned_ ? CURL_WRITEFUNC_PAUSE : size * count;
+  }
+
+  static curl_socket_t OpenSocket(void* self, curlsocktype, curl_sockaddr* address) {
+    const int socket = static_cast<CFtpSession*>(self)->OpenSocket(
+        address->family, address->socktype, address->protocol);
+    return socket < 0 ? CURL_SOCKET_BAD : socket;
+  }
+
+  static int CloseSocket(void* self, curl_socket_t socket) {
+    static_cast<CFtpSession*>(self)->CloseSocket(socket);
+    return 0;
+  }
+};
+
+CFtpSession::CFtpSession() = default;
+
+CFtpSession::~CFtpSession() { Close(); }
+
+FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) {
+  InitLibcurlOnce();
+  if (!IsUsableHost(login.host)) {
+    return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "Invalid host name");
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_)
+      return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
+    if (opened_) return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "Session already open");
+    opened_ = true;
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+    if (easy_ == nullptr || multi_ == nullptr) {
+      if (easy_ != nullptr) curl_easy_cleanup(easy_);
+      if (multi_ != nullptr) curl_multi_cleanup(multi_);
+      easy_ = multi_ = nullptr;
+      return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "Could not create the FTP session");
+    }
+    lifetime_ = Lifetime::kBusy;
+  }
+  struct EndGuard {
+    CFtpSession* session;
+    ~EndGuard() { session->End(); }
+  } endGuard{this};
+
+  timeouts_ = timeouts;
+  const bool ipv6 = login.host.find(':') != std::string::npos;
+  baseUrl_ =
+      "ftp://" + (ipv6 ? "[" + login.host + "]" : login.host) + ":" + std::to_string(login.port);
+
+  CURL* easy = easy_;
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  if (!login.user.empty()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, login.user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, login.password.c_str());
+  }
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+  curl_easy_setopt(easy, CURLOPT_FTP_USE_EPSV, 1L);
+  // Servers behind NAT announce their private address in PASV replies.
+  curl_easy_setopt(easy, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+  // The session's own clock (Perform) enforces the time-outs from the last
+  // sign of life. libcurl's limits are only a backstop set beyond them:
+  // its connect time-out also covers the greeting and login replies, and
+  // its response time-out counts whole seconds.
+  const auto receive = std::max(timeouts.controlReceive, timeouts.dataReceive);
+  curl_easy_setopt(
+      easy, CURLOPT_CONNECTTIMEOUT_MS,
+      static_cast<long>((timeouts.connect + 4 * receive + milliseconds(1000)).count()));
+  curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                   static_cast<long>(timeouts.controlReceive.count() / 1000 + 2));
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
+  curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlCallbacks::Debug);
+  curl_easy_setopt(easy, CURLOPT_DEBUGDATA, this);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &CurlCallbacks::Write);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &CurlCallbacks::OpenSocket);
+  curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, this);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &CurlCallbacks::CloseSocket);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+  curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, 1L);
+
+  // A body-less request for the root logs in and sends nothing else but the
+  // quoted FEAT ("*": a server without FEAT is no failure). The connection
+  // then stays in the multi handle's cache for the listings.
+  curl_slist* quote = curl_slist_append(nullptr, "*FEAT");
+  curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  FtpResult result = Perform(baseUrl_ + "/", false);
+  curl_easy_setopt(easy, CURLOPT_QUOTE, nullptr);
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+  curl_slist_free_all(quote);
+
+  connected_ = result.ok();
+  result.entered = false;
+  mlsd_ = AnnouncesMlst(features_);
+  if (mlsd_) curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, "MLSD");
+  return result;
+}
+
+FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries) {
+  // libcurl would send these bytes on and fail only after the damage (a
+  // CR/LF ends the command early and smuggles in another one).
+  if (HasLineBreakOrNul(absolutePath)) {
+    return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT,
+                   "The path contains a line break or a NUL byte");
+  }
+  if (absolutePath.empty() || absolutePath.front() != '/') {
+    return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "The path is not absolute");
+  }
+  if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
+  struct EndGuard {
+    CFtpSession* session;
+    ~EndGuard() { session->End(); }
+  } endGuard{this};
+  if (!connected_) {
+    return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
+  }
+
+  sink_ = &onEntries;
+  splitter_.Reset(mlsd_ ? ListingFormat::kMlsd : ListingFormat::kList);
+  FtpResult result = Perform(DirectoryUrl(baseUrl_, absolutePath), true);
+  if (result.ok()) {
+    // A last line without its line end.
+    batchSize_ = 0;
+    splitter_.Finish([this](const ListingEntry& entry) {
+      if (batchSize_ < batch_.size()) {
+        batch_[batchSize_] = entry;
+      } else {
+        batch_.push_back(entry);
+      }
+      ++batchSize_;
+    });
+    Deliver();
+    if (abandoned_) {
+      const bool entered = result.entered;
+      result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
+      result.entered = entered;
+    }
+  }
+  sink_ = nullptr;
+  return result;
+}
+
+void CFtpSession::Close() {
+  std::unique_lock lock(mutex_);
+  closed_ = true;
+  // Shutting the sockets down makes every wait on them end at once, on
+  // whichever thread, and keeps the connection cache from trying a QUIT.
+  for (const int socket : sockets_) ::shutdown(socket, SHUT_RDWR);
+  if (lifetime_ == Lifetime::kBusy) {
+    // The owner's call notices closed_ and releases the handles itself.
+    if (multi_ != nullptr) curl_multi_wakeup(multi_);
+    return;
+  }
+  freed_.wait(lock, [this] { return lifetime_ != Lifetime::kFreeing; });
+  ReleaseHandles(lock);
+}
+
+bool CFtpSession::Begin() {
+  std::lock_guard lock(mutex_);
+  if (closed_ || easy_ == nullptr) return false;
+  lifetime_ = Lifetime::kBusy;
+  return true;
+}
+
+void CFtpSession::End() {
+  std::unique_lock lock(mutex_);
+  lifetime_ = Lifetime::kIdle;
+  if (closed_) ReleaseHandles(lock);
+}
+
+void CFtpSession::ReleaseHandles(std::unique_lock<std::mutex>& lock) {
+  if (easy_ == nullptr && multi_ == nullptr) return;
+  CURL* easy = easy_;
+  CURLM* multi = multi_;
+  easy_ = multi_ = nullptr;
+  lifetime_ = Lifetime::kFreeing;
+  for (const int socket : sockets_) ::shutdown(socket, SHUT_RDWR);
+  // libcurl closes the cached connection here, calling CloseSocket, which
+  // takes the lock.
+  lock.unlock();
+  if (multi != nullptr) curl_multi_cleanup(multi);
+  if (easy != nullptr) curl_easy_cleanup(easy);
+  lock.lock();
+  lifetime_ = Lifetime::kIdle;
+  freed_.notify_all();
+}
+
+int CFtpSession::OpenSocket(int family, int type, int protocol) {
+  const int socket = ::socket(family, type | SOCK_CLOEXEC, protocol);
+  if (socket < 0) return -1;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) {
+      ::close(socket);
+      return -1;
+    }
+    sockets_.push_back(socket);
+  }
+  connectingSocket_ = socket;
+  Touch(Phase::kConnecting);
+  return socket;
+}
+
+void CFtpSession::CloseSocket(int socket) {
+  // Under the lock, so that Close() never shuts down a descriptor number
+  // that has meanwhile been closed and reused elsewhere.
+  std::lock_guard lock(mutex_);
+  std::erase(sockets_, socket);
+  if (connectingSocket_ == socket) connectingSocket_ = -1;
+  ::close(socket);
+}
+
+void CFtpSession::Touch(Phase phase) {
+  phase_ = phase;
+  lastSignOfLife_ = Clock::now();
+}
+
+milliseconds CFtpSession::PhaseLimit() const {
+  switch (phase_) {
+    case Phase::kConnecting:
+      return timeouts_.connect;
+    case Phase::kData:
+      return timeouts_.dataReceive;
+    case Phase::kAwaitReply:
+      break;
+  }
+  return timeouts_.controlReceive;
+}
+
+void CFtpSession::OnCommand(std::string_view line) {
+  ++commandsSent_;
+  lastCommand_ = UpperVerb(line);
+  if (IsListingVerb(lastCommand_)) listSent_ = true;
+  Touch(Phase::kAwaitReply);
+}
+
+void CFtpSession::OnReplyLine(std::string_view line) {
+  const long code = FinalReplyCode(line);
+  if (code == 0) {
+    // RFC 2389: each feature line of the FEAT reply starts with a space.
+    if (lastCommand_ == "FEAT" && !line.empty() && line.front() == ' ') {
+      std::string_view feature = line;
+      while (!feature.empty() && feature.front() == ' ') feature.remove_prefix(1);
+      features_.append(feature);
+      features_ += '\n';
+    }
+    Touch(phase_);
+    return;
+  }
+  lastReplyCode_ = code;
+  lastReply_.assign(line);
+  Phase next = Phase::kAwaitReply;
+  if (lastCommand_ == "CWD" && code / 100 == 2) cwdAccepted_ = true;
+  if (IsListingVerb(lastCommand_)) {
+    if (code / 100 == 1) {
+      next = Phase::kData;
+    } else {
+      listReplyCode_ = code;
+    }
+  }
+  Touch(next);
+}
+
+void CFtpSession::OnData(const char* data, std::size_t size) {
+  lastSignOfLife_ = Clock::now();
+  if (sink_ == nullptr || abandoned_) return;
+  batchSize_ = 0;
+  splitter_.Feed(data, size, [this](const ListingEntry& entry) {
+    // Assigning into kept elements reuses their string buffers.
+    if (batchSize_ < batch_.size()) {
+      batch_[batchSize_] = entry;
+    } else {
+      batch_.push_back(entry);
+    }
+    ++batchSize_;
+  });
+  Deliver();
+}
+
+void CFtpSession::Deliver() {
+  if (batchSize_ == 0 || sink_ == nullptr || abandoned_) return;
+  if (!(*sink_)(std::span<const ListingEntry>(batch_.data(), batchSize_))) abandoned_ = true;
+  batchSize_ = 0;
+}
+
+FtpResult CFtpSession::Perform(const std::string& url, bool listing) {
+  CURL* easy = easy_;
+  CURLM* multi = multi_;
+  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+  errorBuffer_[0] = '\0';
+  lastReply_.clear();
+  lastReplyCode_ = 0;
+  listReplyCode_ = 0;
+  cwdAccepted_ = false;
+  listSent_ = false;
+  abandoned_ = false;
+  lastCommand_.clear();
+  Touch(Phase::kAwaitReply);
+
+  const CURLMcode added = curl_multi_add_handle(multi, easy);
+  if (added != CURLM_OK) {
+    return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, curl_multi_strerror(added));
+  }
+  enum class Stop { kNone, kDone, kClosed, kAbandoned, kTimedOut, kMultiError };
+  Stop stop = Stop::kNone;
+  CURLcode code = CURLE_OK;
+  CURLMcode multiCode = CURLM_OK;
+  milliseconds limit{};
+  while (stop == Stop::kNone) {
+    int running = 0;
+    multiCode = curl_multi_perform(multi, &running);
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+      if (message->msg == CURLMSG_DONE) {
+        code = message->data.result;
+        stop = Stop::kDone;
+      }
+    }
+    if (stop != Stop::kNone) break;
+    if (multiCode != CURLM_OK) {
+      stop = Stop::kMultiError;
+    } else if (closed_) {
+      stop = Stop::kClosed;
+    } else if (abandoned_) {
+      stop = Stop::kAbandoned;
+    } else {
+      const auto now = Clock::now();
+      // libcurl says nothing when the TCP handshake completes; the socket
+      // does.
+      if (phase_ == Phase::kConnecting && connectingSocket_ >= 0 &&
+          IsConnected(connectingSocket_)) {
+        Touch(Phase::kAwaitReply);
+      }
+      limit = PhaseLimit();
+      const auto idle = std::chrono::duration_cast<milliseconds>(now - lastSignOfLife_);
+      if (idle >= limit) {
+        stop = Stop::kTimedOut;
+      } else {
+        const auto wait = std::min(limit - idle, milliseconds(1000));
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(1, wait.count())),
+                        nullptr);
+      }
+    }
+  }
+  // Removing an unfinished transfer closes its connection at once, without
+  // waiting for any reply.
+  curl_multi_remove_handle(multi, easy);
+
+  FtpResult result;
+  result.replyCode = lastReplyCode_;
+  result.entered = cwdAccepted_ || listSent_;
+  if (closed_ && !(stop == Stop::kDone && code == CURLE_OK)) stop = Stop::kClosed;
+  switch (stop) {
+    case Stop::kNone:
+    case Stop::kDone:
+      result.curlCode = code;
+      result.outcome = ClassifyFtpFailure(code, listing ? listReplyCode_ : 0);
+      if (result.outcome != FtpOutcome::kOk) {
+        result.errorText = FtpErrorText(code, errorBuffer_.data(), lastReply_);
+      }
+      break;
+    case Stop::kClosed:
+      result.outcome = FtpOutcome::kCancelled;
+      result.curlCode = CURLE_ABORTED_BY_CALLBACK;
+      result.errorText = "Session closed";
+      break;
+    case Stop::kAbandoned:
+      result.outcome = FtpOutcome::kCancelled;
+      result.curlCode = CURLE_OK;
+      result.errorText = "Listing abandoned";
+      break;
+    case Stop::kTimedOut: {
+      const char* what = phase_ == Phase::kConnecting ? "Connection timed out after %lld ms"
+                         : phase_ == Phase::kData     ? "No listing data for %lld ms"
+                                                      : "No reply from the server for %lld ms";
+      char text[96];
+      std::snprintf(text, sizeof(text), what, static_cast<long long>(limit.count()));
+      result.outcome = FtpOutcome::kTransient;
+      result.curlCode = CURLE_OPERATION_TIMEDOUT;
+      result.errorText = text;
+      break;
+    }
+    case Stop::kMultiError:
+      result.outcome = FtpOutcome::kRefused;
+      result.curlCode = CURLE_FAILED_INIT;
+      result.errorText = curl_multi_strerror(multiCode);
+      break;
+  }
+  return result;
+}
+
+}  // namespace orvane

@@ -1,0 +1,157 @@
+// One FTP connection to one site, on libcurl: log in once, then change into
+// absolute directories and list them, on the same control connection.
+//
+// A session is used once, in this order: Open, any number of ListDirectory
+// calls, Close (also done by the destructor). Every call but Close() belongs
+// to the thread that owns the session (the site's update worker). Close()
+// may be called from any thread, any number of times, also while a call
+// is blocked in the network: that call then returns kCancelled at once, and
+// every later call does too. The owner must keep the object alive until
+// every other thread's Close() has returned.
+//
+// Per directory the server sees CWD, EPSV (PASV when EPSV fails once) and
+// LIST or MLSD; after login nothing else, except one TYPE A before the
+// first listing. Login (USER, PASS, PWD) and FEAT happen once, in Open.
+// MLSD is used when FEAT announces MLST (RFC 3659), plain LIST otherwise.
+//
+// Time-outs are enforced by the session itself, from the last sign of life:
+//   connect         TCP connection (control or data) not established
+//   controlReceive  no reply to a command (greeting and login included)
+//   dataReceive     no listing data (or no final reply) once the listing
+//                   command has been answered with 1xx
+// Sends have no time-out of their own: commands are a few bytes that the
+// kernel takes at once, and a listing sends nothing on the data connection.
+//
+// Failures are classified by ftp_error.h. Entry names are the server's
+// bytes; paths are sent as bytes too (each segment percent-encoded in the
+// URL, so spaces, "#", "%", "?" and bytes that are not UTF-8 arrive as they
+// are).
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "update/ftp_error.h"
+#include "update/listing_parser.h"
+
+namespace orvane {
+
+struct FtpLogin {
+  std::string host;  // name, IPv4 or IPv6 literal (without brackets)
+  std::uint16_t port = 21;
+  std::string user;  // sent as given: the caller applies the anonymous rule
+  std::string password;
+};
+
+struct FtpTimeouts {
+  std::chrono::milliseconds connect{3000};
+  std::chrono::milliseconds controlReceive{7000};
+  std::chrono::milliseconds dataReceive{7000};
+};
+
+// Receives the entries of a listing as they arrive, in batches (one per
+// chunk of data). The entries are valid only during the call. Returning
+// false abandons the listing: ListDirectory then returns kCancelled. The
+// callback runs on the owner's thread inside ListDirectory and must not call
+// the session, except Close().
+using FtpEntrySink = std::function<bool(std::span<const ListingEntry>)>;
+
+class CFtpSession {
+ public:
+  CFtpSession();
+  ~CFtpSession();
+  CFtpSession(const CFtpSession&) = delete;
+  CFtpSession& operator=(const CFtpSession&) = delete;
+
+  // Connects in passive mode and logs in with `login` (USER/PASS), then asks
+  // for FEAT. On failure the session stays unusable; curlCode 2
+  // (CURLE_FAILED_INIT) means the libcurl handles could not be created.
+  // Precondition: called once, before anything but Close().
+  FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts = {});
+
+  // Changes to `absolutePath` ("/" or "/a/b", bytes, no trailing slash
+  // needed) and lists it, handing the parsed entries to `onEntries` (they
+  // are exactly what CListingSplitter yields, "." and ".." already skipped).
+  // A path with CR, LF or NUL is refused before anything is sent; so is a
+  // path that does not start with "/". Outcomes: kOk (entered), kRefused
+  // with entered false (the directory change was refused) or true (the
+  // listing was refused: an empty directory), kTransient, kCancelled.
+  // Entries handed out before a failure stay handed out.
+  FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
+
+  // Thread-safe, idempotent. Drops the connection (without QUIT, so that a
+  // server that has stopped answering cannot hold the caller) and makes a
+  // blocked call on the owner's thread return kCancelled at once.
+  void Close();
+
+  // The FEAT reply's feature lines, one per line without the leading
+  // space; empty when the server has no FEAT.
+  const std::string& serverFeatures() const { return features_; }
+  bool usesMlsd() const { return mlsd_; }
+  // Commands sent on control connections so far (USER and PASS included).
+  std::uint64_t commandsSent() const { return commandsSent_; }
+
+ private:
+  enum class Phase { kConnecting, kAwaitReply, kData };
+  enum class Lifetime { kIdle, kBusy, kFreeing };
+
+  bool Begin();
+  void End();
+  void ReleaseHandles(std::unique_lock<std::mutex>& lock);
+  FtpResult Perform(const std::string& url, bool listing);
+  void Touch(Phase phase);
+  std::chrono::milliseconds PhaseLimit() const;
+  void OnCommand(std::string_view line);
+  void OnReplyLine(std::string_view line);
+  void OnData(const char* data, std::size_t size);
+  void Deliver();
+
+  int OpenSocket(int family, int type, int protocol);
+  void CloseSocket(int socket);
+  friend struct CurlCallbacks;  // libcurl's C callbacks, in the source file
+
+  FtpTimeouts timeouts_;
+  std::string baseUrl_;  // "ftp://host:port"
+  std::string features_;
+  bool mlsd_ = false;
+  bool opened_ = false;     // Open was called
+  bool connected_ = false;  // Open succeeded
+  std::uint64_t commandsSent_ = 0;
+
+  // Handle lifetime and sockets, shared with Close() on other threads.
+  std::mutex mutex_;
+  std::condition_variable freed_;
+  Lifetime lifetime_ = Lifetime::kIdle;
+  std::atomic<bool> closed_{false};  // written under mutex_, polled without
+  void* easy_ = nullptr;             // CURL*
+  void* multi_ = nullptr;            // CURLM*
+  std::vector<int> sockets_;
+
+  // State of the transfer in progress (owner thread only).
+  Phase phase_ = Phase::kAwaitReply;
+  std::chrono::steady_clock::time_point lastSignOfLife_;
+  int connectingSocket_ = -1;
+  std::string lastCommand_;  // verb of the last command sent
+  std::string lastReply_;    // last final reply line
+  long lastReplyCode_ = 0;
+  long listReplyCode_ = 0;  // final reply to the listing command
+  bool cwdAccepted_ = false;
+  bool listSent_ = false;
+  bool abandoned_ = false;
+  const FtpEntrySink* sink_ = nullptr;
+  CListingSplitter splitter_;
+  std::vector<ListingEntry> batch_;
+  std::size_t batchSize_ = 0;
+  std::array<char, 256> errorBuffer_{};
+};
+
+}  // namespace orvane
