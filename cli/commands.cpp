@@ -19,7 +19,11 @@ constexpr std::array kCommands{
     CliCommand{"delete", RunDelete, "KEY", true},
     CliCommand{"tree", RunTree, "KEY [PATH]", false},
     CliCommand{"update", RunUpdate, "[--all | KEY [PATH]] [--threads N]", false},
-    // Search and listings (cli/search_commands.cpp) go here.
+    CliCommand{"search", RunSearch, "KEYWORD", false},
+    CliCommand{"new", RunNew, "[--all]", false},
+    CliCommand{"mark-read", RunMarkRead, "--updated | --all | KEY [PATH]", false},
+    CliCommand{"import", RunImport, "FILE", true},
+    CliCommand{"address", RunAddress, "DISPLAY_PATH", false},
 };
 
 }  // namespace

@@ -115,7 +115,11 @@ bool CNameMatcher::Search(std::string_view name) {
     // characters cannot be in it.
     return false;
   }
-  if (IsValidUtf8(name)) return ContainsUtf8(name);
+  // A name that is valid UTF-8 is shown as UTF-8, so it is searched that
+  // way; it is also searched as code page text, since short code page names
+  // can happen to be valid UTF-8, and what the code page reading finds must
+  // stay found.
+  if (IsValidUtf8(name) && ContainsUtf8(name)) return true;
   return ContainsCp936(name);
 }
 

@@ -1,17 +1,16 @@
 // The name test of the search: does a catalog name contain the keyword?
 //
-// Names are bytes as the server sent them. A name that is valid UTF-8 with
-// non-ASCII characters is read as UTF-8 (that is also how it is shown);
-// every other name is read as code page 936 text. The keyword is kept in
-// both encodings so that a user who types 文档 finds a file whether its name
-// arrived as GBK or as UTF-8.
-//
-// Code page names are lower-cased with the code page's rules (A-Z, and the
-// double-byte capitals that have small forms) and searched with a substring
-// search that never matches from the second byte of a double-byte character.
-// Bytes that are not a valid code page character never match and never stop
-// the search. UTF-8 names are lower-cased with the same mapping and searched
-// on character boundaries.
+// Names are bytes as the server sent them. Every name is read as code page
+// 936 text, as it always was: lower-cased with the code page's rules (A-Z,
+// and the double-byte capitals that have small forms) and searched with a
+// substring search that never matches from the second byte of a double-byte
+// character. Bytes that are not a valid code page character never match and
+// never stop the search. A name that is valid UTF-8 with non-ASCII
+// characters (which is how it is shown) is read as UTF-8 as well, lower-cased
+// with the same mapping and searched on character boundaries; it matches
+// when either reading holds the keyword. The keyword is kept in both
+// encodings, so a user who types 文档 finds a file whether its name arrived
+// as GBK or as UTF-8.
 //
 // The reserved keyword "#new" tests new marks instead of names.
 //

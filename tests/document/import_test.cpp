@@ -132,7 +132,7 @@ TEST_F(ImportTest, LineEndsAreLfOrCrLf) {
 
 TEST_F(ImportTest, FileOfEmptyLinesStillRewritesTheSiteList) {
   ASSERT_FALSE(std::filesystem::exists(SiteList()));
-  doc.ImportSites(Write("\n\r\n\n"));
+  EXPECT_TRUE(doc.ImportSites(Write("\n\r\n\n")));
   EXPECT_THAT(doc.siteList, IsEmpty());
   EXPECT_TRUE(std::filesystem::exists(SiteList()));
   // The file holds the site list only, readable by its owner only.
@@ -143,7 +143,7 @@ TEST_F(ImportTest, FileOfEmptyLinesStillRewritesTheSiteList) {
 
 TEST_F(ImportTest, FileThatCannotBeOpenedChangesNothing) {
   AddSite(doc, "kept.example");
-  doc.ImportSites(scratch.path() / "missing.txt");
+  EXPECT_FALSE(doc.ImportSites(scratch.path() / "missing.txt"));
   EXPECT_THAT(host.messages, ElementsAre(kCannotOpen));
   EXPECT_FALSE(std::filesystem::exists(SiteList()));
   // A directory cannot be read as a list either.

@@ -139,6 +139,13 @@ TEST(NameMatcher, FindsChineseKeywordInGbkAndUtf8Names) {
   EXPECT_TRUE(gbk.Contains(kDocUtf8));
 }
 
+TEST(NameMatcher, CodePageNamesThatLookLikeUtf8AreStillFound) {
+  // 目录 in GBK (C4 BF C2 BC) is also valid UTF-8 (Ŀ¼).
+  constexpr std::string_view kDirGbk = "\xC4\xBF\xC2\xBC";
+  EXPECT_TRUE(Finds("\xE7\x9B\xAE\xE5\xBD\x95", kDirGbk));  // typed 目录
+  EXPECT_TRUE(Finds("\xC4\xBF", kDirGbk));                  // typed Ŀ
+}
+
 TEST(NameMatcher, Utf8NamesFoldAndMatchOnCharacterBoundaries) {
   // ΑΒΓ (Greek capitals) in UTF-8 found by αβγ.
   EXPECT_TRUE(Finds("\xCE\xB1\xCE\xB2\xCE\xB3", "\xCE\x91\xCE\x92\xCE\x93.TXT"));
@@ -164,23 +171,24 @@ TEST(NameMatcher, NonAsciiKeywordIsNotInAsciiNames) {
   EXPECT_FALSE(Finds("\xC3\xA9", "e"));
 }
 
-// The rule written out plainly: the name read as UTF-8 when it is valid
-// UTF-8 with non-ASCII characters, else as code page 936; both sides folded;
-// an occurrence counts where a character starts.
-bool ReferenceContains(std::string_view typedUtf8, std::string_view name) {
-  const bool utf8 = IsValidUtf8(name) && !IsAscii(name);
+// The rule written out plainly: the name read as code page 936, and, when
+// it is valid UTF-8 with non-ASCII characters, also as UTF-8; both sides
+// folded; an occurrence counts where a character starts.
+bool ReadingContains(std::string_view typedUtf8, std::string_view name, bool utf8) {
   std::string keyword;
   std::string folded;
   if (utf8) {
     FoldUtf8(typedUtf8, keyword);
     FoldUtf8(name, folded);
   } else {
-    FoldCp936(Utf8ToCp936(typedUtf8), keyword);
+    const std::string encoded = Utf8ToCp936(typedUtf8);
+    if (Cp936ToUtf8(encoded) != typedUtf8) return false;  // not in the code page
+    FoldCp936(encoded, keyword);
     FoldCp936(name, folded);
   }
   const auto* bytes = reinterpret_cast<const unsigned char*>(name.data());
   for (std::size_t at = 0;;) {
-    if (folded.compare(at, keyword.size(), keyword) == 0 && at + keyword.size() <= folded.size())
+    if (at + keyword.size() <= folded.size() && folded.compare(at, keyword.size(), keyword) == 0)
       return true;
     if (at >= name.size()) return false;
     if (utf8) {
@@ -190,6 +198,11 @@ bool ReferenceContains(std::string_view typedUtf8, std::string_view name) {
       at += Cp936CharLength(bytes + at, name.size() - at);
     }
   }
+}
+
+bool ReferenceContains(std::string_view typedUtf8, std::string_view name) {
+  if (ReadingContains(typedUtf8, name, false)) return true;
+  return IsValidUtf8(name) && !IsAscii(name) && ReadingContains(typedUtf8, name, true);
 }
 
 TEST(NameMatcher, AgreesWithThePlainRuleOnRandomNames) {

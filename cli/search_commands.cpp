@@ -1,0 +1,179 @@
+// search, new, mark-read, import and address: the document's search,
+// new-entry listings, mark clearing, site import and address building.
+//
+// Listings stream to stdout as the walk finds them, one decoded display
+// path per line (or one JSON array with --json); counts and the document's
+// messages go to stderr. Exit status: 0 with results, 1 when nothing was
+// found (or the operation failed), 130 when Ctrl-C stopped the walk.
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "cli/cli_context.h"
+#include "cli/cli_host.h"
+#include "cli/commands.h"
+#include "document/name_matcher.h"
+#include "document/orvane_doc.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr int kStoppedStatus = 130;
+constexpr std::string_view kScheme = "ftp://";
+
+// Ends a listing: the JSON array, the count, and the exit status.
+int FinishListing(CliContext& context) {
+  context.host.FinishResults();
+  if (CCliHost::Interrupted()) return kStoppedStatus;
+  const std::size_t count = context.host.resultCount();
+  context.Message(std::to_string(count) + (count == 1 ? " entry" : " entries"));
+  return count ? 0 : 1;
+}
+
+// The file called `typed` (as stored, as stored text, or by its decoded
+// name) directly in `dir`; exact bytes win.
+const CFTPFile* FindFile(const CFTPSite& site, const CFTPDir& dir, std::string_view typed) {
+  const std::string stored = CliContext::StoredText(typed);
+  std::lock_guard guard(site.lock);
+  for (const auto& file : dir.files) {
+    if (file->name() == typed || file->name() == stored) return file.get();
+  }
+  for (const auto& file : dir.files) {
+    if (CliContext::Shown(file->name()) == typed) return file.get();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int RunSearch(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("search", error);
+  if (parsed.positional.size() != 1) {
+    return context.UsageError("search", "give one KEYWORD (\"\" lists everything)");
+  }
+  // Typed text is UTF-8; the matcher keeps it in both encodings.
+  context.doc.Search(FoldKeyword(parsed.positional[0]));
+  return FinishListing(context);
+}
+
+int RunNew(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {}, {"all"}, parsed, error)) return context.UsageError("new", error);
+  if (!parsed.positional.empty()) return context.UsageError("new", "takes only --all");
+  // Without --all: the sites updated in this run, which in a process of its
+  // own means none; --all lists every site.
+  context.doc.ShowNewFiles(parsed.Has("all") ? 2 : 1);
+  return FinishListing(context);
+}
+
+int RunMarkRead(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {}, {"updated", "all"}, parsed, error)) {
+    return context.UsageError("mark-read", error);
+  }
+  const bool updated = parsed.Has("updated");
+  const bool all = parsed.Has("all");
+  if (updated || all) {
+    if (updated && all) return context.UsageError("mark-read", "give --updated or --all");
+    if (!parsed.positional.empty()) {
+      return context.UsageError("mark-read", "--updated and --all take no KEY");
+    }
+    context.doc.SetSitesRead(all ? 2 : 1);
+  } else {
+    if (parsed.positional.empty() || parsed.positional.size() > 2) {
+      return context.UsageError("mark-read", "give --updated, --all or KEY [PATH]");
+    }
+    CFTPSite* site = context.FindSite(parsed.positional[0]);
+    if (!site) {
+      context.Message("orvane-cli mark-read: no site has the key " + parsed.positional[0]);
+      return 1;
+    }
+    CFTPDir* dir =
+        context.FindDirectory(*site, parsed.positional.size() == 2 ? parsed.positional[1] : "/");
+    if (!dir) {
+      context.Message("orvane-cli mark-read: no stored directory " + parsed.positional[1]);
+      return 1;
+    }
+    context.doc.SetTreeNodeRead(dir);
+  }
+  // The marks reach state.st when the document closes.
+  return CCliHost::Interrupted() ? kStoppedStatus : 0;
+}
+
+int RunImport(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("import", error);
+  if (parsed.positional.size() != 1) return context.UsageError("import", "give one FILE");
+  const std::size_t before = context.doc.siteList.size();
+  if (!context.doc.ImportSites(parsed.positional[0])) return 1;
+  const auto& sites = context.doc.siteList;
+  // The keys of the sites added, one per line.
+  std::ostream& out = context.out;
+  if (context.json) out << '[';
+  for (std::size_t i = before; i < sites.size(); ++i) {
+    const std::string key = CliContext::Shown(sites[i]->siteKey());
+    if (context.json) {
+      out << (i == before ? "\n " : ",\n ") << CliContext::JsonString(key);
+    } else {
+      out << key << '\n';
+    }
+  }
+  if (context.json) out << (sites.size() == before ? "]\n" : "\n]\n");
+  out.flush();
+  const std::size_t added = sites.size() - before;
+  context.Message(std::to_string(added) + (added == 1 ? " site added" : " sites added"));
+  return 0;
+}
+
+int RunAddress(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("address", error);
+  if (parsed.positional.size() != 1) {
+    return context.UsageError("address", "give one DISPLAY_PATH (ftp://KEY/PATH)");
+  }
+  // The path as shown (decoded) is mapped back to the stored bytes through
+  // the catalog; a place the catalog does not hold is taken as typed.
+  std::string_view typed = parsed.positional[0];
+  if (typed.starts_with(kScheme)) typed.remove_prefix(kScheme.size());
+  const std::size_t slash = typed.find('/');
+  const std::string_view typedKey = typed.substr(0, slash);
+  CFTPSite* site = context.FindSite(typedKey);
+  if (!site) {
+    context.Message("orvane-cli address: no site has the key " + std::string(typedKey));
+    return 1;
+  }
+  std::string displayPath = std::string(kScheme) + site->siteKey();
+  if (slash != std::string_view::npos) {
+    const std::string_view place = typed.substr(slash);
+    if (CFTPDir* dir = context.FindDirectory(*site, place)) {
+      displayPath = dir->GetDisplayPath();
+    } else {
+      const std::size_t last = place.rfind('/');
+      const CFTPDir* parent = context.FindDirectory(*site, place.substr(0, last));
+      const CFTPFile* file = parent ? FindFile(*site, *parent, place.substr(last + 1)) : nullptr;
+      displayPath = file ? file->GetDisplayPath() : displayPath + std::string(place);
+    }
+  }
+  const std::string address = context.doc.GetFileAddress(displayPath);
+  if (context.json) {
+    context.out << "{\"address\": " << CliContext::JsonString(CliContext::Shown(address)) << "}\n";
+  } else {
+    context.out << address << '\n';
+  }
+  context.out.flush();
+  return 0;
+}
+
+}  // namespace orvane
