@@ -1,0 +1,691 @@
+// The update scheduler against real local FTP servers: order, counting,
+// subtree updates, stop, connection failures, resumption, close and deleted
+// sites.
+#include "update/update_engine.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "tests/support/ftp_server.h"
+#include "tests/support/temp_tree.h"
+
+namespace orvane {
+namespace {
+
+using test::CFtpServer;
+using test::CTempTree;
+using test::FtpFault;
+using test::PyFtpOptions;
+
+// What the front end would see: every notification with the site's text
+// and state at the moment it was posted. A status notification can be held
+// (the posting worker waits) to keep a worker busy at a known step.
+class RecordingListener final : public IEngineListener {
+ public:
+  struct Event {
+    const CFTPSite* site;
+    std::string text;
+    int state;
+  };
+
+  void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
+    std::unique_lock lock(mutex_);
+    events_.push_back(Event{site.get(), site->StatusText(), site->updateState.load()});
+    // Only an engine thread is held (the test's own commands post too, and
+    // may already see the text a worker has just set), and only once.
+    if (holdArmed_ && holdSite_ == site.get() && events_.back().text == holdText_ &&
+        std::this_thread::get_id() != holder_) {
+      holdArmed_ = false;
+      held_ = true;
+      changed_.notify_all();
+      // Bounded, so that a failed test cannot keep Close() waiting forever.
+      changed_.wait_for(lock, std::chrono::seconds(60), [this] { return released_; });
+    }
+  }
+  void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) override {
+    std::lock_guard lock(mutex_);
+    removedDirs_.push_back(std::move(dir));
+  }
+  void PostEntryRemoved(std::unique_ptr<CFTPFile> file) override {
+    std::lock_guard lock(mutex_);
+    removedFiles_.push_back(std::move(file));
+  }
+
+  // The next status notification of `site` with `text` blocks its worker
+  // until Release().
+  void Hold(const CFTPSite* site, std::string_view text) {
+    std::lock_guard lock(mutex_);
+    holdSite_ = site;
+    holdText_ = std::string(text);
+    holder_ = std::this_thread::get_id();
+    holdArmed_ = true;
+    released_ = false;
+    held_ = false;
+  }
+  bool WaitUntilHeld() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(60), [this] { return held_; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+  std::vector<Event> Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<std::string> TextsOf(const CFTPSite* site) const {
+    std::vector<std::string> texts;
+    for (const Event& event : Events()) {
+      if (event.site == site) texts.push_back(event.text);
+    }
+    return texts;
+  }
+  int CountOf(const CFTPSite* site, std::string_view text) const {
+    const auto texts = TextsOf(site);
+    return static_cast<int>(std::count(texts.begin(), texts.end(), std::string(text)));
+  }
+  std::size_t RemovedDirCount() const {
+    std::lock_guard lock(mutex_);
+    return removedDirs_.size();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Event> events_;
+  std::vector<std::unique_ptr<CFTPDir>> removedDirs_;
+  std::vector<std::unique_ptr<CFTPFile>> removedFiles_;
+  const CFTPSite* holdSite_ = nullptr;
+  std::string holdText_;
+  std::thread::id holder_;
+  bool holdArmed_ = false;
+  bool released_ = true;
+  bool held_ = false;
+};
+
+// Polls `condition` until it holds; false after a minute (a hang, not a
+// speed requirement).
+bool WaitUntil(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// Each site gets a key of its own (host@name: the password is not the
+// anonymous placeholder) but logs in anonymously, so one anonymous server
+// can stand for many sites without their data directories meeting.
+std::shared_ptr<CFTPSite> MakeSite(const CFtpServer& server, const std::string& name) {
+  auto site = std::make_shared<CFTPSite>();
+  site->host = server.host();
+  site->port = server.port();
+  site->userName = name;
+  site->password = "pw-" + name;
+  site->anonymousUpdate = true;
+  site->nickname = name;
+  return site;
+}
+
+// "a/", "a/x.txt 3", ... of a catalog, sorted.
+std::set<std::string> Listing(const CFTPDir& root) {
+  std::set<std::string> out;
+  std::vector<std::pair<const CFTPDir*, std::string>> pending{{&root, ""}};
+  while (!pending.empty()) {
+    auto [dir, prefix] = pending.back();
+    pending.pop_back();
+    for (const auto& file : dir->files) {
+      out.insert(prefix + std::string(file->name()) + " " + std::to_string(file->size.load()));
+    }
+    for (const auto& sub : dir->subdirs) {
+      const std::string path = prefix + std::string(sub->name()) + "/";
+      out.insert(path);
+      pending.emplace_back(sub.get(), path);
+    }
+  }
+  return out;
+}
+
+std::set<std::string> LiveListing(const CFTPSite& site) {
+  std::lock_guard lock(site.lock);
+  return Listing(*site.rootDir);
+}
+
+// The catalog as saved in the site's data directory.
+std::set<std::string> SavedListing(const CFTPSite& site, const std::filesystem::path& programDir) {
+  CFTPSite copy;
+  copy.LoadCatalog(site.DataDirectory(programDir) / "content.ct");
+  return Listing(*copy.rootDir);
+}
+
+CFTPDir* FindDir(CFTPSite& site, std::string_view name) {
+  std::lock_guard lock(site.lock);
+  for (const auto& sub : site.rootDir->subdirs) {
+    if (sub->name() == name) return sub.get();
+  }
+  return nullptr;
+}
+
+int CountCommand(const CFtpServer& server, std::string_view line) {
+  const auto commands = server.Commands();
+  return static_cast<int>(std::count(commands.begin(), commands.end(), std::string(line)));
+}
+
+// A loopback port nothing listens on.
+std::uint16_t ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool Finished(const std::vector<std::shared_ptr<CFTPSite>>& sites, const CUpdateEngine& engine) {
+  if (engine.HasWork()) return false;
+  return std::all_of(sites.begin(), sites.end(),
+                     [](const auto& site) { return site->updateState.load() != kUpdateRunning; });
+}
+
+class UpdateEngineTest : public ::testing::Test {
+ protected:
+  // A small tree: three directories with a file each, and a file at the top.
+  void SetUp() override {
+    served_.AddFile("top.txt", "t");
+    served_.AddFile("a/x.txt", "xx");
+    served_.AddFile("b/y.txt", "yyy");
+    served_.AddFile("c/z.txt", "zzzz");
+  }
+
+  std::unique_ptr<CFtpServer> Start(const PyFtpOptions& options = {}) {
+    auto started = CFtpServer::StartPyftpdlib(served_.path(), options);
+    if (started.unavailable) ADD_FAILURE() << "pyftpdlib missing: " << started.error;
+    EXPECT_TRUE(started.server) << started.error;
+    return std::move(started.server);
+  }
+
+  const std::set<std::string> kFullTree{"top.txt 1", "a/", "a/x.txt 2", "b/",
+                                        "b/y.txt 3", "c/", "c/z.txt 4"};
+  CTempTree served_;
+  CTempTree data_;
+  RecordingListener listener_;
+};
+
+TEST_F(UpdateEngineTest, OneWorkerUpdatesSitesOneAfterAnotherInListOrder) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  ASSERT_TRUE(engine.SetMaxWorkers(1));
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  for (int i = 0; i < 4; ++i) sites.push_back(MakeSite(*server, "s" + std::to_string(i)));
+
+  EXPECT_EQ(engine.UpdateAll(sites), 4);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  // Each site connects only after the one before it has its outcome.
+  const auto events = listener_.Events();
+  std::vector<std::size_t> connecting, done;
+  for (const auto& site : sites) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      if (events[i].site != site.get()) continue;
+      if (events[i].text == kStatusConnecting) connecting.push_back(i);
+      if (events[i].text == kStatusSucceeded) done.push_back(i);
+    }
+  }
+  ASSERT_EQ(connecting.size(), 4u);
+  ASSERT_EQ(done.size(), 4u);
+  for (int i = 1; i < 4; ++i) EXPECT_GT(connecting[i], done[i - 1]) << "site " << i;
+
+  for (const auto& site : sites) {
+    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
+    EXPECT_EQ(LiveListing(*site), kFullTree);
+    EXPECT_EQ(SavedListing(*site, data_.path()), kFullTree);
+    // Everything is new at the first update.
+    EXPECT_TRUE(site->hasNewEntries.load());
+  }
+  const UpdateProgress progress = engine.Progress();
+  EXPECT_TRUE(progress.finished);
+  EXPECT_EQ(progress.total, 4);
+  EXPECT_EQ(engine.Progress().total, 0) << "the display's end resets the total";
+}
+
+TEST_F(UpdateEngineTest, UpdateAllWhileSitesWaitQueuesOnlyTheOthersAndCountsEachOnce) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  ASSERT_TRUE(engine.SetMaxWorkers(1));
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "w" + std::to_string(i)));
+  const std::vector<std::shared_ptr<CFTPSite>> firstThree(sites.begin(), sites.begin() + 3);
+
+  // The first site's worker stays at its start; the other two wait.
+  listener_.Hold(sites[0].get(), kStatusConnecting);
+  EXPECT_EQ(engine.UpdateAll(firstThree), 3);
+  ASSERT_TRUE(listener_.WaitUntilHeld());
+  UpdateProgress progress = engine.Progress();
+  EXPECT_FALSE(progress.finished);
+  EXPECT_EQ(progress.total, 3);
+  EXPECT_EQ(progress.done, 0);
+  EXPECT_EQ(engine.ActiveWorkers(), 1);
+  EXPECT_EQ(engine.QueuedJobs(), 2u);
+
+  EXPECT_EQ(engine.UpdateAll(sites), 2) << "the running and waiting sites are not queued again";
+  progress = engine.Progress();
+  EXPECT_EQ(progress.total, 5);
+  EXPECT_EQ(progress.done, 0);
+  EXPECT_EQ(engine.QueuedJobs(), 4u);
+
+  listener_.Release();
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  for (const auto& site : sites) {
+    EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << site->nickname;
+    EXPECT_EQ(listener_.CountOf(site.get(), kStatusWaiting), 1) << site->nickname;
+    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  }
+  progress = engine.Progress();
+  EXPECT_TRUE(progress.finished);
+  EXPECT_EQ(progress.done, 5);
+  EXPECT_EQ(progress.total, 5);
+}
+
+TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto site = MakeSite(*server, "sub");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  ASSERT_EQ(site->StatusText(), kStatusSucceeded);
+
+  served_.AddFile("a/new.txt", "12345");
+  served_.AddFile("b/new.txt", "123456");
+  served_.AddFile("new-top.txt");
+  server->ClearCommands();
+  CFTPDir* a = FindDir(*site, "a");
+  ASSERT_NE(a, nullptr);
+  const UpdateProgress before = engine.Progress();
+  ASSERT_TRUE(engine.UpdateSelected(site, a));
+  EXPECT_FALSE(engine.UpdateSelected(site, a)) << "already waiting";
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
+  std::set<std::string> expected = kFullTree;
+  expected.insert("a/new.txt 5");
+  EXPECT_EQ(LiveListing(*site), expected);
+  EXPECT_EQ(SavedListing(*site, data_.path()), expected);
+  EXPECT_EQ(CountCommand(*server, "CWD /a"), 1);
+  EXPECT_EQ(CountCommand(*server, "CWD /b"), 0);
+  EXPECT_EQ(CountCommand(*server, "CWD /"), 0);
+  EXPECT_TRUE(before.finished);
+  EXPECT_EQ(engine.Progress().total, 1) << "an update of one directory counts one site";
+}
+
+TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto site = MakeSite(*server, "one");
+  auto other = MakeSite(*server, "two");
+  CFTPDir* foreign = other->rootDir->AddSubdir(std::make_unique<CFTPDir>("x"));
+  EXPECT_FALSE(engine.UpdateSelected(site, foreign));
+  EXPECT_FALSE(engine.UpdateSelected(nullptr, nullptr));
+  other->removed.store(true);
+  EXPECT_FALSE(engine.UpdateSelected(other, nullptr));
+  EXPECT_EQ(engine.UpdateAll({other, nullptr}), 0);
+  EXPECT_EQ(site->updateState.load(), kNeverUpdated);
+  EXPECT_EQ(other->updateState.load(), kNeverUpdated);
+  EXPECT_FALSE(engine.HasWork());
+  EXPECT_TRUE(listener_.Events().empty());
+}
+
+TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMerged) {
+  PyFtpOptions options;
+  // The crawl of every site hangs in the change into /b, after / and /a
+  // were merged.
+  options.faults.push_back(
+      {FtpFault::Command::kCwd, "/b", FtpFault::Action::kSilence, "", 2.0, 0, -1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  ASSERT_TRUE(engine.SetMaxWorkers(2));
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "st" + std::to_string(i)));
+
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "CWD /b") == 2; }));
+  engine.Stop();
+  EXPECT_TRUE(engine.StopRequested());
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  ASSERT_TRUE(WaitUntil([&] { return !engine.DispatcherRunning(); }));
+
+  for (int i = 0; i < 5; ++i) {
+    const auto& site = sites[i];
+    EXPECT_EQ(site->updateState.load(), kUpdateStopped) << i;
+    if (i < 2) {
+      EXPECT_EQ(site->StatusText(), kStatusStopped) << i;
+      // Listed before the stop: the top, and /a or /c if the server listed
+      // them before /b; never the inside of /b.
+      const auto saved = SavedListing(*site, data_.path());
+      for (const char* entry : {"top.txt 1", "a/", "b/", "c/"})
+        EXPECT_TRUE(saved.count(entry)) << i;
+      EXPECT_FALSE(saved.count("b/y.txt 3")) << i;
+      EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 1);
+    } else {
+      EXPECT_EQ(site->StatusText(), kStatusStoppedQueued) << i;
+      EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 0) << i;
+      EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path()))) << i;
+    }
+  }
+  EXPECT_TRUE(engine.Progress().finished);
+}
+
+TEST_F(UpdateEngineTest, CommandDuringStopRunsNewJobsOnceAfterTheStoppedWorkerEnds) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  ASSERT_TRUE(engine.SetMaxWorkers(1));
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  for (int i = 0; i < 4; ++i) sites.push_back(MakeSite(*server, "r" + std::to_string(i)));
+
+  listener_.Hold(sites[0].get(), kStatusConnecting);
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(listener_.WaitUntilHeld());
+  engine.Stop();
+  // Whether or not the dispatcher has drained the stopped jobs yet, the
+  // waiting sites are stopped and queued again, the running one is not.
+  EXPECT_EQ(engine.UpdateAll(sites), 3);
+  EXPECT_FALSE(engine.StopRequested());
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(sites[i]->StatusText(), kStatusWaiting) << i;
+  listener_.Release();
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  EXPECT_EQ(sites[0]->StatusText(), kStatusStopped);
+  EXPECT_EQ(listener_.CountOf(sites[0].get(), kStatusConnecting), 1);
+  for (int i = 1; i < 4; ++i) {
+    EXPECT_EQ(sites[i]->StatusText(), kStatusSucceeded) << i;
+    EXPECT_EQ(listener_.CountOf(sites[i].get(), kStatusConnecting), 1) << i;
+  }
+  // The stopped worker ended before any job of the new command connected.
+  const auto events = listener_.Events();
+  std::size_t stopped = 0, firstNew = events.size();
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    if (events[i].site == sites[0].get() && events[i].text == kStatusStopped) stopped = i;
+    if (events[i].site != sites[0].get() && events[i].text == kStatusConnecting)
+      firstNew = std::min(firstNew, i);
+  }
+  EXPECT_LT(stopped, firstNew);
+  const UpdateProgress progress = engine.Progress();
+  EXPECT_TRUE(progress.finished);
+  EXPECT_EQ(progress.total, 7);
+}
+
+TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
+  PyFtpOptions options;
+  options.user = "alice";
+  options.password = "secret";
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto unreachable = MakeSite(*server, "closed");
+  unreachable->port = ClosedPort();
+  // Anonymous update against a server without anonymous logins.
+  auto refused = MakeSite(*server, "anon");
+  // The stored login, and only the low 16 bits of the port.
+  auto good = MakeSite(*server, "alice");
+  good->password = "secret";
+  good->anonymousUpdate = false;
+  good->port = 0x10000u + server->port();
+  auto wrongPassword = MakeSite(*server, "alice");
+  wrongPassword->password = "wrong";
+  wrongPassword->anonymousUpdate = false;
+  wrongPassword->host = "localhost";  // a key of its own
+  const std::vector<std::shared_ptr<CFTPSite>> sites{unreachable, refused, good, wrongPassword};
+
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  for (const auto& site : {unreachable, refused, wrongPassword}) {
+    const std::string text = site->StatusText();
+    EXPECT_TRUE(text.starts_with(kStatusFailed)) << text;
+    EXPECT_GT(text.size(), kStatusFailed.size()) << "the error text follows";
+    EXPECT_LE(text.size(), kStatusFailed.size() + kMaxConnectErrorBytes);
+    EXPECT_EQ(site->updateState.load(), kUpdateFailed);
+    EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << "no retry";
+    EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 0);
+    EXPECT_EQ(site->retryCount.load(), 0);
+    EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path())));
+  }
+  EXPECT_EQ(good->StatusText(), kStatusSucceeded);
+  const auto commands = server->Commands();
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1);
+  EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER alice"), 2);
+}
+
+TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff) {
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/b", FtpFault::Action::kDrop, "", 0, 0, 1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto site = MakeSite(*server, "resume");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(site->retryCount.load(), 1);
+  EXPECT_EQ(site->resumePending.load(), 0);
+  EXPECT_EQ(LiveListing(*site), kFullTree);
+  EXPECT_EQ(SavedListing(*site, data_.path()), kFullTree);
+  // The second connection went straight to /b: / and /a were listed once.
+  EXPECT_EQ(CountCommand(*server, "CWD /"), 1);
+  EXPECT_EQ(CountCommand(*server, "CWD /a"), 1);
+  EXPECT_EQ(CountCommand(*server, "CWD /b"), 2);
+  EXPECT_EQ(CountCommand(*server, "CWD /c"), 1);
+
+  const auto events = listener_.Events();
+  const auto resuming = std::find_if(events.begin(), events.end(), [](const auto& event) {
+    return event.text.ends_with(kStatusResuming);
+  });
+  ASSERT_NE(resuming, events.end());
+  EXPECT_TRUE(resuming->text.starts_with(kStatusBrokenOff)) << resuming->text;
+  EXPECT_EQ(resuming->state, kUpdateRunning);
+  EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 2);
+  const UpdateProgress progress = engine.Progress();
+  EXPECT_EQ(progress.total, 1) << "a resumption is not counted again";
+}
+
+TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kReset, "", 0, 1, -1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto site = MakeSite(*server, "broken");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  const std::string text = site->StatusText();
+  EXPECT_TRUE(text.starts_with(kStatusBrokenOff)) << text;
+  EXPECT_EQ(text.find('\t'), std::string::npos) << text;
+  EXPECT_EQ(site->updateState.load(), kUpdateStopped);
+  EXPECT_EQ(site->retryCount.load(), CUpdateEngine::kMaxResumptions);
+  EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 5);
+  EXPECT_EQ(CountCommand(*server, "USER anonymous"), 5);
+  // What was merged before each break is saved.
+  EXPECT_TRUE(std::filesystem::exists(site->DataDirectory(data_.path()) / "content.ct"));
+
+  // The count is per run of the program, not per command: the next update
+  // that breaks off is not resumed at all.
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 6);
+  EXPECT_EQ(site->StatusText().find('\t'), std::string::npos);
+}
+
+TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
+  {
+    CUpdateEngine engine(listener_, data_.path());
+    engine.Close();
+    EXPECT_FALSE(engine.DispatcherRunning());
+    EXPECT_FALSE(engine.HasWork());
+    engine.Close();  // again: nothing to do
+  }
+  EXPECT_TRUE(listener_.Events().empty());
+
+  // After an update the dispatcher idles until a stop; Close ends it.
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto site = MakeSite(*server, "idle");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  EXPECT_TRUE(engine.DispatcherRunning());
+  const std::size_t eventsBefore = listener_.Events().size();
+  engine.Close();
+  EXPECT_FALSE(engine.DispatcherRunning());
+  EXPECT_EQ(listener_.Events().size(), eventsBefore);
+  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+}
+
+TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWorker) {
+  PyFtpOptions options;
+  // A server that stops answering in the middle of every crawl, for far
+  // longer than any test may take.
+  options.faults.push_back(
+      {FtpFault::Command::kCwd, "/a", FtpFault::Action::kSilence, "", 600, 0, -1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  FtpTimeouts patient;
+  patient.controlReceive = std::chrono::minutes(30);
+  patient.dataReceive = std::chrono::minutes(30);
+  CUpdateEngine engine(listener_, data_.path(), patient);
+  ASSERT_TRUE(engine.SetMaxWorkers(3));
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "c" + std::to_string(i)));
+
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "CWD /a") == 3; }));
+  EXPECT_EQ(engine.ActiveWorkers(), 3);
+  engine.Close();
+
+  EXPECT_EQ(engine.ActiveWorkers(), 0);
+  EXPECT_FALSE(engine.HasWork());
+  EXPECT_FALSE(engine.DispatcherRunning());
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(sites[i]->updateState.load(), kUpdateStopped) << i;
+    EXPECT_EQ(sites[i]->StatusText(), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
+  }
+  // The blocked sites saved what they had merged: the top of the tree.
+  for (int i = 0; i < 3; ++i) {
+    const auto saved = SavedListing(*sites[i], data_.path());
+    EXPECT_TRUE(saved.count("top.txt 1")) << i;
+    EXPECT_FALSE(saved.count("a/x.txt 2")) << i;
+  }
+  EXPECT_EQ(sites[0]->resumePending.load(), 1) << "broken off inside /a";
+}
+
+TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning) {
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kCwd, "/a", FtpFault::Action::kSilence, "", 1.0, 0, 1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  ASSERT_TRUE(engine.SetMaxWorkers(1));
+  auto running = MakeSite(*server, "running");
+  auto queued = MakeSite(*server, "queued");
+  auto kept = MakeSite(*server, "kept");
+  std::vector<std::shared_ptr<CFTPSite>> sites{running, queued, kept};
+  std::weak_ptr<CFTPSite> runningRecord = running;
+
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "CWD /a") == 1; }));
+  // What the document's delete command does: flag, then drop from the list.
+  running->removed.store(true);
+  queued->removed.store(true);
+  const CFTPSite* queuedRecord = queued.get();
+  sites = {kept};
+  running.reset();
+  queued.reset();
+  EXPECT_FALSE(runningRecord.expired()) << "the worker still holds the site";
+
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine) && runningRecord.expired(); }));
+  EXPECT_EQ(kept->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(listener_.CountOf(queuedRecord, kStatusConnecting), 0);
+  EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@running"));
+  EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@queued"));
+  EXPECT_TRUE(std::filesystem::exists(kept->DataDirectory(data_.path()) / "content.ct"));
+}
+
+TEST_F(UpdateEngineTest, RemovedEntriesReachTheListenerAndMarksSurviveInTheStateFile) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path());
+  auto site = MakeSite(*server, "sweep");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  // The window clears the marks of /a; then /c vanishes from the server.
+  CFTPDir* a = FindDir(*site, "a");
+  ASSERT_NE(a, nullptr);
+  a->readState.store(0);
+  a->files.front()->readState.store(0);
+  site->stateDirty.store(true);
+  served_.Remove("c");
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+
+  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(listener_.RemovedDirCount(), 1u);
+  EXPECT_FALSE(site->stateDirty.load());
+  CFTPSite saved;
+  saved.host = site->host;
+  saved.userName = site->userName;
+  saved.password = site->password;
+  const auto dir = site->DataDirectory(data_.path());
+  saved.LoadCatalog(dir / "content.ct");
+  ASSERT_TRUE(saved.LoadState(dir / "state.st"));
+  EXPECT_EQ(Listing(*saved.rootDir),
+            (std::set<std::string>{"top.txt 1", "a/", "a/x.txt 2", "b/", "b/y.txt 3"}));
+  for (const auto& sub : saved.rootDir->subdirs) {
+    EXPECT_EQ(sub->readState.load() != 0, sub->name() != "a") << sub->name();
+  }
+}
+
+}  // namespace
+}  // namespace orvane
