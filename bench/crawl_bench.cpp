@@ -1,0 +1,363 @@
+// A whole site crawled from a real FTP server: 2,000 directories and 40,020
+// files (2,001 directories with the root, 20 files in each).
+//
+// Counters per crawl:
+//   dirs/s           directories listed per second of wall time
+//   cmds/dir         FTP commands per directory after login, counted at the
+//                    server's command log (client's own count when there is
+//                    no log)
+//   rtts/dir         round trips per directory: every command waits for its
+//                    reply, and every listing also opens a data connection
+//   cpu_us/entry     client CPU time (user + system, whole process) per
+//                    catalog entry
+//   cpu%             client CPU time over wall time
+//
+// The server comes from the environment, so that bench/crawl_compare.sh can
+// run it elsewhere (a network namespace with a real round-trip time):
+//   ORVANE_CRAWL_HOST, ORVANE_CRAWL_PORT   where to connect (anonymous)
+//   ORVANE_CRAWL_LOG                        the server's command log
+//   ORVANE_CRAWL_LOG_KIND                   "pyftpdlib" or "vsftpd"
+// Without ORVANE_CRAWL_PORT the benchmark makes the tree in a temporary
+// directory and serves it itself with tests/fixtures/ftp_server.py.
+//
+//   crawl_bench --make-tree=DIR   only makes the tree and exits
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "catalog/listing_merge.h"
+#include "update/crawler.h"
+#include "update/ftp_session.h"
+
+extern char** environ;
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kTopDirs = 20;
+constexpr int kSubdirsPerTop = 99;
+constexpr int kFilesPerDir = 20;
+constexpr int kDirectories = kTopDirs + kTopDirs * kSubdirsPerTop;  // 2,000
+constexpr int kFiles = (kDirectories + 1) * kFilesPerDir;           // 40,020
+
+void AddFiles(const fs::path& dir, int seed) {
+  static constexpr const char* kKinds[] = {".tar.gz", ".iso", ".txt", ".zip", ".rpm", ""};
+  for (int i = 0; i < kFilesPerDir; ++i) {
+    const int n = seed * kFilesPerDir + i;
+    const std::string name = "file-" + std::to_string(n) + "-release" + kKinds[n % 6];
+    // Sparse files with sizes from bytes to gigabytes; nothing is written.
+    const std::uint64_t size = (static_cast<std::uint64_t>(n) * 2654435761u) % (3ull << 30);
+    const int fd = ::open((dir / name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      std::fprintf(stderr, "cannot make %s\n", (dir / name).c_str());
+      std::exit(1);
+    }
+    ::close(fd);
+  }
+}
+
+void MakeTree(const fs::path& root) {
+  fs::create_directories(root);
+  fs::permissions(root, fs::perms(0755));
+  int seed = 0;
+  AddFiles(root, seed++);
+  for (int t = 0; t < kTopDirs; ++t) {
+    const fs::path top = root / ("project-" + std::to_string(t));
+    fs::create_directory(top);
+    AddFiles(top, seed++);
+    for (int s = 0; s < kSubdirsPerTop; ++s) {
+      const fs::path sub = top / ("version " + std::to_string(s));
+      fs::create_directory(sub);
+      AddFiles(sub, seed++);
+    }
+  }
+}
+
+std::string Env(const char* name, const char* fallback = "") {
+  const char* value = std::getenv(name);
+  return value ? value : fallback;
+}
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex.push_back(kDigits[c >> 4]);
+    hex.push_back(kDigits[c & 15]);
+  }
+  return hex;
+}
+
+// The server the crawls talk to: given by the environment, or a pyftpdlib
+// started here on a tree made here.
+class Target {
+ public:
+  Target() {
+    host_ = Env("ORVANE_CRAWL_HOST", "127.0.0.1");
+    const std::string port = Env("ORVANE_CRAWL_PORT");
+    log_ = Env("ORVANE_CRAWL_LOG");
+    vsftpdLog_ = Env("ORVANE_CRAWL_LOG_KIND") == "vsftpd";
+    if (port.empty()) {
+      StartOwnServer();
+    } else {
+      port_ = static_cast<std::uint16_t>(std::stoi(port));
+    }
+  }
+  ~Target() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (!work_.empty()) fs::remove_all(work_);
+  }
+
+  const std::string& host() const { return host_; }
+  std::uint16_t port() const { return port_; }
+  bool ok() const { return port_ != 0; }
+
+  // Commands the server has logged so far (all connections).
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> commands;
+    if (log_.empty()) return commands;
+    std::ifstream in(log_, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (vsftpdLog_) {
+        // ... FTP command: Client "127.0.0.1", "CWD /a"
+        const std::size_t at = line.find("FTP command: ");
+        const std::size_t open = line.find("\", \"", at == std::string::npos ? 0 : at);
+        if (at == std::string::npos || open == std::string::npos) continue;
+        line = line.substr(open + 4);
+        if (!line.empty() && line.back() == '"') line.pop_back();
+      }
+      commands.push_back(line);
+    }
+    return commands;
+  }
+  bool hasLog() const { return !log_.empty(); }
+
+ private:
+  void StartOwnServer() {
+    fs::path source = Env("ORVANE_SOURCE_DIR");
+    if (source.empty()) source = fs::path(__FILE__).parent_path().parent_path();
+    work_ = fs::temp_directory_path() / ("orvane-crawl-bench-" + std::to_string(::getpid()));
+    fs::create_directories(work_);
+    MakeTree(work_ / "tree");
+    log_ = (work_ / "commands.log").string();
+    const fs::path config = work_ / "server.json";
+    std::ofstream(config) << "{\"host\": \"" << host_ << "\", \"root_hex\": \""
+                          << Hex((work_ / "tree").string()) << "\", \"log_hex\": \"" << Hex(log_)
+                          << "\"}\n";
+    int pipe[2];
+    if (::pipe(pipe) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipe[0]);
+    const std::string script = (source / "tests/fixtures/ftp_server.py").string();
+    const std::string configPath = config.string();
+    char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(script.c_str()),
+                    const_cast<char*>(configPath.c_str()), nullptr};
+    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipe[1]);
+    if (spawned != 0) {
+      pid_ = -1;
+      ::close(pipe[0]);
+      return;
+    }
+    char buffer[32] = {};
+    const ssize_t n = ::read(pipe[0], buffer, sizeof(buffer) - 1);
+    ::close(pipe[0]);
+    if (n > 0) port_ = static_cast<std::uint16_t>(std::atoi(buffer));
+  }
+
+  std::string host_;
+  std::uint16_t port_ = 0;
+  std::string log_;
+  bool vsftpdLog_ = false;
+  fs::path work_;
+  pid_t pid_ = -1;
+};
+
+Target& TheTarget() {
+  static Target target;
+  return target;
+}
+
+// Keeps nothing: the bench has no views that would hold removed entries.
+class DiscardSink final : public IRemovalSink {
+ public:
+  void FileRemoved(std::unique_ptr<CFTPFile>) override { ++removed; }
+  void DirRemoved(std::unique_ptr<CFTPDir>) override { ++removed; }
+  std::size_t removed = 0;
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::size_t CountDirs(const CFTPDir& dir) {
+  std::size_t count = 1;
+  for (const auto& sub : dir.subdirs) count += CountDirs(*sub);
+  return count;
+}
+
+// Commands after the login (everything after PASS), and the listings among
+// them, from the server's log lines [from, end).
+struct Tally {
+  std::size_t afterLogin = 0;
+  std::size_t listings = 0;
+};
+Tally CountCommands(const std::vector<std::string>& commands, std::size_t from) {
+  Tally tally;
+  bool loggedIn = false;
+  for (std::size_t i = from; i < commands.size(); ++i) {
+    const std::string& c = commands[i];
+    if (c.starts_with("PASS")) {
+      loggedIn = true;
+      continue;
+    }
+    if (!loggedIn) continue;
+    ++tally.afterLogin;
+    if (c.starts_with("LIST") || c.starts_with("MLSD") || c.starts_with("NLST")) ++tally.listings;
+  }
+  return tally;
+}
+
+// One site update: connect, crawl from the root, disconnect. `recrawl`
+// keeps the catalog between crawls, as a routine update finds it.
+void Crawl(benchmark::State& state, bool recrawl) {
+  Target& target = TheTarget();
+  if (!target.ok()) {
+    state.SkipWithError("no FTP server (set ORVANE_CRAWL_PORT or install python3-pyftpdlib)");
+    return;
+  }
+  const FtpLogin login{target.host(), target.port(), "anonymous", std::string(kAnonymousPassword)};
+  std::atomic<bool> stop{false};
+  DiscardSink sink;
+  auto site = std::make_unique<CFTPSite>();
+  if (recrawl) {
+    CFtpSession session;
+    if (!session.Open(login).ok() || !CrawlDirectory(session, *site, *site->rootDir, stop, sink)) {
+      state.SkipWithError("priming crawl failed");
+      return;
+    }
+  }
+
+  double wall = 0, cpu = 0;
+  std::size_t dirs = 0, entries = 0, commands = 0, listings = 0, clientCommands = 0;
+  for (auto _ : state) {
+    if (!recrawl) {
+      state.PauseTiming();
+      site = std::make_unique<CFTPSite>();
+      state.ResumeTiming();
+    }
+    const std::size_t logged = target.Commands().size();
+    const double cpu0 = CpuSeconds();
+    const auto t0 = std::chrono::steady_clock::now();
+    CFtpSession session;
+    const FtpResult opened = session.Open(login);
+    if (!opened.ok()) {
+      state.SkipWithError(("login failed: " + opened.errorText).c_str());
+      return;
+    }
+    if (!CrawlDirectory(session, *site, *site->rootDir, stop, sink)) {
+      state.SkipWithError(("crawl broke off: " + site->StatusText()).c_str());
+      return;
+    }
+    session.Close();
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    cpu += CpuSeconds() - cpu0;
+    clientCommands += session.commandsSent();
+
+    state.PauseTiming();
+    dirs += CountDirs(*site->rootDir);
+    entries += site->rootDir->CountEntries();
+    const Tally tally = CountCommands(target.Commands(), logged);
+    commands += tally.afterLogin;
+    listings += tally.listings;
+    state.ResumeTiming();
+  }
+  if (dirs == 0) return;
+  const double d = static_cast<double>(dirs);
+  const double n = static_cast<double>(state.iterations());
+  if (target.hasLog()) {
+    state.counters["cmds/dir"] = static_cast<double>(commands) / d;
+    state.counters["rtts/dir"] = static_cast<double>(commands + listings) / d;
+  } else {
+    // The client's own count includes USER and PASS.
+    state.counters["cmds/dir"] = static_cast<double>(clientCommands - 2 * state.iterations()) / d;
+  }
+  state.counters["dirs"] = d / n;
+  state.counters["entries"] = static_cast<double>(entries) / n;
+  state.counters["dirs/s"] = d / wall;
+  state.counters["ms/dir"] = wall * 1e3 / d;
+  state.counters["cpu_us/entry"] = cpu * 1e6 / static_cast<double>(entries);
+  state.counters["cpu%"] = cpu * 100 / wall;
+  if (dirs / state.iterations() != kDirectories + 1 ||
+      entries / state.iterations() != kDirectories + kFiles) {
+    state.SkipWithError("the catalog does not hold the generated tree");
+  }
+}
+
+void BM_CrawlNewSite(benchmark::State& state) { Crawl(state, false); }
+void BM_RecrawlUnchangedSite(benchmark::State& state) { Crawl(state, true); }
+
+int Iterations() {
+  const std::string value = Env("ORVANE_CRAWL_ITERATIONS", "3");
+  return std::max(1, std::atoi(value.c_str()));
+}
+
+}  // namespace
+}  // namespace orvane
+
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    constexpr std::string_view kMakeTree = "--make-tree=";
+    if (std::string_view(argv[i]).starts_with(kMakeTree)) {
+      orvane::MakeTree(argv[i] + kMakeTree.size());
+      return 0;
+    }
+  }
+  const int iterations = orvane::Iterations();
+  benchmark::RegisterBenchmark("BM_CrawlNewSite", orvane::BM_CrawlNewSite)
+      ->Iterations(iterations)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_RecrawlUnchangedSite", orvane::BM_RecrawlUnchangedSite)
+      ->Iterations(iterations)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,781 @@
+// CrawlDirectory against real servers on loopback: the catalog it builds,
+// what it asks the server (read back from the server's command log), and
+// how it stops, breaks off, resumes and survives hostile trees.
+#include "update/crawler.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "catalog/listing_merge.h"
+#include "tests/support/ftp_server.h"
+#include "tests/support/temp_tree.h"
+#include "update/ftp_session.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::CFtpServer;
+using test::CTempTree;
+using test::FtpFault;
+using test::PyFtpOptions;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+// Short enough to keep the fault tests quick, long enough for a loaded
+// machine when nothing is wrong.
+constexpr FtpTimeouts kQuick{2000ms, 800ms, 800ms};
+constexpr FtpTimeouts kPatient{5000ms, 10000ms, 10000ms};
+
+#define START_OR_SKIP(var, expr)                          \
+  auto var##Started = (expr);                             \
+  if (var##Started.unavailable) {                         \
+    GTEST_SKIP() << var##Started.error;                   \
+  }                                                       \
+  ASSERT_TRUE(var##Started.server) << var##Started.error; \
+  CFtpServer& var = *var##Started.server
+
+// Keeps what the sweeps removed, as the window thread would until it has
+// dropped its rows, and remembers where each entry was.
+class RecordingSink final : public IRemovalSink {
+ public:
+  void FileRemoved(std::unique_ptr<CFTPFile> file) override {
+    paths.push_back(Join(file->parent->GetPath(), file->name()));
+    files.push_back(std::move(file));
+  }
+  void DirRemoved(std::unique_ptr<CFTPDir> dir) override {
+    paths.push_back(dir->GetPath() + "/");
+    dirs.push_back(std::move(dir));
+  }
+  static std::string Join(const std::string& dir, std::string_view name) {
+    return (dir == "/" ? dir : dir + "/") + std::string(name);
+  }
+
+  std::vector<std::string> paths;  // directories end in "/"
+  std::vector<std::unique_ptr<CFTPFile>> files;
+  std::vector<std::unique_ptr<CFTPDir>> dirs;
+};
+
+struct Node {
+  bool isDirectory;
+  std::uint64_t size;  // 0 for directories
+  auto operator<=>(const Node&) const = default;
+};
+using Flat = std::map<std::string, Node>;
+
+// Every entry below the root by path, directories ending in "/".
+Flat FlattenCatalog(const CFTPDir& dir) {
+  Flat flat;
+  for (const auto& file : dir.files) {
+    flat[RecordingSink::Join(dir.GetPath(), file->name())] = {false, file->size.load()};
+  }
+  for (const auto& sub : dir.subdirs) {
+    flat[sub->GetPath() + "/"] = {true, 0};
+    flat.merge(FlattenCatalog(*sub));
+  }
+  return flat;
+}
+
+Flat FlattenDisk(const fs::path& root) {
+  Flat flat;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string path = "/" + fs::relative(it->path(), root).string();
+    if (it->is_directory()) {
+      flat[path + "/"] = {true, 0};
+    } else {
+      flat[path] = {false, it->file_size()};
+    }
+  }
+  return flat;
+}
+
+CFTPDir* Find(CFTPDir& root, std::string_view path) {
+  CFTPDir* dir = &root;
+  while (!path.empty()) {
+    if (path.front() == '/') {
+      path.remove_prefix(1);
+      continue;
+    }
+    const std::size_t slash = std::min(path.find('/'), path.size());
+    const std::string_view name = path.substr(0, slash);
+    path.remove_prefix(slash);
+    auto it = std::find_if(dir->subdirs.begin(), dir->subdirs.end(),
+                           [&](const auto& sub) { return sub->name() == name; });
+    if (it == dir->subdirs.end()) return nullptr;
+    dir = it->get();
+  }
+  return dir;
+}
+
+CFTPFile* FindFile(CFTPDir& root, std::string_view dirPath, std::string_view name) {
+  CFTPDir* dir = Find(root, dirPath);
+  if (dir == nullptr) return nullptr;
+  for (auto& file : dir->files) {
+    if (file->name() == name) return file.get();
+  }
+  return nullptr;
+}
+
+std::vector<std::string> Names(const CFTPDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& sub : dir.subdirs) names.push_back(std::string(sub->name()) + "/");
+  for (const auto& file : dir.files) names.emplace_back(file->name());
+  return names;
+}
+
+std::size_t MaxDepth(const CFTPDir& dir) {
+  std::size_t depth = 0;
+  for (const auto& sub : dir.subdirs) depth = std::max(depth, 1 + MaxDepth(*sub));
+  return depth;
+}
+
+void ClearMarks(CFTPDir& dir) {
+  dir.readState = 0;
+  for (auto& file : dir.files) file->readState = 0;
+  for (auto& sub : dir.subdirs) ClearMarks(*sub);
+}
+
+// Directories the server was asked to enter, in order.
+std::vector<std::string> Entered(const std::vector<std::string>& commands) {
+  std::vector<std::string> paths;
+  for (const std::string& command : commands) {
+    if (command.starts_with("CWD ")) paths.push_back(command.substr(4));
+  }
+  return paths;
+}
+
+std::size_t Listings(const std::vector<std::string>& commands) {
+  return static_cast<std::size_t>(std::count_if(commands.begin(), commands.end(), [](auto& c) {
+    return c.starts_with("LIST") || c.starts_with("MLSD") || c.starts_with("NLST");
+  }));
+}
+
+// Server paths of `dir` and every directory below it in walk order (list
+// order, which is the order the server listed them in).
+void WalkOrder(const CFTPDir& dir, std::vector<std::string>& order) {
+  order.push_back(dir.GetPath());
+  for (const auto& sub : dir.subdirs) WalkOrder(*sub, order);
+}
+std::vector<std::string> WalkOrder(const CFTPDir& dir) {
+  std::vector<std::string> order;
+  WalkOrder(dir, order);
+  return order;
+}
+
+// The walk up to and including `path`, or from `path` on.
+std::vector<std::string> Upto(std::vector<std::string> order, const std::string& path) {
+  auto it = std::find(order.begin(), order.end(), path);
+  EXPECT_NE(it, order.end()) << path;
+  if (it != order.end()) order.erase(it + 1, order.end());
+  return order;
+}
+std::vector<std::string> From(std::vector<std::string> order, const std::string& path) {
+  auto it = std::find(order.begin(), order.end(), path);
+  EXPECT_NE(it, order.end()) << path;
+  order.erase(order.begin(), it);
+  return order;
+}
+// The walk without `path` and what is below it.
+std::vector<std::string> Without(std::vector<std::string> order, const std::string& path) {
+  std::erase_if(order,
+                [&](const std::string& p) { return p == path || p.starts_with(path + "/"); });
+  return order;
+}
+
+class CrawlerTest : public ::testing::Test {
+ protected:
+  // One crawl on a fresh connection, as an update worker makes it.
+  bool Crawl(CFtpServer& server, CFTPDir* dir = nullptr, const CrawlLimits& limits = {},
+             const FtpTimeouts& timeouts = kPatient) {
+    CFtpSession session;
+    const FtpResult opened =
+        session.Open({server.host(), server.port(), server.user(), server.password()}, timeouts);
+    EXPECT_TRUE(opened.ok()) << opened.errorText;
+    if (!opened.ok()) return false;
+    return CrawlDirectory(session, site_, dir ? *dir : root(), stop_, sink_, limits);
+  }
+
+  CFTPDir& root() { return *site_.rootDir; }
+  std::size_t SeenFiles(const CFTPDir& dir) {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    return static_cast<std::size_t>(
+        std::count_if(dir.files.begin(), dir.files.end(), [](auto& f) { return f->seen == 1; }));
+  }
+  // Waits (on the test's thread) until the crawl has merged `count` entries
+  // of `dir`.
+  bool AwaitSeen(const CFTPDir& dir, std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (SeenFiles(dir) >= count) return true;
+      std::this_thread::sleep_for(2ms);
+    }
+    return false;
+  }
+
+  // /aa/x, /pub/a/deep/f, /pub/a/y, /pub/b/g, /pub/b/sub/h, /zz/z
+  void MakeSmallTree() {
+    tree_.AddFile("aa/x", "x");
+    tree_.AddFile("pub/a/deep/f", "ff");
+    tree_.AddFile("pub/a/y", "yyy");
+    tree_.AddFile("pub/b/g", "gggg");
+    tree_.AddFile("pub/b/sub/h", "hhhhh");
+    tree_.AddFile("zz/z", "zzzzzz");
+  }
+
+  CTempTree tree_;
+  CFTPSite site_;
+  std::atomic<bool> stop_{false};
+  RecordingSink sink_;
+};
+
+// --- The catalog equals the server's tree --------------------------------
+
+enum class ServerKind { kPyMlsd, kPyList, kVsftpd, kPureFtpd };
+
+std::string KindName(const ::testing::TestParamInfo<ServerKind>& info) {
+  switch (info.param) {
+    case ServerKind::kPyMlsd:
+      return "PyftpdlibMlsd";
+    case ServerKind::kPyList:
+      return "PyftpdlibList";
+    case ServerKind::kVsftpd:
+      return "Vsftpd";
+    case ServerKind::kPureFtpd:
+      return "PureFtpd";
+  }
+  return "?";
+}
+
+CFtpServer::Started StartServer(ServerKind kind, const fs::path& root) {
+  switch (kind) {
+    case ServerKind::kPyMlsd:
+      return CFtpServer::StartPyftpdlib(root);
+    case ServerKind::kPyList: {
+      PyFtpOptions options;
+      options.mlsd = false;
+      return CFtpServer::StartPyftpdlib(root, options);
+    }
+    case ServerKind::kVsftpd:
+      return CFtpServer::StartVsftpd(root);
+    case ServerKind::kPureFtpd:
+      return CFtpServer::StartPureFtpd(root);
+  }
+  return {};
+}
+
+class CrawlerServerTest : public CrawlerTest, public ::testing::WithParamInterface<ServerKind> {};
+
+TEST_P(CrawlerServerTest, CatalogEqualsTreeOnDisk) {
+  // Names that break URL building, command formatting or listing parsers,
+  // bytes that are not UTF-8 (GBK, none with a 0x5C second byte), names that
+  // differ only in case, and sizes beyond 32 bits.
+  tree_.AddFile("r.txt", "root file");
+  tree_.AddFile(".hidden", "h");
+  tree_.AddFile("pub/with space/file #1.txt", "hash");
+  tree_.AddFile("pub/with space/100%.bin", "percent");
+  tree_.AddFile("pub/with space/%2F", "encoded slash");
+  tree_.AddFile("pub/with space/what?now", "q");
+  tree_.AddFile("pub/with space/semi; colon", "mlsd separator");
+  tree_.AddFile("pub/with space/a -> b", "not a link");
+  tree_.AddFile("pub/with space/ leading", "l");
+  tree_.AddFile("pub/with space/trailing ", "t");
+  tree_.AddFile("pub/-rf/-l", "dashes");
+  tree_.AddFile("pub/#dir%20/x", "x");
+  tree_.AddFile("pub/\xD6\xD0\xCE\xC4/\xB5\xC4 file.txt", "gbk");
+  tree_.AddFile("pub/Case/README", "upper");
+  tree_.AddFile("pub/Case/readme", "lower!");
+  tree_.AddFile("pub/case/x", "");
+  tree_.AddSparseFile("pub/big/5GiB.iso", 5ULL << 30);
+  tree_.AddSparseFile("pub/big/4GiB", 4ULL << 30);
+  tree_.AddSparseFile("pub/big/4GiB-1", (4ULL << 30) - 1);
+  tree_.AddDir("pub/empty");
+  tree_.AddDir(".dotdir/inner");
+  tree_.AddFile("deep/1/2/3/4/5/6/leaf.txt", "leaf");
+  for (int i = 0; i < 2500; ++i)
+    tree_.AddFile("many/f" + std::to_string(i), std::string(i % 7, 'm'));
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  EXPECT_TRUE(site_.hasNewEntries.load());
+  EXPECT_EQ(site_.resumePending.load(), 0);
+
+  // Every directory entered and listed once, in walk order.
+  if (server.hasCommandLog()) {
+    const std::vector<std::string> commands = server.Commands();
+    std::vector<std::string> order = WalkOrder(root());
+    // vsftpd's log shows bytes outside printable ASCII as "?".
+    if (server.kind() == CFtpServer::Kind::kVsftpd) {
+      for (std::string& path : order) {
+        for (char& c : path) {
+          if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+            c = '?';
+        }
+      }
+    }
+    EXPECT_EQ(Entered(commands), order);
+    EXPECT_EQ(Listings(commands), order.size());
+  }
+
+  // A second crawl of the unchanged tree changes nothing and marks nothing.
+  ClearMarks(root());
+  site_.hasNewEntries = false;
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_FALSE(site_.hasNewEntries.load());
+  EXPECT_THAT(sink_.paths, IsEmpty());
+}
+
+TEST_P(CrawlerServerTest, LinkLoopDoesNotTrapTheCrawl) {
+  tree_.AddFile("a/f", "f");
+  tree_.AddFile("b/g", "g");
+  fs::create_directory_symlink("..", tree_ / "a/up");
+  fs::create_directory_symlink(".", tree_ / "b/self");
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+
+  CrawlLimits limits;
+  limits.maxDepth = 24;
+  ASSERT_TRUE(Crawl(server, nullptr, limits)) << site_.StatusText();
+  // Whatever the server makes of the links, the crawl ends and stays within
+  // the bound; the real entries are all there.
+  EXPECT_LE(MaxDepth(root()), limits.maxDepth + 1);
+  EXPECT_NE(FindFile(root(), "/a", "f"), nullptr);
+  EXPECT_NE(FindFile(root(), "/b", "g"), nullptr);
+  if (GetParam() == ServerKind::kPyMlsd) {
+    // pyftpdlib's MLSD follows links and calls them directories, but its
+    // `unique` facts give the loops away: a directory that is one of its
+    // own ancestors is recorded and not entered.
+    ASSERT_NE(Find(root(), "/b/self"), nullptr);
+    EXPECT_THAT(Names(*Find(root(), "/b/self")), IsEmpty());
+    const std::vector<std::string> entered = Entered(server.Commands());
+    EXPECT_EQ(std::set<std::string>(entered.begin(), entered.end()),
+              (std::set<std::string>{"/", "/a", "/b", "/a/up", "/a/up/b"}));
+    EXPECT_EQ(entered.size(), 5u);
+  } else {
+    // LIST, and pure-ftpd's MLSD, show links as links: files, never followed.
+    EXPECT_NE(FindFile(root(), "/a", "up"), nullptr);
+    EXPECT_EQ(Find(root(), "/a/up"), nullptr);
+    EXPECT_EQ(MaxDepth(root()), 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, CrawlerServerTest,
+                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kPyList,
+                                           ServerKind::kVsftpd, ServerKind::kPureFtpd),
+                         KindName);
+
+// --- Re-crawls: marks, removals, survivors --------------------------------
+
+TEST_F(CrawlerTest, RecrawlMarksNewEntriesAndAnnouncesRemovals) {
+  MakeSmallTree();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(server));
+  ClearMarks(root());
+  site_.hasNewEntries = false;
+  CFTPDir* const pubA = Find(root(), "/pub/a");
+  CFTPFile* const y = FindFile(root(), "/pub/a", "y");
+  ASSERT_NE(y, nullptr);
+
+  tree_.Remove("pub/b");
+  tree_.Remove("zz/z");
+  tree_.AddFile("pub/a/y", "now longer");
+  tree_.AddFile("pub/a/0new", "n");  // sorts first, still goes to the tail
+  tree_.AddFile("pub/c/d/e", "nested new");
+  tree_.AddDir("zz/0new dir");
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/", "/zz/z"));
+  EXPECT_TRUE(site_.hasNewEntries.load());
+  // Survivors are the same objects with their marks; new entries are at
+  // the tails of their lists and carry the mark, down to the last level.
+  EXPECT_EQ(Find(root(), "/pub/a"), pubA);
+  EXPECT_EQ(FindFile(root(), "/pub/a", "y"), y);
+  EXPECT_EQ(y->size.load(), 10u);
+  EXPECT_EQ(y->readState.load(), 0);
+  EXPECT_THAT(Names(*pubA), ElementsAre("deep/", "y", "0new"));
+  EXPECT_EQ(FindFile(root(), "/pub/a", "0new")->readState.load(), 1);
+  EXPECT_THAT(Names(*Find(root(), "/pub")), ElementsAre("a/", "c/"));
+  EXPECT_EQ(Find(root(), "/pub/c")->readState.load(), 1);
+  EXPECT_EQ(Find(root(), "/pub/c/d")->readState.load(), 1);
+  EXPECT_EQ(FindFile(root(), "/pub/c/d", "e")->readState.load(), 1);
+  EXPECT_EQ(Find(root(), "/zz")->readState.load(), 0);
+  EXPECT_EQ(Find(root(), "/zz/0new dir")->readState.load(), 1);
+}
+
+TEST_F(CrawlerTest, EmptiedDirectoryLosesEveryEntry) {
+  MakeSmallTree();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(server));
+  tree_.Remove("pub/b");
+  tree_.AddDir("pub/b");
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_THAT(Names(*Find(root(), "/pub/b")), IsEmpty());
+  EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/g", "/pub/b/sub/"));
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+}
+
+// --- Refusals -------------------------------------------------------------
+
+TEST_F(CrawlerTest, RefusedListingEmptiesTheDirectory) {
+  MakeSmallTree();
+  START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree_.path()));
+  for (const char* reply : {"550 Listing refused.", "450 Try later."}) {
+    SCOPED_TRACE(reply);
+    site_.rootDir = std::make_unique<CFTPDir>();
+    site_.rootDir->site = &site_;
+    sink_.paths.clear();
+    ASSERT_TRUE(Crawl(plain));
+    ASSERT_THAT(Names(*Find(root(), "/pub/b")), ElementsAre("sub/", "g"));
+    const std::vector<std::string> order = WalkOrder(root());
+
+    PyFtpOptions options;
+    options.faults.push_back({FtpFault::Command::kList, "/pub/b", FtpFault::Action::kReply, reply});
+    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+    ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+    EXPECT_THAT(Names(*Find(root(), "/pub/b")), IsEmpty());
+    EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/g", "/pub/b/sub/"));
+    // The crawl went on past the refusal, and not into what was removed.
+    EXPECT_EQ(Entered(server.Commands()), Without(order, "/pub/b/sub"));
+  }
+}
+
+TEST_F(CrawlerTest, DirectoryThatCannotBeEnteredKeepsItsSubtree) {
+  MakeSmallTree();
+  START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(plain));
+  const Flat before = FlattenCatalog(root());
+  const std::vector<std::string> order = WalkOrder(root());
+  CFTPDir* const deep = Find(root(), "/pub/a/deep");
+
+  // What a listing would change is not looked at.
+  tree_.Remove("pub/a/deep");
+  tree_.AddFile("pub/a/new", "n");
+  tree_.AddFile("zz/new", "n");
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kCwd, "/pub/a", FtpFault::Action::kReply, "550 Permission denied."});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+
+  EXPECT_EQ(Find(root(), "/pub/a/deep"), deep);
+  EXPECT_EQ(FindFile(root(), "/pub/a", "new"), nullptr);
+  EXPECT_NE(FindFile(root(), "/zz", "new"), nullptr);
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  Flat after = FlattenCatalog(root());
+  after.erase("/zz/new");
+  EXPECT_EQ(after, before);
+  const std::vector<std::string> commands = server.Commands();
+  // /pub/a was asked for; nothing below it was.
+  EXPECT_EQ(Entered(commands), Without(order, "/pub/a/deep"));
+  EXPECT_EQ(Listings(commands), order.size() - 2);
+}
+
+// --- Transient failures and the resume point ------------------------------
+
+struct BreakCase {
+  const char* label;
+  FtpFault fault;
+};
+
+class CrawlerBreakTest : public CrawlerTest, public ::testing::WithParamInterface<BreakCase> {};
+
+TEST_P(CrawlerBreakTest, ResumedCrawlListsOnlyFromTheBrokenDirectoryOn) {
+  MakeSmallTree();
+  PyFtpOptions options;
+  options.faults.push_back(GetParam().fault);
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+
+  EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
+  const std::vector<std::string> firstCommands = server.Commands();
+  CFTPDir* const pubA = Find(root(), "/pub/a");
+  ASSERT_NE(pubA, nullptr);
+  EXPECT_EQ(site_.resumeDir, pubA);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_EQ(site_.updateState.load(), kUpdateStopped);
+  const std::string status = site_.StatusText();
+  EXPECT_TRUE(status.starts_with(kStatusBrokenOff)) << status;
+  EXPECT_GT(status.size(), kStatusBrokenOff.size()) << "no error text";
+  EXPECT_LE(status.size(), kStatusBrokenOff.size() + kMaxErrorTextBytes);
+  EXPECT_THAT(sink_.paths, IsEmpty());
+
+  server.ClearCommands();
+  ASSERT_TRUE(Crawl(server, nullptr, {}, kQuick)) << site_.StatusText();
+  EXPECT_EQ(site_.resumePending.load(), 0);
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_THAT(sink_.paths, IsEmpty());
+
+  // The first attempt got as far as /pub/a. The second listed nothing
+  // before /pub/a again (neither the root nor /pub), and everything from
+  // /pub/a on exactly once.
+  const std::vector<std::string> order = WalkOrder(root());
+  EXPECT_EQ(Entered(firstCommands), Upto(order, "/pub/a"));
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(Entered(commands), From(order, "/pub/a"));
+  EXPECT_EQ(Listings(commands), From(order, "/pub/a").size());
+}
+
+FtpFault Fault(FtpFault::Command command, FtpFault::Action action, double seconds, int keep) {
+  FtpFault fault;
+  fault.command = command;
+  fault.path = "/pub/a";
+  fault.action = action;
+  fault.seconds = seconds;
+  fault.keep = keep;
+  fault.times = 1;
+  return fault;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, CrawlerBreakTest,
+    ::testing::Values(BreakCase{"ListingTimesOut",
+                                Fault(FtpFault::Command::kList, FtpFault::Action::kSilence, 3, 0)},
+                      BreakCase{"DirectoryChangeTimesOut",
+                                Fault(FtpFault::Command::kCwd, FtpFault::Action::kSilence, 3, 0)},
+                      BreakCase{"ListingStalls",
+                                Fault(FtpFault::Command::kList, FtpFault::Action::kStall, 3, 1)},
+                      BreakCase{"ConnectionDroppedInListing",
+                                Fault(FtpFault::Command::kList, FtpFault::Action::kDrop, 0, 1)},
+                      BreakCase{"ConnectionResetInListing",
+                                Fault(FtpFault::Command::kList, FtpFault::Action::kReset, 0, 1)}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CrawlerTest, TimeOutAtTheRootLeavesNoResumePoint) {
+  MakeSmallTree();
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kList, "/", FtpFault::Action::kSilence, "", 3, 0, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
+  EXPECT_TRUE(site_.StatusText().starts_with(kStatusBrokenOff));
+  EXPECT_EQ(site_.resumePending.load(), 0);
+  EXPECT_EQ(site_.resumeDir, nullptr);
+}
+
+TEST_F(CrawlerTest, ResumePointRemovedBySweepIsForgotten) {
+  MakeSmallTree();
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kList, "/pub/b", FtpFault::Action::kSilence, "", 3, 0, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
+  ASSERT_EQ(site_.resumeDir, Find(root(), "/pub/b"));
+
+  // A fresh update (the flag cleared by whoever queued it) that sweeps the
+  // old resume point must not leave the record pointing at a dead entry.
+  site_.resumePending = 0;
+  tree_.Remove("pub/b");
+  ASSERT_TRUE(Crawl(server, nullptr, {}, kQuick)) << site_.StatusText();
+  EXPECT_THAT(sink_.paths, ElementsAre("/pub/b/"));
+  EXPECT_EQ(site_.resumeDir, nullptr);
+  EXPECT_EQ(site_.resumePending.load(), 0);
+}
+
+TEST_F(CrawlerTest, ResumePointOutsideTheCrawledSubtreeStartsAfresh) {
+  MakeSmallTree();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(server));
+  site_.resumeDir = Find(root(), "/zz");
+  site_.resumePending = 1;
+  server.ClearCommands();
+  // A walk of /pub would never meet /zz and would list nothing at all.
+  ASSERT_TRUE(Crawl(server, Find(root(), "/pub")));
+  EXPECT_EQ(Entered(server.Commands()), WalkOrder(*Find(root(), "/pub")));
+  EXPECT_EQ(site_.resumePending.load(), 0);
+
+  // Started at the resume point itself, the crawl lists it at once.
+  site_.resumeDir = Find(root(), "/pub/b");
+  site_.resumePending = 1;
+  server.ClearCommands();
+  ASSERT_TRUE(Crawl(server, Find(root(), "/pub/b")));
+  EXPECT_THAT(Entered(server.Commands()), ElementsAre("/pub/b", "/pub/b/sub"));
+  EXPECT_EQ(site_.resumePending.load(), 0);
+}
+
+// --- Stop requests --------------------------------------------------------
+
+TEST_F(CrawlerTest, StopBetweenTwoEntriesLeavesTheDirectoryUnswept) {
+  for (int i = 0; i < 20; ++i) tree_.AddFile("d/f" + std::to_string(100 + i), "x");
+  tree_.AddFile("e/x", "x");
+  START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(plain));
+  CFTPDir* const d = Find(root(), "/d");
+
+  // Gone from the server, but the sweep that would remove them never runs.
+  for (int i = 15; i < 20; ++i) tree_.Remove("d/f" + std::to_string(100 + i));
+  tree_.AddFile("d/g", "new, listed after the stop");
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/d", FtpFault::Action::kStall, "", 1, 5, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+
+  // The listing pauses after five entries; the stop comes in the pause.
+  std::thread stopper([&] {
+    if (AwaitSeen(*d, 5)) stop_ = true;
+  });
+  const bool crawled = Crawl(server);
+  stopper.join();
+  ASSERT_TRUE(stop_.load()) << "the first five entries never arrived";
+
+  EXPECT_FALSE(crawled);
+  EXPECT_EQ(site_.StatusText(), kStatusStopped);
+  EXPECT_EQ(site_.updateState.load(), kUpdateStopped);
+  EXPECT_EQ(site_.resumeDir, d);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  EXPECT_EQ(d->files.size(), 20u);
+  EXPECT_EQ(SeenFiles(*d), 5u);
+  EXPECT_EQ(FindFile(root(), "/d", "g"), nullptr);
+  EXPECT_EQ(Entered(server.Commands()), Upto(WalkOrder(root()), "/d"));
+
+  // The resumed crawl lists /d again; what the stopped listing had already
+  // found survives this one sweep even though the server has dropped it.
+  std::string found;
+  for (const auto& file : d->files) {
+    if (file->seen == 1 && file->name() < "f115") found = file->name();
+  }
+  ASSERT_FALSE(found.empty());
+  stop_ = false;
+  tree_.Remove("d/" + found);
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_NE(FindFile(root(), "/d", found), nullptr);
+  EXPECT_NE(FindFile(root(), "/d", "g"), nullptr);
+  EXPECT_THAT(sink_.paths,
+              UnorderedElementsAre("/d/f115", "/d/f116", "/d/f117", "/d/f118", "/d/f119"));
+  EXPECT_EQ(SeenFiles(*d), 0u);
+}
+
+TEST_F(CrawlerTest, ClosedSessionDuringListingIsAStopNotARefusal) {
+  MakeSmallTree();
+  tree_.AddFile("pub/b/more", "m");
+  START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(plain));
+  tree_.Remove("pub/b/sub");
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kList, "/pub/b", FtpFault::Action::kStall, "", 3, 1, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+
+  // Program exit: the session is closed from another thread while the
+  // worker waits for the rest of a listing.
+  CFtpSession session;
+  ASSERT_TRUE(
+      session.Open({server.host(), server.port(), server.user(), server.password()}, kPatient)
+          .ok());
+  CFTPDir* const b = Find(root(), "/pub/b");
+  std::thread closer([&] {
+    if (AwaitSeen(*b, 1)) session.Close();
+  });
+  const bool crawled = CrawlDirectory(session, site_, root(), stop_, sink_);
+  closer.join();
+  EXPECT_FALSE(crawled);
+  EXPECT_EQ(site_.StatusText(), kStatusStopped);
+  EXPECT_EQ(site_.resumeDir, b);
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  EXPECT_NE(Find(root(), "/pub/b/sub"), nullptr);
+}
+
+TEST_F(CrawlerTest, StopBeforeAnythingIsListedSendsNothing) {
+  MakeSmallTree();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(server));
+  server.ClearCommands();
+  stop_ = true;
+
+  // At the root: no resume point.
+  EXPECT_FALSE(Crawl(server));
+  EXPECT_EQ(site_.StatusText(), kStatusStopped);
+  EXPECT_EQ(site_.resumePending.load(), 0);
+
+  // During a resume walk the resume point moves up to the directory being
+  // walked, which the next attempt lists again in full.
+  CFTPDir* const pub = Find(root(), "/pub");
+  site_.resumeDir = Find(root(), "/pub/b/sub");
+  site_.resumePending = 1;
+  EXPECT_FALSE(Crawl(server, pub));
+  EXPECT_EQ(site_.resumeDir, pub);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_EQ(Listings(server.Commands()), 0u);
+  EXPECT_EQ(Entered(server.Commands()).size(), 0u);
+}
+
+// --- Hostile trees --------------------------------------------------------
+
+TEST_F(CrawlerTest, DescentStopsAtTheDepthBound) {
+  std::string chain;
+  for (int i = 0; i < 520; ++i) chain += "d/";
+  tree_.AddFile(chain + "bottom", "b");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  // Directories down to depth 512 are listed; the one at 513 is recorded by
+  // that listing but not entered.
+  EXPECT_EQ(MaxDepth(root()), 513u);
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(Entered(commands).size(), 513u);
+  EXPECT_EQ(Listings(commands), 513u);
+}
+
+TEST_F(CrawlerTest, DescentStopsAtThePathBound) {
+  const std::string name(99, 'n');  // 100 bytes of path per level
+  std::string chain;
+  for (int i = 0; i < 15; ++i) chain += name + "/";
+  tree_.AddFile(chain + "bottom", "b");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  CrawlLimits limits;
+  limits.maxPathBytes = 1000;
+  ASSERT_TRUE(Crawl(server, nullptr, limits)) << site_.StatusText();
+  EXPECT_EQ(MaxDepth(root()), 11u);
+  EXPECT_EQ(Entered(server.Commands()).size(), 11u);
+  EXPECT_EQ(Entered(server.Commands()).back().size(), 1000u);
+}
+
+TEST_F(CrawlerTest, NamesThatCouldSmuggleCommandsNeverReachTheCatalog) {
+  tree_.AddFile("ok/inside", "fine");
+  tree_.AddFile("evil\r\nDELE ok/inside", "x");
+  tree_.AddFile("dir\nMKD pwned/inside", "x");
+  tree_.AddFile("tab\there", "x");
+  tree_.AddFile("back\\slash", "x");
+  for (ServerKind kind : {ServerKind::kPyMlsd, ServerKind::kPyList, ServerKind::kVsftpd}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    site_.rootDir = std::make_unique<CFTPDir>();
+    site_.rootDir->site = &site_;
+    auto started = StartServer(kind, tree_.path());
+    if (started.unavailable) continue;
+    ASSERT_TRUE(started.server) << started.error;
+    ASSERT_TRUE(Crawl(*started.server)) << site_.StatusText();
+
+    const Flat catalog = FlattenCatalog(root());
+    EXPECT_TRUE(catalog.contains("/ok/inside"));
+    EXPECT_TRUE(catalog.contains("/back\\slash"));
+    for (const auto& [path, node] : catalog) {
+      EXPECT_EQ(path.find_first_of(std::string("\r\n\0", 3)), std::string::npos) << path;
+    }
+    for (const std::string& command : started.server->Commands()) {
+      const std::string verb = command.substr(0, command.find(' '));
+      EXPECT_THAT((std::set<std::string>{"USER", "PASS", "FEAT", "PWD", "TYPE", "CWD", "EPSV",
+                                         "PASV", "LIST", "MLSD", "OPTS", "QUIT"}),
+                  ::testing::Contains(verb))
+          << command;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orvane
