@@ -1,5 +1,7 @@
 #include "catalog/ftp_dir.h"
 
+#include <algorithm>
+#include <new>
 #include <utility>
 
 #include "catalog/archive_reader.h"
@@ -114,11 +116,29 @@ std::size_t CFTPDir::CountEntries() const {
   return count;
 }
 
+namespace {
+
+// How much of a stored count the loader reserves before the entries arrive.
+constexpr std::uint32_t kTrustedFileCount = 1 << 16;
+constexpr std::uint32_t kTrustedSubdirCount = 16;
+
+}  // namespace
+
 // Loading keeps the archive's rule that an object whose own fields failed is
 // not added to any list: a directory joins its parent's list only once its
 // whole subtree has been read. Directories still being read sit on `stack`
 // and are dropped with it on an error.
 ArchiveError CFTPDir::Serialize(CArchiveReader& archive) {
+  try {
+    return Load(archive);
+  } catch (const std::bad_alloc&) {
+    // What was complete before stays, as for any other error.
+    archive.Fail(ArchiveError::kNoMemory);
+    return archive.error();
+  }
+}
+
+ArchiveError CFTPDir::Load(CArchiveReader& archive) {
   struct Frame {
     CFTPDir* dir;
     std::unique_ptr<CFTPDir> owned;  // null for this directory itself
@@ -127,6 +147,7 @@ ArchiveError CFTPDir::Serialize(CArchiveReader& archive) {
   std::vector<Frame> stack;
   std::string text;
   std::uint32_t count = 0;
+  CFTPFile::Batch batch;
 
   if (!archive.ReadString(text) || !archive.ReadCount(count)) return archive.error();
   name_ = text;
@@ -152,14 +173,21 @@ ArchiveError CFTPDir::Serialize(CArchiveReader& archive) {
       archive.BindObject(ref.index, dir.get());
       if (!archive.ReadString(text) || !archive.ReadCount(count)) return archive.error();
       dir->name_ = text;
+      // Every directory on the stack may hold a reservation, so the bound
+      // here is small.
+      dir->subdirs.reserve(std::min(count, kTrustedSubdirCount));
       CFTPDir* raw = dir.get();
       stack.push_back(Frame{raw, std::move(dir), count});
       continue;
     }
 
-    // Subdirectories done: the files of this directory follow.
+    // Subdirectories done: the files of this directory follow. Trusting the
+    // count up to a bound saves the list's regrowth (and the heap's
+    // fragments of it) without letting a false count allocate much: only
+    // one file list is being filled at any time.
     CFTPDir* dir = top.dir;
     if (!archive.ReadCount(count)) return archive.error();
+    dir->files.reserve(dir->files.size() + std::min(count, kTrustedFileCount));
     for (std::uint32_t i = 0; i < count; ++i) {
       CArchiveReader::ObjectRef ref;
       if (!archive.ReadObjectRef(&kFTPFileClass, ref)) return archive.error();
@@ -169,7 +197,7 @@ ArchiveError CFTPDir::Serialize(CArchiveReader& archive) {
       }
       std::uint64_t size = 0;
       if (!archive.ReadQword(size) || !archive.ReadString(text)) return archive.error();
-      CFTPFile* file = dir->AddFile(CFTPFile::Make(text, size));
+      CFTPFile* file = dir->AddFile(batch.Make(text, size));
       archive.BindObject(ref.index, file);
     }
 

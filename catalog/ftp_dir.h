@@ -79,6 +79,8 @@ class CFTPDir {
   std::vector<std::unique_ptr<CFTPDir>> subdirs;
 
  private:
+  ArchiveError Load(CArchiveReader& archive);
+
   std::string name_;
 };
 
