@@ -369,7 +369,7 @@ int CFtpSession::OpenSocket(int family, int type, int protocol) {
     }
     sockets_.push_back(socket);
   }
-  connectingSocket_ = socket;
+  connecting_.push_back(socket);
   Touch(Phase::kConnecting);
   return socket;
 }
@@ -379,7 +379,7 @@ void CFtpSession::CloseSocket(int socket) {
   // that has meanwhile been closed and reused elsewhere.
   std::lock_guard lock(mutex_);
   std::erase(sockets_, socket);
-  if (connectingSocket_ == socket) connectingSocket_ = -1;
+  std::erase(connecting_, socket);
   ::close(socket);
 }
 
@@ -468,6 +468,7 @@ FtpResult CFtpSession::Perform(const std::string& url, bool listing) {
   listSent_ = false;
   abandoned_ = false;
   lastCommand_.clear();
+  connecting_.clear();
   Touch(Phase::kAwaitReply);
 
   const CURLMcode added = curl_multi_add_handle(multi, easy);
@@ -500,8 +501,9 @@ FtpResult CFtpSession::Perform(const std::string& url, bool listing) {
       const auto now = Clock::now();
       // libcurl says nothing when the TCP handshake completes; the socket
       // does.
-      if (phase_ == Phase::kConnecting && connectingSocket_ >= 0 &&
-          IsConnected(connectingSocket_)) {
+      if (phase_ == Phase::kConnecting &&
+          std::any_of(connecting_.begin(), connecting_.end(), IsConnected)) {
+        connecting_.clear();
         Touch(Phase::kAwaitReply);
       }
       limit = PhaseLimit();

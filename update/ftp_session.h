@@ -139,9 +139,9 @@ class CFtpSession {
   // State of the transfer in progress (owner thread only).
   Phase phase_ = Phase::kAwaitReply;
   std::chrono::steady_clock::time_point lastSignOfLife_;
-  int connectingSocket_ = -1;
-  std::string lastCommand_;  // verb of the last command sent
-  std::string lastReply_;    // last final reply line
+  std::vector<int> connecting_;  // sockets whose TCP handshake is under way
+  std::string lastCommand_;      // verb of the last command sent
+  std::string lastReply_;        // last final reply line
   long lastReplyCode_ = 0;
   long listReplyCode_ = 0;  // final reply to the listing command
   bool cwdAccepted_ = false;

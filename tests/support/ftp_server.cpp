@@ -181,6 +181,7 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
                        Hex(root.string()) + "\"" + ", \"log_hex\": \"" +
                        Hex(server->commandLog_.string()) + "\"" +
                        ", \"mlsd\": " + (options.mlsd ? "true" : "false") +
+                       ", \"epsv\": " + (options.epsv ? "true" : "false") +
                        ", \"reply_delay_ms\": " + std::to_string(options.replyDelayMs) +
                        ", \"auth_failed_delay\": " + std::to_string(options.authFailedDelay);
   if (!options.user.empty()) {

@@ -58,6 +58,7 @@ struct PyFtpOptions {
   std::string user;                // empty: anonymous logins only
   std::string password;
   bool mlsd = true;              // false hides MLSD and MLST, also from FEAT
+  bool epsv = true;              // false: EPSV is an unknown command
   int replyDelayMs = 0;          // every reply is held back this long
   double authFailedDelay = 0.2;  // seconds before a refused login is answered
   std::vector<FtpFault> faults;
