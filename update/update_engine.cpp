@@ -386,34 +386,48 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   RunJob(job);
 
   CFTPSite& site = *job.data->site;
-  bool resumed = false;
+  bool resume = false;
   {
     std::lock_guard lock(mutex_);
-    // Checked under the engine lock, like Stop() and the drain, so that a
-    // resumption is either queued before a stop (and drained by it) or not
-    // at all.
     const std::string text = site.StatusText();
     if (text.starts_with(kStatusBrokenOffMark) && !job.run->stopRequested.load() &&
         !site.removed.load() && site.retryCount.load() < kMaxResumptions) {
       site.SetStatusText(text + std::string(kStatusResuming));
       site.updateState.store(kUpdateRunning);
-      auto next = std::make_unique<CThreadData>();
-      next->site = job.data->site;
-      next->startDir = job.data->startDir;
-      next->partial = 0;
-      next->startPath = job.data->startPath;
-      // Same run: a later stop drains it like any queued job. Not counted
-      // in progressTotal again, the site already is.
-      updateQueue_.push_back(Job{std::move(next), job.run});
       site.retryCount.fetch_add(1);
-      resumed = true;
+      resume = true;
+    }
+  }
+  bool stoppedMeanwhile = false;
+  if (resume) {
+    // Announced before the job becomes visible to the dispatcher, so that
+    // the front end sees this text before the resumed worker replaces it.
+    listener_.PostSiteStatus(job.data->site);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    if (resume) {
+      // Checked under the engine lock, like Stop() and the drain: a stop
+      // that came meanwhile gets the job as if it had been queued already.
+      if (job.run->stopRequested.load()) {
+        SetOutcome(site, kStatusStoppedQueued, kUpdateStopped);
+        stoppedMeanwhile = true;
+      } else if (!site.removed.load()) {
+        auto next = std::make_unique<CThreadData>();
+        next->site = job.data->site;
+        next->startDir = job.data->startDir;
+        next->partial = 0;
+        next->startPath = job.data->startPath;
+        // Same run, and not counted in progressTotal again: the site is.
+        updateQueue_.push_back(Job{std::move(next), job.run});
+      }
     }
     runningSites_.erase(&site);
     activeWorkers_.fetch_sub(1);
     self->done = true;
     wake_.notify_all();
   }
-  if (resumed) listener_.PostSiteStatus(job.data->site);
+  if (stoppedMeanwhile) listener_.PostSiteStatus(job.data->site);
   // The job (and maybe the last reference to a deleted site) goes here, on
   // this thread; whoever joins it waits outside the engine lock.
 }
