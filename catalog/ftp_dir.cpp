@@ -169,10 +169,10 @@ ArchiveError CFTPDir::Load(CArchiveReader& archive) {
         archive.Fail(ArchiveError::kBadFormat);
         return archive.error();
       }
-      auto dir = std::make_unique<CFTPDir>();
-      archive.BindObject(ref.index, dir.get());
+      // Objects are not bound to their indices: a reference back to one is
+      // refused above, so nothing ever looks them up.
       if (!archive.ReadString(text) || !archive.ReadCount(count)) return archive.error();
-      dir->name_ = text;
+      auto dir = std::make_unique<CFTPDir>(text);
       // Every directory on the stack may hold a reservation, so the bound
       // here is small.
       dir->subdirs.reserve(std::min(count, kTrustedSubdirCount));
@@ -197,8 +197,7 @@ ArchiveError CFTPDir::Load(CArchiveReader& archive) {
       }
       std::uint64_t size = 0;
       if (!archive.ReadQword(size) || !archive.ReadString(text)) return archive.error();
-      CFTPFile* file = dir->AddFile(batch.Make(text, size));
-      archive.BindObject(ref.index, file);
+      dir->AddFile(batch.Make(text, size));
     }
 
     std::unique_ptr<CFTPDir> done = std::move(top.owned);
