@@ -27,7 +27,7 @@ bool SameClass(const ArchiveClass* a, const ArchiveClass* b) {
 
 CArchiveReader::CArchiveReader(ByteSource& source, std::span<const ArchiveClass* const> classes)
     : source_(source), classes_(classes) {
-  entries_.push_back(Entry{nullptr, nullptr, false});
+  entries_.push_back(Entry{nullptr, nullptr});
 }
 
 void CArchiveReader::Fail(ArchiveError error) {
@@ -210,7 +210,7 @@ bool CArchiveReader::NewEntry(const ArchiveClass* cls, bool is_class, std::uint3
     return false;
   }
   try {
-    entries_.push_back(Entry{cls, nullptr, is_class});
+    entries_.push_back(Entry{cls, is_class ? ClassMarker() : nullptr});
   } catch (const std::bad_alloc&) {
     Fail(ArchiveError::kNoMemory);
     return false;
@@ -232,7 +232,7 @@ bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref)
 
   if ((t & kClassTagBit) == 0) {
     if (t == 0) return true;
-    if (t >= entries_.size() || entries_[t].is_class) {
+    if (t >= entries_.size() || entries_[t].is_class()) {
       Fail(ArchiveError::kBadIndex);
       return false;
     }
@@ -272,7 +272,7 @@ bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref)
     if (!NewEntry(cls, true, class_index)) return false;
   } else {
     const std::uint32_t j = t & ~kClassTagBit;
-    if (j == 0 || j >= entries_.size() || !entries_[j].is_class) {
+    if (j == 0 || j >= entries_.size() || !entries_[j].is_class()) {
       Fail(ArchiveError::kBadIndex);
       return false;
     }
@@ -292,7 +292,7 @@ bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref)
 }
 
 void CArchiveReader::BindObject(std::uint32_t index, void* object) {
-  if (index < entries_.size() && !entries_[index].is_class) entries_[index].object = object;
+  if (index < entries_.size() && !entries_[index].is_class()) entries_[index].object = object;
 }
 
 }  // namespace orvane

@@ -125,12 +125,18 @@ class CArchiveReader {
   bool source_done_ = false;
   ArchiveError error_ = ArchiveError::kNone;
 
-  // Index 0 is the null entry; each later entry is a class or an object.
+  // Index 0 is the null entry; each later entry is a class or an object. A
+  // class entry's `object` is ClassMarker(), which keeps an entry at two
+  // words for catalogs of millions of objects.
   struct Entry {
     const ArchiveClass* cls;  // the class itself, or the object's class
-    void* object;             // null for a class entry and an unbound object
-    bool is_class;
+    void* object;             // ClassMarker(), the bound object, or null
+    bool is_class() const { return object == ClassMarker(); }
   };
+  static void* ClassMarker() {
+    static char marker;
+    return &marker;
+  }
   std::vector<Entry> entries_;
 };
 
