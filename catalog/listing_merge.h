@@ -6,7 +6,8 @@
 // mark set, and the site's `hasNewEntries` is set. The sweep unlinks every
 // entry that was not seen, files first, then subdirectories, each list in
 // order, and hands each one, with its subtree, to the removal sink, which
-// then owns it. Seen entries get `seen` cleared. A merge abandoned before the
+// then owns it. The sink must not look at the directory's lists: they are
+// being compacted while it runs. Seen entries get `seen` cleared. A merge abandoned before the
 // sweep leaves `seen` set on what it found, so those entries survive the
 // next sweep of that directory.
 //
@@ -27,6 +28,7 @@ namespace orvane {
 
 class CFTPDir;
 class CFTPFile;
+class CFTPSite;
 
 class IRemovalSink {
  public:
@@ -50,9 +52,14 @@ class CListingMerge {
   std::size_t Sweep(IRemovalSink& sink);
 
  private:
-  // Open-addressing index over one list: slots hold position + 1, 0 = empty.
+  // Open-addressing index over one list: each slot holds a position + 1
+  // (0 = empty) and bits of the name's hash.
+  struct Slot {
+    std::uint32_t position = 0;
+    std::uint32_t tag = 0;
+  };
   struct Index {
-    std::vector<std::uint32_t> slots;
+    std::vector<Slot> slots;
     std::size_t count = 0;
     bool built = false;
   };
@@ -64,6 +71,7 @@ class CListingMerge {
   void Build(const List& list, Index& index);
 
   CFTPDir& dir_;
+  CFTPSite* site_;
   Index fileIndex_;
   Index dirIndex_;
 };
