@@ -9,6 +9,7 @@
 // merged saved, queued ones at "更新终止!".
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -36,13 +37,17 @@ constexpr std::chrono::milliseconds kProgressTick{1000};
 // never runs still destroys its entry, on the main thread, with the host.
 class CliEngineListener final : public IEngineListener {
  public:
-  CliEngineListener(CCliHost& host, COrvaneDoc& doc, std::function<void(CFTPSite&)> onStatus)
+  using StatusFunction = std::function<void(CFTPSite&, const std::string&)>;
+  CliEngineListener(CCliHost& host, COrvaneDoc& doc, StatusFunction onStatus)
       : host_(host), doc_(doc), onStatus_(std::move(onStatus)) {}
 
+  // The text is taken now, on the engine's thread: by the time the main
+  // thread runs the event the site may have moved on, and every step
+  // should be shown.
   void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
-    host_.Post([this, site = std::move(site)] {
-      if (site) onStatus_(*site);
-    });
+    if (!site) return;
+    std::string text = site->StatusText();
+    host_.Post([this, site = std::move(site), text = std::move(text)] { onStatus_(*site, text); });
   }
   void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) override {
     auto holder = std::make_shared<std::unique_ptr<CFTPDir>>(std::move(dir));
@@ -56,7 +61,7 @@ class CliEngineListener final : public IEngineListener {
  private:
   CCliHost& host_;
   COrvaneDoc& doc_;
-  std::function<void(CFTPSite&)> onStatus_;
+  StatusFunction onStatus_;
 };
 
 // A status text on one line: "更新失败:\n..." becomes "更新失败: ...".
@@ -97,8 +102,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   // stdout gets one summary document at the end.
   std::ostream& lines = context.json ? context.err : context.out;
   std::map<const CFTPSite*, std::string> shownStatus;
-  auto showStatus = [&](CFTPSite& site) {
-    std::string text = CliContext::Shown(site.StatusText());
+  auto showStatus = [&](CFTPSite& site, const std::string& status) {
+    std::string text = CliContext::Shown(status);
     std::string& last = shownStatus[&site];
     if (text == last) return;
     last = text;
@@ -135,7 +140,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     sites.push_back(site);
     engine.UpdateSelected(site, dir);
   }
-  for (const auto& site : sites) showStatus(*site);
+  // Queuing set every site waiting; its worker may have moved it on already.
+  for (const auto& site : sites) showStatus(*site, std::string(kStatusWaiting));
 
   std::string shownProgress;
   bool stopping = false;
@@ -155,7 +161,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   }
   engine.Close();
   context.host.RunPendingEvents();
-  for (const auto& site : sites) showStatus(*site);
+  for (const auto& site : sites) showStatus(*site, site->StatusText());
   lines << "更新完成" << '\n' << std::flush;
 
   bool allSucceeded = true;
