@@ -118,9 +118,12 @@ class CatalogWalk {
     return frame;
   }
 
-  Frame& PushList(const std::vector<CFTPDir*>& dirs) {
+  // `site` owns every directory of the list, or is null when it is not
+  // known (each directory then finds its own).
+  Frame& PushList(const std::vector<CFTPDir*>& dirs, CFTPSite* site) {
     Frame& frame = Push();
     frame.dirs = dirs;
+    frame.site = site;
     return frame;
   }
 
@@ -138,8 +141,8 @@ class SearchWalk : public CatalogWalk {
 
   CNameMatcher& matcher() { return matcher_; }
 
-  bool Dirs(const std::vector<CFTPDir*>& dirs) {
-    PushList(dirs);
+  bool Dirs(const std::vector<CFTPDir*>& dirs, CFTPSite* site = nullptr) {
+    PushList(dirs, site);
     return Run();
   }
 
@@ -202,8 +205,8 @@ class ClearWalk : public CatalogWalk {
  public:
   explicit ClearWalk(WalkPump& pump) : pump_(pump) {}
 
-  bool Dirs(const std::vector<CFTPDir*>& dirs) {
-    PushList(dirs);
+  bool Dirs(const std::vector<CFTPDir*>& dirs, CFTPSite* site = nullptr) {
+    PushList(dirs, site);
     while (depth_ > 0) {
       Frame& frame = Top();
       if (frame.next < frame.dirs.size()) {
@@ -284,7 +287,7 @@ void COrvaneDoc::Search(const std::string& keyword) {
       break;
     }
     const Children root = ChildrenOf(*site->rootDir, site.get());
-    if (!walk.Dirs(root.dirs)) {
+    if (!walk.Dirs(root.dirs, site.get())) {
       stopped = true;
       break;
     }
@@ -387,7 +390,7 @@ void COrvaneDoc::SetSitesRead(int kind) {
     }
     if (!pump.Now()) return;
     const Children root = ChildrenOf(*site->rootDir, site.get());
-    walk.Dirs(root.dirs);
+    walk.Dirs(root.dirs, site.get());
     for (CFTPFile* file : root.files) {
       ClearMark(*file, site.get());
       if (!pump.Tick()) return;
@@ -403,7 +406,7 @@ bool COrvaneDoc::SetDirRead(CFTPDir* dir) {
   if (!pump.Now()) return true;
   const Children children = ChildrenOf(*dir, site);
   ClearWalk walk(pump);
-  walk.Dirs(children.dirs);
+  walk.Dirs(children.dirs, site);
   // The directory's own mark stays: it is cleared from its parent.
   for (CFTPFile* file : children.files) {
     ClearMark(*file, site);
