@@ -312,6 +312,7 @@ bool COrvaneDoc::SearchDirs(const std::vector<CFTPDir*>& dirs, const std::string
 }
 
 bool COrvaneDoc::SearchInDir(CFTPDir* dir, const std::string& keyword) {
+  if (!dir) return true;
   WalkGuard guard(*this);
   WalkPump pump(*this);
   if (!pump.Now()) return false;
@@ -399,6 +400,7 @@ void COrvaneDoc::SetSitesRead(int kind) {
 }
 
 bool COrvaneDoc::SetDirRead(CFTPDir* dir) {
+  if (!dir) return true;
   CFTPSite* site = dir->GetSite();
   if (site) EnsureCatalogLoaded(*site);
   WalkGuard guard(*this);
