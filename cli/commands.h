@@ -27,8 +27,9 @@ struct CliCommand {
   CliCommandFunction run;
   // One line for the help text: the arguments after the command name.
   std::string_view usage;
-  // Whether the command changes the site list (and so needs a writable
-  // data directory). Read-only commands still open the document.
+  // Whether the command rewrites site.ds. Such a command is refused when
+  // site.ds could not be read completely, so that it never drops the sites
+  // after a damaged record.
   bool changesSites;
 };
 

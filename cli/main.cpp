@@ -87,6 +87,14 @@ int main(int argc, char** argv) {
   CCliHost host(std::cout, std::cerr, json);
   COrvaneDoc doc(programDir, host);
   doc.OnNewDocument();
+  if (command->changesSites && host.loadErrorCount() > 0) {
+    // The window goes on with the sites read before the damage, in front of
+    // a user who saw the error; a script would not, and its change would
+    // silently drop every site after the damage.
+    std::cerr << "orvane-cli: " << (programDir / "site.ds").string()
+              << " could not be read completely; it is left unchanged\n";
+    return 1;
+  }
   CliContext context(doc, host, std::cout, std::cerr, json);
   const int status = command->run(context, args);
   // Events still queued (late notifications of an update) are handled

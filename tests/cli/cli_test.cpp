@@ -355,6 +355,12 @@ TEST_F(CliTest, DamagedSiteListIsReportedOnceAndTheGoodSitesStay) {
   EXPECT_EQ(Lines(result.out).size(), 2u);
   EXPECT_EQ(result.err,
             "An attempt was made to access " + (dataDir / "site.ds").string() + " past its end.\n");
+  // A change would drop what could not be read: the file is left alone.
+  Output add = Cli({"add", "c.example", "--anonymous"});
+  EXPECT_EQ(add.status, 1);
+  EXPECT_TRUE(Contains(add.err, "left unchanged")) << add.err;
+  std::ifstream in(dataDir / "site.ds", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
 }
 
 // ---- Update and tree against a real server ----------------------------------
