@@ -1,5 +1,6 @@
 #include "update/update_engine.h"
 
+#include <algorithm>
 #include <system_error>
 #include <utility>
 
@@ -60,6 +61,22 @@ class ListenerRemovalSink final : public IRemovalSink {
   CFTPSite& site_;
   IEngineListener& listener_;
 };
+
+// Whether `dir` is in the site's tree now. A directory that an update has
+// unlinked keeps its parent pointer until the front end destroys it, so
+// the parent chain alone would accept it.
+bool InCatalog(const CFTPSite& site, const CFTPDir& dir) {
+  std::lock_guard lock(site.lock);
+  const CFTPDir* child = &dir;
+  while (child->parent != nullptr) {
+    const auto& siblings = child->parent->subdirs;
+    const bool linked = std::any_of(siblings.begin(), siblings.end(),
+                                    [child](const auto& sub) { return sub.get() == child; });
+    if (!linked) return false;
+    child = child->parent;
+  }
+  return child == site.rootDir.get();
+}
 
 FtpLogin LoginFor(const CFTPSite& site) {
   FtpLogin login;
@@ -131,10 +148,11 @@ bool CUpdateEngine::UpdateSelected(std::shared_ptr<CFTPSite> site, CFTPDir* dir)
     std::lock_guard lock(mutex_);
     DrainStoppedLocked(notices);
     NewRunIfStoppedLocked();
-    // No worker of this site runs while its state is not 4, so its tree is
-    // stable enough to check where `dir` belongs.
+    // A job keeps its start directory while no other update of the site
+    // runs, and none does while its state is 4; one that has just ended may
+    // have unlinked `dir`, whose removal the front end has not seen yet.
     if (site && !site->removed.load() && site->updateState.load() != kUpdateRunning &&
-        (dir == nullptr || dir->GetSite() == site.get())) {
+        (dir == nullptr || InCatalog(*site, *dir))) {
       auto data = std::make_unique<CThreadData>();
       data->site = site;
       if (dir != nullptr && dir->parent != nullptr) {
@@ -278,7 +296,7 @@ void CUpdateEngine::EnsureDispatcherLocked(std::vector<std::thread>& toJoin) {
   }
 }
 
-void CUpdateEngine::StartWorkerLocked(Job job) {
+void CUpdateEngine::StartWorkerLocked(Job job, Notices& notices) {
   const std::shared_ptr<CFTPSite> site = job.data->site;
   // Counted here rather than by the worker itself, so that the progress
   // count and the limit never miss a job between queue and thread.
@@ -293,6 +311,7 @@ void CUpdateEngine::StartWorkerLocked(Job job) {
     runningSites_.erase(site.get());
     activeWorkers_.fetch_sub(1);
     SetOutcome(*site, std::string(kStatusFailed) + error.what(), kUpdateFailed);
+    notices.push_back(site);
   }
 }
 
@@ -355,7 +374,7 @@ void CUpdateEngine::DispatcherMain() {
         runningSites_.count(updateQueue_.front().data->site.get()) == 0) {
       Job job = std::move(updateQueue_.front());
       updateQueue_.pop_front();
-      StartWorkerLocked(std::move(job));
+      StartWorkerLocked(std::move(job), notices);
       continue;
     }
     wake_.wait(lock);

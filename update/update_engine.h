@@ -72,8 +72,10 @@ struct UpdateProgress {
 
 // One instance per front end. Commands (UpdateAll, UpdateSelected, Stop,
 // SetMaxWorkers, Progress, BeginClose, Close) come from the front end's
-// thread; they are also safe from any other thread. The listener and the
-// program directory must outlive the engine.
+// thread; they are also safe from any other thread except the engine's own
+// (a listener callback must not call Close, which would wait for itself).
+// The listener must outlive the engine; its callbacks only queue, since
+// PostEntryRemoved runs under the site's lock.
 //
 // Threads: the dispatcher and the workers are std::threads owned by the
 // engine and always joined (by the dispatcher as workers end, and by
@@ -177,7 +179,7 @@ class CUpdateEngine {
   void DrainStoppedLocked(Notices& notices);
   void EnqueueLocked(std::unique_ptr<CThreadData> data);
   void EnsureDispatcherLocked(std::vector<std::thread>& toJoin);
-  void StartWorkerLocked(Job job);
+  void StartWorkerLocked(Job job, Notices& notices);
   void TakeFinishedWorkersLocked(std::vector<std::thread>& toJoin);
   void Notify(const Notices& notices);
   static void Join(std::vector<std::thread>& threads);

@@ -361,6 +361,14 @@ TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites)
   auto other = MakeSite(*server, "two");
   CFTPDir* foreign = other->rootDir->AddSubdir(std::make_unique<CFTPDir>("x"));
   EXPECT_FALSE(engine.UpdateSelected(site, foreign));
+  // Unlinked by an update, not yet destroyed by the front end: its parent
+  // pointer still leads to the site.
+  CFTPDir* gone = site->rootDir->AddSubdir(std::make_unique<CFTPDir>("gone"));
+  CFTPDir* below = gone->AddSubdir(std::make_unique<CFTPDir>("below"));
+  std::unique_ptr<CFTPDir> unlinked = std::move(site->rootDir->subdirs.back());
+  site->rootDir->subdirs.pop_back();
+  EXPECT_FALSE(engine.UpdateSelected(site, gone));
+  EXPECT_FALSE(engine.UpdateSelected(site, below));
   EXPECT_FALSE(engine.UpdateSelected(nullptr, nullptr));
   other->removed.store(true);
   EXPECT_FALSE(engine.UpdateSelected(other, nullptr));
