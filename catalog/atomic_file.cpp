@@ -6,10 +6,21 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 namespace orvane {
+
+namespace {
+
+// The archive hands over 4 KiB at a time; a catalog of millions of entries
+// would otherwise cost thousands of system calls.
+constexpr std::size_t kBufferSize = 256 * 1024;
+// How much is written before the kernel is asked to start writing it back.
+constexpr std::uint64_t kWritebackStep = 2 * 1024 * 1024;
+
+}  // namespace
 
 CAtomicFile::CAtomicFile(std::filesystem::path target, mode_t mode) : target_(std::move(target)) {
   std::string pattern = target_.string() + ".tmpXXXXXX";
@@ -18,8 +29,7 @@ CAtomicFile::CAtomicFile(std::filesystem::path target, mode_t mode) : target_(st
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd_ < 0) return;
   temp_ = name.data();
-  ::fchmod(fd_, mode);
-  sink_ = FdSink(fd_);
+  if (::fchmod(fd_, mode) != 0) failed_ = true;
 }
 
 CAtomicFile::~CAtomicFile() {
@@ -27,8 +37,54 @@ CAtomicFile::~CAtomicFile() {
   if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
 }
 
+bool CAtomicFile::WriteOut(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    // A regular file only writes nothing when it cannot grow; retrying would
+    // spin.
+    if (n == 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+    written_ += static_cast<std::uint64_t>(n);
+  }
+  if (written_ - writebackStarted_ >= kWritebackStep) {
+    // Only a hint: Commit's fsync is what makes the data durable.
+    ::sync_file_range(fd_, static_cast<off_t>(writebackStarted_),
+                      static_cast<off_t>(written_ - writebackStarted_), SYNC_FILE_RANGE_WRITE);
+    writebackStarted_ = written_;
+  }
+  return true;
+}
+
+bool CAtomicFile::Flush() {
+  if (used_ == 0) return !failed_;
+  if (!failed_ && !WriteOut(buffer_.get(), used_)) failed_ = true;
+  used_ = 0;
+  return !failed_;
+}
+
+bool CAtomicFile::Append(const void* data, std::size_t size) {
+  if (fd_ < 0 || failed_) return false;
+  if (!buffer_) buffer_ = std::make_unique<char[]>(kBufferSize);
+  if (size > kBufferSize - used_) {
+    if (!Flush()) return false;
+    if (size >= kBufferSize) {
+      if (!WriteOut(static_cast<const char*>(data), size)) failed_ = true;
+      return !failed_;
+    }
+  }
+  std::memcpy(buffer_.get() + used_, data, size);
+  used_ += size;
+  return true;
+}
+
 bool CAtomicFile::Commit() {
   if (fd_ < 0 || committed_) return false;
+  if (!Flush()) return false;
   if (::fsync(fd_) != 0) return false;
   const int closed = ::close(fd_);
   fd_ = -1;
