@@ -214,9 +214,15 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
   } endGuard{this};
 
   timeouts_ = timeouts;
-  const bool ipv6 = login.host.find(':') != std::string::npos;
-  baseUrl_ =
-      "ftp://" + (ipv6 ? "[" + login.host + "]" : login.host) + ":" + std::to_string(login.port);
+  std::string host = login.host;
+  if (host.find(':') != std::string::npos) {
+    // An IPv6 literal; a zone index ("%eth0") is written "%25eth0" in a URL.
+    if (const std::size_t zone = host.find('%'); zone != std::string::npos) {
+      host.insert(zone + 1, "25");
+    }
+    host = "[" + host + "]";
+  }
+  baseUrl_ = "ftp://" + host + ":" + std::to_string(login.port);
 
   CURL* easy = easy_;
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
@@ -294,14 +300,7 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
   if (result.ok()) {
     // A last line without its line end.
     batchSize_ = 0;
-    splitter_.Finish([this](const ListingEntry& entry) {
-      if (batchSize_ < batch_.size()) {
-        batch_[batchSize_] = entry;
-      } else {
-        batch_.push_back(entry);
-      }
-      ++batchSize_;
-    });
+    splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
     Deliver();
     if (abandoned_) {
       const bool entered = result.entered;
@@ -438,16 +437,18 @@ void CFtpSession::OnData(const char* data, std::size_t size) {
   lastSignOfLife_ = Clock::now();
   if (sink_ == nullptr || abandoned_) return;
   batchSize_ = 0;
-  splitter_.Feed(data, size, [this](const ListingEntry& entry) {
-    // Assigning into kept elements reuses their string buffers.
-    if (batchSize_ < batch_.size()) {
-      batch_[batchSize_] = entry;
-    } else {
-      batch_.push_back(entry);
-    }
-    ++batchSize_;
-  });
+  splitter_.Feed(data, size, [this](const ListingEntry& entry) { Collect(entry); });
   Deliver();
+}
+
+void CFtpSession::Collect(const ListingEntry& entry) {
+  // Assigning into kept elements reuses their string buffers.
+  if (batchSize_ < batch_.size()) {
+    batch_[batchSize_] = entry;
+  } else {
+    batch_.push_back(entry);
+  }
+  ++batchSize_;
 }
 
 void CFtpSession::Deliver() {

@@ -113,6 +113,7 @@ class CFtpSession {
   void OnCommand(std::string_view line);
   void OnReplyLine(std::string_view line);
   void OnData(const char* data, std::size_t size);
+  void Collect(const ListingEntry& entry);
   void Deliver();
 
   int OpenSocket(int family, int type, int protocol);

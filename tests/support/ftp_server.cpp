@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -226,33 +227,29 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root) {
   }
   std::unique_ptr<CFtpServer> server(new CFtpServer);
   server->kind_ = Kind::kVsftpd;
-  server->port_ = FreePort();
   server->commandLog_ = server->work_ / "vsftpd.log";
   server->work_.AddDir("empty");
+  const fs::path configFile = server->work_ / "vsftpd.conf";
   // Runs as root here: the anonymous user is chrooted into `root`, the
   // session processes drop to the "ftp" account.
-  const std::string config =
-      "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" +
-      std::to_string(server->port_) +
-      "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=NO\n"
-      "anon_root=" +
-      root.string() +
-      "\nno_anon_password=YES\nanon_world_readable_only=NO\nallow_writeable_chroot=YES\n"
-      "secure_chroot_dir=" +
-      (server->work_ / "empty").string() +
-      "\nseccomp_sandbox=NO\nforce_dot_files=YES\npasv_enable=YES\nhide_ids=YES\n"
-      "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
-      "vsftpd_log_file=" +
-      server->commandLog_.string() + "\n";
-  const fs::path configFile = server->work_ / "vsftpd.conf";
-  if (!WriteFile(configFile, config)) {
-    started.error = "cannot write " + configFile.string();
-    return started;
-  }
-  if (!server->Spawn({binary.string(), configFile.string()}, false, started.error) ||
-      !server->WaitUntilReady(started.error)) {
-    return started;
-  }
+  const auto argvFor = [&](std::uint16_t port) -> std::vector<std::string> {
+    const std::string config =
+        "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" +
+        std::to_string(port) +
+        "\nbackground=NO\nanonymous_enable=YES\nlocal_enable=NO\nwrite_enable=NO\n"
+        "anon_root=" +
+        root.string() +
+        "\nno_anon_password=YES\nanon_world_readable_only=NO\nallow_writeable_chroot=YES\n"
+        "secure_chroot_dir=" +
+        (server->work_ / "empty").string() +
+        "\nseccomp_sandbox=NO\nforce_dot_files=YES\npasv_enable=YES\nhide_ids=YES\n"
+        "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
+        "vsftpd_log_file=" +
+        server->commandLog_.string() + "\n";
+    if (!WriteFile(configFile, config)) return {};
+    return {binary.string(), configFile.string()};
+  };
+  if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
   started.server = std::move(server);
   return started;
 }
@@ -270,7 +267,6 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root) {
   }
   std::unique_ptr<CFtpServer> server(new CFtpServer);
   server->kind_ = Kind::kPureFtpd;
-  server->port_ = FreePort();
   server->user_ = kPureUser;
   server->password_ = kPurePassword;
   // One virtual user chrooted ("/./") into `root`, running as nobody.
@@ -298,13 +294,19 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root) {
   }
   // -E no anonymous, -D list dot files, -H no reverse lookups, -L lifts the
   // default cut of listings at 10,000 entries.
-  const std::string bind = "127.0.0.1," + std::to_string(server->port_);
-  if (!server->Spawn({binary.string(), "-S", bind, "-l", "puredb:" + pdb.string(), "-E", "-D", "-H",
-                      "-L", "2000000:128"},
-                     false, started.error) ||
-      !server->WaitUntilReady(started.error)) {
-    return started;
-  }
+  const auto argvFor = [&](std::uint16_t port) -> std::vector<std::string> {
+    return {binary.string(),
+            "-S",
+            "127.0.0.1," + std::to_string(port),
+            "-l",
+            "puredb:" + pdb.string(),
+            "-E",
+            "-D",
+            "-H",
+            "-L",
+            "2000000:128"};
+  };
+  if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
   started.server = std::move(server);
   return started;
 }
@@ -389,6 +391,27 @@ bool CFtpServer::Spawn(const std::vector<std::string>& argv, bool readPort, std:
   }
   port_ = static_cast<std::uint16_t>(port);
   return true;
+}
+
+bool CFtpServer::SpawnOnFreePort(
+    const std::function<std::vector<std::string>(std::uint16_t)>& argvFor, std::string& error) {
+  // Another process may take the port between FreePort and the server's
+  // bind; the server then exits at once (vsftpd without a word), and
+  // another port is tried. A server that cannot start for another reason
+  // fails every attempt just as fast.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    port_ = FreePort();
+    const std::vector<std::string> argv = argvFor(port_);
+    if (argv.empty()) {
+      error = "cannot write the server configuration";
+      return false;
+    }
+    std::filesystem::remove(work_ / "server.err");
+    if (!Spawn(argv, false, error)) return false;
+    if (WaitUntilReady(error)) return true;
+    if (pid_ > 0) return false;  // running, but not answering
+  }
+  return false;
 }
 
 bool CFtpServer::WaitUntilReady(std::string& error) {

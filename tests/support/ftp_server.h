@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -102,6 +103,8 @@ class CFtpServer {
  private:
   CFtpServer() = default;
   bool Spawn(const std::vector<std::string>& argv, bool readPort, std::string& error);
+  bool SpawnOnFreePort(const std::function<std::vector<std::string>(std::uint16_t)>& argvFor,
+                       std::string& error);
   bool WaitUntilReady(std::string& error);
   std::string ServerLog() const;
 
