@@ -362,6 +362,20 @@ TEST_F(FtpSessionTest, RefusedDirectoryChangeIsNotEntered) {
   EXPECT_EQ(CountVerb(server.Commands(), "USER"), 0u);
 }
 
+TEST_F(FtpSessionTest, ErrorTextIsCutTo255Bytes) {
+  tree_.AddDir("long");
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kCwd, "/long", FtpFault::Action::kReply, "550 " + std::string(600, 'x')});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  const Listing listing = List(session, "/long");
+  EXPECT_EQ(listing.result.outcome, FtpOutcome::kRefused);
+  EXPECT_EQ(listing.result.errorText.size(), kMaxErrorText);
+  EXPECT_THAT(listing.result.errorText, HasSubstr("550 xxx"));
+}
+
 class FtpListingRefusedTest : public FtpSessionTest,
                               public ::testing::WithParamInterface<std::tuple<bool, const char*>> {
 };
