@@ -121,6 +121,15 @@ std::uint16_t FreePort() {
   return port;
 }
 
+// A server must not outlive a test process that dies without running its
+// destructors. setpriv makes the kernel kill it when the thread that
+// started it ends.
+std::vector<std::string> WithParentDeathSignal(std::vector<std::string> argv) {
+  if (!IsExecutable("/usr/bin/setpriv")) return argv;
+  argv.insert(argv.begin(), {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"});
+  return argv;
+}
+
 // Connects and reads the greeting up to its final "220 " line.
 bool Greets(const std::string& host, std::uint16_t port) {
   const bool v6 = host.find(':') != std::string::npos;
@@ -247,7 +256,7 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root) {
         "vsftpd_log_file=" +
         server->commandLog_.string() + "\n";
     if (!WriteFile(configFile, config)) return {};
-    return {binary.string(), configFile.string()};
+    return WithParentDeathSignal({binary.string(), configFile.string()});
   };
   if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
   started.server = std::move(server);
@@ -295,16 +304,8 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root) {
   // -E no anonymous, -D list dot files, -H no reverse lookups, -L lifts the
   // default cut of listings at 10,000 entries.
   const auto argvFor = [&](std::uint16_t port) -> std::vector<std::string> {
-    return {binary.string(),
-            "-S",
-            "127.0.0.1," + std::to_string(port),
-            "-l",
-            "puredb:" + pdb.string(),
-            "-E",
-            "-D",
-            "-H",
-            "-L",
-            "2000000:128"};
+    return WithParentDeathSignal({binary.string(), "-S", "127.0.0.1," + std::to_string(port), "-l",
+                                  "puredb:" + pdb.string(), "-E", "-D", "-H", "-L", "2000000:128"});
   };
   if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
   started.server = std::move(server);
@@ -312,7 +313,10 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root) {
 }
 
 CFtpServer::~CFtpServer() {
-  if (pid_ <= 0) return;
+  if (pid_ <= 0) {
+    if (lifeline_ >= 0) ::close(lifeline_);
+    return;
+  }
   // The server's session processes share its process group.
   ::kill(-pid_, SIGTERM);
   const auto deadline = Clock::now() + 3s;
@@ -323,21 +327,26 @@ CFtpServer::~CFtpServer() {
   }
   ::kill(-pid_, SIGKILL);
   if (reaped == 0) ::waitpid(pid_, &status, 0);
+  if (lifeline_ >= 0) ::close(lifeline_);
 }
 
 bool CFtpServer::Spawn(const std::vector<std::string>& argv, bool readPort, std::string& error) {
   int pipe[2] = {-1, -1};
-  if (readPort && ::pipe2(pipe, O_CLOEXEC) != 0) {
+  // The fixture script also exits when its standard input reaches its end,
+  // which happens when this process dies without running the destructor.
+  int lifeline[2] = {-1, -1};
+  if (readPort && (::pipe2(pipe, O_CLOEXEC) != 0 || ::pipe2(lifeline, O_CLOEXEC) != 0)) {
     error = "pipe failed";
     return false;
   }
   const fs::path log = work_ / "server.err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (readPort) {
+    posix_spawn_file_actions_adddup2(&actions, lifeline[0], 0);
     posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
   } else {
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   }
   posix_spawn_file_actions_addopen(&actions, 2, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -363,7 +372,11 @@ bool CFtpServer::Spawn(const std::vector<std::string>& argv, bool readPort, std:
       posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
-  if (readPort) ::close(pipe[1]);
+  if (readPort) {
+    ::close(pipe[1]);
+    ::close(lifeline[0]);
+    lifeline_ = lifeline[1];
+  }
   if (spawned != 0) {
     pid_ = -1;
     if (readPort) ::close(pipe[0]);

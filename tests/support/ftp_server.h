@@ -10,6 +10,12 @@
 //              tests/fixtures/fetch_pure_ftpd.sh fills (an unpacked Debian
 //              package: it conflicts with vsftpd); one virtual user
 //
+// A server also ends when the test process dies without running the
+// destructor: the fixture script when its standard input (a pipe held by the
+// test) reaches its end, vsftpd and pure-ftpd by a parent-death signal,
+// which the kernel sends when the *thread* that started them ends. So start
+// those two on the thread that outlives their use (the test body).
+//
 // A Start function returns the server, or an error; `unavailable` is set
 // when the server program itself is missing, the only case in which a test
 // should skip rather than fail:
@@ -113,6 +119,7 @@ class CFtpServer {
   std::string host_ = "127.0.0.1";
   std::uint16_t port_ = 0;
   pid_t pid_ = -1;
+  int lifeline_ = -1;  // write end of the fixture script's standard input
   std::string user_ = "anonymous";
   std::string password_ = "orvane@ftp.cn";
   std::filesystem::path commandLog_;
