@@ -48,7 +48,9 @@ namespace orvane {
 struct FtpLogin {
   std::string host;  // name, IPv4 or IPv6 literal (without brackets)
   std::uint16_t port = 21;
-  std::string user;  // sent as given: the caller applies the anonymous rule
+  // Sent as given: the caller applies the anonymous rule. An empty user
+  // leaves the login to libcurl ("anonymous").
+  std::string user;
   std::string password;
 };
 
