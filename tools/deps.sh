@@ -21,3 +21,7 @@ if [ -n "$missing" ]; then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
 fi
+
+# pure-ftpd conflicts with vsftpd as a package; the tests run its programs
+# from an unpacked copy.
+"$(dirname "$0")/../tests/fixtures/fetch_pure_ftpd.sh"
