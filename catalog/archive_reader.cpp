@@ -10,10 +10,6 @@ namespace orvane {
 
 namespace {
 
-// Indices at or above this are refused on both sides of the archive, so that
-// a class back-reference (index | 0x80000000) can never be mistaken for the
-// escape tags.
-constexpr std::uint32_t kIndexLimit = 0x3FFFFFFE;
 constexpr std::uint16_t kBigIndexTag = 0x7FFF;
 constexpr std::uint16_t kNewClassTag = 0xFFFF;
 constexpr std::uint32_t kClassTagBit = 0x80000000;
@@ -27,7 +23,7 @@ bool SameClass(const ArchiveClass* a, const ArchiveClass* b) {
 
 CArchiveReader::CArchiveReader(ByteSource& source, std::span<const ArchiveClass* const> classes)
     : source_(source), classes_(classes) {
-  entries_.push_back(Entry{nullptr, nullptr});
+  entries_.push_back(0);
 }
 
 void CArchiveReader::Fail(ArchiveError error) {
@@ -210,7 +206,18 @@ bool CArchiveReader::NewEntry(const ArchiveClass* cls, bool is_class, std::uint3
     return false;
   }
   try {
-    entries_.push_back(Entry{cls, is_class ? ClassMarker() : nullptr});
+    std::size_t kind = 0;
+    while (kind < kinds_.size() && kinds_[kind] != cls) ++kind;
+    if (kind == kinds_.size()) {
+      // Only registered classes get here, and registries are small.
+      if (kinds_.size() == kKindMask) {
+        Fail(ArchiveError::kBadClass);
+        return false;
+      }
+      kinds_.push_back(cls);
+    }
+    const auto byte = static_cast<std::uint8_t>(kind + 1);
+    entries_.push_back(is_class ? static_cast<std::uint8_t>(byte | kClassEntry) : byte);
   } catch (const std::bad_alloc&) {
     Fail(ArchiveError::kNoMemory);
     return false;
@@ -219,7 +226,7 @@ bool CArchiveReader::NewEntry(const ArchiveClass* cls, bool is_class, std::uint3
   return true;
 }
 
-bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref) {
+bool CArchiveReader::ReadObjectRefSlow(const ArchiveClass* expected, ObjectRef& ref) {
   ref = ObjectRef{};
   std::uint16_t tag;
   if (!ReadWord(tag)) return false;
@@ -232,18 +239,18 @@ bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref)
 
   if ((t & kClassTagBit) == 0) {
     if (t == 0) return true;
-    if (t >= entries_.size() || entries_[t].is_class()) {
+    if (t >= entries_.size() || (entries_[t] & kClassEntry) != 0) {
       Fail(ArchiveError::kBadIndex);
       return false;
     }
-    const Entry& entry = entries_[t];
-    if (expected != nullptr && !SameClass(entry.cls, expected)) {
+    const ArchiveClass* cls = kinds_[entries_[t] - 1];
+    if (expected != nullptr && !SameClass(cls, expected)) {
       Fail(ArchiveError::kBadClass);
       return false;
     }
     ref.kind = ObjectRef::Kind::kExisting;
-    ref.cls = entry.cls;
-    ref.object = entry.object;
+    ref.cls = cls;
+    ref.object = t < bound_.size() ? bound_[t] : nullptr;
     ref.index = t;
     return true;
   }
@@ -272,11 +279,11 @@ bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref)
     if (!NewEntry(cls, true, class_index)) return false;
   } else {
     const std::uint32_t j = t & ~kClassTagBit;
-    if (j == 0 || j >= entries_.size() || !entries_[j].is_class()) {
+    if (j == 0 || j >= entries_.size() || (entries_[j] & kClassEntry) == 0) {
       Fail(ArchiveError::kBadIndex);
       return false;
     }
-    cls = entries_[j].cls;
+    cls = kinds_[(entries_[j] & kKindMask) - 1];
   }
 
   if (expected != nullptr && !SameClass(cls, expected)) {
@@ -292,7 +299,13 @@ bool CArchiveReader::ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref)
 }
 
 void CArchiveReader::BindObject(std::uint32_t index, void* object) {
-  if (index < entries_.size() && !entries_[index].is_class()) entries_[index].object = object;
+  if (index == 0 || index >= entries_.size() || (entries_[index] & kClassEntry) != 0) return;
+  try {
+    if (bound_.size() <= index) bound_.resize(index + 1, nullptr);
+    bound_[index] = object;
+  } catch (const std::bad_alloc&) {
+    Fail(ArchiveError::kNoMemory);
+  }
 }
 
 }  // namespace orvane

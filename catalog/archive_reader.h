@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalog/archive_coding.h"
@@ -57,6 +58,22 @@ class CArchiveReader {
     }
     return ReadStringSlow(value);
   }
+  // Like ReadString without the copy: `value` points into the buffer, or
+  // into `scratch` for text that is wide or runs past the buffer's end, and
+  // is valid only until the next read.
+  bool ReadStringView(std::string_view& value, std::string& scratch) {
+    if (pos_ < end_) {
+      const std::size_t length = buffer_[pos_];
+      if (length < 0xFF && end_ - pos_ > length) {
+        value = std::string_view(reinterpret_cast<const char*>(buffer_ + pos_ + 1), length);
+        pos_ += length + 1;
+        return true;
+      }
+    }
+    if (!ReadStringSlow(scratch)) return false;
+    value = scratch;
+    return true;
+  }
   bool ReadCount(std::uint32_t& value) {
     std::uint16_t word;
     if (!ReadWord(word)) return false;
@@ -78,7 +95,27 @@ class CArchiveReader {
   // Reads one object reference. `expected` may be null (any class). For kNew
   // the object's index is already taken; the caller makes the object, calls
   // BindObject(ref.index, object) and then reads its fields.
-  bool ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref);
+  bool ReadObjectRef(const ArchiveClass* expected, ObjectRef& ref) {
+    // The bulk of a catalog: a new object whose class was introduced
+    // earlier, as a short class back-reference to the expected class, with
+    // room left in the index table.
+    if (end_ - pos_ >= 2 && expected != nullptr) {
+      const auto tag = LoadLittleEndian<std::uint16_t>(buffer_ + pos_);
+      const std::uint32_t j = tag & 0x7FFFu;
+      if ((tag & 0x8000u) != 0 && tag != 0xFFFF && j != 0 && j < entries_.size() &&
+          (entries_[j] & kClassEntry) != 0 && kinds_[(entries_[j] & kKindMask) - 1] == expected &&
+          entries_.size() < entries_.capacity() && entries_.size() < kIndexLimit) {
+        pos_ += 2;
+        entries_.push_back(static_cast<std::uint8_t>(entries_[j] & kKindMask));
+        ref.kind = ObjectRef::Kind::kNew;
+        ref.cls = expected;
+        ref.object = nullptr;
+        ref.index = static_cast<std::uint32_t>(entries_.size() - 1);
+        return true;
+      }
+    }
+    return ReadObjectRefSlow(expected, ref);
+  }
   void BindObject(std::uint32_t index, void* object);
 
   // Fails the archive with `error` (used by callers that find bytes they
@@ -92,6 +129,12 @@ class CArchiveReader {
   bool AtEnd();
 
  private:
+  // Indices at or above this are refused on both sides of the archive, so
+  // that a class back-reference (index | 0x80000000) can never be mistaken
+  // for the escape tags.
+  static constexpr std::uint32_t kIndexLimit = 0x3FFFFFFE;
+
+  bool ReadObjectRefSlow(const ArchiveClass* expected, ObjectRef& ref);
   // A failure empties the buffer, so the inline fast paths fall through to
   // the slow paths, which see the stored error.
   template <typename T>
@@ -125,19 +168,16 @@ class CArchiveReader {
   bool source_done_ = false;
   ArchiveError error_ = ArchiveError::kNone;
 
-  // Index 0 is the null entry; each later entry is a class or an object. A
-  // class entry's `object` is ClassMarker(), which keeps an entry at two
-  // words for catalogs of millions of objects.
-  struct Entry {
-    const ArchiveClass* cls;  // the class itself, or the object's class
-    void* object;             // ClassMarker(), the bound object, or null
-    bool is_class() const { return object == ClassMarker(); }
-  };
-  static void* ClassMarker() {
-    static char marker;
-    return &marker;
-  }
-  std::vector<Entry> entries_;
+  // One byte per index, so that a catalog of millions of objects costs a
+  // byte per object here: 0 for the null entry at index 0, else the kind k
+  // (1-based position of the entry's class in kinds_), with kClassEntry set
+  // for a class record. Objects given to BindObject are kept in bound_, by
+  // index, which grows only as far as the highest index bound.
+  static constexpr std::uint8_t kClassEntry = 0x80;
+  static constexpr std::uint8_t kKindMask = 0x7F;
+  std::vector<std::uint8_t> entries_;
+  std::vector<const ArchiveClass*> kinds_;  // the distinct classes met so far
+  std::vector<void*> bound_;
 };
 
 }  // namespace orvane

@@ -58,7 +58,7 @@ void CArchiveWriter::WriteStringSlow(std::string_view text) {
   Put(text.data(), text.size());
 }
 
-std::uint32_t CArchiveWriter::WriteNewObject(const ArchiveClass& cls) {
+std::uint32_t CArchiveWriter::WriteNewObjectSlow(const ArchiveClass& cls) {
   const auto known = std::find_if(class_index_.begin(), class_index_.end(),
                                   [&cls](const auto& entry) { return entry.first == &cls; });
   if (known != class_index_.end()) {

@@ -54,7 +54,17 @@ class CArchiveWriter {
   // after that. The object takes the next index, which is returned; the
   // caller then writes the object's fields. Objects in the system's files
   // appear once each, so the writer keeps no map of objects.
-  std::uint32_t WriteNewObject(const ArchiveClass& cls);
+  std::uint32_t WriteNewObject(const ArchiveClass& cls) {
+    // A class already introduced, in the short form: every object after the
+    // first of its class.
+    for (const auto& [known, j] : class_index_) {
+      if (known == &cls && j < 0x7FFF) {
+        WriteWord(static_cast<std::uint16_t>(0x8000 | j));
+        return next_index_++;
+      }
+    }
+    return WriteNewObjectSlow(cls);
+  }
   void WriteNullRef();
   // Reference to an object already written, by the index WriteNewObject gave.
   void WriteObjectBackRef(std::uint32_t index);
@@ -78,6 +88,7 @@ class CArchiveWriter {
     StoreLittleEndian(bytes, value);
     Put(bytes, sizeof(T));
   }
+  std::uint32_t WriteNewObjectSlow(const ArchiveClass& cls);
   void PutSlow(const void* data, std::size_t size);
   void WriteStringSlow(std::string_view text);
   void FlushBuffer();
