@@ -171,8 +171,10 @@ ArchiveError CFTPDir::Load(CArchiveReader& archive) {
       }
       // Objects are not bound to their indices: a reference back to one is
       // refused above, so nothing ever looks them up.
-      if (!archive.ReadString(text) || !archive.ReadCount(count)) return archive.error();
-      auto dir = std::make_unique<CFTPDir>(text);
+      std::string_view name;
+      if (!archive.ReadStringView(name, text)) return archive.error();
+      auto dir = std::make_unique<CFTPDir>(name);
+      if (!archive.ReadCount(count)) return archive.error();
       // Every directory on the stack may hold a reservation, so the bound
       // here is small.
       dir->subdirs.reserve(std::min(count, kTrustedSubdirCount));
@@ -196,8 +198,9 @@ ArchiveError CFTPDir::Load(CArchiveReader& archive) {
         return archive.error();
       }
       std::uint64_t size = 0;
-      if (!archive.ReadQword(size) || !archive.ReadString(text)) return archive.error();
-      dir->AddFile(batch.Make(text, size));
+      std::string_view name;
+      if (!archive.ReadQword(size) || !archive.ReadStringView(name, text)) return archive.error();
+      dir->AddFile(batch.Make(name, size));
     }
 
     std::unique_ptr<CFTPDir> done = std::move(top.owned);
@@ -205,36 +208,6 @@ ArchiveError CFTPDir::Load(CArchiveReader& archive) {
     if (done) stack.back().dir->AddSubdir(std::move(done));
   }
   return ArchiveError::kNone;
-}
-
-void CFTPDir::Serialize(CArchiveWriter& archive) const {
-  struct Frame {
-    const CFTPDir* dir;
-    std::size_t nextSubdir;
-  };
-  std::vector<Frame> stack;
-  archive.WriteString(name_);
-  archive.WriteCount(static_cast<std::uint32_t>(subdirs.size()));
-  stack.push_back(Frame{this, 0});
-  while (!stack.empty()) {
-    Frame& top = stack.back();
-    if (top.nextSubdir < top.dir->subdirs.size()) {
-      const CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
-      archive.WriteNewObject(kFTPDirClass);
-      archive.WriteString(sub->name_);
-      archive.WriteCount(static_cast<std::uint32_t>(sub->subdirs.size()));
-      stack.push_back(Frame{sub, 0});
-      continue;
-    }
-    const CFTPDir* dir = top.dir;
-    archive.WriteCount(static_cast<std::uint32_t>(dir->files.size()));
-    for (const auto& file : dir->files) {
-      archive.WriteNewObject(kFTPFileClass);
-      archive.WriteQword(file->size.load(std::memory_order_relaxed));
-      archive.WriteString(file->name());
-    }
-    stack.pop_back();
-  }
 }
 
 ArchiveError CFTPDir::SerializeState(CArchiveReader& archive) {
@@ -262,24 +235,56 @@ ArchiveError CFTPDir::SerializeState(CArchiveReader& archive) {
   return ArchiveError::kNone;
 }
 
-void CFTPDir::SerializeState(CArchiveWriter& archive) const {
+void CFTPDir::Serialize(CArchiveWriter& archive) const { Store(&archive, nullptr); }
+
+void CFTPDir::SerializeState(CArchiveWriter& archive) const { Store(nullptr, &archive); }
+
+void CFTPDir::Serialize(CArchiveWriter& content, CArchiveWriter& state) const {
+  Store(&content, &state);
+}
+
+// content.ct and state.st visit the entries in the same order, so one walk
+// can write either or both; a catalog too big for the cache is then read
+// from memory once.
+void CFTPDir::Store(CArchiveWriter* content, CArchiveWriter* state) const {
   struct Frame {
     const CFTPDir* dir;
     std::size_t nextSubdir;
   };
-  std::vector<Frame> stack{Frame{this, 0}};
+  std::vector<Frame> stack;
+  if (content) {
+    content->WriteString(name_);
+    content->WriteCount(static_cast<std::uint32_t>(subdirs.size()));
+  }
+  stack.push_back(Frame{this, 0});
   while (!stack.empty()) {
     Frame& top = stack.back();
     if (top.nextSubdir < top.dir->subdirs.size()) {
       const CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
-      archive.WriteDword(
-          static_cast<std::uint32_t>(sub->readState.load(std::memory_order_relaxed)));
+      if (content) {
+        content->WriteNewObject(kFTPDirClass);
+        content->WriteString(sub->name_);
+        content->WriteCount(static_cast<std::uint32_t>(sub->subdirs.size()));
+      }
+      if (state) {
+        state->WriteDword(
+            static_cast<std::uint32_t>(sub->readState.load(std::memory_order_relaxed)));
+      }
       stack.push_back(Frame{sub, 0});
       continue;
     }
-    for (const auto& file : top.dir->files) {
-      archive.WriteDword(
-          static_cast<std::uint32_t>(file->readState.load(std::memory_order_relaxed)));
+    const CFTPDir* dir = top.dir;
+    if (content) content->WriteCount(static_cast<std::uint32_t>(dir->files.size()));
+    for (const auto& file : dir->files) {
+      if (content) {
+        content->WriteNewObject(kFTPFileClass);
+        content->WriteQword(file->size.load(std::memory_order_relaxed));
+        content->WriteString(file->name());
+      }
+      if (state) {
+        state->WriteDword(
+            static_cast<std::uint32_t>(file->readState.load(std::memory_order_relaxed)));
+      }
     }
     stack.pop_back();
   }

@@ -70,6 +70,9 @@ class CFTPDir {
   // at the first error and returns it; values not reached stay as they are.
   ArchiveError SerializeState(CArchiveReader& archive);
   void SerializeState(CArchiveWriter& archive) const;
+  // Both of the above in one walk: what Serialize writes goes to `content`,
+  // what SerializeState writes to `state`.
+  void Serialize(CArchiveWriter& content, CArchiveWriter& state) const;
 
   std::atomic<std::int32_t> readState{0};
   std::int32_t seen = 0;
@@ -80,6 +83,7 @@ class CFTPDir {
 
  private:
   ArchiveError Load(CArchiveReader& archive);
+  void Store(CArchiveWriter* content, CArchiveWriter* state) const;
 
   std::string name_;
 };

@@ -153,6 +153,23 @@ bool CFTPSite::SaveState(const std::filesystem::path& programDir) const {
   return file.Commit();
 }
 
+bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir) const {
+  if (!rootDir) return false;
+  MakeDirectory(programDir / "Data");
+  const std::filesystem::path dir = DataDirectory(programDir);
+  MakeDirectory(dir);
+  CAtomicFile contentFile(dir / "content.ct", kFileMode);
+  CAtomicFile stateFile(dir / "state.st", kFileMode);
+  if (!contentFile.is_open() || !stateFile.is_open()) return false;
+  CArchiveWriter content(contentFile.sink());
+  CArchiveWriter state(stateFile.sink());
+  rootDir->Serialize(content, state);
+  if (content.Close() != ArchiveError::kNone || state.Close() != ArchiveError::kNone) return false;
+  // The marks are matched to the catalog by position: a new state file
+  // beside the old catalog would give them to the wrong entries.
+  return contentFile.Commit() && stateFile.Commit();
+}
+
 std::string CFTPSite::StatusText() const {
   std::lock_guard guard(statusLock_);
   return statusText_;

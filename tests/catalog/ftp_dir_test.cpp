@@ -186,6 +186,27 @@ TEST(FTPDirStorage, ExampleStateHoldsSubdirThenSubtreeThenFiles) {
   EXPECT_EQ(loaded.files[0]->readState.load(), 4);
 }
 
+TEST(FTPDirStorage, OneWalkWritesWhatTheTwoWalksWrite) {
+  CFTPDir root;
+  BuildExample(root);
+  CFTPDir* a = root.subdirs[0].get();
+  a->AddSubdir(std::make_unique<CFTPDir>("deep", 1))->AddFile(CFTPFile::Make("z", 9, 1));
+  a->AddFile(CFTPFile::Make("y", 6, 1));
+  root.files[0]->readState = 1;
+  StringSink content;
+  StringSink state;
+  CArchiveWriter contentWriter(content);
+  CArchiveWriter stateWriter(state);
+  root.Serialize(contentWriter, stateWriter);
+  ASSERT_EQ(contentWriter.Close(), ArchiveError::kNone);
+  ASSERT_EQ(stateWriter.Close(), ArchiveError::kNone);
+  EXPECT_EQ(content.bytes, SaveContent(root));
+  EXPECT_EQ(state.bytes, SaveState(root));
+  // a, deep, z, x, y, b, r
+  EXPECT_EQ(state.bytes, Bytes({0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0,
+                                0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0}));
+}
+
 TEST(FTPDirStorage, RootOnlyTree) {
   CFTPDir root;
   EXPECT_EQ(SaveState(root), "");

@@ -366,6 +366,38 @@ TEST_F(SiteStorage, FailedWriteKeepsTheOldFilesAndLeavesNoTemporary) {
   EXPECT_EQ(Listing(DataDir()), (std::set<std::string>{"content.ct", "state.st"}));
 }
 
+TEST_F(SiteStorage, CombinedSaveWritesBothFiles) {
+  Fill(*site.rootDir);
+  ASSERT_TRUE(site.SaveCatalog(programDir));
+  ASSERT_TRUE(site.SaveState(programDir));
+  const std::string content = ReadFile(Content());
+  const std::string state = ReadFile(State());
+  fs::remove_all(programDir / "Data");
+  ASSERT_TRUE(site.SaveCatalogAndState(programDir));
+  EXPECT_EQ(ReadFile(Content()), content);
+  EXPECT_EQ(ReadFile(State()), state);
+  EXPECT_EQ(Mode(DataDir()), 0700u);
+  EXPECT_EQ(Mode(State()), 0600u);
+}
+
+TEST_F(SiteStorage, CombinedSaveKeepsTheOldStateWhenTheCatalogFails) {
+  Fill(*site.rootDir);
+  ASSERT_TRUE(site.SaveCatalogAndState(programDir));
+  const std::string oldContent = ReadFile(Content());
+  const std::string oldState = ReadFile(State());
+  for (int i = 0; i < 5000; ++i) {
+    site.rootDir->AddFile(CFTPFile::Make("file" + std::to_string(i), i, 1));
+  }
+  {
+    // Room for the new state file (20 KB), not for the catalog.
+    FileSizeLimit limit(40000);
+    EXPECT_FALSE(site.SaveCatalogAndState(programDir));
+  }
+  EXPECT_EQ(ReadFile(Content()), oldContent);
+  EXPECT_EQ(ReadFile(State()), oldState);
+  EXPECT_EQ(Listing(DataDir()), (std::set<std::string>{"content.ct", "state.st"}));
+}
+
 TEST_F(SiteStorage, AtomicFileWithoutCommitLeavesTargetAlone) {
   fs::create_directories(DataDir());
   WriteFile(Content(), "old");
