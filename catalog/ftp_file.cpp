@@ -1,5 +1,6 @@
 #include "catalog/ftp_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "catalog/ftp_dir.h"
@@ -31,11 +32,14 @@ struct alignas(8) BlockHeader {
   std::uint32_t unused;
 };
 
-constexpr std::size_t kBlockSize = 64 * 1024;
+// Blocks start small, so that a catalog of a few files costs little, and
+// double up to the largest size.
+constexpr std::size_t kFirstBlockSize = 4 * 1024;
+constexpr std::size_t kLargestBlockSize = 64 * 1024;
 constexpr std::uint32_t kFillingBias = 1u << 31;
 // Files bigger than this get an allocation of their own rather than waste
 // the end of a block.
-constexpr std::size_t kLargestBlockFile = kBlockSize / 16;
+constexpr std::size_t kLargestBlockFile = kFirstBlockSize / 4;
 
 static_assert(alignof(CFTPFile) <= alignof(BlockHeader) && sizeof(BlockHeader) % 8 == 0);
 
@@ -92,9 +96,10 @@ std::unique_ptr<CFTPFile> CFTPFile::Batch::Make(std::string_view name, std::uint
                                                 std::int32_t readState) {
   const std::size_t slot = SlotSize(name.size());
   if (slot > kLargestBlockFile) return CFTPFile::Make(name, size, readState);
-  if (block_ == nullptr || kBlockSize - used_ < slot) {
+  if (block_ == nullptr || blockSize_ - used_ < slot) {
     Close();
-    block_ = static_cast<char*>(::operator new(kBlockSize));
+    blockSize_ = blockSize_ == 0 ? kFirstBlockSize : std::min(2 * blockSize_, kLargestBlockSize);
+    block_ = static_cast<char*>(::operator new(blockSize_));
     ::new (block_) BlockHeader{{kFillingBias}, 0};
     used_ = sizeof(BlockHeader);
     made_ = 0;

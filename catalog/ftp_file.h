@@ -55,6 +55,7 @@ class CFTPFile {
     void Close();
 
     char* block_ = nullptr;
+    std::size_t blockSize_ = 0;
     std::size_t used_ = 0;
     std::uint32_t made_ = 0;
   };

@@ -40,6 +40,12 @@ TEST(FTPFileBatch, FilesOutliveTheirBatchAndFreeTheirBlocks) {
     // Names too long for a block get allocations of their own.
     files.push_back(batch.Make(std::string(100000, 'L'), 7));
     files.push_back(batch.Make("after", 8));
+    for (std::size_t length = 900; length < 1100; ++length) {
+      files.push_back(batch.Make(std::string(length, 'm'), length));
+    }
+  }
+  for (std::size_t length = 900; length < 1100; ++length) {
+    ASSERT_EQ(files[kCount + 2 + length - 900]->name(), std::string(length, 'm'));
   }
   for (std::size_t i = 0; i < kCount; ++i) {
     if (i % 3 == 0) continue;
