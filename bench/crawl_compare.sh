@@ -63,8 +63,9 @@ if [ -n "$rtt" ]; then
     echo "the rtt namespace is in use by someone else ($state)" >&2
     exit 1
   fi
-  host=$("$rtt_dir/setup.sh" $((rtt / 2)))
+  # Set first: a setup that fails half-way is torn down as well.
   made_netns=1
+  host=$("$rtt_dir/setup.sh" $((rtt / 2)))
   in_ns=(ip netns exec orvane-rtt)
 fi
 
@@ -76,9 +77,11 @@ case $server in
     hex() { printf '%s' "$1" | od -An -tx1 -v | tr -d ' \n'; }
     printf '{"host": "%s", "root_hex": "%s", "log_hex": "%s"}\n' \
       "$host" "$(hex "$work/tree")" "$(hex "$log")" > "$work/server.json"
-    mkfifo "$work/port"
+    mkfifo "$work/port" "$work/stdin"
+    # The server ends when its standard input does: held open here.
+    exec 7<>"$work/stdin"
     setsid "${in_ns[@]}" /usr/bin/python3 "$here/tests/fixtures/ftp_server.py" \
-      "$work/server.json" > "$work/port" 2> "$work/server.err" < /dev/null &
+      "$work/server.json" > "$work/port" 2> "$work/server.err" <&7 &
     server_pid=$!
     read -r port < "$work/port"
     log_kind=pyftpdlib
@@ -116,7 +119,7 @@ EOF
       > "$work/server.err" 2>&1 < /dev/null &
     server_pid=$!
     for _ in $(seq 100); do
-      if exec 3<>"/dev/tcp/$host/$port" 2>/dev/null; then exec 3>&-; break; fi
+      if (exec 3<>"/dev/tcp/$host/$port") 2>/dev/null; then break; fi
       sleep 0.05
     done
     log_kind=vsftpd
@@ -125,13 +128,13 @@ EOF
 esac
 echo "$server on $host:$port${rtt:+ (RTT $rtt ms)}" >&2
 
-# Commands logged from line $1 on, after each login, as "total listings".
+# Commands logged from line $1 on, all but USER and PASS (vsftpd takes an
+# anonymous login without PASS), as "total listings".
 count_commands() {
   tail -n +"$1" "$log" | /usr/bin/python3 -c '
 import re, sys
 kind = sys.argv[1]
 after = listings = 0
-logged_in = False
 for line in sys.stdin:
     line = line.rstrip("\n")
     if kind == "vsftpd":
@@ -140,14 +143,10 @@ for line in sys.stdin:
             continue
         line = m.group(1)
     verb = line.split(" ", 1)[0].upper()
-    if verb == "PASS":
-        logged_in = True
+    if verb in ("USER", "PASS"):
         continue
-    if verb == "USER":
-        logged_in = False
-    if logged_in:
-        after += 1
-        listings += verb in ("LIST", "MLSD", "NLST")
+    after += 1
+    listings += verb in ("LIST", "MLSD", "NLST")
 print(after, listings)
 ' "$log_kind"
 }

@@ -23,9 +23,14 @@
 // subtree, or that a sweep removed, is dropped and the crawl starts afresh.
 //
 // A refused listing counts as an empty directory: its stored entries are
-// swept. A listing that failed after the stop flag was set is never swept,
-// because closing the session from another thread (program exit) makes the
-// running call fail and that says nothing about the server's tree.
+// swept. A listing cut short by the session being closed from another
+// thread (program exit), or one that failed after the stop flag was set,
+// ends like a stop and is never swept: it says nothing about the server's
+// tree.
+//
+// Loops: with MLSD `unique` facts, a directory whose unique value equals one
+// of its ancestors' (a server that follows a link to "..") is recorded but
+// not entered; symbolic links are always files.
 //
 // Preconditions: `dir` belongs to `site`'s catalog; `session` is connected
 // and logged in; no other thread changes this catalog. Runs on the site's
