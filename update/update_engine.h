@@ -101,6 +101,19 @@ struct UpdateProgress {
 // One job per site: a site with updateState 4 is not queued again, and a
 // job whose site's previous worker is still saving does not start until
 // that worker has ended.
+//
+// A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
+// kAnonymousPassword, else the stored userName and password; the port's low
+// 16 bits); "已连接,正在更新..."; loads the catalog (EnsureCatalogLoaded);
+// crawls from the job's directory; "更新成功" (state 2) or what the crawler
+// left (state 3); then saves content.ct and state.st whatever the outcome,
+// unless the site was removed meanwhile. A failed login or connection is
+// "更新失败:\n" and the error text (state 1) and is not retried; one that
+// Close() cut short counts as stopped. A crawl that broke off
+// ("更新意外终止:\n...") is queued again at once with "\t等待继续更新"
+// appended, at most kMaxResumptions times per site in the life of the site
+// record (retryCount), and continues at the crawler's resume point. Removed
+// entries go to the listener, which then owns them.
 class CUpdateEngine {
  public:
   static constexpr int kDefaultMaxWorkers = 5;
