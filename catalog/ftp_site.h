@@ -99,6 +99,9 @@ class CFTPSite {
   // Catalog.
   std::unique_ptr<CFTPDir> rootDir;
   mutable std::mutex lock;
+  // Held while the site's files are written or deleted, so that a save that
+  // has seen `removed` clear cannot write files after a delete removed them.
+  mutable std::mutex filesLock;
 
   // Run-time state.
   std::atomic<bool> hasNewEntries{false};

@@ -198,8 +198,11 @@ void COrvaneDoc::DeleteSite(std::string_view key) {
   std::shared_ptr<CFTPSite> site = *it;
   // First, so that an update still running for the site neither saves its
   // files again nor queues a resumption.
-  site->removed.store(true);
-  DeleteDataDirectory(programDir_, key);
+  {
+    std::lock_guard files(site->filesLock);
+    site->removed.store(true);
+    DeleteDataDirectory(programDir_, key);
+  }
   siteList.erase(it);
   SaveSiteList();
   DropReferences({}, {}, {site.get()});

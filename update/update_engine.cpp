@@ -518,12 +518,12 @@ void CUpdateEngine::RunJob(Job& job) {
 
   // Saved whatever the crawl's outcome: a stopped or broken-off crawl keeps
   // what it merged. A deleted site's files are gone and stay gone.
+  std::lock_guard files(site.filesLock);
   if (!site.removed.load()) {
     // Cleared first: marks cleared by the window while the state is being
     // written set it again and are saved at the next chance.
     site.stateDirty.store(false);
-    site.SaveCatalog(programDir_);
-    if (!site.SaveState(programDir_)) site.stateDirty.store(true);
+    if (!site.SaveCatalogAndState(programDir_)) site.stateDirty.store(true);
   }
 }
 
