@@ -28,16 +28,7 @@ constexpr int kFilesPerCatalog = 2000;
 
 class SilentHost : public IDocumentHost {
  public:
-  bool PumpMessages() override { return true; }
-  void ShowMessage(const std::string&) override {}
   void ReportLoadError(const std::string&) override { ++errors; }
-  bool SetClipboardText(const std::string&) override { return true; }
-  void ClearResults() override {}
-  void AppendResult(const CFTPDir*) override {}
-  void AppendResult(const CFTPFile*) override {}
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
   int errors = 0;
 };
 

@@ -16,20 +16,6 @@
 namespace orvane {
 namespace {
 
-class QuietHost : public IDocumentHost {
- public:
-  bool PumpMessages() override { return true; }
-  void ShowMessage(const std::string&) override {}
-  void ReportLoadError(const std::string&) override {}
-  bool SetClipboardText(const std::string&) override { return true; }
-  void ClearResults() override {}
-  void AppendResult(const CFTPDir*) override {}
-  void AppendResult(const CFTPFile*) override {}
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
-};
-
 constexpr int kLines = 10000;
 constexpr int kExisting = 1000;
 
@@ -50,7 +36,7 @@ void BM_Import(benchmark::State& state) {
           << (i % 3 ? "\r\n" : "\n");
     }
   }
-  QuietHost host;
+  IDocumentHost host;
   std::size_t sites = 0;
   for (auto _ : state) {
     state.PauseTiming();

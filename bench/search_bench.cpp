@@ -41,15 +41,9 @@ class CountingHost : public IDocumentHost {
     ++pumps;
     return true;
   }
-  void ShowMessage(const std::string&) override {}
-  void ReportLoadError(const std::string&) override {}
-  bool SetClipboardText(const std::string&) override { return true; }
   void ClearResults() override { results = 0; }
   void AppendResult(const CFTPDir*) override { ++results; }
   void AppendResult(const CFTPFile*) override { ++results; }
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
 
   long results = 0;
   long pumps = 0;

@@ -166,16 +166,7 @@ int ClosedPort() {
 
 class QuietHost : public IDocumentHost {
  public:
-  bool PumpMessages() override { return true; }
-  void ShowMessage(const std::string&) override {}
   void ReportLoadError(const std::string& text) override { errors.push_back(text); }
-  bool SetClipboardText(const std::string&) override { return true; }
-  void ClearResults() override {}
-  void AppendResult(const CFTPDir*) override {}
-  void AppendResult(const CFTPFile*) override {}
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
   std::vector<std::string> errors;
 };
 

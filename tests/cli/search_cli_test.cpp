@@ -36,20 +36,6 @@ constexpr char kDirGbk[] = "\xD6\xD0\xCE\xC4\xC4\xBF\xC2\xBC";
 constexpr char kDocUtf8[] = "\xE6\x96\x87\xE6\xA1\xA3";
 constexpr char kDirUtf8[] = "\xE4\xB8\xAD\xE6\x96\x87\xE7\x9B\xAE\xE5\xBD\x95";
 
-class SilentHost : public IDocumentHost {
- public:
-  bool PumpMessages() override { return true; }
-  void ShowMessage(const std::string&) override {}
-  void ReportLoadError(const std::string&) override {}
-  bool SetClipboardText(const std::string&) override { return true; }
-  void ClearResults() override {}
-  void AppendResult(const CFTPDir*) override {}
-  void AppendResult(const CFTPFile*) override {}
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
-};
-
 struct CliRun {
   int status = -1;
   std::string out;
@@ -88,7 +74,7 @@ class SearchCliTest : public ::testing::Test {
     //     abc.txt
     //   Readme
     // files.example@bob: empty
-    SilentHost host;
+    IDocumentHost host;
     COrvaneDoc doc(data_, host);
     auto site = std::make_shared<CFTPSite>();
     site->host = "files.example";

@@ -15,20 +15,6 @@
 namespace orvane {
 namespace {
 
-class QuietHost : public IDocumentHost {
- public:
-  bool PumpMessages() override { return true; }
-  void ShowMessage(const std::string&) override {}
-  void ReportLoadError(const std::string&) override {}
-  bool SetClipboardText(const std::string&) override { return true; }
-  void ClearResults() override {}
-  void AppendResult(const CFTPDir*) override {}
-  void AppendResult(const CFTPFile*) override {}
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
-};
-
 class HistoryTest : public ::testing::Test {
  protected:
   HistoryTest() : doc(dir.path(), host) {
@@ -61,7 +47,7 @@ class HistoryTest : public ::testing::Test {
   }
 
   test::CTempTree dir;
-  QuietHost host;
+  IDocumentHost host;
   COrvaneDoc doc;
   std::vector<CFTPDir*> dirs;
   CFTPDir* inner = nullptr;

@@ -49,13 +49,8 @@ class TestHost : public IDocumentHost {
   }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void ReportLoadError(const std::string& text) override { loadErrors.push_back(text); }
-  bool SetClipboardText(const std::string&) override { return true; }
-  void ClearResults() override {}
   void AppendResult(const CFTPDir*) override { ++results; }
   void AppendResult(const CFTPFile*) override { ++results; }
-  void SearchBegin(int) override {}
-  void SearchProgress(int) override {}
-  void SearchEnd() override {}
 
   std::deque<int> queue;
   std::vector<int> dispatched;
