@@ -623,7 +623,7 @@ TEST_F(CrawlerTest, StopBetweenTwoEntriesLeavesTheDirectoryUnswept) {
   for (int i = 15; i < 20; ++i) tree_.Remove("d/f" + std::to_string(100 + i));
   tree_.AddFile("d/g", "new, listed after the stop");
   PyFtpOptions options;
-  options.faults.push_back({FtpFault::Command::kList, "/d", FtpFault::Action::kStall, "", 1, 5, 1});
+  options.faults.push_back({FtpFault::Command::kList, "/d", FtpFault::Action::kStall, "", 2, 5, 1});
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
 
   // The listing pauses after five entries; the stop comes in the pause.
