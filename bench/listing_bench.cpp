@@ -17,7 +17,8 @@ std::string UnixListing() {
   std::string out = "total 160000\r\n";
   for (int i = 0; i < kLines; ++i) {
     const bool dir = i % 20 == 0;
-    out += dir ? "drwxr-xr-x    2 ftp      ftp          4096 " : "-rw-r--r--    1 ftp      ftp      ";
+    out +=
+        dir ? "drwxr-xr-x    2 ftp      ftp          4096 " : "-rw-r--r--    1 ftp      ftp      ";
     if (!dir) out += std::to_string(1000 + static_cast<long long>(i) * 7919);
     out += i % 3 == 0 ? " Mar 05  2019 " : " Dec  7 08:55 ";
     out += dir ? "directory " : "file name ";

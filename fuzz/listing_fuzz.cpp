@@ -80,9 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::string withCr = std::string(line) + '\r';
       ListingEntry again;
       Check(ParseListLine(withCr, again) == listResult);
-      if (listResult == LineResult::kEntry) Check(again.name == list.name && again.size == list.size);
+      if (listResult == LineResult::kEntry)
+        Check(again.name == list.name && again.size == list.size);
       Check(ParseMlsdLine(withCr, again) == mlsdResult);
-      if (mlsdResult == LineResult::kEntry) Check(again.name == mlsd.name && again.unique == mlsd.unique);
+      if (mlsdResult == LineResult::kEntry)
+        Check(again.name == mlsd.name && again.unique == mlsd.unique);
     }
     start = end + 1;
   }
