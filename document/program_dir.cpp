@@ -46,7 +46,7 @@ std::filesystem::path ChooseDataDirectory(const std::filesystem::path& explicitD
     }
   }
   std::filesystem::path xdg = EnvironmentPath("XDG_DATA_HOME");
-  // The base directory specification says relative values are to be ignored.
+  // XDG base directories: a relative value is to be ignored.
   if (!xdg.empty() && xdg.is_absolute()) return xdg / "orvane";
   const std::filesystem::path home = EnvironmentPath("HOME");
   if (home.empty()) return {};
