@@ -24,6 +24,9 @@ std::string Utf8ToCp936(std::string_view text);
 
 // Strict UTF-8 validation (no overlongs, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view bytes);
+// The longest prefix of at most `limit` bytes that does not end inside a
+// UTF-8 sequence (status texts that carry error messages stay decodable).
+std::string_view TruncateUtf8(std::string_view text, std::size_t limit);
 bool IsAscii(std::string_view bytes);
 
 // How a name from a server is shown: valid UTF-8 with non-ASCII characters as

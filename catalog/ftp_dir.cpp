@@ -42,6 +42,17 @@ std::size_t CFTPDir::Depth() const {
   return depth;
 }
 
+bool CFTPDir::Contains(const CFTPDir* target) const {
+  std::vector<const CFTPDir*> pending{this};
+  while (!pending.empty()) {
+    const CFTPDir* dir = pending.back();
+    pending.pop_back();
+    if (dir == target) return true;
+    for (const auto& sub : dir->subdirs) pending.push_back(sub.get());
+  }
+  return false;
+}
+
 namespace {
 
 // Names of `dir` and its ancestors joined by "/", root first.

@@ -51,6 +51,9 @@ class CFTPDir {
   std::string DisplayPathOf(std::string_view childName) const;
   // Number of ancestors (0 for the root).
   std::size_t Depth() const;
+  // Whether `target` is this directory or lies below it (compared by
+  // identity; `target` is never dereferenced).
+  bool Contains(const CFTPDir* target) const;
 
   // Appends an entry made elsewhere, setting its parent.
   CFTPFile* AddFile(std::unique_ptr<CFTPFile> file);

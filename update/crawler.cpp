@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -33,26 +34,6 @@ bool IsUnusableName(std::string_view name) {
   return false;
 }
 
-// At most `limit` bytes, not ending inside a UTF-8 sequence, so the status
-// text stays valid for a front end that decodes it.
-std::string_view TruncateText(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-bool SubtreeHolds(const CFTPDir& top, const CFTPDir* target) {
-  std::vector<const CFTPDir*> pending{&top};
-  while (!pending.empty()) {
-    const CFTPDir* dir = pending.back();
-    pending.pop_back();
-    if (dir == target) return true;
-    for (const auto& sub : dir->subdirs) pending.push_back(sub.get());
-  }
-  return false;
-}
-
 // Forwards removals and drops the site's resume point when it goes with a
 // removed subtree: a resume point that no longer exists would make the next
 // attempt walk the whole tree without ever listing anything.
@@ -63,7 +44,7 @@ class ResumeGuardSink final : public IRemovalSink {
   void FileRemoved(std::unique_ptr<CFTPFile> file) override { next_.FileRemoved(std::move(file)); }
 
   void DirRemoved(std::unique_ptr<CFTPDir> dir) override {
-    if (site_.resumeDir != nullptr && SubtreeHolds(*dir, site_.resumeDir)) {
+    if (site_.resumeDir != nullptr && dir->Contains(site_.resumeDir)) {
       site_.resumePending.store(0);
       site_.resumeDir = nullptr;
     }
@@ -116,7 +97,7 @@ class Crawler {
   bool BrokenOff(CFTPDir& dir, std::string_view errorText) {
     MarkResumePoint(dir);
     std::string text(kStatusBrokenOff);
-    text.append(TruncateText(errorText, kMaxErrorTextBytes));
+    text.append(TruncateUtf8(errorText, kMaxErrorTextBytes));
     site_.SetStatusText(std::move(text));
     site_.updateState.store(kUpdateStopped);
     return false;
@@ -264,7 +245,7 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
     // The resume point is compared by identity only; if it is not in this
     // subtree the walk would never reach it and would list nothing at all.
     std::lock_guard<std::mutex> guard(site.lock);
-    if (site.resumeDir == nullptr || !SubtreeHolds(dir, site.resumeDir)) {
+    if (site.resumeDir == nullptr || !dir.Contains(site.resumeDir)) {
       site.resumePending.store(0);
       site.resumeDir = nullptr;
     }

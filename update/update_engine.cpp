@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "catalog/catalog_loader.h"
+#include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -18,47 +19,21 @@ namespace {
 // is what "could not create the Internet session" means here.
 constexpr int kSessionNotCreated = 2;
 
-// At most `limit` bytes, not ending inside a UTF-8 sequence.
-std::string_view Truncate(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) return text;
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return text.substr(0, end);
-}
-
-bool SubtreeHolds(const CFTPDir& top, const CFTPDir* target) {
-  std::vector<const CFTPDir*> pending{&top};
-  while (!pending.empty()) {
-    const CFTPDir* dir = pending.back();
-    pending.pop_back();
-    if (dir == target) return true;
-    for (const auto& sub : dir->subdirs) pending.push_back(sub.get());
-  }
-  return false;
-}
-
 // Hands removed entries to the front end. Runs under the site's lock, inside
 // the crawl, so the listener only queues them.
 class ListenerRemovalSink final : public IRemovalSink {
  public:
-  ListenerRemovalSink(CFTPSite& site, IEngineListener& listener)
-      : site_(site), listener_(listener) {}
+  explicit ListenerRemovalSink(IEngineListener& listener) : listener_(listener) {}
 
   void FileRemoved(std::unique_ptr<CFTPFile> file) override {
     listener_.PostEntryRemoved(std::move(file));
   }
+  // The crawler has already dropped a resume point inside a removed subtree.
   void DirRemoved(std::unique_ptr<CFTPDir> dir) override {
-    // A resume point inside a vanished subtree could never be reached: the
-    // next attempt would walk the whole tree without listing anything.
-    if (site_.resumeDir != nullptr && SubtreeHolds(*dir, site_.resumeDir)) {
-      site_.resumePending.store(0);
-      site_.resumeDir = nullptr;
-    }
     listener_.PostEntryRemoved(std::move(dir));
   }
 
  private:
-  CFTPSite& site_;
   IEngineListener& listener_;
 };
 
@@ -482,7 +457,7 @@ void CUpdateEngine::RunJob(Job& job) {
     } else {
       // A failed connection is not retried automatically.
       std::string text(kStatusFailed);
-      text.append(Truncate(opened.errorText, kMaxConnectErrorBytes));
+      text.append(TruncateUtf8(opened.errorText, kMaxConnectErrorBytes));
       SetOutcome(site, text, kUpdateFailed);
     }
     listener_.PostSiteStatus(sitePtr);
@@ -504,7 +479,7 @@ void CUpdateEngine::RunJob(Job& job) {
 
   EnsureCatalogLoaded(site, programDir_);
   CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
-  ListenerRemovalSink removals(site, listener_);
+  ListenerRemovalSink removals(listener_);
   if (CrawlDirectory(session, site, start, run.stopRequested, removals)) {
     // Everything the engine writes about the resume point comes before the
     // final state, which is what a later command looks at.
