@@ -69,11 +69,23 @@ bool IsUnreservedOrSubDelim(unsigned char c) {
 }
 
 // A host that holds ":" can only be an IPv6 literal, which an address must
-// put in brackets.
+// put in brackets. Bytes a host name cannot hold (white space, control
+// bytes, "/" from an imported "host/path") are percent-encoded so that the
+// address stays one line that opens the host it names.
 void AppendHost(std::string& out, std::string_view host) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   const bool bracket = host.find(':') != std::string_view::npos && !host.starts_with('[');
   if (bracket) out.push_back('[');
-  out.append(host);
+  for (const char ch : host) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (IsUnreservedOrSubDelim(c) || c == ':' || c == '[' || c == ']') {
+      out.push_back(ch);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0x0F]);
+    }
+  }
   if (bracket) out.push_back(']');
 }
 

@@ -1,14 +1,11 @@
 // Importing ftp:// lists into the site list, and the full addresses of
 // catalog entries.
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 
+#include "catalog/atomic_file.h"
 #include "catalog/ftp_site.h"
 #include "document/ftp_address.h"
 #include "document/orvane_doc.h"
@@ -17,27 +14,6 @@ namespace orvane {
 namespace {
 
 constexpr char kCannotOpen[] = "无法打开所选文件！";
-
-// Reads the whole file. False when it cannot be opened or read (a
-// directory, say).
-bool ReadWholeFile(const std::filesystem::path& path, std::string& contents) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  contents.clear();
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return false;
-    }
-    if (got == 0) break;
-    contents.append(buffer, static_cast<std::size_t>(got));
-  }
-  ::close(fd);
-  return true;
-}
 
 // Host and user name, length-prefixed so that no pair of texts can stand
 // for another.

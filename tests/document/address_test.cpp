@@ -107,6 +107,15 @@ TEST_F(AddressTest, Ipv6HostsGoInBrackets) {
   EXPECT_EQ(doc.GetFileAddress("ftp://::1/f"), "ftp://[::1]:21/f");
 }
 
+TEST_F(AddressTest, HostBytesThatCannotNameAHostAreEscaped) {
+  // An imported "host/path" line keeps the path in the host; a damaged list
+  // may hold control bytes. Neither may break the address into two lines.
+  auto imported = AddSite(doc, "files.example/pub");
+  AddSite(doc, "bad\r\nhost");
+  EXPECT_EQ(BuildFileAddress(*imported, "/f"), "ftp://files.example%2Fpub:21/f");
+  EXPECT_EQ(doc.GetFileAddress("ftp://bad\r\nhost/f"), "ftp://bad%0D%0Ahost:21/f");
+}
+
 // ---- The addresses in a real client ------------------------------------------
 
 // Runs curl with `args`; its standard output, or nullopt-like failure flag.
