@@ -39,8 +39,14 @@ for target in build-fuzz/fuzz/*_fuzz; do
   work=$(mktemp -d)
   if [ -d "fuzz/corpus/$name" ]; then cp -r "fuzz/corpus/$name/." "$work/"; fi
   echo "-- $name"
-  "$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
-    -print_final_stats=0 "$work" 2>&1 | tail -n 3
-  rm -rf "$work"
+  log="$work.log"
+  if ! "$target" -max_total_time="$FUZZ_SECONDS" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$work/" "$work" >"$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "fuzz target $name found a failure; input kept in $work" >&2
+    exit 1
+  fi
+  tail -n 1 "$log"
+  rm -rf "$work" "$log"
 done
 echo "== all tests passed"
