@@ -61,6 +61,20 @@ std::string DirectoryUrl(const std::string& base, std::string_view path) {
   return url;
 }
 
+// A LIST argument is not just a path everywhere: servers glob it (vsftpd,
+// pure-ftpd) and take a leading "-" for ls options, and some split it at
+// blanks or expand "~". Such paths are listed after a CWD instead. MLSD
+// takes a plain path (RFC 3659), so it never needs this.
+bool IsPlainListArgument(std::string_view path) {
+  return path.find_first_of(std::string_view("*?[]{}~ \t\\")) == std::string_view::npos &&
+         path.find("/-") == std::string_view::npos;
+}
+
+std::string_view LastSegment(std::string_view path) {
+  while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+  return path.substr(path.rfind('/') + 1);
+}
+
 bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -231,7 +245,6 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
     curl_easy_setopt(easy, CURLOPT_USERNAME, login.user.c_str());
     curl_easy_setopt(easy, CURLOPT_PASSWORD, login.password.c_str());
   }
-  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
   curl_easy_setopt(easy, CURLOPT_FTP_USE_EPSV, 1L);
   // Servers behind NAT announce their private address in PASV replies.
   curl_easy_setopt(easy, CURLOPT_FTP_SKIP_PASV_IP, 1L);
@@ -262,10 +275,8 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
   // then stays in the multi handle's cache for the listings.
   curl_slist* quote = curl_slist_append(nullptr, "*FEAT");
   curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
-  curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-  FtpResult result = Perform(baseUrl_ + "/", false);
+  FtpResult result = Perform(baseUrl_ + "/", Request::kLogin);
   curl_easy_setopt(easy, CURLOPT_QUOTE, nullptr);
-  curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
   curl_slist_free_all(quote);
 
   connected_ = result.ok();
@@ -295,19 +306,45 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
   }
 
   sink_ = &onEntries;
+  batchSize_ = 0;
   splitter_.Reset(mlsd_ ? ListingFormat::kMlsd : ListingFormat::kList);
-  FtpResult result = Perform(DirectoryUrl(baseUrl_, absolutePath), true);
+  const std::string url = DirectoryUrl(baseUrl_, absolutePath);
+  const bool byPath = mlsd_ || IsPlainListArgument(absolutePath);
+  unconfirmed_ = byPath;
+  target_ = LastSegment(absolutePath);
+  FtpResult result = Perform(url, byPath ? Request::kListByPath : Request::kCwdAndList);
   if (result.ok()) {
     // A last line without its line end.
-    batchSize_ = 0;
     splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
     Deliver();
+    if (unconfirmed_ && !abandoned_) {
+      // Nothing in the listing shows that the path is a directory: some
+      // servers list a missing path as empty and a file as itself. Only the
+      // directory change can tell, and a refused one means "not entered".
+      const FtpResult changed = Perform(url, Request::kCwd);
+      if (changed.ok()) {
+        unconfirmed_ = false;
+        Deliver();
+      } else {
+        result = changed;
+      }
+    }
     if (abandoned_) {
       const bool entered = result.entered;
       result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
       result.entered = entered;
     }
+  } else if (byPath && result.outcome == FtpOutcome::kRefused && listSent_) {
+    // Whether the server refused the directory or only its listing decides
+    // between "not entered" and "empty"; the directory change tells.
+    FtpResult changed = Perform(url, Request::kCwd);
+    if (changed.ok()) {
+      result.entered = true;
+    } else {
+      result = std::move(changed);
+    }
   }
+  unconfirmed_ = false;
   sink_ = nullptr;
   return result;
 }
@@ -436,7 +473,6 @@ void CFtpSession::OnReplyLine(std::string_view line) {
 void CFtpSession::OnData(const char* data, std::size_t size) {
   lastSignOfLife_ = Clock::now();
   if (sink_ == nullptr || abandoned_) return;
-  batchSize_ = 0;
   splitter_.Feed(data, size, [this](const ListingEntry& entry) { Collect(entry); });
   Deliver();
 }
@@ -453,13 +489,29 @@ void CFtpSession::Collect(const ListingEntry& entry) {
 
 void CFtpSession::Deliver() {
   if (batchSize_ == 0 || sink_ == nullptr || abandoned_) return;
+  if (unconfirmed_) {
+    // A lone file named like the listed path may be that path itself, a
+    // file, listed by the server; ListDirectory confirms it first.
+    if (batchSize_ == 1 && !batch_[0].isDirectory && batch_[0].name == target_) return;
+    unconfirmed_ = false;
+  }
   if (!(*sink_)(std::span<const ListingEntry>(batch_.data(), batchSize_))) abandoned_ = true;
   batchSize_ = 0;
 }
 
-FtpResult CFtpSession::Perform(const std::string& url, bool listing) {
+FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   CURL* easy = easy_;
   CURLM* multi = multi_;
+  const bool listing = request == Request::kListByPath || request == Request::kCwdAndList;
+  // Without a CWD libcurl appends the absolute path, decoded from the URL,
+  // to the listing command ("MLSD /a/b"). Otherwise it sends one
+  // "CWD /a/b", unless the connection is known to be there already.
+  curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD,
+                   static_cast<long>(request == Request::kListByPath ? CURLFTPMETHOD_NOCWD
+                                                                     : CURLFTPMETHOD_SINGLECWD));
+  // A body-less request for a directory sends its quoted commands and its
+  // CWD, and nothing else.
+  curl_easy_setopt(easy, CURLOPT_NOBODY, listing ? 0L : 1L);
   curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
   errorBuffer_[0] = '\0';
   lastReply_.clear();

@@ -9,10 +9,16 @@
 // every later call does too. The owner must keep the object alive until
 // every other thread's Close() has returned.
 //
-// Per directory the server sees CWD, EPSV (PASV when EPSV fails once) and
-// LIST or MLSD; after login nothing else, except one TYPE A before the
-// first listing. Login (USER, PASS, PWD) and FEAT happen once, in Open.
-// MLSD is used when FEAT announces MLST (RFC 3659), plain LIST otherwise.
+// Per directory the server sees EPSV (PASV when EPSV fails once) and
+// "MLSD /a/b" or "LIST /a/b"; after login nothing else, except one TYPE A
+// before the first listing. Login (USER, PASS, PWD) and FEAT happen once,
+// in Open. MLSD is used when FEAT announces MLST (RFC 3659), plain LIST
+// otherwise. A "CWD /a/b" is added only where the path alone cannot be
+// trusted: before LIST when the path holds characters that servers glob or
+// take as options; after a refused listing, to tell a refused directory
+// from a refused listing; and after a listing that shows nothing only a
+// directory could show (no entries, or one file named like the path), since
+// some servers list a missing path as empty and a file as itself.
 //
 // Time-outs are enforced by the session itself, from the last sign of life:
 //   connect         TCP connection (control or data) not established
@@ -80,8 +86,8 @@ class CFtpSession {
   // Precondition: called once, before anything but Close().
   FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts = {});
 
-  // Changes to `absolutePath` ("/" or "/a/b", bytes, no trailing slash
-  // needed) and lists it, handing the parsed entries to `onEntries` (they
+  // Lists the directory `absolutePath` ("/" or "/a/b", bytes, no trailing
+  // slash needed), handing the parsed entries to `onEntries` (they
   // are exactly what CListingSplitter yields, "." and ".." already skipped).
   // A path with CR, LF or NUL is refused before anything is sent; so is a
   // path that does not start with "/". Outcomes: kOk (entered), kRefused
@@ -109,7 +115,13 @@ class CFtpSession {
   bool Begin();
   void End();
   void ReleaseHandles(std::unique_lock<std::mutex>& lock);
-  FtpResult Perform(const std::string& url, bool listing);
+  enum class Request {
+    kLogin,       // log in (when not connected), send the quoted commands
+    kListByPath,  // MLSD or LIST with the path as argument, no CWD
+    kCwdAndList,  // CWD to the path, then MLSD or LIST
+    kCwd,         // only the CWD
+  };
+  FtpResult Perform(const std::string& url, Request request);
   void Touch(Phase phase);
   std::chrono::milliseconds PhaseLimit() const;
   void OnCommand(std::string_view line);
@@ -150,6 +162,10 @@ class CFtpSession {
   bool cwdAccepted_ = false;
   bool listSent_ = false;
   bool abandoned_ = false;
+  // A path listing that has shown nothing only a directory can show: no
+  // entry at all, or one file named like the path itself (held back).
+  bool unconfirmed_ = false;
+  std::string_view target_;  // last segment of the path listed
   const FtpEntrySink* sink_ = nullptr;
   CListingSplitter splitter_;
   std::vector<ListingEntry> batch_;

@@ -262,12 +262,15 @@ TEST(EngineStressTest, HundredSitesWithStopRestartDeletionAndABusyFrontEnd) {
   // Every slow crawl pauses here, so some slow site is surely running
   // when the front end deletes one.
   slowOptions.faults.push_back(
-      {FtpFault::Command::kCwd, "/d2", FtpFault::Action::kSilence, "", 0.4, 0, -1});
+      {FtpFault::Command::kList, "/d2", FtpFault::Action::kSilence, "", 0.4, 0, -1});
   PyFtpOptions failingOptions;
   failingOptions.faults = {
       {FtpFault::Command::kList, "/d3", FtpFault::Action::kDrop, "", 0, 2, 30},
-      {FtpFault::Command::kCwd, "/d5", FtpFault::Action::kReset, "", 0, 0, 15},
+      {FtpFault::Command::kList, "/d5", FtpFault::Action::kReset, "", 0, 0, 15},
       {FtpFault::Command::kList, "/d7", FtpFault::Action::kReply, "550 Not now.", 0, 0, -1},
+      // The directory change that tells a refused listing from a refused
+      // directory.
+      {FtpFault::Command::kCwd, "/d7", FtpFault::Action::kReset, "", 0, 0, 15},
       {FtpFault::Command::kList, "/d9", FtpFault::Action::kStall, "", 0.05, 1, -1},
   };
   auto fast = start(fastTree, {});

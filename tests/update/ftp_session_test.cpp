@@ -193,8 +193,37 @@ TEST_P(FtpSessionFormatTest, HostileNamesReachTheServerAsBytes) {
     EXPECT_TRUE(inside.result.entered);
     ASSERT_EQ(Names(inside), std::vector<std::string>{"inside " + name});
     EXPECT_EQ(inside.entries[0].size, name.size());
-    EXPECT_THAT(server.Commands(), Contains("CWD /" + name));
+    // A LIST argument that a server could glob or take for options is
+    // listed after a CWD; everything else goes by path.
+    const bool viaCwd =
+        !GetParam() && (name.starts_with('-') || name.find_first_of("?~ ") != std::string::npos);
+    EXPECT_THAT(server.Commands(),
+                Contains(viaCwd ? "CWD /" + name : (GetParam() ? "MLSD /" : "LIST /") + name));
   }
+}
+
+TEST_P(FtpSessionFormatTest, FileAndMissingPathsAreNotEnteredButALoneNamesakeIs) {
+  // Listed by path, a file shows as itself (LIST) or is refused (MLSD); a
+  // directory holding only a file of its own name looks just the same.
+  tree_.AddFile("plain", "p");
+  tree_.AddFile("same/same", "s");
+  PyFtpOptions options;
+  options.mlsd = GetParam();
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+
+  for (const char* path : {"/plain", "/missing", "/same/same"}) {
+    SCOPED_TRACE(path);
+    const Listing listing = List(session, path);
+    EXPECT_EQ(listing.result.outcome, FtpOutcome::kRefused);
+    EXPECT_FALSE(listing.result.entered);
+    EXPECT_TRUE(listing.entries.empty());
+  }
+  const Listing same = List(session, "/same");
+  ASSERT_TRUE(same.result.ok()) << same.result.errorText;
+  EXPECT_EQ(same.entries, (std::vector<Entry>{{"same", false, 1}}));
+  EXPECT_EQ(CountVerb(server.Commands(), "USER"), 1u);
 }
 
 TEST_P(FtpSessionFormatTest, CarriageReturnInsideANameDoesNotSplitTheEntry) {
@@ -223,18 +252,20 @@ TEST_F(FtpSessionTest, EmptyDirectoryAndRepeatedListingOfTheSameDirectory) {
   CFtpSession session;
   ASSERT_TRUE(session.Open(LoginFor(server)).ok());
 
-  const Listing empty = List(session, "/empty");
-  EXPECT_TRUE(empty.result.ok());
-  EXPECT_TRUE(empty.result.entered);
-  EXPECT_TRUE(empty.entries.empty());
-  // libcurl skips the CWD when the path is the previous one; the directory
+  // An empty listing is confirmed with a CWD. The second time libcurl
+  // knows the connection is there already and sends none; the directory
   // still counts as entered.
   for (int i = 0; i < 2; ++i) {
+    const Listing empty = List(session, "/empty");
+    EXPECT_TRUE(empty.result.ok());
+    EXPECT_TRUE(empty.result.entered);
+    EXPECT_TRUE(empty.entries.empty());
     const Listing full = List(session, "/full");
     ASSERT_TRUE(full.result.ok());
     EXPECT_TRUE(full.result.entered);
     EXPECT_EQ(Names(full), std::vector<std::string>{"a"});
   }
+  EXPECT_EQ(CountVerb(server.Commands(), "CWD"), 1u);
 }
 
 TEST_F(FtpSessionTest, ThousandsOfEntriesArriveInBatches) {
@@ -273,7 +304,7 @@ TEST_F(FtpSessionTest, AbandonedListingIsCancelledAndTheSessionGoesOn) {
 
 // --- What goes over the wire ------------------------------------------------
 
-TEST_F(FtpSessionTest, LoginOnceAndAtMostThreeCommandsPerDirectory) {
+TEST_F(FtpSessionTest, LoginOnceAndTwoCommandsPerDirectory) {
   for (int i = 0; i < 12; ++i) tree_.AddFile("d" + std::to_string(i) + "/f");
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
   CFtpSession session;
@@ -284,18 +315,23 @@ TEST_F(FtpSessionTest, LoginOnceAndAtMostThreeCommandsPerDirectory) {
   for (const char* once : {"USER", "PASS", "PWD", "TYPE", "FEAT"}) {
     EXPECT_EQ(CountVerb(commands, once), 1u) << once;
   }
-  EXPECT_EQ(CountVerb(commands, "CWD"), 12u);
+  EXPECT_EQ(CountVerb(commands, "CWD"), 0u);
   EXPECT_EQ(CountVerb(commands, "LIST"), 0u);
-  EXPECT_EQ(CountVerb(commands, "MLSD"), 12u);
-  // Commands from one CWD to the next; the first directory also carries
-  // the one TYPE A.
+  for (int i = 0; i < 12; ++i) EXPECT_THAT(commands, Contains("MLSD /d" + std::to_string(i)));
+  // Commands after FEAT up to each listing; the first directory also
+  // carries the one TYPE A.
   std::vector<int> perDirectory;
+  int count = -1;
   for (const std::string& command : commands) {
-    if (command.starts_with("CWD ")) perDirectory.push_back(0);
-    if (!perDirectory.empty() && !command.starts_with("TYPE")) ++perDirectory.back();
+    if (command == "FEAT") count = 0;
+    if (count < 0 || command.starts_with("TYPE") || command == "FEAT") continue;
+    ++count;
+    if (command.starts_with("MLSD")) {
+      perDirectory.push_back(count);
+      count = 0;
+    }
   }
-  ASSERT_EQ(perDirectory.size(), 12u);
-  for (int count : perDirectory) EXPECT_LE(count, 3);
+  EXPECT_EQ(perDirectory, std::vector<int>(12, 2));
   EXPECT_EQ(session.commandsSent(), commands.size());
 }
 
@@ -342,11 +378,14 @@ TEST_F(FtpSessionTest, RefusedDirectoryChangeIsNotEntered) {
   tree_.AddFile("locked/secret");
   tree_.AddFile("open/f");
   PyFtpOptions options;
-  options.faults.push_back(
-      {FtpFault::Command::kCwd, "/locked", FtpFault::Action::kReply, "550 Permission denied."});
+  for (const auto command : {FtpFault::Command::kCwd, FtpFault::Command::kList}) {
+    options.faults.push_back(
+        {command, "/locked", FtpFault::Action::kReply, "550 Permission denied."});
+  }
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   CFtpSession session;
   ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  server.ClearCommands();
 
   const Listing locked = List(session, "/locked");
   EXPECT_EQ(locked.result.outcome, FtpOutcome::kRefused);
@@ -355,6 +394,10 @@ TEST_F(FtpSessionTest, RefusedDirectoryChangeIsNotEntered) {
   EXPECT_EQ(locked.result.replyCode, 550);
   EXPECT_THAT(locked.result.errorText, HasSubstr("Permission denied"));
   EXPECT_TRUE(locked.entries.empty());
+  // The CWD comes only after the refused listing, to classify it.
+  const std::vector<std::string> commands = server.Commands();
+  const auto listed = std::find(commands.begin(), commands.end(), "MLSD /locked");
+  EXPECT_NE(std::find(listed, commands.end(), "CWD /locked"), commands.end());
 
   // The control connection survives a refusal.
   server.ClearCommands();
@@ -469,6 +512,11 @@ TEST_P(FtpTransientTest, FailureIsTransientAndARetrySucceeds) {
   PyFtpOptions options;
   // Fires once: the retry on a new session gets through.
   options.faults.push_back({c.command, "/slow", c.action, c.reply, 10.0, c.keep, 1});
+  // The only CWD is the one that classifies a refused listing.
+  if (c.command == FtpFault::Command::kCwd) {
+    options.faults.push_back(
+        {FtpFault::Command::kList, "/slow", FtpFault::Action::kReply, "550 No.", 0, 0, 1});
+  }
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
 
   CFtpSession session;
@@ -708,6 +756,17 @@ void MakeInteropTree(CTempTree& tree, bool backslashSafe) {
   if (backslashSafe) tree.AddFile("back\\slash", "b");
 }
 
+// Listed by path, a file or a missing path must not pass for a directory.
+void ExpectFileAndMissingPathsNotEntered(CFtpSession& session) {
+  for (const char* path : {"/.dotfile", "/big/huge.img", "/missing", "/empty/missing"}) {
+    SCOPED_TRACE(path);
+    const Listing listing = List(session, path);
+    EXPECT_EQ(listing.result.outcome, FtpOutcome::kRefused);
+    EXPECT_FALSE(listing.result.entered);
+    EXPECT_TRUE(listing.entries.empty());
+  }
+}
+
 TEST_F(FtpSessionTest, VsftpdCrawlMatchesTheDisk) {
   MakeInteropTree(tree_, true);
   START_OR_SKIP(server, CFtpServer::StartVsftpd(tree_.path()));
@@ -724,6 +783,7 @@ TEST_F(FtpSessionTest, VsftpdCrawlMatchesTheDisk) {
   EXPECT_EQ(CountVerb(commands, "LIST"), static_cast<std::size_t>(directories));
   EXPECT_LE(commands.size(), static_cast<std::size_t>(3 * directories + 1));
   EXPECT_EQ(CountVerb(commands, "USER"), 0u);
+  ExpectFileAndMissingPathsNotEntered(session);
 }
 
 TEST_F(FtpSessionTest, PureFtpdCrawlMatchesTheDisk) {
@@ -738,6 +798,7 @@ TEST_F(FtpSessionTest, PureFtpdCrawlMatchesTheDisk) {
   int directories = 0;
   ExpectTreeMatches(session, tree_.path(), "/", directories);
   EXPECT_EQ(directories, 1 + 2 * static_cast<int>(HostileNames().size()) + 2);
+  ExpectFileAndMissingPathsNotEntered(session);
 }
 
 }  // namespace

@@ -346,9 +346,9 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   expected.insert("a/new.txt 5");
   EXPECT_EQ(LiveListing(*site), expected);
   EXPECT_EQ(SavedListing(*site, data_.path()), expected);
-  EXPECT_EQ(CountCommand(*server, "CWD /a"), 1);
-  EXPECT_EQ(CountCommand(*server, "CWD /b"), 0);
-  EXPECT_EQ(CountCommand(*server, "CWD /"), 0);
+  EXPECT_EQ(CountCommand(*server, "MLSD /a"), 1);
+  EXPECT_EQ(CountCommand(*server, "MLSD /b"), 0);
+  EXPECT_EQ(CountCommand(*server, "MLSD /"), 0);
   EXPECT_TRUE(before.finished);
   EXPECT_EQ(engine.Progress().total, 1) << "an update of one directory counts one site";
 }
@@ -381,10 +381,10 @@ TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites)
 
 TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMerged) {
   PyFtpOptions options;
-  // The crawl of every site hangs in the change into /b, after / and /a
+  // The crawl of every site hangs in the listing of /b, after / and /a
   // were merged.
   options.faults.push_back(
-      {FtpFault::Command::kCwd, "/b", FtpFault::Action::kSilence, "", 2.0, 0, -1});
+      {FtpFault::Command::kList, "/b", FtpFault::Action::kSilence, "", 2.0, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
@@ -393,7 +393,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
   for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "st" + std::to_string(i)));
 
   engine.UpdateAll(sites);
-  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "CWD /b") == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "MLSD /b") == 2; }));
   engine.Stop();
   EXPECT_TRUE(engine.StopRequested());
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
@@ -521,10 +521,10 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   EXPECT_EQ(LiveListing(*site), kFullTree);
   EXPECT_EQ(SavedListing(*site, data_.path()), kFullTree);
   // The second connection went straight to /b: / and /a were listed once.
-  EXPECT_EQ(CountCommand(*server, "CWD /"), 1);
-  EXPECT_EQ(CountCommand(*server, "CWD /a"), 1);
-  EXPECT_EQ(CountCommand(*server, "CWD /b"), 2);
-  EXPECT_EQ(CountCommand(*server, "CWD /c"), 1);
+  EXPECT_EQ(CountCommand(*server, "MLSD /"), 1);
+  EXPECT_EQ(CountCommand(*server, "MLSD /a"), 1);
+  EXPECT_EQ(CountCommand(*server, "MLSD /b"), 2);
+  EXPECT_EQ(CountCommand(*server, "MLSD /c"), 1);
 
   const auto events = listener_.Events();
   const auto resuming = std::find_if(events.begin(), events.end(), [](const auto& event) {
@@ -599,7 +599,7 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
   // A server that stops answering in the middle of every crawl, for far
   // longer than any test may take.
   options.faults.push_back(
-      {FtpFault::Command::kCwd, "/a", FtpFault::Action::kSilence, "", 600, 0, -1});
+      {FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "", 600, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
   FtpTimeouts patient;
@@ -611,7 +611,7 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
   for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "c" + std::to_string(i)));
 
   engine.UpdateAll(sites);
-  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "CWD /a") == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "MLSD /a") == 3; }));
   EXPECT_EQ(engine.ActiveWorkers(), 3);
   engine.Close();
 
@@ -634,7 +634,7 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
 TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning) {
   PyFtpOptions options;
   options.faults.push_back(
-      {FtpFault::Command::kCwd, "/a", FtpFault::Action::kSilence, "", 1.0, 0, 1});
+      {FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "", 1.0, 0, 1});
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
@@ -646,7 +646,7 @@ TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning)
   std::weak_ptr<CFTPSite> runningRecord = running;
 
   engine.UpdateAll(sites);
-  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "CWD /a") == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "MLSD /a") == 1; }));
   // What the document's delete command does: flag, then drop from the list.
   running->removed.store(true);
   queued->removed.store(true);
