@@ -62,11 +62,11 @@ std::string DirectoryUrl(const std::string& base, std::string_view path) {
 }
 
 // A LIST argument is not just a path everywhere: servers glob it (vsftpd,
-// pure-ftpd) and take a leading "-" for ls options, and some split it at
-// blanks or expand "~". Such paths are listed after a CWD instead. MLSD
-// takes a plain path (RFC 3659), so it never needs this.
+// pure-ftpd), take a leading "-" for ls options and expand "~". Such paths
+// are listed after a CWD instead. MLSD takes a plain path (RFC 3659), so it
+// never needs this.
 bool IsPlainListArgument(std::string_view path) {
-  return path.find_first_of(std::string_view("*?[]{}~ \t\\")) == std::string_view::npos &&
+  return path.find_first_of(std::string_view("*?[]{}~\t\\")) == std::string_view::npos &&
          path.find("/-") == std::string_view::npos;
 }
 
@@ -313,6 +313,26 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
   unconfirmed_ = byPath;
   target_ = LastSegment(absolutePath);
   FtpResult result = Perform(url, byPath ? Request::kListByPath : Request::kCwdAndList);
+  if (byPath && result.outcome == FtpOutcome::kRefused && listSent_) {
+    if (!mlsd_ && unconfirmed_) {
+      // Servers parse a LIST argument in their own ways (some split it at
+      // blanks), so a refusal may be the argument's; inside the directory
+      // a plain LIST tells, and a refused CWD means "not entered".
+      unconfirmed_ = false;
+      batchSize_ = 0;
+      splitter_.Reset(ListingFormat::kList);
+      result = Perform(url, Request::kCwdAndList);
+    } else {
+      // Whether the server refused the directory or only its listing
+      // decides between "not entered" and "empty"; the CWD tells.
+      FtpResult changed = Perform(url, Request::kCwd);
+      if (changed.ok()) {
+        result.entered = true;
+      } else {
+        result = std::move(changed);
+      }
+    }
+  }
   if (result.ok()) {
     // A last line without its line end.
     splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
@@ -333,15 +353,6 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
       const bool entered = result.entered;
       result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
       result.entered = entered;
-    }
-  } else if (byPath && result.outcome == FtpOutcome::kRefused && listSent_) {
-    // Whether the server refused the directory or only its listing decides
-    // between "not entered" and "empty"; the directory change tells.
-    FtpResult changed = Perform(url, Request::kCwd);
-    if (changed.ok()) {
-      result.entered = true;
-    } else {
-      result = std::move(changed);
     }
   }
   unconfirmed_ = false;

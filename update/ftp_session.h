@@ -16,7 +16,9 @@
 // otherwise. A "CWD /a/b" is added only where the path alone cannot be
 // trusted: before LIST when the path holds characters that servers glob or
 // take as options; after a refused listing, to tell a refused directory
-// from a refused listing; and after a listing that shows nothing only a
+// from a refused listing (a refused LIST is sent once more after the CWD,
+// as the refusal may be its argument's); and after a listing that shows
+// nothing only a
 // directory could show (no entries, or one file named like the path), since
 // some servers list a missing path as empty and a file as itself.
 //

@@ -196,7 +196,7 @@ TEST_P(FtpSessionFormatTest, HostileNamesReachTheServerAsBytes) {
     // A LIST argument that a server could glob or take for options is
     // listed after a CWD; everything else goes by path.
     const bool viaCwd =
-        !GetParam() && (name.starts_with('-') || name.find_first_of("?~ ") != std::string::npos);
+        !GetParam() && (name.starts_with('-') || name.find_first_of("?~") != std::string::npos);
     EXPECT_THAT(server.Commands(),
                 Contains(viaCwd ? "CWD /" + name : (GetParam() ? "MLSD /" : "LIST /") + name));
   }
@@ -449,6 +449,27 @@ INSTANTIATE_TEST_SUITE_P(Replies, FtpListingRefusedTest,
                          ::testing::Combine(::testing::Bool(),
                                             ::testing::Values("550 No access \xbe\xdc\xbe\xf8.",
                                                               "450 Busy, later.")));
+
+TEST_F(FtpSessionTest, ListingRefusedByPathIsTriedAgainInsideTheDirectory) {
+  // A server may refuse a LIST argument that it parses its own way.
+  tree_.AddFile("dir one/f");
+  PyFtpOptions options;
+  options.mlsd = false;
+  options.faults.push_back(
+      {FtpFault::Command::kList, "/dir one", FtpFault::Action::kReply, "550 No.", 0, 0, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  server.ClearCommands();
+
+  const Listing listing = List(session, "/dir one");
+  ASSERT_TRUE(listing.result.ok()) << listing.result.errorText;
+  EXPECT_EQ(Names(listing), std::vector<std::string>{"f"});
+  const std::vector<std::string> commands = server.Commands();
+  const auto listed = std::find(commands.begin(), commands.end(), "LIST /dir one");
+  const auto changed = std::find(listed, commands.end(), "CWD /dir one");
+  EXPECT_NE(std::find(changed, commands.end(), "LIST"), commands.end());
+}
 
 TEST_F(FtpSessionTest, WrongLoginIsRefused) {
   PyFtpOptions options;
