@@ -18,9 +18,9 @@
 // take as options; after a refused listing, to tell a refused directory
 // from a refused listing (a refused LIST is sent once more after the CWD,
 // as the refusal may be its argument's); and after a listing that shows
-// nothing only a
-// directory could show (no entries, or one file named like the path), since
-// some servers list a missing path as empty and a file as itself.
+// nothing only a directory could show (no entries, or one file named like
+// the path), since some servers list a missing path as empty and a file as
+// itself.
 //
 // Time-outs are enforced by the session itself, from the last sign of life:
 //   connect         TCP connection (control or data) not established
@@ -89,12 +89,13 @@ class CFtpSession {
   FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts = {});
 
   // Lists the directory `absolutePath` ("/" or "/a/b", bytes, no trailing
-  // slash needed), handing the parsed entries to `onEntries` (they
-  // are exactly what CListingSplitter yields, "." and ".." already skipped).
+  // slash needed), handing the parsed entries to `onEntries` (they are
+  // exactly what CListingSplitter yields, "." and ".." already skipped).
   // A path with CR, LF or NUL is refused before anything is sent; so is a
   // path that does not start with "/". Outcomes: kOk (entered), kRefused
-  // with entered false (the directory change was refused) or true (the
-  // listing was refused: an empty directory), kTransient, kCancelled.
+  // with entered false (the directory change was refused: also a file or a
+  // missing path) or true (the listing was refused: an empty directory),
+  // kTransient, kCancelled.
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
 
