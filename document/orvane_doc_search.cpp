@@ -260,47 +260,63 @@ bool TakesPart(const CFTPSite& site, int kind) {
   return state != kNeverUpdated && state != kUpdateFailed && site.loadState.load() == kLoaded;
 }
 
-}  // namespace
+// What a result walk does with one site.
+enum class SiteStep { kWalked, kSkipped, kStopped };
 
-void COrvaneDoc::Search(const std::string& keyword) {
-  WalkGuard guard(*this);
-  resultFiles.clear();
-  resultDirs.clear();
-  host_.ClearResults();
-  // Commands pumped during the walk may change the site list; the walk goes
-  // on over the sites it started with.
-  const std::vector<std::shared_ptr<CFTPSite>> sites = siteList;
-  host_.SearchBegin(static_cast<int>(sites.size()));
+// The frame that a search and a new-entry listing share: the result lists
+// and the view emptied, the progress shown for every site begun, the sites
+// walked in list order, and `nothingFound` shown when a walk that was not
+// stopped found nothing. Commands pumped during the walk may change the
+// site list; the walk goes on over the sites it started with.
+template <typename VisitSite>
+void RunResultWalk(COrvaneDoc& doc, std::string_view keyword, const char* nothingFound,
+                   VisitSite&& visit) {
+  COrvaneDoc::WalkGuard guard(doc);
+  IDocumentHost& host = doc.host();
+  doc.resultFiles.clear();
+  doc.resultDirs.clear();
+  host.ClearResults();
+  const std::vector<std::shared_ptr<CFTPSite>> sites = doc.siteList;
+  host.SearchBegin(static_cast<int>(sites.size()));
   if (sites.empty()) {
-    host_.SearchEnd();
+    host.SearchEnd();
     return;
   }
-  WalkPump pump(*this);
-  SearchWalk walk(*this, keyword, pump);
+  WalkPump pump(doc);
+  SearchWalk walk(doc, keyword, pump);
   bool stopped = false;
   int progressPos = 0;
   for (const auto& site : sites) {
-    host_.SearchProgress(++progressPos);
-    EnsureCatalogLoaded(*site);
-    if (!pump.Now()) {
+    host.SearchProgress(++progressPos);
+    if (visit(*site, walk, pump) == SiteStep::kStopped) {
       stopped = true;
       break;
-    }
-    const Children root = ChildrenOf(*site->rootDir, site.get());
-    if (!walk.Dirs(root.dirs, site.get())) {
-      stopped = true;
-      break;
-    }
-    // Files directly in the root: a stop seen here takes effect with the
-    // next site, so the root's own matches are all listed.
-    for (CFTPFile* file : root.files) {
-      if (!walk.matcher().MatchName(*file)) continue;
-      walk.Append(file);
-      pump.Tick();
     }
   }
-  host_.SearchEnd();
-  if (!stopped && resultDirs.empty() && resultFiles.empty()) host_.ShowMessage(kNothingFound);
+  host.SearchEnd();
+  if (!stopped && doc.resultDirs.empty() && doc.resultFiles.empty()) {
+    host.ShowMessage(nothingFound);
+  }
+}
+
+}  // namespace
+
+void COrvaneDoc::Search(const std::string& keyword) {
+  RunResultWalk(*this, keyword, kNothingFound,
+                [this](CFTPSite& site, SearchWalk& walk, WalkPump& pump) {
+                  EnsureCatalogLoaded(site);
+                  if (!pump.Now()) return SiteStep::kStopped;
+                  const Children root = ChildrenOf(*site.rootDir, &site);
+                  if (!walk.Dirs(root.dirs, &site)) return SiteStep::kStopped;
+                  // Files directly in the root: a stop seen here takes effect with the
+                  // next site, so the root's own matches are all listed.
+                  for (CFTPFile* file : root.files) {
+                    if (!walk.matcher().MatchName(*file)) continue;
+                    walk.Append(file);
+                    pump.Tick();
+                  }
+                  return SiteStep::kWalked;
+                });
 }
 
 bool COrvaneDoc::SearchDirs(const std::vector<CFTPDir*>& dirs, const std::string& keyword) {
@@ -321,40 +337,19 @@ bool COrvaneDoc::SearchInDir(CFTPDir* dir, const std::string& keyword) {
 }
 
 void COrvaneDoc::ShowNewFiles(int kind) {
-  WalkGuard guard(*this);
-  resultFiles.clear();
-  resultDirs.clear();
-  host_.ClearResults();
-  const std::vector<std::shared_ptr<CFTPSite>> sites = siteList;
-  host_.SearchBegin(static_cast<int>(sites.size()));
-  if (sites.empty()) {
-    host_.SearchEnd();
-    return;
-  }
-  WalkPump pump(*this);
-  SearchWalk walk(*this, kNewKeyword, pump);
-  bool stopped = false;
-  int progressPos = 0;
-  for (const auto& site : sites) {
-    host_.SearchProgress(++progressPos);
-    if (kind == kThisUpdate) {
-      if (!TakesPart(*site, kind)) continue;
-    } else {
-      EnsureCatalogLoaded(*site);
-    }
-    if (!pump.Now()) {
-      stopped = true;
-      break;
-    }
-    // The root's subdirectories and then its own unread files: the same
-    // order as a search, with the root itself never listed.
-    if (!walk.InDir(*site->rootDir, site.get())) {
-      stopped = true;
-      break;
-    }
-  }
-  host_.SearchEnd();
-  if (!stopped && resultDirs.empty() && resultFiles.empty()) host_.ShowMessage(kNoUnreadFiles);
+  RunResultWalk(*this, kNewKeyword, kNoUnreadFiles,
+                [this, kind](CFTPSite& site, SearchWalk& walk, WalkPump& pump) {
+                  if (kind == kThisUpdate) {
+                    if (!TakesPart(site, kind)) return SiteStep::kSkipped;
+                  } else {
+                    EnsureCatalogLoaded(site);
+                  }
+                  if (!pump.Now()) return SiteStep::kStopped;
+                  // The root's subdirectories and then its own unread files: the same
+                  // order as a search, with the root itself never listed.
+                  if (!walk.InDir(*site.rootDir, &site)) return SiteStep::kStopped;
+                  return SiteStep::kWalked;
+                });
 }
 
 void COrvaneDoc::SetShownFilesRead() {
