@@ -127,3 +127,14 @@ class CFtpServer {
 };
 
 }  // namespace orvane::test
+
+// In a test body: starts a server with `expr` (a Start function), skips the
+// test when the server program is not installed, fails it when the server
+// did not come up, and names the running server `var`.
+#define START_OR_SKIP(var, expr)                          \
+  auto var##Started = (expr);                             \
+  if (var##Started.unavailable) {                         \
+    GTEST_SKIP() << var##Started.error;                   \
+  }                                                       \
+  ASSERT_TRUE(var##Started.server) << var##Started.error; \
+  ::orvane::test::CFtpServer& var = *var##Started.server

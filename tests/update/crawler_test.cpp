@@ -43,14 +43,6 @@ using ::testing::UnorderedElementsAre;
 constexpr FtpTimeouts kQuick{2000ms, 800ms, 800ms};
 constexpr FtpTimeouts kPatient{5000ms, 10000ms, 10000ms};
 
-#define START_OR_SKIP(var, expr)                          \
-  auto var##Started = (expr);                             \
-  if (var##Started.unavailable) {                         \
-    GTEST_SKIP() << var##Started.error;                   \
-  }                                                       \
-  ASSERT_TRUE(var##Started.server) << var##Started.error; \
-  CFtpServer& var = *var##Started.server
-
 // Keeps what the sweeps removed, as the window thread would until it has
 // dropped its rows, and remembers where each entry was.
 class RecordingSink final : public IRemovalSink {

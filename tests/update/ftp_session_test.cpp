@@ -136,14 +136,6 @@ const std::vector<std::string>& HostileNames() {
   return names;
 }
 
-#define START_OR_SKIP(var, expr)                          \
-  auto var##Started = (expr);                             \
-  if (var##Started.unavailable) {                         \
-    GTEST_SKIP() << var##Started.error;                   \
-  }                                                       \
-  ASSERT_TRUE(var##Started.server) << var##Started.error; \
-  CFtpServer& var = *var##Started.server
-
 class FtpSessionTest : public ::testing::Test {
  protected:
   CTempTree tree_;
