@@ -24,6 +24,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "tests/support/catalog_lines.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 #include "update/update_engine.h"
@@ -113,23 +114,6 @@ std::set<std::string> ExpectedTree() {
         out.insert(sub + "g0 1");
         out.insert(sub + "g1 2");
       }
-    }
-  }
-  return out;
-}
-
-std::set<std::string> Listing(const CFTPDir& root) {
-  std::set<std::string> out;
-  std::vector<std::pair<const CFTPDir*, std::string>> pending{{&root, ""}};
-  while (!pending.empty()) {
-    auto [dir, prefix] = pending.back();
-    pending.pop_back();
-    for (const auto& file : dir->files) {
-      out.insert(prefix + std::string(file->name()) + " " + std::to_string(file->size.load()));
-    }
-    for (const auto& sub : dir->subdirs) {
-      out.insert(prefix + std::string(sub->name()) + "/");
-      pending.emplace_back(sub.get(), prefix + std::string(sub->name()) + "/");
     }
   }
   return out;
@@ -432,7 +416,7 @@ TEST(EngineStressTest, HundredSitesWithStopRestartDeletionAndABusyFrontEnd) {
         EXPECT_EQ(state, kUpdateSucceeded) << site->userName << " " << text;
         if (state == kUpdateSucceeded) {
           std::lock_guard lock(site->lock);
-          EXPECT_EQ(Listing(*site->rootDir), expected) << site->userName;
+          EXPECT_EQ(test::CatalogLines(*site->rootDir), expected) << site->userName;
         }
         break;
       case Kind::kFailing:

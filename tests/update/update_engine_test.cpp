@@ -25,6 +25,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "tests/support/catalog_lines.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 
@@ -155,35 +156,16 @@ std::shared_ptr<CFTPSite> MakeSite(const CFtpServer& server, const std::string& 
   return site;
 }
 
-// "a/", "a/x.txt 3", ... of a catalog, sorted.
-std::set<std::string> Listing(const CFTPDir& root) {
-  std::set<std::string> out;
-  std::vector<std::pair<const CFTPDir*, std::string>> pending{{&root, ""}};
-  while (!pending.empty()) {
-    auto [dir, prefix] = pending.back();
-    pending.pop_back();
-    for (const auto& file : dir->files) {
-      out.insert(prefix + std::string(file->name()) + " " + std::to_string(file->size.load()));
-    }
-    for (const auto& sub : dir->subdirs) {
-      const std::string path = prefix + std::string(sub->name()) + "/";
-      out.insert(path);
-      pending.emplace_back(sub.get(), path);
-    }
-  }
-  return out;
-}
-
 std::set<std::string> LiveListing(const CFTPSite& site) {
   std::lock_guard lock(site.lock);
-  return Listing(*site.rootDir);
+  return test::CatalogLines(*site.rootDir);
 }
 
 // The catalog as saved in the site's data directory.
 std::set<std::string> SavedListing(const CFTPSite& site, const std::filesystem::path& programDir) {
   CFTPSite copy;
   copy.LoadCatalog(site.DataDirectory(programDir) / "content.ct");
-  return Listing(*copy.rootDir);
+  return test::CatalogLines(*copy.rootDir);
 }
 
 CFTPDir* FindDir(CFTPSite& site, std::string_view name) {
@@ -693,7 +675,7 @@ TEST_F(UpdateEngineTest, RemovedEntriesReachTheListenerAndMarksSurviveInTheState
   const auto dir = site->DataDirectory(data_.path());
   saved.LoadCatalog(dir / "content.ct");
   ASSERT_TRUE(saved.LoadState(dir / "state.st"));
-  EXPECT_EQ(Listing(*saved.rootDir),
+  EXPECT_EQ(test::CatalogLines(*saved.rootDir),
             (std::set<std::string>{"top.txt 1", "a/", "a/x.txt 2", "b/", "b/y.txt 3"}));
   for (const auto& sub : saved.rootDir->subdirs) {
     EXPECT_EQ(sub->readState.load() != 0, sub->name() != "a") << sub->name();
