@@ -23,10 +23,7 @@
 //   crawl_bench --make-tree=DIR   only makes the tree and exits
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,10 +44,9 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "tests/support/ftp_server.h"
 #include "update/crawler.h"
 #include "update/ftp_session.h"
-
-extern char** environ;
 
 namespace orvane {
 namespace {
@@ -101,16 +97,6 @@ std::string Env(const char* name, const char* fallback = "") {
   return value ? value : fallback;
 }
 
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex.push_back(kDigits[c >> 4]);
-    hex.push_back(kDigits[c & 15]);
-  }
-  return hex;
-}
-
 // The server the crawls talk to: given by the environment, or a pyftpdlib
 // started here on a tree made here.
 class Target {
@@ -127,11 +113,7 @@ class Target {
     }
   }
   ~Target() {
-    if (keepAlive_ >= 0) ::close(keepAlive_);
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
+    server_.reset();
     if (!work_.empty()) fs::remove_all(work_);
   }
 
@@ -141,6 +123,7 @@ class Target {
 
   // Commands the server has logged so far (all connections).
   std::vector<std::string> Commands() const {
+    if (server_) return server_->Commands();
     std::vector<std::string> commands;
     if (log_.empty()) return commands;
     std::ifstream in(log_, std::ios::binary);
@@ -158,51 +141,22 @@ class Target {
     }
     return commands;
   }
-  bool hasLog() const { return !log_.empty(); }
+  bool hasLog() const { return server_ ? server_->hasCommandLog() : !log_.empty(); }
 
  private:
   void StartOwnServer() {
-    fs::path source = Env("ORVANE_SOURCE_DIR");
-    if (source.empty()) source = fs::path(__FILE__).parent_path().parent_path();
     work_ = fs::temp_directory_path() / ("orvane-crawl-bench-" + std::to_string(::getpid()));
     fs::create_directories(work_);
     MakeTree(work_ / "tree");
-    log_ = (work_ / "commands.log").string();
-    const fs::path config = work_ / "server.json";
-    std::ofstream(config) << "{\"host\": \"" << host_ << "\", \"root_hex\": \""
-                          << Hex((work_ / "tree").string()) << "\", \"log_hex\": \"" << Hex(log_)
-                          << "\"}\n";
-    // The server reads the port out through `pipe` and ends when its
-    // standard input (`keepAlive_`, held by this process) reaches its end.
-    int pipe[2];
-    int input[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return;
-    if (::pipe2(input, O_CLOEXEC) != 0) return;
-    keepAlive_ = input[1];
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
-    const std::string script = (source / "tests/fixtures/ftp_server.py").string();
-    const std::string configPath = config.string();
-    char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(script.c_str()),
-                    const_cast<char*>(configPath.c_str()), nullptr};
-    const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[1]);
-    ::close(input[0]);
-    if (spawned != 0) {
-      pid_ = -1;
-      ::close(pipe[0]);
+    test::PyFtpOptions options;
+    options.host = host_;
+    auto started = test::CFtpServer::StartPyftpdlib(work_ / "tree", options);
+    if (!started.server) {
+      std::fprintf(stderr, "crawl_bench: %s\n", started.error.c_str());
       return;
     }
-    // The port line may come in more than one write; the pipe must stay
-    // open until all of it is in.
-    std::string line;
-    char c;
-    while (line.size() < 16 && ::read(pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    ::close(pipe[0]);
-    port_ = static_cast<std::uint16_t>(std::atoi(line.c_str()));
+    server_ = std::move(started.server);
+    port_ = server_->port();
   }
 
   std::string host_;
@@ -210,8 +164,7 @@ class Target {
   std::string log_;
   bool vsftpdLog_ = false;
   fs::path work_;
-  pid_t pid_ = -1;
-  int keepAlive_ = -1;
+  std::unique_ptr<test::CFtpServer> server_;  // when no server was given
 };
 
 Target& TheTarget() {

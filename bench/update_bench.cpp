@@ -17,10 +17,6 @@
 // Counters: dirs/s (directories listed per second over all sites) and
 // speedup (wall time of maxWorkers 1 / this wall time, same delay).
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -36,9 +32,8 @@
 #include <vector>
 
 #include "catalog/ftp_site.h"
+#include "tests/support/ftp_server.h"
 #include "update/update_engine.h"
-
-extern char** environ;
 
 namespace orvane {
 namespace {
@@ -71,34 +66,17 @@ void MakeTree(const fs::path& root) {
   }
 }
 
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char c : bytes) {
-    hex.push_back(kDigits[c >> 4]);
-    hex.push_back(kDigits[c & 15]);
-  }
-  return hex;
-}
-
-// The tree and the servers, for the whole run; servers are stopped by
-// their process ids at exit.
+// The tree and the servers, for the whole run; the servers stop when the
+// fixture goes.
 class Fixture {
  public:
   Fixture() {
-    const char* source = std::getenv("ORVANE_SOURCE_DIR");
-    source_ = source ? fs::path(source) : fs::path(__FILE__).parent_path().parent_path();
     work_ = fs::temp_directory_path() / ("orvane-update-bench-" + std::to_string(::getpid()));
     fs::create_directories(work_);
     MakeTree(work_ / "tree");
   }
   ~Fixture() {
-    for (const auto& [delay, servers] : servers_) {
-      for (const Server& server : servers) {
-        ::kill(server.pid, SIGTERM);
-        ::waitpid(server.pid, nullptr, 0);
-      }
-    }
+    servers_.clear();
     std::error_code ignored;
     fs::remove_all(work_, ignored);
   }
@@ -110,64 +88,26 @@ class Fixture {
   std::vector<std::uint16_t> Ports(int delayMs) {
     auto& servers = servers_[delayMs];
     if (servers.empty()) {
+      test::PyFtpOptions options;
+      options.replyDelayMs = delayMs;
       for (int i = 0; i < kServers; ++i) {
-        Server server = Start(delayMs, i);
-        if (server.port == 0) return {};
-        servers.push_back(server);
+        auto started = test::CFtpServer::StartPyftpdlib(work_ / "tree", options);
+        if (!started.server) {
+          std::fprintf(stderr, "update_bench: %s\n", started.error.c_str());
+          servers.clear();
+          return {};
+        }
+        servers.push_back(std::move(started.server));
       }
     }
     std::vector<std::uint16_t> ports;
-    for (const Server& server : servers) ports.push_back(server.port);
+    for (const auto& server : servers) ports.push_back(server->port());
     return ports;
   }
 
  private:
-  struct Server {
-    pid_t pid = -1;
-    std::uint16_t port = 0;
-  };
-
-  Server Start(int delayMs, int index) {
-    Server server;
-    const fs::path config =
-        work_ / ("server-" + std::to_string(delayMs) + "-" + std::to_string(index) + ".json");
-    std::ofstream(config) << "{\"host\": \"127.0.0.1\", \"root_hex\": \""
-                          << Hex((work_ / "tree").string()) << "\", \"reply_delay_ms\": " << delayMs
-                          << "}\n";
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) return server;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipe[0]);
-    const std::string script = (source_ / "tests/fixtures/ftp_server.py").string();
-    const std::string configPath = config.string();
-    char* argv[] = {const_cast<char*>("/usr/bin/python3"), const_cast<char*>(script.c_str()),
-                    const_cast<char*>(configPath.c_str()), nullptr};
-    const int spawned = posix_spawn(&server.pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[1]);
-    if (spawned != 0) {
-      ::close(pipe[0]);
-      server.pid = -1;
-      return server;
-    }
-    // Up to the line end: the port may come in more than one write.
-    std::string line;
-    char c = 0;
-    while (line.size() < 16 && ::read(pipe[0], &c, 1) == 1 && c != '\n') line.push_back(c);
-    ::close(pipe[0]);
-    server.port = static_cast<std::uint16_t>(std::atoi(line.c_str()));
-    if (server.port == 0) {
-      ::kill(server.pid, SIGTERM);
-      ::waitpid(server.pid, nullptr, 0);
-    }
-    return server;
-  }
-
-  fs::path source_;
   fs::path work_;
-  std::map<int, std::vector<Server>> servers_;
+  std::map<int, std::vector<std::unique_ptr<test::CFtpServer>>> servers_;
 };
 
 Fixture& TheFixture() {
