@@ -73,9 +73,13 @@ class Corpus {
     } else {
       name = std::string(word) + "-" + kWords[rng_() % std::size(kWords)];
     }
-    name += "_" + std::to_string(rng_() % 1000000);
+    name += '_';
+    name += std::to_string(rng_() % 1000000);
     if (count_ % kMatchEvery == 0) name += "_NeedLe";
-    while (name.size() < 20 + rng_() % 12) name += "_v" + std::to_string(rng_() % 100);
+    while (name.size() < 20 + rng_() % 12) {
+      name += "_v";
+      name += std::to_string(rng_() % 100);
+    }
     name += kExtensions[rng_() % std::size(kExtensions)];
     return name;
   }
