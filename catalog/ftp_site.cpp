@@ -180,6 +180,16 @@ void CFTPSite::SetStatusText(std::string text) {
   statusText_ = std::move(text);
 }
 
+CrawlCounts CFTPSite::GetCrawlCounts() const {
+  std::lock_guard guard(statusLock_);
+  return crawlCounts_;
+}
+
+void CFTPSite::SetCrawlCounts(const CrawlCounts& counts) {
+  std::lock_guard guard(statusLock_);
+  crawlCounts_ = counts;
+}
+
 namespace {
 
 // A temporary that CAtomicFile leaves behind only when the process dies

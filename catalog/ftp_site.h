@@ -42,6 +42,24 @@ enum UpdateState : int {
   kUpdateRunning = 4,  // waiting or running
 };
 
+// What an update could not fetch. A crawl that reports "更新成功" may still
+// have had to leave parts of the tree as they were stored; these counts say
+// how much, so a front end can show that a catalog is incomplete. All zero
+// after a complete crawl.
+struct CrawlCounts {
+  // Directories the server would not let us enter or list (stored subtree
+  // kept), including those beyond the crawl's depth and path limits.
+  std::uint32_t dirsNotEntered = 0;
+  // Listings that ended early or incomplete (cut short, truncated, refused
+  // for now): merged, never swept.
+  std::uint32_t listingsIncomplete = 0;
+  // Listing lines that could not be used (too long, not a valid entry).
+  std::uint32_t namesSkipped = 0;
+
+  bool any() const { return dirsNotEntered || listingsIncomplete || namesSkipped; }
+  bool operator==(const CrawlCounts&) const = default;
+};
+
 // Catalog load state: 0 not read yet, 2 being read, 1 read (or nothing to read).
 enum LoadState : int { kNotLoaded = 0, kLoaded = 1, kLoading = 2 };
 
@@ -86,6 +104,9 @@ class CFTPSite {
 
   std::string StatusText() const;
   void SetStatusText(std::string text);
+  // What the site's last (or running) update could not fetch.
+  CrawlCounts GetCrawlCounts() const;
+  void SetCrawlCounts(const CrawlCounts& counts);
 
   // Stored settings.
   std::string host;
@@ -118,6 +139,7 @@ class CFTPSite {
  private:
   mutable std::mutex statusLock_;
   std::string statusText_;
+  CrawlCounts crawlCounts_;
 };
 
 // The data directory name for a site key. Keys that are one safe path
