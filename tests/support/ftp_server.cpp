@@ -468,4 +468,11 @@ std::vector<std::string> CFtpServer::Commands() const {
 
 void CFtpServer::ClearCommands() { commandsSkipped_ += Commands().size(); }
 
+void CFtpServer::Release() {
+  static constexpr char kLine[] = "release\n";
+  if (lifeline_ >= 0) {
+    [[maybe_unused]] const ssize_t written = ::write(lifeline_, kLine, sizeof(kLine) - 1);
+  }
+}
+
 }  // namespace orvane::test
