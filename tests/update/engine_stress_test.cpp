@@ -325,7 +325,7 @@ TEST(EngineStressTest, HundredSitesWithStopRestartDeletionAndABusyFrontEnd) {
 
     enum class Phase { kFirstRun, kRestarted, kDeleted } phase = Phase::kFirstRun;
     std::set<const CFTPSite*> ended;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(600);
     for (;;) {
       for (QueueListener::Event& event : listener.Take()) {
         if (event.dir) ++removedDirs;
