@@ -25,11 +25,13 @@
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wait_until.h"
 
 namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::WaitUntil;
 
 // A front end whose event queue the test fills: kStop stands for the stop
 // message, anything else for an ordinary message that PumpMessages
@@ -300,6 +302,7 @@ TEST_F(DocumentTest, CatalogIsLoadedOnceWhenManyThreadsAskAtOnce) {
 
   auto site = MakeSite("h", "u", "p");
   std::vector<std::thread> threads;
+  std::atomic<int> arrived{0};
   {
     // Reading the catalog takes the site's lock: holding it keeps the first
     // loader inside its load while the others arrive, so that every one of
@@ -307,14 +310,15 @@ TEST_F(DocumentTest, CatalogIsLoadedOnceWhenManyThreadsAskAtOnce) {
     std::unique_lock hold(site->lock);
     for (int t = 0; t < 8; ++t) {
       threads.emplace_back([&] {
+        ++arrived;
         EnsureCatalogLoaded(*site, dir.path());
         // Every caller returns only once the whole catalog is there.
         EXPECT_EQ(site->rootDir->files.size(), static_cast<std::size_t>(kFiles));
         EXPECT_EQ(site->loadState.load(), kLoaded);
       });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(site->loadState.load(), kLoading);
+    // One loader is in its load, the others have arrived.
+    EXPECT_TRUE(WaitUntil([&] { return site->loadState.load() == kLoading && arrived == 8; }));
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(site->loadState.load(), kLoaded);
@@ -330,16 +334,19 @@ TEST_F(DocumentTest, LoaderWaitsWhileAnotherPartyLoadsAndThenReadsNothing) {
 
   auto site = MakeSite("h", "u", "p");
   site->loadState = kLoading;
-  std::atomic<bool> returned{false};
+  std::atomic<bool> calling{false};
+  int stateAtReturn = -1;
   std::thread waiter([&] {
+    calling = true;
     EnsureCatalogLoaded(*site, dir.path());
-    returned = true;
+    stateAtReturn = site->loadState.load();
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_FALSE(returned.load());
+  // The other party ends its load only once the waiter is on its way in; a
+  // waiter that returned early would see the load still in progress.
+  ASSERT_TRUE(WaitUntil([&] { return calling.load(); }));
   site->loadState = kLoaded;
   waiter.join();
-  EXPECT_TRUE(returned.load());
+  EXPECT_EQ(stateAtReturn, kLoaded);
   // The other party owned the load: the waiter read nothing itself.
   EXPECT_TRUE(site->rootDir->files.empty());
 }

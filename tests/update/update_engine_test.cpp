@@ -3,11 +3,6 @@
 // sites.
 #include "update/update_engine.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -26,12 +21,14 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "tests/support/catalog_lines.h"
+#include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 
 namespace orvane {
 namespace {
 
+using test::CClosedPort;
 using test::CFtpServer;
 using test::CTempTree;
 using test::FtpFault;
@@ -181,18 +178,9 @@ int CountCommand(const CFtpServer& server, std::string_view line) {
   return static_cast<int>(std::count(commands.begin(), commands.end(), std::string(line)));
 }
 
-// A loopback port nothing listens on.
-std::uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+// For sessions that must not time out, however slow the machine.
+const FtpTimeouts kPatient{std::chrono::minutes(5), std::chrono::minutes(5),
+                           std::chrono::minutes(5)};
 
 bool Finished(const std::vector<std::shared_ptr<CFTPSite>>& sites, const CUpdateEngine& engine) {
   if (engine.HasWork()) return false;
@@ -364,12 +352,12 @@ TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites)
 TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMerged) {
   PyFtpOptions options;
   // The crawl of every site hangs in the listing of /b, after / and /a
-  // were merged.
-  options.faults.push_back(
-      {FtpFault::Command::kList, "/b", FtpFault::Action::kSilence, "", 2.0, 0, -1});
+  // were merged, until the stop has been given.
+  options.faults.push_back({FtpFault::Command::kList, "/b", FtpFault::Action::kSilence, "",
+                            FtpFault::kUntilReleased, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
-  CUpdateEngine engine(listener_, data_.path());
+  CUpdateEngine engine(listener_, data_.path(), kPatient);
   ASSERT_TRUE(engine.SetMaxWorkers(2));
   std::vector<std::shared_ptr<CFTPSite>> sites;
   for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "st" + std::to_string(i)));
@@ -378,6 +366,8 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
   ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "MLSD /b") == 2; }));
   engine.Stop();
   EXPECT_TRUE(engine.StopRequested());
+  // The listings of /b now arrive after the stop.
+  server->Release();
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   ASSERT_TRUE(WaitUntil([&] { return !engine.DispatcherRunning(); }));
 
@@ -450,8 +440,10 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  const CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
   auto unreachable = MakeSite(*server, "closed");
-  unreachable->port = ClosedPort();
+  unreachable->port = closed.port();
   // Anonymous update against a server without anonymous logins.
   auto refused = MakeSite(*server, "anon");
   // The stored login, and only the low 16 bits of the port.
@@ -578,16 +570,13 @@ TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
 
 TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWorker) {
   PyFtpOptions options;
-  // A server that stops answering in the middle of every crawl, for far
-  // longer than any test may take.
-  options.faults.push_back(
-      {FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "", 600, 0, -1});
+  // A server that stops answering in the middle of every crawl until the
+  // connection is closed.
+  options.faults.push_back({FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "",
+                            FtpFault::kUntilReleased, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
-  FtpTimeouts patient;
-  patient.controlReceive = std::chrono::minutes(30);
-  patient.dataReceive = std::chrono::minutes(30);
-  CUpdateEngine engine(listener_, data_.path(), patient);
+  CUpdateEngine engine(listener_, data_.path(), kPatient);
   ASSERT_TRUE(engine.SetMaxWorkers(3));
   std::vector<std::shared_ptr<CFTPSite>> sites;
   for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "c" + std::to_string(i)));
@@ -615,11 +604,12 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
 
 TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning) {
   PyFtpOptions options;
-  options.faults.push_back(
-      {FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "", 1.0, 0, 1});
+  // The first crawl waits in /a until the test has deleted its site.
+  options.faults.push_back({FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "",
+                            FtpFault::kUntilReleased, 0, 1});
   auto server = Start(options);
   ASSERT_TRUE(server);
-  CUpdateEngine engine(listener_, data_.path());
+  CUpdateEngine engine(listener_, data_.path(), kPatient);
   ASSERT_TRUE(engine.SetMaxWorkers(1));
   auto running = MakeSite(*server, "running");
   auto queued = MakeSite(*server, "queued");
@@ -637,6 +627,7 @@ TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning)
   running.reset();
   queued.reset();
   EXPECT_FALSE(runningRecord.expired()) << "the worker still holds the site";
+  server->Release();
 
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine) && runningRecord.expired(); }));
   EXPECT_EQ(kept->StatusText(), kStatusSucceeded);
