@@ -1,5 +1,6 @@
 #include "update/crawler.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,7 +65,13 @@ class Crawler {
         site_(site),
         stop_(stopRequested),
         removals_(site, removals),
-        limits_(limits) {}
+        limits_(limits),
+        // A resumption continues the update that broke off, so it adds to
+        // what that one counted; any other crawl lists its whole subtree
+        // afresh and starts from zero.
+        counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}) {
+    site_.SetCrawlCounts(counts_);
+  }
 
   bool Crawl(CFTPDir& dir, std::size_t depth, const std::string& path);
 
@@ -76,6 +83,15 @@ class Crawler {
   enum class ListOutcome { kDone, kNotEntered, kBrokenOff };
 
   bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+  // Adds to one of the counts of what this update could not fetch, e.g.
+  // Count(&CrawlCounts::listingsIncomplete). The site record is kept up to
+  // date as the crawl goes, so a crawl broken off still reports them.
+  void Count(std::uint32_t CrawlCounts::*what, std::size_t n = 1) {
+    if (n == 0) return;
+    const std::uint64_t sum = std::uint64_t{counts_.*what} + n;
+    counts_.*what = sum > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(sum);
+    site_.SetCrawlCounts(counts_);
+  }
   bool ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path);
   ListOutcome ListAndMerge(CFTPDir& dir, const std::string& path, Uniques& uniques);
   bool Descend(CFTPDir& dir, std::size_t depth, const std::string& path, const Uniques& uniques);
@@ -121,6 +137,7 @@ class Crawler {
   // started: a directory that is one of its own ancestors (a server that
   // follows a link to "..") is recorded but not descended into.
   std::unordered_set<std::string> ancestorUniques_;
+  CrawlCounts counts_;
 };
 
 std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
@@ -138,7 +155,10 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
   // Beyond the limits a directory is treated like one the server would not
   // let us enter: nothing is listed, its stored subtree stays. Checked first
   // so that such a directory can never become a resume point.
-  if (depth > limits_.maxDepth || path.size() > limits_.maxPathBytes) return true;
+  if (depth > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
+    Count(&CrawlCounts::dirsNotEntered);
+    return true;
+  }
 
   if (StopRequested()) return Stopped(dir);
   if (site_.resumePending.load() != 0) {
@@ -198,6 +218,8 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return true;
   };
   const FtpResult result = session_.ListDirectory(path, onEntries);
+  const std::size_t skipped = session_.skippedLines();
+  Count(&CrawlCounts::namesSkipped, skipped);
 
   // A listing we abandoned, or one cut short by the session being closed
   // (program exit), says nothing about the server's tree: no sweep.
@@ -210,10 +232,18 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     BrokenOff(dir, result.errorText);
     return ListOutcome::kBrokenOff;
   }
-  if (!result.entered) return ListOutcome::kNotEntered;
-  // A complete listing, or a refused one, which empties the directory.
+  if (!result.entered) {
+    Count(&CrawlCounts::dirsNotEntered);
+    return ListOutcome::kNotEntered;
+  }
   std::lock_guard<std::mutex> guard(site_.lock);
-  merge.Sweep(removals_);
+  if (skipped > 0) {
+    // A line that could not be read may have been any stored entry.
+    merge.Keep();
+  } else {
+    // A complete listing, or a refused one, which empties the directory.
+    merge.Sweep(removals_);
+  }
   return ListOutcome::kDone;
 }
 

@@ -28,6 +28,13 @@
 // ends like a stop and is never swept: it says nothing about the server's
 // tree.
 //
+// What could not be fetched is counted in the site record (CrawlCounts) as
+// the crawl goes: directories not entered (also those beyond the limits),
+// listings that ended incomplete, and listing lines that could not be read.
+// A listing with such lines merges what it could read and sweeps nothing. A
+// resumption (resumePending set) adds to the counts of the update it
+// continues; any other crawl starts them from zero.
+//
 // Loops: with MLSD `unique` facts, a directory whose unique value equals one
 // of its ancestors' (a server that follows a link to "..") is recorded but
 // not entered; symbolic links are always files.

@@ -110,6 +110,10 @@ class CFtpSession {
   bool usesMlsd() const { return mlsd_; }
   // Commands sent on control connections so far (USER and PASS included).
   std::uint64_t commandsSent() const { return commandsSent_; }
+  // Lines of the last listing that could not be read as entries (too long,
+  // a name beyond kMaxNameBytes, the fragment of a broken line): such a
+  // listing cannot tell what is gone from the directory.
+  std::size_t skippedLines() const { return splitter_.skippedLines(); }
 
  private:
   enum class Phase { kConnecting, kAwaitReply, kData };

@@ -112,8 +112,8 @@ class CListingSplitter {
     if (FinishLine()) onEntry(static_cast<const ListingEntry&>(entry_));
   }
 
-  // Lines dropped for exceeding kMaxLineBytes since construction or Reset.
-  std::size_t droppedLines() const { return dropped_; }
+  // Lines dropped since construction or Reset: longer than kMaxLineBytes.
+  std::size_t skippedLines() const { return dropped_; }
 
  private:
   void Buffer(const char* data, std::size_t size);

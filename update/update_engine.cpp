@@ -101,6 +101,7 @@ int CUpdateEngine::UpdateAll(const std::vector<std::shared_ptr<CFTPSite>>& sites
       site->updateState.store(kUpdateRunning);
       site->SetStatusText(std::string(kStatusWaiting));
       site->resumePending.store(0);
+      site->SetCrawlCounts({});
       auto data = std::make_unique<CThreadData>();
       data->site = site;
       EnqueueLocked(std::move(data));
@@ -138,6 +139,7 @@ bool CUpdateEngine::UpdateSelected(std::shared_ptr<CFTPSite> site, CFTPDir* dir)
       site->updateState.store(kUpdateRunning);
       site->SetStatusText(std::string(kStatusWaiting));
       site->resumePending.store(0);
+      site->SetCrawlCounts({});
       EnqueueLocked(std::move(data));
       EnsureDispatcherLocked(toJoin);
       ++progressTotal_;

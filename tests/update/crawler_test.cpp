@@ -491,6 +491,27 @@ TEST_F(CrawlerTest, DirectoryThatCannotBeEnteredKeepsItsSubtree) {
   EXPECT_EQ(Listings(commands), order.size() - 1);
 }
 
+TEST_F(CrawlerTest, NotFetchedCountsStartAtZeroAndResumptionsAddToThem) {
+  MakeSmallTree();
+  PyFtpOptions options;
+  for (const auto command : {FtpFault::Command::kCwd, FtpFault::Command::kList}) {
+    options.faults.push_back(
+        {command, "/pub/a", FtpFault::Action::kReply, "550 Permission denied."});
+  }
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  const CrawlCounts oneRefused{.dirsNotEntered = 1};
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_EQ(site_.GetCrawlCounts(), oneRefused);
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_EQ(site_.GetCrawlCounts(), oneRefused);
+
+  // A resumption at /pub lists /pub/a once more and adds it.
+  site_.resumeDir = Find(root(), "/pub");
+  site_.resumePending.store(1);
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{.dirsNotEntered = 2});
+}
+
 // --- Transient failures and the resume point ------------------------------
 
 struct BreakCase {
@@ -732,6 +753,7 @@ TEST_F(CrawlerTest, DescentStopsAtTheDepthBound) {
   // Directories down to depth 512 are listed; the one at 513 is recorded by
   // that listing but not entered.
   EXPECT_EQ(MaxDepth(root()), 513u);
+  EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{.dirsNotEntered = 1});
   const std::vector<std::string> commands = server.Commands();
   EXPECT_EQ(Entered(commands).size(), 513u);
   EXPECT_EQ(Listings(commands), 513u);
