@@ -512,6 +512,76 @@ TEST_F(CrawlerTest, NotFetchedCountsStartAtZeroAndResumptionsAddToThem) {
   EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{.dirsNotEntered = 2});
 }
 
+// Lines the parser could not take may have stood for any stored entry: the
+// listing merges what it could read and removes nothing.
+TEST_F(CrawlerTest, ListingWithUnreadableLinesSweepsNothingAndCountsThem) {
+  struct Case {
+    const char* what;
+    bool mlsd;
+    std::string lines;  // sent after the real listing of /pub
+    std::size_t skipped;
+    const char* added;  // a name the crawl takes from those lines, or ""
+  };
+  const std::string huge(70'000, 'h');
+  const std::string tooLong(kMaxNameBytes + 1, 'l');
+  const std::string longest(kMaxNameBytes, 'm');
+  const std::string unixLine = "-rw-r--r-- 1 ftp ftp 5 Dec  7 08:55 ";
+  const std::vector<Case> cases = {
+      {"LIST line of 70,000 bytes", false, unixLine + huge + "\r\n", 1, ""},
+      {"MLSD line of 70,000 bytes", true, "type=file;size=5; " + huge + "\r\n", 1, ""},
+      {"name beyond the bound", true, "type=file;size=5; " + tooLong + "\r\n", 1, ""},
+      {"name cut by a line feed", true, "type=file;size=5; half\ntail\r\n", 1, ""},
+      {"longest name", false, unixLine + longest + "\r\n", 0, longest.c_str()}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTempTree tree;
+    tree.AddFile("pub/old", "o");
+    tree.AddFile("pub/kept", "k");
+    site_.rootDir = std::make_unique<CFTPDir>();
+    site_.rootDir->site = &site_;
+    PyFtpOptions options;
+    options.mlsd = c.mlsd;
+    START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree.path(), options));
+    ASSERT_TRUE(Crawl(plain));
+
+    tree.Remove("pub/old");
+    tree.AddFile("pub/new", "n");
+    options.faults.push_back(
+        {FtpFault::Command::kList, "/pub", FtpFault::Action::kAppend, c.lines});
+    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+    ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+    EXPECT_EQ(site_.GetCrawlCounts(),
+              CrawlCounts{.namesSkipped = static_cast<std::uint32_t>(c.skipped)});
+    EXPECT_NE(FindFile(root(), "/pub", "new"), nullptr);
+    EXPECT_NE(FindFile(root(), "/pub", "kept"), nullptr);
+    EXPECT_EQ(FindFile(root(), "/pub", "half"), nullptr);
+    EXPECT_EQ(FindFile(root(), "/pub", "old") != nullptr, c.skipped > 0);
+    if (*c.added != '\0') {
+      EXPECT_NE(FindFile(root(), "/pub", c.added), nullptr);
+    }
+    std::size_t files = 0;
+    for (const auto& file : Find(root(), "/pub")->files) files += file->seen;
+    EXPECT_EQ(files, 0u) << "seen marks left behind";
+  }
+}
+
+// Names on disk with line breaks, listed by MLSD: each line of such a name
+// is either a cut-short entry line or a fragment without facts.
+TEST_F(CrawlerTest, MlsdNamesWithLineBreaksMakeUpNoEntries) {
+  tree_.AddFile("pub/lf\ntail", "1234567");
+  tree_.AddFile("pub/crlf\r\ntail", "12345678");
+  tree_.AddFile("pub/cr\rtail", "123456");
+  tree_.AddFile("pub/plain", "p");
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  CFTPDir* pub = Find(root(), "/pub");
+  ASSERT_NE(pub, nullptr);
+  std::vector<std::string> names;
+  for (const auto& file : pub->files) names.emplace_back(file->name());
+  EXPECT_THAT(names, ElementsAre("plain"));
+  EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{.namesSkipped = 3});
+}
+
 // --- Transient failures and the resume point ------------------------------
 
 struct BreakCase {
