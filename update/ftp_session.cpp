@@ -501,9 +501,10 @@ void CFtpSession::Collect(const ListingEntry& entry) {
 void CFtpSession::Deliver() {
   if (batchSize_ == 0 || sink_ == nullptr || abandoned_) return;
   if (unconfirmed_) {
-    // A lone file named like the listed path may be that path itself, a
-    // file, listed by the server; ListDirectory confirms it first.
-    if (batchSize_ == 1 && !batch_[0].isDirectory && batch_[0].name == target_) return;
+    // A lone entry named like the listed path may be that path itself: a
+    // file, or a directory the server could not read (vsftpd then lists the
+    // directory's own line). ListDirectory confirms it with a CWD first.
+    if (batchSize_ == 1 && batch_[0].name == target_) return;
     unconfirmed_ = false;
   }
   if (!(*sink_)(std::span<const ListingEntry>(batch_.data(), batchSize_))) abandoned_ = true;

@@ -18,9 +18,9 @@
 // take as options; after a refused listing, to tell a refused directory
 // from a refused listing (a refused LIST is sent once more after the CWD,
 // as the refusal may be its argument's); and after a listing that shows
-// nothing only a directory could show (no entries, or one file named like
-// the path), since some servers list a missing path as empty and a file as
-// itself.
+// nothing only a directory could show (no entries, or one entry, file or
+// directory, named like the path), since some servers list a missing path as
+// empty, a file as itself and an unreadable directory by its own line.
 //
 // Time-outs are enforced by the session itself, from the last sign of life:
 //   connect         TCP connection (control or data) not established
@@ -170,7 +170,7 @@ class CFtpSession {
   bool listSent_ = false;
   bool abandoned_ = false;
   // A path listing that has shown nothing only a directory can show: no
-  // entry at all, or one file named like the path itself (held back).
+  // entry at all, or one entry named like the path itself (held back).
   bool unconfirmed_ = false;
   std::string_view target_;  // last segment of the path listed
   const FtpEntrySink* sink_ = nullptr;

@@ -565,6 +565,25 @@ TEST_F(CrawlerTest, ListingWithUnreadableLinesSweepsNothingAndCountsThem) {
   }
 }
 
+// vsftpd answers the listing of a directory it cannot read with 226 and the
+// directory's own line; a directory that really holds one subdirectory of
+// its own name is listed the same way but can be entered.
+TEST_F(CrawlerTest, UnreadableDirectoryListedByItsOwnLineIsNotEntered) {
+  tree_.AddFile("perm/noaccess/secret", "s");
+  tree_.AddFile("perm/open/x", "x");
+  tree_.AddFile("same/same/f", "f");
+  fs::permissions(tree_.path() / "perm/noaccess", fs::perms::none);
+  START_OR_SKIP(server, CFtpServer::StartVsftpd(tree_.path()));
+  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  const Flat catalog = FlattenCatalog(root());
+  EXPECT_TRUE(catalog.contains("/perm/noaccess/"));
+  EXPECT_FALSE(catalog.contains("/perm/noaccess/noaccess/"));
+  EXPECT_TRUE(catalog.contains("/perm/open/x"));
+  EXPECT_TRUE(catalog.contains("/same/same/f"));
+  EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{.dirsNotEntered = 1});
+  fs::permissions(tree_.path() / "perm/noaccess", fs::perms::owner_all);
+}
+
 // Names on disk with line breaks, listed by MLSD: each line of such a name
 // is either a cut-short entry line or a fragment without facts.
 TEST_F(CrawlerTest, MlsdNamesWithLineBreaksMakeUpNoEntries) {
