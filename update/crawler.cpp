@@ -73,7 +73,14 @@ class Crawler {
     site_.SetCrawlCounts(counts_);
   }
 
-  bool Crawl(CFTPDir& dir, std::size_t depth, const std::string& path);
+  // `unique` is the directory's own `unique` fact when its parent's listing
+  // gave it (nullptr otherwise: it is then asked for by MLST).
+  bool Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
+             const std::string* unique = nullptr);
+  // Puts the `unique` facts of the directories above the start directory
+  // into the ancestor set: a link in the subtree to one of them would
+  // otherwise be crawled as a copy of it.
+  void LearnAncestorsAbove(const CFTPDir& dir);
 
  private:
   // What one listing left for the descent: the `unique` fact of each listed
@@ -94,6 +101,26 @@ class Crawler {
   }
   bool ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path);
   ListOutcome ListAndMerge(CFTPDir& dir, const std::string& path, Uniques& uniques);
+  // The `unique` fact of `path` by MLST; empty when the server gives none.
+  std::string AskUnique(const std::string& path);
+
+  // Keeps one directory's `unique` fact in the ancestor set while the crawl
+  // is below it. An empty value, or one already there, is not added.
+  class AncestorScope {
+   public:
+    AncestorScope(std::unordered_set<std::string>& set, const std::string& unique)
+        : set_(set), added_(!unique.empty() && set.insert(unique).second), unique_(unique) {}
+    ~AncestorScope() {
+      if (added_) set_.erase(unique_);
+    }
+    AncestorScope(const AncestorScope&) = delete;
+    AncestorScope& operator=(const AncestorScope&) = delete;
+
+   private:
+    std::unordered_set<std::string>& set_;
+    bool added_;
+    std::string unique_;
+  };
   bool Descend(CFTPDir& dir, std::size_t depth, const std::string& path, const Uniques& uniques);
   std::vector<CFTPDir*> Children(const CFTPDir& dir) const;
 
@@ -133,10 +160,12 @@ class Crawler {
   const std::atomic<bool>& stop_;
   ResumeGuardSink removals_;
   CrawlLimits limits_;
-  // `unique` facts of the directories on the way down from where the crawl
-  // started: a directory that is one of its own ancestors (a server that
-  // follows a link to "..") is recorded but not descended into.
+  // `unique` facts of the directories on the way down from the root to the
+  // directory being crawled: a directory that is one of its own ancestors (a
+  // server that follows a link to "..") is recorded but not descended into.
   std::unordered_set<std::string> ancestorUniques_;
+  // Cleared when the server answers MLST without a `unique` fact.
+  bool askUniques_ = true;
   CrawlCounts counts_;
 };
 
@@ -151,7 +180,28 @@ std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
   return children;
 }
 
-bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
+std::string Crawler::AskUnique(const std::string& path) {
+  if (!askUniques_ || !session_.usesMlsd() || StopRequested()) return {};
+  std::string facts;
+  session_.PathFacts(path, facts);
+  // A failure here shows again in the next listing, which handles it.
+  std::string unique(MlsdFact(facts, "unique"));
+  if (unique.empty()) askUniques_ = false;
+  return unique;
+}
+
+void Crawler::LearnAncestorsAbove(const CFTPDir& dir) {
+  if (!session_.usesMlsd()) return;
+  std::vector<const CFTPDir*> above;
+  for (const CFTPDir* up = dir.parent; up != nullptr; up = up->parent) above.push_back(up);
+  for (const CFTPDir* up : above) {
+    std::string unique = AskUnique(up->GetPath());
+    if (!unique.empty()) ancestorUniques_.insert(std::move(unique));
+  }
+}
+
+bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
+                    const std::string* unique) {
   // Beyond the limits a directory is treated like one the server would not
   // let us enter: nothing is listed, its stored subtree stays. Checked first
   // so that such a directory can never become a resume point.
@@ -166,6 +216,16 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
     if (&dir != site_.resumeDir) return ResumeWalk(dir, depth, path);
     site_.resumePending.store(0);
   }
+  // A directory whose parent was not listed in this crawl (the start
+  // directory, or one beside the way down to a resume point) is asked for
+  // its `unique` fact: it may be a link to one of its ancestors.
+  std::string asked;
+  if (unique == nullptr) {
+    asked = AskUnique(path);
+    if (!asked.empty() && ancestorUniques_.contains(asked)) return true;
+    unique = &asked;
+  }
+  AncestorScope self(ancestorUniques_, *unique);
 
   Uniques uniques;
   switch (ListAndMerge(dir, path, uniques)) {
@@ -181,7 +241,15 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
 
 bool Crawler::ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path) {
   // Everything up to the resume point was listed by the attempt that broke
-  // off; nothing here touches the network.
+  // off; nothing here lists anything. The directories on the way down to it
+  // are ancestors of what is crawled from there on, so their `unique` facts
+  // are asked for (one MLST each).
+  bool onTheWay;
+  {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    onTheWay = dir.Contains(site_.resumeDir);
+  }
+  AncestorScope self(ancestorUniques_, onTheWay ? AskUnique(path) : std::string());
   for (CFTPDir* child : Children(dir)) {
     if (StopRequested()) return Stopped(dir);
     if (child == site_.resumeDir) site_.resumePending.store(0);
@@ -258,10 +326,10 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
       auto found = uniques.find(std::string(child->name()));
       if (found != uniques.end()) unique = &found->second;
     }
-    if (unique != nullptr && !ancestorUniques_.insert(*unique).second) continue;
-    const bool handled = Crawl(*child, depth + 1, ChildPath(path, child->name()));
-    if (unique != nullptr) ancestorUniques_.erase(*unique);
-    if (!handled) return false;
+    // A directory that is one of its own ancestors: its subtree is there
+    // already, on the way down to it.
+    if (unique != nullptr && ancestorUniques_.contains(*unique)) continue;
+    if (!Crawl(*child, depth + 1, ChildPath(path, child->name()), unique)) return false;
   }
   return true;
 }
@@ -281,6 +349,7 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
     }
   }
   Crawler crawler(session, site, stopRequested, removals, limits);
+  crawler.LearnAncestorsAbove(dir);
   return crawler.Crawl(dir, dir.Depth(), dir.GetPath());
 }
 

@@ -99,6 +99,12 @@ class CFtpSession {
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
 
+  // The facts of one path by MLST ("type=dir;...;unique=...; /a/b", without
+  // the leading blank), or empty when the server gave none: a server without
+  // MLST, or one that refused it. Sends nothing else, no CWD; only when
+  // usesMlsd(). Same path rules and outcomes as ListDirectory.
+  FtpResult PathFacts(std::string_view absolutePath, std::string& facts);
+
   // Thread-safe, idempotent. Drops the connection (without QUIT, so that a
   // server that has stopped answering cannot hold the caller) and makes a
   // blocked call on the owner's thread return kCancelled at once.
@@ -127,6 +133,7 @@ class CFtpSession {
     kListByPath,  // MLSD or LIST with the path as argument, no CWD
     kCwdAndList,  // CWD to the path, then MLSD or LIST
     kCwd,         // only the CWD
+    kQuote,       // only the quoted commands, no CWD
   };
   FtpResult Perform(const std::string& url, Request request);
   void Touch(Phase phase);
@@ -174,6 +181,7 @@ class CFtpSession {
   bool unconfirmed_ = false;
   std::string_view target_;  // last segment of the path listed
   const FtpEntrySink* sink_ = nullptr;
+  std::string* mlstFacts_ = nullptr;  // receives PathFacts' fact line
   CListingSplitter splitter_;
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;

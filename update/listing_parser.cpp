@@ -989,6 +989,23 @@ MlsdLine ParseMlsd(Sv line, ListingEntry& entry) {
 
 }  // namespace
 
+std::string_view MlsdFact(std::string_view line, std::string_view key) {
+  line = StripCr(line);
+  const std::size_t separator = line.find("; ");
+  Sv facts = line.substr(0, separator == Sv::npos ? line.find_first_of(" \t") : separator);
+  while (!facts.empty()) {
+    const std::size_t semicolon = facts.find(';');
+    const Sv fact = facts.substr(0, semicolon);
+    const std::size_t equals = fact.find('=');
+    if (equals != Sv::npos && EqualsNoCase(fact.substr(0, equals), key)) {
+      return fact.substr(equals + 1);
+    }
+    if (semicolon == Sv::npos) break;
+    facts.remove_prefix(semicolon + 1);
+  }
+  return {};
+}
+
 LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry) {
   switch (ParseMlsd(line, entry)) {
     case MlsdLine::kEntry:

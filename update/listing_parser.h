@@ -67,6 +67,10 @@ LineResult ParseListLine(std::string_view line, ListingEntry& entry);
 // without regard to case.
 LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry);
 
+// The value of the fact `key` (compared without regard to case) in an MLSD
+// or MLST line, or empty when the line has no such fact.
+std::string_view MlsdFact(std::string_view line, std::string_view key);
+
 enum class ListingFormat { kList, kMlsd };
 
 // Splits a data-connection byte stream into lines and hands each parsed entry
