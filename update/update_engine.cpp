@@ -483,6 +483,11 @@ void CUpdateEngine::RunJob(Job& job) {
   CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
   ListenerRemovalSink removals(listener_);
   if (CrawlDirectory(session, site, start, run.stopRequested, removals)) {
+    // A catalog that was read only in part is whole again once every
+    // directory from the root has been listed anew.
+    if (&start == site.rootDir.get() && !site.GetCrawlCounts().any()) {
+      site.filesIncomplete.store(false);
+    }
     // Everything the engine writes about the resume point comes before the
     // final state, which is what a later command looks at.
     site.resumePending.store(0);
