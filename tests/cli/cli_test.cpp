@@ -482,6 +482,33 @@ TEST_F(CliUpdateTest, UpdateReportsWhatItCouldNotFetch) {
             "[('更新成功', 1, 0, 0)]");
 }
 
+TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
+  test::PyFtpOptions options;
+  for (const auto command : {test::FtpFault::Command::kCwd, test::FtpFault::Command::kList}) {
+    options.faults.push_back(
+        {command, "/docs", test::FtpFault::Action::kReply, "550 Permission denied.", 0, 0, 2});
+  }
+  StartServer(options);
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  const fs::path content = dataDir / "Data" / "127.0.0.1" / "content.ct";
+  const auto read = [&content] {
+    std::ifstream in(content, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string cut = read().substr(0, read().size() - 3);
+  std::ofstream(content, std::ios::binary | std::ios::trunc) << cut;
+
+  // /docs is still refused: the update cannot stand for the part not read.
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  EXPECT_EQ(read(), cut);
+  // Every directory listed again: the catalog is whole and is saved.
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  EXPECT_NE(read(), cut);
+  EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/docs/"));
+  EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/top.bin"));
+}
+
 TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
   StartServer();
   AddSite();
