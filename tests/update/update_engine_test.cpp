@@ -24,6 +24,7 @@
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
+#include "update/status_text.h"
 
 namespace orvane {
 namespace {
@@ -50,7 +51,7 @@ class RecordingListener final : public IEngineListener {
 
   void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
     std::unique_lock lock(mutex_);
-    events_.push_back(Event{site.get(), site->StatusText(), site->updateState.load(),
+    events_.push_back(Event{site.get(), StatusText(site->Status()), site->updateState.load(),
                             std::this_thread::get_id() != owner_});
     // Only an engine thread is held (the test's own commands post too, and
     // may already see the text a worker has just set), and only once.
@@ -238,7 +239,7 @@ TEST_F(UpdateEngineTest, OneWorkerUpdatesSitesOneAfterAnotherInListOrder) {
   for (int i = 1; i < 4; ++i) EXPECT_GT(connecting[i], done[i - 1]) << "site " << i;
 
   for (const auto& site : sites) {
-    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
     EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
     EXPECT_EQ(LiveListing(*site), kFullTree);
     EXPECT_EQ(SavedListing(*site, data_.path()), kFullTree);
@@ -281,7 +282,7 @@ TEST_F(UpdateEngineTest, UpdateAllWhileSitesWaitQueuesOnlyTheOthersAndCountsEach
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   for (const auto& site : sites) {
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << site->nickname;
-    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   }
   progress = engine.Progress();
   EXPECT_TRUE(progress.finished);
@@ -297,7 +298,7 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
-  ASSERT_EQ(site->StatusText(), kStatusSucceeded);
+  ASSERT_EQ(StatusText(site->Status()), kStatusSucceeded);
 
   served_.AddFile("a/new.txt", "12345");
   served_.AddFile("b/new.txt", "123456");
@@ -310,7 +311,7 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   EXPECT_FALSE(engine.UpdateSelected(site, a)) << "already waiting";
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
   std::set<std::string> expected = kFullTree;
   expected.insert("a/new.txt 5");
@@ -375,7 +376,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
     const auto& site = sites[i];
     EXPECT_EQ(site->updateState.load(), kUpdateStopped) << i;
     if (i < 2) {
-      EXPECT_EQ(site->StatusText(), kStatusStopped) << i;
+      EXPECT_EQ(StatusText(site->Status()), kStatusStopped) << i;
       // Listed before the stop: the top, and /a or /c if the server listed
       // them before /b; never the inside of /b.
       const auto saved = SavedListing(*site, data_.path());
@@ -384,7 +385,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
       EXPECT_FALSE(saved.count("b/y.txt 3")) << i;
       EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 1);
     } else {
-      EXPECT_EQ(site->StatusText(), kStatusStoppedQueued) << i;
+      EXPECT_EQ(StatusText(site->Status()), kStatusStoppedQueued) << i;
       EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 0) << i;
       EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path()))) << i;
     }
@@ -408,14 +409,14 @@ TEST_F(UpdateEngineTest, CommandDuringStopRunsNewJobsOnceAfterTheStoppedWorkerEn
   // waiting sites are stopped and queued again, the running one is not.
   EXPECT_EQ(engine.UpdateAll(sites), 3);
   EXPECT_FALSE(engine.StopRequested());
-  for (int i = 1; i < 4; ++i) EXPECT_EQ(sites[i]->StatusText(), kStatusWaiting) << i;
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(StatusText(sites[i]->Status()), kStatusWaiting) << i;
   listener_.Release();
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(sites[0]->StatusText(), kStatusStopped);
+  EXPECT_EQ(StatusText(sites[0]->Status()), kStatusStopped);
   EXPECT_EQ(listener_.CountOf(sites[0].get(), kStatusConnecting), 1);
   for (int i = 1; i < 4; ++i) {
-    EXPECT_EQ(sites[i]->StatusText(), kStatusSucceeded) << i;
+    EXPECT_EQ(StatusText(sites[i]->Status()), kStatusSucceeded) << i;
     EXPECT_EQ(listener_.CountOf(sites[i].get(), kStatusConnecting), 1) << i;
   }
   // The stopped worker ended before any job of the new command connected.
@@ -461,7 +462,7 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
   for (const auto& site : {unreachable, refused, wrongPassword}) {
-    const std::string text = site->StatusText();
+    const std::string text = StatusText(site->Status());
     EXPECT_TRUE(text.starts_with(kStatusFailed)) << text;
     EXPECT_GT(text.size(), kStatusFailed.size()) << "the error text follows";
     EXPECT_LE(text.size(), kStatusFailed.size() + kMaxConnectErrorBytes);
@@ -471,7 +472,7 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
     EXPECT_EQ(site->retryCount.load(), 0);
     EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path())));
   }
-  EXPECT_EQ(good->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(good->Status()), kStatusSucceeded);
   const auto commands = server->Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1);
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER alice"), 2);
@@ -489,7 +490,7 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(site->retryCount.load(), 1);
   EXPECT_EQ(site->resumePending.load(), 0);
   EXPECT_EQ(LiveListing(*site), kFullTree);
@@ -524,7 +525,7 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  const std::string text = site->StatusText();
+  const std::string text = StatusText(site->Status());
   EXPECT_TRUE(text.starts_with(kStatusBrokenOff)) << text;
   EXPECT_EQ(text.find('\t'), std::string::npos) << text;
   EXPECT_EQ(site->updateState.load(), kUpdateStopped);
@@ -539,7 +540,7 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 6);
-  EXPECT_EQ(site->StatusText().find('\t'), std::string::npos);
+  EXPECT_EQ(StatusText(site->Status()).find('\t'), std::string::npos);
 }
 
 TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
@@ -565,7 +566,7 @@ TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
   engine.Close();
   EXPECT_FALSE(engine.DispatcherRunning());
   EXPECT_EQ(listener_.Events().size(), eventsBefore);
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
 }
 
 TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWorker) {
@@ -591,7 +592,7 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
   EXPECT_FALSE(engine.DispatcherRunning());
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(sites[i]->updateState.load(), kUpdateStopped) << i;
-    EXPECT_EQ(sites[i]->StatusText(), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
+    EXPECT_EQ(StatusText(sites[i]->Status()), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
   }
   // The blocked sites saved what they had merged: the top of the tree.
   for (int i = 0; i < 3; ++i) {
@@ -630,7 +631,7 @@ TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning)
   server->Release();
 
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine) && runningRecord.expired(); }));
-  EXPECT_EQ(kept->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(kept->Status()), kStatusSucceeded);
   EXPECT_EQ(listener_.CountOf(queuedRecord, kStatusConnecting), 0);
   EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@running"));
   EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@queued"));
@@ -656,7 +657,7 @@ TEST_F(UpdateEngineTest, RemovedEntriesReachTheListenerAndMarksSurviveInTheState
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(listener_.RemovedDirCount(), 1u);
   EXPECT_FALSE(site->stateDirty.load());
   CFTPSite saved;
