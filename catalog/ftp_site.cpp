@@ -100,9 +100,7 @@ namespace {
 ArchiveError ReadCatalogInto(const std::filesystem::path& path, CFTPDir& tree) {
   const int fd = OpenForReading(path);
   if (fd < 0) {
-    if (errno == ENOENT) return ArchiveError::kNone;
-    filesIncomplete.store(true);
-    return ArchiveError::kIo;
+    return errno == ENOENT ? ArchiveError::kNone : ArchiveError::kIo;
   }
   ArchiveError result = ArchiveError::kNone;
   if (!IsEmptyFile(fd)) {
@@ -111,7 +109,6 @@ ArchiveError ReadCatalogInto(const std::filesystem::path& path, CFTPDir& tree) {
     result = tree.Serialize(archive);
   }
   ::close(fd);
-  if (result != ArchiveError::kNone) filesIncomplete.store(true);
   return result;
 }
 
@@ -135,6 +132,7 @@ ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
   if (!rootDir) return ArchiveError::kNone;
   CFTPDir tree;
   const ArchiveError result = ReadCatalogInto(path, tree);
+  if (result != ArchiveError::kNone) filesIncomplete.store(true);
   LinkUnder(*rootDir, tree, lock);
   return result;
 }
@@ -144,14 +142,18 @@ ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
   if (!rootDir) return ArchiveError::kNone;
   CFTPDir tree;
   const ArchiveError result = ReadCatalogInto(content, tree);
+  if (result != ArchiveError::kNone) filesIncomplete.store(true);
   if (const int fd = OpenForReading(state); fd >= 0) {
     if (!IsEmptyFile(fd)) {
       FdSource source(fd);
       CArchiveReader archive(source);
-      // A damaged state file leaves the marks it did not reach at 0.
-      tree.SerializeState(archive);
+      // A damaged state file leaves the marks it did not reach at 0; only
+      // a failed read leaves them unknown.
+      if (tree.SerializeState(archive) == ArchiveError::kIo) filesIncomplete.store(true);
     }
     ::close(fd);
+  } else if (errno != ENOENT) {
+    filesIncomplete.store(true);
   }
   LinkUnder(*rootDir, tree, lock);
   return result;

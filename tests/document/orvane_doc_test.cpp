@@ -602,7 +602,7 @@ TEST_F(DocumentTest, FifoInPlaceOfAStoredFileCannotBeReadAndStays) {
     const fs::path data = dir.path() / "Data" / "h@u";
     {
       auto doc = Open();
-      doc->siteList = {SavedChain(dir.path(), 2)};
+      doc->AppendSite(SavedChain(dir.path(), 2));
       ASSERT_TRUE(doc->SaveSiteList());
     }
     const fs::path fifo = std::string(name) == "site.ds" ? SiteList() : data / name;
@@ -613,14 +613,14 @@ TEST_F(DocumentTest, FifoInPlaceOfAStoredFileCannotBeReadAndStays) {
     std::unique_ptr<COrvaneDoc> doc;
     ASSERT_TRUE(FinishesWithoutBlocking(fifo, [&] {
       doc = Open();
-      for (const auto& site : doc->siteList) doc->EnsureCatalogLoaded(*site);
+      for (const auto& site : doc->sites()) doc->EnsureCatalogLoaded(*site);
     }));
     if (std::string(name) == "site.ds") {
-      EXPECT_TRUE(doc->siteList.empty());
+      EXPECT_TRUE(doc->sites().empty());
       EXPECT_EQ(host.loadErrors.size(), 1u);
     } else {
-      ASSERT_EQ(doc->siteList.size(), 1u);
-      CFTPSite& site = *doc->siteList[0];
+      ASSERT_EQ(doc->sites().size(), 1u);
+      CFTPSite& site = *doc->sites()[0];
       EXPECT_TRUE(site.filesIncomplete.load());
       // Marks cleared, and then nothing is saved over what could not be read.
       site.stateDirty = true;
@@ -638,7 +638,7 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
   const fs::path data = dir.path() / "Data" / "h@u";
   {
     auto doc = Open();
-    doc->siteList = {SavedChain(dir.path(), 10'001)};
+    doc->AppendSite(SavedChain(dir.path(), 10'001));
     ASSERT_TRUE(doc->SaveSiteList());
   }
   const std::string content = ReadFile(data / "content.ct");
@@ -649,7 +649,7 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
   // at its full length.
   {
     auto doc = Open();
-    CFTPSite& site = *doc->siteList[0];
+    CFTPSite& site = *doc->sites()[0];
     doc->EnsureCatalogLoaded(site);
     EXPECT_FALSE(site.filesIncomplete.load());
     site.rootDir->subdirs[0]->readState = 0;
@@ -664,7 +664,7 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
   WriteFile(data / "content.ct", content.substr(0, content.size() - 3));
   WriteFile(data / "state.st", state);
   auto doc = Open();
-  CFTPSite& site = *doc->siteList[0];
+  CFTPSite& site = *doc->sites()[0];
   doc->EnsureCatalogLoaded(site);
   EXPECT_TRUE(site.filesIncomplete.load());
   site.stateDirty = true;

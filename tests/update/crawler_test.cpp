@@ -505,15 +505,15 @@ TEST_F(CrawlerTest, NotFetchedCountsStartAtZeroAndResumptionsAddToThem) {
   }
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   const CrawlCounts oneRefused{.dirsNotEntered = 1};
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_EQ(site_.GetCrawlCounts(), oneRefused);
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_EQ(site_.GetCrawlCounts(), oneRefused);
 
   // A resumption at /pub lists /pub/a once more and adds it.
   site_.resumeDir = Find(root(), "/pub");
   site_.resumePending.store(1);
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{.dirsNotEntered = 2});
 }
 
@@ -554,7 +554,7 @@ TEST_F(CrawlerTest, ListingWithUnreadableLinesSweepsNothingAndCountsThem) {
     options.faults.push_back(
         {FtpFault::Command::kList, "/pub", FtpFault::Action::kAppend, c.lines});
     START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
-    ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
     EXPECT_EQ(site_.GetCrawlCounts(),
               CrawlCounts{.namesSkipped = static_cast<std::uint32_t>(c.skipped)});
     EXPECT_NE(FindFile(root(), "/pub", "new"), nullptr);
@@ -579,7 +579,7 @@ TEST_F(CrawlerTest, UnreadableDirectoryListedByItsOwnLineIsNotEntered) {
   tree_.AddFile("same/same/f", "f");
   fs::permissions(tree_.path() / "perm/noaccess", fs::perms::none);
   START_OR_SKIP(server, CFtpServer::StartVsftpd(tree_.path()));
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   const Flat catalog = FlattenCatalog(root());
   EXPECT_TRUE(catalog.contains("/perm/noaccess/"));
   EXPECT_FALSE(catalog.contains("/perm/noaccess/noaccess/"));
@@ -602,10 +602,10 @@ TEST_F(CrawlerTest, ResumedCrawlKnowsTheAncestorsOfTheResumePoint) {
       {FtpFault::Command::kList, "/a/sub", FtpFault::Action::kReply, "421 Closing.", 0, 0, 1});
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
-  ASSERT_EQ(site_.resumeDir, Find(root(), "/a/sub")) << site_.StatusText();
+  ASSERT_EQ(site_.resumeDir, Find(root(), "/a/sub")) << StatusText(site_.Status());
 
   server.ClearCommands();
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   const Flat catalog = FlattenCatalog(root());
   EXPECT_TRUE(catalog.contains("/a/sub/f"));
   EXPECT_TRUE(catalog.contains("/a/up/"));
@@ -628,7 +628,7 @@ TEST_F(CrawlerTest, MlsdNamesWithLineBreaksMakeUpNoEntries) {
   tree_.AddFile("pub/cr\rtail", "123456");
   tree_.AddFile("pub/plain", "p");
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   CFTPDir* pub = Find(root(), "/pub");
   ASSERT_NE(pub, nullptr);
   std::vector<std::string> names;
