@@ -23,7 +23,7 @@
 #include "frame/dialog_seam.h"
 #include "frame/frame_host.h"
 #include "frame/site_dlg.h"
-#include "frame/view_placeholders.h"
+#include "frame/frame_views.h"
 
 namespace orvane {
 
