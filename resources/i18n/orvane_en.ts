@@ -1,4 +1,299 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CoreText</name>
+    <message>
+        <source>无法打开所选文件！</source>
+        <translation>Cannot open the selected file!</translation>
+    </message>
+    <message>
+        <source>没有未读文件！</source>
+        <translation>There are no unread files!</translation>
+    </message>
+    <message>
+        <source>对不起，没有找到你要的文件！</source>
+        <translation>Sorry, the file you are looking for was not found!</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>无法使用数据目录 %1：%2</source>
+        <translation>The data directory %1 cannot be used: %2</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CDialogSeam</name>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CMainFrame</name>
+    <message>
+        <source>导入</source>
+        <translation>Import</translation>
+    </message>
+    <message>
+        <source>退出(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>添加站点</source>
+        <translation>Add site</translation>
+    </message>
+    <message>
+        <source>增加站点</source>
+        <translation>Add a site</translation>
+    </message>
+    <message>
+        <source>编辑站点</source>
+        <translation>Edit site</translation>
+    </message>
+    <message>
+        <source>删除站点</source>
+        <translation>Delete site</translation>
+    </message>
+    <message>
+        <source>工具栏(&amp;T)</source>
+        <translation>&amp;Toolbar</translation>
+    </message>
+    <message>
+        <source>状态栏(&amp;S)</source>
+        <translation>&amp;Status bar</translation>
+    </message>
+    <message>
+        <source>前进</source>
+        <translation>Forward</translation>
+    </message>
+    <message>
+        <source>后退</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>向上</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>切换浏览/搜索</source>
+        <translation>Switch browse/search</translation>
+    </message>
+    <message>
+        <source>切换浏览/搜索窗口</source>
+        <translation>Switch between browsing and search results</translation>
+    </message>
+    <message>
+        <source>更新</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>更新所选站点</source>
+        <translation>Update the selected site</translation>
+    </message>
+    <message>
+        <source>更新全部</source>
+        <translation>Update all</translation>
+    </message>
+    <message>
+        <source>更新所有站点</source>
+        <translation>Update every site</translation>
+    </message>
+    <message>
+        <source>终止更新</source>
+        <translation>Stop updates</translation>
+    </message>
+    <message>
+        <source>搜索</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>显示未读文件</source>
+        <translation>Show unread files</translation>
+    </message>
+    <message>
+        <source>显示这次更新的文件</source>
+        <translation>Show the files of this update</translation>
+    </message>
+    <message>
+        <source>显示所有未读文件</source>
+        <translation>Show all unread files</translation>
+    </message>
+    <message>
+        <source>显示所有更新的文件</source>
+        <translation>Show every updated file</translation>
+    </message>
+    <message>
+        <source>设置已读(Alt+D)</source>
+        <translation>Mark read (Alt+D)</translation>
+    </message>
+    <message>
+        <source>设置当前显示的文件已读</source>
+        <translation>Mark the shown files read</translation>
+    </message>
+    <message>
+        <source>设置全部已读</source>
+        <translation>Mark this update read</translation>
+    </message>
+    <message>
+        <source>设置这次更新的文件已读</source>
+        <translation>Mark the files of this update read</translation>
+    </message>
+    <message>
+        <source>设置所有为已读</source>
+        <translation>Mark everything read</translation>
+    </message>
+    <message>
+        <source>设置所有未读的文件已读</source>
+        <translation>Mark every unread file read</translation>
+    </message>
+    <message>
+        <source>设置(&amp;S)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>帮助(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>关于 Orvane(&amp;A)...</source>
+        <translation>&amp;About Orvane...</translation>
+    </message>
+    <message>
+        <source>已读</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>切换</source>
+        <translation>Switch</translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>增加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>文件(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>编辑(&amp;E)</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>视图(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>操作(&amp;O)</source>
+        <translation>&amp;Actions</translation>
+    </message>
+    <message>
+        <source>工具栏</source>
+        <translation>Toolbar</translation>
+    </message>
+    <message>
+        <source>就绪</source>
+        <translation>Ready</translation>
+    </message>
+    <message>
+        <source>文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。</source>
+        <translation>The file path is on the clipboard; paste it into an FTP program or a browser.</translation>
+    </message>
+    <message>
+        <source>站点列表无法写入 %1，这次的改动只保留到程序退出。</source>
+        <translation>The site list could not be written to %1; this change lasts only until the program ends.</translation>
+    </message>
+    <message>
+        <source>站点已有！</source>
+        <translation>The site already exists!</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>是否确定要删除?</source>
+        <translation>Delete it, are you sure?</translation>
+    </message>
+    <message>
+        <source>找不到帮助文件 %1。</source>
+        <translation>The help file %1 was not found.</translation>
+    </message>
+    <message>
+        <source>无法打开帮助文件 %1。</source>
+        <translation>The help file %1 could not be opened.</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CSiteDlg</name>
+    <message>
+        <source>服务器</source>
+        <translation>Server</translation>
+    </message>
+    <message>
+        <source>匿名</source>
+        <translation>Anonymous</translation>
+    </message>
+    <message>
+        <source>是否匿名更新站点内容</source>
+        <translation>Update the site's content anonymously</translation>
+    </message>
+    <message>
+        <source>站点</source>
+        <translation>Site</translation>
+    </message>
+    <message>
+        <source>用户名</source>
+        <translation>User name</translation>
+    </message>
+    <message>
+        <source>密码</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>端口号</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>站点昵称:</source>
+        <translation>Nickname:</translation>
+    </message>
+    <message>
+        <source>备注:</source>
+        <translation>Remarks:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>端口号必须是 1 到 65535 之间的整数。</source>
+        <translation>The port must be a whole number from 1 to 65535.</translation>
+    </message>
+    <message>
+        <source>请输入站点地址。</source>
+        <translation>Please enter the site's address.</translation>
+    </message>
+    <message>
+        <source>站点地址不能包含空格、“/”、“@”或控制字符。</source>
+        <translation>The site address cannot contain spaces, "/", "@" or control characters.</translation>
+    </message>
+    <message>
+        <source>“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2</source>
+        <translation>"%1" holds characters the site list cannot store (it uses the GBK encoding): %2</translation>
+    </message>
+</context>
 </TS>
