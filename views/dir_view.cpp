@@ -1,0 +1,110 @@
+#include "views/dir_view.h"
+
+#include <QHeaderView>
+#include <QMenu>
+
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "views/dir_tree_model.h"
+
+namespace orvane {
+
+CDirView::CDirView(COrvaneDoc& doc, QWidget* parent)
+    : QTreeView(parent), doc_(doc), model_(new CDirTreeModel(doc, this)) {
+  setObjectName(QStringLiteral("dirView"));
+  setModel(model_);
+  setHeaderHidden(true);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  setExpandsOnDoubleClick(true);
+  connect(this, &QTreeView::collapsed, model_, &CDirTreeModel::Collapse);
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &CDirView::OnSelectionChanged);
+  connect(this, &QWidget::customContextMenuRequested, this, &CDirView::OnContextMenu);
+  model_->ReloadSites();
+}
+
+void CDirView::ReloadSites() {
+  quietSelection_ = true;
+  model_->ReloadSites();
+  quietSelection_ = false;
+}
+
+void CDirView::UpdateSiteItem(CFTPSite* site) { model_->UpdateSiteItem(site); }
+
+void CDirView::SelectDirectory(CFTPDir* dir) {
+  const QModelIndex index = model_->FindItem(dir);
+  if (!index.isValid()) return;
+  quietSelection_ = true;
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  quietSelection_ = false;
+  scrollTo(index);
+}
+
+CFTPDir* CDirView::CurrentDirectory() const {
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  return selected.isEmpty() ? nullptr : model_->DirectoryAt(selected.first());
+}
+
+CFTPSite* CDirView::CurrentSite() const {
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  return selected.isEmpty() ? nullptr : model_->SiteAt(selected.first());
+}
+
+void CDirView::EntriesRemoving(const std::vector<const CFTPDir*>& dirs) {
+  // Removing the selected item moves the selection; that is not the user
+  // choosing a directory.
+  quietSelection_ = true;
+  model_->PurgeRemoved(dirs);
+  quietSelection_ = false;
+}
+
+void CDirView::OnSelectionChanged() {
+  if (quietSelection_) return;
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  if (selected.isEmpty()) return;
+  const QModelIndex index = selected.first();
+  CFTPDir* dir = model_->DirectoryAt(index);
+  CFTPSite* site = model_->SiteAt(index);
+  if (!dir || !site) return;
+
+  doc_.RecordStep(dir);
+  // Refill loads the site's catalog first when this is its first use.
+  model_->Refill(index);
+  if (!model_->IsSiteItem(index) && dir->readState.load() != 0) {
+    dir->readState.store(0);
+    site->stateDirty.store(true);
+    model_->ClearBold(index);
+  }
+  doc_.ShowDirectory(dir);
+  emit directoryActivated(dir);
+}
+
+void CDirView::OnContextMenu(const QPoint& pos) {
+  const QModelIndex index = indexAt(pos);
+  if (!index.isValid()) return;
+  // Selecting an item that was not selected runs the selection steps.
+  if (!selectionModel()->isSelected(index)) {
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  }
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("dirViewMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  const auto add = [this, menu](const QString& text, int id) {
+    connect(menu->addAction(text), &QAction::triggered, this,
+            [this, id] { emit contextCommand(id); });
+  };
+  add(tr("显示更新"), kCmdShowUpdates);
+  add(tr("更新"), kCmdUpdate);
+  add(tr("设置已读"), kCmdSetRead);
+  if (model_->IsSiteItem(index)) {
+    add(tr("编辑站点"), kCmdEditSite);
+    add(tr("删除站点"), kCmdDeleteSite);
+  }
+  add(tr("复制路径"), kCmdCopyPath);
+  menu->popup(viewport()->mapToGlobal(pos));
+}
+
+}  // namespace orvane
