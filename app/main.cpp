@@ -8,26 +8,19 @@
 // catalog is read when it is first opened.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QIcon>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
 #include <filesystem>
-#include <memory>
 #include <string>
 
 #include "document/program_dir.h"
 #include "frame/dialog_seam.h"
 #include "frame/main_frame.h"
 #include "frame/translation.h"
-
-namespace {
-
-// The splash stays at least this long, while the window is already usable.
-constexpr int kSplashMs = 1000;
-
-}  // namespace
+#include "views/splash.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -52,12 +45,9 @@ int main(int argc, char** argv) {
   parser.addOption(noSplashOption);
   parser.process(app);
 
-  QElapsedTimer shown;
-  shown.start();
-  std::unique_ptr<QWidget> splash;
-  if (!parser.isSet(noSplashOption)) {
-    // CSplash arrives with the views.
-  }
+  // The splash stays up for its second while start-up goes on behind it.
+  QPointer<orvane::CSplash> splash;
+  if (!parser.isSet(noSplashOption)) splash = new orvane::CSplash();
 
   std::filesystem::path explicitDir;
   if (parser.isSet(dataDirOption)) {
@@ -68,7 +58,7 @@ int main(int argc, char** argv) {
       orvane::ChooseDataDirectory(explicitDir, orvane::ExecutableDirectory());
   std::string error;
   if (!orvane::CreateDataDirectory(dataDir, error)) {
-    splash.reset();
+    delete splash;
     orvane::CDialogSeam::Show(
         nullptr, {QMessageBox::Critical,
                   {},
@@ -81,11 +71,12 @@ int main(int argc, char** argv) {
   orvane::CMainFrame frame(dataDir);
   frame.OpenDocument();
   frame.show();
-  const auto finishStart = [&frame, &splash] {
-    splash.reset();
-    frame.ShowLoadErrors();
-  };
-  const qint64 left = splash ? kSplashMs - shown.elapsed() : 0;
-  QTimer::singleShot(std::max<qint64>(0, left), &frame, finishStart);
+  // A load error is shown over the main window once the splash is gone.
+  if (splash) {
+    QObject::connect(splash, &QObject::destroyed, &frame, [&frame] { frame.ShowLoadErrors(); });
+    splash->Finish(&frame);
+  } else {
+    QTimer::singleShot(0, &frame, [&frame] { frame.ShowLoadErrors(); });
+  }
   return QApplication::exec();
 }

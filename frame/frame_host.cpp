@@ -6,7 +6,7 @@
 
 #include "frame/dialog_seam.h"
 #include "frame/main_frame.h"
-#include "frame/typed_text.h"
+#include "views/display_text.h"
 
 namespace orvane {
 
@@ -28,7 +28,7 @@ void CFrameHost::ReportLoadError(const std::string& text) {
 bool CFrameHost::SetClipboardText(const std::string& text) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (!clipboard) return false;
-  clipboard->setText(ShownText(text));
+  clipboard->setText(DisplayPath(text));
   return true;
 }
 

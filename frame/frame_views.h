@@ -1,4 +1,5 @@
 // The two panes of the main window.
 #pragma once
 
-#include "frame/view_placeholders.h"
+#include "views/dir_view.h"
+#include "views/orvane_view.h"

@@ -22,8 +22,9 @@
 #include "catalog/ftp_site.h"
 #include "frame/dialog_seam.h"
 #include "frame/frame_host.h"
-#include "frame/site_dlg.h"
 #include "frame/frame_views.h"
+#include "frame/site_dlg.h"
+#include "views/about_dlg.h"
 
 namespace orvane {
 
@@ -257,7 +258,12 @@ void CMainFrame::CreatePanes() {
   setCentralWidget(splitter_);
 
   connect(dirView_, &CDirView::directoryActivated, this, &CMainFrame::DirectoryActivated);
-  connect(fileView_, &COrvaneView::directoryActivated, this, &CMainFrame::DirectoryActivated);
+  // The list has made the step and refilled itself already.
+  connect(fileView_, &COrvaneView::directoryActivated, this, [this] {
+    resultMode_ = false;
+    UpdateNavigation();
+  });
+  connect(fileView_, &COrvaneView::fileActivated, this, &CMainFrame::OpenFile);
   connect(dirView_, &CDirView::contextCommand, this, &CMainFrame::Command);
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
   fileView_->ShowWelcome();
@@ -357,6 +363,15 @@ void CMainFrame::Command(int commandId) {
       break;
     case kCmdCopyPath:
       CopyListPath();
+      break;
+    case kCmdTreeCopyPath:
+      CopyTreePath();
+      break;
+    case kCmdTreeSetRead:
+      SetTreeRead();
+      break;
+    case kCmdShowUpdates:
+      ShowTreeUpdates();
       break;
     case kCmdHelp:
       OpenHelp();
@@ -557,6 +572,41 @@ void CMainFrame::OpenHelp() {
   }
 }
 
-void CMainFrame::About() { CDialogSeam::Inform(this, QStringLiteral("Orvane 1.3.2")); }
+void CMainFrame::About() {
+  CAboutDlg dialog(this);
+  CDialogSeam::Exec(dialog);
+}
+
+void CMainFrame::OpenFile(const std::string& displayPath) {
+  const std::string address = doc_->GetFileAddress(displayPath);
+  if (address.empty()) return;
+  // The address's bytes go out as they are: names the server sent are
+  // percent-encoded byte for byte, never re-encoded through a text form.
+  QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(address)));
+}
+
+void CMainFrame::CopyTreePath() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  if (!dir) return;
+  doc_->CopyFileAddress(dir->GetDisplayPath());
+  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+}
+
+void CMainFrame::SetTreeRead() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  if (!dir) return;
+  doc_->SetTreeNodeRead(dir);
+  dirView_->UpdateSiteItem(dir->GetSite());
+  dirView_->viewport()->update();
+  fileView_->viewport()->update();
+}
+
+void CMainFrame::ShowTreeUpdates() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  if (!dir) return;
+  doc_->ShowUpdates(dir);
+  resultMode_ = true;
+  fileView_->ShowResults();
+}
 
 }  // namespace orvane

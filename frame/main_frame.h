@@ -88,6 +88,11 @@ class CMainFrame : public QMainWindow {
   void SetShownRead();
   void SetSitesRead(int kind);
   void CopyListPath();
+  void CopyTreePath();
+  void SetTreeRead();
+  void ShowTreeUpdates();
+  // Hands a file's full address to the system's handler.
+  void OpenFile(const std::string& displayPath);
   // Drops every view reference into a site about to go, then deletes it.
   void RemoveSite(CFTPSite& site);
   // Rewrites site.ds after a change of the list; says so when it cannot.

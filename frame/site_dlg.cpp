@@ -12,6 +12,7 @@
 #include "catalog/ftp_site.h"
 #include "frame/dialog_seam.h"
 #include "frame/typed_text.h"
+#include "views/display_text.h"
 
 namespace orvane {
 
@@ -76,7 +77,7 @@ CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
 
 void CSiteDlg::SetText(TextField& field, QLineEdit* edit, const std::string& bytes) {
   field.stored = bytes;
-  field.shown = ShownText(bytes);
+  field.shown = DisplayName(bytes);
   edit->setText(field.shown);
 }
 
@@ -96,7 +97,7 @@ void CSiteDlg::FillFrom(const CFTPSite& site) {
   anonymousUpdate_->setChecked(site.anonymousUpdate);
   SetText(nicknameField_, nickname_, site.nickname);
   remarksField_.stored = site.remarks;
-  remarksField_.shown = ShownText(site.remarks);
+  remarksField_.shown = DisplayName(site.remarks);
   remarks_->setPlainText(remarksField_.shown);
 }
 
@@ -107,7 +108,7 @@ void CSiteDlg::AnonymousToggled(bool checked) {
 
 std::string CSiteDlg::Stored(const TextField& field, const QString& text) {
   if (text == field.shown) return field.stored;
-  return TypedBytes(text);
+  return EncodeTyped(text);
 }
 
 std::string CSiteDlg::Host() const { return Stored(hostField_, host_->text()); }

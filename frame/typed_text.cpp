@@ -1,6 +1,10 @@
 #include "frame/typed_text.h"
 
 #include <QList>
+#include <string>
+
+#include "catalog/code_page.h"
+#include "views/display_text.h"
 
 namespace orvane {
 
@@ -8,10 +12,13 @@ QString CharactersWithoutCp936Form(const QString& text) {
   QString missing;
   for (const char32_t c : text.toUcs4()) {
     const QString one = QString::fromUcs4(&c, 1);
-    const std::string utf8 = one.toStdString();
-    // The encoder writes '?' for a character it lacks; only a character
-    // that comes back as itself can be stored.
-    if (Cp936ToUtf8(Utf8ToCp936(utf8)) != utf8 && !missing.contains(one)) missing += one;
+    // EncodeTyped writes "?" for a character the code page lacks; only a
+    // character that comes back as itself can be stored. (Decoded as code
+    // page 936 alone: some two-byte characters also look like UTF-8.)
+    const std::string stored = EncodeTyped(one);
+    if (QString::fromStdString(Cp936ToUtf8(stored)) != one && !missing.contains(one)) {
+      missing += one;
+    }
   }
   return missing;
 }
