@@ -24,6 +24,37 @@
     </message>
 </context>
 <context>
+    <name>orvane::CAboutDlg</name>
+    <message>
+        <source>关于 Orvane</source>
+        <translation>About Orvane</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>作者</source>
+        <translation>Author</translation>
+    </message>
+    <message>
+        <source>Orvane 开发者</source>
+        <translation>The Orvane developers</translation>
+    </message>
+    <message>
+        <source>主页</source>
+        <translation>Home page</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>邮箱</source>
+        <translation>Mail</translation>
+    </message>
+</context>
+<context>
     <name>orvane::CDialogSeam</name>
     <message>
         <source>确定</source>
@@ -32,6 +63,68 @@
     <message>
         <source>取消</source>
         <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CDirView</name>
+    <message>
+        <source>显示更新</source>
+        <translation>Show updates</translation>
+    </message>
+    <message>
+        <source>更新</source>
+        <translation>Update</translation>
+    </message>
+    <message>
+        <source>设置已读</source>
+        <translation>Mark read</translation>
+    </message>
+    <message>
+        <source>编辑站点</source>
+        <translation>Edit site</translation>
+    </message>
+    <message>
+        <source>删除站点</source>
+        <translation>Delete site</translation>
+    </message>
+    <message>
+        <source>复制路径</source>
+        <translation>Copy path</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CFileListModel</name>
+    <message>
+        <source>%1字节</source>
+        <translation>%1 bytes</translation>
+    </message>
+    <message>
+        <source>欢迎使用Orvane!</source>
+        <translation>Welcome to Orvane!</translation>
+    </message>
+    <message>
+        <source>点击增加可以添加站点</source>
+        <translation>Click Add to add a site</translation>
+    </message>
+    <message>
+        <source>点击更新可以更新站点</source>
+        <translation>Click Update to update a site</translation>
+    </message>
+    <message>
+        <source>选择左边站点可以查看站点内容</source>
+        <translation>Choose a site on the left to see its contents</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
     </message>
 </context>
 <context>
@@ -234,6 +327,13 @@
     </message>
 </context>
 <context>
+    <name>orvane::COrvaneView</name>
+    <message>
+        <source>复制路径</source>
+        <translation>Copy path</translation>
+    </message>
+</context>
+<context>
     <name>orvane::CSiteDlg</name>
     <message>
         <source>服务器</source>
@@ -294,6 +394,13 @@
     <message>
         <source>“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2</source>
         <translation>"%1" holds characters the site list cannot store (it uses the GBK encoding): %2</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CSplash</name>
+    <message>
+        <source>离线浏览FTP站点的内容</source>
+        <translation>Browse the contents of FTP sites offline</translation>
     </message>
 </context>
 </TS>
