@@ -38,6 +38,8 @@ int main(int argc, char** argv) {
   QTextDocument document;
   QFont font(QStringLiteral("DejaVu Sans"));
   font.setPointSizeF(10.5);
+  // Hinted glyph widths, made for a screen, spread the letters on paper.
+  font.setHintingPreference(QFont::PreferNoHinting);
   document.setDefaultFont(font);
   document.setDefaultStyleSheet(QStringLiteral("code { font-family: monospace; }"));
   document.setMarkdown(markdown);
