@@ -38,55 +38,49 @@ struct ActionSpec {
   const char* name;  // objectName suffix, for tests and settings
   const char* text;
   const char* prompt;  // status-bar text while the item is under the pointer
-  const char* icon;    // theme name and bundled fallback; null for none
 };
 
 // Texts through QT_TRANSLATE_NOOP so lupdate finds them; translated when
 // the actions are made.
 const ActionSpec kActions[] = {
-    {kCmdImport, "Import", QT_TRANSLATE_NOOP("orvane::CMainFrame", "导入"), nullptr, nullptr},
-    {kCmdExit, "Exit", QT_TRANSLATE_NOOP("orvane::CMainFrame", "退出(&X)"), nullptr, nullptr},
+    {kCmdImport, "Import", QT_TRANSLATE_NOOP("orvane::CMainFrame", "导入"), nullptr},
+    {kCmdExit, "Exit", QT_TRANSLATE_NOOP("orvane::CMainFrame", "退出(&X)"), nullptr},
     {kCmdAddSite, "AddSite", QT_TRANSLATE_NOOP("orvane::CMainFrame", "添加站点"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "增加站点"), "list-add"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "增加站点")},
     {kCmdEditSite, "EditSite", QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑站点"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑站点"), "document-edit"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑站点")},
     {kCmdDeleteSite, "DeleteSite", QT_TRANSLATE_NOOP("orvane::CMainFrame", "删除站点"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "删除站点"), nullptr},
-    {kCmdToolBar, "ToolBar", QT_TRANSLATE_NOOP("orvane::CMainFrame", "工具栏(&T)"), nullptr,
-     nullptr},
-    {kCmdStatusBar, "StatusBar", QT_TRANSLATE_NOOP("orvane::CMainFrame", "状态栏(&S)"), nullptr,
-     nullptr},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "删除站点")},
+    {kCmdToolBar, "ToolBar", QT_TRANSLATE_NOOP("orvane::CMainFrame", "工具栏(&T)"), nullptr},
+    {kCmdStatusBar, "StatusBar", QT_TRANSLATE_NOOP("orvane::CMainFrame", "状态栏(&S)"), nullptr},
     {kCmdForward, "Forward", QT_TRANSLATE_NOOP("orvane::CMainFrame", "前进"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "前进"), "go-next"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "前进")},
     {kCmdBack, "Back", QT_TRANSLATE_NOOP("orvane::CMainFrame", "后退"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "后退"), "go-previous"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "后退")},
     {kCmdUp, "Up", QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上"), "go-up"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上")},
     {kCmdSwitch, "Switch", QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索窗口"), "view-refresh"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索窗口")},
     {kCmdUpdate, "Update", QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所选站点"), "update"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所选站点")},
     {kCmdUpdateAll, "UpdateAll", QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新全部"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所有站点"), nullptr},
-    {kCmdStopUpdate, "StopUpdate", QT_TRANSLATE_NOOP("orvane::CMainFrame", "终止更新"), nullptr,
-     nullptr},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所有站点")},
+    {kCmdStopUpdate, "StopUpdate", QT_TRANSLATE_NOOP("orvane::CMainFrame", "终止更新"), nullptr},
     {kCmdSearch, "Search", QT_TRANSLATE_NOOP("orvane::CMainFrame", "搜索"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "搜索"), "edit-find"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "搜索")},
     {kCmdShowNew, "ShowNew", QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示未读文件"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示这次更新的文件"), nullptr},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示这次更新的文件")},
     {kCmdShowAllNew, "ShowAllNew", QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示所有未读文件"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示所有更新的文件"), nullptr},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示所有更新的文件")},
     {kCmdSetRead, "SetRead", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置已读(Alt+D)"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置当前显示的文件已读"), "mail-mark-read"},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置当前显示的文件已读")},
     {kCmdSetUpdateRead, "SetUpdateRead", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置全部已读"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置这次更新的文件已读"), nullptr},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置这次更新的文件已读")},
     {kCmdSetAllRead, "SetAllRead", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置所有为已读"),
-     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置所有未读的文件已读"), nullptr},
-    {kCmdSettings, "Settings", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置(&S)"), nullptr,
-     nullptr},
-    {kCmdHelp, "Help", QT_TRANSLATE_NOOP("orvane::CMainFrame", "帮助(&H)"), nullptr, nullptr},
-    {kCmdAbout, "About", QT_TRANSLATE_NOOP("orvane::CMainFrame", "关于 Orvane(&A)..."), nullptr,
-     nullptr},
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置所有未读的文件已读")},
+    {kCmdSettings, "Settings", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置(&S)"), nullptr},
+    {kCmdHelp, "Help", QT_TRANSLATE_NOOP("orvane::CMainFrame", "帮助(&H)"), nullptr},
+    {kCmdAbout, "About", QT_TRANSLATE_NOOP("orvane::CMainFrame", "关于 Orvane(&A)..."), nullptr},
 };
 
 // Toolbar buttons, left to right, with their short labels.
@@ -174,7 +168,13 @@ void CMainFrame::CreateActions() {
   actions_[kCmdSearch]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
   actions_[kCmdExit]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   actions_[kCmdHelp]->setShortcut(QKeySequence(Qt::Key_F1));
-  actions_[kCmdSetRead]->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
+  // Alt+D is in the item's text already; a hidden action carries the key
+  // so the menu does not name it twice.
+  auto* setRead = new QAction(this);
+  setRead->setObjectName(QStringLiteral("actionSetReadKey"));
+  setRead->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
+  connect(setRead, &QAction::triggered, this, [this] { Command(kCmdSetRead); });
+  addAction(setRead);
 
   // F6 and Shift+F6 move the focus between the two panes; there are only
   // two, so next and previous are the same move.
@@ -507,7 +507,7 @@ void CMainFrame::EditSite() {
   site->remarks = dialog.Remarks();
   const std::string newKey = site->siteKey();
   if (newKey != oldKey) RenameDataDirectory(doc_->GetProgramDir(), oldKey, newKey);
-  dirView_->UpdateSiteItem(site);
+  // The label may change and with it the item's place in the sorted tree.
   dirView_->ReloadSites();
   SaveSiteList();
 }
