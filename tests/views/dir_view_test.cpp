@@ -135,6 +135,8 @@ void DirViewTest::focusAloneSelectsNothingAndReadsNoCatalog() {
   QApplication::setActiveWindow(tree.get());
   QVERIFY(QTest::qWaitForWindowExposed(tree.get()));
   QTest::keyClick(tree.get(), Qt::Key_Shift);  // a key that moves nothing
+  QTRY_VERIFY(tree->hasFocus());
+  qDebug() << "current" << tree->currentIndex();
   QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
   QCOMPARE(f->doc.siteList[0]->loadState.load(), kNotLoaded);
   QCOMPARE(list->listModel()->mode(), CFileListModel::Mode::kWelcome);
