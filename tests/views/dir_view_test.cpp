@@ -136,6 +136,8 @@ void DirViewTest::focusAloneSelectsNothingAndReadsNoCatalog() {
   QVERIFY(QTest::qWaitForWindowExposed(tree.get()));
   QTest::keyClick(tree.get(), Qt::Key_Shift);  // a key that moves nothing
   QTRY_VERIFY(tree->hasFocus());
+  QVERIFY(tree->currentIndex().isValid());  // Qt's own choice of a current item
+  QTRY_VERIFY(tree->hasFocus());
   qDebug() << "current" << tree->currentIndex();
   QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
   QCOMPARE(f->doc.siteList[0]->loadState.load(), kNotLoaded);
@@ -280,6 +282,11 @@ void DirViewTest::removalPurgesItemsBeforeTheEntriesAreDestroyed() {
                ->match(alpha, Qt::DisplayRole, QStringLiteral("deep"), 1, Qt::MatchRecursive)
                .size(),
            0);
+
+  // A deleted site: its item goes with its root.
+  tree->EntriesRemoving({f->doc.siteList[1]->rootDir.get()});
+  QCOMPARE(model->rowCount(), 1);
+  QCOMPARE(Label(model->index(0, 0)), QStringLiteral("alpha"));
 }
 
 QTEST_MAIN(DirViewTest)
