@@ -1,6 +1,7 @@
 #include "views/dir_tree_model.h"
 
 #include <QFont>
+#include <QTimer>
 #include <algorithm>
 #include <mutex>
 #include <unordered_set>
@@ -30,6 +31,18 @@ struct CDirTreeModel::Item {
 };
 
 namespace {
+
+// Counts a change of the model's own for as long as it is announced.
+class ChangeScope {
+ public:
+  explicit ChangeScope(int& depth) : depth_(depth) { ++depth_; }
+  ~ChangeScope() { --depth_; }
+  ChangeScope(const ChangeScope&) = delete;
+  ChangeScope& operator=(const ChangeScope&) = delete;
+
+ private:
+  int& depth_;
+};
 
 struct ChildSnapshot {
   CFTPDir* dir;
@@ -108,6 +121,14 @@ bool CDirTreeModel::canFetchMore(const QModelIndex& parent) const {
 
 void CDirTreeModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
+  if (changing_) {
+    // Asked from inside a change notice (by a view or a model checker): a
+    // change may not start before the running one has ended.
+    QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(parent)] {
+      if (index.isValid() && canFetchMore(index)) Fill(ItemAt(index), index);
+    });
+    return;
+  }
   Fill(ItemAt(parent), parent);
 }
 
@@ -118,6 +139,7 @@ void CDirTreeModel::Fill(Item* item, const QModelIndex& index) {
   const std::vector<ChildSnapshot> snapshot = SnapshotSubdirs(*item->dir, item->site);
   item->hasSubdirs = !snapshot.empty();
   if (snapshot.empty()) return;
+  ChangeScope scope(changing_);
   beginInsertRows(index, 0, static_cast<int>(snapshot.size()) - 1);
   item->children.reserve(snapshot.size());
   for (const ChildSnapshot& child : snapshot) {
@@ -133,12 +155,16 @@ void CDirTreeModel::Fill(Item* item, const QModelIndex& index) {
   endInsertRows();
 }
 
+// The item counts as filled until its rows are gone: a view or tester that
+// reacts to the removal must not fetch into the item meanwhile.
 void CDirTreeModel::DropChildren(Item* item, const QModelIndex& index) {
+  if (!item->children.empty()) {
+    ChangeScope scope(changing_);
+    beginRemoveRows(index, 0, static_cast<int>(item->children.size()) - 1);
+    item->children.clear();
+    endRemoveRows();
+  }
   item->filled = false;
-  if (item->children.empty()) return;
-  beginRemoveRows(index, 0, static_cast<int>(item->children.size()) - 1);
-  item->children.clear();
-  endRemoveRows();
 }
 
 QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
@@ -169,6 +195,7 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
 }
 
 void CDirTreeModel::ReloadSites() {
+  ChangeScope scope(changing_);
   beginResetModel();
   root_->children.clear();
   std::vector<std::pair<QString, CFTPSite*>> sites;
@@ -237,6 +264,7 @@ void CDirTreeModel::Purge(Item* item, const QModelIndex& index,
   auto& children = item->children;
   for (std::size_t i = children.size(); i-- > 0;) {
     if (removed.count(children[i]->dir)) {
+      ChangeScope scope(changing_);
       beginRemoveRows(index, static_cast<int>(i), static_cast<int>(i));
       children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
       for (std::size_t j = i; j < children.size(); ++j) children[j]->row = static_cast<int>(j);

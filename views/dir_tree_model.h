@@ -71,6 +71,8 @@ class CDirTreeModel : public QAbstractItemModel {
 
   COrvaneDoc& doc_;
   std::unique_ptr<Item> root_;
+  // Non-zero while this model announces a change of its own.
+  int changing_ = 0;
 };
 
 }  // namespace orvane

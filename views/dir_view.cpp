@@ -19,7 +19,8 @@ CDirView::CDirView(COrvaneDoc& doc, QWidget* parent)
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setContextMenuPolicy(Qt::CustomContextMenu);
   setExpandsOnDoubleClick(true);
-  connect(this, &QTreeView::collapsed, model_, &CDirTreeModel::Collapse);
+  connect(this, &QTreeView::expanded, this, &CDirView::OnExpanded);
+  connect(this, &QTreeView::collapsed, this, &CDirView::OnCollapsed);
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CDirView::OnSelectionChanged);
   connect(this, &QWidget::customContextMenuRequested, this, &CDirView::OnContextMenu);
@@ -54,10 +55,36 @@ CFTPSite* CDirView::CurrentSite() const {
 }
 
 void CDirView::EntriesRemoving(const std::vector<const CFTPDir*>& dirs) {
-  // Removing the selected item moves the selection; that is not the user
-  // choosing a directory.
+  // Qt moves the selection off a removed item onto a neighbour; that is not
+  // the user choosing a directory, so it runs no steps and is undone.
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  const QPersistentModelIndex before = selected.isEmpty() ? QModelIndex() : selected.first();
   quietSelection_ = true;
   model_->PurgeRemoved(dirs);
+  if (!selected.isEmpty() && !before.isValid()) selectionModel()->clear();
+  quietSelection_ = false;
+}
+
+void CDirView::OnExpanded(const QModelIndex& index) {
+  // A hidden tree defers its layout and with it the fetch; fill now so an
+  // expanded item always has its children.
+  if (model_->canFetchMore(index)) model_->fetchMore(index);
+}
+
+void CDirView::OnCollapsed(const QModelIndex& index) {
+  // Collapsing over the selected item selects the collapsed item (with the
+  // selection steps), as the user can no longer see the old one.
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  if (!selected.isEmpty()) {
+    for (QModelIndex up = selected.first().parent(); up.isValid(); up = up.parent()) {
+      if (up == index) {
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        break;
+      }
+    }
+  }
+  quietSelection_ = true;
+  model_->Collapse(index);
   quietSelection_ = false;
 }
 

@@ -61,6 +61,8 @@ class CDirView : public QTreeView {
 
  private:
   void OnSelectionChanged();
+  void OnExpanded(const QModelIndex& index);
+  void OnCollapsed(const QModelIndex& index);
   void OnContextMenu(const QPoint& pos);
 
   COrvaneDoc& doc_;
