@@ -147,6 +147,8 @@ void SiteCommandsTest::dialogRefusesBadFields_data() {
                                    << "" << portText;
   QTest::newRow("no port") << ok << ""
                            << "" << portText;
+  QTest::newRow("letters") << ok << "2l"
+                           << "" << portText;
   QTest::newRow("no host") << ""
                            << "21"
                            << "" << QStringLiteral("请输入站点地址");
