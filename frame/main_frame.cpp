@@ -15,15 +15,18 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <algorithm>
 
 #include "catalog/ftp_site.h"
+#include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
 #include "frame/frame_host.h"
 #include "frame/frame_views.h"
 #include "frame/site_dlg.h"
+#include "update/update_engine.h"
 #include "views/about_dlg.h"
 
 namespace orvane {
@@ -117,13 +120,51 @@ const char* ThemeIcon(const char* fallback) {
   return fallback;
 }
 
+// The progress display's period.
+constexpr int kProgressMs = 1000;
+
 }  // namespace
+
+// Hands the engine's notices (made on its threads) to the window's thread
+// as queued calls. An owned entry travels in a shared holder, since a
+// queued function must be copyable; a call that never runs (the window
+// went first) still destroys its entry with the event.
+class CMainFrame::EngineListener final : public IEngineListener {
+ public:
+  explicit EngineListener(CMainFrame& frame) : frame_(frame) {}
+
+  void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
+    QMetaObject::invokeMethod(
+        &frame_, [this, site = std::move(site)] { frame_.SiteStatusChanged(site); },
+        Qt::QueuedConnection);
+  }
+  void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) override {
+    auto holder = std::make_shared<std::unique_ptr<CFTPDir>>(std::move(dir));
+    QMetaObject::invokeMethod(
+        &frame_, [this, holder] { frame_.EntryRemoved(std::move(*holder), nullptr); },
+        Qt::QueuedConnection);
+  }
+  void PostEntryRemoved(std::unique_ptr<CFTPFile> file) override {
+    auto holder = std::make_shared<std::unique_ptr<CFTPFile>>(std::move(file));
+    QMetaObject::invokeMethod(
+        &frame_, [this, holder] { frame_.EntryRemoved(nullptr, std::move(*holder)); },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  CMainFrame& frame_;
+};
 
 CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
     : QMainWindow(parent),
       host_(std::make_unique<CFrameHost>(*this)),
-      doc_(std::make_unique<COrvaneDoc>(dataDir, *host_)) {
+      doc_(std::make_unique<COrvaneDoc>(dataDir, *host_)),
+      listener_(std::make_unique<EngineListener>(*this)),
+      engine_(std::make_unique<CUpdateEngine>(*listener_, dataDir)),
+      progressTimer_(new QTimer(this)) {
   setObjectName(QStringLiteral("mainFrame"));
+  progressTimer_->setInterval(kProgressMs);
+  connect(progressTimer_, &QTimer::timeout, this, &CMainFrame::ShowProgress);
   setWindowTitle(QStringLiteral("Orvane"));
   CreateActions();
   CreateMenus();
@@ -135,6 +176,8 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+  // No worker may outlive the document; normally the close did this.
+  engine_->Close();
   // The views refer to the document's entries; they go first.
   delete splitter_;
   splitter_ = nullptr;
@@ -309,6 +352,16 @@ void CMainFrame::ShowLoadErrors() {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
   host_->SetClosing();
+  // Running updates stop, every blocked FTP call is broken off, and the
+  // window waits (in a small box, events still running) for the workers,
+  // which save what they merged.
+  engine_->BeginClose();
+  if (engine_->HasWork()) {
+    CCloseDlg wait([this] { return engine_->HasWork(); }, this);
+    wait.exec();
+  }
+  engine_->Close();
+  progressTimer_->stop();
   SaveSettings();
   // site.ds is written right after each change of the list, so there is
   // nothing to ask here; only the new marks cleared in this run are saved.
@@ -320,6 +373,15 @@ void CMainFrame::Command(int commandId) {
   switch (commandId) {
     case kCmdImport:
       ImportSites();
+      break;
+    case kCmdUpdateAll:
+      UpdateAll();
+      break;
+    case kCmdUpdate:
+      UpdateSelected();
+      break;
+    case kCmdStopUpdate:
+      engine_->Stop();
       break;
     case kCmdExit:
       close();
@@ -380,8 +442,7 @@ void CMainFrame::Command(int commandId) {
       About();
       break;
     default:
-      // Update, search, listings and the thread setting come with the
-      // update engine's window wiring.
+      // Search, listings and the thread setting come with their dialogs.
       break;
   }
 }
@@ -486,6 +547,11 @@ void CMainFrame::AddSite() {
 void CMainFrame::EditSite() {
   CFTPSite* site = dirView_->CurrentSite();
   if (!site) return;
+  // A worker reads the host and the login while it runs.
+  if (site->updateState.load() == kUpdateRunning) {
+    CDialogSeam::Inform(this, tr("站点正在更新，请在更新结束后再编辑。"));
+    return;
+  }
   CSiteDlg dialog(this);
   dialog.FillFrom(*site);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
@@ -510,6 +576,59 @@ void CMainFrame::EditSite() {
   // The label may change and with it the item's place in the sorted tree.
   dirView_->ReloadSites();
   SaveSiteList();
+}
+
+void CMainFrame::UpdateAll() {
+  engine_->UpdateAll(doc_->siteList);
+  for (const auto& site : doc_->siteList) dirView_->UpdateSiteItem(site.get());
+  ShowProgress();
+  progressTimer_->start();
+}
+
+void CMainFrame::UpdateSelected() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  CFTPSite* site = dirView_->CurrentSite();
+  if (!dir || !site) return;
+  for (const auto& known : doc_->siteList) {
+    if (known.get() != site) continue;
+    if (!engine_->UpdateSelected(known, dir->parent ? dir : nullptr)) return;
+    dirView_->UpdateSiteItem(site);
+    // One site's progress is shown like everyone's.
+    ShowProgress();
+    progressTimer_->start();
+    return;
+  }
+}
+
+void CMainFrame::ShowProgress() {
+  const UpdateProgress progress = engine_->Progress();
+  if (progress.finished) {
+    progressTimer_->stop();
+    statusBar()->showMessage(tr("更新完成"));
+    return;
+  }
+  statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));
+}
+
+void CMainFrame::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site) {
+  // A notice may arrive for a site deleted meanwhile.
+  for (const auto& known : doc_->siteList) {
+    if (known == site) dirView_->UpdateSiteItem(site.get());
+  }
+}
+
+void CMainFrame::EntryRemoved(std::unique_ptr<CFTPDir> dir, std::unique_ptr<CFTPFile> file) {
+  // Views first, then the document's lists and history; only then is the
+  // entry destroyed.
+  std::vector<const CFTPDir*> dirs;
+  std::vector<const CFTPFile*> files;
+  if (dir) dirs.push_back(dir.get());
+  if (file) files.push_back(file.get());
+  dirView_->EntriesRemoving(dirs);
+  fileView_->EntriesRemoving(dirs, files);
+  if (dir) doc_->OnEntryRemoved(std::move(dir));
+  if (file) doc_->OnEntryRemoved(std::move(file));
+  UpdateNavigation();
 }
 
 void CMainFrame::RemoveSite(CFTPSite& site) {

@@ -25,12 +25,15 @@
 
 class QAction;
 class QSplitter;
+class QTimer;
 
 namespace orvane {
 
 class CDirView;
 class COrvaneView;
 class CFrameHost;
+class CUpdateEngine;
+class IEngineListener;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -54,6 +57,8 @@ class CMainFrame : public QMainWindow {
 
   // Runs a command as its menu item would.
   void Command(int commandId);
+
+  CUpdateEngine& engine() { return *engine_; }
 
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
@@ -95,14 +100,28 @@ class CMainFrame : public QMainWindow {
   void OpenFile(const std::string& displayPath);
   // Drops every view reference into a site about to go, then deletes it.
   void RemoveSite(CFTPSite& site);
+  void UpdateAll();
+  void UpdateSelected();
+  // The status bar's progress ("更新%d/%d", finally "更新完成").
+  void ShowProgress();
+  // Engine notices, on the window's thread.
+  void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site);
+  void EntryRemoved(std::unique_ptr<CFTPDir> dir, std::unique_ptr<CFTPFile> file);
   // Rewrites site.ds after a change of the list; says so when it cannot.
   void SaveSiteList();
   // A site with this host and user name other than `except`, if any.
   CFTPSite* FindDuplicate(const std::string& host, const std::string& user,
                           const CFTPSite* except) const;
 
+  class EngineListener;
+
   std::unique_ptr<CFrameHost> host_;
   std::unique_ptr<COrvaneDoc> doc_;
+  std::unique_ptr<IEngineListener> listener_;
+  // Declared last of the three: destroyed (closed, every thread joined)
+  // before the listener and the document it reaches.
+  std::unique_ptr<CUpdateEngine> engine_;
+  QTimer* progressTimer_ = nullptr;
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;
