@@ -55,6 +55,13 @@
     </message>
 </context>
 <context>
+    <name>orvane::CCloseDlg</name>
+    <message>
+        <source>正在关闭连接,请稍后</source>
+        <translation>Closing connections, please wait</translation>
+    </message>
+</context>
+<context>
     <name>orvane::CDialogSeam</name>
     <message>
         <source>确定</source>
@@ -324,6 +331,18 @@
     <message>
         <source>无法打开帮助文件 %1。</source>
         <translation>The help file %1 could not be opened.</translation>
+    </message>
+    <message>
+        <source>站点正在更新，请在更新结束后再编辑。</source>
+        <translation>The site is being updated; edit it when the update has ended.</translation>
+    </message>
+    <message>
+        <source>更新完成</source>
+        <translation>Update finished</translation>
+    </message>
+    <message>
+        <source>更新%1/%2</source>
+        <translation>Updating %1/%2</translation>
     </message>
 </context>
 <context>
