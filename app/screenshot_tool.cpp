@@ -73,11 +73,11 @@ void WriteSample(const std::filesystem::path& dataDir) {
             {"debian-12.iso", 3'900'702'720ull},
             {"歌曲合集.mp3", 8'388'608}},  // UTF-8 bytes
            6);
-  doc.siteList.push_back(main);
-  doc.siteList.push_back(MakeSite("mirror.example.org", "", {}));
-  doc.siteList.push_back(MakeSite("files.example.net", "ann", Gbk("资料库")));
-  doc.siteList.push_back(MakeSite("ftp.example.edu", "", {}));
-  doc.siteList.push_back(MakeSite("archive.example.com", "", Gbk("旧档案")));
+  doc.AppendSite(main);
+  doc.AppendSite(MakeSite("mirror.example.org", "", {}));
+  doc.AppendSite(MakeSite("files.example.net", "ann", Gbk("资料库")));
+  doc.AppendSite(MakeSite("ftp.example.edu", "", {}));
+  doc.AppendSite(MakeSite("archive.example.com", "", Gbk("旧档案")));
   if (!doc.SaveSiteList() || !main->SaveCatalogAndState(dataDir)) {
     std::fprintf(stderr, "orvane_screenshot: cannot write the sample\n");
     std::exit(1);
@@ -108,22 +108,23 @@ int main(int argc, char** argv) {
   frame.show();
 
   // One site in each state of this run.
+  using Outcome = SiteStatus::Outcome;
   const struct {
     const char* host;
     UpdateState state;
-    const char* status;
+    Outcome outcome;
+    const char* error;
   } states[] = {
-      {"ftp.example.cn", kUpdateSucceeded, "更新成功"},
-      {"mirror.example.org", kUpdateFailed, "更新失败:\n连接超时"},
-      {"files.example.net", kUpdateRunning, "已连接,正在更新..."},
-      {"ftp.example.edu", kUpdateStopped, "更新终止！"},
-      {"archive.example.com", kNeverUpdated, "未更新"},
+      {"ftp.example.cn", kUpdateSucceeded, Outcome::kSucceeded, ""},
+      {"mirror.example.org", kUpdateFailed, Outcome::kFailed, "连接超时"},
+      {"files.example.net", kUpdateRunning, Outcome::kConnected, ""},
+      {"ftp.example.edu", kUpdateStopped, Outcome::kStopped, ""},
+      {"archive.example.com", kNeverUpdated, Outcome::kNone, ""},
   };
   for (const auto& state : states) {
-    for (const auto& site : frame.doc().siteList) {
+    for (const auto& site : frame.doc().sites()) {
       if (site->host != state.host) continue;
-      site->updateState.store(state.state);
-      site->SetStatusText(state.status);
+      site->SetOutcome(state.outcome, state.state, state.error);
       // The update that succeeded found new entries.
       site->hasNewEntries.store(state.state == kUpdateSucceeded);
       frame.dirView().UpdateSiteItem(site.get());
@@ -131,7 +132,7 @@ int main(int argc, char** argv) {
   }
 
   // Open the first site's "软件" directory as a click would.
-  CFTPSite& main = *frame.doc().siteList.front();
+  CFTPSite& main = *frame.doc().sites().front();
   CDirView& tree = frame.dirView();
   const QModelIndex siteIndex = tree.treeModel()->FindItem(main.rootDir.get());
   tree.expand(siteIndex);

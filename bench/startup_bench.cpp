@@ -43,7 +43,7 @@ std::filesystem::path MakeDataDir(const QTemporaryDir& temp) {
       for (int f = 0; f < 20; ++f) sub->AddFile(CFTPFile::Make("file" + std::to_string(f), 1000));
     }
     if (!site->SaveCatalogAndState(dir)) std::abort();
-    doc.siteList.push_back(std::move(site));
+    doc.AppendSite(std::move(site));
   }
   if (!doc.SaveSiteList()) std::abort();
   return dir;
@@ -61,8 +61,8 @@ void BM_StartUpToShownWindow(benchmark::State& state) {
     QCoreApplication::processEvents();
     frame->repaint();
     state.PauseTiming();
-    if (frame->doc().siteList.size() != kSites) state.SkipWithError("sites missing");
-    for (const auto& site : frame->doc().siteList) {
+    if (frame->doc().sites().size() != kSites) state.SkipWithError("sites missing");
+    for (const auto& site : frame->doc().sites()) {
       if (site->loadState.load() != kNotLoaded) ++catalogsRead;
     }
     frame.reset();

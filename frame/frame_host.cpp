@@ -4,7 +4,11 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
 #include "frame/dialog_seam.h"
+#include "frame/frame_views.h"
 #include "frame/main_frame.h"
 #include "views/display_text.h"
 
@@ -13,6 +17,40 @@ namespace orvane {
 bool CFrameHost::PumpMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return !closing_;
+}
+
+void CFrameHost::ResultsCleared() {
+  if (frame_.resultMode()) frame_.fileView().ShowResults();
+}
+
+void CFrameHost::DirsAppended(std::size_t) {
+  if (frame_.resultMode()) frame_.fileView().AppendResults();
+}
+
+void CFrameHost::FilesAppended(std::size_t) {
+  if (frame_.resultMode()) frame_.fileView().AppendResults();
+}
+
+void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus&) {
+  frame_.dirView().UpdateSiteItem(site.get());
+}
+
+void CFrameHost::SitesAdded(std::size_t, std::size_t) { frame_.dirView().ReloadSites(); }
+
+void CFrameHost::SiteChanged(std::size_t) {
+  // The label may change and with it the item's place in the sorted tree.
+  frame_.dirView().ReloadSites();
+}
+
+void CFrameHost::SiteRemoving(std::size_t index) {
+  const std::vector<const CFTPDir*> gone{frame_.doc().sites()[index]->rootDir.get()};
+  EntriesRemoving(gone, {});
+}
+
+void CFrameHost::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
+                                 const std::vector<const CFTPFile*>& files) {
+  frame_.dirView().EntriesRemoving(dirs);
+  frame_.fileView().EntriesRemoving(dirs, files);
 }
 
 void CFrameHost::ShowMessage(const std::string& text) {
@@ -31,5 +69,7 @@ bool CFrameHost::SetClipboardText(const std::string& text) {
   clipboard->setText(DisplayPath(text));
   return true;
 }
+
+void CFrameHost::HistoryChanged() { frame_.UpdateNavigation(); }
 
 }  // namespace orvane

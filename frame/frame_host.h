@@ -1,5 +1,5 @@
-// The window's side of the document: what the document asks of its front
-// end, answered by the main frame.
+// The window's side of the document: the sinks the document and the engine
+// bridge talk to, answered by the main frame and its views.
 #pragma once
 
 #include "document/document_host.h"
@@ -12,13 +12,33 @@ class CFrameHost final : public IDocumentHost {
  public:
   explicit CFrameHost(CMainFrame& frame) : frame_(frame) {}
 
-  // Runs pending events; false once the window is closing.
+  // IMessagePump: runs pending events; false once the window is closing.
   bool PumpMessages() override;
+
+  // IResultSink: the file list follows the document's lists.
+  void ResultsCleared() override;
+  void DirsAppended(std::size_t count) override;
+  void FilesAppended(std::size_t count) override;
+
+  // ISiteStatusSink: a site's icon, boldness and tool tip.
+  void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override;
+
+  // ISiteListSink: the tree's site items; a leaving site's entries leave
+  // both views first.
+  void SitesAdded(std::size_t first, std::size_t count) override;
+  void SiteChanged(std::size_t index) override;
+  void SiteRemoving(std::size_t index) override;
+
+  // IRemovalObserver: rows and items go before the entries do.
+  void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
+                       const std::vector<const CFTPFile*>& files) override;
+
   void ShowMessage(const std::string& text) override;
   // Kept until the frame shows them (CMainFrame::ShowLoadErrors), so the
   // box appears over the main window, not under the splash.
   void ReportLoadError(const std::string& text) override;
   bool SetClipboardText(const std::string& text) override;
+  void HistoryChanged() override;
 
   void SetClosing() { closing_ = true; }
 

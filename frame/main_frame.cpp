@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "catalog/ftp_site.h"
+#include "document/engine_bridge.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
 #include "frame/frame_host.h"
@@ -125,42 +126,16 @@ constexpr int kProgressMs = 1000;
 
 }  // namespace
 
-// Hands the engine's notices (made on its threads) to the window's thread
-// as queued calls. An owned entry travels in a shared holder, since a
-// queued function must be copyable; a call that never runs (the window
-// went first) still destroys its entry with the event.
-class CMainFrame::EngineListener final : public IEngineListener {
- public:
-  explicit EngineListener(CMainFrame& frame) : frame_(frame) {}
-
-  void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
-    QMetaObject::invokeMethod(
-        &frame_, [this, site = std::move(site)] { frame_.SiteStatusChanged(site); },
-        Qt::QueuedConnection);
-  }
-  void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) override {
-    auto holder = std::make_shared<std::unique_ptr<CFTPDir>>(std::move(dir));
-    QMetaObject::invokeMethod(
-        &frame_, [this, holder] { frame_.EntryRemoved(std::move(*holder), nullptr); },
-        Qt::QueuedConnection);
-  }
-  void PostEntryRemoved(std::unique_ptr<CFTPFile> file) override {
-    auto holder = std::make_shared<std::unique_ptr<CFTPFile>>(std::move(file));
-    QMetaObject::invokeMethod(
-        &frame_, [this, holder] { frame_.EntryRemoved(nullptr, std::move(*holder)); },
-        Qt::QueuedConnection);
-  }
-
- private:
-  CMainFrame& frame_;
-};
-
 CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
     : QMainWindow(parent),
       host_(std::make_unique<CFrameHost>(*this)),
       doc_(std::make_unique<COrvaneDoc>(dataDir, *host_)),
-      listener_(std::make_unique<EngineListener>(*this)),
-      engine_(std::make_unique<CUpdateEngine>(*listener_, dataDir)),
+      bridge_(std::make_unique<CEngineBridge>(*doc_, *host_,
+                                              [this](std::function<void()> event) {
+                                                QMetaObject::invokeMethod(this, std::move(event),
+                                                                          Qt::QueuedConnection);
+                                              })),
+      engine_(std::make_unique<CUpdateEngine>(*bridge_, dataDir)),
       progressTimer_(new QTimer(this)) {
   setObjectName(QStringLiteral("mainFrame"));
   progressTimer_->setInterval(kProgressMs);
@@ -493,7 +468,7 @@ void CMainFrame::SetShownRead() {
 
 void CMainFrame::SetSitesRead(int kind) {
   doc_->SetSitesRead(kind);
-  for (const auto& site : doc_->siteList) dirView_->UpdateSiteItem(site.get());
+  for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
   fileView_->viewport()->update();
 }
 
@@ -504,44 +479,23 @@ void CMainFrame::CopyListPath() {
   CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
 }
 
-CFTPSite* CMainFrame::FindDuplicate(const std::string& host, const std::string& user,
-                                    const CFTPSite* except) const {
-  for (const auto& site : doc_->siteList) {
-    if (site.get() != except && site->host == host && site->userName == user) return site.get();
-  }
-  return nullptr;
-}
-
-void CMainFrame::SaveSiteList() {
-  if (!doc_->SaveSiteList()) {
-    const QString path = QString::fromStdString((doc_->GetProgramDir() / "site.ds").string());
-    CDialogSeam::Warn(this, tr("站点列表无法写入 %1，这次的改动只保留到程序退出。").arg(path));
-  }
+void CMainFrame::ReportChange(SiteChange change) {
+  if (change != SiteChange::kNotSaved) return;
+  const QString path = QString::fromStdString((doc_->GetProgramDir() / "site.ds").string());
+  CDialogSeam::Warn(this, tr("站点列表无法写入 %1，这次的改动只保留到程序退出。").arg(path));
 }
 
 void CMainFrame::AddSite() {
   CSiteDlg dialog(this);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
-  const std::string host = dialog.Host();
-  const std::string user = dialog.UserName();
-  if (FindDuplicate(host, user, nullptr)) {
+  const SiteSettings settings = dialog.Settings();
+  if (doc_->HasSiteWithLogin(settings.host, settings.userName)) {
     CDialogSeam::Inform(this, tr("站点已有！"));
     return;
   }
   auto site = std::make_shared<CFTPSite>();
-  site->host = host;
-  site->userName = user;
-  site->password = dialog.Password();
-  site->port = dialog.Port();
-  site->anonymousUpdate = dialog.AnonymousUpdate();
-  site->nickname = dialog.Nickname();
-  site->remarks = dialog.Remarks();
-  // A new site has no stored catalog to read, even if a data directory of
-  // its key was left behind.
-  site->loadState.store(kLoaded);
-  doc_->siteList.push_back(std::move(site));
-  dirView_->ReloadSites();
-  SaveSiteList();
+  settings.ApplyTo(*site);
+  ReportChange(doc_->AddSite(std::move(site)));
 }
 
 void CMainFrame::EditSite() {
@@ -555,32 +509,25 @@ void CMainFrame::EditSite() {
   CSiteDlg dialog(this);
   dialog.FillFrom(*site);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
-  const std::string host = dialog.Host();
-  const std::string user = dialog.UserName();
-  // Two sites of one key would share a data directory, and the rename
-  // below would leave this site reading the other's catalog.
-  if (FindDuplicate(host, user, site)) {
+  const SiteSettings settings = dialog.Settings();
+  // Two sites of one key would share a data directory, and the site would
+  // end up reading the other's catalog.
+  if (doc_->HasSiteWithLogin(settings.host, settings.userName, site)) {
     CDialogSeam::Inform(this, tr("站点已有！"));
     return;
   }
-  const std::string oldKey = site->siteKey();
-  site->host = host;
-  site->userName = user;
-  site->password = dialog.Password();
-  site->port = dialog.Port();
-  site->anonymousUpdate = dialog.AnonymousUpdate();
-  site->nickname = dialog.Nickname();
-  site->remarks = dialog.Remarks();
-  const std::string newKey = site->siteKey();
-  if (newKey != oldKey) RenameDataDirectory(doc_->GetProgramDir(), oldKey, newKey);
-  // The label may change and with it the item's place in the sorted tree.
-  dirView_->ReloadSites();
-  SaveSiteList();
+  const SiteChange change = doc_->EditSite(*site, settings);
+  if (change == SiteChange::kRefused) {
+    // An update began while the dialog was open.
+    CDialogSeam::Inform(this, tr("站点正在更新，请在更新结束后再编辑。"));
+    return;
+  }
+  ReportChange(change);
 }
 
 void CMainFrame::UpdateAll() {
-  engine_->UpdateAll(doc_->siteList);
-  for (const auto& site : doc_->siteList) dirView_->UpdateSiteItem(site.get());
+  engine_->UpdateAll(doc_->sites());
+  for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
   ShowProgress();
   progressTimer_->start();
 }
@@ -589,7 +536,7 @@ void CMainFrame::UpdateSelected() {
   CFTPDir* dir = dirView_->CurrentDirectory();
   CFTPSite* site = dirView_->CurrentSite();
   if (!dir || !site) return;
-  for (const auto& known : doc_->siteList) {
+  for (const auto& known : doc_->sites()) {
     if (known.get() != site) continue;
     if (!engine_->UpdateSelected(known, dir->parent ? dir : nullptr)) return;
     dirView_->UpdateSiteItem(site);
@@ -610,40 +557,6 @@ void CMainFrame::ShowProgress() {
   statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));
 }
 
-void CMainFrame::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site) {
-  // A notice may arrive for a site deleted meanwhile.
-  for (const auto& known : doc_->siteList) {
-    if (known == site) dirView_->UpdateSiteItem(site.get());
-  }
-}
-
-void CMainFrame::EntryRemoved(std::unique_ptr<CFTPDir> dir, std::unique_ptr<CFTPFile> file) {
-  // Views first, then the document's lists and history; only then is the
-  // entry destroyed.
-  std::vector<const CFTPDir*> dirs;
-  std::vector<const CFTPFile*> files;
-  if (dir) dirs.push_back(dir.get());
-  if (file) files.push_back(file.get());
-  dirView_->EntriesRemoving(dirs);
-  fileView_->EntriesRemoving(dirs, files);
-  if (dir) doc_->OnEntryRemoved(std::move(dir));
-  if (file) doc_->OnEntryRemoved(std::move(file));
-  UpdateNavigation();
-}
-
-void CMainFrame::RemoveSite(CFTPSite& site) {
-  const std::string key = site.siteKey();
-  // The document deletes the first site of the key, which with two sites
-  // of one key (a site.ds written elsewhere) need not be the chosen one:
-  // the views let go of the one that actually goes.
-  CFTPSite* leaving = doc_->FindSite(key);
-  if (!leaving) return;
-  const std::vector<const CFTPDir*> gone{leaving->rootDir.get()};
-  dirView_->EntriesRemoving(gone);
-  fileView_->EntriesRemoving(gone, {});
-  doc_->DeleteSite(key);
-}
-
 void CMainFrame::DeleteSite() {
   const QMessageBox::StandardButton answer =
       CDialogSeam::Show(this, {QMessageBox::Warning, tr("警告"), tr("是否确定要删除?"),
@@ -651,8 +564,10 @@ void CMainFrame::DeleteSite() {
   if (answer != QMessageBox::Ok) return;
   CFTPSite* site = dirView_->CurrentSite();
   if (!site) return;
-  RemoveSite(*site);
-  dirView_->ReloadSites();
+  // The document deletes the first site of the key (two sites of one key
+  // can come from a site.ds written elsewhere); the views let go of the
+  // one that actually goes when the document says so.
+  doc_->DeleteSite(site->siteKey());
   if (resultMode_) {
     fileView_->ShowResults();
   } else {
@@ -670,9 +585,8 @@ void CMainFrame::ImportSites() {
   dialog.setOption(QFileDialog::ReadOnly, true);
   const QString path = CDialogSeam::OpenFile(dialog);
   if (path.isEmpty()) return;
-  if (doc_->ImportSites(std::filesystem::path(QFile::encodeName(path).toStdString()))) {
-    dirView_->ReloadSites();
-  }
+  // The document tells the tree about the sites it adds.
+  doc_->ImportSites(std::filesystem::path(QFile::encodeName(path).toStdString()));
 }
 
 void CMainFrame::OpenHelp() {

@@ -32,8 +32,8 @@ namespace orvane {
 class CDirView;
 class COrvaneView;
 class CFrameHost;
+class CEngineBridge;
 class CUpdateEngine;
-class IEngineListener;
 
 class CMainFrame : public QMainWindow {
   Q_OBJECT
@@ -98,28 +98,14 @@ class CMainFrame : public QMainWindow {
   void ShowTreeUpdates();
   // Hands a file's full address to the system's handler.
   void OpenFile(const std::string& displayPath);
-  // Drops every view reference into a site about to go, then deletes it.
-  void RemoveSite(CFTPSite& site);
-  void UpdateAll();
-  void UpdateSelected();
-  // The status bar's progress ("更新%d/%d", finally "更新完成").
-  void ShowProgress();
-  // Engine notices, on the window's thread.
-  void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site);
-  void EntryRemoved(std::unique_ptr<CFTPDir> dir, std::unique_ptr<CFTPFile> file);
-  // Rewrites site.ds after a change of the list; says so when it cannot.
-  void SaveSiteList();
-  // A site with this host and user name other than `except`, if any.
-  CFTPSite* FindDuplicate(const std::string& host, const std::string& user,
-                          const CFTPSite* except) const;
-
-  class EngineListener;
+  // Says so when a change of the site list could not be written.
+  void ReportChange(SiteChange change);
 
   std::unique_ptr<CFrameHost> host_;
   std::unique_ptr<COrvaneDoc> doc_;
-  std::unique_ptr<IEngineListener> listener_;
+  std::unique_ptr<CEngineBridge> bridge_;
   // Declared last of the three: destroyed (closed, every thread joined)
-  // before the listener and the document it reaches.
+  // before the bridge and the document it reaches.
   std::unique_ptr<CUpdateEngine> engine_;
   QTimer* progressTimer_ = nullptr;
   QSplitter* splitter_ = nullptr;

@@ -130,6 +130,18 @@ std::string CSiteDlg::Nickname() const { return Stored(nicknameField_, nickname_
 
 std::string CSiteDlg::Remarks() const { return Stored(remarksField_, remarks_->toPlainText()); }
 
+SiteSettings CSiteDlg::Settings() const {
+  SiteSettings settings;
+  settings.host = Host();
+  settings.userName = UserName();
+  settings.password = Password();
+  settings.port = Port();
+  settings.nickname = Nickname();
+  settings.remarks = Remarks();
+  settings.anonymousUpdate = AnonymousUpdate();
+  return settings;
+}
+
 QString CSiteDlg::Problem() const {
   bool isNumber = false;
   const uint port = port_->text().toUInt(&isNumber);

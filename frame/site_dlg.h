@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <string>
 
+#include "document/orvane_doc.h"
+
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -44,6 +46,8 @@ class CSiteDlg : public QDialog {
   bool AnonymousUpdate() const;
   std::string Nickname() const;
   std::string Remarks() const;
+  // All of the above as the document takes them.
+  SiteSettings Settings() const;
 
   void accept() override;
 

@@ -39,7 +39,7 @@ inline void WriteSiteList(const std::filesystem::path& dir, const std::vector<Si
     site->userName = spec.user.empty() ? "anonymous" : spec.user;
     site->password = spec.user.empty() ? std::string(kAnonymousPassword) : "secret";
     site->nickname = spec.nickname;
-    doc.siteList.push_back(site);
+    doc.AppendSite(site);
   }
   if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
 }

@@ -69,11 +69,11 @@ void MainFrameTest::startUp() {
 
   MessageRecorder recorder;
   auto frame = StartFrame(dir.path());
-  QCOMPARE(static_cast<int>(frame->doc().siteList.size()), sites);
+  QCOMPARE(static_cast<int>(frame->doc().sites().size()), sites);
   QCOMPARE(static_cast<int>(recorder.messages.size()), boxes);
   if (boxes) QCOMPARE(recorder.messages.front().icon, QMessageBox::Critical);
   QVERIFY(fs::exists(list));
-  for (const auto& site : frame->doc().siteList) {
+  for (const auto& site : frame->doc().sites()) {
     // No catalog is read at start.
     QCOMPARE(site->loadState.load(), static_cast<int>(kNotLoaded));
   }
@@ -101,7 +101,7 @@ void MainFrameTest::navigationFollowsHistory() {
   MessageRecorder recorder;
   auto frame = StartFrame(dir.path());
   QVERIFY(QTest::qWaitForWindowActive(frame.get()));
-  CFTPSite& site = *frame->doc().siteList.front();
+  CFTPSite& site = *frame->doc().sites().front();
   site.loadState.store(kLoaded);
   CFTPDir* root = site.rootDir.get();
   CFTPDir* pub = root->AddSubdir(std::make_unique<CFTPDir>("pub"));
@@ -174,7 +174,7 @@ void MainFrameTest::documentKeysDoNothing() {
   for (const Qt::Key key : {Qt::Key_N, Qt::Key_O, Qt::Key_S}) {
     QTest::keyClick(frame.get(), key, Qt::ControlModifier);
   }
-  QCOMPARE(frame->doc().siteList.size(), std::size_t{2});
+  QCOMPARE(frame->doc().sites().size(), std::size_t{2});
   QCOMPARE(dialogs, 0);
   QVERIFY(recorder.messages.empty());
   QCOMPARE(ReadBytes(dir.path() / "site.ds"), before);

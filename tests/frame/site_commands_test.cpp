@@ -52,7 +52,7 @@ std::vector<std::shared_ptr<CFTPSite>> Stored(const fs::path& dir) {
   IDocumentHost quiet;
   COrvaneDoc doc(dir, quiet);
   doc.OnNewDocument();
-  return doc.siteList;
+  return doc.sites();
 }
 
 }  // namespace
@@ -106,7 +106,7 @@ void SiteCommandsTest::addStoresTypedTextAsCodePage936() {
   QCOMPARE(stored[0]->userName, std::string("\xD3\xC3\xBB\xA7"));
   QCOMPARE(stored[0]->password, std::string("\xC3\xDC\xC2\xEB"));
   QCOMPARE(stored[0]->nickname, std::string("\xD6\xD0\xCE\xC4\xD5\xBE"));
-  QCOMPARE(frame.doc().siteList.front()->loadState.load(), static_cast<int>(kLoaded));
+  QCOMPARE(frame.doc().sites().front()->loadState.load(), static_cast<int>(kLoaded));
 }
 
 void SiteCommandsTest::addRefusesDuplicates() {
@@ -187,12 +187,12 @@ void SiteCommandsTest::dialogRefusesBadFields() {
   QCOMPARE(recorder.messages.size(), std::size_t{1});
   QVERIFY2(recorder.messages.front().text.contains(message),
            qPrintable(recorder.messages.front().text));
-  QVERIFY(frame.doc().siteList.empty());
+  QVERIFY(frame.doc().sites().empty());
 }
 
 void SiteCommandsTest::editShowsAnonymousLoginEmptyAndDisabled() {
   CMainFrame& frame = Start({{"anon.example"}});
-  Select(frame.doc().siteList.front()->rootDir.get());
+  Select(frame.doc().sites().front()->rootDir.get());
   bool checked = false, userEnabled = true, passwordEnabled = true;
   QString user = QStringLiteral("?"), password = QStringLiteral("?");
   QLineEdit::EchoMode echo = QLineEdit::Normal;
@@ -217,7 +217,7 @@ void SiteCommandsTest::editShowsAnonymousLoginEmptyAndDisabled() {
 void SiteCommandsTest::editRenamesDataDirectoryWhenKeyChanges() {
   CMainFrame& frame = Start({{"h.example", "ann"}});
   dir_->AddFile("Data/h.example@ann/content.ct", "catalog");
-  Select(frame.doc().siteList.front()->rootDir.get());
+  Select(frame.doc().sites().front()->rootDir.get());
   AnswerDialog([](QDialog& dialog) {
     dialog.findChild<QCheckBox*>(QStringLiteral("anonymousCheck"))->setChecked(true);
   });
@@ -234,7 +234,7 @@ void SiteCommandsTest::editOfNicknameKeepsUndecodableHostBytes() {
   const std::string host = "h\xFF\x80.example";
   CMainFrame& frame = Start({{host, "ann"}});
   dir_->AddFile("Data/" + host + "@ann/content.ct", "catalog");
-  Select(frame.doc().siteList.front()->rootDir.get());
+  Select(frame.doc().sites().front()->rootDir.get());
   AnswerDialog([](QDialog& dialog) {
     dialog.findChild<QLineEdit*>(QStringLiteral("nicknameEdit"))->setText(QStringLiteral("nick"));
   });
@@ -252,21 +252,21 @@ void SiteCommandsTest::editIntoAnotherSitesKeyIsRefused() {
   CMainFrame& frame = Start({{"a.example"}, {"b.example"}});
   dir_->AddFile("Data/a.example/content.ct", "a");
   dir_->AddFile("Data/b.example/content.ct", "b");
-  Select(frame.doc().siteList[1]->rootDir.get());
+  Select(frame.doc().sites()[1]->rootDir.get());
   AnswerDialog([](QDialog& dialog) {
     dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(QStringLiteral("a.example"));
   });
   MessageRecorder recorder;
   frame.Command(kCmdEditSite);
   QCOMPARE(recorder.texts(), QStringList{QStringLiteral("站点已有！")});
-  QCOMPARE(frame.doc().siteList[1]->host, std::string("b.example"));
+  QCOMPARE(frame.doc().sites()[1]->host, std::string("b.example"));
   QCOMPARE(ReadBytes(dir_->path() / "Data/b.example/content.ct"), std::string("b"));
 }
 
 void SiteCommandsTest::deleteAsksAndRemovesSiteAndFiles() {
   CMainFrame& frame = Start({{"a.example"}, {"b.example"}});
   dir_->AddFile("Data/b.example/content.ct", "b");
-  CFTPSite& b = *frame.doc().siteList[1];
+  CFTPSite& b = *frame.doc().sites()[1];
   b.loadState.store(kLoaded);
   CFTPDir* pub = b.rootDir->AddSubdir(std::make_unique<CFTPDir>("pub"));
   frame.doc().RecordStep(pub);
@@ -276,15 +276,15 @@ void SiteCommandsTest::deleteAsksAndRemovesSiteAndFiles() {
   MessageRecorder recorder;
   recorder.answers = {QMessageBox::Cancel, QMessageBox::Ok};
   frame.Command(kCmdDeleteSite);
-  QCOMPARE(frame.doc().siteList.size(), std::size_t{2});
+  QCOMPARE(frame.doc().sites().size(), std::size_t{2});
   frame.Command(kCmdDeleteSite);
   QCOMPARE(recorder.messages.size(), std::size_t{2});
   QCOMPARE(recorder.messages[0].title, QStringLiteral("警告"));
   QCOMPARE(recorder.messages[0].text, QStringLiteral("是否确定要删除?"));
   QCOMPARE(recorder.messages[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
 
-  QCOMPARE(frame.doc().siteList.size(), std::size_t{1});
-  QCOMPARE(frame.doc().siteList.front()->host, std::string("a.example"));
+  QCOMPARE(frame.doc().sites().size(), std::size_t{1});
+  QCOMPARE(frame.doc().sites().front()->host, std::string("a.example"));
   QVERIFY(!fs::exists(dir_->path() / "Data/b.example"));
   QCOMPARE(Stored(dir_->path()).size(), std::size_t{1});
   // Nothing of the deleted site is left to navigate to.
@@ -306,7 +306,7 @@ void SiteCommandsTest::importUsesTextFileDialog() {
     return ++calls == 1 ? QString() : QString::fromStdString((*dir_ / "list.txt").string());
   });
   frame.Command(kCmdImport);
-  QCOMPARE(frame.doc().siteList.size(), std::size_t{1});
+  QCOMPARE(frame.doc().sites().size(), std::size_t{1});
   frame.Command(kCmdImport);
   QCOMPARE(filters,
            QStringList({QStringLiteral("Text File(*.txt)"), QStringLiteral("all files(*.*)")}));

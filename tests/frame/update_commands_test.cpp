@@ -32,7 +32,7 @@ void WriteServerSite(const fs::path& dataDir, const CFtpServer& server) {
   site->userName = "anonymous";
   site->password = std::string(kAnonymousPassword);
   site->port = server.port();
-  doc.siteList.push_back(site);
+  doc.AppendSite(site);
   if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
 }
 
@@ -56,7 +56,7 @@ void UpdateCommandsTest::updateAllFillsCatalogAndEndsWithCompletion() {
   WriteServerSite(data.path(), *server);
   MessageRecorder recorder;
   auto frame = StartFrame(data.path());
-  CFTPSite& site = *frame->doc().siteList.front();
+  CFTPSite& site = *frame->doc().sites().front();
 
   frame->Command(kCmdUpdateAll);
   QTRY_COMPARE_WITH_TIMEOUT(site.updateState.load(), static_cast<int>(kUpdateSucceeded), kWaitMs);
@@ -78,7 +78,7 @@ void UpdateCommandsTest::removedEntriesLeaveViewsAndHistoryFirst() {
   CTempTree data;
   WriteServerSite(data.path(), *server);
   auto frame = StartFrame(data.path());
-  CFTPSite& site = *frame->doc().siteList.front();
+  CFTPSite& site = *frame->doc().sites().front();
   // A stored catalog with a directory the server no longer has, browsed
   // and in the history when the update sweeps it away.
   site.loadState.store(kLoaded);
@@ -116,12 +116,12 @@ void UpdateCommandsTest::closeWaitsForRunningUpdate() {
   CTempTree data;
   WriteServerSite(data.path(), *server);
   auto frame = StartFrame(data.path());
-  CFTPSite& site = *frame->doc().siteList.front();
+  CFTPSite& site = *frame->doc().sites().front();
 
   frame->Command(kCmdUpdateAll);
   QTRY_VERIFY_WITH_TIMEOUT(frame->engine().ActiveWorkers() > 0, kWaitMs);
-  QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(site.StatusText()),
-                            QStringLiteral("已连接,正在更新..."), kWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(static_cast<int>(site.Status().outcome),
+                            static_cast<int>(SiteStatus::Outcome::kConnected), kWaitMs);
   QVERIFY(frame->close());
   QVERIFY(!frame->engine().HasWork());
   QCOMPARE(site.updateState.load(), static_cast<int>(kUpdateStopped));
