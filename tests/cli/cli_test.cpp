@@ -251,10 +251,10 @@ TEST_F(CliTest, AddListsAndRejectsDuplicates) {
   QuietHost host;
   COrvaneDoc doc(dataDir, host);
   doc.OnNewDocument();
-  ASSERT_EQ(doc.siteList.size(), 3u);
-  EXPECT_EQ(doc.siteList[0]->nickname, "\xb2\xe2\xca\xd4\xd5\xbe\xb5\xe3");
-  EXPECT_EQ(doc.siteList[0]->password, kAnonymousPassword);
-  EXPECT_EQ(doc.siteList[1]->password, "pw");
+  ASSERT_EQ(doc.sites().size(), 3u);
+  EXPECT_EQ(doc.sites()[0]->nickname, "\xb2\xe2\xca\xd4\xd5\xbe\xb5\xe3");
+  EXPECT_EQ(doc.sites()[0]->password, kAnonymousPassword);
+  EXPECT_EQ(doc.sites()[1]->password, "pw");
 }
 
 TEST_F(CliTest, BadCommandLinesExitWithTwo) {
@@ -420,10 +420,10 @@ TEST_F(CliUpdateTest, UpdateAllBringsTheTreeIntoTheCatalog) {
   QuietHost host;
   COrvaneDoc doc(dataDir, host);
   doc.OnNewDocument();
-  ASSERT_EQ(doc.siteList.size(), 1u);
-  doc.EnsureCatalogLoaded(*doc.siteList[0]);
+  ASSERT_EQ(doc.sites().size(), 1u);
+  doc.EnsureCatalogLoaded(*doc.sites()[0]);
   bool found = false;
-  for (const auto& dir : doc.siteList[0]->rootDir->subdirs) {
+  for (const auto& dir : doc.sites()[0]->rootDir->subdirs) {
     for (const auto& file : dir->files) found |= file->name() == "\xce\xc4\xb5\xb5.txt";
   }
   EXPECT_TRUE(found);

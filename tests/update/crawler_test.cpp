@@ -24,6 +24,7 @@
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 #include "update/ftp_session.h"
+#include "update/status_text.h"
 
 namespace orvane {
 namespace {
@@ -311,7 +312,7 @@ TEST_P(CrawlerServerTest, CatalogEqualsTreeOnDisk) {
     tree_.AddFile("many/f" + std::to_string(i), std::string(i % 7, 'm'));
   START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
 
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
   EXPECT_THAT(sink_.paths, IsEmpty());
   EXPECT_TRUE(site_.hasNewEntries.load());
@@ -337,7 +338,7 @@ TEST_P(CrawlerServerTest, CatalogEqualsTreeOnDisk) {
   // A second crawl of the unchanged tree changes nothing and marks nothing.
   ClearMarks(root());
   site_.hasNewEntries = false;
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
   EXPECT_FALSE(site_.hasNewEntries.load());
   EXPECT_THAT(sink_.paths, IsEmpty());
@@ -352,7 +353,7 @@ TEST_P(CrawlerServerTest, LinkLoopDoesNotTrapTheCrawl) {
 
   CrawlLimits limits;
   limits.maxDepth = 24;
-  ASSERT_TRUE(Crawl(server, nullptr, limits)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server, nullptr, limits)) << StatusText(site_.Status());
   // Whatever the server makes of the links, the crawl ends and stays within
   // the bound; the real entries are all there.
   EXPECT_LE(MaxDepth(root()), limits.maxDepth + 1);
@@ -399,7 +400,7 @@ TEST_F(CrawlerTest, RecrawlMarksNewEntriesAndAnnouncesRemovals) {
   tree_.AddFile("pub/a/0new", "n");  // sorts first, still goes to the tail
   tree_.AddFile("pub/c/d/e", "nested new");
   tree_.AddDir("zz/0new dir");
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
 
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
   EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/", "/zz/z"));
@@ -426,7 +427,7 @@ TEST_F(CrawlerTest, EmptiedDirectoryLosesEveryEntry) {
   ASSERT_TRUE(Crawl(server));
   tree_.Remove("pub/b");
   tree_.AddDir("pub/b");
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_THAT(Names(*Find(root(), "/pub/b")), IsEmpty());
   EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/g", "/pub/b/sub/"));
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
@@ -449,7 +450,7 @@ TEST_F(CrawlerTest, RefusedListingEmptiesTheDirectory) {
     PyFtpOptions options;
     options.faults.push_back({FtpFault::Command::kList, "/pub/b", FtpFault::Action::kReply, reply});
     START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
-    ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
     EXPECT_THAT(Names(*Find(root(), "/pub/b")), IsEmpty());
     EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/g", "/pub/b/sub/"));
     // The crawl went on past the refusal, and not into what was removed.
@@ -475,7 +476,7 @@ TEST_F(CrawlerTest, DirectoryThatCannotBeEnteredKeepsItsSubtree) {
         {command, "/pub/a", FtpFault::Action::kReply, "550 Permission denied."});
   }
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
 
   EXPECT_EQ(Find(root(), "/pub/a/deep"), deep);
   EXPECT_EQ(FindFile(root(), "/pub/a", "new"), nullptr);
@@ -513,14 +514,14 @@ TEST_P(CrawlerBreakTest, ResumedCrawlListsOnlyFromTheBrokenDirectoryOn) {
   EXPECT_EQ(site_.resumeDir, pubA);
   EXPECT_EQ(site_.resumePending.load(), 1);
   EXPECT_EQ(site_.updateState.load(), kUpdateStopped);
-  const std::string status = site_.StatusText();
+  const std::string status = StatusText(site_.Status());
   EXPECT_TRUE(status.starts_with(kStatusBrokenOff)) << status;
   EXPECT_GT(status.size(), kStatusBrokenOff.size()) << "no error text";
   EXPECT_LE(status.size(), kStatusBrokenOff.size() + kMaxErrorTextBytes);
   EXPECT_THAT(sink_.paths, IsEmpty());
 
   server.ClearCommands();
-  ASSERT_TRUE(Crawl(server, nullptr, {}, kQuick)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server, nullptr, {}, kQuick)) << StatusText(site_.Status());
   EXPECT_EQ(site_.resumePending.load(), 0);
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
   EXPECT_THAT(sink_.paths, IsEmpty());
@@ -570,7 +571,7 @@ TEST_F(CrawlerTest, TimeOutAtTheRootLeavesNoResumePoint) {
       {FtpFault::Command::kList, "/", FtpFault::Action::kSilence, "", 3, 0, 1});
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
-  EXPECT_TRUE(site_.StatusText().starts_with(kStatusBrokenOff));
+  EXPECT_TRUE(StatusText(site_.Status()).starts_with(kStatusBrokenOff));
   EXPECT_EQ(site_.resumePending.load(), 0);
   EXPECT_EQ(site_.resumeDir, nullptr);
 }
@@ -588,7 +589,7 @@ TEST_F(CrawlerTest, ResumePointRemovedBySweepIsForgotten) {
   // old resume point must not leave the record pointing at a dead entry.
   site_.resumePending = 0;
   tree_.Remove("pub/b");
-  ASSERT_TRUE(Crawl(server, nullptr, {}, kQuick)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server, nullptr, {}, kQuick)) << StatusText(site_.Status());
   EXPECT_THAT(sink_.paths, ElementsAre("/pub/b/"));
   EXPECT_EQ(site_.resumeDir, nullptr);
   EXPECT_EQ(site_.resumePending.load(), 0);
@@ -640,7 +641,7 @@ TEST_F(CrawlerTest, StopBetweenTwoEntriesLeavesTheDirectoryUnswept) {
   ASSERT_TRUE(stop_.load()) << "the first five entries never arrived";
 
   EXPECT_FALSE(crawled);
-  EXPECT_EQ(site_.StatusText(), kStatusStopped);
+  EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
   EXPECT_EQ(site_.updateState.load(), kUpdateStopped);
   EXPECT_EQ(site_.resumeDir, d);
   EXPECT_EQ(site_.resumePending.load(), 1);
@@ -659,7 +660,7 @@ TEST_F(CrawlerTest, StopBetweenTwoEntriesLeavesTheDirectoryUnswept) {
   ASSERT_FALSE(found.empty());
   stop_ = false;
   tree_.Remove("d/" + found);
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   EXPECT_NE(FindFile(root(), "/d", found), nullptr);
   EXPECT_NE(FindFile(root(), "/d", "g"), nullptr);
   EXPECT_THAT(sink_.paths,
@@ -691,7 +692,7 @@ TEST_F(CrawlerTest, ClosedSessionDuringListingIsAStopNotARefusal) {
   const bool crawled = CrawlDirectory(session, site_, root(), stop_, sink_);
   closer.join();
   EXPECT_FALSE(crawled);
-  EXPECT_EQ(site_.StatusText(), kStatusStopped);
+  EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
   EXPECT_EQ(site_.resumeDir, b);
   EXPECT_THAT(sink_.paths, IsEmpty());
   EXPECT_NE(Find(root(), "/pub/b/sub"), nullptr);
@@ -706,7 +707,7 @@ TEST_F(CrawlerTest, StopBeforeAnythingIsListedSendsNothing) {
 
   // At the root: no resume point.
   EXPECT_FALSE(Crawl(server));
-  EXPECT_EQ(site_.StatusText(), kStatusStopped);
+  EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
   EXPECT_EQ(site_.resumePending.load(), 0);
 
   // During a resume walk the resume point moves up to the directory being
@@ -728,7 +729,7 @@ TEST_F(CrawlerTest, DescentStopsAtTheDepthBound) {
   for (int i = 0; i < 520; ++i) chain += "d/";
   tree_.AddFile(chain + "bottom", "b");
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
-  ASSERT_TRUE(Crawl(server)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
   // Directories down to depth 512 are listed; the one at 513 is recorded by
   // that listing but not entered.
   EXPECT_EQ(MaxDepth(root()), 513u);
@@ -745,7 +746,7 @@ TEST_F(CrawlerTest, DescentStopsAtThePathBound) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
   CrawlLimits limits;
   limits.maxPathBytes = 1000;
-  ASSERT_TRUE(Crawl(server, nullptr, limits)) << site_.StatusText();
+  ASSERT_TRUE(Crawl(server, nullptr, limits)) << StatusText(site_.Status());
   EXPECT_EQ(MaxDepth(root()), 11u);
   EXPECT_EQ(Entered(server.Commands()).size(), 11u);
   EXPECT_EQ(Entered(server.Commands()).back().size(), 1000u);
@@ -764,7 +765,7 @@ TEST_F(CrawlerTest, NamesThatCouldSmuggleCommandsNeverReachTheCatalog) {
     auto started = StartServer(kind, tree_.path());
     if (started.unavailable) continue;
     ASSERT_TRUE(started.server) << started.error;
-    ASSERT_TRUE(Crawl(*started.server)) << site_.StatusText();
+    ASSERT_TRUE(Crawl(*started.server)) << StatusText(site_.Status());
 
     const Flat catalog = FlattenCatalog(root());
     EXPECT_TRUE(catalog.contains("/ok/inside"));

@@ -27,6 +27,7 @@
 #include "tests/support/catalog_lines.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
+#include "update/status_text.h"
 #include "update/update_engine.h"
 
 namespace orvane {
@@ -188,7 +189,7 @@ class FrontEnd {
       dir = snapshot.dirs.empty() ? nullptr : snapshot.dirs[random_() % snapshot.dirs.size()];
     }
     (void)site.hasNewEntries.load();
-    (void)site.StatusText();
+    (void)StatusText(site.Status());
   }
 
   void Search(const CFTPSite& site) {
@@ -336,7 +337,7 @@ TEST(EngineStressTest, HundredSitesWithStopRestartDeletionAndABusyFrontEnd) {
         const int state = event.site->updateState.load();
         if (state != kUpdateRunning && state != kNeverUpdated) ended.insert(event.site.get());
         if (phase == Phase::kRestarted && state == kUpdateRunning &&
-            event.site->StatusText() == kStatusConnected && !event.site->removed.load() &&
+            StatusText(event.site->Status()) == kStatusConnected && !event.site->removed.load() &&
             kindOf(event.site.get()) != Kind::kUnreachable) {
           // The document's delete command: flag, drop from the list, remove
           // the files.
@@ -399,7 +400,7 @@ TEST(EngineStressTest, HundredSitesWithStopRestartDeletionAndABusyFrontEnd) {
   for (const auto& site : list) {
     const Kind kind = kindOf(site.get());
     const int state = site->updateState.load();
-    const std::string text = site->StatusText();
+    const std::string text = StatusText(site->Status());
     EXPECT_NE(state, kUpdateRunning) << site->userName;
     EXPECT_NE(state, kNeverUpdated) << site->userName;
     if (state == kUpdateSucceeded) ++succeeded;

@@ -28,6 +28,7 @@
 #include "tests/support/catalog_lines.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
+#include "update/status_text.h"
 
 namespace orvane {
 namespace {
@@ -53,7 +54,7 @@ class RecordingListener final : public IEngineListener {
 
   void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
     std::unique_lock lock(mutex_);
-    events_.push_back(Event{site.get(), site->StatusText(), site->updateState.load(),
+    events_.push_back(Event{site.get(), StatusText(site->Status()), site->updateState.load(),
                             std::this_thread::get_id() != owner_});
     // Only an engine thread is held (the test's own commands post too, and
     // may already see the text a worker has just set), and only once.
@@ -250,7 +251,7 @@ TEST_F(UpdateEngineTest, OneWorkerUpdatesSitesOneAfterAnotherInListOrder) {
   for (int i = 1; i < 4; ++i) EXPECT_GT(connecting[i], done[i - 1]) << "site " << i;
 
   for (const auto& site : sites) {
-    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
     EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
     EXPECT_EQ(LiveListing(*site), kFullTree);
     EXPECT_EQ(SavedListing(*site, data_.path()), kFullTree);
@@ -293,7 +294,7 @@ TEST_F(UpdateEngineTest, UpdateAllWhileSitesWaitQueuesOnlyTheOthersAndCountsEach
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   for (const auto& site : sites) {
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << site->nickname;
-    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   }
   progress = engine.Progress();
   EXPECT_TRUE(progress.finished);
@@ -309,7 +310,7 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
-  ASSERT_EQ(site->StatusText(), kStatusSucceeded);
+  ASSERT_EQ(StatusText(site->Status()), kStatusSucceeded);
 
   served_.AddFile("a/new.txt", "12345");
   served_.AddFile("b/new.txt", "123456");
@@ -322,7 +323,7 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   EXPECT_FALSE(engine.UpdateSelected(site, a)) << "already waiting";
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
   std::set<std::string> expected = kFullTree;
   expected.insert("a/new.txt 5");
@@ -385,7 +386,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
     const auto& site = sites[i];
     EXPECT_EQ(site->updateState.load(), kUpdateStopped) << i;
     if (i < 2) {
-      EXPECT_EQ(site->StatusText(), kStatusStopped) << i;
+      EXPECT_EQ(StatusText(site->Status()), kStatusStopped) << i;
       // Listed before the stop: the top, and /a or /c if the server listed
       // them before /b; never the inside of /b.
       const auto saved = SavedListing(*site, data_.path());
@@ -394,7 +395,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
       EXPECT_FALSE(saved.count("b/y.txt 3")) << i;
       EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 1);
     } else {
-      EXPECT_EQ(site->StatusText(), kStatusStoppedQueued) << i;
+      EXPECT_EQ(StatusText(site->Status()), kStatusStoppedQueued) << i;
       EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 0) << i;
       EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path()))) << i;
     }
@@ -418,14 +419,14 @@ TEST_F(UpdateEngineTest, CommandDuringStopRunsNewJobsOnceAfterTheStoppedWorkerEn
   // waiting sites are stopped and queued again, the running one is not.
   EXPECT_EQ(engine.UpdateAll(sites), 3);
   EXPECT_FALSE(engine.StopRequested());
-  for (int i = 1; i < 4; ++i) EXPECT_EQ(sites[i]->StatusText(), kStatusWaiting) << i;
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(StatusText(sites[i]->Status()), kStatusWaiting) << i;
   listener_.Release();
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(sites[0]->StatusText(), kStatusStopped);
+  EXPECT_EQ(StatusText(sites[0]->Status()), kStatusStopped);
   EXPECT_EQ(listener_.CountOf(sites[0].get(), kStatusConnecting), 1);
   for (int i = 1; i < 4; ++i) {
-    EXPECT_EQ(sites[i]->StatusText(), kStatusSucceeded) << i;
+    EXPECT_EQ(StatusText(sites[i]->Status()), kStatusSucceeded) << i;
     EXPECT_EQ(listener_.CountOf(sites[i].get(), kStatusConnecting), 1) << i;
   }
   // The stopped worker ended before any job of the new command connected.
@@ -469,7 +470,7 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
   for (const auto& site : {unreachable, refused, wrongPassword}) {
-    const std::string text = site->StatusText();
+    const std::string text = StatusText(site->Status());
     EXPECT_TRUE(text.starts_with(kStatusFailed)) << text;
     EXPECT_GT(text.size(), kStatusFailed.size()) << "the error text follows";
     EXPECT_LE(text.size(), kStatusFailed.size() + kMaxConnectErrorBytes);
@@ -479,7 +480,7 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
     EXPECT_EQ(site->retryCount.load(), 0);
     EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path())));
   }
-  EXPECT_EQ(good->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(good->Status()), kStatusSucceeded);
   const auto commands = server->Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1);
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER alice"), 2);
@@ -497,7 +498,7 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(site->retryCount.load(), 1);
   EXPECT_EQ(site->resumePending.load(), 0);
   EXPECT_EQ(LiveListing(*site), kFullTree);
@@ -532,7 +533,7 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  const std::string text = site->StatusText();
+  const std::string text = StatusText(site->Status());
   EXPECT_TRUE(text.starts_with(kStatusBrokenOff)) << text;
   EXPECT_EQ(text.find('\t'), std::string::npos) << text;
   EXPECT_EQ(site->updateState.load(), kUpdateStopped);
@@ -547,7 +548,7 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 6);
-  EXPECT_EQ(site->StatusText().find('\t'), std::string::npos);
+  EXPECT_EQ(StatusText(site->Status()).find('\t'), std::string::npos);
 }
 
 TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
@@ -573,7 +574,7 @@ TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
   engine.Close();
   EXPECT_FALSE(engine.DispatcherRunning());
   EXPECT_EQ(listener_.Events().size(), eventsBefore);
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
 }
 
 TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWorker) {
@@ -602,7 +603,7 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
   EXPECT_FALSE(engine.DispatcherRunning());
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(sites[i]->updateState.load(), kUpdateStopped) << i;
-    EXPECT_EQ(sites[i]->StatusText(), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
+    EXPECT_EQ(StatusText(sites[i]->Status()), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
   }
   // The blocked sites saved what they had merged: the top of the tree.
   for (int i = 0; i < 3; ++i) {
@@ -639,7 +640,7 @@ TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning)
   EXPECT_FALSE(runningRecord.expired()) << "the worker still holds the site";
 
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine) && runningRecord.expired(); }));
-  EXPECT_EQ(kept->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(kept->Status()), kStatusSucceeded);
   EXPECT_EQ(listener_.CountOf(queuedRecord, kStatusConnecting), 0);
   EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@running"));
   EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@queued"));
@@ -665,7 +666,7 @@ TEST_F(UpdateEngineTest, RemovedEntriesReachTheListenerAndMarksSurviveInTheState
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(listener_.RemovedDirCount(), 1u);
   EXPECT_FALSE(site->stateDirty.load());
   CFTPSite saved;
