@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "catalog/archive_reader.h"
@@ -31,6 +32,7 @@ namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
 
 // A front end whose event queue the test fills: kStop stands for the stop
 // message, anything else for an ordinary message that PumpMessages
@@ -54,8 +56,21 @@ class TestHost : public IDocumentHost {
   void DirsAppended(std::size_t count) override { results += static_cast<int>(count); }
   void FilesAppended(std::size_t count) override { results += static_cast<int>(count); }
 
+  void SitesAdded(std::size_t first, std::size_t count) override {
+    siteEvents.push_back("added " + std::to_string(first) + "+" + std::to_string(count));
+  }
+  void SiteChanged(std::size_t index) override {
+    siteEvents.push_back("changed " + std::to_string(index));
+  }
+  void SiteRemoving(std::size_t index) override {
+    // The record must still be in the list, where the index says.
+    siteEvents.push_back("removing " + doc->sites()[index]->nickname);
+  }
+
   std::deque<int> queue;
   std::function<void()> onPump;
+  const COrvaneDoc* doc = nullptr;
+  std::vector<std::string> siteEvents;
   std::vector<int> dispatched;
   int pumps = 0;
   int results = 0;
@@ -158,6 +173,7 @@ class DocumentTest : public ::testing::Test {
   fs::path SiteList() const { return dir.path() / "site.ds"; }
   std::unique_ptr<COrvaneDoc> Open() {
     auto doc = std::make_unique<COrvaneDoc>(dir.path(), host);
+    host.doc = doc.get();
     EXPECT_TRUE(doc->OnNewDocument());
     return doc;
   }
@@ -370,6 +386,53 @@ TEST_F(DocumentTest, StartUpReadsNoCatalog) {
   EXPECT_TRUE(site.rootDir->files.empty());
   doc->EnsureCatalogLoaded(site);
   EXPECT_EQ(site.rootDir->files.size(), 1u);
+}
+
+// ---- Site list operations --------------------------------------------------
+
+TEST_F(DocumentTest, SiteListOperationsTellTheHostAndSave) {
+  auto doc = Open();
+  EXPECT_EQ(doc->AddSite(MakeSite("h", "u", "p1", "first")), SiteChange::kSaved);
+  // Same host and user: the same site, whatever the password.
+  EXPECT_EQ(doc->AddSite(MakeSite("h", "u", "p2", "again")), SiteChange::kRefused);
+  EXPECT_EQ(doc->AddSite(MakeSite("g", "u", "p", "second")), SiteChange::kSaved);
+  EXPECT_EQ(doc->sites()[0]->loadState.load(), kLoaded) << "a new site has no catalog to read";
+
+  SiteSettings settings = SiteSettings::Of(*doc->sites()[1]);
+  settings.remarks = "edited";
+  EXPECT_EQ(doc->EditSite(*doc->sites()[1], settings), SiteChange::kSaved);
+  ASSERT_TRUE(doc->DeleteSite("h@u"));
+  EXPECT_FALSE(doc->DeleteSite("h@u"));
+  EXPECT_THAT(host.siteEvents,
+              ElementsAre("added 0+1", "added 1+1", "changed 1", "removing first"));
+
+  host.siteEvents.clear();
+  auto reread = Open();
+  ASSERT_EQ(reread->sites().size(), 1u);
+  EXPECT_EQ(reread->sites()[0]->remarks, "edited");
+  EXPECT_THAT(host.siteEvents, ElementsAre("added 0+1"));
+}
+
+TEST_F(DocumentTest, EditingTheKeyMovesTheCatalogAndARunningSiteIsNotEdited) {
+  auto doc = Open();
+  ASSERT_EQ(doc->AddSite(MakeSite("h", "u", "p")), SiteChange::kSaved);
+  CFTPSite& site = *doc->sites()[0];
+  site.rootDir->AddFile(CFTPFile::Make("f", 1));
+  ASSERT_TRUE(site.SaveCatalog(dir.path()));
+
+  SiteSettings settings = SiteSettings::Of(site);
+  settings.userName = "v";
+  site.updateState = kUpdateRunning;
+  EXPECT_EQ(doc->EditSite(site, settings), SiteChange::kRefused);
+  EXPECT_EQ(site.siteKey(), "h@u");
+  site.updateState = kUpdateSucceeded;
+  EXPECT_EQ(doc->EditSite(site, settings), SiteChange::kSaved);
+  EXPECT_EQ(site.siteKey(), "h@v");
+  EXPECT_FALSE(fs::exists(dir.path() / "Data" / "h@u"));
+  EXPECT_TRUE(fs::exists(dir.path() / "Data" / "h@v" / "content.ct"));
+
+  CFTPSite stranger;
+  EXPECT_EQ(doc->EditSite(stranger, settings), SiteChange::kRefused);
 }
 
 // ---- DeleteSite -------------------------------------------------------------

@@ -70,6 +70,13 @@ TEST_F(SearchTest, CapitalKeywordFindsEveryMixOfCasesInWalkOrder) {
   EXPECT_EQ(host.clearCalls, 1);
 }
 
+TEST_F(SearchTest, FindsOfOneKindInARowReachTheHostTogether) {
+  Search("");
+  // Docs, abc stuff | inner.txt, xABCx.txt, readme | zabcz | Abc, then the
+  // pump before the second site | nothing.
+  EXPECT_THAT(host.batches, ElementsAre(2, 3, 1, 1, 1));
+}
+
 TEST_F(SearchTest, EmptyKeywordListsEveryEntryButNoRoot) {
   Search("");
   EXPECT_THAT(host.results, ElementsAre("ftp://a.example/Docs", "ftp://a.example/Docs/abc stuff",

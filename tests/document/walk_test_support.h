@@ -34,6 +34,7 @@ class RecordingHost : public IDocumentHost {
   int pumpCalls = 0;
   std::vector<std::string> messages;
   std::vector<std::string> results;  // display paths, in order of arrival
+  std::vector<std::size_t> batches;  // sizes of the appends told
   int clearCalls = 0;
   std::vector<int> begins;
   std::vector<int> progress;
@@ -56,12 +57,14 @@ class RecordingHost : public IDocumentHost {
     results.clear();
   }
   void DirsAppended(std::size_t count) override {
+    batches.push_back(count);
     const auto& dirs = doc->resultDirs;
     for (std::size_t i = dirs.size() - count; i < dirs.size(); ++i) {
       results.push_back(dirs[i]->GetDisplayPath());
     }
   }
   void FilesAppended(std::size_t count) override {
+    batches.push_back(count);
     const auto& files = doc->resultFiles;
     for (std::size_t i = files.size() - count; i < files.size(); ++i) {
       results.push_back(files[i]->GetDisplayPath());
