@@ -98,6 +98,10 @@ class CMainFrame : public QMainWindow {
   void ShowTreeUpdates();
   // Hands a file's full address to the system's handler.
   void OpenFile(const std::string& displayPath);
+  void UpdateAll();
+  void UpdateSelected();
+  // The status bar's progress ("更新%d/%d", finally "更新完成").
+  void ShowProgress();
   // Says so when a change of the site list could not be written.
   void ReportChange(SiteChange change);
 
