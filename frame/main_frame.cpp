@@ -27,6 +27,7 @@
 #include "frame/frame_host.h"
 #include "frame/frame_views.h"
 #include "frame/site_dlg.h"
+#include "frame/update_num_set.h"
 #include "update/update_engine.h"
 #include "views/about_dlg.h"
 
@@ -358,6 +359,11 @@ void CMainFrame::Command(int commandId) {
     case kCmdStopUpdate:
       engine_->Stop();
       break;
+    case kCmdSettings: {
+      CUpdateNumSet dialog(engine_->MaxWorkers(), this);
+      if (CDialogSeam::Exec(dialog) == QDialog::Accepted) engine_->SetMaxWorkers(dialog.Value());
+      break;
+    }
     case kCmdExit:
       close();
       break;
@@ -417,7 +423,7 @@ void CMainFrame::Command(int commandId) {
       About();
       break;
     default:
-      // Search, listings and the thread setting come with their dialogs.
+      // Search and the new-entry listings come with their dialogs.
       break;
   }
 }

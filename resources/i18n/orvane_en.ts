@@ -422,4 +422,31 @@
         <translation>Browse the contents of FTP sites offline</translation>
     </message>
 </context>
+<context>
+    <name>orvane::CUpdateNumSet</name>
+    <message>
+        <source>设置更新线程</source>
+        <translation>Update threads</translation>
+    </message>
+    <message>
+        <source>设置更新线程数：</source>
+        <translation>Number of update threads:</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Please enter an integer.</source>
+        <translation>Please enter an integer.</translation>
+    </message>
+    <message>
+        <source>Please enter an integer between %1 and %2.</source>
+        <translation>Please enter an integer between %1 and %2.</translation>
+    </message>
+</context>
 </TS>

@@ -1,6 +1,8 @@
 // Updates from the window against a real FTP server on loopback: the
 // progress display, removal notices reaching the views and the history
 // before the entries go, and the close that waits for running workers.
+#include <QLineEdit>
+#include <QPushButton>
 #include <QStatusBar>
 
 #include "catalog/ftp_dir.h"
@@ -46,6 +48,7 @@ class UpdateCommandsTest : public QObject {
   void updateAllFillsCatalogAndEndsWithCompletion();
   void removedEntriesLeaveViewsAndHistoryFirst();
   void closeWaitsForRunningUpdate();
+  void threadSettingTakesOneToFiveHundred();
 };
 
 void UpdateCommandsTest::updateAllFillsCatalogAndEndsWithCompletion() {
@@ -125,6 +128,42 @@ void UpdateCommandsTest::closeWaitsForRunningUpdate() {
   QVERIFY(frame->close());
   QVERIFY(!frame->engine().HasWork());
   QCOMPARE(site.updateState.load(), static_cast<int>(kUpdateStopped));
+}
+
+void UpdateCommandsTest::threadSettingTakesOneToFiveHundred() {
+  CTempTree data;
+  auto frame = StartFrame(data.path());
+  MessageRecorder recorder;
+  const int before = frame->engine().MaxWorkers();
+  QString shown;
+  // Each refused text keeps the dialog open with a message; the user then
+  // gives up, and the old value stays.
+  CDialogSeam::SetDialogHook([&](QDialog& dialog) {
+    auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("threadsEdit"));
+    shown = edit->text();
+    for (const char* text : {"0", "501", "abc", ""}) {
+      edit->setText(QLatin1String(text));
+      dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+      if (dialog.result() == QDialog::Accepted) return int{QDialog::Accepted};
+    }
+    return int{QDialog::Rejected};
+  });
+  frame->Command(kCmdSettings);
+  QCOMPARE(shown, QString::number(before));
+  QCOMPARE(recorder.texts(),
+           QStringList({QStringLiteral("Please enter an integer between 1 and 500."),
+                        QStringLiteral("Please enter an integer between 1 and 500."),
+                        QStringLiteral("Please enter an integer."),
+                        QStringLiteral("Please enter an integer.")}));
+  QCOMPARE(frame->engine().MaxWorkers(), before);
+
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("threadsEdit"))->setText(QStringLiteral("500"));
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return dialog.result();
+  });
+  frame->Command(kCmdSettings);
+  QCOMPARE(frame->engine().MaxWorkers(), 500);
 }
 
 QTEST_MAIN(UpdateCommandsTest)
