@@ -54,7 +54,7 @@ struct Catalog {
       CFTPDir* sub = wide->AddSubdir(std::make_unique<CFTPDir>("dir" + std::to_string(i)));
       sub->AddSubdir(std::make_unique<CFTPDir>("inner"));
     }
-    doc.siteList.push_back(std::move(site));
+    doc.AppendSite(std::move(site));
   }
 
   test::CTempTree data;

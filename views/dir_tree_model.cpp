@@ -24,9 +24,6 @@ struct CDirTreeModel::Item {
   bool siteItem = false;
   bool bold = false;
   bool filled = false;
-  // Whether the directory had subdirectories when the item was made; an
-  // unfilled item shows an expand button only then.
-  bool hasSubdirs = false;
   std::vector<std::unique_ptr<Item>> children;
 };
 
@@ -43,26 +40,6 @@ class ChangeScope {
  private:
   int& depth_;
 };
-
-struct ChildSnapshot {
-  CFTPDir* dir;
-  bool isNew;
-  bool hasSubdirs;
-};
-
-// The subdirectories of `dir` as they are now, read under the site's lock:
-// the worker of an update appends to and compacts these vectors in place.
-std::vector<ChildSnapshot> SnapshotSubdirs(CFTPDir& dir, CFTPSite* site) {
-  std::unique_lock<std::mutex> guard;
-  if (site) guard = std::unique_lock(site->lock);
-  std::vector<ChildSnapshot> children;
-  children.reserve(dir.subdirs.size());
-  for (const auto& sub : dir.subdirs) {
-    children.push_back(
-        {sub.get(), sub->readState.load(std::memory_order_relaxed) != 0, !sub->subdirs.empty()});
-  }
-  return children;
-}
 
 QString SiteLabel(const CFTPSite& site) {
   return DisplayName(site.nickname.empty() ? site.siteKey() : site.nickname);
@@ -111,8 +88,9 @@ bool CDirTreeModel::hasChildren(const QModelIndex& parent) const {
   if (!item->children.empty()) return true;
   // A site keeps its expand button even with an empty catalog, so it can be
   // expanded again after an update has filled it.
-  if (item->siteItem) return true;
-  return !item->filled && item->hasSubdirs;
+  // Any other item that is not filled may have some: it is filled when
+  // expanded (and loses the button if it has none).
+  return item->siteItem || !item->filled;
 }
 
 bool CDirTreeModel::canFetchMore(const QModelIndex& parent) const {
@@ -136,20 +114,20 @@ void CDirTreeModel::Fill(Item* item, const QModelIndex& index) {
   item->filled = true;
   if (!item->dir) return;
   if (item->siteItem) doc_.EnsureCatalogLoaded(*item->site);
-  const std::vector<ChildSnapshot> snapshot = SnapshotSubdirs(*item->dir, item->site);
-  item->hasSubdirs = !snapshot.empty();
+  // The catalog's own lists change under a worker; the items are made from
+  // a copy taken under the site's lock.
+  const std::vector<CFTPDir*> snapshot = SnapshotChildren(*item->dir, item->site).dirs;
   if (snapshot.empty()) return;
   ChangeScope scope(changing_);
   beginInsertRows(index, 0, static_cast<int>(snapshot.size()) - 1);
   item->children.reserve(snapshot.size());
-  for (const ChildSnapshot& child : snapshot) {
+  for (CFTPDir* dir : snapshot) {
     auto sub = std::make_unique<Item>();
-    sub->dir = child.dir;
+    sub->dir = dir;
     sub->site = item->site;
     sub->parent = item;
     sub->row = static_cast<int>(item->children.size());
-    sub->bold = child.isNew;
-    sub->hasSubdirs = child.hasSubdirs;
+    sub->bold = dir->readState.load(std::memory_order_relaxed) != 0;
     item->children.push_back(std::move(sub));
   }
   endInsertRows();
@@ -184,10 +162,7 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
       }
       return {};
     case Qt::ToolTipRole:
-      if (item->siteItem) {
-        const std::string status = item->site->StatusText();
-        return QString::fromStdString(std::string(TruncateUtf8(status, 1000)));
-      }
+      if (item->siteItem) return StatusTip(item->site->Status());
       return {};
     default:
       return {};
@@ -199,8 +174,8 @@ void CDirTreeModel::ReloadSites() {
   beginResetModel();
   root_->children.clear();
   std::vector<std::pair<QString, CFTPSite*>> sites;
-  sites.reserve(doc_.siteList.size());
-  for (const auto& site : doc_.siteList) sites.emplace_back(SiteLabel(*site), site.get());
+  sites.reserve(doc_.sites().size());
+  for (const auto& site : doc_.sites()) sites.emplace_back(SiteLabel(*site), site.get());
   std::stable_sort(sites.begin(), sites.end(), [](const auto& a, const auto& b) {
     return QString::localeAwareCompare(a.first, b.first) < 0;
   });
@@ -213,7 +188,6 @@ void CDirTreeModel::ReloadSites() {
     item->row = static_cast<int>(root_->children.size());
     item->state = site->updateState.load();
     item->bold = site->hasNewEntries.load();
-    item->hasSubdirs = true;
     root_->children.push_back(std::move(item));
   }
   endResetModel();
@@ -273,6 +247,55 @@ void CDirTreeModel::Purge(Item* item, const QModelIndex& index,
       Purge(children[i].get(), IndexOf(children[i].get()), removed);
     }
   }
+}
+
+QString CDirTreeModel::StatusTip(const SiteStatus& status) {
+  using Outcome = SiteStatus::Outcome;
+  const QString error = QString::fromStdString(std::string(TruncateUtf8(status.errorText, 1000)));
+  QString tip;
+  switch (status.outcome) {
+    case Outcome::kNone:
+      tip = tr("未更新");
+      break;
+    case Outcome::kWaiting:
+      tip = tr("正在等待更新...");
+      break;
+    case Outcome::kConnecting:
+      tip = tr("正在连接...");
+      break;
+    case Outcome::kConnected:
+      tip = tr("已连接,正在更新...");
+      break;
+    case Outcome::kSucceeded:
+      tip = tr("更新成功");
+      break;
+    case Outcome::kFailed:
+      tip = tr("更新失败:\n%1").arg(error);
+      break;
+    case Outcome::kNoSession:
+      tip = tr("更新失败:\n创建Internet会话失败");
+      break;
+    case Outcome::kStopped:
+      tip = tr("更新终止！");
+      break;
+    case Outcome::kStoppedQueued:
+      tip = tr("更新终止!");
+      break;
+    case Outcome::kBrokenOff:
+      tip = tr("更新意外终止:\n%1").arg(error);
+      break;
+    case Outcome::kResuming:
+      tip = tr("更新意外终止:\n%1\t等待继续更新").arg(error);
+      break;
+  }
+  const CrawlCounts& counts = status.counts;
+  if (counts.dirsNotEntered)
+    tip += QLatin1Char('\n') + tr("未能进入的目录: %1").arg(counts.dirsNotEntered);
+  if (counts.listingsIncomplete) {
+    tip += QLatin1Char('\n') + tr("未读完的目录列表: %1").arg(counts.listingsIncomplete);
+  }
+  if (counts.namesSkipped) tip += QLatin1Char('\n') + tr("跳过的名称: %1").arg(counts.namesSkipped);
+  return tip;
 }
 
 CFTPDir* CDirTreeModel::DirectoryAt(const QModelIndex& index) const {

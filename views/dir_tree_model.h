@@ -20,6 +20,7 @@ namespace orvane {
 class COrvaneDoc;
 class CFTPDir;
 class CFTPSite;
+struct SiteStatus;
 
 class CDirTreeModel : public QAbstractItemModel {
   Q_OBJECT
@@ -51,6 +52,11 @@ class CDirTreeModel : public QAbstractItemModel {
   // Removes every item whose directory is one of `dirs` (and so every item
   // below it). A site's rootDir among them removes the site's item.
   void PurgeRemoved(const std::vector<const CFTPDir*>& dirs);
+
+  // A site item's tool tip: the status text (the same text as
+  // update/status_text.h, through tr()), the error text cut to 1000 bytes,
+  // and a line for each kind of entry the last update could not fetch.
+  static QString StatusTip(const SiteStatus& status);
 
   CFTPDir* DirectoryAt(const QModelIndex& index) const;
   CFTPSite* SiteAt(const QModelIndex& index) const;

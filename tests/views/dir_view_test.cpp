@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include "tests/views/view_fixture.h"
+#include "update/status_text.h"
 #include "views/dir_tree_model.h"
 #include "views/dir_view.h"
 #include "views/file_list_model.h"
@@ -29,6 +30,8 @@ class DirViewTest : public QObject {
   void selectingANewDirectoryRunsTheSelectionSteps();
   void selectingASiteListsItsRootAndKeepsItsExpandButton();
   void updateSiteItemRedrawsIconBoldAndTip();
+  void statusTipIsTheCoreTextWithWhatWasNotFetched_data();
+  void statusTipIsTheCoreTextWithWhatWasNotFetched();
   void rightClickSelectsTheItemAndOffersItsMenu();
   void removalPurgesItemsBeforeTheEntriesAreDestroyed();
 
@@ -129,7 +132,7 @@ void DirViewTest::sitesAreSortedByNicknameOrKey() {
 }
 
 void DirViewTest::focusAloneSelectsNothingAndReadsNoCatalog() {
-  f->doc.siteList[0]->loadState = kNotLoaded;
+  f->doc.sites()[0]->loadState = kNotLoaded;
   tree->show();
   tree->setFocus();
   QApplication::setActiveWindow(tree.get());
@@ -140,7 +143,7 @@ void DirViewTest::focusAloneSelectsNothingAndReadsNoCatalog() {
   QTRY_VERIFY(tree->hasFocus());
   qDebug() << "current" << tree->currentIndex();
   QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
-  QCOMPARE(f->doc.siteList[0]->loadState.load(), kNotLoaded);
+  QCOMPARE(f->doc.sites()[0]->loadState.load(), kNotLoaded);
   QCOMPARE(list->listModel()->mode(), CFileListModel::Mode::kWelcome);
   QVERIFY(!f->doc.currentNode);
 }
@@ -158,7 +161,7 @@ void DirViewTest::selectingANewDirectoryRunsTheSelectionSteps() {
   QCOMPARE(f->doc.browseDirs.size(), std::size_t{2});
   QCOMPARE(f->doc.browseFiles, std::vector<CFTPFile*>{readme});
   QCOMPARE(pub->readState.load(), 0);
-  QVERIFY(f->doc.siteList[0]->stateDirty.load());
+  QVERIFY(f->doc.sites()[0]->stateDirty.load());
   QVERIFY(!pubItem.data(Qt::FontRole).value<QFont>().bold());
   // Children rebuilt from the catalog; their own marks are left alone.
   QCOMPARE(model->rowCount(pubItem), 2);
@@ -168,13 +171,13 @@ void DirViewTest::selectingANewDirectoryRunsTheSelectionSteps() {
   QCOMPARE(list->ItemCount(), 3);
   QCOMPARE(list->listModel()->FileAt(2), readme);
   QCOMPARE(tree->CurrentDirectory(), pub);
-  QCOMPARE(tree->CurrentSite(), f->doc.siteList[0].get());
+  QCOMPARE(tree->CurrentSite(), f->doc.sites()[0].get());
 }
 
 void DirViewTest::selectingASiteListsItsRootAndKeepsItsExpandButton() {
   const QModelIndex beta = model->index(1, 0);
   tree->selectionModel()->setCurrentIndex(beta, QItemSelectionModel::ClearAndSelect);
-  QCOMPARE(f->doc.currentNode->directory, f->doc.siteList[1]->rootDir.get());
+  QCOMPARE(f->doc.currentNode->directory, f->doc.sites()[1]->rootDir.get());
   QCOMPARE(list->ItemCount(), 0);  // an empty catalog: no welcome rows either
   QCOMPARE(model->rowCount(beta), 0);
   QVERIFY(model->hasChildren(beta));
@@ -187,20 +190,44 @@ void DirViewTest::selectingASiteListsItsRootAndKeepsItsExpandButton() {
 }
 
 void DirViewTest::updateSiteItemRedrawsIconBoldAndTip() {
-  CFTPSite& beta = *f->doc.siteList[1];
+  CFTPSite& beta = *f->doc.sites()[1];
   const QModelIndex item = model->index(1, 0);
   QCOMPARE(item.data(Qt::DecorationRole).value<QIcon>().cacheKey(),
            CStateIcons::SiteStateIcon(kNeverUpdated).cacheKey());
-  beta.updateState = kUpdateFailed;
   beta.hasNewEntries = true;
-  beta.SetStatusText("更新失败: 连接超时");
+  beta.SetOutcome(SiteStatus::Outcome::kFailed, kUpdateFailed, "连接超时");
   tree->UpdateSiteItem(&beta);
   QCOMPARE(item.data(Qt::DecorationRole).value<QIcon>().cacheKey(),
            CStateIcons::SiteStateIcon(kUpdateFailed).cacheKey());
   QVERIFY(item.data(Qt::FontRole).value<QFont>().bold());
-  QCOMPARE(item.data(Qt::ToolTipRole).toString(), QStringLiteral("更新失败: 连接超时"));
+  QCOMPARE(item.data(Qt::ToolTipRole).toString(), QStringLiteral("更新失败:\n连接超时"));
   QVERIFY(!model->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
   QVERIFY(Child(model->index(0, 0), 0).data(Qt::ToolTipRole).isNull());
+}
+
+void DirViewTest::statusTipIsTheCoreTextWithWhatWasNotFetched_data() {
+  QTest::addColumn<int>("outcome");
+  using Outcome = SiteStatus::Outcome;
+  for (Outcome outcome :
+       {Outcome::kNone, Outcome::kWaiting, Outcome::kConnecting, Outcome::kConnected,
+        Outcome::kSucceeded, Outcome::kFailed, Outcome::kNoSession, Outcome::kStopped,
+        Outcome::kStoppedQueued, Outcome::kBrokenOff, Outcome::kResuming}) {
+    QTest::addRow("outcome %d", static_cast<int>(outcome)) << static_cast<int>(outcome);
+  }
+}
+
+void DirViewTest::statusTipIsTheCoreTextWithWhatWasNotFetched() {
+  QFETCH(int, outcome);
+  SiteStatus status;
+  status.outcome = static_cast<SiteStatus::Outcome>(outcome);
+  status.errorText = "550 \xe6\x8b\x92\xe7\xbb\x9d";  // as the server said it
+  // The window's text (through tr()) is the one orvane-cli prints.
+  QCOMPARE(CDirTreeModel::StatusTip(status), QString::fromStdString(StatusText(status)));
+  status.counts.dirsNotEntered = 2;
+  status.counts.namesSkipped = 5;
+  QCOMPARE(CDirTreeModel::StatusTip(status),
+           QString::fromStdString(StatusText(status)) +
+               QStringLiteral("\n未能进入的目录: 2\n跳过的名称: 5"));
 }
 
 void DirViewTest::rightClickSelectsTheItemAndOffersItsMenu() {
@@ -218,7 +245,7 @@ void DirViewTest::rightClickSelectsTheItemAndOffersItsMenu() {
   };
 
   auto [siteTexts, siteMenu] = menuTexts(model->index(1, 0));
-  QCOMPARE(f->doc.currentNode->directory, f->doc.siteList[1]->rootDir.get());
+  QCOMPARE(f->doc.currentNode->directory, f->doc.sites()[1]->rootDir.get());
   QCOMPARE(siteTexts, (QStringList{QStringLiteral("显示更新"), QStringLiteral("更新"),
                                    QStringLiteral("设置已读"), QStringLiteral("编辑站点"),
                                    QStringLiteral("删除站点"), QStringLiteral("复制路径")}));
@@ -258,7 +285,7 @@ void DirViewTest::removalPurgesItemsBeforeTheEntriesAreDestroyed() {
 
   // A sweep unlinks /pub/new under the lock and hands it over: the views let
   // go of it, then the document destroys it.
-  CFTPSite& site = *f->doc.siteList[0];
+  CFTPSite& site = *f->doc.sites()[0];
   std::unique_ptr<CFTPDir> removed;
   {
     std::lock_guard guard(site.lock);
@@ -284,7 +311,7 @@ void DirViewTest::removalPurgesItemsBeforeTheEntriesAreDestroyed() {
            0);
 
   // A deleted site: its item goes with its root.
-  tree->EntriesRemoving({f->doc.siteList[1]->rootDir.get()});
+  tree->EntriesRemoving({f->doc.sites()[1]->rootDir.get()});
   QCOMPARE(model->rowCount(), 1);
   QCOMPARE(Label(model->index(0, 0)), QStringLiteral("alpha"));
 }

@@ -217,7 +217,7 @@ void OrvaneViewTest::doubleClickOpensADirectoryOrHandsOnAFile() {
   QCOMPARE(dirs.count(), 1);
   QCOMPARE(f->doc.currentNode->directory, pub);
   QCOMPARE(pub->readState.load(), 0);
-  QVERIFY(f->doc.siteList[0]->stateDirty.load());
+  QVERIFY(f->doc.sites()[0]->stateDirty.load());
   QCOMPARE(view->ItemCount(), 1);
   QCOMPARE(model->DirAt(0), deep);
 }
@@ -255,7 +255,7 @@ void OrvaneViewTest::removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed() {
                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
 
   // A sweep takes /pub (with deep/inner.txt) and notes.txt out of the catalog.
-  CFTPSite& site = *f->doc.siteList[0];
+  CFTPSite& site = *f->doc.sites()[0];
   std::vector<std::unique_ptr<CFTPDir>> dirs;
   std::vector<std::unique_ptr<CFTPFile>> gone;
   {

@@ -23,7 +23,7 @@ struct ViewFixture {
     site->password = std::string(kAnonymousPassword);
     site->nickname = nickname;
     site->loadState = kLoaded;
-    doc.siteList.push_back(site);
+    doc.AppendSite(site);
     return *site;
   }
   static CFTPDir* AddDir(CFTPDir* parent, const std::string& name, int readState = 0) {
