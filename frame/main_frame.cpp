@@ -359,6 +359,12 @@ void CMainFrame::Command(int commandId) {
     case kCmdStopUpdate:
       engine_->Stop();
       break;
+    case kCmdShowNew:
+      ShowNewFiles(1);
+      break;
+    case kCmdShowAllNew:
+      ShowNewFiles(2);
+      break;
     case kCmdSettings: {
       CUpdateNumSet dialog(engine_->MaxWorkers(), this);
       if (CDialogSeam::Exec(dialog) == QDialog::Accepted) engine_->SetMaxWorkers(dialog.Value());
@@ -423,7 +429,7 @@ void CMainFrame::Command(int commandId) {
       About();
       break;
     default:
-      // Search and the new-entry listings come with their dialogs.
+      // Search comes with its dialog.
       break;
   }
 }
@@ -638,6 +644,14 @@ void CMainFrame::SetTreeRead() {
   dirView_->UpdateSiteItem(dir->GetSite());
   dirView_->viewport()->update();
   fileView_->viewport()->update();
+}
+
+void CMainFrame::ShowNewFiles(int kind) {
+  // The list follows the result lists as the walk fills them.
+  resultMode_ = true;
+  fileView_->ShowResults();
+  doc_->ShowNewFiles(kind);
+  fileView_->AppendResults();
 }
 
 void CMainFrame::ShowTreeUpdates() {

@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <QTranslator>
 
+#include "catalog/ftp_file.h"
 #include "frame/translation.h"
 #include "tests/frame/frame_fixture.h"
 
@@ -22,6 +23,7 @@ class MainFrameTest : public QObject {
   void startUp();
   void closingAfterDamagedReadWritesNothing();
   void navigationFollowsHistory();
+  void unreadListingFillsResultList();
   void paneKeysMoveFocus();
   void documentKeysDoNothing();
   void quitKeyClosesWindow();
@@ -136,6 +138,26 @@ void MainFrameTest::navigationFollowsHistory() {
   Activate(*frame, pub);
   QVERIFY(!forward->isEnabled());
   QVERIFY(recorder.messages.empty());
+}
+
+void MainFrameTest::unreadListingFillsResultList() {
+  CTempTree dir;
+  WriteSiteList(dir.path(), {{"a.example"}});
+  MessageRecorder recorder;
+  auto frame = StartFrame(dir.path());
+  frame->action(kCmdShowAllNew)->trigger();
+  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("没有未读文件！")});
+
+  CFTPSite& site = *frame->doc().sites().front();
+  site.loadState.store(kLoaded);
+  CFTPDir* pub = site.rootDir->AddSubdir(std::make_unique<CFTPDir>("pub"));
+  pub->AddFile(CFTPFile::Make("old.txt", 1));
+  pub->AddFile(CFTPFile::Make("new.txt", 2, 1));
+  site.rootDir->AddSubdir(std::make_unique<CFTPDir>("fresh", 1));
+  frame->action(kCmdShowAllNew)->trigger();
+  QVERIFY(frame->resultMode());
+  QCOMPARE(frame->fileView().ItemCount(), 2);
+  QCOMPARE(recorder.messages.size(), std::size_t{1});
 }
 
 void MainFrameTest::paneKeysMoveFocus() {
