@@ -10,13 +10,36 @@
 #include "frame/dialog_seam.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
+#include "frame/search_dialog.h"
 #include "views/display_text.h"
 
 namespace orvane {
 
+CFrameHost::CFrameHost(CMainFrame& frame) : frame_(frame) {}
+
+CFrameHost::~CFrameHost() = default;
+
 bool CFrameHost::PumpMessages() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  return !closing_;
+  return !closing_ && !stopRequested_;
+}
+
+void CFrameHost::SearchBegin(int siteCount) {
+  stopRequested_ = false;
+  search_ = std::make_unique<CSearchDialog>(
+      siteCount, [this] { stopRequested_ = true; }, &frame_);
+  search_->show();
+  // Centred on the main window.
+  search_->move(frame_.geometry().center() - search_->rect().center());
+}
+
+void CFrameHost::SearchProgress(int progressPos) {
+  if (search_) search_->SetProgress(progressPos);
+}
+
+void CFrameHost::SearchEnd() {
+  search_.reset();
+  stopRequested_ = false;
 }
 
 void CFrameHost::ResultsCleared() {

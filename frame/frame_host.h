@@ -2,23 +2,33 @@
 // bridge talk to, answered by the main frame and its views.
 #pragma once
 
+#include <memory>
+
 #include "document/document_host.h"
 
 namespace orvane {
 
 class CMainFrame;
+class CSearchDialog;
 
 class CFrameHost final : public IDocumentHost {
  public:
-  explicit CFrameHost(CMainFrame& frame) : frame_(frame) {}
+  explicit CFrameHost(CMainFrame& frame);
+  ~CFrameHost() override;
 
-  // IMessagePump: runs pending events; false once the window is closing.
+  // IMessagePump: runs pending events; false once the window is closing or
+  // the search box's stop was pressed.
   bool PumpMessages() override;
 
   // IResultSink: the file list follows the document's lists.
   void ResultsCleared() override;
   void DirsAppended(std::size_t count) override;
   void FilesAppended(std::size_t count) override;
+  // The progress box of a search or listing, with its stop button.
+  void SearchBegin(int siteCount) override;
+  void SearchProgress(int progressPos) override;
+  void SearchEnd() override;
+  bool searching() const { return search_ != nullptr; }
 
   // ISiteStatusSink: a site's icon, boldness and tool tip.
   void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override;
@@ -45,6 +55,8 @@ class CFrameHost final : public IDocumentHost {
  private:
   CMainFrame& frame_;
   bool closing_ = false;
+  bool stopRequested_ = false;
+  std::unique_ptr<CSearchDialog> search_;
 };
 
 }  // namespace orvane

@@ -22,8 +22,10 @@
 
 #include "catalog/ftp_site.h"
 #include "document/engine_bridge.h"
+#include "document/name_matcher.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
+#include "frame/find_dialog.h"
 #include "frame/frame_host.h"
 #include "frame/frame_views.h"
 #include "frame/site_dlg.h"
@@ -359,6 +361,9 @@ void CMainFrame::Command(int commandId) {
     case kCmdStopUpdate:
       engine_->Stop();
       break;
+    case kCmdSearch:
+      Search();
+      break;
     case kCmdShowNew:
       ShowNewFiles(1);
       break;
@@ -429,7 +434,6 @@ void CMainFrame::Command(int commandId) {
       About();
       break;
     default:
-      // Search comes with its dialog.
       break;
   }
 }
@@ -646,7 +650,19 @@ void CMainFrame::SetTreeRead() {
   fileView_->viewport()->update();
 }
 
+void CMainFrame::Search() {
+  // One walk at a time; a second would pull the lists from under the first.
+  if (host_->searching()) return;
+  CFindDialog dialog(this);
+  if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
+  resultMode_ = true;
+  fileView_->ShowResults();
+  doc_->Search(FoldKeyword(dialog.Keyword().toStdString()));
+  fileView_->AppendResults();
+}
+
 void CMainFrame::ShowNewFiles(int kind) {
+  if (host_->searching()) return;
   // The list follows the result lists as the walk fills them.
   resultMode_ = true;
   fileView_->ShowResults();

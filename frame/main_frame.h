@@ -96,6 +96,8 @@ class CMainFrame : public QMainWindow {
   void CopyTreePath();
   void SetTreeRead();
   void ShowTreeUpdates();
+  // Asks for a keyword and lists what matches in every catalog.
+  void Search();
   // The unread entries of this run's updates (1) or of every site (2).
   void ShowNewFiles(int kind);
   // Hands a file's full address to the system's handler.

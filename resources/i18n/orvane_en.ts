@@ -73,6 +73,69 @@
     </message>
 </context>
 <context>
+    <name>orvane::CDirTreeModel</name>
+    <message>
+        <source>未更新</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>正在等待更新...</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>正在连接...</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>已连接,正在更新...</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新成功</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新失败:
+%1</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新失败:
+创建Internet会话失败</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新终止！</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新终止!</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新意外终止:
+%1</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>更新意外终止:
+%1	等待继续更新</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>未能进入的目录: %1</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>未读完的目录列表: %1</source>
+        <translation type="unfinished" />
+    </message>
+    <message>
+        <source>跳过的名称: %1</source>
+        <translation type="unfinished" />
+    </message>
+</context>
+<context>
     <name>orvane::CDirView</name>
     <message>
         <source>显示更新</source>
@@ -132,6 +195,25 @@
     <message>
         <source>地址</source>
         <translation>Address</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CFindDialog</name>
+    <message>
+        <source>查找</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>请输入查找关键词:</source>
+        <translation>Please enter the search keyword:</translation>
     </message>
 </context>
 <context>
@@ -350,6 +432,17 @@
     <message>
         <source>复制路径</source>
         <translation>Copy path</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CSearchDialog</name>
+    <message>
+        <source>正在搜索...</source>
+        <translation>Searching...</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
     </message>
 </context>
 <context>

@@ -2,6 +2,7 @@
 // Back/Forward/Up availability, the keys, help, remembered layout and the
 // English texts.
 #include <QAction>
+#include <QLineEdit>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
@@ -24,6 +25,7 @@ class MainFrameTest : public QObject {
   void closingAfterDamagedReadWritesNothing();
   void navigationFollowsHistory();
   void unreadListingFillsResultList();
+  void searchListsMatchesAcrossCase();
   void paneKeysMoveFocus();
   void documentKeysDoNothing();
   void quitKeyClosesWindow();
@@ -158,6 +160,36 @@ void MainFrameTest::unreadListingFillsResultList() {
   QVERIFY(frame->resultMode());
   QCOMPARE(frame->fileView().ItemCount(), 2);
   QCOMPARE(recorder.messages.size(), std::size_t{1});
+}
+
+void MainFrameTest::searchListsMatchesAcrossCase() {
+  CTempTree dir;
+  WriteSiteList(dir.path(), {{"a.example"}, {"b.example"}});
+  MessageRecorder recorder;
+  auto frame = StartFrame(dir.path());
+  for (const auto& site : frame->doc().sites()) {
+    site->loadState.store(kLoaded);
+    CFTPDir* pub = site->rootDir->AddSubdir(std::make_unique<CFTPDir>("Readme-dir"));
+    pub->AddFile(CFTPFile::Make("README.txt", 1));
+    pub->AddFile(CFTPFile::Make("other.bin", 2));
+  }
+  QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+  QString keyword = QStringLiteral("readme");
+  CDialogSeam::SetDialogHook([&](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(keyword);
+    return int{QDialog::Accepted};
+  });
+  QTest::keyClick(frame.get(), Qt::Key_F, Qt::ControlModifier);
+  QVERIFY(frame->resultMode());
+  // Per site: the matching directory and the matching file.
+  QCOMPARE(frame->fileView().ItemCount(), 4);
+  QVERIFY(recorder.messages.empty());
+  QVERIFY(!frame->findChild<QDialog*>(QStringLiteral("searchDialog")));
+
+  keyword = QStringLiteral("nothing-like-it");
+  frame->action(kCmdSearch)->trigger();
+  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("对不起，没有找到你要的文件！")});
+  QCOMPARE(frame->fileView().ItemCount(), 0);
 }
 
 void MainFrameTest::paneKeysMoveFocus() {
