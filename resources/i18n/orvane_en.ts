@@ -76,63 +76,67 @@
     <name>orvane::CDirTreeModel</name>
     <message>
         <source>未更新</source>
-        <translation type="unfinished" />
+        <translation>Not updated</translation>
     </message>
     <message>
         <source>正在等待更新...</source>
-        <translation type="unfinished" />
+        <translation>Waiting to update...</translation>
     </message>
     <message>
         <source>正在连接...</source>
-        <translation type="unfinished" />
+        <translation>Connecting...</translation>
     </message>
     <message>
         <source>已连接,正在更新...</source>
-        <translation type="unfinished" />
+        <translation>Connected, updating...</translation>
     </message>
     <message>
         <source>更新成功</source>
-        <translation type="unfinished" />
+        <translation>Update succeeded</translation>
     </message>
     <message>
         <source>更新失败:
 %1</source>
-        <translation type="unfinished" />
+        <translation>Update failed:
+%1</translation>
     </message>
     <message>
         <source>更新失败:
 创建Internet会话失败</source>
-        <translation type="unfinished" />
+        <translation>Update failed:
+the FTP session could not be created</translation>
     </message>
     <message>
         <source>更新终止！</source>
-        <translation type="unfinished" />
+        <translation>Update stopped!</translation>
     </message>
     <message>
         <source>更新终止!</source>
-        <translation type="unfinished" />
+        <translation>Update stopped before it began!</translation>
     </message>
     <message>
         <source>更新意外终止:
 %1</source>
-        <translation type="unfinished" />
+        <translation>Update broke off:
+%1</translation>
     </message>
     <message>
         <source>更新意外终止:
 %1	等待继续更新</source>
-        <translation type="unfinished" />
+        <translation>Update broke off:
+%1	waiting to continue</translation>
     </message>
     <message>
         <source>未能进入的目录: %1</source>
-        <translation type="unfinished" />
+        <translation>Directories not entered: %1</translation>
     </message>
     <message>
         <source>未读完的目录列表: %1</source>
-        <translation type="unfinished" />
+        <translation>Listings not read completely: %1</translation>
     </message>
     <message>
         <source>跳过的名称: %1</source>
-        <translation type="unfinished" />
+        <translation>Names skipped: %1</translation>
     </message>
 </context>
 <context>
