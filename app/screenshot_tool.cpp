@@ -1,7 +1,10 @@
 // Development tool: renders the main window over a sample catalog to a PNG
 // for the README.
 //
-//   orvane_screenshot OUTPUT.png
+//   orvane_screenshot OUTPUT.png [LOCALE]
+//
+// LOCALE (en_US, say) renders the window in that locale's texts; the
+// default is the Chinese source texts.
 //
 // The sample holds five sites, one in each update state, names stored as
 // code page 936 and as UTF-8, and new entries. Run under
@@ -24,6 +27,7 @@
 #include "document/orvane_doc.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
+#include "frame/translation.h"
 #include "views/dir_tree_model.h"
 
 namespace {
@@ -93,10 +97,11 @@ int main(int argc, char** argv) {
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(temp.filePath(QStringLiteral("config"))));
   QApplication app(argc, argv);
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/frame/orvane.svg")));
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: orvane_screenshot OUTPUT.png\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: orvane_screenshot OUTPUT.png [LOCALE]\n");
     return 2;
   }
+  if (argc == 3) InstallTranslators(app, QLocale(QString::fromLocal8Bit(argv[2])));
   const std::filesystem::path dataDir =
       QFile::encodeName(temp.filePath(QStringLiteral("data"))).toStdString();
   std::filesystem::create_directories(dataDir);
