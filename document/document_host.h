@@ -78,7 +78,8 @@ class ISiteListSink {
 // WM_ENTRY_REMOVED: an update unlinked these entries (`dirs` with their
 // whole subtrees). Called before the document drops its own references and
 // before anything is destroyed; a view drops every row and item that is
-// one of them or lies below one of `dirs`. The entries are no longer in
+// one of them or lies below one of `dirs` (CRemovalFilter in
+// document/removal_filter.h says which). The entries are no longer in
 // their catalog, but their parent links still lead to it. May be called
 // again for the same entries (harmless).
 class IRemovalObserver {

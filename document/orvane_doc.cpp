@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
-#include <unordered_map>
 #include <utility>
 
 #include "catalog/archive_reader.h"
@@ -15,6 +14,7 @@
 #include "catalog/atomic_file.h"
 #include "catalog/catalog_loader.h"
 #include "catalog/ftp_dir.h"
+#include "document/removal_filter.h"
 
 namespace orvane {
 
@@ -418,50 +418,18 @@ void COrvaneDoc::DropReferences(const std::vector<const CFTPDir*>& dirs,
                                 const std::vector<const CFTPSite*>& sites) {
   if (dirs.empty() && files.empty() && sites.empty()) return;
   FlushResults();
-  const std::unordered_set<const CFTPDir*> removedDirs(dirs.begin(), dirs.end());
-  const std::unordered_set<const CFTPFile*> removedFiles(files.begin(), files.end());
-  const std::unordered_set<const CFTPSite*> removedSites(sites.begin(), sites.end());
-  const bool dirsCanGo = !removedDirs.empty() || !removedSites.empty();
-
-  // Whether a directory lies in a removed subtree or a removed site: a walk
-  // up its parents, remembered for every directory passed, so a long list
-  // costs about one visit per distinct directory. The walk never goes above
-  // a removed root, whose parent may already be gone.
-  std::unordered_map<const CFTPDir*, bool> verdict;
-  std::vector<const CFTPDir*> chain;
-  auto dirGone = [&](const CFTPDir* dir) {
-    if (!dirsCanGo || !dir) return false;
-    chain.clear();
-    bool gone = false;
-    for (const CFTPDir* d = dir; d; d = d->parent) {
-      if (const auto known = verdict.find(d); known != verdict.end()) {
-        gone = known->second;
-        break;
-      }
-      chain.push_back(d);
-      if (removedDirs.count(d)) {
-        gone = true;
-        break;
-      }
-      if (!d->parent) {
-        gone = d->site && removedSites.count(d->site);
-        break;
-      }
-    }
-    for (const CFTPDir* d : chain) verdict.emplace(d, gone);
-    return gone;
+  CRemovalFilter filter(dirs, files, sites);
+  auto dirGone = [&filter](const CFTPDir* dir) { return filter.Reaches(dir); };
+  auto fileGone = [&filter](const CFTPFile* file) { return filter.Reaches(file); };
+  auto nodeGone = [&filter](const std::unique_ptr<DirNode>& node) {
+    return filter.Reaches(node->directory);
   };
-  auto fileGone = [&](const CFTPFile* file) {
-    // The set first: a removed file's parent may already be gone.
-    return removedFiles.count(file) || dirGone(file->parent);
-  };
-  auto nodeGone = [&](const std::unique_ptr<DirNode>& node) { return dirGone(node->directory); };
 
   EraseIf(browseDirs, dirGone);
   EraseIf(browseFiles, fileGone);
   EraseIf(resultDirs, dirGone);
   EraseIf(resultFiles, fileGone);
-  if (!dirsCanGo) return;
+  if (!filter.TakesDirs()) return;
   const std::size_t steps = backList.size() + forwardList.size();
   backList.erase(std::remove_if(backList.begin(), backList.end(), nodeGone), backList.end());
   forwardList.erase(std::remove_if(forwardList.begin(), forwardList.end(), nodeGone),

@@ -74,7 +74,7 @@ class COrvaneDoc {
   // Rewrites site.ds atomically (owner-only); false when it could not be
   // written, and the old file is then left as it was.
   bool SaveSiteList();
-  // site.ds contents: siteList as an object list of site records. Loading
+  // site.ds contents: the site list as an object list of site records. Loading
   // appends each record as soon as it is complete and stops at the first
   // error, which it returns.
   ArchiveError Serialize(CArchiveReader& archive);
