@@ -103,17 +103,27 @@ void CDirTreeModel::fetchMore(const QModelIndex& parent) {
     // Asked from inside a change notice (by a view or a model checker): a
     // change may not start before the running one has ended.
     QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(parent)] {
-      if (index.isValid() && canFetchMore(index)) Fill(ItemAt(index), index);
+      if (index.isValid()) fetchMore(index);
     });
     return;
   }
-  Fill(ItemAt(parent), parent);
+  const QModelIndex index = LoadCatalogOf(parent);
+  // Events pumped during the load may have taken the item or filled it.
+  if (!index.isValid() || !canFetchMore(index)) return;
+  Fill(ItemAt(index), index);
+}
+
+QModelIndex CDirTreeModel::LoadCatalogOf(const QModelIndex& index) {
+  CFTPSite* site = SiteAt(index);
+  if (!site || site->loadState.load() == kLoaded) return index;
+  const QPersistentModelIndex keep(index);
+  doc_.EnsureCatalogLoaded(*site);
+  return keep;
 }
 
 void CDirTreeModel::Fill(Item* item, const QModelIndex& index) {
   item->filled = true;
   if (!item->dir) return;
-  if (item->siteItem) doc_.EnsureCatalogLoaded(*item->site);
   // The catalog's own lists change under a worker; the items are made from
   // a copy taken under the site's lock.
   const std::vector<CFTPDir*> snapshot = SnapshotChildren(*item->dir, item->site).dirs;
@@ -205,10 +215,11 @@ void CDirTreeModel::UpdateSiteItem(const CFTPSite* site) {
 }
 
 void CDirTreeModel::Refill(const QModelIndex& index) {
-  if (!index.isValid()) return;
-  Item* item = ItemAt(index);
-  DropChildren(item, index);
-  Fill(item, index);
+  const QModelIndex loaded = LoadCatalogOf(index);
+  if (!loaded.isValid()) return;
+  Item* item = ItemAt(loaded);
+  DropChildren(item, loaded);
+  Fill(item, loaded);
 }
 
 void CDirTreeModel::Collapse(const QModelIndex& index) {

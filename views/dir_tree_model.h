@@ -42,6 +42,11 @@ class CDirTreeModel : public QAbstractItemModel {
   void ReloadSites();
   // Redraws the site's first item: state icon, bold from hasNewEntries.
   void UpdateSiteItem(const CFTPSite* site);
+  // Reads the catalog of the item's site when this run has not yet. When a
+  // worker is reading it, the document pumps events meanwhile, which may
+  // change the tree: the result is the item's index again, or invalid when
+  // the item went away.
+  QModelIndex LoadCatalogOf(const QModelIndex& index);
   // Drops the item's children and fills them again from the catalog (the
   // site's catalog is loaded first when needed).
   void Refill(const QModelIndex& index);

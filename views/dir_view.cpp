@@ -92,13 +92,16 @@ void CDirView::OnSelectionChanged() {
   if (quietSelection_) return;
   const QModelIndexList selected = selectionModel()->selectedIndexes();
   if (selected.isEmpty()) return;
-  const QModelIndex index = selected.first();
+  // The first use of a site reads its catalog, which may pump events; they
+  // may take the item away or choose another one, whose steps then count.
+  const QPersistentModelIndex chosen = selected.first();
+  const QModelIndex index = model_->LoadCatalogOf(chosen);
+  if (!index.isValid() || !selectionModel()->isSelected(index)) return;
   CFTPDir* dir = model_->DirectoryAt(index);
   CFTPSite* site = model_->SiteAt(index);
   if (!dir || !site) return;
 
   doc_.RecordStep(dir);
-  // Refill loads the site's catalog first when this is its first use.
   model_->Refill(index);
   if (!model_->IsSiteItem(index) && dir->readState.load() != 0) {
     dir->readState.store(0);

@@ -34,6 +34,7 @@ class DirViewTest : public QObject {
   void statusTipIsTheCoreTextWithWhatWasNotFetched();
   void rightClickSelectsTheItemAndOffersItsMenu();
   void removalPurgesItemsBeforeTheEntriesAreDestroyed();
+  void eventsPumpedWhileACatalogLoadsMayTakeTheItem();
 
  private:
   QModelIndex Child(const QModelIndex& parent, int row) {
@@ -314,6 +315,31 @@ void DirViewTest::removalPurgesItemsBeforeTheEntriesAreDestroyed() {
   tree->EntriesRemoving({f->doc.sites()[1]->rootDir.get()});
   QCOMPARE(model->rowCount(), 1);
   QCOMPARE(Label(model->index(0, 0)), QStringLiteral("alpha"));
+}
+
+void DirViewTest::eventsPumpedWhileACatalogLoadsMayTakeTheItem() {
+  // A worker is reading beta's catalog; while the tree waits, the pumped
+  // events delete the site (its item goes) and the read completes.
+  CFTPSite& beta = *f->doc.sites()[1];
+  beta.loadState = kLoading;
+  f->host.onPump = [&] {
+    tree->EntriesRemoving({beta.rootDir.get()});
+    beta.loadState = kLoaded;
+  };
+  const QModelIndex item = model->index(1, 0);
+  tree->expand(item);
+  QCOMPARE(model->rowCount(), 1);
+
+  // The same while the item is being selected: no steps for a gone item.
+  CFTPSite& alpha = *f->doc.sites()[0];
+  alpha.loadState = kLoading;
+  f->host.onPump = [&] {
+    tree->EntriesRemoving({alpha.rootDir.get()});
+    alpha.loadState = kLoaded;
+  };
+  tree->selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::ClearAndSelect);
+  QCOMPARE(model->rowCount(), 0);
+  QVERIFY(!f->doc.currentNode);
 }
 
 QTEST_MAIN(DirViewTest)

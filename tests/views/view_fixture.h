@@ -1,8 +1,10 @@
 // Catalogs for the view tests, built in memory or written with the core.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
@@ -12,6 +14,15 @@
 #include "tests/support/temp_tree.h"
 
 namespace orvane::test {
+
+// A front end whose next pump runs `onPump` (once).
+struct PumpingHost : IDocumentHost {
+  bool PumpMessages() override {
+    if (onPump) std::exchange(onPump, nullptr)();
+    return true;
+  }
+  std::function<void()> onPump;
+};
 
 struct ViewFixture {
   ViewFixture() : doc(data.path(), host) {}
@@ -35,7 +46,7 @@ struct ViewFixture {
   }
 
   CTempTree data;
-  IDocumentHost host;
+  PumpingHost host;
   COrvaneDoc doc;
 };
 
