@@ -3,10 +3,13 @@
 // English texts.
 #include <QAction>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTranslator>
+#include <chrono>
 
 #include "catalog/ftp_file.h"
 #include "frame/translation.h"
@@ -190,6 +193,22 @@ void MainFrameTest::searchListsMatchesAcrossCase() {
   frame->action(kCmdSearch)->trigger();
   QCOMPARE(recorder.texts(), QStringList{QStringLiteral("对不起，没有找到你要的文件！")});
   QCOMPARE(frame->fileView().ItemCount(), 0);
+
+  // The progress box's stop ends the walk quietly at its next pump.
+  keyword = QStringLiteral("readme");
+  frame->doc().pumpSlice = std::chrono::nanoseconds(0);
+  bool stopped = false;
+  QTimer::singleShot(0, frame.get(), [&] {
+    auto* box = frame->findChild<QDialog*>(QStringLiteral("searchDialog"));
+    if (!box) return;
+    box->findChild<QPushButton*>(QStringLiteral("stopButton"))->click();
+    stopped = true;
+  });
+  frame->action(kCmdSearch)->trigger();
+  QVERIFY(stopped);
+  QVERIFY(frame->fileView().ItemCount() < 4);
+  QCOMPARE(recorder.messages.size(), std::size_t{1});
+  QVERIFY(!frame->findChild<QDialog*>(QStringLiteral("searchDialog")));
 }
 
 void MainFrameTest::paneKeysMoveFocus() {
