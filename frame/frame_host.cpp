@@ -1,0 +1,98 @@
+#include "frame/frame_host.h"
+
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QGuiApplication>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "frame/dialog_seam.h"
+#include "frame/frame_views.h"
+#include "frame/main_frame.h"
+#include "frame/search_dialog.h"
+#include "views/display_text.h"
+
+namespace orvane {
+
+CFrameHost::CFrameHost(CMainFrame& frame) : frame_(frame) {}
+
+CFrameHost::~CFrameHost() = default;
+
+bool CFrameHost::PumpMessages() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return !closing_ && !stopRequested_;
+}
+
+void CFrameHost::SearchBegin(int siteCount) {
+  stopRequested_ = false;
+  search_ = std::make_unique<CSearchDialog>(
+      siteCount, [this] { stopRequested_ = true; }, &frame_);
+  search_->show();
+  // Centred on the main window.
+  search_->move(frame_.geometry().center() - search_->rect().center());
+}
+
+void CFrameHost::SearchProgress(int progressPos) {
+  if (search_) search_->SetProgress(progressPos);
+}
+
+void CFrameHost::SearchEnd() {
+  search_.reset();
+  stopRequested_ = false;
+}
+
+void CFrameHost::ResultsCleared() {
+  if (frame_.resultMode()) frame_.fileView().ShowResults();
+}
+
+void CFrameHost::DirsAppended(std::size_t) {
+  if (frame_.resultMode()) frame_.fileView().AppendResults();
+}
+
+void CFrameHost::FilesAppended(std::size_t) {
+  if (frame_.resultMode()) frame_.fileView().AppendResults();
+}
+
+void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus&) {
+  frame_.dirView().UpdateSiteItem(site.get());
+}
+
+void CFrameHost::SitesAdded(std::size_t, std::size_t) { frame_.dirView().ReloadSites(); }
+
+void CFrameHost::SiteChanged(std::size_t) {
+  // The label may change and with it the item's place in the sorted tree.
+  frame_.dirView().ReloadSites();
+}
+
+void CFrameHost::SiteRemoving(std::size_t index) {
+  const std::vector<const CFTPDir*> gone{frame_.doc().sites()[index]->rootDir.get()};
+  EntriesRemoving(gone, {});
+}
+
+void CFrameHost::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
+                                 const std::vector<const CFTPFile*>& files) {
+  frame_.dirView().EntriesRemoving(dirs);
+  frame_.fileView().EntriesRemoving(dirs, files);
+}
+
+void CFrameHost::ShowMessage(const std::string& text) {
+  // The core's texts are the system's own Chinese texts; core_texts.cpp lists
+  // them for translation.
+  CDialogSeam::Inform(&frame_, QCoreApplication::translate("CoreText", text.c_str()));
+}
+
+void CFrameHost::ReportLoadError(const std::string& text) {
+  frame_.loadErrors_.append(QString::fromStdString(text));
+}
+
+bool CFrameHost::SetClipboardText(const std::string& text) {
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (!clipboard) return false;
+  clipboard->setText(DisplayPath(text));
+  return true;
+}
+
+void CFrameHost::HistoryChanged() { frame_.UpdateNavigation(); }
+
+}  // namespace orvane

@@ -1,0 +1,62 @@
+// The window's side of the document: the sinks the document and the engine
+// bridge talk to, answered by the main frame and its views.
+#pragma once
+
+#include <memory>
+
+#include "document/document_host.h"
+
+namespace orvane {
+
+class CMainFrame;
+class CSearchDialog;
+
+class CFrameHost final : public IDocumentHost {
+ public:
+  explicit CFrameHost(CMainFrame& frame);
+  ~CFrameHost() override;
+
+  // IMessagePump: runs pending events; false once the window is closing or
+  // the search box's stop was pressed.
+  bool PumpMessages() override;
+
+  // IResultSink: the file list follows the document's lists.
+  void ResultsCleared() override;
+  void DirsAppended(std::size_t count) override;
+  void FilesAppended(std::size_t count) override;
+  // The progress box of a search or listing, with its stop button.
+  void SearchBegin(int siteCount) override;
+  void SearchProgress(int progressPos) override;
+  void SearchEnd() override;
+  bool searching() const { return search_ != nullptr; }
+
+  // ISiteStatusSink: a site's icon, boldness and tool tip.
+  void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override;
+
+  // ISiteListSink: the tree's site items; a leaving site's entries leave
+  // both views first.
+  void SitesAdded(std::size_t first, std::size_t count) override;
+  void SiteChanged(std::size_t index) override;
+  void SiteRemoving(std::size_t index) override;
+
+  // IRemovalObserver: rows and items go before the entries do.
+  void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
+                       const std::vector<const CFTPFile*>& files) override;
+
+  void ShowMessage(const std::string& text) override;
+  // Kept until the frame shows them (CMainFrame::ShowLoadErrors), so the
+  // box appears over the main window, not under the splash.
+  void ReportLoadError(const std::string& text) override;
+  bool SetClipboardText(const std::string& text) override;
+  void HistoryChanged() override;
+
+  void SetClosing() { closing_ = true; }
+
+ private:
+  CMainFrame& frame_;
+  bool closing_ = false;
+  bool stopRequested_ = false;
+  std::unique_ptr<CSearchDialog> search_;
+};
+
+}  // namespace orvane

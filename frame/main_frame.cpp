@@ -1,0 +1,681 @@
+#include "frame/main_frame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QIcon>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <algorithm>
+
+#include "catalog/ftp_site.h"
+#include "document/engine_bridge.h"
+#include "document/name_matcher.h"
+#include "frame/close_dlg.h"
+#include "frame/dialog_seam.h"
+#include "frame/find_dialog.h"
+#include "frame/frame_host.h"
+#include "frame/frame_views.h"
+#include "frame/site_dlg.h"
+#include "frame/update_num_set.h"
+#include "update/update_engine.h"
+#include "views/about_dlg.h"
+
+namespace orvane {
+
+namespace {
+
+// The left pane's width on first start.
+constexpr int kTreeWidth = 250;
+
+struct ActionSpec {
+  int id;
+  const char* name;  // objectName suffix, for tests and settings
+  const char* text;
+  const char* prompt;  // status-bar text while the item is under the pointer
+};
+
+// Texts through QT_TRANSLATE_NOOP so lupdate finds them; translated when
+// the actions are made.
+const ActionSpec kActions[] = {
+    {kCmdImport, "Import", QT_TRANSLATE_NOOP("orvane::CMainFrame", "导入"), nullptr},
+    {kCmdExit, "Exit", QT_TRANSLATE_NOOP("orvane::CMainFrame", "退出(&X)"), nullptr},
+    {kCmdAddSite, "AddSite", QT_TRANSLATE_NOOP("orvane::CMainFrame", "添加站点"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "增加站点")},
+    {kCmdEditSite, "EditSite", QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑站点"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑站点")},
+    {kCmdDeleteSite, "DeleteSite", QT_TRANSLATE_NOOP("orvane::CMainFrame", "删除站点"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "删除站点")},
+    {kCmdToolBar, "ToolBar", QT_TRANSLATE_NOOP("orvane::CMainFrame", "工具栏(&T)"), nullptr},
+    {kCmdStatusBar, "StatusBar", QT_TRANSLATE_NOOP("orvane::CMainFrame", "状态栏(&S)"), nullptr},
+    {kCmdForward, "Forward", QT_TRANSLATE_NOOP("orvane::CMainFrame", "前进"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "前进")},
+    {kCmdBack, "Back", QT_TRANSLATE_NOOP("orvane::CMainFrame", "后退"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "后退")},
+    {kCmdUp, "Up", QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上")},
+    {kCmdSwitch, "Switch", QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索窗口")},
+    {kCmdUpdate, "Update", QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所选站点")},
+    {kCmdUpdateAll, "UpdateAll", QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新全部"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所有站点")},
+    {kCmdStopUpdate, "StopUpdate", QT_TRANSLATE_NOOP("orvane::CMainFrame", "终止更新"), nullptr},
+    {kCmdSearch, "Search", QT_TRANSLATE_NOOP("orvane::CMainFrame", "搜索"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "搜索")},
+    {kCmdShowNew, "ShowNew", QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示未读文件"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示这次更新的文件")},
+    {kCmdShowAllNew, "ShowAllNew", QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示所有未读文件"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示所有更新的文件")},
+    {kCmdSetRead, "SetRead", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置已读(Alt+D)"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置当前显示的文件已读")},
+    {kCmdSetUpdateRead, "SetUpdateRead", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置全部已读"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置这次更新的文件已读")},
+    {kCmdSetAllRead, "SetAllRead", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置所有为已读"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置所有未读的文件已读")},
+    {kCmdSettings, "Settings", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置(&S)"), nullptr},
+    {kCmdHelp, "Help", QT_TRANSLATE_NOOP("orvane::CMainFrame", "帮助(&H)"), nullptr},
+    {kCmdAbout, "About", QT_TRANSLATE_NOOP("orvane::CMainFrame", "关于 Orvane(&A)..."), nullptr},
+};
+
+// Toolbar buttons, left to right, with their short labels.
+struct ButtonSpec {
+  int id;
+  const char* label;
+  const char* icon;  // bundled fallback under :/frame/toolbar/
+};
+const ButtonSpec kButtons[] = {
+    {kCmdSetRead, QT_TRANSLATE_NOOP("orvane::CMainFrame", "已读"), "read"},
+    {kCmdSwitch, QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换"), "switch"},
+    {kCmdEditSite, QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑"), "edit"},
+    {kCmdAddSite, QT_TRANSLATE_NOOP("orvane::CMainFrame", "增加"), "add"},
+    {kCmdSearch, QT_TRANSLATE_NOOP("orvane::CMainFrame", "搜索"), "search"},
+    {kCmdUpdate, QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新"), "update"},
+    {kCmdBack, QT_TRANSLATE_NOOP("orvane::CMainFrame", "后退"), "back"},
+    {kCmdForward, QT_TRANSLATE_NOOP("orvane::CMainFrame", "前进"), "forward"},
+    {kCmdUp, QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上"), "up"},
+};
+
+const char* ThemeIcon(const char* fallback) {
+  struct Pair {
+    const char* fallback;
+    const char* theme;
+  };
+  static const Pair kThemeNames[] = {
+      {"read", "mail-mark-read"}, {"switch", "view-list-details"}, {"edit", "document-edit"},
+      {"add", "list-add"},        {"search", "edit-find"},         {"update", "view-refresh"},
+      {"back", "go-previous"},    {"forward", "go-next"},          {"up", "go-up"},
+  };
+  for (const Pair& pair : kThemeNames) {
+    if (qstrcmp(pair.fallback, fallback) == 0) return pair.theme;
+  }
+  return fallback;
+}
+
+// The progress display's period.
+constexpr int kProgressMs = 1000;
+
+}  // namespace
+
+CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
+    : QMainWindow(parent),
+      host_(std::make_unique<CFrameHost>(*this)),
+      doc_(std::make_unique<COrvaneDoc>(dataDir, *host_)),
+      bridge_(std::make_unique<CEngineBridge>(*doc_, *host_,
+                                              [this](std::function<void()> event) {
+                                                QMetaObject::invokeMethod(this, std::move(event),
+                                                                          Qt::QueuedConnection);
+                                              })),
+      engine_(std::make_unique<CUpdateEngine>(*bridge_, dataDir)),
+      progressTimer_(new QTimer(this)) {
+  setObjectName(QStringLiteral("mainFrame"));
+  progressTimer_->setInterval(kProgressMs);
+  connect(progressTimer_, &QTimer::timeout, this, &CMainFrame::ShowProgress);
+  setWindowTitle(QStringLiteral("Orvane"));
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+  CreatePanes();
+  RestoreSettings();
+  UpdateNavigation();
+}
+
+CMainFrame::~CMainFrame() {
+  // No worker may outlive the document; normally the close did this.
+  engine_->Close();
+  // The views refer to the document's entries; they go first.
+  delete splitter_;
+  splitter_ = nullptr;
+}
+
+void CMainFrame::CreateActions() {
+  for (const ActionSpec& spec : kActions) {
+    auto* action = new QAction(tr(spec.text), this);
+    action->setObjectName(QStringLiteral("action") + QLatin1String(spec.name));
+    if (spec.prompt) action->setStatusTip(tr(spec.prompt));
+    const int id = spec.id;
+    connect(action, &QAction::triggered, this, [this, id] { Command(id); });
+    actions_.insert(id, action);
+  }
+  for (const ButtonSpec& button : kButtons) {
+    const QString fallback =
+        QStringLiteral(":/frame/toolbar/%1.svg").arg(QLatin1String(button.icon));
+    actions_[button.id]->setIcon(
+        QIcon::fromTheme(QLatin1String(ThemeIcon(button.icon)), QIcon(fallback)));
+    actions_[button.id]->setIconText(tr(button.label));
+  }
+  for (int id : {kCmdToolBar, kCmdStatusBar}) {
+    actions_[id]->setCheckable(true);
+    actions_[id]->setChecked(true);
+  }
+  // The keys of the accelerator table and those Linux users expect.
+  actions_[kCmdBack]->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
+  actions_[kCmdForward]->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Right));
+  actions_[kCmdUp]->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Up));
+  actions_[kCmdUpdate]->setShortcut(QKeySequence(Qt::Key_F5));
+  actions_[kCmdSearch]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  actions_[kCmdExit]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  actions_[kCmdHelp]->setShortcut(QKeySequence(Qt::Key_F1));
+  // Alt+D is in the item's text already; a hidden action carries the key
+  // so the menu does not name it twice.
+  auto* setRead = new QAction(this);
+  setRead->setObjectName(QStringLiteral("actionSetReadKey"));
+  setRead->setShortcut(QKeySequence(Qt::ALT | Qt::Key_D));
+  connect(setRead, &QAction::triggered, this, [this] { Command(kCmdSetRead); });
+  addAction(setRead);
+
+  // F6 and Shift+F6 move the focus between the two panes; there are only
+  // two, so next and previous are the same move.
+  auto* nextPane = new QAction(this);
+  nextPane->setObjectName(QStringLiteral("actionNextPane"));
+  nextPane->setShortcuts({QKeySequence(Qt::Key_F6), QKeySequence(Qt::SHIFT | Qt::Key_F6)});
+  nextPane->setShortcutContext(Qt::WindowShortcut);
+  connect(nextPane, &QAction::triggered, this, &CMainFrame::SwitchPane);
+  addAction(nextPane);
+}
+
+void CMainFrame::CreateMenus() {
+  auto add = [this](QMenu* menu, std::initializer_list<int> ids) {
+    for (int id : ids) {
+      if (id == 0) {
+        menu->addSeparator();
+      } else {
+        menu->addAction(actions_[id]);
+      }
+    }
+  };
+  QMenu* file = menuBar()->addMenu(tr("文件(&F)"));
+  file->setObjectName(QStringLiteral("menuFile"));
+  add(file, {kCmdImport, kCmdExit});
+  QMenu* edit = menuBar()->addMenu(tr("编辑(&E)"));
+  edit->setObjectName(QStringLiteral("menuEdit"));
+  add(edit, {kCmdAddSite, kCmdEditSite, kCmdDeleteSite});
+  QMenu* view = menuBar()->addMenu(tr("视图(&V)"));
+  view->setObjectName(QStringLiteral("menuView"));
+  add(view, {kCmdToolBar, kCmdStatusBar, kCmdForward, kCmdBack, kCmdUp, kCmdSwitch});
+  QMenu* actions = menuBar()->addMenu(tr("操作(&O)"));
+  actions->setObjectName(QStringLiteral("menuActions"));
+  add(actions, {kCmdUpdate, kCmdUpdateAll, kCmdStopUpdate, 0, kCmdSearch, kCmdShowNew,
+                kCmdShowAllNew, 0, kCmdSetRead, kCmdSetUpdateRead, kCmdSetAllRead});
+  QMenu* settings = menuBar()->addMenu(tr("设置(&S)"));
+  settings->setObjectName(QStringLiteral("menuSettings"));
+  add(settings, {kCmdSettings});
+  QMenu* help = menuBar()->addMenu(tr("帮助(&H)"));
+  help->setObjectName(QStringLiteral("menuHelp"));
+  add(help, {kCmdHelp, kCmdAbout});
+}
+
+void CMainFrame::CreateToolBar() {
+  QToolBar* toolBar = addToolBar(tr("工具栏"));
+  toolBar->setObjectName(QStringLiteral("mainToolBar"));
+  toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  toolBar->setIconSize(QSize(32, 28));
+  toolBar->setMovable(true);
+  for (const ButtonSpec& button : kButtons) toolBar->addAction(actions_[button.id]);
+  QAction* toggle = actions_[kCmdToolBar];
+  connect(toolBar, &QToolBar::visibilityChanged, toggle, [this, toolBar, toggle] {
+    // Hidden with the window, the toolbar keeps its place; only a hide of
+    // its own unchecks the menu item.
+    if (isVisible()) toggle->setChecked(toolBar->isVisible());
+  });
+}
+
+void CMainFrame::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName(QStringLiteral("statusBar"));
+  bar->setSizeGripEnabled(true);
+  // A prompt shown while the pointer is over an item goes again when the
+  // pointer leaves; the pane then says "就绪" rather than nothing.
+  connect(bar, &QStatusBar::messageChanged, this, [this](const QString& text) {
+    if (text.isEmpty()) statusBar()->showMessage(tr("就绪"));
+  });
+  bar->showMessage(tr("就绪"));
+}
+
+void CMainFrame::CreatePanes() {
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setObjectName(QStringLiteral("splitter"));
+  splitter_->setChildrenCollapsible(false);
+  dirView_ = new CDirView(*doc_, splitter_);
+  fileView_ = new COrvaneView(*doc_, splitter_);
+  splitter_->addWidget(dirView_);
+  splitter_->addWidget(fileView_);
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({kTreeWidth, std::max(kTreeWidth, width() - kTreeWidth)});
+  setCentralWidget(splitter_);
+
+  connect(dirView_, &CDirView::directoryActivated, this, &CMainFrame::DirectoryActivated);
+  // The list has made the step and refilled itself already.
+  connect(fileView_, &COrvaneView::directoryActivated, this, [this] {
+    resultMode_ = false;
+    UpdateNavigation();
+  });
+  connect(fileView_, &COrvaneView::fileActivated, this, &CMainFrame::OpenFile);
+  connect(dirView_, &CDirView::contextCommand, this, &CMainFrame::Command);
+  connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
+  fileView_->ShowWelcome();
+}
+
+void CMainFrame::RestoreSettings() {
+  QSettings settings;
+  if (!restoreGeometry(settings.value(QStringLiteral("frame/geometry")).toByteArray())) {
+    resize(900, 600);
+  }
+  restoreState(settings.value(QStringLiteral("frame/state")).toByteArray());
+  if (!splitter_->restoreState(settings.value(QStringLiteral("frame/splitter")).toByteArray())) {
+    splitter_->setSizes({kTreeWidth, std::max(kTreeWidth, width() - kTreeWidth)});
+  }
+  const bool statusShown = settings.value(QStringLiteral("frame/statusBar"), true).toBool();
+  statusBar()->setVisible(statusShown);
+  actions_[kCmdStatusBar]->setChecked(statusShown);
+  const bool toolShown = settings.value(QStringLiteral("frame/toolBar"), true).toBool();
+  findChild<QToolBar*>(QStringLiteral("mainToolBar"))->setVisible(toolShown);
+  actions_[kCmdToolBar]->setChecked(toolShown);
+}
+
+void CMainFrame::SaveSettings() const {
+  QSettings settings;
+  settings.setValue(QStringLiteral("frame/geometry"), saveGeometry());
+  settings.setValue(QStringLiteral("frame/state"), saveState());
+  settings.setValue(QStringLiteral("frame/splitter"), splitter_->saveState());
+  settings.setValue(QStringLiteral("frame/statusBar"), actions_[kCmdStatusBar]->isChecked());
+  settings.setValue(QStringLiteral("frame/toolBar"), actions_[kCmdToolBar]->isChecked());
+}
+
+void CMainFrame::OpenDocument() {
+  doc_->OnNewDocument();
+  dirView_->ReloadSites();
+}
+
+void CMainFrame::ShowLoadErrors() {
+  const QStringList errors = std::exchange(loadErrors_, {});
+  for (const QString& error : errors) {
+    CDialogSeam::Show(this, {QMessageBox::Critical, {}, error, QMessageBox::Ok});
+  }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  host_->SetClosing();
+  // Running updates stop, every blocked FTP call is broken off, and the
+  // window waits (in a small box, events still running) for the workers,
+  // which save what they merged.
+  engine_->BeginClose();
+  if (engine_->HasWork()) {
+    CCloseDlg wait([this] { return engine_->HasWork(); }, this);
+    wait.exec();
+  }
+  engine_->Close();
+  progressTimer_->stop();
+  SaveSettings();
+  // site.ds is written right after each change of the list, so there is
+  // nothing to ask here; only the new marks cleared in this run are saved.
+  doc_->OnCloseDocument();
+  event->accept();
+}
+
+void CMainFrame::Command(int commandId) {
+  switch (commandId) {
+    case kCmdImport:
+      ImportSites();
+      break;
+    case kCmdUpdateAll:
+      UpdateAll();
+      break;
+    case kCmdUpdate:
+      UpdateSelected();
+      break;
+    case kCmdStopUpdate:
+      engine_->Stop();
+      break;
+    case kCmdSearch:
+      Search();
+      break;
+    case kCmdShowNew:
+      ShowNewFiles(1);
+      break;
+    case kCmdShowAllNew:
+      ShowNewFiles(2);
+      break;
+    case kCmdSettings: {
+      CUpdateNumSet dialog(engine_->MaxWorkers(), this);
+      if (CDialogSeam::Exec(dialog) == QDialog::Accepted) engine_->SetMaxWorkers(dialog.Value());
+      break;
+    }
+    case kCmdExit:
+      close();
+      break;
+    case kCmdAddSite:
+      AddSite();
+      break;
+    case kCmdEditSite:
+      EditSite();
+      break;
+    case kCmdDeleteSite:
+      DeleteSite();
+      break;
+    case kCmdToolBar:
+      findChild<QToolBar*>(QStringLiteral("mainToolBar"))
+          ->setVisible(actions_[kCmdToolBar]->isChecked());
+      break;
+    case kCmdStatusBar:
+      statusBar()->setVisible(actions_[kCmdStatusBar]->isChecked());
+      break;
+    case kCmdBack:
+      Navigate(&COrvaneDoc::GoBack);
+      break;
+    case kCmdForward:
+      Navigate(&COrvaneDoc::GoForward);
+      break;
+    case kCmdUp:
+      Navigate(&COrvaneDoc::GoUp);
+      break;
+    case kCmdSwitch:
+      SwitchBrowseResults();
+      break;
+    case kCmdSetRead:
+      SetShownRead();
+      break;
+    case kCmdSetUpdateRead:
+      SetSitesRead(1);
+      break;
+    case kCmdSetAllRead:
+      SetSitesRead(2);
+      break;
+    case kCmdCopyPath:
+      CopyListPath();
+      break;
+    case kCmdTreeCopyPath:
+      CopyTreePath();
+      break;
+    case kCmdTreeSetRead:
+      SetTreeRead();
+      break;
+    case kCmdShowUpdates:
+      ShowTreeUpdates();
+      break;
+    case kCmdHelp:
+      OpenHelp();
+      break;
+    case kCmdAbout:
+      About();
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainFrame::UpdateNavigation() {
+  actions_[kCmdBack]->setEnabled(doc_->CanGoBack());
+  actions_[kCmdForward]->setEnabled(doc_->CanGoForward());
+  actions_[kCmdUp]->setEnabled(doc_->CanGoUp());
+}
+
+void CMainFrame::DirectoryActivated(CFTPDir*) {
+  resultMode_ = false;
+  fileView_->ShowBrowse();
+  UpdateNavigation();
+}
+
+void CMainFrame::Navigate(CFTPDir* (COrvaneDoc::*step)()) {
+  (doc_.get()->*step)();
+  // The list shows the current location even when the step was not
+  // possible, as after any navigation command.
+  resultMode_ = false;
+  fileView_->ShowBrowse();
+  UpdateNavigation();
+}
+
+void CMainFrame::SwitchPane() {
+  if (dirView_->hasFocus()) {
+    fileView_->setFocus(Qt::OtherFocusReason);
+  } else {
+    dirView_->setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void CMainFrame::SwitchBrowseResults() {
+  resultMode_ = !resultMode_;
+  if (resultMode_) {
+    fileView_->ShowResults();
+  } else {
+    fileView_->ShowBrowse();
+  }
+}
+
+void CMainFrame::SetShownRead() {
+  doc_->SetShownFilesRead();
+  fileView_->viewport()->update();
+  dirView_->viewport()->update();
+}
+
+void CMainFrame::SetSitesRead(int kind) {
+  doc_->SetSitesRead(kind);
+  for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
+  fileView_->viewport()->update();
+}
+
+void CMainFrame::CopyListPath() {
+  const std::vector<std::string> paths = fileView_->SelectedDisplayPaths();
+  if (paths.empty()) return;
+  doc_->CopyFileAddress(paths.front());
+  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+}
+
+void CMainFrame::ReportChange(SiteChange change) {
+  if (change != SiteChange::kNotSaved) return;
+  const QString path = QString::fromStdString((doc_->GetProgramDir() / "site.ds").string());
+  CDialogSeam::Warn(this, tr("站点列表无法写入 %1，这次的改动只保留到程序退出。").arg(path));
+}
+
+void CMainFrame::AddSite() {
+  CSiteDlg dialog(this);
+  if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
+  const SiteSettings settings = dialog.Settings();
+  if (doc_->HasSiteWithLogin(settings.host, settings.userName)) {
+    CDialogSeam::Inform(this, tr("站点已有！"));
+    return;
+  }
+  auto site = std::make_shared<CFTPSite>();
+  settings.ApplyTo(*site);
+  ReportChange(doc_->AddSite(std::move(site)));
+}
+
+void CMainFrame::EditSite() {
+  CFTPSite* site = dirView_->CurrentSite();
+  if (!site) return;
+  // A worker reads the host and the login while it runs.
+  if (site->updateState.load() == kUpdateRunning) {
+    CDialogSeam::Inform(this, tr("站点正在更新，请在更新结束后再编辑。"));
+    return;
+  }
+  CSiteDlg dialog(this);
+  dialog.FillFrom(*site);
+  if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
+  const SiteSettings settings = dialog.Settings();
+  // Two sites of one key would share a data directory, and the site would
+  // end up reading the other's catalog.
+  if (doc_->HasSiteWithLogin(settings.host, settings.userName, site)) {
+    CDialogSeam::Inform(this, tr("站点已有！"));
+    return;
+  }
+  const SiteChange change = doc_->EditSite(*site, settings);
+  if (change == SiteChange::kRefused) {
+    // An update began while the dialog was open.
+    CDialogSeam::Inform(this, tr("站点正在更新，请在更新结束后再编辑。"));
+    return;
+  }
+  ReportChange(change);
+}
+
+void CMainFrame::UpdateAll() {
+  engine_->UpdateAll(doc_->sites());
+  for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
+  ShowProgress();
+  progressTimer_->start();
+}
+
+void CMainFrame::UpdateSelected() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  CFTPSite* site = dirView_->CurrentSite();
+  if (!dir || !site) return;
+  for (const auto& known : doc_->sites()) {
+    if (known.get() != site) continue;
+    if (!engine_->UpdateSelected(known, dir->parent ? dir : nullptr)) return;
+    dirView_->UpdateSiteItem(site);
+    // One site's progress is shown like everyone's.
+    ShowProgress();
+    progressTimer_->start();
+    return;
+  }
+}
+
+void CMainFrame::ShowProgress() {
+  const UpdateProgress progress = engine_->Progress();
+  if (progress.finished) {
+    progressTimer_->stop();
+    statusBar()->showMessage(tr("更新完成"));
+    return;
+  }
+  statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));
+}
+
+void CMainFrame::DeleteSite() {
+  const QMessageBox::StandardButton answer =
+      CDialogSeam::Show(this, {QMessageBox::Warning, tr("警告"), tr("是否确定要删除?"),
+                               QMessageBox::Ok | QMessageBox::Cancel});
+  if (answer != QMessageBox::Ok) return;
+  CFTPSite* site = dirView_->CurrentSite();
+  if (!site) return;
+  // The document deletes the first site of the key (two sites of one key
+  // can come from a site.ds written elsewhere); the views let go of the
+  // one that actually goes when the document says so.
+  doc_->DeleteSite(site->siteKey());
+  if (resultMode_) {
+    fileView_->ShowResults();
+  } else {
+    fileView_->ShowBrowse();
+  }
+  UpdateNavigation();
+}
+
+void CMainFrame::ImportSites() {
+  QFileDialog dialog(this, tr("导入"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilters({QStringLiteral("Text File(*.txt)"), QStringLiteral("all files(*.*)")});
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  dialog.setOption(QFileDialog::ReadOnly, true);
+  const QString path = CDialogSeam::OpenFile(dialog);
+  if (path.isEmpty()) return;
+  // The document tells the tree about the sites it adds.
+  doc_->ImportSites(std::filesystem::path(QFile::encodeName(path).toStdString()));
+}
+
+void CMainFrame::OpenHelp() {
+  // Beside the program, whatever the current directory is; an installed
+  // program keeps it in share/orvane.
+  const QDir programDir(QCoreApplication::applicationDirPath());
+  QString path = programDir.filePath(QStringLiteral("help.pdf"));
+  const QString installed = programDir.filePath(QStringLiteral("../share/orvane/help.pdf"));
+  if (!QFile::exists(path) && QFile::exists(installed)) path = QDir::cleanPath(installed);
+  if (!QFile::exists(path)) {
+    CDialogSeam::Warn(this, tr("找不到帮助文件 %1。").arg(QDir::toNativeSeparators(path)));
+    return;
+  }
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    CDialogSeam::Warn(this, tr("无法打开帮助文件 %1。").arg(QDir::toNativeSeparators(path)));
+  }
+}
+
+void CMainFrame::About() {
+  CAboutDlg dialog(this);
+  CDialogSeam::Exec(dialog);
+}
+
+void CMainFrame::OpenFile(const std::string& displayPath) {
+  const std::string address = doc_->GetFileAddress(displayPath);
+  if (address.empty()) return;
+  // The address's bytes go out as they are: names the server sent are
+  // percent-encoded byte for byte, never re-encoded through a text form.
+  QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(address)));
+}
+
+void CMainFrame::CopyTreePath() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  if (!dir) return;
+  doc_->CopyFileAddress(dir->GetDisplayPath());
+  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+}
+
+void CMainFrame::SetTreeRead() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  if (!dir) return;
+  doc_->SetTreeNodeRead(dir);
+  dirView_->UpdateSiteItem(dir->GetSite());
+  dirView_->viewport()->update();
+  fileView_->viewport()->update();
+}
+
+void CMainFrame::Search() {
+  // One walk at a time; a second would pull the lists from under the first.
+  if (host_->searching()) return;
+  CFindDialog dialog(this);
+  if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
+  resultMode_ = true;
+  fileView_->ShowResults();
+  doc_->Search(FoldKeyword(dialog.Keyword().toStdString()));
+  fileView_->AppendResults();
+}
+
+void CMainFrame::ShowNewFiles(int kind) {
+  if (host_->searching()) return;
+  // The list follows the result lists as the walk fills them.
+  resultMode_ = true;
+  fileView_->ShowResults();
+  doc_->ShowNewFiles(kind);
+  fileView_->AppendResults();
+}
+
+void CMainFrame::ShowTreeUpdates() {
+  CFTPDir* dir = dirView_->CurrentDirectory();
+  if (!dir) return;
+  doc_->ShowUpdates(dir);
+  resultMode_ = true;
+  fileView_->ShowResults();
+}
+
+}  // namespace orvane

@@ -1,0 +1,127 @@
+// The program's main window: menus, the labelled toolbar, the one-pane
+// status bar and the splitter with the directory tree (left, 250 px) and the
+// file list (right), all over one document.
+//
+// The frame owns the document and is its front end (the document host): it
+// shows the document's messages, puts addresses on the clipboard and pumps
+// events during long walks. Every menu item, toolbar button, accelerator and
+// view context command arrives at Command(). Boxes and dialogs go through
+// CDialogSeam.
+//
+// Start-up: construct, OpenDocument() (reads site.ds; no catalog is read),
+// show(), then ShowLoadErrors() once the splash is gone. A failed read of
+// site.ds leaves the sites read before the damage; nothing asks about
+// saving at close, since site.ds is only written after a change of the list.
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <QStringList>
+#include <filesystem>
+#include <memory>
+
+#include "document/orvane_doc.h"
+#include "frame/command_ids.h"
+
+class QAction;
+class QSplitter;
+class QTimer;
+
+namespace orvane {
+
+class CDirView;
+class COrvaneView;
+class CFrameHost;
+class CEngineBridge;
+class CUpdateEngine;
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(const std::filesystem::path& dataDir, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Reads site.ds and fills the tree. Load errors are kept for
+  // ShowLoadErrors.
+  void OpenDocument();
+  // The load-error boxes of OpenDocument (at most one per read).
+  void ShowLoadErrors();
+
+  COrvaneDoc& doc() { return *doc_; }
+  CDirView& dirView() { return *dirView_; }
+  COrvaneView& fileView() { return *fileView_; }
+  // The menu, toolbar or accelerator action of a command; null for context
+  // commands.
+  QAction* action(int commandId) const { return actions_.value(commandId); }
+
+  // Runs a command as its menu item would.
+  void Command(int commandId);
+
+  CUpdateEngine& engine() { return *engine_; }
+
+  // Whether the file list shows results (search, listings) or the browsed
+  // directory.
+  bool resultMode() const { return resultMode_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  friend class CFrameHost;
+
+  void CreateActions();
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateStatusBar();
+  void CreatePanes();
+  void RestoreSettings();
+  void SaveSettings() const;
+
+  // Back/Forward/Up availability from the history.
+  void UpdateNavigation();
+  void DirectoryActivated(CFTPDir* dir);
+  void Navigate(CFTPDir* (COrvaneDoc::*step)());
+  void SwitchPane();
+  void SwitchBrowseResults();
+  void AddSite();
+  void EditSite();
+  void DeleteSite();
+  void ImportSites();
+  void OpenHelp();
+  void About();
+  void SetShownRead();
+  void SetSitesRead(int kind);
+  void CopyListPath();
+  void CopyTreePath();
+  void SetTreeRead();
+  void ShowTreeUpdates();
+  // Asks for a keyword and lists what matches in every catalog.
+  void Search();
+  // The unread entries of this run's updates (1) or of every site (2).
+  void ShowNewFiles(int kind);
+  // Hands a file's full address to the system's handler.
+  void OpenFile(const std::string& displayPath);
+  void UpdateAll();
+  void UpdateSelected();
+  // The status bar's progress ("更新%d/%d", finally "更新完成").
+  void ShowProgress();
+  // Says so when a change of the site list could not be written.
+  void ReportChange(SiteChange change);
+
+  std::unique_ptr<CFrameHost> host_;
+  std::unique_ptr<COrvaneDoc> doc_;
+  std::unique_ptr<CEngineBridge> bridge_;
+  // Declared last of the three: destroyed (closed, every thread joined)
+  // before the bridge and the document it reaches.
+  std::unique_ptr<CUpdateEngine> engine_;
+  QTimer* progressTimer_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  CDirView* dirView_ = nullptr;
+  COrvaneView* fileView_ = nullptr;
+  QHash<int, QAction*> actions_;
+  QStringList loadErrors_;
+  bool resultMode_ = false;
+};
+
+}  // namespace orvane

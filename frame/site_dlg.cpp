@@ -1,0 +1,193 @@
+#include "frame/site_dlg.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "catalog/ftp_site.h"
+#include "frame/dialog_seam.h"
+#include "frame/typed_text.h"
+#include "views/display_text.h"
+
+namespace orvane {
+
+namespace {
+
+constexpr std::uint32_t kDefaultPort = 21;
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(QLatin1String(name));
+  return edit;
+}
+
+}  // namespace
+
+CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("siteDialog"));
+  setWindowTitle(tr("服务器"));
+
+  host_ = MakeEdit(this, "hostEdit");
+  anonymous_ = new QCheckBox(tr("匿名"), this);
+  anonymous_->setObjectName(QStringLiteral("anonymousCheck"));
+  user_ = MakeEdit(this, "userEdit");
+  password_ = MakeEdit(this, "passwordEdit");
+  password_->setEchoMode(QLineEdit::Password);
+  port_ = MakeEdit(this, "portEdit");
+  port_->setValidator(
+      new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), port_));
+  port_->setText(QString::number(kDefaultPort));
+  nickname_ = MakeEdit(this, "nicknameEdit");
+  remarks_ = new QPlainTextEdit(this);
+  remarks_->setObjectName(QStringLiteral("remarksEdit"));
+  remarks_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  remarks_->setTabChangesFocus(true);
+  anonymousUpdate_ = new QCheckBox(tr("是否匿名更新站点内容"), this);
+  anonymousUpdate_->setObjectName(QStringLiteral("anonymousUpdateCheck"));
+
+  auto* form = new QFormLayout;
+  form->addRow(tr("站点"), host_);
+  form->addRow(QString(), anonymous_);
+  form->addRow(tr("用户名"), user_);
+  form->addRow(tr("密码"), password_);
+  form->addRow(tr("端口号"), port_);
+  form->addRow(tr("站点昵称:"), nickname_);
+  form->addRow(tr("备注:"), remarks_);
+  form->addRow(QString(), anonymousUpdate_);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
+  buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
+  buttons->button(QDialogButtonBox::Cancel)->setText(tr("取消"));
+  buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cancelButton"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &CSiteDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CSiteDlg::reject);
+  connect(anonymous_, &QCheckBox::toggled, this, &CSiteDlg::AnonymousToggled);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(buttons);
+  host_->setFocus();
+}
+
+void CSiteDlg::SetText(TextField& field, QLineEdit* edit, const std::string& bytes) {
+  field.stored = bytes;
+  field.shown = DisplayName(bytes);
+  edit->setText(field.shown);
+}
+
+void CSiteDlg::FillFrom(const CFTPSite& site) {
+  SetText(hostField_, host_, site.host);
+  port_->setText(QString::number(site.port));
+  const bool anonymous = site.IsAnonymous();
+  if (anonymous) {
+    SetText(userField_, user_, {});
+    SetText(passwordField_, password_, {});
+  } else {
+    SetText(userField_, user_, site.userName);
+    SetText(passwordField_, password_, site.password);
+  }
+  anonymous_->setChecked(anonymous);
+  AnonymousToggled(anonymous);
+  anonymousUpdate_->setChecked(site.anonymousUpdate);
+  SetText(nicknameField_, nickname_, site.nickname);
+  remarksField_.stored = site.remarks;
+  remarksField_.shown = DisplayName(site.remarks);
+  remarks_->setPlainText(remarksField_.shown);
+}
+
+void CSiteDlg::AnonymousToggled(bool checked) {
+  user_->setEnabled(!checked);
+  password_->setEnabled(!checked);
+}
+
+std::string CSiteDlg::Stored(const TextField& field, const QString& text) {
+  if (text == field.shown) return field.stored;
+  return EncodeTyped(text);
+}
+
+std::string CSiteDlg::Host() const { return Stored(hostField_, host_->text()); }
+
+std::string CSiteDlg::UserName() const {
+  if (Anonymous()) return "anonymous";
+  return Stored(userField_, user_->text());
+}
+
+std::string CSiteDlg::Password() const {
+  if (Anonymous()) return std::string(kAnonymousPassword);
+  return Stored(passwordField_, password_->text());
+}
+
+std::uint32_t CSiteDlg::Port() const { return port_->text().toUInt(); }
+bool CSiteDlg::Anonymous() const { return anonymous_->isChecked(); }
+bool CSiteDlg::AnonymousUpdate() const { return anonymousUpdate_->isChecked(); }
+std::string CSiteDlg::Nickname() const { return Stored(nicknameField_, nickname_->text()); }
+
+std::string CSiteDlg::Remarks() const { return Stored(remarksField_, remarks_->toPlainText()); }
+
+SiteSettings CSiteDlg::Settings() const {
+  SiteSettings settings;
+  settings.host = Host();
+  settings.userName = UserName();
+  settings.password = Password();
+  settings.port = Port();
+  settings.nickname = Nickname();
+  settings.remarks = Remarks();
+  settings.anonymousUpdate = AnonymousUpdate();
+  return settings;
+}
+
+QString CSiteDlg::Problem() const {
+  bool isNumber = false;
+  const uint port = port_->text().toUInt(&isNumber);
+  if (!isNumber || port < 1 || port > 65535) {
+    return tr("端口号必须是 1 到 65535 之间的整数。");
+  }
+  const QString host = host_->text();
+  if (host.isEmpty()) return tr("请输入站点地址。");
+  for (const QChar c : host) {
+    if (c.isSpace() || c == QLatin1Char('/') || c == QLatin1Char('@') ||
+        c.category() == QChar::Other_Control) {
+      return tr("站点地址不能包含空格、“/”、“@”或控制字符。");
+    }
+  }
+  // Only what was typed is encoded; a field left as shown keeps its bytes.
+  struct Typed {
+    QString label;
+    QString text;
+    const TextField* field;
+    bool used;
+  };
+  const Typed typed[] = {
+      {tr("站点"), host, &hostField_, true},
+      {tr("用户名"), user_->text(), &userField_, !Anonymous()},
+      {tr("密码"), password_->text(), &passwordField_, !Anonymous()},
+      {tr("站点昵称:"), nickname_->text(), &nicknameField_, true},
+      {tr("备注:"), remarks_->toPlainText(), &remarksField_, true},
+  };
+  for (const Typed& t : typed) {
+    if (!t.used || t.text == t.field->shown) continue;
+    const QString missing = CharactersWithoutCp936Form(t.text);
+    if (!missing.isEmpty()) {
+      QString label = t.label;
+      if (label.endsWith(QLatin1Char(':'))) label.chop(1);
+      return tr("“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2").arg(label, missing);
+    }
+  }
+  return {};
+}
+
+void CSiteDlg::accept() {
+  if (const QString problem = Problem(); !problem.isEmpty()) {
+    CDialogSeam::Warn(this, problem);
+    return;
+  }
+  QDialog::accept();
+}
+
+}  // namespace orvane

@@ -1,0 +1,78 @@
+// The site dialog ("服务器"): host, login, port, nickname and remarks of one
+// FTP site, for adding a site and for editing one.
+//
+// Texts are shown by the display rule and typed text is stored as code page
+// 936 bytes, as site.ds keeps it. A field the user leaves as it was shown
+// keeps its stored bytes exactly, so editing the nickname never rewrites a
+// host whose bytes are not valid text (and never renames its data
+// directory). OK is refused, with a message and the dialog left open, when
+// the port is not 1-65535, the host is empty or holds a space, "/", "@" or a
+// control character, or a field holds a character that code page 936
+// cannot store.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <cstdint>
+#include <string>
+
+#include "document/orvane_doc.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+
+namespace orvane {
+
+class CFTPSite;
+
+class CSiteDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CSiteDlg(QWidget* parent = nullptr);
+
+  // Fills the fields from a site: an anonymous site shows the anonymous box
+  // checked and both login fields empty and disabled.
+  void FillFrom(const CFTPSite& site);
+
+  // The accepted values, as stored bytes. With the anonymous box checked the
+  // login is "anonymous" and the anonymous placeholder password.
+  std::string Host() const;
+  std::string UserName() const;
+  std::string Password() const;
+  std::uint32_t Port() const;
+  bool Anonymous() const;
+  bool AnonymousUpdate() const;
+  std::string Nickname() const;
+  std::string Remarks() const;
+  // All of the above as the document takes them.
+  SiteSettings Settings() const;
+
+  void accept() override;
+
+ private:
+  // One text field with what it was filled with, so an untouched field
+  // gives back its stored bytes.
+  struct TextField {
+    std::string stored;
+    QString shown;
+  };
+  static std::string Stored(const TextField& field, const QString& text);
+  void SetText(TextField& field, QLineEdit* edit, const std::string& bytes);
+  void AnonymousToggled(bool checked);
+  // The reason OK is refused, or empty.
+  QString Problem() const;
+
+  QLineEdit* host_;
+  QCheckBox* anonymous_;
+  QLineEdit* user_;
+  QLineEdit* password_;
+  QLineEdit* port_;
+  QLineEdit* nickname_;
+  QPlainTextEdit* remarks_;
+  QCheckBox* anonymousUpdate_;
+  TextField hostField_, userField_, passwordField_, nicknameField_, remarksField_;
+};
+
+}  // namespace orvane

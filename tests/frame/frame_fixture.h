@@ -1,0 +1,92 @@
+// What the window's tests share: a data directory with a site list written
+// by the real document, a main frame started the way the program starts it,
+// and recorded answers to every box.
+#pragma once
+
+#include <QApplication>
+#include <QFile>
+#include <QTest>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "frame/dialog_seam.h"
+#include "frame/frame_views.h"
+#include "frame/main_frame.h"
+#include "tests/support/temp_tree.h"
+
+namespace orvane::test {
+
+struct SiteSpec {
+  std::string host;
+  std::string user = {};  // empty: anonymous
+  std::string nickname = {};
+};
+
+// Writes site.ds in `dir` through the document, as the program writes it.
+inline void WriteSiteList(const std::filesystem::path& dir, const std::vector<SiteSpec>& sites) {
+  IDocumentHost quiet;
+  COrvaneDoc doc(dir, quiet);
+  for (const SiteSpec& spec : sites) {
+    auto site = std::make_shared<CFTPSite>();
+    site->host = spec.host;
+    site->userName = spec.user.empty() ? "anonymous" : spec.user;
+    site->password = spec.user.empty() ? std::string(kAnonymousPassword) : "secret";
+    site->nickname = spec.nickname;
+    doc.AppendSite(site);
+  }
+  if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
+}
+
+inline std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Records every message box and answers with the queued buttons (OK when
+// the queue is empty).
+class MessageRecorder {
+ public:
+  MessageRecorder() {
+    CDialogSeam::SetMessageHook([this](const CDialogSeam::Message& message) {
+      messages.push_back(message);
+      if (answers.empty()) return QMessageBox::Ok;
+      const QMessageBox::StandardButton answer = answers.front();
+      answers.pop_front();
+      return answer;
+    });
+  }
+  ~MessageRecorder() { CDialogSeam::ClearHooks(); }
+  MessageRecorder(const MessageRecorder&) = delete;
+  MessageRecorder& operator=(const MessageRecorder&) = delete;
+
+  QStringList texts() const {
+    QStringList list;
+    for (const auto& message : messages) list << message.text;
+    return list;
+  }
+
+  std::vector<CDialogSeam::Message> messages;
+  std::deque<QMessageBox::StandardButton> answers;
+};
+
+// The program's start-up without the splash.
+inline std::unique_ptr<CMainFrame> StartFrame(const std::filesystem::path& dataDir) {
+  auto frame = std::make_unique<CMainFrame>(dataDir);
+  frame->OpenDocument();
+  frame->show();
+  frame->ShowLoadErrors();
+  return frame;
+}
+
+}  // namespace orvane::test

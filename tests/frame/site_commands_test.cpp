@@ -1,0 +1,321 @@
+// Adding, editing, deleting and importing sites through the real dialogs,
+// answered through the dialog seam.
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <functional>
+
+#include "frame/frame_views.h"
+#include "frame/site_dlg.h"
+#include "tests/frame/frame_fixture.h"
+
+using namespace orvane;
+using namespace orvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Typed {
+  QString host;
+  QString port = QStringLiteral("21");
+  bool anonymous = true;
+  QString user = {};
+  QString password = {};
+  QString nickname = {};
+};
+
+void Fill(QDialog& dialog, const Typed& typed) {
+  dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(typed.host);
+  dialog.findChild<QLineEdit*>(QStringLiteral("portEdit"))->setText(typed.port);
+  dialog.findChild<QCheckBox*>(QStringLiteral("anonymousCheck"))->setChecked(typed.anonymous);
+  if (!typed.anonymous) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("userEdit"))->setText(typed.user);
+    dialog.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(typed.password);
+  }
+  dialog.findChild<QLineEdit*>(QStringLiteral("nicknameEdit"))->setText(typed.nickname);
+}
+
+// Answers the next dialog: `fill` changes its fields, then OK is pressed;
+// the result is what the dialog decided.
+void AnswerDialog(std::function<void(QDialog&)> fill) {
+  CDialogSeam::SetDialogHook([fill](QDialog& dialog) {
+    fill(dialog);
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return dialog.result();
+  });
+}
+
+// Re-reads site.ds as the program would.
+std::vector<std::shared_ptr<CFTPSite>> Stored(const fs::path& dir) {
+  IDocumentHost quiet;
+  COrvaneDoc doc(dir, quiet);
+  doc.OnNewDocument();
+  return doc.sites();
+}
+
+}  // namespace
+
+class SiteCommandsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { dir_ = std::make_unique<CTempTree>(); }
+  void cleanup() {
+    frame_.reset();
+    CDialogSeam::ClearHooks();
+    dir_.reset();
+  }
+  void addStoresTypedTextAsCodePage936();
+  void addRefusesDuplicates();
+  void dialogRefusesBadFields_data();
+  void dialogRefusesBadFields();
+  void editShowsAnonymousLoginEmptyAndDisabled();
+  void editRenamesDataDirectoryWhenKeyChanges();
+  void editOfNicknameKeepsUndecodableHostBytes();
+  void editIntoAnotherSitesKeyIsRefused();
+  void deleteAsksAndRemovesSiteAndFiles();
+  void importUsesTextFileDialog();
+
+ private:
+  CMainFrame& Start(const std::vector<SiteSpec>& sites = {}) {
+    if (!sites.empty()) WriteSiteList(dir_->path(), sites);
+    frame_ = StartFrame(dir_->path());
+    return *frame_;
+  }
+  void Select(CFTPDir* dir) { frame_->dirView().SelectDirectory(dir); }
+
+  std::unique_ptr<CTempTree> dir_;
+  std::unique_ptr<CMainFrame> frame_;
+};
+
+void SiteCommandsTest::addStoresTypedTextAsCodePage936() {
+  CMainFrame& frame = Start();
+  MessageRecorder recorder;
+  AnswerDialog([](QDialog& dialog) {
+    Fill(dialog, {QStringLiteral("ftp.example.cn"), QStringLiteral("2121"), false,
+                  QStringLiteral("用户"), QStringLiteral("密码"), QStringLiteral("中文站")});
+  });
+  frame.Command(kCmdAddSite);
+  QVERIFY(recorder.messages.empty());
+  const auto stored = Stored(dir_->path());
+  QCOMPARE(stored.size(), std::size_t{1});
+  QCOMPARE(stored[0]->host, std::string("ftp.example.cn"));
+  QCOMPARE(stored[0]->port, 2121u);
+  QCOMPARE(stored[0]->userName, std::string("\xD3\xC3\xBB\xA7"));
+  QCOMPARE(stored[0]->password, std::string("\xC3\xDC\xC2\xEB"));
+  QCOMPARE(stored[0]->nickname, std::string("\xD6\xD0\xCE\xC4\xD5\xBE"));
+  QCOMPARE(frame.doc().sites().front()->loadState.load(), static_cast<int>(kLoaded));
+}
+
+void SiteCommandsTest::addRefusesDuplicates() {
+  CMainFrame& frame = Start();
+  MessageRecorder recorder;
+  const Typed typed[] = {
+      {QStringLiteral("h.example")},
+      {QStringLiteral("h.example")},  // anonymous again
+      {QStringLiteral("h.example"), QStringLiteral("21"), false, QStringLiteral("ann"),
+       QStringLiteral("x")},
+      {QStringLiteral("h.example"), QStringLiteral("21"), false, QStringLiteral("bob"),
+       QStringLiteral("y")},
+  };
+  for (const Typed& t : typed) {
+    AnswerDialog([t](QDialog& dialog) { Fill(dialog, t); });
+    frame.Command(kCmdAddSite);
+  }
+  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("站点已有！")});
+  QStringList keys;
+  for (const auto& site : Stored(dir_->path())) keys << QString::fromStdString(site->siteKey());
+  QCOMPARE(keys, QStringList({QStringLiteral("h.example"), QStringLiteral("h.example@ann"),
+                              QStringLiteral("h.example@bob")}));
+}
+
+void SiteCommandsTest::dialogRefusesBadFields_data() {
+  QTest::addColumn<QString>("host");
+  QTest::addColumn<QString>("port");
+  QTest::addColumn<QString>("nickname");
+  QTest::addColumn<QString>("message");
+  const QString portText = QStringLiteral("1 到 65535");
+  const QString hostText = QStringLiteral("站点地址不能包含");
+  const QString ok = QStringLiteral("h.example");
+  QTest::newRow("port 0") << ok << "0"
+                          << "" << portText;
+  QTest::newRow("port 65536") << ok << "65536"
+                              << "" << portText;
+  QTest::newRow("port 4294967296") << ok << "4294967296"
+                                   << "" << portText;
+  QTest::newRow("no port") << ok << ""
+                           << "" << portText;
+  QTest::newRow("letters") << ok << "2l"
+                           << "" << portText;
+  QTest::newRow("no host") << ""
+                           << "21"
+                           << "" << QStringLiteral("请输入站点地址");
+  QTest::newRow("space") << "h .example"
+                         << "21"
+                         << "" << hostText;
+  QTest::newRow("slash") << "h.example/pub"
+                         << "21"
+                         << "" << hostText;
+  QTest::newRow("at") << "u@h.example"
+                      << "21"
+                      << "" << hostText;
+  QTest::newRow("control") << "h\x01.example"
+                           << "21"
+                           << "" << hostText;
+  QTest::newRow("no GBK form") << ok << "21" << QStringLiteral("站\U0001F600")
+                               << QStringLiteral("\U0001F600");
+}
+
+void SiteCommandsTest::dialogRefusesBadFields() {
+  QFETCH(QString, host);
+  QFETCH(QString, port);
+  QFETCH(QString, nickname);
+  QFETCH(QString, message);
+  CMainFrame& frame = Start();
+  MessageRecorder recorder;
+  bool stayedOpen = false;
+  CDialogSeam::SetDialogHook([&](QDialog& dialog) {
+    Fill(dialog, {host, port, true, {}, {}, nickname});
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    stayedOpen = dialog.result() != QDialog::Accepted;
+    return int{QDialog::Rejected};  // the user gives up
+  });
+  frame.Command(kCmdAddSite);
+  QVERIFY(stayedOpen);
+  QCOMPARE(recorder.messages.size(), std::size_t{1});
+  QVERIFY2(recorder.messages.front().text.contains(message),
+           qPrintable(recorder.messages.front().text));
+  QVERIFY(frame.doc().sites().empty());
+}
+
+void SiteCommandsTest::editShowsAnonymousLoginEmptyAndDisabled() {
+  CMainFrame& frame = Start({{"anon.example"}});
+  Select(frame.doc().sites().front()->rootDir.get());
+  bool checked = false, userEnabled = true, passwordEnabled = true;
+  QString user = QStringLiteral("?"), password = QStringLiteral("?");
+  QLineEdit::EchoMode echo = QLineEdit::Normal;
+  CDialogSeam::SetDialogHook([&](QDialog& dialog) {
+    checked = dialog.findChild<QCheckBox*>(QStringLiteral("anonymousCheck"))->isChecked();
+    auto* userEdit = dialog.findChild<QLineEdit*>(QStringLiteral("userEdit"));
+    auto* passwordEdit = dialog.findChild<QLineEdit*>(QStringLiteral("passwordEdit"));
+    userEnabled = userEdit->isEnabled();
+    passwordEnabled = passwordEdit->isEnabled();
+    user = userEdit->text();
+    password = passwordEdit->text();
+    echo = passwordEdit->echoMode();
+    return int{QDialog::Rejected};
+  });
+  frame.Command(kCmdEditSite);
+  QVERIFY(checked);
+  QVERIFY(!userEnabled && !passwordEnabled);
+  QVERIFY(user.isEmpty() && password.isEmpty());
+  QCOMPARE(echo, QLineEdit::Password);
+}
+
+void SiteCommandsTest::editRenamesDataDirectoryWhenKeyChanges() {
+  CMainFrame& frame = Start({{"h.example", "ann"}});
+  dir_->AddFile("Data/h.example@ann/content.ct", "catalog");
+  Select(frame.doc().sites().front()->rootDir.get());
+  AnswerDialog([](QDialog& dialog) {
+    dialog.findChild<QCheckBox*>(QStringLiteral("anonymousCheck"))->setChecked(true);
+  });
+  frame.Command(kCmdEditSite);
+  QVERIFY(!fs::exists(dir_->path() / "Data/h.example@ann"));
+  QCOMPARE(ReadBytes(dir_->path() / "Data/h.example/content.ct"), std::string("catalog"));
+  const auto stored = Stored(dir_->path());
+  QCOMPARE(stored.front()->siteKey(), std::string("h.example"));
+  QCOMPARE(stored.front()->userName, std::string("anonymous"));
+}
+
+void SiteCommandsTest::editOfNicknameKeepsUndecodableHostBytes() {
+  // A host whose bytes are no text in any encoding the window knows.
+  const std::string host = "h\xFF\x80.example";
+  CMainFrame& frame = Start({{host, "ann"}});
+  dir_->AddFile("Data/" + host + "@ann/content.ct", "catalog");
+  Select(frame.doc().sites().front()->rootDir.get());
+  AnswerDialog([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("nicknameEdit"))->setText(QStringLiteral("nick"));
+  });
+  MessageRecorder recorder;
+  frame.Command(kCmdEditSite);
+  QVERIFY(recorder.messages.empty());
+  const auto stored = Stored(dir_->path());
+  QCOMPARE(stored.front()->host, host);
+  QCOMPARE(stored.front()->password, std::string("secret"));
+  QCOMPARE(stored.front()->nickname, std::string("nick"));
+  QVERIFY(fs::exists(dir_->path() / ("Data/" + host + "@ann/content.ct")));
+}
+
+void SiteCommandsTest::editIntoAnotherSitesKeyIsRefused() {
+  CMainFrame& frame = Start({{"a.example"}, {"b.example"}});
+  dir_->AddFile("Data/a.example/content.ct", "a");
+  dir_->AddFile("Data/b.example/content.ct", "b");
+  Select(frame.doc().sites()[1]->rootDir.get());
+  AnswerDialog([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(QStringLiteral("a.example"));
+  });
+  MessageRecorder recorder;
+  frame.Command(kCmdEditSite);
+  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("站点已有！")});
+  QCOMPARE(frame.doc().sites()[1]->host, std::string("b.example"));
+  QCOMPARE(ReadBytes(dir_->path() / "Data/b.example/content.ct"), std::string("b"));
+}
+
+void SiteCommandsTest::deleteAsksAndRemovesSiteAndFiles() {
+  CMainFrame& frame = Start({{"a.example"}, {"b.example"}});
+  dir_->AddFile("Data/b.example/content.ct", "b");
+  CFTPSite& b = *frame.doc().sites()[1];
+  b.loadState.store(kLoaded);
+  CFTPDir* pub = b.rootDir->AddSubdir(std::make_unique<CFTPDir>("pub"));
+  frame.doc().RecordStep(pub);
+  frame.doc().ShowDirectory(pub);
+  Select(pub);
+
+  MessageRecorder recorder;
+  recorder.answers = {QMessageBox::Cancel, QMessageBox::Ok};
+  frame.Command(kCmdDeleteSite);
+  QCOMPARE(frame.doc().sites().size(), std::size_t{2});
+  frame.Command(kCmdDeleteSite);
+  QCOMPARE(recorder.messages.size(), std::size_t{2});
+  QCOMPARE(recorder.messages[0].title, QStringLiteral("警告"));
+  QCOMPARE(recorder.messages[0].text, QStringLiteral("是否确定要删除?"));
+  QCOMPARE(recorder.messages[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+
+  QCOMPARE(frame.doc().sites().size(), std::size_t{1});
+  QCOMPARE(frame.doc().sites().front()->host, std::string("a.example"));
+  QVERIFY(!fs::exists(dir_->path() / "Data/b.example"));
+  QCOMPARE(Stored(dir_->path()).size(), std::size_t{1});
+  // Nothing of the deleted site is left to navigate to.
+  QVERIFY(!frame.doc().currentNode || !frame.doc().currentNode->directory);
+  QVERIFY(frame.doc().browseDirs.empty());
+  QVERIFY(!frame.action(kCmdUp)->isEnabled());
+}
+
+void SiteCommandsTest::importUsesTextFileDialog() {
+  CMainFrame& frame = Start({{"a.example"}});
+  dir_->AddFile("list.txt", "ftp://u:p@a.example:2121/pub\nb.example\n\na.example\n");
+  QStringList filters;
+  QString suffix;
+  int calls = 0;
+  CDialogSeam::SetFileHook([&](QFileDialog& dialog) {
+    filters = dialog.nameFilters();
+    suffix = dialog.defaultSuffix();
+    // Cancel first, then the file.
+    return ++calls == 1 ? QString() : QString::fromStdString((*dir_ / "list.txt").string());
+  });
+  frame.Command(kCmdImport);
+  QCOMPARE(frame.doc().sites().size(), std::size_t{1});
+  frame.Command(kCmdImport);
+  QCOMPARE(filters,
+           QStringList({QStringLiteral("Text File(*.txt)"), QStringLiteral("all files(*.*)")}));
+  QCOMPARE(suffix, QStringLiteral("txt"));
+  QStringList keys;
+  for (const auto& site : Stored(dir_->path())) keys << QString::fromStdString(site->siteKey());
+  QCOMPARE(keys, QStringList({QStringLiteral("a.example"), QStringLiteral("a.example@u"),
+                              QStringLiteral("b.example")}));
+}
+
+QTEST_MAIN(SiteCommandsTest)
+#include "site_commands_test.moc"

@@ -1,0 +1,283 @@
+// The file list: welcome rows, fills, appended results, colours, the
+// display rule, double-click, the context menu and removal notices.
+#include <QAbstractItemModelTester>
+#include <QHeaderView>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include "tests/views/view_fixture.h"
+#include "views/display_text.h"
+#include "views/file_list_model.h"
+#include "views/orvane_view.h"
+#include "views/state_icons.h"
+
+using namespace orvane;
+
+class OrvaneViewTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { qRegisterMetaType<CFTPDir*>(); }
+  void init();
+  void cleanup();
+  void formatSize_data();
+  void formatSize();
+  void displayRule_data();
+  void displayRule();
+  void typedTextBecomesCodePage936();
+  void welcomeRowsUntilTheFirstFill();
+  void browseListsDirectoriesFirstWithSizesAddressesAndColours();
+  void appendedResultsArriveWithOneNoticePerGroup();
+  void doubleClickOpensADirectoryOrHandsOnAFile();
+  void rightClickAddsTheRowToTheSelection();
+  void removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed();
+
+ private:
+  std::unique_ptr<test::ViewFixture> f;
+  std::unique_ptr<COrvaneView> view;
+  CFileListModel* model = nullptr;
+  CFTPDir* root = nullptr;
+  CFTPDir* pub = nullptr;  // new, holds deep/inner.txt
+  CFTPDir* deep = nullptr;
+  CFTPFile* inner = nullptr;
+  CFTPFile* notes = nullptr;  // unread
+  CFTPFile* image = nullptr;
+};
+
+void OrvaneViewTest::init() {
+  f = std::make_unique<test::ViewFixture>();
+  root = f->AddSite("ftp.example").rootDir.get();
+  // Files before directories in the catalog: the list still shows
+  // directories first.
+  notes = test::ViewFixture::AddFile(root, "notes.txt", 1536, 1);
+  pub = test::ViewFixture::AddDir(root, "pub", 1);
+  image = test::ViewFixture::AddFile(root, "image.PNG", 3);
+  deep = test::ViewFixture::AddDir(pub, "deep");
+  inner = test::ViewFixture::AddFile(deep, "inner.txt", 1);
+  view = std::make_unique<COrvaneView>(f->doc);
+  model = view->listModel();
+}
+
+void OrvaneViewTest::cleanup() {
+  view.reset();
+  f.reset();
+}
+
+void OrvaneViewTest::formatSize_data() {
+  QTest::addColumn<qint64>("size");
+  QTest::addColumn<QString>("text");
+  QTest::newRow("zero") << qint64{0} << QStringLiteral("0字节");
+  QTest::newRow("bytes") << qint64{5} << QStringLiteral("5字节");
+  QTest::newRow("below K") << qint64{1023} << QStringLiteral("1023字节");
+  QTest::newRow("one K") << qint64{1024} << QStringLiteral("1.00K");
+  QTest::newRow("half") << qint64{1536} << QStringLiteral("1.50K");
+  QTest::newRow("below M") << qint64{1048575} << QStringLiteral("1024.00K");
+  QTest::newRow("one M") << qint64{1048576} << QStringLiteral("1.00M");
+  QTest::newRow("one G") << qint64{1073741824} << QStringLiteral("1.00G");
+  QTest::newRow("5 TiB") << (qint64{5} << 40) << QStringLiteral("5120.00G");
+  QTest::newRow("negative") << qint64{-1} << QStringLiteral("-1字节");
+  QTest::newRow("huge unsigned") << qint64{-4294967291} << QStringLiteral("5字节");
+}
+
+void OrvaneViewTest::formatSize() {
+  QFETCH(qint64, size);
+  QFETCH(QString, text);
+  QCOMPARE(CFileListModel::FormatSize(size), text);
+}
+
+void OrvaneViewTest::displayRule_data() {
+  QTest::addColumn<QByteArray>("bytes");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("ascii") << QByteArray("readme.txt") << QStringLiteral("readme.txt");
+  QTest::newRow("utf-8") << QByteArray("\xe9\x9f\xb3\xe4\xb9\x90") << QStringLiteral("音乐");
+  QTest::newRow("cp936") << QByteArray("\xd2\xf4\xc0\xd6") << QStringLiteral("音乐");
+  QTest::newRow("cp936 that is not utf-8")
+      << QByteArray("\xc4\xe3\xba\xc3.txt") << QStringLiteral("你好.txt");
+}
+
+void OrvaneViewTest::displayRule() {
+  QFETCH(QByteArray, bytes);
+  QFETCH(QString, shown);
+  const std::string_view name(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  QCOMPARE(DisplayName(name), shown);
+  // A path decodes each name on its own, so mixed catalogs read right.
+  const std::string path = "ftp://host/\xe9\x9f\xb3\xe4\xb9\x90/" + std::string(name);
+  QCOMPARE(DisplayPath(path), QStringLiteral("ftp://host/音乐/") + shown);
+}
+
+void OrvaneViewTest::typedTextBecomesCodePage936() {
+  QCOMPARE(EncodeTyped(QStringLiteral("音乐 a")), std::string("\xd2\xf4\xc0\xd6 a"));
+  // No code page 936 form: a question mark, as the stored files can hold.
+  QCOMPARE(EncodeTyped(QStringLiteral("a\U0001F600b")), std::string("a?b"));
+}
+
+void OrvaneViewTest::welcomeRowsUntilTheFirstFill() {
+  QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  QCOMPARE(view->ItemCount(), 4);
+  QCOMPARE(model->index(0, 0).data().toString(), QStringLiteral("欢迎使用Orvane!"));
+  QCOMPARE(model->index(3, 0).data().toString(), QStringLiteral("选择左边站点可以查看站点内容"));
+  QVERIFY(!model->index(0, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+  view->selectionModel()->select(model->index(1, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  QCOMPARE(view->SelectedDisplayPaths(), std::vector<std::string>{""});
+  QSignalSpy dirs(view.get(), &COrvaneView::directoryActivated);
+  QSignalSpy files(view.get(), &COrvaneView::fileActivated);
+  emit view->doubleClicked(model->index(0, 0));
+  QCOMPARE(dirs.count() + files.count(), 0);
+
+  f->doc.ShowDirectory(pub);  // one directory, no files
+  view->ShowBrowse();
+  QCOMPARE(view->ItemCount(), 1);
+  f->doc.ShowDirectory(deep);
+  f->doc.browseFiles.clear();
+  view->ShowBrowse();
+  QCOMPARE(view->ItemCount(), 0);  // empty, never the welcome rows again
+}
+
+void OrvaneViewTest::browseListsDirectoriesFirstWithSizesAddressesAndColours() {
+  QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  f->doc.ShowDirectory(root);
+  view->ShowBrowse();
+  QVERIFY(!view->resultMode());
+  QCOMPARE(view->header()->sectionSize(0), 300);
+  QCOMPARE(view->header()->sectionSize(1), 100);
+  QCOMPARE(view->header()->sectionSize(2), 600);
+  QCOMPARE(model->headerData(2, Qt::Horizontal).toString(), QStringLiteral("地址"));
+
+  const auto text = [this](int row, int column) {
+    return model->index(row, column).data().toString();
+  };
+  QCOMPARE(view->ItemCount(), 3);
+  QCOMPARE(text(0, 0), QStringLiteral("pub"));
+  QCOMPARE(text(0, 1), QStringLiteral("0"));
+  QCOMPARE(text(0, 2), QStringLiteral("ftp://ftp.example/pub"));
+  QCOMPARE(text(1, 0), QStringLiteral("notes.txt"));
+  QCOMPARE(text(1, 1), QStringLiteral("1.50K"));
+  QCOMPARE(text(2, 2), QStringLiteral("ftp://ftp.example/image.PNG"));
+
+  // New rows: orange with dark text (readable whatever the theme's text
+  // colour); other rows keep the defaults.
+  QCOMPARE(model->index(0, 1).data(Qt::BackgroundRole).value<QColor>(), QColor(255, 123, 23));
+  QCOMPARE(model->index(1, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::black));
+  QVERIFY(!model->index(2, 0).data(Qt::BackgroundRole).isValid());
+  QVERIFY(!model->index(2, 0).data(Qt::ForegroundRole).isValid());
+
+  // Icons: the folder for directories, one lookup per extension for files.
+  QCOMPARE(model->index(0, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
+           CStateIcons::FolderIcon().cacheKey());
+  const int cached = CStateIcons::CachedFileIconCount();
+  QVERIFY(!CStateIcons::FileIcon("other.TXT").isNull());
+  QVERIFY(!CStateIcons::FileIcon("no-extension").isNull());
+  QVERIFY(!model->index(2, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+  QVERIFY(!model->index(1, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
+  QCOMPARE(CStateIcons::CachedFileIconCount(), cached + 3);  // txt, none, png
+}
+
+void OrvaneViewTest::appendedResultsArriveWithOneNoticePerGroup() {
+  QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  QSignalSpy inserted(model, &QAbstractItemModel::rowsInserted);
+  f->doc.resultFiles = {notes};
+  view->AppendResults();  // from welcome rows: a fill
+  QVERIFY(view->resultMode());
+  QCOMPARE(view->ItemCount(), 1);
+
+  f->doc.resultFiles.push_back(image);
+  f->doc.resultFiles.push_back(inner);
+  f->doc.resultDirs = {pub, deep};
+  view->AppendResults();
+  QCOMPARE(inserted.count(), 2);
+  QCOMPARE(inserted[0][1].toInt(), 0);  // directories before every file
+  QCOMPARE(inserted[0][2].toInt(), 1);
+  QCOMPARE(inserted[1][1].toInt(), 3);
+  QCOMPARE(inserted[1][2].toInt(), 4);
+  QCOMPARE(model->DirAt(1), deep);
+  QCOMPARE(model->FileAt(4), inner);
+  view->AppendResults();  // nothing new
+  QCOMPARE(inserted.count(), 2);
+
+  // A new search cleared the lists: the rows start again.
+  f->doc.resultDirs.clear();
+  f->doc.resultFiles = {image};
+  view->AppendResults();
+  QCOMPARE(view->ItemCount(), 1);
+  QCOMPARE(model->FileAt(0), image);
+}
+
+void OrvaneViewTest::doubleClickOpensADirectoryOrHandsOnAFile() {
+  QSignalSpy dirs(view.get(), &COrvaneView::directoryActivated);
+  QSignalSpy files(view.get(), &COrvaneView::fileActivated);
+  f->doc.ShowDirectory(root);
+  view->ShowBrowse();
+  emit view->doubleClicked(model->index(2, 1));
+  QCOMPARE(files.count(), 1);
+  QCOMPARE(files[0][0].value<std::string>(), std::string("ftp://ftp.example/image.PNG"));
+
+  emit view->doubleClicked(model->index(0, 0));
+  QCOMPARE(dirs.count(), 1);
+  QCOMPARE(f->doc.currentNode->directory, pub);
+  QCOMPARE(pub->readState.load(), 0);
+  QVERIFY(f->doc.sites()[0]->stateDirty.load());
+  QCOMPARE(view->ItemCount(), 1);
+  QCOMPARE(model->DirAt(0), deep);
+}
+
+void OrvaneViewTest::rightClickAddsTheRowToTheSelection() {
+  view->resize(800, 400);
+  view->show();
+  QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+  f->doc.ShowDirectory(root);
+  view->ShowBrowse();
+  view->selectionModel()->select(model->index(2, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  QSignalSpy commands(view.get(), &COrvaneView::contextCommand);
+  emit view->customContextMenuRequested(view->visualRect(model->index(0, 0)).center());
+  QCOMPARE(view->SelectedDisplayPaths(),
+           (std::vector<std::string>{"ftp://ftp.example/pub", "ftp://ftp.example/image.PNG"}));
+  auto* menu = view->findChild<QMenu*>(QStringLiteral("fileViewMenu"));
+  QVERIFY(menu);
+  QCOMPARE(menu->actions().size(), 1);
+  QCOMPARE(menu->actions()[0]->text(), QStringLiteral("复制路径"));
+  menu->actions()[0]->trigger();
+  QCOMPARE(commands.count(), 1);
+  QCOMPARE(commands[0][0].toInt(), COrvaneView::kCmdCopyPath);
+  menu->close();
+}
+
+void OrvaneViewTest::removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed() {
+  QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  view->resize(800, 400);
+  view->show();
+  f->doc.resultDirs = {deep, pub};
+  f->doc.resultFiles = {notes, inner, image};
+  view->ShowResults();
+  view->selectionModel()->select(model->index(3, 0),
+                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+
+  // A sweep takes /pub (with deep/inner.txt) and notes.txt out of the catalog.
+  CFTPSite& site = *f->doc.sites()[0];
+  std::vector<std::unique_ptr<CFTPDir>> dirs;
+  std::vector<std::unique_ptr<CFTPFile>> gone;
+  {
+    std::lock_guard guard(site.lock);
+    dirs.push_back(std::move(root->subdirs[0]));
+    root->subdirs.clear();
+    gone.push_back(std::move(root->files[0]));
+    root->files.erase(root->files.begin());
+  }
+  view->EntriesRemoving({dirs[0].get()}, {gone[0].get()});
+  f->doc.OnEntriesRemoved(std::move(dirs), std::move(gone));
+
+  // Only image.PNG is left; drawing and reading every row touches nothing
+  // freed (AddressSanitizer checks).
+  QCOMPARE(view->ItemCount(), 1);
+  QCOMPARE(model->FileAt(0), image);
+  QCOMPARE(model->dirRows(), 0);
+  view->grab();
+  for (int column = 0; column < 3; ++column) model->index(0, column).data();
+  view->AppendResults();  // the document dropped the same entries
+  QCOMPARE(view->ItemCount(), 1);
+}
+
+QTEST_MAIN(OrvaneViewTest)
+#include "orvane_view_test.moc"

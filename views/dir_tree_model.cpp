@@ -1,0 +1,342 @@
+#include "views/dir_tree_model.h"
+
+#include <QFont>
+#include <QTimer>
+#include <algorithm>
+#include <mutex>
+#include <unordered_set>
+
+#include "catalog/code_page.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "views/display_text.h"
+#include "views/state_icons.h"
+
+namespace orvane {
+
+struct CDirTreeModel::Item {
+  CFTPDir* dir = nullptr;
+  CFTPSite* site = nullptr;  // the directory's site (looked up once)
+  Item* parent = nullptr;
+  int row = 0;
+  int state = kNeverUpdated;  // site items: the updateState last drawn
+  bool siteItem = false;
+  bool bold = false;
+  bool filled = false;
+  std::vector<std::unique_ptr<Item>> children;
+};
+
+namespace {
+
+// Counts a change of the model's own for as long as it is announced.
+class ChangeScope {
+ public:
+  explicit ChangeScope(int& depth) : depth_(depth) { ++depth_; }
+  ~ChangeScope() { --depth_; }
+  ChangeScope(const ChangeScope&) = delete;
+  ChangeScope& operator=(const ChangeScope&) = delete;
+
+ private:
+  int& depth_;
+};
+
+QString SiteLabel(const CFTPSite& site) {
+  return DisplayName(site.nickname.empty() ? site.siteKey() : site.nickname);
+}
+
+}  // namespace
+
+CDirTreeModel::CDirTreeModel(COrvaneDoc& doc, QObject* parent)
+    : QAbstractItemModel(parent), doc_(doc), root_(std::make_unique<Item>()) {
+  root_->filled = true;
+}
+
+CDirTreeModel::~CDirTreeModel() = default;
+
+CDirTreeModel::Item* CDirTreeModel::ItemAt(const QModelIndex& index) const {
+  return index.isValid() ? static_cast<Item*>(index.internalPointer()) : root_.get();
+}
+
+QModelIndex CDirTreeModel::IndexOf(const Item* item) const {
+  if (!item || item == root_.get()) return {};
+  return createIndex(item->row, 0, const_cast<Item*>(item));
+}
+
+QModelIndex CDirTreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (column != 0 || row < 0 || (parent.isValid() && parent.column() != 0)) return {};
+  const Item* item = ItemAt(parent);
+  if (static_cast<std::size_t>(row) >= item->children.size()) return {};
+  return createIndex(row, 0, item->children[static_cast<std::size_t>(row)].get());
+}
+
+QModelIndex CDirTreeModel::parent(const QModelIndex& index) const {
+  if (!index.isValid()) return {};
+  return IndexOf(ItemAt(index)->parent);
+}
+
+int CDirTreeModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() && parent.column() != 0) return 0;
+  return static_cast<int>(ItemAt(parent)->children.size());
+}
+
+int CDirTreeModel::columnCount(const QModelIndex&) const { return 1; }
+
+bool CDirTreeModel::hasChildren(const QModelIndex& parent) const {
+  if (parent.isValid() && parent.column() != 0) return false;
+  const Item* item = ItemAt(parent);
+  if (!item->children.empty()) return true;
+  // A site keeps its expand button even with an empty catalog, so it can be
+  // expanded again after an update has filled it.
+  // Any other item that is not filled may have some: it is filled when
+  // expanded (and loses the button if it has none).
+  return item->siteItem || !item->filled;
+}
+
+bool CDirTreeModel::canFetchMore(const QModelIndex& parent) const {
+  return parent.isValid() && parent.column() == 0 && !ItemAt(parent)->filled;
+}
+
+void CDirTreeModel::fetchMore(const QModelIndex& parent) {
+  if (!canFetchMore(parent)) return;
+  if (changing_) {
+    // Asked from inside a change notice (by a view or a model checker): a
+    // change may not start before the running one has ended.
+    QTimer::singleShot(0, this, [this, index = QPersistentModelIndex(parent)] {
+      if (index.isValid()) fetchMore(index);
+    });
+    return;
+  }
+  const QModelIndex index = LoadCatalogOf(parent);
+  // Events pumped during the load may have taken the item or filled it.
+  if (!index.isValid() || !canFetchMore(index)) return;
+  Fill(ItemAt(index), index);
+}
+
+QModelIndex CDirTreeModel::LoadCatalogOf(const QModelIndex& index) {
+  CFTPSite* site = SiteAt(index);
+  if (!site || site->loadState.load() == kLoaded) return index;
+  const QPersistentModelIndex keep(index);
+  doc_.EnsureCatalogLoaded(*site);
+  return keep;
+}
+
+void CDirTreeModel::Fill(Item* item, const QModelIndex& index) {
+  item->filled = true;
+  if (!item->dir) return;
+  // The catalog's own lists change under a worker; the items are made from
+  // a copy taken under the site's lock.
+  const std::vector<CFTPDir*> snapshot = SnapshotChildren(*item->dir, item->site).dirs;
+  if (snapshot.empty()) return;
+  ChangeScope scope(changing_);
+  beginInsertRows(index, 0, static_cast<int>(snapshot.size()) - 1);
+  item->children.reserve(snapshot.size());
+  for (CFTPDir* dir : snapshot) {
+    auto sub = std::make_unique<Item>();
+    sub->dir = dir;
+    sub->site = item->site;
+    sub->parent = item;
+    sub->row = static_cast<int>(item->children.size());
+    sub->bold = dir->readState.load(std::memory_order_relaxed) != 0;
+    item->children.push_back(std::move(sub));
+  }
+  endInsertRows();
+}
+
+// The item counts as filled until its rows are gone: a view or tester that
+// reacts to the removal must not fetch into the item meanwhile.
+void CDirTreeModel::DropChildren(Item* item, const QModelIndex& index) {
+  if (!item->children.empty()) {
+    ChangeScope scope(changing_);
+    beginRemoveRows(index, 0, static_cast<int>(item->children.size()) - 1);
+    item->children.clear();
+    endRemoveRows();
+  }
+  item->filled = false;
+}
+
+QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  const Item* item = ItemAt(index);
+  switch (role) {
+    case Qt::DisplayRole:
+      if (item->siteItem) return SiteLabel(*item->site);
+      return DisplayName(item->dir->name());
+    case Qt::DecorationRole:
+      return item->siteItem ? CStateIcons::SiteStateIcon(item->state) : CStateIcons::FolderIcon();
+    case Qt::FontRole:
+      if (item->bold) {
+        QFont font;
+        font.setBold(true);
+        return font;
+      }
+      return {};
+    case Qt::ToolTipRole:
+      if (item->siteItem) return StatusTip(item->site->Status());
+      return {};
+    default:
+      return {};
+  }
+}
+
+void CDirTreeModel::ReloadSites() {
+  ChangeScope scope(changing_);
+  beginResetModel();
+  root_->children.clear();
+  std::vector<std::pair<QString, CFTPSite*>> sites;
+  sites.reserve(doc_.sites().size());
+  for (const auto& site : doc_.sites()) sites.emplace_back(SiteLabel(*site), site.get());
+  std::stable_sort(sites.begin(), sites.end(), [](const auto& a, const auto& b) {
+    return QString::localeAwareCompare(a.first, b.first) < 0;
+  });
+  for (const auto& [label, site] : sites) {
+    auto item = std::make_unique<Item>();
+    item->siteItem = true;
+    item->site = site;
+    item->dir = site->rootDir.get();
+    item->parent = root_.get();
+    item->row = static_cast<int>(root_->children.size());
+    item->state = site->updateState.load();
+    item->bold = site->hasNewEntries.load();
+    root_->children.push_back(std::move(item));
+  }
+  endResetModel();
+}
+
+void CDirTreeModel::UpdateSiteItem(const CFTPSite* site) {
+  for (const auto& item : root_->children) {
+    if (item->site != site) continue;
+    item->state = site->updateState.load();
+    item->bold = site->hasNewEntries.load();
+    const QModelIndex index = IndexOf(item.get());
+    emit dataChanged(index, index, {Qt::DecorationRole, Qt::FontRole, Qt::ToolTipRole});
+    return;
+  }
+}
+
+void CDirTreeModel::Refill(const QModelIndex& index) {
+  const QModelIndex loaded = LoadCatalogOf(index);
+  if (!loaded.isValid()) return;
+  Item* item = ItemAt(loaded);
+  DropChildren(item, loaded);
+  Fill(item, loaded);
+}
+
+void CDirTreeModel::Collapse(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  DropChildren(ItemAt(index), index);
+}
+
+void CDirTreeModel::ClearBold(const QModelIndex& index) {
+  if (!index.isValid()) return;
+  Item* item = ItemAt(index);
+  if (!item->bold) return;
+  item->bold = false;
+  emit dataChanged(index, index, {Qt::FontRole});
+}
+
+void CDirTreeModel::PurgeRemoved(const std::vector<const CFTPDir*>& dirs) {
+  if (dirs.empty()) return;
+  const std::unordered_set<const CFTPDir*> removed(dirs.begin(), dirs.end());
+  Purge(root_.get(), {}, removed);
+}
+
+// Removed directories are whole subtrees, and an item's children are items
+// of its directory's subdirectories, so removing the items of the removed
+// directories themselves removes every item that reaches into them.
+void CDirTreeModel::Purge(Item* item, const QModelIndex& index,
+                          const std::unordered_set<const CFTPDir*>& removed) {
+  auto& children = item->children;
+  for (std::size_t i = children.size(); i-- > 0;) {
+    if (removed.count(children[i]->dir)) {
+      ChangeScope scope(changing_);
+      beginRemoveRows(index, static_cast<int>(i), static_cast<int>(i));
+      children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
+      for (std::size_t j = i; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+      endRemoveRows();
+    } else if (!children[i]->children.empty()) {
+      Purge(children[i].get(), IndexOf(children[i].get()), removed);
+    }
+  }
+}
+
+QString CDirTreeModel::StatusTip(const SiteStatus& status) {
+  using Outcome = SiteStatus::Outcome;
+  const QString error = QString::fromStdString(std::string(TruncateUtf8(status.errorText, 1000)));
+  QString tip;
+  switch (status.outcome) {
+    case Outcome::kNone:
+      tip = tr("未更新");
+      break;
+    case Outcome::kWaiting:
+      tip = tr("正在等待更新...");
+      break;
+    case Outcome::kConnecting:
+      tip = tr("正在连接...");
+      break;
+    case Outcome::kConnected:
+      tip = tr("已连接,正在更新...");
+      break;
+    case Outcome::kSucceeded:
+      tip = tr("更新成功");
+      break;
+    case Outcome::kFailed:
+      tip = tr("更新失败:\n%1").arg(error);
+      break;
+    case Outcome::kNoSession:
+      tip = tr("更新失败:\n创建Internet会话失败");
+      break;
+    case Outcome::kStopped:
+      tip = tr("更新终止！");
+      break;
+    case Outcome::kStoppedQueued:
+      tip = tr("更新终止!");
+      break;
+    case Outcome::kBrokenOff:
+      tip = tr("更新意外终止:\n%1").arg(error);
+      break;
+    case Outcome::kResuming:
+      tip = tr("更新意外终止:\n%1\t等待继续更新").arg(error);
+      break;
+  }
+  const CrawlCounts& counts = status.counts;
+  if (counts.dirsNotEntered)
+    tip += QLatin1Char('\n') + tr("未能进入的目录: %1").arg(counts.dirsNotEntered);
+  if (counts.listingsIncomplete) {
+    tip += QLatin1Char('\n') + tr("未读完的目录列表: %1").arg(counts.listingsIncomplete);
+  }
+  if (counts.namesSkipped) tip += QLatin1Char('\n') + tr("跳过的名称: %1").arg(counts.namesSkipped);
+  return tip;
+}
+
+CFTPDir* CDirTreeModel::DirectoryAt(const QModelIndex& index) const {
+  return index.isValid() ? ItemAt(index)->dir : nullptr;
+}
+
+CFTPSite* CDirTreeModel::SiteAt(const QModelIndex& index) const {
+  return index.isValid() ? ItemAt(index)->site : nullptr;
+}
+
+bool CDirTreeModel::IsSiteItem(const QModelIndex& index) const {
+  return index.isValid() && ItemAt(index)->siteItem;
+}
+
+bool CDirTreeModel::IsFilled(const QModelIndex& index) const {
+  return index.isValid() && ItemAt(index)->filled;
+}
+
+QModelIndex CDirTreeModel::FindItem(const CFTPDir* dir) const {
+  std::vector<const CFTPDir*> chain;
+  for (const CFTPDir* d = dir; d; d = d->parent) chain.push_back(d);
+  if (chain.empty()) return {};
+  const Item* item = root_.get();
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    const auto found = std::find_if(item->children.begin(), item->children.end(),
+                                    [d = *it](const auto& child) { return child->dir == d; });
+    if (found == item->children.end()) break;
+    item = found->get();
+  }
+  return IndexOf(item);
+}
+
+}  // namespace orvane

@@ -1,0 +1,140 @@
+#include "views/dir_view.h"
+
+#include <QHeaderView>
+#include <QMenu>
+
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "views/dir_tree_model.h"
+
+namespace orvane {
+
+CDirView::CDirView(COrvaneDoc& doc, QWidget* parent)
+    : QTreeView(parent), doc_(doc), model_(new CDirTreeModel(doc, this)) {
+  setObjectName(QStringLiteral("dirView"));
+  setModel(model_);
+  setHeaderHidden(true);
+  setUniformRowHeights(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+  setExpandsOnDoubleClick(true);
+  connect(this, &QTreeView::expanded, this, &CDirView::OnExpanded);
+  connect(this, &QTreeView::collapsed, this, &CDirView::OnCollapsed);
+  connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &CDirView::OnSelectionChanged);
+  connect(this, &QWidget::customContextMenuRequested, this, &CDirView::OnContextMenu);
+  model_->ReloadSites();
+}
+
+void CDirView::ReloadSites() {
+  quietSelection_ = true;
+  model_->ReloadSites();
+  quietSelection_ = false;
+}
+
+void CDirView::UpdateSiteItem(CFTPSite* site) { model_->UpdateSiteItem(site); }
+
+void CDirView::SelectDirectory(CFTPDir* dir) {
+  const QModelIndex index = model_->FindItem(dir);
+  if (!index.isValid()) return;
+  quietSelection_ = true;
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  quietSelection_ = false;
+  scrollTo(index);
+}
+
+CFTPDir* CDirView::CurrentDirectory() const {
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  return selected.isEmpty() ? nullptr : model_->DirectoryAt(selected.first());
+}
+
+CFTPSite* CDirView::CurrentSite() const {
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  return selected.isEmpty() ? nullptr : model_->SiteAt(selected.first());
+}
+
+void CDirView::EntriesRemoving(const std::vector<const CFTPDir*>& dirs) {
+  // Qt moves the selection off a removed item onto a neighbour; that is not
+  // the user choosing a directory, so it runs no steps and is undone.
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  const QPersistentModelIndex before = selected.isEmpty() ? QModelIndex() : selected.first();
+  quietSelection_ = true;
+  model_->PurgeRemoved(dirs);
+  if (!selected.isEmpty() && !before.isValid()) selectionModel()->clear();
+  quietSelection_ = false;
+}
+
+void CDirView::OnExpanded(const QModelIndex& index) {
+  // A hidden tree defers its layout and with it the fetch; fill now so an
+  // expanded item always has its children.
+  if (model_->canFetchMore(index)) model_->fetchMore(index);
+}
+
+void CDirView::OnCollapsed(const QModelIndex& index) {
+  // Collapsing over the selected item selects the collapsed item (with the
+  // selection steps), as the user can no longer see the old one.
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  if (!selected.isEmpty()) {
+    for (QModelIndex up = selected.first().parent(); up.isValid(); up = up.parent()) {
+      if (up == index) {
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        break;
+      }
+    }
+  }
+  quietSelection_ = true;
+  model_->Collapse(index);
+  quietSelection_ = false;
+}
+
+void CDirView::OnSelectionChanged() {
+  if (quietSelection_) return;
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  if (selected.isEmpty()) return;
+  // The first use of a site reads its catalog, which may pump events; they
+  // may take the item away or choose another one, whose steps then count.
+  const QPersistentModelIndex chosen = selected.first();
+  const QModelIndex index = model_->LoadCatalogOf(chosen);
+  if (!index.isValid() || !selectionModel()->isSelected(index)) return;
+  CFTPDir* dir = model_->DirectoryAt(index);
+  CFTPSite* site = model_->SiteAt(index);
+  if (!dir || !site) return;
+
+  doc_.RecordStep(dir);
+  model_->Refill(index);
+  if (!model_->IsSiteItem(index) && dir->readState.load() != 0) {
+    dir->readState.store(0);
+    site->stateDirty.store(true);
+    model_->ClearBold(index);
+  }
+  doc_.ShowDirectory(dir);
+  emit directoryActivated(dir);
+}
+
+void CDirView::OnContextMenu(const QPoint& pos) {
+  const QModelIndex index = indexAt(pos);
+  if (!index.isValid()) return;
+  // Selecting an item that was not selected runs the selection steps.
+  if (!selectionModel()->isSelected(index)) {
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  }
+  auto* menu = new QMenu(this);
+  menu->setObjectName(QStringLiteral("dirViewMenu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  const auto add = [this, menu](const QString& text, int id) {
+    connect(menu->addAction(text), &QAction::triggered, this,
+            [this, id] { emit contextCommand(id); });
+  };
+  add(tr("显示更新"), kCmdShowUpdates);
+  add(tr("更新"), kCmdUpdate);
+  add(tr("设置已读"), kCmdSetRead);
+  if (model_->IsSiteItem(index)) {
+    add(tr("编辑站点"), kCmdEditSite);
+    add(tr("删除站点"), kCmdDeleteSite);
+  }
+  add(tr("复制路径"), kCmdCopyPath);
+  menu->popup(viewport()->mapToGlobal(pos));
+}
+
+}  // namespace orvane

@@ -1,0 +1,74 @@
+// The left pane: the tree of sites and catalog directories.
+//
+// Selecting an item makes its directory the browse location: a history step
+// is recorded, the item's children are rebuilt from the catalog, the
+// document's browse lists are filled (ShowDirectory), a new directory loses
+// its mark, and then directoryActivated is emitted, on which the frame
+// refills the file list (COrvaneView::ShowBrowse). Expanding fills an item's
+// children; collapsing drops them, so the next expansion shows the catalog
+// as it is then. Only a selection the user makes counts: the current item
+// Qt gives the tree when it gains focus selects nothing and reads no catalog.
+//
+// Context menus emit contextCommand with the command ids below; the frame
+// handles all of them (the commands act on CurrentDirectory/CurrentSite).
+// Front-end thread only.
+#pragma once
+
+#include <QTreeView>
+#include <vector>
+
+namespace orvane {
+
+class COrvaneDoc;
+class CFTPDir;
+class CFTPSite;
+class CDirTreeModel;
+
+class CDirView : public QTreeView {
+  Q_OBJECT
+
+ public:
+  // Command ids of the tree's context menus.
+  static constexpr int kCmdShowUpdates = 32807;  // "显示更新"
+  static constexpr int kCmdUpdate = 32793;       // "更新"
+  static constexpr int kCmdSetRead = 32804;      // "设置已读"
+  static constexpr int kCmdEditSite = 32783;     // "编辑站点" (site items)
+  static constexpr int kCmdDeleteSite = 32782;   // "删除站点" (site items)
+  static constexpr int kCmdCopyPath = 32808;     // "复制路径"
+
+  explicit CDirView(COrvaneDoc& doc, QWidget* parent = nullptr);
+
+  // The site list changed (add, edit, delete, import): rebuild the top level.
+  // Call it right after the document's list changed, before anything repaints.
+  void ReloadSites();
+  // Redraw a site's item: state icon, bold when it has new entries, tip.
+  void UpdateSiteItem(CFTPSite* site);
+  // Highlights the item of `dir` (or of its nearest ancestor in the tree)
+  // without running the selection steps: no history step, no refill.
+  void SelectDirectory(CFTPDir* dir);
+  CFTPDir* CurrentDirectory() const;
+  CFTPSite* CurrentSite() const;
+  // Removed subtrees (an update's sweep, or a deleted site's rootDir): drops
+  // every item that reaches into them. Must run before they are destroyed.
+  void EntriesRemoving(const std::vector<const CFTPDir*>& dirs);
+
+  CDirTreeModel* treeModel() const { return model_; }
+
+ signals:
+  // After the selection steps; the frame refills the file list.
+  void directoryActivated(orvane::CFTPDir* dir);
+  void contextCommand(int commandId);
+
+ private:
+  void OnSelectionChanged();
+  void OnExpanded(const QModelIndex& index);
+  void OnCollapsed(const QModelIndex& index);
+  void OnContextMenu(const QPoint& pos);
+
+  COrvaneDoc& doc_;
+  CDirTreeModel* model_;
+  // Set while the tree changes the selection itself (purges, SelectDirectory).
+  bool quietSelection_ = false;
+};
+
+}  // namespace orvane

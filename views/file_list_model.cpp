@@ -1,0 +1,225 @@
+#include "views/file_list_model.h"
+
+#include <QColor>
+#include <unordered_set>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "views/display_text.h"
+#include "views/state_icons.h"
+
+namespace orvane {
+
+static_assert(alignof(CFTPDir) > 1 && alignof(CFTPFile) > 1);
+
+QColor CFileListModel::NewRowColor() { return QColor(255, 123, 23); }
+
+CFileListModel::CFileListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int CFileListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return mode_ == Mode::kWelcome ? kWelcomeRows : static_cast<int>(rows_.size());
+}
+
+int CFileListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+CFTPDir* CFileListModel::DirAt(int row) const {
+  if (mode_ == Mode::kWelcome || row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  const std::uintptr_t bits = rows_[static_cast<std::size_t>(row)];
+  return (bits & kFileTag) ? nullptr : reinterpret_cast<CFTPDir*>(bits);
+}
+
+CFTPFile* CFileListModel::FileAt(int row) const {
+  if (mode_ == Mode::kWelcome || row < 0 || row >= static_cast<int>(rows_.size())) return nullptr;
+  const std::uintptr_t bits = rows_[static_cast<std::size_t>(row)];
+  return (bits & kFileTag) ? reinterpret_cast<CFTPFile*>(bits & ~kFileTag) : nullptr;
+}
+
+std::string CFileListModel::DisplayPathAt(int row) const {
+  if (const CFTPDir* dir = DirAt(row)) return dir->GetDisplayPath();
+  if (const CFTPFile* file = FileAt(row)) return file->GetDisplayPath();
+  return {};
+}
+
+QString CFileListModel::FormatSize(std::int64_t size) {
+  // Extended precision first, then single precision: the texts at the unit
+  // boundaries (1048575 bytes is "1024.00K") depend on it.
+  const auto scaled = [size](int shift) {
+    const long double quotient =
+        static_cast<long double>(size) / static_cast<long double>(std::int64_t{1} << shift);
+    return static_cast<double>(static_cast<float>(quotient));
+  };
+  if (size >= (std::int64_t{1} << 30)) return QString::asprintf("%.2fG", scaled(30));
+  if (size >= (std::int64_t{1} << 20)) return QString::asprintf("%.2fM", scaled(20));
+  if (size >= (std::int64_t{1} << 10)) return QString::asprintf("%.2fK", scaled(10));
+  const auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
+  return tr("%1字节").arg(low);
+}
+
+QVariant CFileListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  const int row = index.row();
+  const int column = index.column();
+  if (mode_ == Mode::kWelcome) {
+    if (column != kNameColumn) return {};
+    if (role == Qt::DecorationRole) return CStateIcons::FolderIcon();
+    if (role != Qt::DisplayRole) return {};
+    switch (row) {
+      case 0:
+        return tr("欢迎使用Orvane!");
+      case 1:
+        return tr("点击增加可以添加站点");
+      case 2:
+        return tr("点击更新可以更新站点");
+      default:
+        return tr("选择左边站点可以查看站点内容");
+    }
+  }
+  const CFTPDir* dir = DirAt(row);
+  const CFTPFile* file = FileAt(row);
+  if (!dir && !file) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (column) {
+        case kNameColumn:
+          return DisplayName(dir ? dir->name() : file->name());
+        case kSizeColumn:
+          return dir ? QStringLiteral("0")
+                     : FormatSize(
+                           static_cast<std::int64_t>(file->size.load(std::memory_order_relaxed)));
+        default:
+          return DisplayPath(dir ? dir->GetDisplayPath() : file->GetDisplayPath());
+      }
+    case Qt::DecorationRole:
+      if (column != kNameColumn) return {};
+      return dir ? CStateIcons::FolderIcon() : CStateIcons::FileIcon(file->name());
+    case Qt::BackgroundRole:
+    case Qt::ForegroundRole: {
+      const bool isNew = (dir ? dir->readState.load(std::memory_order_relaxed)
+                              : file->readState.load(std::memory_order_relaxed)) != 0;
+      if (!isNew) return {};
+      const QColor background = NewRowColor();
+      if (role == Qt::BackgroundRole) return background;
+      // The default text colour of a dark theme is light and unreadable on
+      // orange: choose by how light the background looks.
+      const double luminance =
+          0.299 * background.redF() + 0.587 * background.greenF() + 0.114 * background.blueF();
+      return QColor(luminance > 0.5 ? Qt::black : Qt::white);
+    }
+    default:
+      return {};
+  }
+}
+
+QVariant CFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  switch (section) {
+    case kNameColumn:
+      return tr("文件");
+    case kSizeColumn:
+      return tr("大小");
+    case kAddressColumn:
+      return tr("地址");
+    default:
+      return {};
+  }
+}
+
+void CFileListModel::ShowWelcome() {
+  beginResetModel();
+  mode_ = Mode::kWelcome;
+  rows_ = {};
+  dirRows_ = 0;
+  endResetModel();
+}
+
+void CFileListModel::Fill(Mode mode, const std::vector<CFTPDir*>& dirs,
+                          const std::vector<CFTPFile*>& files) {
+  beginResetModel();
+  mode_ = mode;
+  rows_.clear();
+  // Exactly the size needed, so a list of 100,000 rows costs 800 KB.
+  if (rows_.capacity() > 2 * (dirs.size() + files.size()) + 1024) rows_.shrink_to_fit();
+  rows_.reserve(dirs.size() + files.size());
+  for (CFTPDir* dir : dirs) {
+    if (dir) rows_.push_back(reinterpret_cast<std::uintptr_t>(dir));
+  }
+  dirRows_ = static_cast<int>(rows_.size());
+  for (CFTPFile* file : files) {
+    if (file) rows_.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
+  }
+  endResetModel();
+}
+
+void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
+                            const std::vector<CFTPFile*>& files) {
+  std::vector<std::uintptr_t> newDirs;
+  for (CFTPDir* dir : dirs) {
+    if (dir) newDirs.push_back(reinterpret_cast<std::uintptr_t>(dir));
+  }
+  if (!newDirs.empty()) {
+    const int first = dirRows_;
+    beginInsertRows({}, first, first + static_cast<int>(newDirs.size()) - 1);
+    rows_.insert(rows_.begin() + first, newDirs.begin(), newDirs.end());
+    dirRows_ += static_cast<int>(newDirs.size());
+    endInsertRows();
+  }
+  std::vector<std::uintptr_t> newFiles;
+  for (CFTPFile* file : files) {
+    if (file) newFiles.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
+  }
+  if (!newFiles.empty()) {
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(newFiles.size()) - 1);
+    rows_.insert(rows_.end(), newFiles.begin(), newFiles.end());
+    endInsertRows();
+  }
+}
+
+void CFileListModel::RemoveEntries(const std::vector<const CFTPDir*>& dirs,
+                                   const std::vector<const CFTPFile*>& files) {
+  if (mode_ == Mode::kWelcome || rows_.empty() || (dirs.empty() && files.empty())) return;
+  const std::unordered_set<const CFTPDir*> removedDirs(dirs.begin(), dirs.end());
+  const std::unordered_set<const CFTPFile*> removedFiles(files.begin(), files.end());
+  // Rows of one place mostly share their parent: remember the last answer.
+  const CFTPDir* lastParent = nullptr;
+  bool lastParentRemoved = false;
+  const auto inRemovedSubtree = [&](const CFTPDir* dir) {
+    if (removedDirs.empty() || !dir) return false;
+    if (dir == lastParent) return lastParentRemoved;
+    bool removed = false;
+    for (const CFTPDir* d = dir; d && !removed; d = d->parent) removed = removedDirs.count(d) != 0;
+    lastParent = dir;
+    lastParentRemoved = removed;
+    return removed;
+  };
+  const auto gone = [&](std::uintptr_t bits) {
+    if (bits & kFileTag) {
+      const auto* file = reinterpret_cast<const CFTPFile*>(bits & ~kFileTag);
+      return removedFiles.count(file) != 0 || inRemovedSubtree(file->parent);
+    }
+    const auto* dir = reinterpret_cast<const CFTPDir*>(bits);
+    return removedDirs.count(dir) != 0 || inRemovedSubtree(dir->parent);
+  };
+  // Runs of removed rows, each removed with one notice, from the end so the
+  // earlier rows keep their numbers.
+  std::vector<std::pair<int, int>> runs;
+  for (int row = 0; row < static_cast<int>(rows_.size()); ++row) {
+    if (!gone(rows_[static_cast<std::size_t>(row)])) continue;
+    if (!runs.empty() && runs.back().second == row - 1) {
+      runs.back().second = row;
+    } else {
+      runs.emplace_back(row, row);
+    }
+  }
+  for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+    beginRemoveRows({}, it->first, it->second);
+    rows_.erase(rows_.begin() + it->first, rows_.begin() + it->second + 1);
+    if (it->first < dirRows_) dirRows_ -= std::min(dirRows_, it->second + 1) - it->first;
+    endRemoveRows();
+  }
+}
+
+}  // namespace orvane

@@ -1,0 +1,75 @@
+// The model behind the file list: the welcome rows, or the subdirectories
+// and files of one place (the browse location or the latest results).
+//
+// Rows are the model's own: a vector of borrowed catalog pointers, one
+// tagged pointer (8 bytes) per row, directories first. Texts, sizes, icons
+// and colours are made when a row is drawn. A removal notice must reach
+// RemoveEntries before the removed entries are destroyed. Front-end thread
+// only.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <cstdint>
+#include <vector>
+
+namespace orvane {
+
+class CFTPDir;
+class CFTPFile;
+
+class CFileListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kNameColumn = 0, kSizeColumn = 1, kAddressColumn = 2, kColumnCount = 3 };
+  enum class Mode { kWelcome, kBrowse, kResults };
+  static constexpr int kWelcomeRows = 4;
+  // Background of a new directory or an unread file: RGB(255, 123, 23).
+  static QColor NewRowColor();
+
+  explicit CFileListModel(QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+  void ShowWelcome();
+  // Replaces every row (one reset): `dirs` then `files`, each in its order.
+  // Null entries are skipped.
+  void Fill(Mode mode, const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+  // Inserts dirs after the shown directories and files at the end, with one
+  // insert notice for each of the two.
+  void Append(const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+  // Drops every row of a removed entry: one of `files`, or anything lying in
+  // one of the subtrees `dirs`. Entries are compared, parents followed, but
+  // nothing is destroyed yet when this runs.
+  void RemoveEntries(const std::vector<const CFTPDir*>& dirs,
+                     const std::vector<const CFTPFile*>& files);
+
+  Mode mode() const { return mode_; }
+  int dirRows() const { return dirRows_; }
+  int fileRows() const { return static_cast<int>(rows_.size()) - dirRows_; }
+  // The entry of a row; both null for welcome rows.
+  CFTPDir* DirAt(int row) const;
+  CFTPFile* FileAt(int row) const;
+  // The display path bytes of a row's entry; empty for a welcome row.
+  std::string DisplayPathAt(int row) const;
+  // Heap bytes the rows take (the vector's capacity).
+  std::size_t RowBytes() const { return rows_.capacity() * sizeof(std::uintptr_t); }
+
+  // "%.2fG", "%.2fM", "%.2fK" of the size rounded to single precision, or
+  // "%d字节" of the low 32 bits below 1024 (negative sizes included).
+  static QString FormatSize(std::int64_t size);
+
+ private:
+  // Low bit set for a file. Both classes are at least 4-byte aligned.
+  static constexpr std::uintptr_t kFileTag = 1;
+
+  Mode mode_ = Mode::kWelcome;
+  int dirRows_ = 0;
+  std::vector<std::uintptr_t> rows_;
+};
+
+}  // namespace orvane
