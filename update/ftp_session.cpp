@@ -1,6 +1,7 @@
 #include "update/ftp_session.h"
 
 #include <curl/curl.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -82,6 +83,18 @@ bool HasLineBreakOrNul(std::string_view text) {
 bool IsUsableHost(std::string_view host) {
   return !host.empty() &&
          host.find_first_of(std::string_view("/?#@[]\\ \t\r\n\0", 13)) == std::string_view::npos;
+}
+
+// Whether libcurl waits on any socket. curl_multi_fdset leaves out sockets
+// at or above FD_SETSIZE; for those this says no, which costs a few early
+// wake-ups (curl_multi_poll itself waits on every socket), never a wait.
+bool OffersSocket(CURLM* multi) {
+  fd_set read{}, write{}, error{};
+  FD_ZERO(&read);
+  FD_ZERO(&write);
+  FD_ZERO(&error);
+  int highest = -1;
+  return curl_multi_fdset(multi, &read, &write, &error, &highest) == CURLM_OK && highest >= 0;
 }
 
 bool IsConnected(int socket) {
@@ -544,6 +557,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   CURLcode code = CURLE_OK;
   CURLMcode multiCode = CURLM_OK;
   milliseconds limit{};
+  int quietRounds = 0;  // waits in a row in which libcurl offered no socket
   while (stop == Stop::kNone) {
     int running = 0;
     multiCode = curl_multi_perform(multi, &running);
@@ -575,9 +589,22 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       if (idle >= limit) {
         stop = Stop::kTimedOut;
       } else {
-        const auto wait = std::min(limit - idle, milliseconds(1000));
-        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(1, wait.count())),
-                        nullptr);
+        auto wait = std::min(limit - idle, milliseconds(1000));
+        if (OffersSocket(multi)) {
+          quietRounds = 0;
+        } else {
+          // libcurl waits on no socket: it has moved on to a step that only
+          // the next call starts (7.88 reads a 229/227 reply and opens the
+          // data connection only when called again), and curl_multi_poll
+          // would sleep the whole wait. Call it again at once; should it
+          // keep offering nothing, back off so that this cannot spin.
+          wait = std::min(wait, quietRounds < 3 ? milliseconds(0)
+                                                : milliseconds(1 << std::min(quietRounds - 3, 6)));
+          ++quietRounds;
+        }
+        if (wait.count() > 0) {
+          curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        }
       }
     }
   }
