@@ -102,8 +102,22 @@ bool CAtomicFile::Commit() {
   return true;
 }
 
+int OpenRegularForReading(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  // Reads of a regular file never wait anyway; the flag goes for clarity.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularForReading(path);
   if (fd < 0) return false;
   bytes.clear();
   char buffer[65536];

@@ -66,7 +66,13 @@ class CAtomicFile {
   Sink sink_{*this};
 };
 
-// Reads a whole small file; false when it cannot be opened or read.
+// Opens a stored file for reading: -1 when it cannot be opened, or when it is
+// no regular file (errno EINVAL then). The open never blocks, so a FIFO or
+// a device in a file's place reads as "cannot be read" instead of holding
+// the caller forever.
+int OpenRegularForReading(const std::filesystem::path& path);
+
+// Reads a whole small regular file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 
 }  // namespace orvane

@@ -30,8 +30,10 @@ class CFTPSite;
 class CFTPDir {
  public:
   // A stored catalog may nest this many directories below its root; one more
-  // level is refused as bad format.
-  static constexpr std::size_t kMaxLoadDepth = 10000;
+  // level is refused as bad format. Far beyond any real tree (a server path
+  // of 4,096 bytes holds at most 2,048 levels); loading is iterative, so the
+  // bound only keeps a crafted file from making millions of levels.
+  static constexpr std::size_t kMaxLoadDepth = 1'000'000;
 
   explicit CFTPDir(std::string_view name = {}, std::int32_t readState = 0);
   ~CFTPDir();

@@ -24,10 +24,9 @@ bool MakeDirectory(const std::filesystem::path& dir) {
   return errno == EEXIST;
 }
 
-// Opens a stored file for reading. -1 when it cannot be opened.
-int OpenForReading(const std::filesystem::path& path) {
-  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-}
+// Opens a stored file for reading. -1 when it cannot be opened; errno
+// ENOENT means that there is no such file.
+int OpenForReading(const std::filesystem::path& path) { return OpenRegularForReading(path); }
 
 bool IsEmptyFile(int fd) {
   struct stat info {};
@@ -99,7 +98,11 @@ std::filesystem::path CFTPSite::DataDirectory(const std::filesystem::path& progr
 ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
   if (!rootDir) return ArchiveError::kNone;
   const int fd = OpenForReading(path);
-  if (fd < 0) return ArchiveError::kNone;
+  if (fd < 0) {
+    if (errno == ENOENT) return ArchiveError::kNone;
+    filesIncomplete.store(true);
+    return ArchiveError::kIo;
+  }
   ArchiveError result = ArchiveError::kNone;
   if (!IsEmptyFile(fd)) {
     FdSource source(fd);
@@ -109,18 +112,25 @@ ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
     result = rootDir->Serialize(archive);
   }
   ::close(fd);
+  if (result != ArchiveError::kNone) filesIncomplete.store(true);
   return result;
 }
 
 bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error) {
   if (error) *error = ArchiveError::kNone;
   const int fd = OpenForReading(path);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (errno != ENOENT) filesIncomplete.store(true);
+    return false;
+  }
   if (!IsEmptyFile(fd) && rootDir) {
     FdSource source(fd);
     CArchiveReader archive(source);
     std::lock_guard guard(lock);
     const ArchiveError result = rootDir->SerializeState(archive);
+    // A file shorter than the tree is normal (the rest counts as read);
+    // only a failed read leaves marks unknown.
+    if (result == ArchiveError::kIo) filesIncomplete.store(true);
     if (error) *error = result;
   }
   ::close(fd);
@@ -128,7 +138,7 @@ bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error)
 }
 
 bool CFTPSite::SaveCatalog(const std::filesystem::path& programDir) const {
-  if (!rootDir) return false;
+  if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);
@@ -141,7 +151,7 @@ bool CFTPSite::SaveCatalog(const std::filesystem::path& programDir) const {
 }
 
 bool CFTPSite::SaveState(const std::filesystem::path& programDir) const {
-  if (!rootDir) return false;
+  if (!rootDir || filesIncomplete.load()) return false;
   // Only the site's own directory is made here; without Data the save fails.
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);
@@ -154,7 +164,7 @@ bool CFTPSite::SaveState(const std::filesystem::path& programDir) const {
 }
 
 bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir) const {
-  if (!rootDir) return false;
+  if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);

@@ -86,15 +86,17 @@ class CFTPSite {
 
   // Reads content.ct into the (empty) catalog. A missing or empty file
   // leaves the catalog as it is; on damage the entries before it stay. The
-  // result says what stopped the read (kNone when it completed).
+  // result says what stopped the read (kNone when it completed, kIo when
+  // the file is there but cannot be read, e.g. no regular file).
   ArchiveError LoadCatalog(const std::filesystem::path& path);
   // Reads state.st against the loaded tree. False when the file could not
   // be opened. Short files leave the rest at 0; extra values are ignored.
   bool LoadState(const std::filesystem::path& path, ArchiveError* error = nullptr);
   // Replace content.ct / state.st atomically, creating Data and the data
   // directory as needed (0700, files 0600). False when the file was not
-  // written; the old file is then left intact. The caller must be the only
-  // thread that changes this catalog while it runs.
+  // written; the old file is then left intact. Nothing is written while
+  // `filesIncomplete` is set. The caller must be the only thread that
+  // changes this catalog while it runs.
   bool SaveCatalog(const std::filesystem::path& programDir) const;
   bool SaveState(const std::filesystem::path& programDir) const;
   // SaveCatalog and then SaveState, in one walk of the catalog (a quarter
@@ -135,6 +137,13 @@ class CFTPSite {
   // Set when the site leaves the document's list while a job still holds
   // it: the engine then neither saves its files nor queues it again.
   std::atomic<bool> removed{false};
+  // Set by the loads when content.ct was there but could not be read in
+  // full (damaged, cut short, too deep, no readable regular file), or
+  // state.st could not be read (short is fine). The catalog in memory then
+  // lacks what the file holds: saving it, or a state walked over it, would
+  // replace the fuller file, so both files are left alone until an update
+  // has listed the whole tree again (the update engine clears the flag).
+  std::atomic<bool> filesIncomplete{false};
 
  private:
   mutable std::mutex statusLock_;

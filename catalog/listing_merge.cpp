@@ -179,4 +179,9 @@ std::size_t CListingMerge::Sweep(IRemovalSink& sink) {
   return removed;
 }
 
+void CListingMerge::Keep() {
+  for (const auto& file : dir_.files) file->seen = 0;
+  for (const auto& sub : dir_.subdirs) sub->seen = 0;
+}
+
 }  // namespace orvane

@@ -51,6 +51,11 @@ class CListingMerge {
   // Phase 2. Returns the number of entries removed.
   std::size_t Sweep(IRemovalSink& sink);
 
+  // Ends a listing that cannot tell what is gone (cut short, or lines that
+  // could not be read): nothing is removed and `seen` is cleared, so the
+  // next complete listing of the directory sweeps by its own entries only.
+  void Keep();
+
  private:
   // Open-addressing index over one list: each slot holds a position + 1
   // (0 = empty) and bits of the name's hash.

@@ -72,6 +72,19 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// "2 directories not entered, 0 listings incomplete, 1 name skipped".
+std::string CountsText(const CrawlCounts& counts) {
+  std::string text;
+  const auto add = [&text](std::uint32_t n, const char* one, const char* many) {
+    if (!text.empty()) text.append(", ");
+    text.append(std::to_string(n)).append(" ").append(n == 1 ? one : many);
+  };
+  add(counts.dirsNotEntered, "directory not entered", "directories not entered");
+  add(counts.listingsIncomplete, "listing incomplete", "listings incomplete");
+  add(counts.namesSkipped, "name skipped", "names skipped");
+  return text;
+}
+
 std::string ProgressText(const UpdateProgress& progress) {
   char text[64];
   std::snprintf(text, sizeof text, "更新%d/%d", progress.done, progress.total);
@@ -162,6 +175,14 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   engine.Close();
   context.host.RunPendingEvents();
   for (const auto& site : sites) showStatus(*site, site->StatusText());
+  // A site may report success and still have left parts of its tree as
+  // they were stored; say how much.
+  for (const auto& site : sites) {
+    const CrawlCounts counts = site->GetCrawlCounts();
+    if (!counts.any()) continue;
+    lines << CliContext::Shown(site->siteKey()) << ": not fetched: " << CountsText(counts) << '\n'
+          << std::flush;
+  }
   lines << "更新完成" << '\n' << std::flush;
 
   bool allSucceeded = true;
@@ -177,7 +198,11 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
           << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site.siteKey()))
           << ", \"status\": " << CliContext::JsonString(CliContext::Shown(site.StatusText()))
           << ", \"updateState\": " << site.updateState.load()
-          << ", \"hasNewEntries\": " << (site.hasNewEntries.load() ? "true" : "false") << '}';
+          << ", \"hasNewEntries\": " << (site.hasNewEntries.load() ? "true" : "false");
+      const CrawlCounts counts = site.GetCrawlCounts();
+      out << ", \"dirsNotEntered\": " << counts.dirsNotEntered
+          << ", \"listingsIncomplete\": " << counts.listingsIncomplete
+          << ", \"namesSkipped\": " << counts.namesSkipped << '}';
     }
     out << (sites.empty() ? "]\n" : "\n]\n") << std::flush;
   }

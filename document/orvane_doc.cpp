@@ -92,13 +92,14 @@ COrvaneDoc::~COrvaneDoc() {
 
 bool COrvaneDoc::OnNewDocument() {
   const std::filesystem::path path = programDir_ / "site.ds";
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Never blocks: a FIFO or a device in the list's place cannot be read.
+  int fd = OpenRegularForReading(path);
   if (fd < 0 && errno == ENOENT) {
     // A first start: an empty list, saved owner-only like every later one.
     const int created =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kSiteListMode);
     if (created >= 0) ::close(created);
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = OpenRegularForReading(path);
   }
   if (fd < 0) {
     host_.ReportLoadError(OpenErrorText(errno, path));

@@ -1,5 +1,6 @@
 #include "update/crawler.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -64,9 +65,22 @@ class Crawler {
         site_(site),
         stop_(stopRequested),
         removals_(site, removals),
-        limits_(limits) {}
+        limits_(limits),
+        // A resumption continues the update that broke off, so it adds to
+        // what that one counted; any other crawl lists its whole subtree
+        // afresh and starts from zero.
+        counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}) {
+    site_.SetCrawlCounts(counts_);
+  }
 
-  bool Crawl(CFTPDir& dir, std::size_t depth, const std::string& path);
+  // `unique` is the directory's own `unique` fact when its parent's listing
+  // gave it (nullptr otherwise: it is then asked for by MLST).
+  bool Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
+             const std::string* unique = nullptr);
+  // Puts the `unique` facts of the directories above the start directory
+  // into the ancestor set: a link in the subtree to one of them would
+  // otherwise be crawled as a copy of it.
+  void LearnAncestorsAbove(const CFTPDir& dir);
 
  private:
   // What one listing left for the descent: the `unique` fact of each listed
@@ -76,8 +90,37 @@ class Crawler {
   enum class ListOutcome { kDone, kNotEntered, kBrokenOff };
 
   bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
+  // Adds to one of the counts of what this update could not fetch, e.g.
+  // Count(&CrawlCounts::listingsIncomplete). The site record is kept up to
+  // date as the crawl goes, so a crawl broken off still reports them.
+  void Count(std::uint32_t CrawlCounts::*what, std::size_t n = 1) {
+    if (n == 0) return;
+    const std::uint64_t sum = std::uint64_t{counts_.*what} + n;
+    counts_.*what = sum > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(sum);
+    site_.SetCrawlCounts(counts_);
+  }
   bool ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path);
   ListOutcome ListAndMerge(CFTPDir& dir, const std::string& path, Uniques& uniques);
+  // The `unique` fact of `path` by MLST; empty when the server gives none.
+  std::string AskUnique(const std::string& path);
+
+  // Keeps one directory's `unique` fact in the ancestor set while the crawl
+  // is below it. An empty value, or one already there, is not added.
+  class AncestorScope {
+   public:
+    AncestorScope(std::unordered_set<std::string>& set, const std::string& unique)
+        : set_(set), added_(!unique.empty() && set.insert(unique).second), unique_(unique) {}
+    ~AncestorScope() {
+      if (added_) set_.erase(unique_);
+    }
+    AncestorScope(const AncestorScope&) = delete;
+    AncestorScope& operator=(const AncestorScope&) = delete;
+
+   private:
+    std::unordered_set<std::string>& set_;
+    bool added_;
+    std::string unique_;
+  };
   bool Descend(CFTPDir& dir, std::size_t depth, const std::string& path, const Uniques& uniques);
   std::vector<CFTPDir*> Children(const CFTPDir& dir) const;
 
@@ -117,10 +160,13 @@ class Crawler {
   const std::atomic<bool>& stop_;
   ResumeGuardSink removals_;
   CrawlLimits limits_;
-  // `unique` facts of the directories on the way down from where the crawl
-  // started: a directory that is one of its own ancestors (a server that
-  // follows a link to "..") is recorded but not descended into.
+  // `unique` facts of the directories on the way down from the root to the
+  // directory being crawled: a directory that is one of its own ancestors (a
+  // server that follows a link to "..") is recorded but not descended into.
   std::unordered_set<std::string> ancestorUniques_;
+  // Cleared when the server answers MLST without a `unique` fact.
+  bool askUniques_ = true;
+  CrawlCounts counts_;
 };
 
 std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
@@ -134,11 +180,35 @@ std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
   return children;
 }
 
-bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
+std::string Crawler::AskUnique(const std::string& path) {
+  if (!askUniques_ || !session_.usesMlsd() || StopRequested()) return {};
+  std::string facts;
+  session_.PathFacts(path, facts);
+  // A failure here shows again in the next listing, which handles it.
+  std::string unique(MlsdFact(facts, "unique"));
+  if (unique.empty()) askUniques_ = false;
+  return unique;
+}
+
+void Crawler::LearnAncestorsAbove(const CFTPDir& dir) {
+  if (!session_.usesMlsd()) return;
+  std::vector<const CFTPDir*> above;
+  for (const CFTPDir* up = dir.parent; up != nullptr; up = up->parent) above.push_back(up);
+  for (const CFTPDir* up : above) {
+    std::string unique = AskUnique(up->GetPath());
+    if (!unique.empty()) ancestorUniques_.insert(std::move(unique));
+  }
+}
+
+bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
+                    const std::string* unique) {
   // Beyond the limits a directory is treated like one the server would not
   // let us enter: nothing is listed, its stored subtree stays. Checked first
   // so that such a directory can never become a resume point.
-  if (depth > limits_.maxDepth || path.size() > limits_.maxPathBytes) return true;
+  if (depth > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
+    Count(&CrawlCounts::dirsNotEntered);
+    return true;
+  }
 
   if (StopRequested()) return Stopped(dir);
   if (site_.resumePending.load() != 0) {
@@ -146,6 +216,16 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
     if (&dir != site_.resumeDir) return ResumeWalk(dir, depth, path);
     site_.resumePending.store(0);
   }
+  // A directory whose parent was not listed in this crawl (the start
+  // directory, or one beside the way down to a resume point) is asked for
+  // its `unique` fact: it may be a link to one of its ancestors.
+  std::string asked;
+  if (unique == nullptr) {
+    asked = AskUnique(path);
+    if (!asked.empty() && ancestorUniques_.contains(asked)) return true;
+    unique = &asked;
+  }
+  AncestorScope self(ancestorUniques_, *unique);
 
   Uniques uniques;
   switch (ListAndMerge(dir, path, uniques)) {
@@ -161,7 +241,15 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path) {
 
 bool Crawler::ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path) {
   // Everything up to the resume point was listed by the attempt that broke
-  // off; nothing here touches the network.
+  // off; nothing here lists anything. The directories on the way down to it
+  // are ancestors of what is crawled from there on, so their `unique` facts
+  // are asked for (one MLST each).
+  bool onTheWay;
+  {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    onTheWay = dir.Contains(site_.resumeDir);
+  }
+  AncestorScope self(ancestorUniques_, onTheWay ? AskUnique(path) : std::string());
   for (CFTPDir* child : Children(dir)) {
     if (StopRequested()) return Stopped(dir);
     if (child == site_.resumeDir) site_.resumePending.store(0);
@@ -198,6 +286,8 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return true;
   };
   const FtpResult result = session_.ListDirectory(path, onEntries);
+  const std::size_t skipped = session_.skippedLines();
+  Count(&CrawlCounts::namesSkipped, skipped);
 
   // A listing we abandoned, or one cut short by the session being closed
   // (program exit), says nothing about the server's tree: no sweep.
@@ -210,10 +300,18 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     BrokenOff(dir, result.errorText);
     return ListOutcome::kBrokenOff;
   }
-  if (!result.entered) return ListOutcome::kNotEntered;
-  // A complete listing, or a refused one, which empties the directory.
+  if (!result.entered) {
+    Count(&CrawlCounts::dirsNotEntered);
+    return ListOutcome::kNotEntered;
+  }
   std::lock_guard<std::mutex> guard(site_.lock);
-  merge.Sweep(removals_);
+  if (skipped > 0) {
+    // A line that could not be read may have been any stored entry.
+    merge.Keep();
+  } else {
+    // A complete listing, or a refused one, which empties the directory.
+    merge.Sweep(removals_);
+  }
   return ListOutcome::kDone;
 }
 
@@ -228,10 +326,10 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
       auto found = uniques.find(std::string(child->name()));
       if (found != uniques.end()) unique = &found->second;
     }
-    if (unique != nullptr && !ancestorUniques_.insert(*unique).second) continue;
-    const bool handled = Crawl(*child, depth + 1, ChildPath(path, child->name()));
-    if (unique != nullptr) ancestorUniques_.erase(*unique);
-    if (!handled) return false;
+    // A directory that is one of its own ancestors: its subtree is there
+    // already, on the way down to it.
+    if (unique != nullptr && ancestorUniques_.contains(*unique)) continue;
+    if (!Crawl(*child, depth + 1, ChildPath(path, child->name()), unique)) return false;
   }
   return true;
 }
@@ -251,6 +349,7 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
     }
   }
   Crawler crawler(session, site, stopRequested, removals, limits);
+  crawler.LearnAncestorsAbove(dir);
   return crawler.Crawl(dir, dir.Depth(), dir.GetPath());
 }
 

@@ -28,9 +28,20 @@
 // ends like a stop and is never swept: it says nothing about the server's
 // tree.
 //
+// What could not be fetched is counted in the site record (CrawlCounts) as
+// the crawl goes: directories not entered (also those beyond the limits),
+// listings that ended incomplete, and listing lines that could not be read.
+// A listing with such lines merges what it could read and sweeps nothing. A
+// resumption (resumePending set) adds to the counts of the update it
+// continues; any other crawl starts them from zero.
+//
 // Loops: with MLSD `unique` facts, a directory whose unique value equals one
 // of its ancestors' (a server that follows a link to "..") is recorded but
-// not entered; symbolic links are always files.
+// not entered; symbolic links are always files. The ancestors reach up to
+// the root: the `unique` facts of the directories above the start directory,
+// of the start directory itself and of those on the way down to a resume
+// point are asked for with MLST (one command each), as no listing in this
+// crawl gave them.
 //
 // Preconditions: `dir` belongs to `site`'s catalog; `session` is connected
 // and logged in; no other thread changes this catalog. Runs on the site's

@@ -373,6 +373,31 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
   return result;
 }
 
+FtpResult CFtpSession::PathFacts(std::string_view absolutePath, std::string& facts) {
+  facts.clear();
+  if (HasLineBreakOrNul(absolutePath) || absolutePath.empty() || absolutePath.front() != '/') {
+    return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "Not an absolute path");
+  }
+  if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
+  struct EndGuard {
+    CFtpSession* session;
+    ~EndGuard() { session->End(); }
+  } endGuard{this};
+  if (!connected_ || !mlsd_) {
+    return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "No MLST on this session");
+  }
+  // "*": a refusal is no failure of the transfer; the facts stay empty.
+  const std::string command = "*MLST " + std::string(absolutePath);
+  curl_slist* quote = curl_slist_append(nullptr, command.c_str());
+  curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+  mlstFacts_ = &facts;
+  FtpResult result = Perform(baseUrl_ + "/", Request::kQuote);
+  mlstFacts_ = nullptr;
+  curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
+  curl_slist_free_all(quote);
+  return result;
+}
+
 void CFtpSession::Close() {
   std::unique_lock lock(mutex_);
   closed_ = true;
@@ -470,6 +495,10 @@ void CFtpSession::OnCommand(std::string_view line) {
 void CFtpSession::OnReplyLine(std::string_view line) {
   const long code = FinalReplyCode(line);
   if (code == 0) {
+    // RFC 3659: the one fact line of an MLST reply starts with a space.
+    if (lastCommand_ == "MLST" && mlstFacts_ != nullptr && !line.empty() && line.front() == ' ') {
+      mlstFacts_->assign(line.substr(1));
+    }
     // RFC 2389: each feature line of the FEAT reply starts with a space.
     if (lastCommand_ == "FEAT" && !line.empty() && line.front() == ' ') {
       std::string_view feature = line;
@@ -514,9 +543,10 @@ void CFtpSession::Collect(const ListingEntry& entry) {
 void CFtpSession::Deliver() {
   if (batchSize_ == 0 || sink_ == nullptr || abandoned_) return;
   if (unconfirmed_) {
-    // A lone file named like the listed path may be that path itself, a
-    // file, listed by the server; ListDirectory confirms it first.
-    if (batchSize_ == 1 && !batch_[0].isDirectory && batch_[0].name == target_) return;
+    // A lone entry named like the listed path may be that path itself: a
+    // file, or a directory the server could not read (vsftpd then lists the
+    // directory's own line). ListDirectory confirms it with a CWD first.
+    if (batchSize_ == 1 && batch_[0].name == target_) return;
     unconfirmed_ = false;
   }
   if (!(*sink_)(std::span<const ListingEntry>(batch_.data(), batchSize_))) abandoned_ = true;
@@ -531,8 +561,9 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   // to the listing command ("MLSD /a/b"). Otherwise it sends one
   // "CWD /a/b", unless the connection is known to be there already.
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD,
-                   static_cast<long>(request == Request::kListByPath ? CURLFTPMETHOD_NOCWD
-                                                                     : CURLFTPMETHOD_SINGLECWD));
+                   static_cast<long>(request == Request::kListByPath || request == Request::kQuote
+                                         ? CURLFTPMETHOD_NOCWD
+                                         : CURLFTPMETHOD_SINGLECWD));
   // A body-less request for a directory sends its quoted commands and its
   // CWD, and nothing else.
   curl_easy_setopt(easy, CURLOPT_NOBODY, listing ? 0L : 1L);

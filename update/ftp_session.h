@@ -18,9 +18,9 @@
 // take as options; after a refused listing, to tell a refused directory
 // from a refused listing (a refused LIST is sent once more after the CWD,
 // as the refusal may be its argument's); and after a listing that shows
-// nothing only a directory could show (no entries, or one file named like
-// the path), since some servers list a missing path as empty and a file as
-// itself.
+// nothing only a directory could show (no entries, or one entry, file or
+// directory, named like the path), since some servers list a missing path as
+// empty, a file as itself and an unreadable directory by its own line.
 //
 // Time-outs are enforced by the session itself, from the last sign of life:
 //   connect         TCP connection (control or data) not established
@@ -99,6 +99,12 @@ class CFtpSession {
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
 
+  // The facts of one path by MLST ("type=dir;...;unique=...; /a/b", without
+  // the leading blank), or empty when the server gave none: a server without
+  // MLST, or one that refused it. Sends nothing else, no CWD; only when
+  // usesMlsd(). Same path rules and outcomes as ListDirectory.
+  FtpResult PathFacts(std::string_view absolutePath, std::string& facts);
+
   // Thread-safe, idempotent. Drops the connection (without QUIT, so that a
   // server that has stopped answering cannot hold the caller) and makes a
   // blocked call on the owner's thread return kCancelled at once.
@@ -110,6 +116,10 @@ class CFtpSession {
   bool usesMlsd() const { return mlsd_; }
   // Commands sent on control connections so far (USER and PASS included).
   std::uint64_t commandsSent() const { return commandsSent_; }
+  // Lines of the last listing that could not be read as entries (too long,
+  // a name beyond kMaxNameBytes, the fragment of a broken line): such a
+  // listing cannot tell what is gone from the directory.
+  std::size_t skippedLines() const { return splitter_.skippedLines(); }
 
  private:
   enum class Phase { kConnecting, kAwaitReply, kData };
@@ -123,6 +133,7 @@ class CFtpSession {
     kListByPath,  // MLSD or LIST with the path as argument, no CWD
     kCwdAndList,  // CWD to the path, then MLSD or LIST
     kCwd,         // only the CWD
+    kQuote,       // only the quoted commands, no CWD
   };
   FtpResult Perform(const std::string& url, Request request);
   void Touch(Phase phase);
@@ -166,10 +177,11 @@ class CFtpSession {
   bool listSent_ = false;
   bool abandoned_ = false;
   // A path listing that has shown nothing only a directory can show: no
-  // entry at all, or one file named like the path itself (held back).
+  // entry at all, or one entry named like the path itself (held back).
   bool unconfirmed_ = false;
   std::string_view target_;  // last segment of the path listed
   const FtpEntrySink* sink_ = nullptr;
+  std::string* mlstFacts_ = nullptr;  // receives PathFacts' fact line
   CListingSplitter splitter_;
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;

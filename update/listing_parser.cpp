@@ -183,6 +183,8 @@ class Tokens {
   Sv last() const { return line_.substr(lastBegin_, lastEnd_ - lastBegin_); }
   // From the first byte of token i to the end of the line (leading blanks dropped).
   Sv From(int i) const { return i < count_ ? line_.substr(begin_[i]) : Sv(); }
+  // Everything after token i, blanks included.
+  Sv Rest(int i) const { return i < count_ ? line_.substr(end_[i]) : Sv(); }
   // Everything after token i and the one separator byte that follows it.
   Sv After(int i) const {
     if (i >= count_ || end_[i] + 1 > line_.size()) return Sv();
@@ -552,7 +554,14 @@ bool IsDosTime(Sv s) {
 }
 
 //   MM-DD-YY[YY] | YYYY-MM-DD   time[AM|PM]   (<DIR> | size)   name
-// The name starts at its first non-blank byte: IIS pads the size column.
+// IIS right-aligns sizes in a 20-byte column and writes "<DIR>" at the left
+// of it followed by ten blanks; one blank then separates the column from the
+// name. So a file's name starts after exactly one blank, a directory's after
+// exactly ten, and blanks beyond those are the name's own. A "<DIR>" followed
+// by fewer than ten blanks comes from another layout, whose padding is not
+// known: there the name starts at its first non-blank byte.
+constexpr std::size_t kIisDirPadding = 10;
+
 bool ParseDos(const Tokens& t, Parsed& p) {
   if (t.count() < 4 || NumericDateFields(t[0]) != 3 || !IsDosTime(t[1])) return false;
   int column = 2;
@@ -560,11 +569,16 @@ bool ParseDos(const Tokens& t, Parsed& p) {
   const Sv what = t[column];
   if (what == "<DIR>") {
     p.isDirectory = true;
+    const Sv rest = t.Rest(column);
+    std::size_t blanks = 0;
+    while (blanks < rest.size() && blanks < kIisDirPadding && rest[blanks] == ' ') ++blanks;
+    p.name = blanks == kIisDirPadding ? rest.substr(blanks) : TrimLeft(rest);
   } else if (!ParseListSize(what, p.size) || !IsDigit(what.back())) {
     return false;
+  } else {
+    p.name = t.After(column);
   }
-  p.name = t.From(column + 1);
-  return !p.name.empty();
+  return !p.name.empty() && t.count() > column + 1;
 }
 
 // ----- OpenVMS ---------------------------------------------------------------
@@ -651,7 +665,8 @@ bool ParseAs400(const Tokens& t, Parsed& p) {
 
 // ----- OS/2 ----------------------------------------------------------------------
 
-//   size [attributes] [DIR] MM-DD-YY[Y] HH:MM name
+//   size [attributes] [DIR] MM-DD-YY[Y] HH:MM  name
+// Two blanks separate the time from the name; a third belongs to the name.
 bool ParseOs2(const Tokens& t, Parsed& p) {
   if (!AllDigits(t[0]) || !ParseU64(t[0], p.size)) return false;
   int column = 1;
@@ -665,7 +680,8 @@ bool ParseOs2(const Tokens& t, Parsed& p) {
   if (column + 2 >= t.count() || NumericDateFields(t[column]) != 3 || !IsTime(t[column + 1])) {
     return false;
   }
-  p.name = t.From(column + 2);
+  const Sv rest = t.Rest(column + 1);
+  p.name = rest.starts_with("  ") ? rest.substr(2) : TrimLeft(rest);
   return true;
 }
 
@@ -815,12 +831,15 @@ bool ParseBareName(const Tokens& t, Parsed& p) {
 
 // ----- common ------------------------------------------------------------------------
 
-bool AcceptableName(Sv name) {
-  if (name.empty() || name == "." || name == "..") return false;
+// "." and ".." are no entries of the directory; any other name that cannot
+// name one entry is a name the crawl had to leave out.
+LineResult CheckName(Sv name) {
+  if (name == "." || name == "..") return LineResult::kSkip;
+  if (name.empty() || name.size() > kMaxNameBytes) return LineResult::kUnusable;
   for (char c : name) {
-    if (c == '/' || c == '\0' || c == '\r' || c == '\n') return false;
+    if (c == '/' || c == '\0' || c == '\r' || c == '\n') return LineResult::kUnusable;
   }
-  return true;
+  return LineResult::kEntry;
 }
 
 LineResult Store(const Parsed& p, ListingEntry& entry) {
@@ -829,7 +848,9 @@ LineResult Store(const Parsed& p, ListingEntry& entry) {
     entry.name += '.';
     entry.name.append(p.extension);
   }
-  if (!AcceptableName(entry.name)) return LineResult::kSkip;
+  if (const LineResult checked = CheckName(entry.name); checked != LineResult::kEntry) {
+    return checked;
+  }
   entry.isDirectory = p.isDirectory;
   entry.isLink = p.isLink && !p.isDirectory;
   entry.size = p.size;
@@ -864,7 +885,12 @@ LineResult ParseList(Sv line, ListingEntry& entry, bool bareNames, ListForm& for
   const Tokens t(line);
   if (t.total() == 0) return LineResult::kSkip;
   for (Reader reader : kListReaders) {
-    if (reader == ParseBareName && !bareNames) break;
+    if (reader == ParseBareName && !bareNames) {
+      // Once a line had columns, a one-word line is the tail of a name that
+      // held a line feed: that name was lost.
+      Parsed tail;
+      return ParseBareName(t, tail) ? LineResult::kUnusable : LineResult::kSkip;
+    }
     Parsed p;
     if (reader(t, p)) {
       form =
@@ -882,37 +908,50 @@ LineResult ParseListLine(std::string_view line, ListingEntry& entry) {
   return ParseList(line, entry, true, form);
 }
 
+namespace {
+
+// What one MLSD line is. A fragment has no facts in front: it is no entry
+// line at all but the rest of a name that held a line break.
+enum class MlsdLine { kEntry, kSkip, kUnusable, kFragment };
+
+// True when `facts` holds at least one "key=value" fact.
+bool HasFact(Sv facts) {
+  while (!facts.empty()) {
+    const std::size_t semicolon = facts.find(';');
+    const std::size_t equals = facts.substr(0, semicolon).find('=');
+    if (equals != Sv::npos && equals != 0) return true;
+    if (semicolon == Sv::npos) break;
+    facts.remove_prefix(semicolon + 1);
+  }
+  return false;
+}
+
 // MLSD (RFC 3659):  fact=value;fact=value; name
 // The facts end at the first "; " (or ";" TAB, which some servers send);
 // lines from drafts before the RFC omit the last ";", so then the first blank
-// ends them. A line that starts with a blank has no facts. Everything after
-// the one separator is the name, leading and trailing blanks included.
-LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry) {
+// ends them. Everything after the one separator is the name, leading and
+// trailing blanks included. Every entry line starts with its facts: a line
+// without any (one that starts with a blank, or has no "key=value" before
+// its first blank) is a fragment.
+MlsdLine ParseMlsd(Sv line, ListingEntry& entry) {
   line = StripCr(line);
-  Sv facts;
-  Sv name;
-  if (!line.empty() && line[0] == ' ') {
-    name = line.substr(1);
-  } else {
-    std::size_t end = Sv::npos;
-    for (std::size_t i = 0; i + 1 < line.size(); ++i) {
-      if (line[i] == ';' && IsBlank(line[i + 1])) {
-        end = i + 1;
-        break;
-      }
+  std::size_t end = Sv::npos;
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if (line[i] == ';' && IsBlank(line[i + 1])) {
+      end = i + 1;
+      break;
     }
-    if (end == Sv::npos) {
-      end = line.find_first_of(" \t");
-      if (end == Sv::npos) return LineResult::kSkip;
-    }
-    facts = line.substr(0, end);
-    name = line.substr(end + 1);
   }
+  if (end == Sv::npos) end = line.find_first_of(" \t");
+  Sv facts = line.substr(0, end);
+  if (!HasFact(facts)) return MlsdLine::kFragment;
+  // Facts without a name.
+  if (end == Sv::npos) return MlsdLine::kUnusable;
+  const Sv name = line.substr(end + 1);
   entry.isDirectory = false;
   entry.isLink = false;
   entry.size = 0;
   entry.unique.clear();
-  bool sawFact = facts.empty();
   bool sized = false;
   while (!facts.empty()) {
     const std::size_t semicolon = facts.find(';');
@@ -920,11 +959,10 @@ LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry) {
     facts = semicolon == Sv::npos ? Sv() : facts.substr(semicolon + 1);
     const std::size_t equals = fact.find('=');
     if (equals == Sv::npos || equals == 0) continue;
-    sawFact = true;
     const Sv key = fact.substr(0, equals);
     const Sv value = fact.substr(equals + 1);
     if (EqualsNoCase(key, "type")) {
-      if (EqualsNoCase(value, "cdir") || EqualsNoCase(value, "pdir")) return LineResult::kSkip;
+      if (EqualsNoCase(value, "cdir") || EqualsNoCase(value, "pdir")) return MlsdLine::kSkip;
       entry.isDirectory = EqualsNoCase(value, "dir");
       entry.isLink =
           StartsWithNoCase(value, "OS.unix=slink") || StartsWithNoCase(value, "OS.unix=symlink");
@@ -937,9 +975,48 @@ LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry) {
       entry.unique.assign(value);
     }
   }
-  if (!sawFact || !AcceptableName(name)) return LineResult::kSkip;
+  switch (CheckName(name)) {
+    case LineResult::kEntry:
+      break;
+    case LineResult::kSkip:
+      return MlsdLine::kSkip;
+    case LineResult::kUnusable:
+      return MlsdLine::kUnusable;
+  }
   entry.name.assign(name);
-  return LineResult::kEntry;
+  return MlsdLine::kEntry;
+}
+
+}  // namespace
+
+std::string_view MlsdFact(std::string_view line, std::string_view key) {
+  line = StripCr(line);
+  const std::size_t separator = line.find("; ");
+  Sv facts = line.substr(0, separator == Sv::npos ? line.find_first_of(" \t") : separator);
+  while (!facts.empty()) {
+    const std::size_t semicolon = facts.find(';');
+    const Sv fact = facts.substr(0, semicolon);
+    const std::size_t equals = fact.find('=');
+    if (equals != Sv::npos && EqualsNoCase(fact.substr(0, equals), key)) {
+      return fact.substr(equals + 1);
+    }
+    if (semicolon == Sv::npos) break;
+    facts.remove_prefix(semicolon + 1);
+  }
+  return {};
+}
+
+LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry) {
+  switch (ParseMlsd(line, entry)) {
+    case MlsdLine::kEntry:
+      return LineResult::kEntry;
+    case MlsdLine::kSkip:
+      return LineResult::kSkip;
+    case MlsdLine::kUnusable:
+    case MlsdLine::kFragment:
+      break;
+  }
+  return LineResult::kUnusable;
 }
 
 // ----- CListingSplitter ------------------------------------------------------------------
@@ -950,7 +1027,8 @@ void CListingSplitter::Reset(ListingFormat format) {
   overlong_ = false;
   vmsName_.clear();
   bareNames_ = true;
-  dropped_ = 0;
+  holding_ = false;
+  skipped_ = 0;
 }
 
 void CListingSplitter::Buffer(const char* data, std::size_t size) {
@@ -964,13 +1042,48 @@ void CListingSplitter::Buffer(const char* data, std::size_t size) {
 }
 
 bool CListingSplitter::Drop() {
-  ++dropped_;
+  ++skipped_;
   vmsName_.clear();
   return false;
 }
 
+bool CListingSplitter::ProcessMlsdLine(std::string_view line) {
+  // An entry is held back until the next line shows that it was whole: a
+  // name with a line break arrives as an entry line cut short followed by a
+  // fragment, and the first half must not become an entry of its own.
+  bool emit = false;
+  switch (ParseMlsd(line, next_)) {
+    case MlsdLine::kEntry:
+      emit = holding_;
+      if (emit) std::swap(entry_, held_);
+      std::swap(held_, next_);
+      holding_ = true;
+      return emit;
+    case MlsdLine::kFragment:
+      holding_ = false;
+      ++skipped_;
+      return false;
+    case MlsdLine::kUnusable:
+      ++skipped_;
+      break;
+    case MlsdLine::kSkip:
+      break;
+  }
+  emit = holding_;
+  if (emit) std::swap(entry_, held_);
+  holding_ = false;
+  return emit;
+}
+
+bool CListingSplitter::FlushHeld() {
+  if (!holding_) return false;
+  std::swap(entry_, held_);
+  holding_ = false;
+  return true;
+}
+
 bool CListingSplitter::ProcessLine(std::string_view line) {
-  if (format_ == ListingFormat::kMlsd) return ParseMlsdLine(line, entry_) == LineResult::kEntry;
+  if (format_ == ListingFormat::kMlsd) return ProcessMlsdLine(line);
   line = StripCr(line);
   // OpenVMS servers put a long name on a line of its own and its columns on
   // the next; the two are parsed as one line. A name without its columns is
@@ -993,9 +1106,10 @@ bool CListingSplitter::ProcessLine(std::string_view line) {
   }
   // Once a line had columns, a one-word line is the tail of a name that
   // contained a line feed, not an entry of its own.
-  const bool parsed = ParseList(line, entry_, bareNames_, form) == LineResult::kEntry;
+  const LineResult result = ParseList(line, entry_, bareNames_, form);
   if (form == ListForm::kColumns) bareNames_ = false;
-  return parsed;
+  if (result == LineResult::kUnusable) ++skipped_;
+  return result == LineResult::kEntry;
 }
 
 bool CListingSplitter::FinishLine() {

@@ -10,10 +10,13 @@
 // read by ParseMlsdLine. The grammar of each form is written next to its
 // reader in listing_parser.cpp.
 //
-// Names are the server's bytes, never decoded. A line whose name is empty,
-// "." or "..", or contains "/", NUL, CR or LF yields kSkip: such a name cannot
-// name one entry of the directory, and CR/LF would smuggle commands onto the
-// control connection when the name is later sent back to the server.
+// Names are the server's bytes, never decoded, and keep every blank that the
+// line's layout gives them (leading blanks included). A line naming "." or
+// ".." yields kSkip. A name that is empty, longer than kMaxNameBytes, or holds
+// "/", NUL, CR or LF yields kUnusable: such a name cannot name one entry of
+// the directory (CR/LF would smuggle commands onto the control connection
+// when the name is later sent back to the server), and the listing that held
+// it cannot show everything the directory holds.
 // Symbolic links are entries of their own (isLink, never directories), so a
 // crawl never follows them. Sizes the line does not give in bytes (VMS blocks,
 // MVS record counts, device numbers) are 0.
@@ -30,6 +33,10 @@
 
 namespace orvane {
 
+// The longest name taken from a listing: what real file systems allow
+// (Linux's PATH_MAX; names are 255 bytes on most of them) with room to spare.
+inline constexpr std::size_t kMaxNameBytes = 4096;
+
 struct ListingEntry {
   std::string name;  // raw bytes as sent by the server
   bool isDirectory = false;
@@ -38,20 +45,31 @@ struct ListingEntry {
   std::string unique;   // MLSD "unique" fact, empty when absent
 };
 
-enum class LineResult { kEntry, kSkip };
+// kEntry: the line is an entry. kSkip: the line is no entry (a header, a
+// "total" line, ".", ".."). kUnusable: the line stands for an entry that
+// cannot be taken (see above; for MLSD also a line that is not a whole
+// entry).
+enum class LineResult { kEntry, kSkip, kUnusable };
 
 // One line of a LIST reply, without its line end (one trailing CR is
-// tolerated and stripped). On kEntry every field of `entry` is set; on kSkip
+// tolerated and stripped). On kEntry every field of `entry` is set; otherwise
 // its contents are unspecified. A lone OpenVMS "NAME;version" line (the first
 // half of an entry the server wrapped) is kSkip here; CListingSplitter joins
 // it with the line that follows.
 LineResult ParseListLine(std::string_view line, ListingEntry& entry);
 
 // One line of an MLSD reply ("fact=value;fact=value; name"), same
-// conventions. type=cdir and type=pdir lines are kSkip; OS.unix=slink and
+// conventions. A line without facts in front (one starting with a blank, or
+// with no "key=value" before its first blank) is kUnusable: every entry line
+// of an MLSD reply starts with facts, so such a line is what is left of a
+// name that held a line break. type=cdir and type=pdir lines are kSkip; OS.unix=slink and
 // OS.unix=symlink types are links. Fact names and type values are compared
 // without regard to case.
 LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry);
+
+// The value of the fact `key` (compared without regard to case) in an MLSD
+// or MLST line, or empty when the line has no such fact.
+std::string_view MlsdFact(std::string_view line, std::string_view key);
 
 enum class ListingFormat { kList, kMlsd };
 
@@ -60,9 +78,10 @@ enum class ListingFormat { kList, kMlsd };
 // as 0x85 inside Shift_JIS names are not line ends. Chunks may split lines and
 // CR LF pairs anywhere. A complete line inside one chunk is parsed in place;
 // only a line split across chunks is copied, into a buffer that is reused, so
-// a listing costs no allocation per line. Lines longer than kMaxLineBytes are
-// dropped (and counted) without being buffered, so a hostile server cannot
-// make the splitter hold more than that.
+// a listing costs no allocation per line. Lines longer than kMaxLineBytes
+// (room for a name of kMaxNameBytes and its columns) are dropped without
+// being buffered, so a hostile server cannot make the splitter hold more than
+// that. Dropped lines and kUnusable lines are counted (skippedLines).
 //
 // The callback is called as onEntry(const ListingEntry&); the entry is owned
 // by the splitter and valid only during the call. Not thread-safe; one
@@ -71,7 +90,10 @@ enum class ListingFormat { kList, kMlsd };
 // Beyond ParseListLine, the splitter joins an OpenVMS entry wrapped over two
 // lines, and once a listing has shown a line with columns it no longer takes
 // a one-word line for a bare name: there it is the tail of a name that held a
-// line feed.
+// line feed (counted as skipped). In MLSD it holds each entry back until the
+// next line: when that line is a fragment, the entry was the first half of a
+// broken name and is dropped with it, so an entry reaches the callback one
+// line late (the last one from Finish).
 class CListingSplitter {
  public:
   static constexpr std::size_t kMaxLineBytes = 64 * 1024;
@@ -105,20 +127,25 @@ class CListingSplitter {
     }
   }
 
-  // Ends the listing: parses a last line that had no line end. The splitter
-  // is then ready for a new listing in the same format.
+  // Ends the listing: parses a last line that had no line end and hands out
+  // an entry held back. The splitter is then ready for a new listing in the
+  // same format.
   template <typename F>
   void Finish(F&& onEntry) {
     if (FinishLine()) onEntry(static_cast<const ListingEntry&>(entry_));
+    if (FlushHeld()) onEntry(static_cast<const ListingEntry&>(entry_));
   }
 
-  // Lines dropped for exceeding kMaxLineBytes since construction or Reset.
-  std::size_t droppedLines() const { return dropped_; }
+  // Lines since construction or Reset that stood for entries but could not
+  // be taken: longer than kMaxLineBytes, kUnusable, fragments of broken names.
+  std::size_t skippedLines() const { return skipped_; }
 
  private:
   void Buffer(const char* data, std::size_t size);
   bool ProcessLine(std::string_view line);
+  bool ProcessMlsdLine(std::string_view line);
   bool FinishLine();
+  bool FlushHeld();
   bool Drop();
 
   ListingFormat format_;
@@ -128,7 +155,10 @@ class CListingSplitter {
   std::string joined_;     // vmsName_ and its continuation line
   bool bareNames_ = true;  // no line with columns seen yet
   ListingEntry entry_;     // reused for every entry handed out
-  std::size_t dropped_ = 0;
+  ListingEntry held_;      // MLSD: the entry held back until the next line
+  ListingEntry next_;      // MLSD: the line being parsed
+  bool holding_ = false;
+  std::size_t skipped_ = 0;
 };
 
 }  // namespace orvane

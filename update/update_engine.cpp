@@ -101,6 +101,7 @@ int CUpdateEngine::UpdateAll(const std::vector<std::shared_ptr<CFTPSite>>& sites
       site->updateState.store(kUpdateRunning);
       site->SetStatusText(std::string(kStatusWaiting));
       site->resumePending.store(0);
+      site->SetCrawlCounts({});
       auto data = std::make_unique<CThreadData>();
       data->site = site;
       EnqueueLocked(std::move(data));
@@ -138,6 +139,7 @@ bool CUpdateEngine::UpdateSelected(std::shared_ptr<CFTPSite> site, CFTPDir* dir)
       site->updateState.store(kUpdateRunning);
       site->SetStatusText(std::string(kStatusWaiting));
       site->resumePending.store(0);
+      site->SetCrawlCounts({});
       EnqueueLocked(std::move(data));
       EnsureDispatcherLocked(toJoin);
       ++progressTotal_;
@@ -481,6 +483,11 @@ void CUpdateEngine::RunJob(Job& job) {
   CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
   ListenerRemovalSink removals(listener_);
   if (CrawlDirectory(session, site, start, run.stopRequested, removals)) {
+    // A catalog that was read only in part is whole again once every
+    // directory from the root has been listed anew.
+    if (&start == site.rootDir.get() && !site.GetCrawlCounts().any()) {
+      site.filesIncomplete.store(false);
+    }
     // Everything the engine writes about the resume point comes before the
     // final state, which is what a later command looks at.
     site.resumePending.store(0);

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "catalog/ftp_site.h"
@@ -447,12 +448,65 @@ TEST_F(CliUpdateTest, SecondUpdateFollowsTheServerAndUpdatingADirectoryStaysInsi
 
   Output json = Cli({"--json", "update", "--all"});
   ASSERT_EQ(json.status, 0) << json.err;
-  EXPECT_EQ(Json(json.out, "[(s['key'], s['status'], s['updateState']) for s in d]"),
-            "[('127.0.0.1', '更新成功', 2)]");
+  EXPECT_EQ(Json(json.out,
+                 "[(s['key'], s['status'], s['updateState'], s['dirsNotEntered'], "
+                 "s['listingsIncomplete'], s['namesSkipped']) for s in d]"),
+            "[('127.0.0.1', '更新成功', 2, 0, 0, 0)]");
+  EXPECT_FALSE(Contains(json.err, "not fetched"));
   // Progress and status lines went to stderr.
   EXPECT_TRUE(Contains(json.err, "更新完成"));
   tree = Cli({"tree", "127.0.0.1"}).out;
   EXPECT_TRUE(Contains(tree, "\tftp://127.0.0.1/docs/later.txt\n"));
+}
+
+TEST_F(CliUpdateTest, UpdateReportsWhatItCouldNotFetch) {
+  test::PyFtpOptions options;
+  for (const auto command : {test::FtpFault::Command::kCwd, test::FtpFault::Command::kList}) {
+    options.faults.push_back(
+        {command, "/docs", test::FtpFault::Action::kReply, "550 Permission denied."});
+  }
+  StartServer(options);
+  AddSite();
+  Output update = Cli({"update"});
+  ASSERT_EQ(update.status, 0) << update.out << update.err;
+  const std::vector<std::string> lines = Lines(update.out);
+  EXPECT_THAT(lines, ::testing::Contains("127.0.0.1: 更新成功"));
+  EXPECT_THAT(lines, ::testing::Contains("127.0.0.1: not fetched: 1 directory not entered, "
+                                         "0 listings incomplete, 0 names skipped"));
+
+  Output json = Cli({"--json", "update"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(Json(json.out,
+                 "[(s['status'], s['dirsNotEntered'], s['listingsIncomplete'], "
+                 "s['namesSkipped']) for s in d]"),
+            "[('更新成功', 1, 0, 0)]");
+}
+
+TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
+  test::PyFtpOptions options;
+  for (const auto command : {test::FtpFault::Command::kCwd, test::FtpFault::Command::kList}) {
+    options.faults.push_back(
+        {command, "/docs", test::FtpFault::Action::kReply, "550 Permission denied.", 0, 0, 2});
+  }
+  StartServer(options);
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  const fs::path content = dataDir / "Data" / "127.0.0.1" / "content.ct";
+  const auto read = [&content] {
+    std::ifstream in(content, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string cut = read().substr(0, read().size() - 3);
+  std::ofstream(content, std::ios::binary | std::ios::trunc) << cut;
+
+  // /docs is still refused: the update cannot stand for the part not read.
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  EXPECT_EQ(read(), cut);
+  // Every directory listed again: the catalog is whole and is saved.
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  EXPECT_NE(read(), cut);
+  EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/docs/"));
+  EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/top.bin"));
 }
 
 TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {

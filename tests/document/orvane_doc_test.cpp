@@ -9,6 +9,8 @@
 #include <chrono>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -491,6 +493,108 @@ TEST_F(DocumentTest, CloseWithNothingChangedWritesNothing) {
   doc->OnCloseDocument();
   EXPECT_FALSE(fs::exists(dir.path() / "Data"));
   EXPECT_EQ(fs::file_size(SiteList()), 0u);
+}
+
+// ---- Files that were not read in full ---------------------------------------
+
+// A site "h@u" whose catalog is a chain of `depth` new directories with one
+// new file at the bottom, saved with its state.
+std::shared_ptr<CFTPSite> SavedChain(const fs::path& programDir, std::size_t depth) {
+  auto site = MakeSite("h", "u", "p");
+  CFTPDir* dir = site->rootDir.get();
+  for (std::size_t i = 0; i < depth; ++i) dir = dir->AddSubdir(std::make_unique<CFTPDir>("d", 1));
+  dir->AddFile(CFTPFile::Make("leaf", 7, 1));
+  EXPECT_TRUE(site->SaveCatalogAndState(programDir));
+  return site;
+}
+
+// Runs `work` on a thread of its own. An open that blocks on the FIFO is
+// released by opening the FIFO's other end, so that the fault fails the
+// test instead of hanging it.
+bool FinishesWithoutBlocking(const fs::path& fifo, std::function<void()> work) {
+  auto done = std::async(std::launch::async, std::move(work));
+  if (done.wait_for(std::chrono::seconds(60)) == std::future_status::ready) return true;
+  const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) ::close(writer);
+  done.wait();
+  return false;
+}
+
+TEST_F(DocumentTest, FifoInPlaceOfAStoredFileCannotBeReadAndStays) {
+  for (const char* name : {"site.ds", "content.ct", "state.st"}) {
+    SCOPED_TRACE(name);
+    const fs::path data = dir.path() / "Data" / "h@u";
+    {
+      auto doc = Open();
+      doc->siteList = {SavedChain(dir.path(), 2)};
+      ASSERT_TRUE(doc->SaveSiteList());
+    }
+    const fs::path fifo = std::string(name) == "site.ds" ? SiteList() : data / name;
+    fs::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    host.loadErrors.clear();
+
+    std::unique_ptr<COrvaneDoc> doc;
+    ASSERT_TRUE(FinishesWithoutBlocking(fifo, [&] {
+      doc = Open();
+      for (const auto& site : doc->siteList) doc->EnsureCatalogLoaded(*site);
+    }));
+    if (std::string(name) == "site.ds") {
+      EXPECT_TRUE(doc->siteList.empty());
+      EXPECT_EQ(host.loadErrors.size(), 1u);
+    } else {
+      ASSERT_EQ(doc->siteList.size(), 1u);
+      CFTPSite& site = *doc->siteList[0];
+      EXPECT_TRUE(site.filesIncomplete.load());
+      // Marks cleared, and then nothing is saved over what could not be read.
+      site.stateDirty = true;
+      doc->OnCloseDocument();
+      EXPECT_FALSE(site.SaveCatalogAndState(dir.path()));
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    doc.reset();
+    fs::remove_all(dir.path() / "Data");
+    fs::remove(SiteList());
+  }
+}
+
+TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
+  const fs::path data = dir.path() / "Data" / "h@u";
+  {
+    auto doc = Open();
+    doc->siteList = {SavedChain(dir.path(), 10'001)};
+    ASSERT_TRUE(doc->SaveSiteList());
+  }
+  const std::string content = ReadFile(data / "content.ct");
+  const std::string state = ReadFile(data / "state.st");
+  ASSERT_EQ(state.size(), 4u * 10'002);
+
+  // Deeper than 10,000 levels, and whole: clearing a mark rewrites the state
+  // at its full length.
+  {
+    auto doc = Open();
+    CFTPSite& site = *doc->siteList[0];
+    doc->EnsureCatalogLoaded(site);
+    EXPECT_FALSE(site.filesIncomplete.load());
+    site.rootDir->subdirs[0]->readState = 0;
+    site.stateDirty = true;
+    doc->OnCloseDocument();
+    const std::string saved = ReadFile(data / "state.st");
+    ASSERT_EQ(saved.size(), state.size());
+    EXPECT_EQ(saved.substr(0, 4), std::string(4, '\0'));
+  }
+
+  // Cut short: what was read stays in memory, and both files stay as they are.
+  WriteFile(data / "content.ct", content.substr(0, content.size() - 3));
+  WriteFile(data / "state.st", state);
+  auto doc = Open();
+  CFTPSite& site = *doc->siteList[0];
+  doc->EnsureCatalogLoaded(site);
+  EXPECT_TRUE(site.filesIncomplete.load());
+  site.stateDirty = true;
+  doc->OnCloseDocument();
+  EXPECT_EQ(ReadFile(data / "state.st"), state);
+  EXPECT_EQ(ReadFile(data / "content.ct"), content.substr(0, content.size() - 3));
 }
 
 // ---- PumpMessages -----------------------------------------------------------

@@ -50,6 +50,7 @@ struct FtpFault {
     kStall,    // send `keep` listing lines, pause `seconds`, send the rest
     kDrop,     // send `keep` listing lines, then close control and data
     kReset,    // like kDrop, with a TCP reset
+    kAppend,   // send the listing, then `reply` as it is (crafted lines)
   };
   Command command = Command::kList;
   std::string path;  // server path, bytes: "/", "/a/b"

@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <new>
 #include <optional>
 #include <sstream>
@@ -226,7 +227,7 @@ std::string Describe(const ListingEntry& e) {
 }
 
 std::string Describe(LineResult result, const ListingEntry& e) {
-  return result == LineResult::kSkip ? "skip" : Describe(e);
+  return result != LineResult::kEntry ? "skip" : Describe(e);
 }
 
 // The corpus records what a line says; a crawler records neither "." and
@@ -305,6 +306,11 @@ TEST_F(ListingCorpusTest, CorpusIsComplete) {
   EXPECT_EQ(Samples().size(), 327u);
 }
 
+// Where the parser reads a line by its columns and the corpus trims: IIS
+// writes exactly ten blanks after "<DIR>", so an eleventh is the name's.
+const std::map<std::string, std::string> kColumnReadings = {
+    {"dos-014", "\" 10 years and under\" dir size=0"}};
+
 TEST_F(ListingCorpusTest, EveryLineSampleParsesAsExpected) {
   ASSERT_TRUE(loaded_);
   int checked = 0;
@@ -317,7 +323,10 @@ TEST_F(ListingCorpusTest, EveryLineSampleParsesAsExpected) {
     ListingEntry entry;
     const LineResult result =
         sample.String("style") == "mlsd" ? ParseMlsdLine(raw, entry) : ParseListLine(raw, entry);
-    EXPECT_EQ(Describe(result, entry), wanted ? Describe(*wanted) : "skip")
+    const auto column = kColumnReadings.find(sample.String("id"));
+    EXPECT_EQ(Describe(result, entry), column != kColumnReadings.end() ? column->second
+                                       : wanted                        ? Describe(*wanted)
+                                                                       : "skip")
         << sample.String("id") << ": " << Printable(raw);
     // The same line as received with its CR, and as the last line of a
     // listing without line end, gives the same result.
@@ -358,7 +367,8 @@ TEST_F(ListingCorpusTest, EveryListingSampleParsesAsExpectedInEveryChunkSize) {
 
 // The line samples of each style, joined into one listing and split in
 // several chunk sizes: the splitter hands out exactly what line-by-line
-// parsing gives.
+// parsing gives. Unusable lines are left out: in MLSD a line without facts is
+// the tail of a broken name and takes the entry before it along.
 TEST_F(ListingCorpusTest, JoinedLineSamplesSplitLikeSingleLines) {
   ASSERT_TRUE(loaded_);
   std::vector<std::string> styles;
@@ -376,10 +386,10 @@ TEST_F(ListingCorpusTest, JoinedLineSamplesSplitLikeSingleLines) {
       if (sample.String("kind") != "line" || sample.String("style") != style) continue;
       const std::string raw = Unescape(sample.String("raw"));
       ListingEntry e;
-      if ((format == ListingFormat::kMlsd ? ParseMlsdLine(raw, e) : ParseListLine(raw, e)) ==
-          LineResult::kEntry) {
-        wanted.push_back(Describe(e));
-      }
+      const LineResult result =
+          format == ListingFormat::kMlsd ? ParseMlsdLine(raw, e) : ParseListLine(raw, e);
+      if (result == LineResult::kUnusable) continue;
+      if (result == LineResult::kEntry) wanted.push_back(Describe(e));
       listing += raw;
       listing += "\r\n";
     }
@@ -492,8 +502,43 @@ TEST(ListingParserTest, MlsdFactsAreCaseInsensitiveAndUniqueIsKept) {
   ASSERT_EQ(ParseMlsdLine("type=OS.unix=slink:/my dir;size=6; link", e), LineResult::kEntry);
   EXPECT_EQ(Describe(e), "\"link\" file link size=6");
   // Not MLSD at all.
-  EXPECT_EQ(ParseMlsdLine("-rw-r--r-- 1 u g 5 Jan 25 00:17 x", e), LineResult::kSkip);
-  EXPECT_EQ(ParseMlsdLine("", e), LineResult::kSkip);
+  EXPECT_EQ(ParseMlsdLine("-rw-r--r-- 1 u g 5 Jan 25 00:17 x", e), LineResult::kUnusable);
+  EXPECT_EQ(ParseMlsdLine(" no facts", e), LineResult::kUnusable);
+  EXPECT_EQ(ParseMlsdLine("", e), LineResult::kUnusable);
+}
+
+// Blanks that the layout puts between the columns are padding; any further
+// blank is the name's own.
+TEST(ListingParserTest, LeadingBlanksStayWhereTheColumnsSayTheyAreTheNames) {
+  CheckLines(
+      {{"IIS file", "12-07-26  07:39AM                  300  leadfil300.zip",
+        "\" leadfil300.zip\" file size=300"},
+       {"IIS file, 24-hour clock", "2026-12-07  07:39                  300   two",
+        "\"  two\" file size=300"},
+       {"IIS directory", "12-07-26  07:39AM       <DIR>           leaddir",
+        "\" leaddir\" dir size=0"},
+       {"IIS directory, no extra blank", "12-07-26  07:39AM       <DIR>          plain",
+        "\"plain\" dir size=0"},
+       {"other <DIR> padding", "12-07-26  07:39AM <DIR>   other", "\"other\" dir size=0"},
+       {"Unix, time", "-rw-r--r-- 1 ftp ftp 5 Dec  7 08:55  lead", "\" lead\" file size=5"},
+       {"Unix, year", "drwxr-xr-x 2 ftp ftp 4096 Dec  7  2019   lead", "\"  lead\" dir size=4096"},
+       {"OS/2", "   345      A          10-23-95   13:50   LOGFILE", "\" LOGFILE\" file size=345"},
+       {"EPLF", "+i1.2,m3,r,s5,\t lead", "\" lead\" file size=5"}},
+      false);
+  CheckLines({{"MLSD", "type=file;size=5;  lead", "\" lead\" file size=5"}}, true);
+}
+
+TEST(ListingParserTest, NamesUpToTheBoundAreTakenLongerOnesAreUnusable) {
+  const std::string unixLine = "-rw-r--r-- 1 ftp ftp 5 Dec  7 08:55 ";
+  const std::string mlsd = "type=file;size=5; ";
+  for (const std::size_t length : {kMaxNameBytes, kMaxNameBytes + 1}) {
+    const std::string name(length, 'n');
+    ListingEntry e;
+    const LineResult expected =
+        length <= kMaxNameBytes ? LineResult::kEntry : LineResult::kUnusable;
+    EXPECT_EQ(ParseListLine(unixLine + name, e), expected) << length;
+    EXPECT_EQ(ParseMlsdLine(mlsd + name, e), expected) << length;
+  }
 }
 
 // The name is the rest of the line after the date column, whatever it looks
@@ -566,7 +611,8 @@ TEST(ListingSplitterTest, LastLineWithoutLineEndIsParsedByFinish) {
   auto collect = [&got](const ListingEntry& e) { got.push_back(e.name); };
   const std::string text = "type=file;size=1; a\r\ntype=dir; b\r";
   splitter.Feed(text.data(), text.size(), collect);
-  EXPECT_EQ(got, std::vector<std::string>{"a"});
+  // "a" is held back until a line shows that it was whole.
+  EXPECT_TRUE(got.empty());
   splitter.Finish(collect);
   EXPECT_EQ(got, (std::vector<std::string>{"a", "b"}));
   splitter.Finish(collect);  // nothing left
@@ -574,24 +620,25 @@ TEST(ListingSplitterTest, LastLineWithoutLineEndIsParsedByFinish) {
 }
 
 TEST(ListingSplitterTest, OverlongLinesAreDroppedAndTheNextLineSurvives) {
-  const std::string good = "-rw-r--r-- 1 u g 5 Mar 03  2019 after\n";
-  const std::string longName(CListingSplitter::kMaxLineBytes, 'x');
-  const std::string overlong = "-rw-r--r-- 1 u g 5 Mar 03  2019 " + longName + "\n";
-  const std::string atLimit = "-rw-r--r-- 1 u g 5 Mar 03  2019 " +
-                              longName.substr(0, CListingSplitter::kMaxLineBytes - 32) + "\n";
+  const std::string good = "type=file;size=5; after\n";
+  const std::string overlong =
+      "type=file;size=5; " + std::string(CListingSplitter::kMaxLineBytes, 'x') + "\n";
+  // Long facts, a short name: exactly at the bound.
+  const std::string facts = "type=file;size=5;x.pad=";
+  const std::string atLimit =
+      facts + std::string(CListingSplitter::kMaxLineBytes - facts.size() - 7, 'p') + "; limit\n";
   ASSERT_EQ(atLimit.size(), CListingSplitter::kMaxLineBytes + 1);
   const std::string text = overlong + good + atLimit + good + overlong;
   for (std::size_t chunk : {std::size_t{1000}, std::size_t{16384}, text.size()}) {
-    CListingSplitter splitter(ListingFormat::kList);
-    std::vector<std::size_t> sizes;
-    auto collect = [&sizes](const ListingEntry& e) { sizes.push_back(e.name.size()); };
+    CListingSplitter splitter(ListingFormat::kMlsd);
+    std::vector<std::string> names;
+    auto collect = [&names](const ListingEntry& e) { names.push_back(e.name); };
     for (std::size_t at = 0; at < text.size(); at += chunk) {
       splitter.Feed(text.data() + at, std::min(chunk, text.size() - at), collect);
     }
     splitter.Finish(collect);
-    EXPECT_EQ(sizes, (std::vector<std::size_t>{5, CListingSplitter::kMaxLineBytes - 32, 5}))
-        << "chunk " << chunk;
-    EXPECT_EQ(splitter.droppedLines(), 2u) << "chunk " << chunk;
+    EXPECT_EQ(names, (std::vector<std::string>{"after", "limit", "after"})) << "chunk " << chunk;
+    EXPECT_EQ(splitter.skippedLines(), 2u) << "chunk " << chunk;
   }
 }
 
@@ -603,7 +650,7 @@ TEST(ListingSplitterTest, UnterminatedOverlongTailIsDropped) {
     splitter.Feed(tail.data(), tail.size(), [&](const ListingEntry&) { ++entries; });
   splitter.Finish([&](const ListingEntry&) { ++entries; });
   EXPECT_EQ(entries, 0);
-  EXPECT_EQ(splitter.droppedLines(), 1u);
+  EXPECT_EQ(splitter.skippedLines(), 1u);
 }
 
 TEST(ListingSplitterTest, WrappedVmsEntryIsJoinedAcrossChunks) {
@@ -648,6 +695,39 @@ TEST(ListingSplitterTest, OneWordLinesAreNamesOnlyInListingsWithoutColumns) {
   EXPECT_EQ(got, (std::vector<std::string>{"evil", "next", "MEMBER1"}));
 }
 
+// A name with a line break reaches the splitter as two lines. In MLSD the
+// second has no facts, so the first was cut short: neither becomes an entry,
+// and the listing reports the loss.
+TEST(ListingSplitterTest, MlsdNamesBrokenByLineBreaksGiveNoEntry) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::size_t skipped;
+  };
+  const std::vector<Case> cases = {{"LF", "lf\ntail", 1},
+                                   {"CR LF", "crlf\r\ntail", 1},
+                                   {"bare CR", "cr\rtail", 1},
+                                   {"trailing LF", "end\n", 1},
+                                   {"tail with blanks", "lf\nsome tail words", 1},
+                                   {"two LFs", "a\nb\nc", 2},
+                                   {"tail that starts with a blank", "lf\n tail", 1}};
+  for (const Case& c : cases) {
+    const std::string text =
+        "type=file;size=1; before\r\ntype=file;size=7; " + c.name + "\r\ntype=dir; after\r\n";
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{5}, text.size()}) {
+      CListingSplitter splitter(ListingFormat::kMlsd);
+      std::vector<std::string> got;
+      auto collect = [&got](const ListingEntry& e) { got.push_back(e.name); };
+      for (std::size_t at = 0; at < text.size(); at += chunk) {
+        splitter.Feed(text.data() + at, std::min(chunk, text.size() - at), collect);
+      }
+      splitter.Finish(collect);
+      EXPECT_EQ(got, (std::vector<std::string>{"before", "after"})) << c.what << ", " << chunk;
+      EXPECT_EQ(splitter.skippedLines(), c.skipped) << c.what << ", " << chunk;
+    }
+  }
+}
+
 TEST(ListingSplitterTest, ResetForgetsAPartialLine) {
   CListingSplitter splitter(ListingFormat::kList);
   std::vector<std::string> got;
@@ -657,6 +737,7 @@ TEST(ListingSplitterTest, ResetForgetsAPartialLine) {
   splitter.Reset(ListingFormat::kMlsd);
   const std::string mlsd = "type=file; whole\n";
   splitter.Feed(mlsd.data(), mlsd.size(), collect);
+  splitter.Finish(collect);
   EXPECT_EQ(got, std::vector<std::string>{"whole"});
 }
 
