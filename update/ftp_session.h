@@ -134,8 +134,13 @@ class CFtpSession {
     kCwdAndList,  // CWD to the path, then MLSD or LIST
     kCwd,         // only the CWD
     kQuote,       // only the quoted commands, no CWD
+    kQuotedCwd,   // only the quoted commands sent last (a raw CWD)
+    kListHere,    // MLSD or LIST of the current directory, no argument
   };
   FtpResult Perform(const std::string& url, Request request);
+  FtpResult ListAfterQuotedCwd(std::string_view absolutePath);
+  // Hands out the entries still held after a listing's transfer.
+  void FinishListing(const FtpResult& result);
   void Touch(Phase phase);
   std::chrono::milliseconds PhaseLimit() const;
   void OnCommand(std::string_view line);
@@ -173,7 +178,15 @@ class CFtpSession {
   std::string lastReply_;        // last final reply line
   long lastReplyCode_ = 0;
   long listReplyCode_ = 0;  // final reply to the listing command
-  bool cwdAccepted_ = false;
+  std::string listReply_;
+  long cwdReplyCode_ = 0;  // final reply to the last CWD
+  std::string cwdReply_;
+  bool truncated_ = false;    // the listing's final reply says it was cut short
+  bool dataEndsLine_ = true;  // no listing data yet, or it ended with "\n"
+  // kListHere only: a login or a CWD came before the listing, which then
+  // was not of the directory the quoted CWD entered.
+  bool movedAway_ = false;
+  Request request_ = Request::kLogin;
   bool listSent_ = false;
   bool abandoned_ = false;
   // A path listing that has shown nothing only a directory can show: no
