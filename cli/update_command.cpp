@@ -57,6 +57,10 @@ class CliEngineListener final : public IEngineListener {
     auto holder = std::make_shared<std::unique_ptr<CFTPFile>>(std::move(file));
     host_.Post([this, holder] { doc_.OnEntryRemoved(std::move(*holder)); });
   }
+  // Wakes the main thread's wait, which then finds the work finished.
+  void PostWorkEnded() override {
+    host_.Post([] {});
+  }
 
  private:
   CCliHost& host_;

@@ -45,6 +45,10 @@ class IEngineListener {
   // references and then destroys it (on its own thread).
   virtual void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) = 0;
   virtual void PostEntryRemoved(std::unique_ptr<CFTPFile> file) = 0;
+  // The last worker has ended and no job is queued: HasWork() is false
+  // from now on until the next command. Lets a front end that waits for
+  // the end of the work stop waiting at once.
+  virtual void PostWorkEnded() {}
 };
 
 // Status texts the scheduler leaves in a site record (UTF-8). The crawler's
