@@ -420,6 +420,10 @@ FtpResult CFtpSession::ListAfterQuotedCwd(std::string_view absolutePath) {
   curl_easy_setopt(easy_, CURLOPT_PREQUOTE, nullptr);
   curl_slist_free_all(quote);
   if (!result.ok()) return result;
+  if (lastCwd_ != std::string_view(command).substr(1)) {
+    // The reply read below would be to a CWD of libcurl's own.
+    return Failure(FtpOutcome::kTransient, CURLE_OK, "The directory change was not sent");
+  }
   if (cwdReplyCode_ / 100 != 2) {
     // No reply at all cannot happen without a failure above; be safe.
     const long code = cwdReplyCode_ != 0 ? cwdReplyCode_ : 550;
@@ -561,6 +565,7 @@ milliseconds CFtpSession::PhaseLimit() const {
 void CFtpSession::OnCommand(std::string_view line) {
   ++commandsSent_;
   lastCommand_ = UpperVerb(line);
+  if (lastCommand_ == "CWD") lastCwd_.assign(line);
   if (IsListingVerb(lastCommand_)) listSent_ = true;
   if (request_ == Request::kListHere && (lastCommand_ == "CWD" || lastCommand_ == "USER")) {
     movedAway_ = true;
@@ -592,6 +597,7 @@ void CFtpSession::OnReplyLine(std::string_view line) {
   lastReply_.assign(line);
   Phase next = Phase::kAwaitReply;
   if (lastCommand_ == "CWD") {
+    // The reply to the CWD sent last (lastCwd_).
     cwdReplyCode_ = code;
     cwdReply_.assign(line);
   }
@@ -662,6 +668,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   listReply_.clear();
   cwdReplyCode_ = 0;
   cwdReply_.clear();
+  lastCwd_.clear();
   truncated_ = false;
   dataEndsLine_ = true;
   movedAway_ = false;

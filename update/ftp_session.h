@@ -21,6 +21,14 @@
 // nothing only a directory could show (no entries, or one entry, file or
 // directory, named like the path), since some servers list a missing path as
 // empty, a file as itself and an unreadable directory by its own line.
+// libcurl takes no byte 0x01-0x1F in a URL path, so a path holding one is
+// entered with "CWD /a/b" sent as a quoted command and its directory listed
+// with a bare "MLSD" or "LIST".
+//
+// libcurl is driven with curl_multi_perform and curl_multi_poll, except
+// where it offers no socket to wait on: it is then called again at once
+// (7.88 reads the EPSV reply and opens the data connection only on the next
+// call, and a poll would sleep its whole time-out in between).
 //
 // Time-outs are enforced by the session itself, from the last sign of life:
 //   connect         TCP connection (control or data) not established
@@ -95,7 +103,8 @@ class CFtpSession {
   // path that does not start with "/". Outcomes: kOk (entered), kRefused
   // with entered false (the directory change was refused: also a file or a
   // missing path) or true (the listing was refused: an empty directory),
-  // kTransient, kCancelled.
+  // kIncomplete (cut short by the server, 426, or a 4xx to the listing,
+  // entered true, or to the CWD, entered false), kTransient, kCancelled.
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
 
@@ -179,7 +188,8 @@ class CFtpSession {
   long lastReplyCode_ = 0;
   long listReplyCode_ = 0;  // final reply to the listing command
   std::string listReply_;
-  long cwdReplyCode_ = 0;  // final reply to the last CWD
+  std::string lastCwd_;    // the last CWD command line sent
+  long cwdReplyCode_ = 0;  // final reply to it
   std::string cwdReply_;
   bool truncated_ = false;    // the listing's final reply says it was cut short
   bool dataEndsLine_ = true;  // no listing data yet, or it ended with "\n"
