@@ -10,13 +10,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "catalog/archive_reader.h"
@@ -140,6 +144,37 @@ void BM_LoadCatalogAndState(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEntries));
 }
 BENCHMARK(BM_LoadCatalogAndState)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A window thread that takes the site's lock (to snapshot the root) again
+// and again while a worker loads the catalog: the longest it waited for the
+// lock, against the whole load. The parse runs outside the lock; only the
+// link of its result under the root is done under it.
+void BM_LockWaitDuringLoad(benchmark::State& state) {
+  StoredCatalog& stored = Stored();
+  double longestWait = 0;
+  for (auto _ : state) {
+    auto site = stored.FreshSite();
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      site->LoadCatalogAndState(stored.dataDir / "content.ct", stored.dataDir / "state.st");
+      done.store(true);
+    });
+    while (!done.load()) {
+      const auto asked = std::chrono::steady_clock::now();
+      { std::lock_guard guard(site->lock); }
+      const std::chrono::duration<double, std::milli> waited =
+          std::chrono::steady_clock::now() - asked;
+      longestWait = std::max(longestWait, waited.count());
+      std::this_thread::yield();
+    }
+    worker.join();
+    state.PauseTiming();
+    site.reset();
+    state.ResumeTiming();
+  }
+  state.counters["longestLockWaitMs"] = longestWait;
+}
+BENCHMARK(BM_LockWaitDuringLoad)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // The same from memory: what the decoding and tree building cost without
 // the file system.

@@ -59,6 +59,7 @@
 #include "tests/support/ftp_server.h"
 #include "update/crawler.h"
 #include "update/ftp_session.h"
+#include "update/status_text.h"
 
 namespace orvane {
 namespace {
@@ -291,7 +292,7 @@ void Crawl(benchmark::State& state, bool recrawl) {
       return;
     }
     if (!CrawlDirectory(session, *site, *site->rootDir, stop, sink)) {
-      state.SkipWithError(("crawl broke off: " + site->StatusText()).c_str());
+      state.SkipWithError(("crawl broke off: " + StatusText(site->Status())).c_str());
       return;
     }
     session.Close();

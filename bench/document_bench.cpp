@@ -55,7 +55,7 @@ class Fixture {
       site->SaveCatalog(dir_);
       site->rootDir = std::make_unique<CFTPDir>();
       site->rootDir->site = site.get();
-      doc.siteList.push_back(std::move(site));
+      doc.AppendSite(std::move(site));
     }
     ok_ = doc.SaveSiteList();
   }
@@ -86,10 +86,10 @@ void BM_OpenSiteList(benchmark::State& state) {
     SilentHost host;
     COrvaneDoc doc(fixture.dir(), host);
     doc.OnNewDocument();
-    benchmark::DoNotOptimize(doc.siteList.data());
+    benchmark::DoNotOptimize(doc.sites().data());
     state.PauseTiming();
-    bool untouched = doc.siteList.size() == kSites && host.errors == 0;
-    for (const auto& site : doc.siteList) {
+    bool untouched = doc.sites().size() == kSites && host.errors == 0;
+    for (const auto& site : doc.sites()) {
       untouched = untouched && site->loadState.load() == kNotLoaded &&
                   site->rootDir->files.empty() && site->rootDir->subdirs.empty();
     }
@@ -116,7 +116,7 @@ void BM_SaveSiteList(benchmark::State& state) {
       return;
     }
   }
-  state.counters["sites"] = static_cast<double>(doc.siteList.size());
+  state.counters["sites"] = static_cast<double>(doc.sites().size());
 }
 BENCHMARK(BM_SaveSiteList)->Unit(benchmark::kMillisecond);
 
@@ -127,8 +127,8 @@ void BM_LoadEveryCatalog(benchmark::State& state) {
     SilentHost host;
     COrvaneDoc doc(fixture.dir(), host);
     doc.OnNewDocument();
-    for (const auto& site : doc.siteList) doc.EnsureCatalogLoaded(*site);
-    benchmark::DoNotOptimize(doc.siteList.back()->rootDir->files.size());
+    for (const auto& site : doc.sites()) doc.EnsureCatalogLoaded(*site);
+    benchmark::DoNotOptimize(doc.sites().back()->rootDir->files.size());
   }
 }
 BENCHMARK(BM_LoadEveryCatalog)->Unit(benchmark::kMillisecond)->Iterations(3);

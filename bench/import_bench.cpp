@@ -46,11 +46,11 @@ void BM_Import(benchmark::State& state) {
       site->host = "old" + std::to_string(i) + ".example.com";
       site->userName = "anonymous";
       site->password = kAnonymousPassword;
-      doc->siteList.push_back(std::move(site));
+      doc->AppendSite(std::move(site));
     }
     state.ResumeTiming();
     doc->ImportSites(list);
-    sites = doc->siteList.size();
+    sites = doc->sites().size();
     state.PauseTiming();
     doc.reset();
     state.ResumeTiming();

@@ -41,9 +41,9 @@ class CountingHost : public IDocumentHost {
     ++pumps;
     return true;
   }
-  void ClearResults() override { results = 0; }
-  void AppendResult(const CFTPDir*) override { ++results; }
-  void AppendResult(const CFTPFile*) override { ++results; }
+  void ResultsCleared() override { results = 0; }
+  void DirsAppended(std::size_t count) override { results += static_cast<long>(count); }
+  void FilesAppended(std::size_t count) override { results += static_cast<long>(count); }
 
   long results = 0;
   long pumps = 0;
@@ -121,7 +121,7 @@ struct Fixture {
           top->AddFile(CFTPFile::Make(n, 1000, corpus.NextIsNew() ? 1 : 0));
         }
       }
-      doc.siteList.push_back(std::move(site));
+      doc.AppendSite(std::move(site));
     }
   }
   ~Fixture() {

@@ -1,6 +1,7 @@
 #include "catalog/ftp_dir.h"
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 #include <utility>
 
@@ -300,5 +301,25 @@ void CFTPDir::Store(CArchiveWriter* content, CArchiveWriter* state) const {
     stack.pop_back();
   }
 }
+
+void SnapshotChildren(const CFTPDir& dir, const CFTPSite* site, std::vector<CFTPDir*>& dirs,
+                      std::vector<CFTPFile*>& files) {
+  dirs.clear();
+  files.clear();
+  std::unique_lock<std::mutex> lock;
+  if (site) lock = std::unique_lock<std::mutex>(site->lock);
+  dirs.reserve(dir.subdirs.size());
+  for (const auto& sub : dir.subdirs) dirs.push_back(sub.get());
+  files.reserve(dir.files.size());
+  for (const auto& file : dir.files) files.push_back(file.get());
+}
+
+DirChildren SnapshotChildren(const CFTPDir& dir, const CFTPSite* site) {
+  DirChildren children;
+  SnapshotChildren(dir, site, children.dirs, children.files);
+  return children;
+}
+
+DirChildren SnapshotChildren(const CFTPDir& dir) { return SnapshotChildren(dir, dir.GetSite()); }
 
 }  // namespace orvane

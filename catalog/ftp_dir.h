@@ -93,4 +93,23 @@ class CFTPDir {
   std::string name_;
 };
 
+// One directory's children as they were at one moment: the pointers stay
+// valid while the entries are linked, or parked by the document after a
+// removal (see COrvaneDoc::WalkGuard); the vectors never change under the
+// reader, unlike the directory's own lists, which a worker appends to and
+// compacts.
+struct DirChildren {
+  std::vector<CFTPDir*> dirs;
+  std::vector<CFTPFile*> files;
+};
+
+// Copies `dir`'s child lists under the lock of `site`, the site that owns
+// `dir` (null: no lock, for a tree no other thread can reach). The second
+// form reuses the vectors' storage.
+DirChildren SnapshotChildren(const CFTPDir& dir, const CFTPSite* site);
+void SnapshotChildren(const CFTPDir& dir, const CFTPSite* site, std::vector<CFTPDir*>& dirs,
+                      std::vector<CFTPFile*>& files);
+// The same, finding the site from `dir`.
+DirChildren SnapshotChildren(const CFTPDir& dir);
+
 }  // namespace orvane

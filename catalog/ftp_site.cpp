@@ -35,9 +35,7 @@ bool IsEmptyFile(int fd) {
 
 }  // namespace
 
-CFTPSite::CFTPSite() : rootDir(std::make_unique<CFTPDir>()), statusText_("未更新") {
-  rootDir->site = this;
-}
+CFTPSite::CFTPSite() : rootDir(std::make_unique<CFTPDir>()) { rootDir->site = this; }
 
 CFTPSite::~CFTPSite() = default;
 
@@ -95,24 +93,69 @@ std::filesystem::path CFTPSite::DataDirectory(const std::filesystem::path& progr
   return programDir / "Data" / DataDirName(siteKey());
 }
 
-ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
-  if (!rootDir) return ArchiveError::kNone;
+namespace {
+
+// Parses a catalog file into `tree`. A missing or empty file reads as
+// nothing.
+ArchiveError ReadCatalogInto(const std::filesystem::path& path, CFTPDir& tree) {
   const int fd = OpenForReading(path);
   if (fd < 0) {
-    if (errno == ENOENT) return ArchiveError::kNone;
-    filesIncomplete.store(true);
-    return ArchiveError::kIo;
+    return errno == ENOENT ? ArchiveError::kNone : ArchiveError::kIo;
   }
   ArchiveError result = ArchiveError::kNone;
   if (!IsEmptyFile(fd)) {
     FdSource source(fd);
     CArchiveReader archive(source);
-    // Another thread may browse the root while it is being filled.
-    std::lock_guard guard(lock);
-    result = rootDir->Serialize(archive);
+    result = tree.Serialize(archive);
   }
   ::close(fd);
+  return result;
+}
+
+// Moves what was read into `tree` under `root`. Readers may be looking at
+// the root, so this is done under the site's lock, and it is the only part
+// of a load that is: a few pointer moves per child of the root.
+void LinkUnder(CFTPDir& root, CFTPDir& tree, std::mutex& lock) {
+  std::lock_guard guard(lock);
+  if (root.name() != tree.name()) root.SetName(tree.name());
+  root.subdirs.reserve(root.subdirs.size() + tree.subdirs.size());
+  for (auto& sub : tree.subdirs) root.AddSubdir(std::move(sub));
+  root.files.reserve(root.files.size() + tree.files.size());
+  for (auto& file : tree.files) root.AddFile(std::move(file));
+  tree.subdirs.clear();
+  tree.files.clear();
+}
+
+}  // namespace
+
+ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
+  if (!rootDir) return ArchiveError::kNone;
+  CFTPDir tree;
+  const ArchiveError result = ReadCatalogInto(path, tree);
   if (result != ArchiveError::kNone) filesIncomplete.store(true);
+  LinkUnder(*rootDir, tree, lock);
+  return result;
+}
+
+ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
+                                           const std::filesystem::path& state) {
+  if (!rootDir) return ArchiveError::kNone;
+  CFTPDir tree;
+  const ArchiveError result = ReadCatalogInto(content, tree);
+  if (result != ArchiveError::kNone) filesIncomplete.store(true);
+  if (const int fd = OpenForReading(state); fd >= 0) {
+    if (!IsEmptyFile(fd)) {
+      FdSource source(fd);
+      CArchiveReader archive(source);
+      // A damaged state file leaves the marks it did not reach at 0; only
+      // a failed read leaves them unknown.
+      if (tree.SerializeState(archive) == ArchiveError::kIo) filesIncomplete.store(true);
+    }
+    ::close(fd);
+  } else if (errno != ENOENT) {
+    filesIncomplete.store(true);
+  }
+  LinkUnder(*rootDir, tree, lock);
   return result;
 }
 
@@ -180,14 +223,27 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir) cons
   return contentFile.Commit() && stateFile.Commit();
 }
 
-std::string CFTPSite::StatusText() const {
+SiteStatus CFTPSite::Status() const {
   std::lock_guard guard(statusLock_);
-  return statusText_;
+  SiteStatus status;
+  status.state = static_cast<UpdateState>(updateState.load());
+  status.outcome = outcome_;
+  status.errorText = errorText_;
+  status.counts = crawlCounts_;
+  return status;
 }
 
-void CFTPSite::SetStatusText(std::string text) {
+void CFTPSite::SetOutcome(SiteStatus::Outcome outcome, std::string errorText) {
   std::lock_guard guard(statusLock_);
-  statusText_ = std::move(text);
+  outcome_ = outcome;
+  errorText_ = std::move(errorText);
+}
+
+void CFTPSite::SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText) {
+  std::lock_guard guard(statusLock_);
+  outcome_ = outcome;
+  errorText_ = std::move(errorText);
+  updateState.store(state);
 }
 
 CrawlCounts CFTPSite::GetCrawlCounts() const {

@@ -8,9 +8,10 @@
 //
 // Threads: the catalog is changed only under `lock`, which is never held
 // across a network call or a message pump. The run-time flags are atomics.
-// `statusText` is read and written through its accessors (it has its own
-// lock). The stored settings (host, login, texts) are changed only by the
-// front end's thread while no update of the site runs.
+// The status (outcome, error text, crawl counts and, with them, updateState)
+// is read and written through its accessors, under its own lock, so a
+// reader always sees one consistent value. The stored settings (host, login, texts) are changed
+// only by the front end's thread while no update of the site runs.
 #pragma once
 
 #include <atomic>
@@ -60,6 +61,34 @@ struct CrawlCounts {
   bool operator==(const CrawlCounts&) const = default;
 };
 
+// The status of a site's last (or running) update as a value. Front ends
+// build their texts from it (see update/status_text.h); nothing decides by
+// reading a text.
+struct SiteStatus {
+  enum class Outcome : int {
+    kNone,           // never updated in this run
+    kWaiting,        // queued
+    kConnecting,     // a worker has begun
+    kConnected,      // logged in, crawling
+    kSucceeded,      // the crawl handled the whole tree
+    kFailed,         // connection or login failed (errorText), or no worker could start
+    kNoSession,      // the FTP session could not be created
+    kStopped,        // a running update was stopped
+    kStoppedQueued,  // a queued update was stopped before it began
+    kBrokenOff,      // a transient failure broke the crawl off (errorText)
+    kResuming,       // broken off (errorText), and queued again to continue
+  };
+
+  UpdateState state = kNeverUpdated;
+  Outcome outcome = Outcome::kNone;
+  // The server's or the system's error text (kFailed, kBrokenOff,
+  // kResuming); empty otherwise.
+  std::string errorText;
+  CrawlCounts counts;
+
+  bool operator==(const SiteStatus&) const = default;
+};
+
 // Catalog load state: 0 not read yet, 2 being read, 1 read (or nothing to read).
 enum LoadState : int { kNotLoaded = 0, kLoaded = 1, kLoading = 2 };
 
@@ -87,8 +116,15 @@ class CFTPSite {
   // Reads content.ct into the (empty) catalog. A missing or empty file
   // leaves the catalog as it is; on damage the entries before it stay. The
   // result says what stopped the read (kNone when it completed, kIo when
-  // the file is there but cannot be read, e.g. no regular file).
+  // the file is there but cannot be read, e.g. no regular file). The file
+  // is parsed into a tree no other thread can see, and `lock` is held only
+  // to link that tree's entries under the root, so a reader of the catalog
+  // never waits for the parse.
   ArchiveError LoadCatalog(const std::filesystem::path& path);
+  // LoadCatalog, with state.st read into the same unseen tree before it is
+  // linked (a missing state file leaves every mark 0). The catalog's result.
+  ArchiveError LoadCatalogAndState(const std::filesystem::path& content,
+                                   const std::filesystem::path& state);
   // Reads state.st against the loaded tree. False when the file could not
   // be opened. Short files leave the rest at 0; extra values are ignored.
   bool LoadState(const std::filesystem::path& path, ArchiveError* error = nullptr);
@@ -104,8 +140,12 @@ class CFTPSite {
   // catalog file has been; true when both were.
   bool SaveCatalogAndState(const std::filesystem::path& programDir) const;
 
-  std::string StatusText() const;
-  void SetStatusText(std::string text);
+  // The status as one value, updateState included.
+  SiteStatus Status() const;
+  // A new outcome; the first form keeps updateState, the second stores it
+  // with the outcome. The crawl counts stay as they are.
+  void SetOutcome(SiteStatus::Outcome outcome, std::string errorText = {});
+  void SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText = {});
   // What the site's last (or running) update could not fetch.
   CrawlCounts GetCrawlCounts() const;
   void SetCrawlCounts(const CrawlCounts& counts);
@@ -147,7 +187,8 @@ class CFTPSite {
 
  private:
   mutable std::mutex statusLock_;
-  std::string statusText_;
+  SiteStatus::Outcome outcome_ = SiteStatus::Outcome::kNone;
+  std::string errorText_;
   CrawlCounts crawlCounts_;
 };
 

@@ -93,8 +93,8 @@ std::string CliContext::JsonString(std::string_view utf8) {
   return text;
 }
 
-CFTPSite* CliContext::FindSite(std::string_view typedKey) const {
-  if (CFTPSite* site = doc.FindSite(typedKey)) return site;
+std::shared_ptr<CFTPSite> CliContext::FindSite(std::string_view typedKey) const {
+  if (auto site = doc.FindSite(typedKey)) return site;
   const std::string stored = StoredText(typedKey);
   if (stored != typedKey) return doc.FindSite(stored);
   return nullptr;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +49,7 @@ class CliContext {
 
   // The first site whose key equals the typed key, as typed or as stored
   // text; null when there is none.
-  CFTPSite* FindSite(std::string_view typedKey) const;
+  std::shared_ptr<CFTPSite> FindSite(std::string_view typedKey) const;
   // The stored directory at a typed path below the site's root ("/", "",
   // "a/b" or "/a/b"); each component matches a name byte for byte, as
   // stored text, or by its decoded form. Loads the catalog first. Null when

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <ostream>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "cli/cli_context.h"
+#include "document/orvane_doc.h"
 
 namespace orvane {
 
@@ -99,20 +101,28 @@ bool CCliHost::SetClipboardText(const std::string& text) {
   return true;
 }
 
-void CCliHost::ClearResults() {
+void CCliHost::ResultsCleared() {
   pendingJson_.clear();
   resultCount_ = 0;
 }
 
-void CCliHost::AppendResult(const CFTPDir* dir) {
-  if (!dir) return;
-  AppendResultLine(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
+void CCliHost::DirsAppended(std::size_t count) {
+  if (!doc_) return;
+  const auto& dirs = doc_->resultDirs;
+  for (std::size_t i = dirs.size() - std::min(count, dirs.size()); i < dirs.size(); ++i) {
+    const CFTPDir* dir = dirs[i];
+    AppendResultLine(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
+  }
 }
 
-void CCliHost::AppendResult(const CFTPFile* file) {
-  if (!file) return;
-  AppendResultLine(CliContext::ShownPath(*file), false, file->size.load(),
-                   file->readState.load() != 0);
+void CCliHost::FilesAppended(std::size_t count) {
+  if (!doc_) return;
+  const auto& files = doc_->resultFiles;
+  for (std::size_t i = files.size() - std::min(count, files.size()); i < files.size(); ++i) {
+    const CFTPFile* file = files[i];
+    AppendResultLine(CliContext::ShownPath(*file), false, file->size.load(),
+                     file->readState.load() != 0);
+  }
 }
 
 void CCliHost::AppendResultLine(std::string path, bool isDir, std::uint64_t size, bool isNew) {

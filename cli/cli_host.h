@@ -2,7 +2,7 @@
 //
 // The tool has no window, so it runs its own event loop: other threads (the
 // update engine's workers) hand work to the main thread with Post(), and the
-// main thread runs it in PumpMessages() or while it waits in WaitForEvents().
+// main thread runs it in PumpMessages() or after it waits in WaitForEvents().
 // Messages go to stderr; search and listing results to stdout, one decoded
 // display path per line, or collected into one JSON array with --json.
 //
@@ -26,6 +26,8 @@
 
 namespace orvane {
 
+class COrvaneDoc;
+
 class CCliHost final : public IDocumentHost {
  public:
   CCliHost(std::ostream& out, std::ostream& err, bool json);
@@ -40,12 +42,16 @@ class CCliHost final : public IDocumentHost {
   void ReportLoadError(const std::string& text) override;
   // There is no clipboard: the text is printed on stdout instead.
   bool SetClipboardText(const std::string& text) override;
-  void ClearResults() override;
-  void AppendResult(const CFTPDir* dir) override;
-  void AppendResult(const CFTPFile* file) override;
+  // Results are read from the document's result lists (AttachDocument).
+  void ResultsCleared() override;
+  void DirsAppended(std::size_t count) override;
+  void FilesAppended(std::size_t count) override;
   void SearchBegin(int siteCount) override;
   void SearchProgress(int progressPos) override;
   void SearchEnd() override;
+
+  // The document whose results this host prints.
+  void AttachDocument(const COrvaneDoc& doc) { doc_ = &doc; }
 
   // Any thread: queue `event` for the main thread.
   void Post(std::function<void()> event);
@@ -56,7 +62,7 @@ class CCliHost final : public IDocumentHost {
   // `timeout` passes. Does not run the events.
   void WaitForEvents(std::chrono::milliseconds timeout);
 
-  // With --json, prints the results appended since the last ClearResults as
+  // With --json, prints the results appended since the last ResultsCleared as
   // one JSON array (empty when there were none). Without --json, results
   // were printed as they came and this does nothing.
   void FinishResults();
@@ -75,6 +81,7 @@ class CCliHost final : public IDocumentHost {
   std::ostream& out_;
   std::ostream& err_;
   const bool json_;
+  const COrvaneDoc* doc_ = nullptr;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> events_;

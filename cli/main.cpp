@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   CCliHost::InstallInterruptHandler();
   CCliHost host(std::cout, std::cerr, json);
   COrvaneDoc doc(programDir, host);
+  host.AttachDocument(doc);
   doc.OnNewDocument();
   if (command->changesSites && host.loadErrorCount() > 0) {
     // The window goes on with the sites read before the damage, in front of

@@ -93,7 +93,7 @@ int RunMarkRead(CliContext& context, const std::vector<std::string>& args) {
     if (parsed.positional.empty() || parsed.positional.size() > 2) {
       return context.UsageError("mark-read", "give --updated, --all or KEY [PATH]");
     }
-    CFTPSite* site = context.FindSite(parsed.positional[0]);
+    std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
     if (!site) {
       context.Message("orvane-cli mark-read: no site has the key " + parsed.positional[0]);
       return 1;
@@ -115,9 +115,9 @@ int RunImport(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("import", error);
   if (parsed.positional.size() != 1) return context.UsageError("import", "give one FILE");
-  const std::size_t before = context.doc.siteList.size();
+  const std::size_t before = context.doc.sites().size();
   if (!context.doc.ImportSites(parsed.positional[0])) return 1;
-  const auto& sites = context.doc.siteList;
+  const auto& sites = context.doc.sites();
   // The keys of the sites added, one per line.
   std::ostream& out = context.out;
   if (context.json) out << '[';
@@ -149,7 +149,7 @@ int RunAddress(CliContext& context, const std::vector<std::string>& args) {
   if (typed.starts_with(kScheme)) typed.remove_prefix(kScheme.size());
   const std::size_t slash = typed.find('/');
   const std::string_view typedKey = typed.substr(0, slash);
-  CFTPSite* site = context.FindSite(typedKey);
+  std::shared_ptr<CFTPSite> site = context.FindSite(typedKey);
   if (!site) {
     context.Message("orvane-cli address: no site has the key " + std::string(typedKey));
     return 1;

@@ -37,8 +37,12 @@ std::string OneLine(std::string_view bytes) {
   return line;
 }
 
-bool SaveOrComplain(CliContext& context) {
-  if (context.doc.SaveSiteList()) return true;
+bool Saved(CliContext& context, SiteChange change) {
+  if (change == SiteChange::kSaved) return true;
+  if (change == SiteChange::kRefused) {
+    context.Message("orvane-cli: the site is being updated; nothing changed");
+    return false;
+  }
   context.Message("orvane-cli: " + (context.doc.GetProgramDir() / "site.ds").string() +
                   " could not be written; the change is lost");
   return false;
@@ -46,7 +50,8 @@ bool SaveOrComplain(CliContext& context) {
 
 // The login as the site dialog settles it: "anonymous" and the placeholder
 // for an anonymous login, else what was typed.
-void SetLogin(CFTPSite& site, bool anonymous, std::string user, std::string password) {
+template <typename Settings>
+void SetLogin(Settings& site, bool anonymous, std::string user, std::string password) {
   if (anonymous) {
     site.userName = "anonymous";
     site.password = std::string(kAnonymousPassword);
@@ -76,7 +81,7 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
   if (context.json) {
     out << '[';
     bool first = true;
-    for (const auto& site : context.doc.siteList) {
+    for (const auto& site : context.doc.sites()) {
       out << (first ? "\n " : ",\n ");
       first = false;
       out << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site->siteKey()))
@@ -91,7 +96,7 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
     out << (first ? "]\n" : "\n]\n");
     return 0;
   }
-  for (const auto& site : context.doc.siteList) {
+  for (const auto& site : context.doc.sites()) {
     out << OneLine(site->siteKey()) << '\t' << OneLine(site->host) << '\t' << site->port << '\t'
         << (site->IsAnonymous() ? "anonymous" : "user") << '\t' << OneLine(site->nickname) << '\t'
         << OneLine(site->remarks) << '\n';
@@ -128,11 +133,9 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
            password ? CliContext::StoredText(*password) : std::string());
   // Same host and same effective user name: the site is there already,
   // whatever its password.
-  for (const auto& known : context.doc.siteList) {
-    if (known->host == site->host && known->userName == site->userName) {
-      context.Message("站点已有！");
-      return 1;
-    }
+  if (context.doc.HasSiteWithLogin(site->host, site->userName)) {
+    context.Message("站点已有！");
+    return 1;
   }
   site->port = static_cast<std::uint32_t>(port);
   site->anonymousUpdate = parsed.Has("anonymous-update");
@@ -142,12 +145,8 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   if (const std::string* text = parsed.Value("remarks")) {
     site->remarks = CliContext::StoredText(*text);
   }
-  // A new site has no stored catalog to read, even if a data directory of
-  // its key was left behind.
-  site->loadState.store(kLoaded);
   const std::string key = site->siteKey();
-  context.doc.siteList.push_back(std::move(site));
-  if (!SaveOrComplain(context)) return 1;
+  if (!Saved(context, context.doc.AddSite(std::move(site)))) return 1;
   context.out << CliContext::Shown(key) << '\n';
   return 0;
 }
@@ -161,7 +160,7 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
     return context.UsageError("edit", error);
   }
   if (parsed.positional.size() != 1) return context.UsageError("edit", "give one KEY");
-  CFTPSite* site = context.FindSite(parsed.positional[0]);
+  std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
   if (!site) {
     context.Message("orvane-cli edit: no site has the key " + parsed.positional[0]);
     return 1;
@@ -186,53 +185,48 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
     return context.UsageError("edit", "--anonymous-update takes on or off");
   }
 
-  const std::string oldKey = site->siteKey();
-  if (const std::string* text = parsed.Value("host")) site->host = CliContext::StoredText(*text);
+  SiteSettings settings = SiteSettings::Of(*site);
+  if (const std::string* text = parsed.Value("host")) settings.host = CliContext::StoredText(*text);
   if (anonymous) {
-    SetLogin(*site, true, {}, {});
+    SetLogin(settings, true, {}, {});
   } else if (user) {
     // Leaving an anonymous login keeps no trace of the placeholder: the
     // dialog shows empty fields for an anonymous site.
     std::string newPassword = password              ? CliContext::StoredText(*password)
                               : site->IsAnonymous() ? std::string()
                                                     : site->password;
-    SetLogin(*site, false, CliContext::StoredText(*user), std::move(newPassword));
+    SetLogin(settings, false, CliContext::StoredText(*user), std::move(newPassword));
   } else if (password) {
-    site->password = CliContext::StoredText(*password);
+    settings.password = CliContext::StoredText(*password);
   }
-  site->port = static_cast<std::uint32_t>(port);
-  site->anonymousUpdate = anonymousUpdate;
+  settings.port = static_cast<std::uint32_t>(port);
+  settings.anonymousUpdate = anonymousUpdate;
   if (const std::string* text = parsed.Value("nickname")) {
-    site->nickname = CliContext::StoredText(*text);
+    settings.nickname = CliContext::StoredText(*text);
   }
   if (const std::string* text = parsed.Value("remarks")) {
-    site->remarks = CliContext::StoredText(*text);
+    settings.remarks = CliContext::StoredText(*text);
   }
+  // The catalog follows its site (see COrvaneDoc::EditSite).
+  if (!Saved(context, context.doc.EditSite(*site, settings))) return 1;
   const std::string newKey = site->siteKey();
-  // The catalog follows its site; a failed move (no catalog yet, or the new
-  // key's directory is taken) leaves the files where they were.
-  if (newKey != oldKey) RenameDataDirectory(context.doc.GetProgramDir(), oldKey, newKey);
-  if (!SaveOrComplain(context)) return 1;
   context.out << CliContext::Shown(newKey) << '\n';
   return 0;
 }
 
 int RunDelete(CliContext& context, const std::vector<std::string>& args) {
   if (args.size() != 1) return context.UsageError("delete", "give one KEY");
-  CFTPSite* site = context.FindSite(args[0]);
+  std::shared_ptr<CFTPSite> site = context.FindSite(args[0]);
   if (!site) {
     context.Message("orvane-cli delete: no site has the key " + args[0]);
     return 1;
   }
-  const std::string key = site->siteKey();
-  const std::size_t before = context.doc.siteList.size();
-  context.doc.DeleteSite(key);
-  return context.doc.siteList.size() < before ? 0 : 1;
+  return context.doc.DeleteSite(site->siteKey()) ? 0 : 1;
 }
 
 int RunTree(CliContext& context, const std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2) return context.UsageError("tree", "give KEY [PATH]");
-  CFTPSite* site = context.FindSite(args[0]);
+  std::shared_ptr<CFTPSite> site = context.FindSite(args[0]);
   if (!site) {
     context.Message("orvane-cli tree: no site has the key " + args[0]);
     return 1;
@@ -269,13 +263,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     CFTPDir* dir = pending.back();
     pending.pop_back();
     if (dir != start) print(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
-    subdirs.clear();
-    files.clear();
-    {
-      std::lock_guard guard(site->lock);
-      for (const auto& sub : dir->subdirs) subdirs.push_back(sub.get());
-      for (const auto& file : dir->files) files.push_back(file.get());
-    }
+    SnapshotChildren(*dir, site.get(), subdirs, files);
     for (const CFTPFile* file : files) {
       print(CliContext::ShownPath(*file), false, file->size.load(), file->readState.load() != 0);
     }

@@ -1,10 +1,10 @@
 // update: runs the update engine for all sites, one site or one directory,
 // and waits for it in the tool's own event loop.
 //
-// The engine's notifications arrive on its threads; they are queued to the
-// main thread (CCliHost::Post) and handled there, where the document lives:
-// status changes are printed, removed entries go to the document, which
-// drops its references and destroys them. Ctrl-C stops the run like the
+// The engine's notifications arrive on its threads; the document's engine
+// bridge queues them to the main thread (CCliHost::Post), where the document
+// lives: status changes are printed, removed entries go to the document,
+// which drops its references and destroys them. Ctrl-C stops the run like the
 // window's stop command: running sites end at "更新终止！" with what they
 // merged saved, queued ones at "更新终止!".
 #include <chrono>
@@ -22,7 +22,9 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "document/engine_bridge.h"
 #include "document/orvane_doc.h"
+#include "update/status_text.h"
 #include "update/update_engine.h"
 
 namespace orvane {
@@ -32,44 +34,33 @@ namespace {
 // The progress display's period.
 constexpr std::chrono::milliseconds kProgressTick{1000};
 
-// Hands the engine's notifications to the main thread. std::function must
-// be copyable, so an owned entry travels in a shared holder; an event that
-// never runs still destroys its entry, on the main thread, with the host.
-class CliEngineListener final : public IEngineListener {
+// Prints each status a site passes through, once.
+class StatusLines final : public ISiteStatusSink {
  public:
-  using StatusFunction = std::function<void(CFTPSite&, const std::string&)>;
-  CliEngineListener(CCliHost& host, COrvaneDoc& doc, StatusFunction onStatus)
-      : host_(host), doc_(doc), onStatus_(std::move(onStatus)) {}
+  explicit StatusLines(std::ostream& lines) : lines_(lines) {}
 
-  // The text is taken now, on the engine's thread: by the time the main
-  // thread runs the event the site may have moved on, and every step
-  // should be shown.
-  void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
-    if (!site) return;
-    std::string text = site->StatusText();
-    host_.Post([this, site = std::move(site), text = std::move(text)] { onStatus_(*site, text); });
+  void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override {
+    Show(*site, status);
   }
-  void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) override {
-    auto holder = std::make_shared<std::unique_ptr<CFTPDir>>(std::move(dir));
-    host_.Post([this, holder] { doc_.OnEntryRemoved(std::move(*holder)); });
-  }
-  void PostEntryRemoved(std::unique_ptr<CFTPFile> file) override {
-    auto holder = std::make_shared<std::unique_ptr<CFTPFile>>(std::move(file));
-    host_.Post([this, holder] { doc_.OnEntryRemoved(std::move(*holder)); });
-  }
-  // Wakes the main thread's wait, which then finds the work finished.
-  void PostWorkEnded() override {
-    host_.Post([] {});
+
+  void Show(const CFTPSite& site, const SiteStatus& status) {
+    std::string text = CliContext::Shown(StatusText(status));
+    std::string& last = shown_[&site];
+    if (text == last) return;
+    last = text;
+    lines_ << CliContext::Shown(site.siteKey()) << ": " << OneLine(std::move(text)) << '\n'
+           << std::flush;
   }
 
  private:
-  CCliHost& host_;
-  COrvaneDoc& doc_;
-  StatusFunction onStatus_;
+  static std::string OneLine(std::string text);
+
+  std::ostream& lines_;
+  std::map<const CFTPSite*, std::string> shown_;
 };
 
 // A status text on one line: "更新失败:\n..." becomes "更新失败: ...".
-std::string OneLine(std::string text) {
+std::string StatusLines::OneLine(std::string text) {
   for (char& c : text) {
     if (c == '\n' || c == '\t') c = ' ';
   }
@@ -118,33 +109,22 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   // Status lines: stdout for people; with --json they go to stderr and
   // stdout gets one summary document at the end.
   std::ostream& lines = context.json ? context.err : context.out;
-  std::map<const CFTPSite*, std::string> shownStatus;
-  auto showStatus = [&](CFTPSite& site, const std::string& status) {
-    std::string text = CliContext::Shown(status);
-    std::string& last = shownStatus[&site];
-    if (text == last) return;
-    last = text;
-    lines << CliContext::Shown(site.siteKey()) << ": " << OneLine(std::move(text)) << '\n'
-          << std::flush;
-  };
-
-  CliEngineListener listener(context.host, context.doc, showStatus);
-  CUpdateEngine engine(listener, context.doc.GetProgramDir());
+  StatusLines statusLines(lines);
+  CCliHost& host = context.host;
+  CEngineBridge bridge(context.doc, statusLines,
+                       [&host](std::function<void()> event) { host.Post(std::move(event)); });
+  CUpdateEngine engine(bridge, context.doc.GetProgramDir());
   engine.SetMaxWorkers(static_cast<int>(threads));
 
   std::vector<std::shared_ptr<CFTPSite>> sites;
   if (all) {
-    sites = context.doc.siteList;
+    sites = context.doc.sites();
     engine.UpdateAll(sites);
   } else {
-    CFTPSite* found = context.FindSite(parsed.positional[0]);
-    if (!found) {
+    std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
+    if (!site) {
       context.Message("orvane-cli update: no site has the key " + parsed.positional[0]);
       return 1;
-    }
-    std::shared_ptr<CFTPSite> site;
-    for (const auto& candidate : context.doc.siteList) {
-      if (candidate.get() == found) site = candidate;
     }
     CFTPDir* dir = nullptr;
     if (parsed.positional.size() == 2) {
@@ -158,7 +138,9 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     engine.UpdateSelected(site, dir);
   }
   // Queuing set every site waiting; its worker may have moved it on already.
-  for (const auto& site : sites) showStatus(*site, std::string(kStatusWaiting));
+  SiteStatus waiting;
+  waiting.outcome = SiteStatus::Outcome::kWaiting;
+  for (const auto& site : sites) statusLines.Show(*site, waiting);
 
   std::string shownProgress;
   bool stopping = false;
@@ -178,11 +160,11 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   }
   engine.Close();
   context.host.RunPendingEvents();
-  for (const auto& site : sites) showStatus(*site, site->StatusText());
+  for (const auto& site : sites) statusLines.Show(*site, site->Status());
   // A site may report success and still have left parts of its tree as
   // they were stored; say how much.
   for (const auto& site : sites) {
-    const CrawlCounts counts = site->GetCrawlCounts();
+    const CrawlCounts counts = site->Status().counts;
     if (!counts.any()) continue;
     lines << CliContext::Shown(site->siteKey()) << ": not fetched: " << CountsText(counts) << '\n'
           << std::flush;
@@ -191,7 +173,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
 
   bool allSucceeded = true;
   for (const auto& site : sites) {
-    if (site->StatusText() != kStatusSucceeded) allSucceeded = false;
+    if (site->Status().outcome != SiteStatus::Outcome::kSucceeded) allSucceeded = false;
   }
   if (context.json) {
     std::ostream& out = context.out;
@@ -200,7 +182,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
       const CFTPSite& site = *sites[i];
       out << (i ? ",\n " : "\n ")
           << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site.siteKey()))
-          << ", \"status\": " << CliContext::JsonString(CliContext::Shown(site.StatusText()))
+          << ", \"status\": "
+          << CliContext::JsonString(CliContext::Shown(StatusText(site.Status())))
           << ", \"updateState\": " << site.updateState.load()
           << ", \"hasNewEntries\": " << (site.hasNewEntries.load() ? "true" : "false");
       const CrawlCounts counts = site.GetCrawlCounts();

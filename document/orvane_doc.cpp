@@ -7,13 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
-#include <unordered_map>
 #include <utility>
 
 #include "catalog/archive_reader.h"
 #include "catalog/archive_writer.h"
 #include "catalog/atomic_file.h"
 #include "catalog/catalog_loader.h"
+#include "catalog/ftp_dir.h"
+#include "document/removal_filter.h"
 
 namespace orvane {
 
@@ -81,7 +82,7 @@ COrvaneDoc::~COrvaneDoc() {
   browseFiles.clear();
   resultDirs.clear();
   resultFiles.clear();
-  siteList.clear();
+  siteList_.clear();
   backList.clear();
   forwardList.clear();
   currentNode.reset();
@@ -112,8 +113,10 @@ bool COrvaneDoc::OnNewDocument() {
   }
   FdSource source(fd);
   CArchiveReader archive(source);
+  const std::size_t before = siteList_.size();
   const ArchiveError error = Serialize(archive);
   ::close(fd);
+  if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);
   // The sites read before the damage stay: there is nothing better to offer,
   // and the next save writes exactly those.
   if (error != ArchiveError::kNone) host_.ReportLoadError(LoadErrorText(error, path));
@@ -137,14 +140,14 @@ ArchiveError COrvaneDoc::Serialize(CArchiveReader& archive) {
     if (const ArchiveError error = site->Serialize(archive); error != ArchiveError::kNone) {
       return error;
     }
-    siteList.push_back(std::move(site));
+    siteList_.push_back(std::move(site));
   }
   return ArchiveError::kNone;
 }
 
 void COrvaneDoc::Serialize(CArchiveWriter& archive) const {
-  archive.WriteCount(static_cast<std::uint32_t>(siteList.size()));
-  for (const auto& site : siteList) {
+  archive.WriteCount(static_cast<std::uint32_t>(siteList_.size()));
+  for (const auto& site : siteList_) {
     archive.WriteNewObject(kFTPSiteClass);
     site->Serialize(archive);
   }
@@ -160,7 +163,7 @@ bool COrvaneDoc::SaveSiteList() {
 }
 
 void COrvaneDoc::OnCloseDocument() {
-  for (const auto& site : siteList) {
+  for (const auto& site : siteList_) {
     if (!site->stateDirty.load()) continue;
     // An update of the site may not have ended yet; its merges change the
     // tree only under the lock.
@@ -170,32 +173,112 @@ void COrvaneDoc::OnCloseDocument() {
 }
 
 void COrvaneDoc::EnsureCatalogLoaded(CFTPSite& site) {
-  ::orvane::EnsureCatalogLoaded(site, programDir_);
+  if (::orvane::EnsureCatalogLoaded(site, programDir_, kLoadWaitSlice)) return;
+  // A worker is reading the files. What the pumped events do meanwhile
+  // (a deleted site, removed entries) must not free `site` under us.
+  WalkGuard guard(*this);
+  do {
+    // A stop request cannot end this wait: the caller needs the catalog.
+    PumpMessages();
+  } while (!::orvane::EnsureCatalogLoaded(site, programDir_, kLoadWaitSlice));
 }
 
-CFTPSite* COrvaneDoc::FindSite(std::string_view key) const {
-  for (const auto& site : siteList) {
-    if (site->siteKey() == key) return site.get();
+bool COrvaneDoc::PumpMessages() {
+  FlushResults();
+  return host_.PumpMessages();
+}
+
+void COrvaneDoc::ShowDirectory(CFTPDir* dir) {
+  if (dir) {
+    SnapshotChildren(*dir, dir->GetSite(), browseDirs, browseFiles);
+  } else {
+    browseDirs.clear();
+    browseFiles.clear();
+  }
+  host_.BrowseChanged();
+}
+
+// ---- Site list --------------------------------------------------------------
+
+SiteSettings SiteSettings::Of(const CFTPSite& site) {
+  SiteSettings settings;
+  settings.host = site.host;
+  settings.userName = site.userName;
+  settings.password = site.password;
+  settings.port = site.port;
+  settings.nickname = site.nickname;
+  settings.remarks = site.remarks;
+  settings.anonymousUpdate = site.anonymousUpdate;
+  return settings;
+}
+
+void SiteSettings::ApplyTo(CFTPSite& site) const {
+  site.host = host;
+  site.userName = userName;
+  site.password = password;
+  site.port = port;
+  site.nickname = nickname;
+  site.remarks = remarks;
+  site.anonymousUpdate = anonymousUpdate;
+}
+
+std::shared_ptr<CFTPSite> COrvaneDoc::FindSite(std::string_view key) const {
+  for (const auto& site : siteList_) {
+    if (site->siteKey() == key) return site;
   }
   return nullptr;
 }
 
-void COrvaneDoc::ShowDirectory(CFTPDir* dir) {
-  browseDirs.clear();
-  browseFiles.clear();
-  if (!dir) return;
-  std::unique_lock<std::mutex> guard;
-  if (CFTPSite* site = dir->GetSite()) guard = std::unique_lock(site->lock);
-  browseDirs.reserve(dir->subdirs.size());
-  for (const auto& sub : dir->subdirs) browseDirs.push_back(sub.get());
-  browseFiles.reserve(dir->files.size());
-  for (const auto& file : dir->files) browseFiles.push_back(file.get());
+std::size_t COrvaneDoc::IndexOf(const CFTPSite* site) const {
+  const auto it = std::find_if(siteList_.begin(), siteList_.end(),
+                               [site](const auto& known) { return known.get() == site; });
+  return static_cast<std::size_t>(it - siteList_.begin());
 }
 
-void COrvaneDoc::DeleteSite(std::string_view key) {
-  const auto it = std::find_if(siteList.begin(), siteList.end(),
+bool COrvaneDoc::HasSiteWithLogin(std::string_view host, std::string_view userName,
+                                  const CFTPSite* except) const {
+  return std::any_of(siteList_.begin(), siteList_.end(), [&](const auto& site) {
+    return site.get() != except && site->host == host && site->userName == userName;
+  });
+}
+
+SiteChange COrvaneDoc::AddSite(std::shared_ptr<CFTPSite> site) {
+  if (!site || HasSiteWithLogin(site->host, site->userName)) return SiteChange::kRefused;
+  site->loadState.store(kLoaded);
+  siteList_.push_back(std::move(site));
+  host_.SitesAdded(siteList_.size() - 1, 1);
+  return SaveSiteList() ? SiteChange::kSaved : SiteChange::kNotSaved;
+}
+
+void COrvaneDoc::AppendSite(std::shared_ptr<CFTPSite> site) {
+  if (!site) return;
+  siteList_.push_back(std::move(site));
+  host_.SitesAdded(siteList_.size() - 1, 1);
+}
+
+SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
+  const std::size_t index = IndexOf(&site);
+  // A running update reads the login and the key; a waiting one will.
+  if (index == siteList_.size() || site.updateState.load() == kUpdateRunning) {
+    return SiteChange::kRefused;
+  }
+  {
+    // A worker that has just ended may still be writing the site's files
+    // under the old key.
+    std::lock_guard files(site.filesLock);
+    const std::string oldKey = site.siteKey();
+    settings.ApplyTo(site);
+    const std::string newKey = site.siteKey();
+    if (newKey != oldKey) RenameDataDirectory(programDir_, oldKey, newKey);
+  }
+  host_.SiteChanged(index);
+  return SaveSiteList() ? SiteChange::kSaved : SiteChange::kNotSaved;
+}
+
+bool COrvaneDoc::DeleteSite(std::string_view key) {
+  const auto it = std::find_if(siteList_.begin(), siteList_.end(),
                                [key](const auto& site) { return site->siteKey() == key; });
-  if (it == siteList.end()) return;
+  if (it == siteList_.end()) return false;
   std::shared_ptr<CFTPSite> site = *it;
   // First, so that an update still running for the site neither saves its
   // files again nor queues a resumption.
@@ -204,11 +287,50 @@ void COrvaneDoc::DeleteSite(std::string_view key) {
     site->removed.store(true);
     DeleteDataDirectory(programDir_, key);
   }
-  siteList.erase(it);
+  host_.SiteRemoving(static_cast<std::size_t>(it - siteList_.begin()));
+  siteList_.erase(std::find(siteList_.begin(), siteList_.end(), site));
   SaveSiteList();
   DropReferences({}, {}, {site.get()});
   // The update engine may still hold the record; the last owner frees it.
   if (walkDepth_ > 0) graveyard_.sites.push_back(std::move(site));
+  return true;
+}
+
+// ---- Results ----------------------------------------------------------------
+
+void COrvaneDoc::ClearResults() {
+  pendingKind_ = PendingKind::kNone;
+  pendingCount_ = 0;
+  resultDirs.clear();
+  resultFiles.clear();
+  host_.ResultsCleared();
+}
+
+void COrvaneDoc::AddResult(CFTPDir* dir) {
+  if (pendingKind_ == PendingKind::kFiles) FlushResults();
+  resultDirs.push_back(dir);
+  pendingKind_ = PendingKind::kDirs;
+  if (++pendingCount_ >= kResultBatch) FlushResults();
+}
+
+void COrvaneDoc::AddResult(CFTPFile* file) {
+  if (pendingKind_ == PendingKind::kDirs) FlushResults();
+  resultFiles.push_back(file);
+  pendingKind_ = PendingKind::kFiles;
+  if (++pendingCount_ >= kResultBatch) FlushResults();
+}
+
+void COrvaneDoc::FlushResults() {
+  const PendingKind kind = pendingKind_;
+  const std::size_t count = pendingCount_;
+  pendingKind_ = PendingKind::kNone;
+  pendingCount_ = 0;
+  if (count == 0) return;
+  if (kind == PendingKind::kDirs) {
+    host_.DirsAppended(count);
+  } else if (kind == PendingKind::kFiles) {
+    host_.FilesAppended(count);
+  }
 }
 
 // ---- Removed entries --------------------------------------------------------
@@ -237,6 +359,10 @@ void COrvaneDoc::OnEntriesRemoved(std::vector<std::unique_ptr<CFTPDir>> dirs,
   for (const auto& file : files) {
     if (file) fileList.push_back(file.get());
   }
+  // The views first: they may still show the entries, and the document's
+  // lists are what they were told.
+  FlushResults();
+  host_.EntriesRemoving(dirRoots, fileList);
   DropReferences(dirRoots, fileList, {});
   if (walkDepth_ == 0) return;  // destroyed on leaving
   for (auto& dir : dirs) {
@@ -283,6 +409,8 @@ void COrvaneDoc::ReleaseGraveyard() {
   for (const auto& file : dead.files) files.push_back(file.get());
   std::vector<const CFTPSite*> sites;
   for (const auto& site : dead.sites) sites.push_back(site.get());
+  FlushResults();
+  if (!dirs.empty() || !files.empty()) host_.EntriesRemoving(dirs, files);
   DropReferences(dirs, files, sites);
 }
 
@@ -290,54 +418,29 @@ void COrvaneDoc::DropReferences(const std::vector<const CFTPDir*>& dirs,
                                 const std::vector<const CFTPFile*>& files,
                                 const std::vector<const CFTPSite*>& sites) {
   if (dirs.empty() && files.empty() && sites.empty()) return;
-  const std::unordered_set<const CFTPDir*> removedDirs(dirs.begin(), dirs.end());
-  const std::unordered_set<const CFTPFile*> removedFiles(files.begin(), files.end());
-  const std::unordered_set<const CFTPSite*> removedSites(sites.begin(), sites.end());
-  const bool dirsCanGo = !removedDirs.empty() || !removedSites.empty();
-
-  // Whether a directory lies in a removed subtree or a removed site: a walk
-  // up its parents, remembered for every directory passed, so a long list
-  // costs about one visit per distinct directory. The walk never goes above
-  // a removed root, whose parent may already be gone.
-  std::unordered_map<const CFTPDir*, bool> verdict;
-  std::vector<const CFTPDir*> chain;
-  auto dirGone = [&](const CFTPDir* dir) {
-    if (!dirsCanGo || !dir) return false;
-    chain.clear();
-    bool gone = false;
-    for (const CFTPDir* d = dir; d; d = d->parent) {
-      if (const auto known = verdict.find(d); known != verdict.end()) {
-        gone = known->second;
-        break;
-      }
-      chain.push_back(d);
-      if (removedDirs.count(d)) {
-        gone = true;
-        break;
-      }
-      if (!d->parent) {
-        gone = d->site && removedSites.count(d->site);
-        break;
-      }
-    }
-    for (const CFTPDir* d : chain) verdict.emplace(d, gone);
-    return gone;
+  FlushResults();
+  CRemovalFilter filter(dirs, files, sites);
+  auto dirGone = [&filter](const CFTPDir* dir) { return filter.Reaches(dir); };
+  auto fileGone = [&filter](const CFTPFile* file) { return filter.Reaches(file); };
+  auto nodeGone = [&filter](const std::unique_ptr<DirNode>& node) {
+    return filter.Reaches(node->directory);
   };
-  auto fileGone = [&](const CFTPFile* file) {
-    // The set first: a removed file's parent may already be gone.
-    return removedFiles.count(file) || dirGone(file->parent);
-  };
-  auto nodeGone = [&](const std::unique_ptr<DirNode>& node) { return dirGone(node->directory); };
 
   EraseIf(browseDirs, dirGone);
   EraseIf(browseFiles, fileGone);
   EraseIf(resultDirs, dirGone);
   EraseIf(resultFiles, fileGone);
-  if (!dirsCanGo) return;
+  if (!filter.TakesDirs()) return;
+  const std::size_t steps = backList.size() + forwardList.size();
   backList.erase(std::remove_if(backList.begin(), backList.end(), nodeGone), backList.end());
   forwardList.erase(std::remove_if(forwardList.begin(), forwardList.end(), nodeGone),
                     forwardList.end());
-  if (currentNode && dirGone(currentNode->directory)) currentNode.reset();
+  bool historyChanged = backList.size() + forwardList.size() != steps;
+  if (currentNode && dirGone(currentNode->directory)) {
+    currentNode.reset();
+    historyChanged = true;
+  }
+  if (historyChanged) host_.HistoryChanged();
 }
 
 // ---- Navigation history -----------------------------------------------------
@@ -355,6 +458,7 @@ void COrvaneDoc::RecordStep(CFTPDir* dir) {
   }
   currentNode->directory = dir;
   forwardList.clear();
+  host_.HistoryChanged();
 }
 
 CFTPDir* COrvaneDoc::GoBack() {
@@ -368,6 +472,7 @@ CFTPDir* COrvaneDoc::GoBack() {
   } else {
     currentNode = std::move(node);
   }
+  host_.HistoryChanged();
   return currentNode->directory;
 }
 
@@ -382,6 +487,7 @@ CFTPDir* COrvaneDoc::GoForward() {
   } else {
     currentNode = std::move(node);
   }
+  host_.HistoryChanged();
   return currentNode->directory;
 }
 
@@ -396,6 +502,7 @@ CFTPDir* COrvaneDoc::GoUp() {
   CFTPDir* parent = currentNode->directory->parent;
   currentNode->directory = parent;
   ShowDirectory(parent);
+  host_.HistoryChanged();
   return parent;
 }
 

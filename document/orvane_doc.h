@@ -7,9 +7,15 @@
 // thread only; the update workers change catalogs on their own threads under
 // each site's lock (see catalog/ftp_site.h).
 //
-// Entries removed by an update reach the document through OnEntryRemoved;
-// the document drops every reference to them (lists, history) before it
+// Entries removed by an update reach the document through OnEntryRemoved
+// (see CEngineBridge); the host's IRemovalObserver is told first, then the
+// document drops every reference to them (lists, history) before it
 // destroys them, and keeps them alive until no walk can still hold them.
+//
+// The site list changes only through AddSite, EditSite, DeleteSite,
+// ImportSites and the reading of site.ds, each of which tells the host
+// (ISiteListSink); results are appended through AddResult, which tells the
+// host in batches (IResultSink).
 #pragma once
 
 #include <chrono>
@@ -27,6 +33,28 @@
 #include "document/document_host.h"
 
 namespace orvane {
+
+// A site's stored settings, as the site dialog and `orvane-cli edit` set
+// them (stored bytes, code page 936 for typed text).
+struct SiteSettings {
+  std::string host;
+  std::string userName;
+  std::string password;
+  std::uint32_t port = 21;
+  std::string nickname;
+  std::string remarks;
+  bool anonymousUpdate = false;
+
+  static SiteSettings Of(const CFTPSite& site);
+  void ApplyTo(CFTPSite& site) const;
+};
+
+// What AddSite and EditSite did.
+enum class SiteChange {
+  kSaved,     // changed, and site.ds rewritten
+  kNotSaved,  // changed, but site.ds could not be written (the old file stays)
+  kRefused,   // nothing changed (see the operation)
+};
 
 class COrvaneDoc {
  public:
@@ -46,19 +74,51 @@ class COrvaneDoc {
   // Rewrites site.ds atomically (owner-only); false when it could not be
   // written, and the old file is then left as it was.
   bool SaveSiteList();
-  // site.ds contents: siteList as an object list of site records. Loading
+  // site.ds contents: the site list as an object list of site records. Loading
   // appends each record as soon as it is complete and stops at the first
   // error, which it returns.
   ArchiveError Serialize(CArchiveReader& archive);
   void Serialize(CArchiveWriter& archive) const;
   const std::filesystem::path& GetProgramDir() const { return programDir_; }
-  // Reads a site's catalog once per run, whoever asks first.
+  // Reads a site's catalog once per run, whoever asks first. When an update
+  // worker is reading it, this waits in slices of kLoadWaitSlice and pumps
+  // messages in between (removed entries and deleted sites are parked
+  // meanwhile, as in a walk), so the front end never stalls on the worker.
   void EnsureCatalogLoaded(CFTPSite& site);
-  bool PumpMessages() { return host_.PumpMessages(); }
-  // Fills browseDirs / browseFiles with the directory's children.
+  static constexpr std::chrono::milliseconds kLoadWaitSlice{20};
+  // Tells the host about appended results not yet told, then pumps.
+  bool PumpMessages();
+  // Fills browseDirs / browseFiles with the directory's children (a
+  // snapshot taken under the site's lock) and tells the host.
   void ShowDirectory(CFTPDir* dir);
-  // Removes the first site with this key, its files and data directory.
-  void DeleteSite(std::string_view key);
+
+  // ---- Site list ----------------------------------------------------------
+  const std::vector<std::shared_ptr<CFTPSite>>& sites() const { return siteList_; }
+  // The first site with this key; null when there is none. Shared, so it
+  // can go to the update engine as it is.
+  std::shared_ptr<CFTPSite> FindSite(std::string_view key) const;
+  // Index of the site in sites(); sites().size() when it is not there.
+  std::size_t IndexOf(const CFTPSite* site) const;
+  // Whether a site (other than `except`) has this host and user name: a
+  // site is the same when these are, whatever its password and port.
+  bool HasSiteWithLogin(std::string_view host, std::string_view userName,
+                        const CFTPSite* except = nullptr) const;
+  // Appends a new site and rewrites site.ds. Refused when a site with the
+  // same host and user name exists. A new site has no stored catalog to
+  // read, even if a data directory of its key was left behind.
+  SiteChange AddSite(std::shared_ptr<CFTPSite> site);
+  // Appends a site record as it is, as reading site.ds does: no check, no
+  // save. For front ends and tools that build a list themselves.
+  void AppendSite(std::shared_ptr<CFTPSite> site);
+  // Gives the site new settings and rewrites site.ds; when its key changes,
+  // its data directory moves with it (a failed move, when there is no
+  // catalog yet or the new key's directory is taken, leaves the files
+  // where they were). Refused when the site is not in the list or an
+  // update of it is waiting or running.
+  SiteChange EditSite(CFTPSite& site, const SiteSettings& settings);
+  // Removes the first site with this key, its files and data directory,
+  // and rewrites site.ds. False when no site has the key.
+  bool DeleteSite(std::string_view key);
   // An update removed this entry (and its subtree): drop every reference,
   // then destroy it (later, if a walk is in progress).
   void OnEntryRemoved(std::unique_ptr<CFTPDir> dir);
@@ -71,17 +131,18 @@ class COrvaneDoc {
   // an entry to a list (its snapshot may still hold it).
   bool IsRemoved(const CFTPDir* dir) const;
   bool IsRemoved(const CFTPFile* file) const;
-  CFTPSite* FindSite(std::string_view key) const;
 
   // Held by every walk that pumps messages (search, listings, clearing
   // marks) for its whole length. While any guard lives, removed entries and
   // deleted sites are parked instead of destroyed, so a walk's snapshot of
   // child lists never points at freed memory; the outermost guard's end
   // drops any reference a walk made to them meanwhile and destroys them.
+  // Results a walk appended are told to the host when its guard ends.
   class WalkGuard {
    public:
     explicit WalkGuard(COrvaneDoc& doc) : doc_(doc) { ++doc_.walkDepth_; }
     ~WalkGuard() {
+      doc_.FlushResults();
       if (--doc_.walkDepth_ == 0) doc_.ReleaseGraveyard();
     }
     WalkGuard(const WalkGuard&) = delete;
@@ -129,6 +190,14 @@ class COrvaneDoc {
   // looks at the first entry, so a stop already queued ends it at once.
   std::chrono::nanoseconds pumpSlice = std::chrono::milliseconds(15);
   IDocumentHost& host() const { return host_; }
+  // Result list operations: each tells the host (appends in batches).
+  void ClearResults();
+  void AddResult(CFTPDir* dir);
+  void AddResult(CFTPFile* file);
+  // Tells the host about the appends not told yet.
+  void FlushResults();
+  // A batch of appends is told once it holds this many entries.
+  static constexpr std::size_t kResultBatch = 4096;
 
   // ---- Import and addresses -----------------------------------------------
   // Adds a site for every line of the ftp:// list whose host and user name
@@ -142,7 +211,7 @@ class COrvaneDoc {
   void CopyFileAddress(std::string_view displayPath);
 
   // ---- Data (front-end thread only) ---------------------------------------
-  std::vector<std::shared_ptr<CFTPSite>> siteList;
+  // Read freely; changed only by the document's operations (see above).
   std::unique_ptr<DirNode> currentNode;
   std::deque<std::unique_ptr<DirNode>> forwardList;
   std::deque<std::unique_ptr<DirNode>> backList;
@@ -171,8 +240,13 @@ class COrvaneDoc {
                       const std::vector<const CFTPSite*>& sites);
   void Push(std::deque<std::unique_ptr<DirNode>>& list, const DirNode& node);
 
+  std::vector<std::shared_ptr<CFTPSite>> siteList_;
   std::filesystem::path programDir_;
   IDocumentHost& host_;
+  // Appends not yet told to the host: of one kind, the newest entries.
+  enum class PendingKind { kNone, kDirs, kFiles };
+  PendingKind pendingKind_ = PendingKind::kNone;
+  std::size_t pendingCount_ = 0;
   int walkDepth_ = 0;
   Graveyard graveyard_;
 };

@@ -37,9 +37,10 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path) {
   // A site is the same when host and user name are; password and port do
   // not count. Sites added by earlier lines count for later ones.
   std::unordered_set<std::string> known;
-  known.reserve(siteList.size() + contents.size() / 16);
-  for (const auto& site : siteList) known.insert(LoginKey(site->host, site->userName));
+  known.reserve(siteList_.size() + contents.size() / 16);
+  for (const auto& site : siteList_) known.insert(LoginKey(site->host, site->userName));
 
+  const std::size_t before = siteList_.size();
   std::string_view text = contents;
   ImportedLogin login;
   while (!text.empty()) {
@@ -55,8 +56,9 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path) {
     site->userName = login.userName;
     site->password = login.password;
     site->port = login.port;
-    siteList.push_back(std::move(site));
+    siteList_.push_back(std::move(site));
   }
+  if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);
   // Once for the whole file, also when nothing was added.
   SaveSiteList();
   return true;
@@ -66,7 +68,7 @@ std::string COrvaneDoc::GetFileAddress(std::string_view displayPath) const {
   std::string_view key;
   std::string_view place;
   SplitDisplayPath(displayPath, key, place);
-  const CFTPSite* site = FindSite(key);
+  const std::shared_ptr<CFTPSite> site = FindSite(key);
   if (!site) return {};
   return BuildFileAddress(*site, place);
 }

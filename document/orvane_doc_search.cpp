@@ -109,12 +109,7 @@ class CatalogWalk {
   Frame& PushChildrenOf(const CFTPDir& dir, CFTPSite* site) {
     Frame& frame = Push();
     frame.site = site;
-    std::unique_lock<std::mutex> lock;
-    if (site) lock = std::unique_lock<std::mutex>(site->lock);
-    frame.dirs.reserve(dir.subdirs.size());
-    for (const auto& sub : dir.subdirs) frame.dirs.push_back(sub.get());
-    frame.files.reserve(dir.files.size());
-    for (const auto& file : dir.files) frame.files.push_back(file.get());
+    SnapshotChildren(dir, site, frame.dirs, frame.files);
     return frame;
   }
 
@@ -152,15 +147,11 @@ class SearchWalk : public CatalogWalk {
   }
 
   void Append(CFTPDir* dir) {
-    if (doc_.IsRemoved(dir)) return;
-    doc_.resultDirs.push_back(dir);
-    doc_.host().AppendResult(dir);
+    if (!doc_.IsRemoved(dir)) doc_.AddResult(dir);
   }
 
   void Append(CFTPFile* file) {
-    if (doc_.IsRemoved(file)) return;
-    doc_.resultFiles.push_back(file);
-    doc_.host().AppendResult(file);
+    if (!doc_.IsRemoved(file)) doc_.AddResult(file);
   }
 
  private:
@@ -235,22 +226,6 @@ class ClearWalk : public CatalogWalk {
   WalkPump& pump_;
 };
 
-struct Children {
-  std::vector<CFTPDir*> dirs;
-  std::vector<CFTPFile*> files;
-};
-
-Children ChildrenOf(const CFTPDir& dir, CFTPSite* site) {
-  Children children;
-  std::unique_lock<std::mutex> lock;
-  if (site) lock = std::unique_lock<std::mutex>(site->lock);
-  children.dirs.reserve(dir.subdirs.size());
-  for (const auto& sub : dir.subdirs) children.dirs.push_back(sub.get());
-  children.files.reserve(dir.files.size());
-  for (const auto& file : dir.files) children.files.push_back(file.get());
-  return children;
-}
-
 // Kind 1 takes the sites of this update: updated, stopped, running or
 // waiting, not failed. It reads no catalog, so a site whose catalog is not
 // in memory yet has nothing to give.
@@ -273,10 +248,8 @@ void RunResultWalk(COrvaneDoc& doc, std::string_view keyword, const char* nothin
                    VisitSite&& visit) {
   COrvaneDoc::WalkGuard guard(doc);
   IDocumentHost& host = doc.host();
-  doc.resultFiles.clear();
-  doc.resultDirs.clear();
-  host.ClearResults();
-  const std::vector<std::shared_ptr<CFTPSite>> sites = doc.siteList;
+  doc.ClearResults();
+  const std::vector<std::shared_ptr<CFTPSite>> sites = doc.sites();
   host.SearchBegin(static_cast<int>(sites.size()));
   if (sites.empty()) {
     host.SearchEnd();
@@ -293,6 +266,7 @@ void RunResultWalk(COrvaneDoc& doc, std::string_view keyword, const char* nothin
       break;
     }
   }
+  doc.FlushResults();
   host.SearchEnd();
   if (!stopped && doc.resultDirs.empty() && doc.resultFiles.empty()) {
     host.ShowMessage(nothingFound);
@@ -306,7 +280,7 @@ void COrvaneDoc::Search(const std::string& keyword) {
                 [this](CFTPSite& site, SearchWalk& walk, WalkPump& pump) {
                   EnsureCatalogLoaded(site);
                   if (!pump.Now()) return SiteStep::kStopped;
-                  const Children root = ChildrenOf(*site.rootDir, &site);
+                  const DirChildren root = SnapshotChildren(*site.rootDir, &site);
                   if (!walk.Dirs(root.dirs, &site)) return SiteStep::kStopped;
                   // Files directly in the root: a stop seen here takes effect with the
                   // next site, so the root's own matches are all listed.
@@ -375,7 +349,7 @@ bool COrvaneDoc::MarkDirsRead(const std::vector<CFTPDir*>& dirs) {
 
 void COrvaneDoc::SetSitesRead(int kind) {
   WalkGuard guard(*this);
-  const std::vector<std::shared_ptr<CFTPSite>> sites = siteList;
+  const std::vector<std::shared_ptr<CFTPSite>> sites = siteList_;
   WalkPump pump(*this);
   ClearWalk walk(pump);
   for (const auto& site : sites) {
@@ -385,7 +359,7 @@ void COrvaneDoc::SetSitesRead(int kind) {
       EnsureCatalogLoaded(*site);
     }
     if (!pump.Now()) return;
-    const Children root = ChildrenOf(*site->rootDir, site.get());
+    const DirChildren root = SnapshotChildren(*site->rootDir, site.get());
     walk.Dirs(root.dirs, site.get());
     for (CFTPFile* file : root.files) {
       ClearMark(*file, site.get());
@@ -401,7 +375,7 @@ bool COrvaneDoc::SetDirRead(CFTPDir* dir) {
   WalkGuard guard(*this);
   WalkPump pump(*this);
   if (!pump.Now()) return true;
-  const Children children = ChildrenOf(*dir, site);
+  const DirChildren children = SnapshotChildren(*dir, site);
   ClearWalk walk(pump);
   walk.Dirs(children.dirs, site);
   // The directory's own mark stays: it is cleared from its parent.
@@ -422,9 +396,7 @@ void COrvaneDoc::SetTreeNodeRead(CFTPDir* dir) {
 
 void COrvaneDoc::ShowUpdates(CFTPDir* dir) {
   if (!dir) return;
-  resultFiles.clear();
-  resultDirs.clear();
-  host_.ClearResults();
+  ClearResults();
   SearchInDir(dir, std::string(kNewKeyword));
 }
 

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view key;
     std::string_view place;
     SplitDisplayPath(line, key, place);
-    for (const auto& site : doc.siteList) {
+    for (const auto& site : doc.sites()) {
       const std::string address = BuildFileAddress(*site, place);
       // Addresses are single lines of visible ASCII: everything else is
       // percent-encoded.

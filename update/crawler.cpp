@@ -133,16 +133,13 @@ class Crawler {
   }
   bool Stopped(CFTPDir& dir) {
     MarkResumePoint(dir);
-    site_.SetStatusText(std::string(kStatusStopped));
-    site_.updateState.store(kUpdateStopped);
+    site_.SetOutcome(SiteStatus::Outcome::kStopped, kUpdateStopped);
     return false;
   }
   bool BrokenOff(CFTPDir& dir, std::string_view errorText) {
     MarkResumePoint(dir);
-    std::string text(kStatusBrokenOff);
-    text.append(TruncateUtf8(errorText, kMaxErrorTextBytes));
-    site_.SetStatusText(std::move(text));
-    site_.updateState.store(kUpdateStopped);
+    site_.SetOutcome(SiteStatus::Outcome::kBrokenOff, kUpdateStopped,
+                     std::string(TruncateUtf8(errorText, kMaxErrorTextBytes)));
     return false;
   }
 

@@ -11,9 +11,9 @@
 // - true: the subtree has been handled. Directories the server would not let
 //   us enter, and directories beyond the limits below, keep their stored
 //   subtree untouched and count as handled.
-// - false: broken off. statusText is kStatusStopped (the stop flag was seen)
-//   or kStatusBrokenOff followed by the session's error text (a transient
-//   failure: time-out, reset, dropped connection), and updateState is
+// - false: broken off. The site's outcome is kStopped (the stop flag was
+//   seen) or kBrokenOff with the session's error text (a transient failure:
+//   time-out, reset, dropped connection), and updateState is
 //   kUpdateStopped. When the directory where it happened is not the root, it
 //   becomes the site's resume point (resumeDir, resumePending 1).
 //
@@ -65,10 +65,8 @@ class IRemovalSink;
 
 // Status texts the crawler leaves in the site record (UTF-8).
 inline constexpr std::string_view kStatusStopped = "更新终止！";
-// Followed by the error text, at most kMaxErrorTextBytes of it. The update
-// worker recognises a transient failure by this prefix (without "\n").
+// Followed by the error text, at most kMaxErrorTextBytes of it.
 inline constexpr std::string_view kStatusBrokenOff = "更新意外终止:\n";
-inline constexpr std::string_view kStatusBrokenOffMark = "更新意外终止";
 inline constexpr std::size_t kMaxErrorTextBytes = 255;
 
 struct CrawlLimits {
@@ -80,7 +78,7 @@ struct CrawlLimits {
 };
 
 // True: the subtree has been handled (including directories that could not
-// be entered). False: broken off; the site's statusText and updateState say
+// be entered). False: broken off; the site's status says
 // why. `stopRequested` is the engine's stop flag, only read here.
 bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,

@@ -15,6 +15,8 @@ namespace orvane {
 
 namespace {
 
+using Outcome = SiteStatus::Outcome;
+
 // CURLE_FAILED_INIT: the session's libcurl handles could not be made, which
 // is what "could not create the Internet session" means here.
 constexpr int kSessionNotCreated = 2;
@@ -67,11 +69,6 @@ FtpLogin LoginFor(const CFTPSite& site) {
   return login;
 }
 
-void SetOutcome(CFTPSite& site, std::string_view text, UpdateState state) {
-  site.SetStatusText(std::string(text));
-  site.updateState.store(state);
-}
-
 }  // namespace
 
 CUpdateEngine::CUpdateEngine(IEngineListener& listener, std::filesystem::path programDir,
@@ -98,8 +95,7 @@ int CUpdateEngine::UpdateAll(const std::vector<std::shared_ptr<CFTPSite>>& sites
       // A site is never queued twice; it is counted once, by the command
       // that queued it.
       if (site->updateState.load() == kUpdateRunning) continue;
-      site->updateState.store(kUpdateRunning);
-      site->SetStatusText(std::string(kStatusWaiting));
+      site->SetOutcome(Outcome::kWaiting, kUpdateRunning);
       site->resumePending.store(0);
       site->SetCrawlCounts({});
       auto data = std::make_unique<CThreadData>();
@@ -136,8 +132,7 @@ bool CUpdateEngine::UpdateSelected(std::shared_ptr<CFTPSite> site, CFTPDir* dir)
         data->partial = 1;
         data->startPath = dir->GetPath();
       }
-      site->updateState.store(kUpdateRunning);
-      site->SetStatusText(std::string(kStatusWaiting));
+      site->SetOutcome(Outcome::kWaiting, kUpdateRunning);
       site->resumePending.store(0);
       site->SetCrawlCounts({});
       EnqueueLocked(std::move(data));
@@ -246,7 +241,7 @@ void CUpdateEngine::DrainStoppedLocked(Notices& notices) {
       // Deleted from the list: nobody shows it any more.
       it = updateQueue_.erase(it);
     } else if (it->run->stopRequested.load()) {
-      SetOutcome(site, kStatusStoppedQueued, kUpdateStopped);
+      site.SetOutcome(Outcome::kStoppedQueued, kUpdateStopped);
       notices.push_back(it->data->site);
       it = updateQueue_.erase(it);
     } else {
@@ -287,7 +282,7 @@ void CUpdateEngine::StartWorkerLocked(Job job, Notices& notices) {
     workers_.pop_back();
     runningSites_.erase(site.get());
     activeWorkers_.fetch_sub(1);
-    SetOutcome(*site, std::string(kStatusFailed) + error.what(), kUpdateFailed);
+    site->SetOutcome(Outcome::kFailed, kUpdateFailed, error.what());
     notices.push_back(site);
   }
 }
@@ -385,11 +380,10 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   bool resume = false;
   {
     std::lock_guard lock(mutex_);
-    const std::string text = site.StatusText();
-    if (text.starts_with(kStatusBrokenOffMark) && !job.run->stopRequested.load() &&
+    const SiteStatus status = site.Status();
+    if (status.outcome == Outcome::kBrokenOff && !job.run->stopRequested.load() &&
         !site.removed.load() && site.retryCount.load() < kMaxResumptions) {
-      site.SetStatusText(text + std::string(kStatusResuming));
-      site.updateState.store(kUpdateRunning);
+      site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText);
       site.retryCount.fetch_add(1);
       resume = true;
     }
@@ -407,7 +401,7 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
       // Checked under the engine lock, like Stop() and the drain: a stop
       // that came meanwhile gets the job as if it had been queued already.
       if (job.run->stopRequested.load()) {
-        SetOutcome(site, kStatusStoppedQueued, kUpdateStopped);
+        site.SetOutcome(Outcome::kStoppedQueued, kUpdateStopped);
         stoppedMeanwhile = true;
       } else if (!site.removed.load()) {
         auto next = std::make_unique<CThreadData>();
@@ -435,9 +429,9 @@ void CUpdateEngine::RunJob(Job& job) {
   CFTPSite& site = *sitePtr;
   const Run& run = *job.run;
 
-  site.SetStatusText(std::string(kStatusConnecting));
+  site.SetOutcome(Outcome::kConnecting);
   if (run.stopRequested.load() || site.removed.load()) {
-    SetOutcome(site, kStatusStopped, kUpdateStopped);
+    site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
     return;
   }
@@ -446,7 +440,7 @@ void CUpdateEngine::RunJob(Job& job) {
   CFtpSession session;
   const std::string key = site.siteKey();
   if (!RegisterSession(key, session, run)) {
-    SetOutcome(site, kStatusStopped, kUpdateStopped);
+    site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
     return;
   }
@@ -455,14 +449,13 @@ void CUpdateEngine::RunJob(Job& job) {
     if (opened.outcome == FtpOutcome::kCancelled || run.stopRequested.load()) {
       // Closed under us by the program's exit, or stopped: not the server's
       // fault, so not reported as a failed connection.
-      SetOutcome(site, kStatusStopped, kUpdateStopped);
+      site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     } else if (opened.curlCode == kSessionNotCreated) {
-      SetOutcome(site, kStatusNoSession, kUpdateFailed);
+      site.SetOutcome(Outcome::kNoSession, kUpdateFailed);
     } else {
       // A failed connection is not retried automatically.
-      std::string text(kStatusFailed);
-      text.append(TruncateUtf8(opened.errorText, kMaxConnectErrorBytes));
-      SetOutcome(site, text, kUpdateFailed);
+      site.SetOutcome(Outcome::kFailed, kUpdateFailed,
+                      std::string(TruncateUtf8(opened.errorText, kMaxConnectErrorBytes)));
     }
     listener_.PostSiteStatus(sitePtr);
     UnregisterSession(key, session);
@@ -470,13 +463,13 @@ void CUpdateEngine::RunJob(Job& job) {
     return;
   }
 
-  site.SetStatusText(std::string(kStatusConnected));
+  site.SetOutcome(Outcome::kConnected);
   listener_.PostSiteStatus(sitePtr);
   if (run.stopRequested.load() || site.removed.load()) {
     // Neither loaded nor saved.
     UnregisterSession(key, session);
     session.Close();
-    SetOutcome(site, kStatusStopped, kUpdateStopped);
+    site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
     return;
   }
@@ -494,7 +487,7 @@ void CUpdateEngine::RunJob(Job& job) {
     // final state, which is what a later command looks at.
     site.resumePending.store(0);
     site.resumeDir = nullptr;
-    SetOutcome(site, kStatusSucceeded, kUpdateSucceeded);
+    site.SetOutcome(Outcome::kSucceeded, kUpdateSucceeded);
   }
   listener_.PostSiteStatus(sitePtr);
   UnregisterSession(key, session);

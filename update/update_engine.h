@@ -39,7 +39,10 @@ class CFTPSite;
 class IEngineListener {
  public:
   virtual ~IEngineListener() = default;
-  // WM_SITE_STATUS: the site's updateState, statusText or hasNewEntries changed.
+  // WM_SITE_STATUS: the site's status (CFTPSite::Status) or hasNewEntries
+  // changed. The listener takes the status value at once, on the engine's
+  // thread: by the time the front end runs the notice the site may have
+  // moved on, and every step should be shown.
   virtual void PostSiteStatus(std::shared_ptr<CFTPSite> site) = 0;
   // WM_ENTRY_REMOVED: an update unlinked this entry; the front end drops its
   // references and then destroys it (on its own thread).
@@ -51,8 +54,10 @@ class IEngineListener {
   virtual void PostWorkEnded() {}
 };
 
-// Status texts the scheduler leaves in a site record (UTF-8). The crawler's
-// own texts (kStatusStopped, kStatusBrokenOff) are in crawler.h.
+// Status texts of the scheduler's outcomes (UTF-8; StatusText in
+// update/status_text.h builds them). The crawler's own texts
+// (kStatusStopped, kStatusBrokenOff) are in crawler.h.
+inline constexpr std::string_view kStatusNotUpdated = "未更新";
 inline constexpr std::string_view kStatusWaiting = "正在等待更新...";
 inline constexpr std::string_view kStatusConnecting = "正在连接...";
 inline constexpr std::string_view kStatusConnected = "已连接,正在更新...";
@@ -62,7 +67,7 @@ inline constexpr std::string_view kStatusNoSession = "更新失败:\n创建Inter
 // A job that was still queued when updates were stopped (ASCII "!", unlike
 // the worker's full-width kStatusStopped).
 inline constexpr std::string_view kStatusStoppedQueued = "更新终止!";
-// Appended to kStatusBrokenOff's text when a resumption is queued.
+// Appended to the broken-off text when a resumption is queued.
 inline constexpr std::string_view kStatusResuming = "\t等待继续更新";
 // Connection error texts are cut to this many bytes.
 inline constexpr std::size_t kMaxConnectErrorBytes = 1023;

@@ -3,12 +3,16 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <future>
 #include <initializer_list>
 #include <new>
 #include <string>
@@ -19,6 +23,7 @@
 
 #include "catalog/archive_reader.h"
 #include "catalog/archive_writer.h"
+#include "tests/support/wait_until.h"
 
 // Counting allocator: lets tests prove that a read allocates nothing in
 // proportion to a declared length, and nothing beyond the string it fills.
@@ -800,6 +805,17 @@ TEST(ArchiveWriter, FullDiskIsIo) {
   ::close(fd);
 }
 
+// Whether thread `tid` of this process sits in a read() of `fd`; true when
+// the kernel does not tell (then there is nothing to wait for).
+bool BlockedInRead(pid_t tid, int fd) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  std::string argument;
+  if (!(in >> number)) return true;
+  if (!(in >> argument)) return false;  // "running"
+  return number == SYS_read && std::strtol(argument.c_str(), nullptr, 16) == fd;
+}
+
 // Signals without SA_RESTART make blocking pipe calls return EINTR or short
 // counts; the file endpoints must carry on regardless. Each side closes its
 // end when it stops, so a broken endpoint fails the test instead of hanging it.
@@ -816,22 +832,29 @@ TEST(ArchiveFileEndpoints, InterruptedReadsAndShortWritesCarryOn) {
   ASSERT_EQ(::pipe(fds), 0);
 
   const std::string payload = Pattern(1 << 20);
-  std::atomic<bool> done{false};
+  const int capacity = ::fcntl(fds[1], F_GETPIPE_SZ);
+  std::atomic<pid_t> reader_tid{0};
+  std::promise<void> finished;
+  std::future<void> reader_done = finished.get_future();
   std::atomic<bool> stop{false};
   std::string received;
   bool read_ok = false;
   bool at_end = false;
   std::thread reader_thread([&] {
+    reader_tid = static_cast<pid_t>(::syscall(SYS_gettid));
     FdSource source(fds[0]);
     CArchiveReader reader(source);
     std::string greeting;
     read_ok = reader.ReadString(greeting) && greeting == "hello";  // blocks on an empty pipe
-    // Pause so that the writer blocks on a full pipe.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // Until the pipe is full, so that the writer blocks on it.
+    test::WaitUntil([&] {
+      int queued = 0;
+      return ::ioctl(fds[0], FIONREAD, &queued) != 0 || queued >= capacity - 4096;
+    });
     read_ok = read_ok && reader.ReadString(received);
     at_end = reader.AtEnd();
     ::close(fds[0]);
-    done = true;
+    finished.set_value();
   });
   const pthread_t writer_thread = ::pthread_self();
   std::thread interrupter([&] {
@@ -841,7 +864,8 @@ TEST(ArchiveFileEndpoints, InterruptedReadsAndShortWritesCarryOn) {
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the reader block first
+  // The reader blocks first.
+  test::WaitUntil([&] { return reader_tid != 0 && BlockedInRead(reader_tid, fds[0]); });
   FdSink sink(fds[1]);
   CArchiveWriter greeting_writer(sink);
   greeting_writer.WriteString("hello");
@@ -850,7 +874,7 @@ TEST(ArchiveFileEndpoints, InterruptedReadsAndShortWritesCarryOn) {
   writer.WriteString(payload);
   const ArchiveError written = writer.Close();
   ::close(fds[1]);
-  while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  reader_done.wait();
   stop = true;
   interrupter.join();  // before the reader's thread goes away
   reader_thread.join();

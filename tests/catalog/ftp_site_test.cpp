@@ -258,7 +258,7 @@ TEST(SiteRecord, AnonymousUpdateByteTwoReadsSetAndIsWrittenAsOne) {
   EXPECT_EQ(site.nickname, "");
   EXPECT_EQ(site.remarks, "xyzzy");
   // Everything else starts fresh.
-  EXPECT_EQ(site.StatusText(), "未更新");
+  EXPECT_EQ(site.Status(), SiteStatus{});
   EXPECT_EQ(site.updateState.load(), kNeverUpdated);
   EXPECT_EQ(site.loadState.load(), kNotLoaded);
   EXPECT_FALSE(site.hasNewEntries.load());

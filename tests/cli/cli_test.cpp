@@ -1,10 +1,8 @@
 // orvane-cli as a user or a script runs it: the built binary in a temporary
 // data directory, against real local FTP servers for the update command.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +14,6 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -25,8 +22,10 @@
 #include "catalog/ftp_site.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
+#include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wait_until.h"
 
 namespace orvane {
 namespace {
@@ -152,19 +151,6 @@ mode_t Mode(const fs::path& path) {
   return info.st_mode & 07777;
 }
 
-// A port on which nothing listens (bound, then closed).
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 class QuietHost : public IDocumentHost {
  public:
   void ReportLoadError(const std::string& text) override { errors.push_back(text); }
@@ -252,10 +238,10 @@ TEST_F(CliTest, AddListsAndRejectsDuplicates) {
   QuietHost host;
   COrvaneDoc doc(dataDir, host);
   doc.OnNewDocument();
-  ASSERT_EQ(doc.siteList.size(), 3u);
-  EXPECT_EQ(doc.siteList[0]->nickname, "\xb2\xe2\xca\xd4\xd5\xbe\xb5\xe3");
-  EXPECT_EQ(doc.siteList[0]->password, kAnonymousPassword);
-  EXPECT_EQ(doc.siteList[1]->password, "pw");
+  ASSERT_EQ(doc.sites().size(), 3u);
+  EXPECT_EQ(doc.sites()[0]->nickname, "\xb2\xe2\xca\xd4\xd5\xbe\xb5\xe3");
+  EXPECT_EQ(doc.sites()[0]->password, kAnonymousPassword);
+  EXPECT_EQ(doc.sites()[1]->password, "pw");
 }
 
 TEST_F(CliTest, BadCommandLinesExitWithTwo) {
@@ -421,10 +407,10 @@ TEST_F(CliUpdateTest, UpdateAllBringsTheTreeIntoTheCatalog) {
   QuietHost host;
   COrvaneDoc doc(dataDir, host);
   doc.OnNewDocument();
-  ASSERT_EQ(doc.siteList.size(), 1u);
-  doc.EnsureCatalogLoaded(*doc.siteList[0]);
+  ASSERT_EQ(doc.sites().size(), 1u);
+  doc.EnsureCatalogLoaded(*doc.sites()[0]);
   bool found = false;
-  for (const auto& dir : doc.siteList[0]->rootDir->subdirs) {
+  for (const auto& dir : doc.sites()[0]->rootDir->subdirs) {
     for (const auto& file : dir->files) found |= file->name() == "\xce\xc4\xb5\xb5.txt";
   }
   EXPECT_TRUE(found);
@@ -512,7 +498,9 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
 TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
   StartServer();
   AddSite();
-  Output added = Cli({"add", "localhost", "--anonymous", "--port", std::to_string(ClosedPort())});
+  const test::CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
+  Output added = Cli({"add", "localhost", "--anonymous", "--port", std::to_string(closed.port())});
   ASSERT_EQ(added.status, 0);
   Output update = Cli({"update", "--all", "--threads", "2"});
   EXPECT_EQ(update.status, 1);
@@ -534,17 +522,12 @@ TEST_F(CliUpdateTest, InterruptStopsRunningAndQueuedSitesAndKeepsWhatWasMerged) 
   ASSERT_TRUE(child.WaitForOutput("127.0.0.1: 已连接,正在更新...\n", std::chrono::seconds(60)));
   // Interrupt once the crawl has listed something, so there is a merge to
   // keep.
-  const auto deadline = Clock::now() + std::chrono::seconds(60);
-  auto listed = [&] {
+  ASSERT_TRUE(test::WaitUntil([&] {
     for (const std::string& command : server->Commands()) {
       if (command.rfind("MLSD", 0) == 0 || command.rfind("LIST", 0) == 0) return true;
     }
     return false;
-  };
-  while (!listed() && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(listed());
+  }));
   child.Signal(SIGINT);
   Output result = child.Finish();
   EXPECT_EQ(result.status, 1) << result.out << result.err;

@@ -88,13 +88,13 @@ class SearchCliTest : public ::testing::Test {
     site->rootDir->AddFile(CFTPFile::Make("Readme", 40));
     ASSERT_TRUE(site->SaveCatalog(data_));
     ASSERT_TRUE(site->SaveState(data_));
-    doc.siteList.push_back(site);
+    doc.AppendSite(site);
     auto bob = std::make_shared<CFTPSite>();
     bob->host = "files.example";
     bob->userName = "bob";
     bob->password = "p@ss word";
     bob->port = 2121;
-    doc.siteList.push_back(bob);
+    doc.AppendSite(bob);
     ASSERT_TRUE(doc.SaveSiteList());
   }
 

@@ -23,10 +23,10 @@ class HistoryTest : public ::testing::Test {
       site->host = host;
       site->userName = "u";
       site->password = "p";
-      doc.siteList.push_back(site);
+      doc.AppendSite(site);
     }
     // one: root / d0 .. d24, each with a file; d0 / inner.
-    CFTPDir* root = doc.siteList[0]->rootDir.get();
+    CFTPDir* root = doc.sites()[0]->rootDir.get();
     for (int i = 0; i < 25; ++i) {
       CFTPDir* d = root->AddSubdir(std::make_unique<CFTPDir>("d" + std::to_string(i)));
       d->AddFile(CFTPFile::Make("f" + std::to_string(i), i));
@@ -35,11 +35,11 @@ class HistoryTest : public ::testing::Test {
     root->AddFile(CFTPFile::Make("top", 1));
     inner = dirs[0]->AddSubdir(std::make_unique<CFTPDir>("inner"));
     // two: root / other with a file.
-    other = doc.siteList[1]->rootDir->AddSubdir(std::make_unique<CFTPDir>("other"));
+    other = doc.sites()[1]->rootDir->AddSubdir(std::make_unique<CFTPDir>("other"));
     other->AddFile(CFTPFile::Make("o", 1));
   }
 
-  CFTPDir* Root(int site) const { return doc.siteList[site]->rootDir.get(); }
+  CFTPDir* Root(int site) const { return doc.sites()[site]->rootDir.get(); }
   static std::vector<CFTPDir*> Dirs(const std::deque<std::unique_ptr<DirNode>>& list) {
     std::vector<CFTPDir*> result;
     for (const auto& node : list) result.push_back(node->directory);

@@ -86,7 +86,7 @@ class ImportTest : public doc_test::DocumentTest {
 
   std::vector<std::string> Keys() const {
     std::vector<std::string> keys;
-    for (const auto& site : doc.siteList) keys.push_back(site->siteKey());
+    for (const auto& site : doc.sites()) keys.push_back(site->siteKey());
     return keys;
   }
 
@@ -106,7 +106,7 @@ TEST_F(ImportTest, AddsEachNewLoginOnceAndSavesTheList) {
             "ftp://last.example"));        // no line end
   EXPECT_THAT(Keys(), ElementsAre("old.example@bob", "old.example", "new.example@alice",
                                   "new.example", "last.example"));
-  const CFTPSite& alice = *doc.siteList[2];
+  const CFTPSite& alice = *doc.sites()[2];
   EXPECT_EQ(alice.password, "pw");
   EXPECT_EQ(alice.port, 2100u);
   EXPECT_EQ(alice.loadState.load(), kNotLoaded);
@@ -118,22 +118,22 @@ TEST_F(ImportTest, AddsEachNewLoginOnceAndSavesTheList) {
   doc_test::RecordingHost otherHost;
   COrvaneDoc reopened(scratch.path(), otherHost);
   ASSERT_TRUE(reopened.OnNewDocument());
-  ASSERT_EQ(reopened.siteList.size(), 5u);
-  EXPECT_EQ(reopened.siteList[2]->siteKey(), "new.example@alice");
-  EXPECT_EQ(reopened.siteList[2]->port, 2100u);
-  EXPECT_EQ(reopened.siteList[4]->password, kAnonymousPassword);
+  ASSERT_EQ(reopened.sites().size(), 5u);
+  EXPECT_EQ(reopened.sites()[2]->siteKey(), "new.example@alice");
+  EXPECT_EQ(reopened.sites()[2]->port, 2100u);
+  EXPECT_EQ(reopened.sites()[4]->password, kAnonymousPassword);
 }
 
 TEST_F(ImportTest, LineEndsAreLfOrCrLf) {
   doc.ImportSites(Write("a.example:1\r\nb.example:2\nc.example:3\r"));
   EXPECT_THAT(Keys(), ElementsAre("a.example", "b.example", "c.example"));
-  EXPECT_EQ(doc.siteList[2]->port, 3u);
+  EXPECT_EQ(doc.sites()[2]->port, 3u);
 }
 
 TEST_F(ImportTest, FileOfEmptyLinesStillRewritesTheSiteList) {
   ASSERT_FALSE(std::filesystem::exists(SiteList()));
   EXPECT_TRUE(doc.ImportSites(Write("\n\r\n\n")));
-  EXPECT_THAT(doc.siteList, IsEmpty());
+  EXPECT_THAT(doc.sites(), IsEmpty());
   EXPECT_TRUE(std::filesystem::exists(SiteList()));
   // The file holds the site list only, readable by its owner only.
   struct stat info {};
@@ -149,7 +149,7 @@ TEST_F(ImportTest, FileThatCannotBeOpenedChangesNothing) {
   // A directory cannot be read as a list either.
   doc.ImportSites(scratch.path());
   EXPECT_THAT(host.messages, ElementsAre(kCannotOpen, kCannotOpen));
-  EXPECT_EQ(doc.siteList.size(), 1u);
+  EXPECT_EQ(doc.sites().size(), 1u);
   EXPECT_FALSE(std::filesystem::exists(SiteList()));
 }
 
@@ -162,11 +162,11 @@ TEST_F(ImportTest, LargeImportKeepsTheFirstLineOfEachLogin) {
                 std::to_string(i % 2) + ".example\n";
   }
   doc.ImportSites(Write(contents));
-  ASSERT_EQ(doc.siteList.size(), 1000u);
-  EXPECT_EQ(doc.siteList[0]->siteKey(), "h0.example@u0");
-  EXPECT_EQ(doc.siteList[0]->password, "p0");
-  EXPECT_EQ(doc.siteList[999]->siteKey(), "h1.example@u999");
-  EXPECT_EQ(doc.siteList[999]->password, "p999");
+  ASSERT_EQ(doc.sites().size(), 1000u);
+  EXPECT_EQ(doc.sites()[0]->siteKey(), "h0.example@u0");
+  EXPECT_EQ(doc.sites()[0]->password, "p0");
+  EXPECT_EQ(doc.sites()[999]->siteKey(), "h1.example@u999");
+  EXPECT_EQ(doc.sites()[999]->password, "p999");
 }
 
 }  // namespace

@@ -106,7 +106,8 @@ TEST_F(NewFilesTest, ThisUpdateReadsNoCatalog) {
   waiting->host = "waiting.example";
   waiting->password = kAnonymousPassword;
   waiting->updateState = kUpdateRunning;
-  doc.siteList = {waiting};
+  doc_test::ClearSites(doc);
+  doc.AppendSite(waiting);
   doc.ShowNewFiles(1);
   EXPECT_EQ(waiting->loadState.load(), kNotLoaded);
   EXPECT_THAT(host.messages, ElementsAre(kNoUnreadFiles));
@@ -135,7 +136,7 @@ TEST_F(NewFilesTest, StoppedListingShowsNoMessage) {
 }
 
 TEST_F(NewFilesTest, NoSitesNoMessage) {
-  doc.siteList.clear();
+  doc_test::ClearSites(doc);
   doc.ShowNewFiles(2);
   EXPECT_THAT(host.messages, IsEmpty());
   EXPECT_EQ(host.ends, 1);

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "catalog/archive_reader.h"
@@ -27,11 +28,14 @@
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wait_until.h"
 
 namespace orvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::WaitUntil;
+using ::testing::ElementsAre;
 
 // A front end whose event queue the test fills: kStop stands for the stop
 // message, anything else for an ordinary message that PumpMessages
@@ -42,6 +46,7 @@ class TestHost : public IDocumentHost {
 
   bool PumpMessages() override {
     ++pumps;
+    if (onPump) onPump();
     while (!queue.empty()) {
       if (queue.front() == kStop) return false;
       dispatched.push_back(queue.front());
@@ -51,10 +56,24 @@ class TestHost : public IDocumentHost {
   }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void ReportLoadError(const std::string& text) override { loadErrors.push_back(text); }
-  void AppendResult(const CFTPDir*) override { ++results; }
-  void AppendResult(const CFTPFile*) override { ++results; }
+  void DirsAppended(std::size_t count) override { results += static_cast<int>(count); }
+  void FilesAppended(std::size_t count) override { results += static_cast<int>(count); }
+
+  void SitesAdded(std::size_t first, std::size_t count) override {
+    siteEvents.push_back("added " + std::to_string(first) + "+" + std::to_string(count));
+  }
+  void SiteChanged(std::size_t index) override {
+    siteEvents.push_back("changed " + std::to_string(index));
+  }
+  void SiteRemoving(std::size_t index) override {
+    // The record must still be in the list, where the index says.
+    siteEvents.push_back("removing " + doc->sites()[index]->nickname);
+  }
 
   std::deque<int> queue;
+  std::function<void()> onPump;
+  const COrvaneDoc* doc = nullptr;
+  std::vector<std::string> siteEvents;
   std::vector<int> dispatched;
   int pumps = 0;
   int results = 0;
@@ -157,6 +176,7 @@ class DocumentTest : public ::testing::Test {
   fs::path SiteList() const { return dir.path() / "site.ds"; }
   std::unique_ptr<COrvaneDoc> Open() {
     auto doc = std::make_unique<COrvaneDoc>(dir.path(), host);
+    host.doc = doc.get();
     EXPECT_TRUE(doc->OnNewDocument());
     return doc;
   }
@@ -169,7 +189,7 @@ class DocumentTest : public ::testing::Test {
 
 TEST_F(DocumentTest, MissingSiteListIsCreatedEmptyAndOwnerOnly) {
   auto doc = Open();
-  EXPECT_TRUE(doc->siteList.empty());
+  EXPECT_TRUE(doc->sites().empty());
   EXPECT_TRUE(host.loadErrors.empty());
   ASSERT_TRUE(fs::exists(SiteList()));
   EXPECT_EQ(fs::file_size(SiteList()), 0u);
@@ -179,29 +199,29 @@ TEST_F(DocumentTest, MissingSiteListIsCreatedEmptyAndOwnerOnly) {
 TEST_F(DocumentTest, EmptySiteListGivesNoSitesAndNoError) {
   WriteFile(SiteList(), "");
   auto doc = Open();
-  EXPECT_TRUE(doc->siteList.empty());
+  EXPECT_TRUE(doc->sites().empty());
   EXPECT_TRUE(host.loadErrors.empty());
 }
 
 TEST_F(DocumentTest, SavedSiteListReadsBackInOrderAndOwnerOnly) {
   {
     auto doc = Open();
-    doc->siteList.push_back(MakeSite("a.example", "anonymous", std::string(kAnonymousPassword)));
-    doc->siteList.push_back(MakeSite("b.example", "bob", "secret", "\xb2\xe2\xca\xd4"));
-    doc->siteList.back()->port = 2121;
-    doc->siteList.back()->anonymousUpdate = true;
-    doc->siteList.back()->remarks = "line 1\r\nline 2";
+    doc->AppendSite(MakeSite("a.example", "anonymous", std::string(kAnonymousPassword)));
+    doc->AppendSite(MakeSite("b.example", "bob", "secret", "\xb2\xe2\xca\xd4"));
+    doc->sites().back()->port = 2121;
+    doc->sites().back()->anonymousUpdate = true;
+    doc->sites().back()->remarks = "line 1\r\nline 2";
     // Run-time state is not part of the list.
-    doc->siteList.back()->loadState = kLoaded;
-    doc->siteList.back()->SetStatusText("更新成功");
+    doc->sites().back()->loadState = kLoaded;
+    doc->sites().back()->SetOutcome(SiteStatus::Outcome::kSucceeded, kUpdateSucceeded);
     ASSERT_TRUE(doc->SaveSiteList());
   }
   EXPECT_EQ(Mode(SiteList()), 0600u);
   auto doc = Open();
-  ASSERT_EQ(doc->siteList.size(), 2u);
+  ASSERT_EQ(doc->sites().size(), 2u);
   EXPECT_TRUE(host.loadErrors.empty());
-  EXPECT_EQ(doc->siteList[0]->siteKey(), "a.example");
-  const CFTPSite& b = *doc->siteList[1];
+  EXPECT_EQ(doc->sites()[0]->siteKey(), "a.example");
+  const CFTPSite& b = *doc->sites()[1];
   EXPECT_EQ(b.siteKey(), "b.example@bob");
   EXPECT_EQ(b.password, "secret");
   EXPECT_EQ(b.port, 2121u);
@@ -209,13 +229,13 @@ TEST_F(DocumentTest, SavedSiteListReadsBackInOrderAndOwnerOnly) {
   EXPECT_EQ(b.nickname, "\xb2\xe2\xca\xd4");
   EXPECT_EQ(b.remarks, "line 1\r\nline 2");
   EXPECT_EQ(b.loadState.load(), kNotLoaded);
-  EXPECT_EQ(b.StatusText(), "未更新");
+  EXPECT_EQ(b.Status(), SiteStatus{});
 }
 
 TEST_F(DocumentTest, SiteListBytesAreTheObjectListEncoding) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("h", "u", "p"));
-  doc->siteList.push_back(MakeSite("i", "v", "q"));
+  doc->AppendSite(MakeSite("h", "u", "p"));
+  doc->AppendSite(MakeSite("i", "v", "q"));
   ASSERT_TRUE(doc->SaveSiteList());
   // Count, then the first record with its class record, the second with a
   // back-reference to the class (index 1).
@@ -247,8 +267,8 @@ TEST_F(DocumentTest, DamageAfterTheThirdRecordKeepsThreeSitesAndReportsOnce) {
     WriteFile(SiteList(), SiteListBytes(5, 3) + damage.tail);
     host.loadErrors.clear();
     auto doc = Open();
-    ASSERT_EQ(doc->siteList.size(), 3u);
-    EXPECT_EQ(doc->siteList[2]->host, "host2");
+    ASSERT_EQ(doc->sites().size(), 3u);
+    EXPECT_EQ(doc->sites()[2]->host, "host2");
     ASSERT_EQ(host.loadErrors.size(), 1u);
     std::string expected = damage.text;
     expected.replace(expected.find("%1"), 2, SiteList().string());
@@ -259,7 +279,7 @@ TEST_F(DocumentTest, DamageAfterTheThirdRecordKeepsThreeSitesAndReportsOnce) {
 TEST_F(DocumentTest, WrongSchemaIsReportedAsIncorrectSchema) {
   WriteFile(SiteList(), Word(1) + Word(0xFFFF) + Word(2) + Word(8) + "CFTPSite");
   auto doc = Open();
-  EXPECT_TRUE(doc->siteList.empty());
+  EXPECT_TRUE(doc->sites().empty());
   ASSERT_EQ(host.loadErrors.size(), 1u);
   EXPECT_EQ(host.loadErrors[0], SiteList().string() + " contains an incorrect schema.");
 }
@@ -267,26 +287,26 @@ TEST_F(DocumentTest, WrongSchemaIsReportedAsIncorrectSchema) {
 TEST_F(DocumentTest, UnreadableSiteListReportsOneErrorAndStartsEmpty) {
   fs::create_directory(SiteList());
   auto doc = Open();
-  EXPECT_TRUE(doc->siteList.empty());
+  EXPECT_TRUE(doc->sites().empty());
   EXPECT_EQ(host.loadErrors.size(), 1u);
 }
 
 TEST_F(DocumentTest, BytesAfterTheListAreIgnored) {
   WriteFile(SiteList(), SiteListBytes(2, 2) + "trailing");
   auto doc = Open();
-  EXPECT_EQ(doc->siteList.size(), 2u);
+  EXPECT_EQ(doc->sites().size(), 2u);
   EXPECT_TRUE(host.loadErrors.empty());
 }
 
 TEST_F(DocumentTest, FailedSaveReportsFalseAndWritesNothing) {
   const fs::path missing = dir.path() / "gone";
   COrvaneDoc doc(missing, host);
-  doc.siteList.push_back(MakeSite("new", "u", "p"));
+  doc.AppendSite(MakeSite("new", "u", "p"));
   EXPECT_FALSE(doc.SaveSiteList());
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_TRUE(host.loadErrors.empty());
   // The list in memory is kept.
-  EXPECT_EQ(doc.siteList.size(), 1u);
+  EXPECT_EQ(doc.sites().size(), 1u);
 }
 
 // ---- EnsureCatalogLoaded ----------------------------------------------------
@@ -302,6 +322,7 @@ TEST_F(DocumentTest, CatalogIsLoadedOnceWhenManyThreadsAskAtOnce) {
 
   auto site = MakeSite("h", "u", "p");
   std::vector<std::thread> threads;
+  std::atomic<int> arrived{0};
   {
     // Reading the catalog takes the site's lock: holding it keeps the first
     // loader inside its load while the others arrive, so that every one of
@@ -309,14 +330,15 @@ TEST_F(DocumentTest, CatalogIsLoadedOnceWhenManyThreadsAskAtOnce) {
     std::unique_lock hold(site->lock);
     for (int t = 0; t < 8; ++t) {
       threads.emplace_back([&] {
+        ++arrived;
         EnsureCatalogLoaded(*site, dir.path());
         // Every caller returns only once the whole catalog is there.
         EXPECT_EQ(site->rootDir->files.size(), static_cast<std::size_t>(kFiles));
         EXPECT_EQ(site->loadState.load(), kLoaded);
       });
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(site->loadState.load(), kLoading);
+    // One loader is in its load, the others have arrived.
+    EXPECT_TRUE(WaitUntil([&] { return site->loadState.load() == kLoading && arrived == 8; }));
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(site->loadState.load(), kLoaded);
@@ -325,25 +347,32 @@ TEST_F(DocumentTest, CatalogIsLoadedOnceWhenManyThreadsAskAtOnce) {
   EXPECT_EQ(site->rootDir->files[2]->readState.load(), 0);
 }
 
-TEST_F(DocumentTest, LoaderWaitsWhileAnotherPartyLoadsAndThenReadsNothing) {
+TEST_F(DocumentTest, FrontEndPumpsWhileAWorkerLoadsTheCatalog) {
   auto saved = MakeSite("h", "u", "p");
   saved->rootDir->AddFile(CFTPFile::Make("f", 1));
   ASSERT_TRUE(saved->SaveCatalog(dir.path()));
 
   auto site = MakeSite("h", "u", "p");
-  site->loadState = kLoading;
-  std::atomic<bool> returned{false};
-  std::thread waiter([&] {
-    EnsureCatalogLoaded(*site, dir.path());
-    returned = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_FALSE(returned.load());
-  site->loadState = kLoaded;
-  waiter.join();
-  EXPECT_TRUE(returned.load());
-  // The other party owned the load: the waiter read nothing itself.
-  EXPECT_TRUE(site->rootDir->files.empty());
+  // The worker parses without the lock and then stops where it links the
+  // parsed tree, until the lock is let go.
+  std::unique_lock hold(site->lock);
+  std::thread worker([&] { EnsureCatalogLoaded(*site, dir.path()); });
+  while (site->loadState.load() != kLoading) std::this_thread::yield();
+  EXPECT_FALSE(EnsureCatalogLoaded(*site, dir.path(), std::chrono::milliseconds(1)));
+
+  // The document's wait hands control to the front end between slices;
+  // the event let through here is what lets the worker finish.
+  host.onPump = [&] {
+    if (hold.owns_lock()) hold.unlock();
+  };
+  auto doc = Open();
+  doc->EnsureCatalogLoaded(*site);
+  worker.join();
+  EXPECT_GE(host.pumps, 1);
+  EXPECT_FALSE(hold.owns_lock());
+  // Loaded once, by the worker.
+  EXPECT_EQ(site->rootDir->files.size(), 1u);
+  EXPECT_EQ(site->loadState.load(), kLoaded);
 }
 
 TEST_F(DocumentTest, StartUpReadsNoCatalog) {
@@ -352,25 +381,72 @@ TEST_F(DocumentTest, StartUpReadsNoCatalog) {
   ASSERT_TRUE(saved->SaveCatalog(dir.path()));
   {
     auto doc = Open();
-    doc->siteList.push_back(MakeSite("h", "u", "p"));
+    doc->AppendSite(MakeSite("h", "u", "p"));
     ASSERT_TRUE(doc->SaveSiteList());
   }
   auto doc = Open();
-  ASSERT_EQ(doc->siteList.size(), 1u);
-  CFTPSite& site = *doc->siteList[0];
+  ASSERT_EQ(doc->sites().size(), 1u);
+  CFTPSite& site = *doc->sites()[0];
   EXPECT_EQ(site.loadState.load(), kNotLoaded);
   EXPECT_TRUE(site.rootDir->files.empty());
   doc->EnsureCatalogLoaded(site);
   EXPECT_EQ(site.rootDir->files.size(), 1u);
 }
 
+// ---- Site list operations --------------------------------------------------
+
+TEST_F(DocumentTest, SiteListOperationsTellTheHostAndSave) {
+  auto doc = Open();
+  EXPECT_EQ(doc->AddSite(MakeSite("h", "u", "p1", "first")), SiteChange::kSaved);
+  // Same host and user: the same site, whatever the password.
+  EXPECT_EQ(doc->AddSite(MakeSite("h", "u", "p2", "again")), SiteChange::kRefused);
+  EXPECT_EQ(doc->AddSite(MakeSite("g", "u", "p", "second")), SiteChange::kSaved);
+  EXPECT_EQ(doc->sites()[0]->loadState.load(), kLoaded) << "a new site has no catalog to read";
+
+  SiteSettings settings = SiteSettings::Of(*doc->sites()[1]);
+  settings.remarks = "edited";
+  EXPECT_EQ(doc->EditSite(*doc->sites()[1], settings), SiteChange::kSaved);
+  ASSERT_TRUE(doc->DeleteSite("h@u"));
+  EXPECT_FALSE(doc->DeleteSite("h@u"));
+  EXPECT_THAT(host.siteEvents,
+              ElementsAre("added 0+1", "added 1+1", "changed 1", "removing first"));
+
+  host.siteEvents.clear();
+  auto reread = Open();
+  ASSERT_EQ(reread->sites().size(), 1u);
+  EXPECT_EQ(reread->sites()[0]->remarks, "edited");
+  EXPECT_THAT(host.siteEvents, ElementsAre("added 0+1"));
+}
+
+TEST_F(DocumentTest, EditingTheKeyMovesTheCatalogAndARunningSiteIsNotEdited) {
+  auto doc = Open();
+  ASSERT_EQ(doc->AddSite(MakeSite("h", "u", "p")), SiteChange::kSaved);
+  CFTPSite& site = *doc->sites()[0];
+  site.rootDir->AddFile(CFTPFile::Make("f", 1));
+  ASSERT_TRUE(site.SaveCatalog(dir.path()));
+
+  SiteSettings settings = SiteSettings::Of(site);
+  settings.userName = "v";
+  site.updateState = kUpdateRunning;
+  EXPECT_EQ(doc->EditSite(site, settings), SiteChange::kRefused);
+  EXPECT_EQ(site.siteKey(), "h@u");
+  site.updateState = kUpdateSucceeded;
+  EXPECT_EQ(doc->EditSite(site, settings), SiteChange::kSaved);
+  EXPECT_EQ(site.siteKey(), "h@v");
+  EXPECT_FALSE(fs::exists(dir.path() / "Data" / "h@u"));
+  EXPECT_TRUE(fs::exists(dir.path() / "Data" / "h@v" / "content.ct"));
+
+  CFTPSite stranger;
+  EXPECT_EQ(doc->EditSite(stranger, settings), SiteChange::kRefused);
+}
+
 // ---- DeleteSite -------------------------------------------------------------
 
 TEST_F(DocumentTest, DeletingAnUnknownKeyChangesNothing) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("h", "u", "p"));
+  doc->AppendSite(MakeSite("h", "u", "p"));
   ASSERT_TRUE(doc->SaveSiteList());
-  ASSERT_TRUE(doc->siteList[0]->SaveCatalog(dir.path()));
+  ASSERT_TRUE(doc->sites()[0]->SaveCatalog(dir.path()));
   const ino_t listInode = Inode(SiteList());
   const std::string listBytes = ReadFile(SiteList());
 
@@ -378,8 +454,8 @@ TEST_F(DocumentTest, DeletingAnUnknownKeyChangesNothing) {
   doc->DeleteSite("H@u");  // keys compare byte for byte
   doc->DeleteSite("");
 
-  EXPECT_EQ(doc->siteList.size(), 1u);
-  EXPECT_FALSE(doc->siteList[0]->removed.load());
+  EXPECT_EQ(doc->sites().size(), 1u);
+  EXPECT_FALSE(doc->sites()[0]->removed.load());
   EXPECT_EQ(Inode(SiteList()), listInode);  // not even rewritten
   EXPECT_EQ(ReadFile(SiteList()), listBytes);
   EXPECT_TRUE(fs::exists(dir.path() / "Data" / "h@u" / "content.ct"));
@@ -387,51 +463,51 @@ TEST_F(DocumentTest, DeletingAnUnknownKeyChangesNothing) {
 
 TEST_F(DocumentTest, DeletingASharedKeyRemovesTheFirstSiteAndTheSharedFiles) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("h", "u", "p1", "first"));
-  doc->siteList.push_back(MakeSite("other", "u", "p"));
-  doc->siteList.push_back(MakeSite("h", "u", "p2", "second"));
-  for (const auto& site : doc->siteList) {
+  doc->AppendSite(MakeSite("h", "u", "p1", "first"));
+  doc->AppendSite(MakeSite("other", "u", "p"));
+  doc->AppendSite(MakeSite("h", "u", "p2", "second"));
+  for (const auto& site : doc->sites()) {
     site->loadState = kLoaded;
     ASSERT_TRUE(site->SaveCatalog(dir.path()));
     ASSERT_TRUE(site->SaveState(dir.path()));
   }
   // An update job's reference keeps the record alive after the delete.
-  std::shared_ptr<CFTPSite> heldByJob = doc->siteList[0];
+  std::shared_ptr<CFTPSite> heldByJob = doc->sites()[0];
 
   doc->DeleteSite("h@u");
 
-  ASSERT_EQ(doc->siteList.size(), 2u);
-  EXPECT_EQ(doc->siteList[0]->host, "other");
-  EXPECT_EQ(doc->siteList[1]->nickname, "second");
+  ASSERT_EQ(doc->sites().size(), 2u);
+  EXPECT_EQ(doc->sites()[0]->host, "other");
+  EXPECT_EQ(doc->sites()[1]->nickname, "second");
   EXPECT_TRUE(heldByJob->removed.load());
-  EXPECT_FALSE(doc->siteList[1]->removed.load());
+  EXPECT_FALSE(doc->sites()[1]->removed.load());
   EXPECT_FALSE(fs::exists(dir.path() / "Data" / "h@u"));
   EXPECT_TRUE(fs::exists(dir.path() / "Data" / "other@u" / "content.ct"));
   // site.ds was rewritten at once with the remaining two.
   TestHost otherHost;
   COrvaneDoc reread(dir.path(), otherHost);
   reread.OnNewDocument();
-  ASSERT_EQ(reread.siteList.size(), 2u);
-  EXPECT_EQ(reread.siteList[1]->nickname, "second");
+  ASSERT_EQ(reread.sites().size(), 2u);
+  EXPECT_EQ(reread.sites()[1]->nickname, "second");
 }
 
 TEST_F(DocumentTest, DeletedDataDirectoryStaysWhenSomethingElseIsInIt) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("h", "u", "p"));
-  ASSERT_TRUE(doc->siteList[0]->SaveCatalog(dir.path()));
+  doc->AppendSite(MakeSite("h", "u", "p"));
+  ASSERT_TRUE(doc->sites()[0]->SaveCatalog(dir.path()));
   WriteFile(dir.path() / "Data" / "h@u" / "notes.txt", "mine");
   doc->DeleteSite("h@u");
-  EXPECT_TRUE(doc->siteList.empty());
+  EXPECT_TRUE(doc->sites().empty());
   EXPECT_FALSE(fs::exists(dir.path() / "Data" / "h@u" / "content.ct"));
   EXPECT_TRUE(fs::exists(dir.path() / "Data" / "h@u" / "notes.txt"));
 }
 
 TEST_F(DocumentTest, DeletingASiteDropsEveryReferenceToItsCatalog) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("gone", "u", "p"));
-  doc->siteList.push_back(MakeSite("kept", "u", "p"));
-  Catalog gone(*doc->siteList[0]);
-  Catalog kept(*doc->siteList[1]);
+  doc->AppendSite(MakeSite("gone", "u", "p"));
+  doc->AppendSite(MakeSite("kept", "u", "p"));
+  Catalog gone(*doc->sites()[0]);
+  Catalog kept(*doc->sites()[1]);
   doc->RecordStep(kept.a);
   doc->RecordStep(gone.b);
   doc->RecordStep(kept.x);
@@ -457,9 +533,9 @@ TEST_F(DocumentTest, DeletingASiteDropsEveryReferenceToItsCatalog) {
 TEST_F(DocumentTest, CloseSavesStateOnlyForChangedSites) {
   {
     auto doc = Open();
-    doc->siteList.push_back(MakeSite("dirty", "u", "p"));
-    doc->siteList.push_back(MakeSite("clean", "u", "p"));
-    for (const auto& site : doc->siteList) {
+    doc->AppendSite(MakeSite("dirty", "u", "p"));
+    doc->AppendSite(MakeSite("clean", "u", "p"));
+    for (const auto& site : doc->sites()) {
       site->rootDir->AddFile(CFTPFile::Make("f", 1, 1));
       ASSERT_TRUE(site->SaveCatalog(dir.path()));
       ASSERT_TRUE(site->SaveState(dir.path()));
@@ -474,8 +550,8 @@ TEST_F(DocumentTest, CloseSavesStateOnlyForChangedSites) {
   const ino_t cleanState = Inode(clean / "state.st");
 
   auto doc = Open();
-  for (const auto& site : doc->siteList) doc->EnsureCatalogLoaded(*site);
-  CFTPSite& site = *doc->siteList[0];
+  for (const auto& site : doc->sites()) doc->EnsureCatalogLoaded(*site);
+  CFTPSite& site = *doc->sites()[0];
   site.rootDir->files[0]->readState = 0;
   site.stateDirty = true;
   doc->OnCloseDocument();
@@ -489,7 +565,7 @@ TEST_F(DocumentTest, CloseSavesStateOnlyForChangedSites) {
 
 TEST_F(DocumentTest, CloseWithNothingChangedWritesNothing) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("h", "u", "p"));
+  doc->AppendSite(MakeSite("h", "u", "p"));
   doc->OnCloseDocument();
   EXPECT_FALSE(fs::exists(dir.path() / "Data"));
   EXPECT_EQ(fs::file_size(SiteList()), 0u);
@@ -526,7 +602,7 @@ TEST_F(DocumentTest, FifoInPlaceOfAStoredFileCannotBeReadAndStays) {
     const fs::path data = dir.path() / "Data" / "h@u";
     {
       auto doc = Open();
-      doc->siteList = {SavedChain(dir.path(), 2)};
+      doc->AppendSite(SavedChain(dir.path(), 2));
       ASSERT_TRUE(doc->SaveSiteList());
     }
     const fs::path fifo = std::string(name) == "site.ds" ? SiteList() : data / name;
@@ -537,14 +613,14 @@ TEST_F(DocumentTest, FifoInPlaceOfAStoredFileCannotBeReadAndStays) {
     std::unique_ptr<COrvaneDoc> doc;
     ASSERT_TRUE(FinishesWithoutBlocking(fifo, [&] {
       doc = Open();
-      for (const auto& site : doc->siteList) doc->EnsureCatalogLoaded(*site);
+      for (const auto& site : doc->sites()) doc->EnsureCatalogLoaded(*site);
     }));
     if (std::string(name) == "site.ds") {
-      EXPECT_TRUE(doc->siteList.empty());
+      EXPECT_TRUE(doc->sites().empty());
       EXPECT_EQ(host.loadErrors.size(), 1u);
     } else {
-      ASSERT_EQ(doc->siteList.size(), 1u);
-      CFTPSite& site = *doc->siteList[0];
+      ASSERT_EQ(doc->sites().size(), 1u);
+      CFTPSite& site = *doc->sites()[0];
       EXPECT_TRUE(site.filesIncomplete.load());
       // Marks cleared, and then nothing is saved over what could not be read.
       site.stateDirty = true;
@@ -562,7 +638,7 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
   const fs::path data = dir.path() / "Data" / "h@u";
   {
     auto doc = Open();
-    doc->siteList = {SavedChain(dir.path(), 10'001)};
+    doc->AppendSite(SavedChain(dir.path(), 10'001));
     ASSERT_TRUE(doc->SaveSiteList());
   }
   const std::string content = ReadFile(data / "content.ct");
@@ -573,7 +649,7 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
   // at its full length.
   {
     auto doc = Open();
-    CFTPSite& site = *doc->siteList[0];
+    CFTPSite& site = *doc->sites()[0];
     doc->EnsureCatalogLoaded(site);
     EXPECT_FALSE(site.filesIncomplete.load());
     site.rootDir->subdirs[0]->readState = 0;
@@ -588,7 +664,7 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
   WriteFile(data / "content.ct", content.substr(0, content.size() - 3));
   WriteFile(data / "state.st", state);
   auto doc = Open();
-  CFTPSite& site = *doc->siteList[0];
+  CFTPSite& site = *doc->sites()[0];
   doc->EnsureCatalogLoaded(site);
   EXPECT_TRUE(site.filesIncomplete.load());
   site.stateDirty = true;
@@ -601,8 +677,8 @@ TEST_F(DocumentTest, CatalogReadOnlyInPartIsNeverWrittenBack) {
 
 TEST_F(DocumentTest, QueuedStopEndsALongOperationAtItsFirstPump) {
   auto doc = Open();
-  doc->siteList.push_back(MakeSite("h", "u", "p"));
-  CFTPSite& site = *doc->siteList[0];
+  doc->AppendSite(MakeSite("h", "u", "p"));
+  CFTPSite& site = *doc->sites()[0];
   site.loadState = kLoaded;
   Catalog catalog(site);
   host.queue = {7, TestHost::kStop, 8};
@@ -630,8 +706,8 @@ class RemovalTest : public DocumentTest {
  protected:
   void SetUp() override {
     doc = Open();
-    doc->siteList.push_back(MakeSite("h", "u", "p"));
-    catalog = std::make_unique<Catalog>(*doc->siteList[0]);
+    doc->AppendSite(MakeSite("h", "u", "p"));
+    catalog = std::make_unique<Catalog>(*doc->sites()[0]);
   }
   std::unique_ptr<COrvaneDoc> doc;
   std::unique_ptr<Catalog> catalog;
@@ -740,12 +816,12 @@ TEST_F(RemovalTest, EntriesRemovedDuringAWalkLiveUntilTheWalkEnds) {
 }
 
 TEST_F(RemovalTest, SiteDeletedDuringAWalkIsKeptUntilTheWalkEnds) {
-  std::weak_ptr<CFTPSite> weak = doc->siteList[0];
+  std::weak_ptr<CFTPSite> weak = doc->sites()[0];
   CFTPDir* b = catalog->b;
   {
     COrvaneDoc::WalkGuard guard(*doc);
     doc->DeleteSite("h@u");
-    EXPECT_TRUE(doc->siteList.empty());
+    EXPECT_TRUE(doc->sites().empty());
     EXPECT_FALSE(weak.expired());
     EXPECT_TRUE(doc->IsRemoved(b));
     EXPECT_EQ(b->name(), "b");

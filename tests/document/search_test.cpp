@@ -70,6 +70,13 @@ TEST_F(SearchTest, CapitalKeywordFindsEveryMixOfCasesInWalkOrder) {
   EXPECT_EQ(host.clearCalls, 1);
 }
 
+TEST_F(SearchTest, FindsOfOneKindInARowReachTheHostTogether) {
+  Search("");
+  // Docs, abc stuff | inner.txt, xABCx.txt, readme | zabcz | Abc, then the
+  // pump before the second site | nothing.
+  EXPECT_THAT(host.batches, ElementsAre(2, 3, 1, 1, 1));
+}
+
 TEST_F(SearchTest, EmptyKeywordListsEveryEntryButNoRoot) {
   Search("");
   EXPECT_THAT(host.results, ElementsAre("ftp://a.example/Docs", "ftp://a.example/Docs/abc stuff",
@@ -138,7 +145,7 @@ TEST_F(SearchTest, StopSeenAmongTheRootFilesTakesEffectWithTheNextSite) {
 }
 
 TEST_F(SearchTest, NoSitesNoMessage) {
-  doc.siteList.clear();
+  doc_test::ClearSites(doc);
   Search("abc");
   EXPECT_TRUE(host.messages.empty());
   EXPECT_THAT(host.begins, ElementsAre(0));
@@ -178,7 +185,8 @@ TEST_F(SearchTest, LoadsCatalogsNotReadYet) {
   fresh->host = "c.example";
   fresh->userName = "anonymous";
   fresh->password = kAnonymousPassword;
-  doc.siteList = {fresh};
+  doc_test::ClearSites(doc);
+  doc.AppendSite(fresh);
   Search("abc");
   EXPECT_EQ(fresh->loadState.load(), kLoaded);
   EXPECT_THAT(host.results, ElementsAre("ftp://c.example/pub/ABC.iso"));
@@ -232,7 +240,7 @@ TEST_F(SearchTest, SiteDeletedDuringTheWalkAddsNoMoreResults) {
   Search("");
   // Docs was listed before the delete; the lists hold nothing of the site.
   EXPECT_EQ(host.results.front(), "ftp://a.example/Docs");
-  EXPECT_EQ(doc.siteList.size(), 1u);
+  EXPECT_EQ(doc.sites().size(), 1u);
   for (const CFTPFile* file : doc.resultFiles) EXPECT_EQ(file->GetSite(), siteB.get());
   for (const CFTPDir* dir : doc.resultDirs) EXPECT_EQ(dir->GetSite(), siteB.get());
   EXPECT_THAT(doc.resultFiles.size(), 1u);

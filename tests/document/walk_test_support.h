@@ -28,10 +28,13 @@ class RecordingHost : public IDocumentHost {
   // before the answer, like a command dispatched during a walk.
   int stopAtCall = 0;
   std::function<void(int call)> onPump;
+  // Whose result lists the appends refer to.
+  const COrvaneDoc* doc = nullptr;
 
   int pumpCalls = 0;
   std::vector<std::string> messages;
   std::vector<std::string> results;  // display paths, in order of arrival
+  std::vector<std::size_t> batches;  // sizes of the appends told
   int clearCalls = 0;
   std::vector<int> begins;
   std::vector<int> progress;
@@ -49,12 +52,24 @@ class RecordingHost : public IDocumentHost {
     clipboard.push_back(text);
     return true;
   }
-  void ClearResults() override {
+  void ResultsCleared() override {
     ++clearCalls;
     results.clear();
   }
-  void AppendResult(const CFTPDir* dir) override { results.push_back(dir->GetDisplayPath()); }
-  void AppendResult(const CFTPFile* file) override { results.push_back(file->GetDisplayPath()); }
+  void DirsAppended(std::size_t count) override {
+    batches.push_back(count);
+    const auto& dirs = doc->resultDirs;
+    for (std::size_t i = dirs.size() - count; i < dirs.size(); ++i) {
+      results.push_back(dirs[i]->GetDisplayPath());
+    }
+  }
+  void FilesAppended(std::size_t count) override {
+    batches.push_back(count);
+    const auto& files = doc->resultFiles;
+    for (std::size_t i = files.size() - count; i < files.size(); ++i) {
+      results.push_back(files[i]->GetDisplayPath());
+    }
+  }
   void SearchBegin(int siteCount) override { begins.push_back(siteCount); }
   void SearchProgress(int progressPos) override { progress.push_back(progressPos); }
   void SearchEnd() override { ++ends; }
@@ -105,8 +120,13 @@ inline std::shared_ptr<CFTPSite> AddSite(COrvaneDoc& doc, std::string_view host,
     site->password = password;
   }
   site->loadState = kLoaded;
-  doc.siteList.push_back(site);
+  doc.AppendSite(site);
   return site;
+}
+
+// Empties the site list (and the sites' data directories).
+inline void ClearSites(COrvaneDoc& doc) {
+  while (!doc.sites().empty()) doc.DeleteSite(doc.sites().front()->siteKey());
 }
 
 // Display paths of the result lists, directories first, each in list order.
@@ -123,6 +143,7 @@ class DocumentTest : public ::testing::Test {
   ScratchDir scratch;
   RecordingHost host;
   COrvaneDoc doc{scratch.path(), host};
+  DocumentTest() { host.doc = &doc; }
 };
 
 }  // namespace orvane::doc_test

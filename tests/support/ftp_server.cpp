@@ -397,7 +397,7 @@ bool CFtpServer::Spawn(const std::vector<std::string>& argv, bool readPort, std:
 
   // The script prints the port it bound, then nothing more.
   std::string line;
-  const auto deadline = Clock::now() + 20s;
+  const auto deadline = Clock::now() + 60s;
   while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
     pollfd p{pipe[0], POLLIN, 0};
     if (::poll(&p, 1, 100) <= 0) continue;
@@ -438,7 +438,7 @@ bool CFtpServer::SpawnOnFreePort(
 }
 
 bool CFtpServer::WaitUntilReady(std::string& error) {
-  const auto deadline = Clock::now() + 15s;
+  const auto deadline = Clock::now() + 60s;
   while (Clock::now() < deadline) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
@@ -477,5 +477,12 @@ std::vector<std::string> CFtpServer::Commands() const {
 }
 
 void CFtpServer::ClearCommands() { commandsSkipped_ += Commands().size(); }
+
+void CFtpServer::Release() {
+  static constexpr char kLine[] = "release\n";
+  if (lifeline_ >= 0) {
+    [[maybe_unused]] const ssize_t written = ::write(lifeline_, kLine, sizeof(kLine) - 1);
+  }
+}
 
 }  // namespace orvane::test

@@ -44,6 +44,12 @@ struct FtpFault {
     kCwd,   // a CWD to `path`
     kList,  // LIST, MLSD or NLST while `path` is the directory listed
   };
+  // A silence or stall of this many seconds lasts until the test calls
+  // CFtpServer::Release() or the client closes the control connection
+  // (which ends the command there): a fault that must outlast a time-out or
+  // a stop, however slow the machine.
+  static constexpr double kUntilReleased = -1;
+
   enum class Action {
     kReply,    // answer `reply` instead of running the command
     kSilence,  // say nothing for `seconds`, then run the command
@@ -115,6 +121,10 @@ class CFtpServer {
   std::vector<std::string> Commands() const;
   // Forgets the commands logged so far.
   void ClearCommands();
+
+  // pyftpdlib: ends every hold of a kUntilReleased fault, now and later.
+  // Safe from any thread.
+  void Release();
 
  private:
   CFtpServer() = default;

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <thread>
 #include <tuple>
 
+#include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 
@@ -34,11 +36,12 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Long enough for a loaded machine, short enough to keep the fault tests
-// quick. Waits for a result that must come allow far more.
-// kShort is for the sessions that are meant to time out; every other
-// session keeps the production time-outs, so a busy machine cannot fail it.
-constexpr FtpTimeouts kShort{1000ms, 2000ms, 2000ms};
+// kShort is for the sessions that are meant to time out: their fault holds
+// the reply until the client gives up, so these only need to be longer than
+// a reply that is not held takes on a loaded machine. Every other session
+// keeps the production time-outs or longer, so a busy machine cannot fail
+// it. Waits for a result that must come allow far more.
+constexpr FtpTimeouts kShort{5000ms, 3000ms, 3000ms};
 constexpr FtpTimeouts kHuge{60000ms, 60000ms, 60000ms};
 constexpr auto kResultWait = 30s;
 
@@ -536,7 +539,7 @@ TEST_F(FtpSessionTest, SlowLoginRefusalIsNotMistakenForAConnectTimeOut) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   CFtpSession session;
   const FtpResult result =
-      session.Open({server.host(), server.port(), "alice", "wrong"}, {1000ms, 7000ms, 7000ms});
+      session.Open({server.host(), server.port(), "alice", "wrong"}, {1000ms, 60000ms, 60000ms});
   EXPECT_EQ(result.outcome, FtpOutcome::kRefused) << result.errorText;
   EXPECT_EQ(result.curlCode, 67);
 }
@@ -547,7 +550,7 @@ TEST_F(FtpSessionTest, SlowServerWithinTheReplyTimeOutWorks) {
   options.replyDelayMs = 150;  // greeting and login together take longer than `connect`
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   CFtpSession session;
-  const FtpResult opened = session.Open(LoginFor(server), {300ms, 7000ms, 7000ms});
+  const FtpResult opened = session.Open(LoginFor(server), {300ms, 60000ms, 60000ms});
   ASSERT_TRUE(opened.ok()) << opened.errorText;
   EXPECT_EQ(Names(List(session, "/d")), std::vector<std::string>{"f"});
 }
@@ -571,7 +574,8 @@ TEST_P(FtpTransientTest, FailureIsTransientAndARetrySucceeds) {
   for (int i = 0; i < 50; ++i) tree_.AddFile("slow/f" + std::to_string(i));
   PyFtpOptions options;
   // Fires once: the retry on a new session gets through.
-  options.faults.push_back({c.command, "/slow", c.action, c.reply, 10.0, c.keep, 1});
+  options.faults.push_back(
+      {c.command, "/slow", c.action, c.reply, FtpFault::kUntilReleased, c.keep, 1});
   // The only CWD is the one that classifies a refused listing.
   if (c.command == FtpFault::Command::kCwd) {
     options.faults.push_back(
@@ -616,7 +620,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, FtpTransientTest,
 // into the backlog, and with the backlog full drops further SYNs.
 class SilentListener {
  public:
-  explicit SilentListener(int backlog) {
+  explicit SilentListener(int backlog) : backlog_(static_cast<std::uint32_t>(backlog)) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -633,7 +637,8 @@ class SilentListener {
   }
   std::uint16_t port() const { return port_; }
   // Fills the accept queue so that the next handshake cannot complete.
-  void Fill() {
+  // False if it did not fill within a minute.
+  bool Fill() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -643,23 +648,35 @@ class SilentListener {
       ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
       fillers_.push_back(fd);
     }
-    std::this_thread::sleep_for(100ms);
+    return AwaitQueued(backlog_ + 1);
+  }
+  // Waits until `count` handshakes have completed into the accept queue
+  // (the kernel reports its length for a listening socket in tcpi_unacked);
+  // false after a minute.
+  bool AwaitQueued(std::uint32_t count) const {
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      tcp_info info{};
+      socklen_t length = sizeof(info);
+      if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) return false;
+      if (info.tcpi_unacked >= count) return true;
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
   }
 
  private:
+  std::uint32_t backlog_;
   int fd_ = -1;
   std::uint16_t port_ = 0;
   std::vector<int> fillers_;
 };
 
 TEST(FtpSessionConnectTest, NothingListeningFailsAtOnce) {
-  std::uint16_t port;
-  {
-    SilentListener closed(1);
-    port = closed.port();
-  }
+  const test::CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
   CFtpSession session;
-  const FtpResult result = session.Open({"127.0.0.1", port, "anonymous", "x@y.z"}, kHuge);
+  const FtpResult result = session.Open({"127.0.0.1", closed.port(), "anonymous", "x@y.z"}, kHuge);
   EXPECT_FALSE(result.ok());
   EXPECT_EQ(result.curlCode, 7);
   EXPECT_FALSE(result.errorText.empty());
@@ -680,7 +697,7 @@ TEST(FtpSessionConnectTest, MissingGreetingTimesOutOnTheReplyTimeOut) {
 
 TEST(FtpSessionConnectTest, UnansweredHandshakeTimesOutOnTheConnectTimeOut) {
   SilentListener listener(0);
-  listener.Fill();
+  ASSERT_TRUE(listener.Fill());
   CFtpSession session;
   auto opened = std::async(std::launch::async, [&] {
     return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"},
@@ -708,7 +725,8 @@ class FtpCloseTest : public FtpSessionTest,
 TEST_P(FtpCloseTest, CloseFromAnotherThreadEndsABlockedListing) {
   for (int i = 0; i < 20; ++i) tree_.AddFile("stall/f" + std::to_string(i));
   PyFtpOptions options;
-  options.faults.push_back({FtpFault::Command::kList, "/stall", GetParam(), "", 120.0,
+  options.faults.push_back({FtpFault::Command::kList, "/stall", GetParam(), "",
+                            FtpFault::kUntilReleased,
                             GetParam() == FtpFault::Action::kStall ? 2 : 0});
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   CFtpSession session;
@@ -716,11 +734,10 @@ TEST_P(FtpCloseTest, CloseFromAnotherThreadEndsABlockedListing) {
 
   auto listed = std::async(std::launch::async, [&] { return List(session, "/stall"); });
   ASSERT_TRUE(AwaitCommand(server, "MLSD"));
-  // Let the call reach its wait.
-  std::this_thread::sleep_for(200ms);
   ASSERT_EQ(listed.wait_for(0s), std::future_status::timeout);
   session.Close();
-  // With 60 s time-outs and a 120 s stall, only Close can end the call.
+  // With 60 s time-outs and a server that holds the listing until the
+  // connection closes, only Close can end the call.
   ASSERT_EQ(listed.wait_for(kResultWait), std::future_status::ready);
   const Listing listing = listed.get();
   EXPECT_EQ(listing.result.outcome, FtpOutcome::kCancelled);
@@ -738,7 +755,8 @@ TEST(FtpSessionConnectTest, CloseFromAnotherThreadEndsABlockedLogin) {
   auto opened = std::async(std::launch::async, [&] {
     return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"}, kHuge);
   });
-  std::this_thread::sleep_for(200ms);
+  // Connected: the call now waits for a greeting that never comes.
+  ASSERT_TRUE(listener.AwaitQueued(1));
   ASSERT_EQ(opened.wait_for(0s), std::future_status::timeout);
   session.Close();
   ASSERT_EQ(opened.wait_for(kResultWait), std::future_status::ready);

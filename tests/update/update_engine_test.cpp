@@ -3,11 +3,6 @@
 // sites.
 #include "update/update_engine.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -26,12 +21,15 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "tests/support/catalog_lines.h"
+#include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
+#include "update/status_text.h"
 
 namespace orvane {
 namespace {
 
+using test::CClosedPort;
 using test::CFtpServer;
 using test::CTempTree;
 using test::FtpFault;
@@ -53,7 +51,7 @@ class RecordingListener final : public IEngineListener {
 
   void PostSiteStatus(std::shared_ptr<CFTPSite> site) override {
     std::unique_lock lock(mutex_);
-    events_.push_back(Event{site.get(), site->StatusText(), site->updateState.load(),
+    events_.push_back(Event{site.get(), StatusText(site->Status()), site->updateState.load(),
                             std::this_thread::get_id() != owner_});
     // Only an engine thread is held (the test's own commands post too, and
     // may already see the text a worker has just set), and only once.
@@ -181,18 +179,9 @@ int CountCommand(const CFtpServer& server, std::string_view line) {
   return static_cast<int>(std::count(commands.begin(), commands.end(), std::string(line)));
 }
 
-// A loopback port nothing listens on.
-std::uint16_t ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
+// For sessions that must not time out, however slow the machine.
+const FtpTimeouts kPatient{std::chrono::minutes(5), std::chrono::minutes(5),
+                           std::chrono::minutes(5)};
 
 bool Finished(const std::vector<std::shared_ptr<CFTPSite>>& sites, const CUpdateEngine& engine) {
   if (engine.HasWork()) return false;
@@ -250,7 +239,7 @@ TEST_F(UpdateEngineTest, OneWorkerUpdatesSitesOneAfterAnotherInListOrder) {
   for (int i = 1; i < 4; ++i) EXPECT_GT(connecting[i], done[i - 1]) << "site " << i;
 
   for (const auto& site : sites) {
-    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
     EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
     EXPECT_EQ(LiveListing(*site), kFullTree);
     EXPECT_EQ(SavedListing(*site, data_.path()), kFullTree);
@@ -293,7 +282,7 @@ TEST_F(UpdateEngineTest, UpdateAllWhileSitesWaitQueuesOnlyTheOthersAndCountsEach
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   for (const auto& site : sites) {
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << site->nickname;
-    EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   }
   progress = engine.Progress();
   EXPECT_TRUE(progress.finished);
@@ -309,7 +298,7 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
-  ASSERT_EQ(site->StatusText(), kStatusSucceeded);
+  ASSERT_EQ(StatusText(site->Status()), kStatusSucceeded);
 
   served_.AddFile("a/new.txt", "12345");
   served_.AddFile("b/new.txt", "123456");
@@ -322,7 +311,7 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   EXPECT_FALSE(engine.UpdateSelected(site, a)) << "already waiting";
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(site->updateState.load(), kUpdateSucceeded);
   std::set<std::string> expected = kFullTree;
   expected.insert("a/new.txt 5");
@@ -364,12 +353,12 @@ TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites)
 TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMerged) {
   PyFtpOptions options;
   // The crawl of every site hangs in the listing of /b, after / and /a
-  // were merged.
-  options.faults.push_back(
-      {FtpFault::Command::kList, "/b", FtpFault::Action::kSilence, "", 2.0, 0, -1});
+  // were merged, until the stop has been given.
+  options.faults.push_back({FtpFault::Command::kList, "/b", FtpFault::Action::kSilence, "",
+                            FtpFault::kUntilReleased, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
-  CUpdateEngine engine(listener_, data_.path());
+  CUpdateEngine engine(listener_, data_.path(), kPatient);
   ASSERT_TRUE(engine.SetMaxWorkers(2));
   std::vector<std::shared_ptr<CFTPSite>> sites;
   for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "st" + std::to_string(i)));
@@ -378,6 +367,8 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
   ASSERT_TRUE(WaitUntil([&] { return CountCommand(*server, "MLSD /b") == 2; }));
   engine.Stop();
   EXPECT_TRUE(engine.StopRequested());
+  // The listings of /b now arrive after the stop.
+  server->Release();
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   ASSERT_TRUE(WaitUntil([&] { return !engine.DispatcherRunning(); }));
 
@@ -385,7 +376,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
     const auto& site = sites[i];
     EXPECT_EQ(site->updateState.load(), kUpdateStopped) << i;
     if (i < 2) {
-      EXPECT_EQ(site->StatusText(), kStatusStopped) << i;
+      EXPECT_EQ(StatusText(site->Status()), kStatusStopped) << i;
       // Listed before the stop: the top, and /a or /c if the server listed
       // them before /b; never the inside of /b.
       const auto saved = SavedListing(*site, data_.path());
@@ -394,7 +385,7 @@ TEST_F(UpdateEngineTest, StopLeavesQueuedSitesStoppedAndSavesWhatRunningSitesMer
       EXPECT_FALSE(saved.count("b/y.txt 3")) << i;
       EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 1);
     } else {
-      EXPECT_EQ(site->StatusText(), kStatusStoppedQueued) << i;
+      EXPECT_EQ(StatusText(site->Status()), kStatusStoppedQueued) << i;
       EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 0) << i;
       EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path()))) << i;
     }
@@ -418,14 +409,14 @@ TEST_F(UpdateEngineTest, CommandDuringStopRunsNewJobsOnceAfterTheStoppedWorkerEn
   // waiting sites are stopped and queued again, the running one is not.
   EXPECT_EQ(engine.UpdateAll(sites), 3);
   EXPECT_FALSE(engine.StopRequested());
-  for (int i = 1; i < 4; ++i) EXPECT_EQ(sites[i]->StatusText(), kStatusWaiting) << i;
+  for (int i = 1; i < 4; ++i) EXPECT_EQ(StatusText(sites[i]->Status()), kStatusWaiting) << i;
   listener_.Release();
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(sites[0]->StatusText(), kStatusStopped);
+  EXPECT_EQ(StatusText(sites[0]->Status()), kStatusStopped);
   EXPECT_EQ(listener_.CountOf(sites[0].get(), kStatusConnecting), 1);
   for (int i = 1; i < 4; ++i) {
-    EXPECT_EQ(sites[i]->StatusText(), kStatusSucceeded) << i;
+    EXPECT_EQ(StatusText(sites[i]->Status()), kStatusSucceeded) << i;
     EXPECT_EQ(listener_.CountOf(sites[i].get(), kStatusConnecting), 1) << i;
   }
   // The stopped worker ended before any job of the new command connected.
@@ -450,8 +441,10 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  const CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
   auto unreachable = MakeSite(*server, "closed");
-  unreachable->port = ClosedPort();
+  unreachable->port = closed.port();
   // Anonymous update against a server without anonymous logins.
   auto refused = MakeSite(*server, "anon");
   // The stored login, and only the low 16 bits of the port.
@@ -469,7 +462,7 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
   for (const auto& site : {unreachable, refused, wrongPassword}) {
-    const std::string text = site->StatusText();
+    const std::string text = StatusText(site->Status());
     EXPECT_TRUE(text.starts_with(kStatusFailed)) << text;
     EXPECT_GT(text.size(), kStatusFailed.size()) << "the error text follows";
     EXPECT_LE(text.size(), kStatusFailed.size() + kMaxConnectErrorBytes);
@@ -479,7 +472,7 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
     EXPECT_EQ(site->retryCount.load(), 0);
     EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path())));
   }
-  EXPECT_EQ(good->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(good->Status()), kStatusSucceeded);
   const auto commands = server->Commands();
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER anonymous"), 1);
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER alice"), 2);
@@ -497,7 +490,7 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(site->retryCount.load(), 1);
   EXPECT_EQ(site->resumePending.load(), 0);
   EXPECT_EQ(LiveListing(*site), kFullTree);
@@ -532,7 +525,7 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  const std::string text = site->StatusText();
+  const std::string text = StatusText(site->Status());
   EXPECT_TRUE(text.starts_with(kStatusBrokenOff)) << text;
   EXPECT_EQ(text.find('\t'), std::string::npos) << text;
   EXPECT_EQ(site->updateState.load(), kUpdateStopped);
@@ -547,7 +540,7 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 6);
-  EXPECT_EQ(site->StatusText().find('\t'), std::string::npos);
+  EXPECT_EQ(StatusText(site->Status()).find('\t'), std::string::npos);
 }
 
 TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
@@ -573,21 +566,18 @@ TEST_F(UpdateEngineTest, CloseWithNothingRunningReturnsAtOnce) {
   engine.Close();
   EXPECT_FALSE(engine.DispatcherRunning());
   EXPECT_EQ(listener_.Events().size(), eventsBefore);
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
 }
 
 TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWorker) {
   PyFtpOptions options;
-  // A server that stops answering in the middle of every crawl, for far
-  // longer than any test may take.
-  options.faults.push_back(
-      {FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "", 600, 0, -1});
+  // A server that stops answering in the middle of every crawl until the
+  // connection is closed.
+  options.faults.push_back({FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "",
+                            FtpFault::kUntilReleased, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
-  FtpTimeouts patient;
-  patient.controlReceive = std::chrono::minutes(30);
-  patient.dataReceive = std::chrono::minutes(30);
-  CUpdateEngine engine(listener_, data_.path(), patient);
+  CUpdateEngine engine(listener_, data_.path(), kPatient);
   ASSERT_TRUE(engine.SetMaxWorkers(3));
   std::vector<std::shared_ptr<CFTPSite>> sites;
   for (int i = 0; i < 5; ++i) sites.push_back(MakeSite(*server, "c" + std::to_string(i)));
@@ -602,7 +592,7 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
   EXPECT_FALSE(engine.DispatcherRunning());
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(sites[i]->updateState.load(), kUpdateStopped) << i;
-    EXPECT_EQ(sites[i]->StatusText(), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
+    EXPECT_EQ(StatusText(sites[i]->Status()), i < 3 ? kStatusStopped : kStatusStoppedQueued) << i;
   }
   // The blocked sites saved what they had merged: the top of the tree.
   for (int i = 0; i < 3; ++i) {
@@ -615,11 +605,12 @@ TEST_F(UpdateEngineTest, CloseDuringUpdatesBreaksBlockedCallsAndWaitsForEveryWor
 
 TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning) {
   PyFtpOptions options;
-  options.faults.push_back(
-      {FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "", 1.0, 0, 1});
+  // The first crawl waits in /a until the test has deleted its site.
+  options.faults.push_back({FtpFault::Command::kList, "/a", FtpFault::Action::kSilence, "",
+                            FtpFault::kUntilReleased, 0, 1});
   auto server = Start(options);
   ASSERT_TRUE(server);
-  CUpdateEngine engine(listener_, data_.path());
+  CUpdateEngine engine(listener_, data_.path(), kPatient);
   ASSERT_TRUE(engine.SetMaxWorkers(1));
   auto running = MakeSite(*server, "running");
   auto queued = MakeSite(*server, "queued");
@@ -637,9 +628,10 @@ TEST_F(UpdateEngineTest, DeletedSiteIsSkippedWhileQueuedAndNotSavedWhileRunning)
   running.reset();
   queued.reset();
   EXPECT_FALSE(runningRecord.expired()) << "the worker still holds the site";
+  server->Release();
 
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine) && runningRecord.expired(); }));
-  EXPECT_EQ(kept->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(kept->Status()), kStatusSucceeded);
   EXPECT_EQ(listener_.CountOf(queuedRecord, kStatusConnecting), 0);
   EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@running"));
   EXPECT_FALSE(std::filesystem::exists(data_.path() / "Data" / "127.0.0.1@queued"));
@@ -665,7 +657,7 @@ TEST_F(UpdateEngineTest, RemovedEntriesReachTheListenerAndMarksSurviveInTheState
   engine.UpdateAll(sites);
   ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
 
-  EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
   EXPECT_EQ(listener_.RemovedDirCount(), 1u);
   EXPECT_FALSE(site->stateDirty.load());
   CFTPSite saved;
@@ -723,7 +715,7 @@ TEST_F(UpdateEngineTest, EndOfTheWorkIsAnnouncedOnceWhenTheLastWorkerHasEnded) {
   std::lock_guard lock(listener.mutex);
   EXPECT_EQ(listener.notices, 1);
   EXPECT_FALSE(listener.workAtNotice);
-  for (const auto& site : sites) EXPECT_EQ(site->StatusText(), kStatusSucceeded);
+  for (const auto& site : sites) EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
 }
 
 }  // namespace
