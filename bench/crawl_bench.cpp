@@ -12,18 +12,28 @@
 //                    catalog entry
 //   cpu%             client CPU time over wall time
 //
+// BM_ListingTimes lists every directory of the tree on one session and
+// times each listing: a listing that waits for a time-out instead of the
+// network shows as `slowest_ms` and `over_100ms` (on loopback every listing
+// takes a few milliseconds). BM_RcloneOneConnection lists the same tree
+// with `rclone lsjson -R --checkers 1` (skipped when rclone is not
+// installed); the summary at the end compares the new-site crawl with it.
+//
 // The server comes from the environment, so that bench/crawl_compare.sh can
 // run it elsewhere (a network namespace with a real round-trip time):
 //   ORVANE_CRAWL_HOST, ORVANE_CRAWL_PORT   where to connect (anonymous)
 //   ORVANE_CRAWL_LOG                        the server's command log
 //   ORVANE_CRAWL_LOG_KIND                   "pyftpdlib" or "vsftpd"
 // Without ORVANE_CRAWL_PORT the benchmark makes the tree in a temporary
-// directory and serves it itself with tests/fixtures/ftp_server.py.
+// directory and serves it itself, with the server ORVANE_CRAWL_SERVER
+// names: "pyftpdlib" (tests/fixtures/ftp_server.py, the default), "vsftpd"
+// or "pure-ftpd".
 //
 //   crawl_bench --make-tree=DIR   only makes the tree and exits
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,7 +44,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -120,6 +132,9 @@ class Target {
 
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
+  const std::string& user() const { return user_; }
+  const std::string& password() const { return password_; }
+  const std::string& serverName() const { return serverName_; }
   bool ok() const { return port_ != 0; }
 
   // Commands the server has logged so far (all connections).
@@ -149,19 +164,33 @@ class Target {
     work_ = fs::temp_directory_path() / ("orvane-crawl-bench-" + std::to_string(::getpid()));
     fs::create_directories(work_);
     MakeTree(work_ / "tree");
-    test::PyFtpOptions options;
-    options.host = host_;
-    auto started = test::CFtpServer::StartPyftpdlib(work_ / "tree", options);
+    serverName_ = Env("ORVANE_CRAWL_SERVER", "pyftpdlib");
+    test::CFtpServer::Started started;
+    if (serverName_ == "vsftpd") {
+      started = test::CFtpServer::StartVsftpd(work_ / "tree");
+    } else if (serverName_ == "pure-ftpd") {
+      started = test::CFtpServer::StartPureFtpd(work_ / "tree");
+    } else {
+      test::PyFtpOptions options;
+      options.host = host_;
+      started = test::CFtpServer::StartPyftpdlib(work_ / "tree", options);
+    }
     if (!started.server) {
       std::fprintf(stderr, "crawl_bench: %s\n", started.error.c_str());
       return;
     }
     server_ = std::move(started.server);
+    host_ = server_->host();
     port_ = server_->port();
+    user_ = server_->user();
+    password_ = server_->password();
   }
 
   std::string host_;
   std::uint16_t port_ = 0;
+  std::string user_ = "anonymous";
+  std::string password_{kAnonymousPassword};
+  std::string serverName_ = "given";
   std::string log_;
   bool vsftpdLog_ = false;
   fs::path work_;
@@ -212,6 +241,19 @@ Tally CountCommands(const std::vector<std::string>& commands, std::size_t from) 
   return tally;
 }
 
+// What the summary compares, from the benchmarks of this run.
+struct RunFigures {
+  double crawlSeconds = 0;   // BM_CrawlNewSite, per crawl
+  double rcloneSeconds = 0;  // BM_RcloneOneConnection, per listing of the tree
+  double slowestMs = 0;      // BM_ListingTimes
+  std::size_t over100ms = 0;
+  std::size_t listings = 0;
+};
+RunFigures& Figures() {
+  static RunFigures figures;
+  return figures;
+}
+
 // One site update: connect, crawl from the root, disconnect. `recrawl`
 // keeps the catalog between crawls, as a routine update finds it.
 void Crawl(benchmark::State& state, bool recrawl) {
@@ -220,7 +262,7 @@ void Crawl(benchmark::State& state, bool recrawl) {
     state.SkipWithError("no FTP server (set ORVANE_CRAWL_PORT or install python3-pyftpdlib)");
     return;
   }
-  const FtpLogin login{target.host(), target.port(), "anonymous", std::string(kAnonymousPassword)};
+  const FtpLogin login{target.host(), target.port(), target.user(), target.password()};
   std::atomic<bool> stop{false};
   DiscardSink sink;
   auto site = std::make_unique<CFTPSite>();
@@ -286,10 +328,153 @@ void Crawl(benchmark::State& state, bool recrawl) {
       entries / state.iterations() != kDirectories + kFiles) {
     state.SkipWithError("the catalog does not hold the generated tree");
   }
+  if (!recrawl) Figures().crawlSeconds = wall / n;
 }
 
 void BM_CrawlNewSite(benchmark::State& state) { Crawl(state, false); }
 void BM_RecrawlUnchangedSite(benchmark::State& state) { Crawl(state, true); }
+
+// Every directory of the tree listed on one session, depth-first, each
+// listing timed on its own.
+void BM_ListingTimes(benchmark::State& state) {
+  Target& target = TheTarget();
+  if (!target.ok()) {
+    state.SkipWithError("no FTP server");
+    return;
+  }
+  const FtpLogin login{target.host(), target.port(), target.user(), target.password()};
+  using Clock = std::chrono::steady_clock;
+  double slowest = 0;
+  std::size_t slow = 0, listings = 0;
+  for (auto _ : state) {
+    CFtpSession session;
+    if (!session.Open(login).ok()) {
+      state.SkipWithError("login failed");
+      return;
+    }
+    std::vector<std::string> pending{"/"};
+    while (!pending.empty()) {
+      const std::string path = std::move(pending.back());
+      pending.pop_back();
+      std::vector<std::string> subdirs;
+      const auto t0 = Clock::now();
+      const FtpResult result =
+          session.ListDirectory(path, [&](std::span<const ListingEntry> entries) {
+            for (const ListingEntry& entry : entries) {
+              if (entry.isDirectory) subdirs.push_back(entry.name);
+            }
+            return true;
+          });
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      if (!result.ok()) {
+        state.SkipWithError(("listing failed: " + result.errorText).c_str());
+        return;
+      }
+      ++listings;
+      slowest = std::max(slowest, ms);
+      if (ms > 100) ++slow;
+      for (const std::string& name : subdirs) {
+        pending.push_back((path == "/" ? path : path + "/") + name);
+      }
+    }
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["listings"] = static_cast<double>(listings) / n;
+  state.counters["slowest_ms"] = slowest;
+  state.counters["over_100ms"] = static_cast<double>(slow) / n;
+  Figures().slowestMs = slowest;
+  Figures().over100ms = slow / state.iterations();
+  Figures().listings = listings / state.iterations();
+}
+
+// Runs `argv` with standard output into `out`; the exit status, or -1.
+int RunTool(const std::vector<std::string>& argv, const fs::path& out) {
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (fd < 0 || null < 0) ::_exit(127);
+    ::dup2(fd, 1);
+    ::dup2(null, 2);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+bool HasRclone() {
+  for (const char* dir : {"/usr/bin/", "/usr/local/bin/", "/bin/"}) {
+    if (::access((std::string(dir) + "rclone").c_str(), X_OK) == 0) return true;
+  }
+  return false;
+}
+
+// The same tree listed by rclone with one connection: the figure a crawl
+// of ours should not lose to.
+void BM_RcloneOneConnection(benchmark::State& state) {
+  Target& target = TheTarget();
+  if (!target.ok()) {
+    state.SkipWithError("no FTP server");
+    return;
+  }
+  if (!HasRclone()) {
+    state.SkipWithError("rclone is not installed (Debian package rclone)");
+    return;
+  }
+  const fs::path out = fs::temp_directory_path() /
+                       ("orvane-crawl-bench-rclone-" + std::to_string(::getpid()) + ".txt");
+  if (RunTool({"rclone", "obscure", target.password()}, out) != 0) {
+    state.SkipWithError("rclone obscure failed");
+    return;
+  }
+  std::string obscured;
+  std::getline(std::ifstream(out), obscured);
+  const std::string remote = ":ftp,host=" + target.host() +
+                             ",port=" + std::to_string(target.port()) + ",user=" + target.user() +
+                             ",pass=" + obscured + ":/";
+  double wall = 0;
+  std::size_t lines = 0;
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const int status = RunTool({"rclone", "lsjson", "-R", "--checkers", "1", remote}, out);
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (status != 0) {
+      state.SkipWithError("rclone lsjson failed");
+      break;
+    }
+    state.PauseTiming();
+    std::ifstream in(out);
+    std::string line;
+    while (std::getline(in, line)) lines += line.starts_with("{") ? 1 : 0;
+    state.ResumeTiming();
+  }
+  fs::remove(out);
+  const double n = static_cast<double>(state.iterations());
+  state.counters["entries"] = static_cast<double>(lines) / n;
+  Figures().rcloneSeconds = wall / n;
+}
+
+void PrintSummary() {
+  const RunFigures& f = Figures();
+  std::printf("\nserver %s on %s\n", TheTarget().serverName().c_str(), TheTarget().host().c_str());
+  if (f.listings > 0) {
+    std::printf("listings: %zu, slowest %.1f ms, %zu over 100 ms\n", f.listings, f.slowestMs,
+                f.over100ms);
+  }
+  if (f.crawlSeconds > 0) std::printf("crawl of a new site: %.3f s\n", f.crawlSeconds);
+  if (f.rcloneSeconds > 0) {
+    std::printf("rclone lsjson -R --checkers 1: %.3f s\n", f.rcloneSeconds);
+    if (f.crawlSeconds > 0) {
+      std::printf("ratio crawl / rclone: %.3f (target <= 1.0)\n", f.crawlSeconds / f.rcloneSeconds);
+    }
+  }
+}
 
 int Iterations() {
   const std::string value = Env("ORVANE_CRAWL_ITERATIONS", "3");
@@ -316,9 +501,18 @@ int main(int argc, char** argv) {
       ->Iterations(iterations)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_ListingTimes", orvane::BM_ListingTimes)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_RcloneOneConnection", orvane::BM_RcloneOneConnection)
+      ->Iterations(iterations)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
+  orvane::PrintSummary();
   benchmark::Shutdown();
   return 0;
 }

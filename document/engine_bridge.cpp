@@ -65,6 +65,10 @@ void CEngineBridge::PostSiteStatus(std::shared_ptr<CFTPSite> site) {
   });
 }
 
+void CEngineBridge::PostWorkEnded() {
+  post_([] {});
+}
+
 void CEngineBridge::PostEntryRemoved(std::unique_ptr<CFTPDir> dir) {
   if (!dir) return;
   bool post = false;

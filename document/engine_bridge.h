@@ -42,6 +42,9 @@ class CEngineBridge final : public IEngineListener {
   void PostSiteStatus(std::shared_ptr<CFTPSite> site) override;
   void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) override;
   void PostEntryRemoved(std::unique_ptr<CFTPFile> file) override;
+  // Posts an event that does nothing: it wakes a front end waiting in its
+  // own loop for the end of the work (orvane-cli), which then finds it.
+  void PostWorkEnded() override;
 
   // Front-end thread: hands the removals gathered so far to the document
   // now (a posted event would do it later).

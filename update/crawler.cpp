@@ -297,6 +297,15 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     BrokenOff(dir, result.errorText);
     return ListOutcome::kBrokenOff;
   }
+  if (result.outcome == FtpOutcome::kIncomplete) {
+    // Cut short or refused for now: what came is merged, nothing stored
+    // goes, and the subdirectories are still visited when the directory
+    // was entered.
+    Count(&CrawlCounts::listingsIncomplete);
+    std::lock_guard<std::mutex> guard(site_.lock);
+    merge.Keep();
+    return result.entered ? ListOutcome::kDone : ListOutcome::kNotEntered;
+  }
   if (!result.entered) {
     Count(&CrawlCounts::dirsNotEntered);
     return ListOutcome::kNotEntered;

@@ -22,11 +22,12 @@
 // normally from that directory on. A resume point that is not inside `dir`'s
 // subtree, or that a sweep removed, is dropped and the crawl starts afresh.
 //
-// A refused listing counts as an empty directory: its stored entries are
-// swept. A listing cut short by the session being closed from another
-// thread (program exit), or one that failed after the stop flag was set,
-// ends like a stop and is never swept: it says nothing about the server's
-// tree.
+// A refused listing (5xx) counts as an empty directory: its stored entries
+// are swept. A listing that did not end complete (the server said it cut
+// it short, 426, or a 4xx to the listing or its CWD: kIncomplete) merges
+// what came and sweeps nothing; it is counted in listingsIncomplete. A listing cut short by the
+// session being closed from another thread (program exit), or one that failed after the stop flag
+// was set, ends like a stop and is never swept: it says nothing about the server's tree.
 //
 // What could not be fetched is counted in the site record (CrawlCounts) as
 // the crawl goes: directories not entered (also those beyond the limits),

@@ -5,11 +5,15 @@
 namespace orvane {
 
 FtpOutcome ClassifyFtpFailure(int curlCode, long replyCode) {
+  if (replyCode >= 400 && replyCode < 500) {
+    // 421 closes the connection; 425 says the data connection could not be
+    // made, which says nothing about the directory. Any other 4xx (libcurl
+    // even reports a 450 to LIST as an empty listing) refuses for now.
+    return replyCode == 421 || replyCode == 425 ? FtpOutcome::kTransient : FtpOutcome::kIncomplete;
+  }
   switch (static_cast<CURLcode>(curlCode)) {
     case CURLE_OK:
-      // libcurl treats a 450 answer to LIST as "no files" and succeeds; the
-      // server refused the listing all the same.
-      return replyCode >= 400 ? FtpOutcome::kRefused : FtpOutcome::kOk;
+      return replyCode >= 500 ? FtpOutcome::kRefused : FtpOutcome::kOk;
 
     case CURLE_OPERATION_TIMEDOUT:
     case CURLE_SEND_ERROR:

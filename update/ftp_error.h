@@ -11,9 +11,12 @@
 // listing); it must be treated like a stop request, never like a refusal,
 // because a refusal of a listing empties the stored directory.
 //
-// The table, by libcurl result:
-//   CURLE_OK with a 4xx/5xx final reply   refused (LIST answered 450 sends
-//                                         no data and libcurl reports success)
+// A 4xx reply to a listing or a CWD is the server's "not now" (RFC 959:
+// transient negative completion) and comes first, whatever libcurl made of
+// it: 421 (closing) and 425 (no data connection) are transient; every
+// other 4xx, 426 (transfer aborted, data cut short) and 450 included, is
+// incomplete. Then, by libcurl result:
+//   CURLE_OK with a 5xx final reply       refused
 //   CURLE_OK                              ok
 //   28 OPERATION_TIMEDOUT                 transient (also a 421 reply, which
 //                                         libcurl reports as a time-out)
@@ -40,6 +43,11 @@ enum class FtpOutcome {
   kTransient,  // retry later; the crawl breaks off with a resume point
   kRefused,    // the server refused, or an error not known to be transient
   kCancelled,  // Close() was called, or the caller abandoned the listing
+  // The listing did not end complete: the server said it cut it short, it
+  // ended with 426 (transfer aborted), or a listing or CWD was refused for
+  // now (4xx). What was handed out stands; nothing can be told about what
+  // is missing from it, so nothing stored may be dropped for it.
+  kIncomplete,
 };
 
 // Result of one session operation.
@@ -62,8 +70,8 @@ struct FtpResult {
 // 256 bytes less its terminator.
 inline constexpr std::size_t kMaxErrorText = 255;
 
-// The outcome of a finished transfer from its libcurl result and the last
-// final reply code the server sent (0 when none).
+// The outcome of a finished transfer from its libcurl result and the final
+// reply to its listing or CWD (0 when none).
 FtpOutcome ClassifyFtpFailure(int curlCode, long replyCode);
 
 // Text for a failure: libcurl's own message (`curlMessage`, the error

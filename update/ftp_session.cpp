@@ -1,6 +1,7 @@
 #include "update/ftp_session.h"
 
 #include <curl/curl.h>
+#include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -75,6 +76,25 @@ std::string_view LastSegment(std::string_view path) {
   return path.substr(path.rfind('/') + 1);
 }
 
+// Bytes 0x01-0x1F: libcurl refuses them in a URL path, even percent-encoded
+// (CURLE_URL_MALFORMAT), although servers allow them in names.
+bool HasControlByte(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x01 && byte < 0x20;
+  });
+}
+
+// A final reply to a listing that says the server sent only part of it
+// (pure-ftpd: "226 Output truncated to 10000 matches").
+bool SaysTruncated(std::string_view line) {
+  std::string lower(line);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower.find("truncat") != std::string::npos;
+}
+
 bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -82,6 +102,18 @@ bool HasLineBreakOrNul(std::string_view text) {
 bool IsUsableHost(std::string_view host) {
   return !host.empty() &&
          host.find_first_of(std::string_view("/?#@[]\\ \t\r\n\0", 13)) == std::string_view::npos;
+}
+
+// Whether libcurl waits on any socket. curl_multi_fdset leaves out sockets
+// at or above FD_SETSIZE; for those this says no, which costs a few early
+// wake-ups (curl_multi_poll itself waits on every socket), never a wait.
+bool OffersSocket(CURLM* multi) {
+  fd_set read{}, write{}, error{};
+  FD_ZERO(&read);
+  FD_ZERO(&write);
+  FD_ZERO(&error);
+  int highest = -1;
+  return curl_multi_fdset(multi, &read, &write, &error, &highest) == CURLM_OK && highest >= 0;
 }
 
 bool IsConnected(int socket) {
@@ -308,10 +340,15 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
   sink_ = &onEntries;
   batchSize_ = 0;
   splitter_.Reset(mlsd_ ? ListingFormat::kMlsd : ListingFormat::kList);
+  target_ = LastSegment(absolutePath);
+  if (HasControlByte(absolutePath)) {
+    FtpResult result = ListAfterQuotedCwd(absolutePath);
+    sink_ = nullptr;
+    return result;
+  }
   const std::string url = DirectoryUrl(baseUrl_, absolutePath);
   const bool byPath = mlsd_ || IsPlainListArgument(absolutePath);
   unconfirmed_ = byPath;
-  target_ = LastSegment(absolutePath);
   FtpResult result = Perform(url, byPath ? Request::kListByPath : Request::kCwdAndList);
   if (byPath && result.outcome == FtpOutcome::kRefused && listSent_) {
     if (!mlsd_ && unconfirmed_) {
@@ -333,10 +370,8 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
       }
     }
   }
+  FinishListing(result);
   if (result.ok()) {
-    // A last line without its line end.
-    splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
-    Deliver();
     if (unconfirmed_ && !abandoned_) {
       // Nothing in the listing shows that the path is a directory: some
       // servers list a missing path as empty and a file as itself. Only the
@@ -349,14 +384,69 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
         result = changed;
       }
     }
-    if (abandoned_) {
-      const bool entered = result.entered;
-      result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
-      result.entered = entered;
-    }
+  }
+  if (abandoned_) {
+    const bool entered = result.entered;
+    result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
+    result.entered = entered;
   }
   unconfirmed_ = false;
   sink_ = nullptr;
+  return result;
+}
+
+void CFtpSession::FinishListing(const FtpResult& result) {
+  // A last line without its line end counts only when the server said the
+  // data was all sent: after a failure it may be the cut-off half of a name
+  // (and then the entry held back before it goes too, which costs nothing,
+  // as such a listing removes nothing).
+  if (result.ok() ||
+      (result.outcome == FtpOutcome::kIncomplete && (listReplyCode_ / 100 == 2 || dataEndsLine_))) {
+    splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
+  }
+  Deliver();
+}
+
+FtpResult CFtpSession::ListAfterQuotedCwd(std::string_view absolutePath) {
+  // The path cannot go into a URL, so the CWD goes as a quoted command
+  // ("*": its refusal is read here instead of failing the transfer), sent
+  // last, after any CWD of libcurl's own; the listing that follows is of
+  // the current directory, with no argument.
+  unconfirmed_ = false;
+  const std::string command = "*CWD " + std::string(absolutePath);
+  curl_slist* quote = curl_slist_append(nullptr, command.c_str());
+  curl_easy_setopt(easy_, CURLOPT_PREQUOTE, quote);
+  FtpResult result = Perform(baseUrl_ + "/", Request::kQuotedCwd);
+  curl_easy_setopt(easy_, CURLOPT_PREQUOTE, nullptr);
+  curl_slist_free_all(quote);
+  if (!result.ok()) return result;
+  if (lastCwd_ != std::string_view(command).substr(1)) {
+    // The reply read below would be to a CWD of libcurl's own.
+    return Failure(FtpOutcome::kTransient, CURLE_OK, "The directory change was not sent");
+  }
+  if (cwdReplyCode_ / 100 != 2) {
+    // No reply at all cannot happen without a failure above; be safe.
+    const long code = cwdReplyCode_ != 0 ? cwdReplyCode_ : 550;
+    result =
+        Failure(ClassifyFtpFailure(CURLE_REMOTE_ACCESS_DENIED, code), CURLE_REMOTE_ACCESS_DENIED,
+                FtpErrorText(CURLE_REMOTE_ACCESS_DENIED, "", cwdReply_));
+    result.replyCode = code;
+    result.entered = false;
+    return result;
+  }
+  result = Perform(baseUrl_ + "/", Request::kListHere);
+  if (movedAway_) {
+    // A new login or a CWD of libcurl's own came between (OnCommand then
+    // abandoned the transfer): the listing would have been of another
+    // directory. Nothing of it was handed out.
+    return Failure(FtpOutcome::kTransient, CURLE_OK,
+                   "The connection left the directory before it was listed");
+  }
+  FinishListing(result);
+  if (abandoned_) {
+    result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
+    result.entered = true;
+  }
   return result;
 }
 
@@ -475,7 +565,12 @@ milliseconds CFtpSession::PhaseLimit() const {
 void CFtpSession::OnCommand(std::string_view line) {
   ++commandsSent_;
   lastCommand_ = UpperVerb(line);
+  if (lastCommand_ == "CWD") lastCwd_.assign(line);
   if (IsListingVerb(lastCommand_)) listSent_ = true;
+  if (request_ == Request::kListHere && (lastCommand_ == "CWD" || lastCommand_ == "USER")) {
+    movedAway_ = true;
+    abandoned_ = true;
+  }
   Touch(Phase::kAwaitReply);
 }
 
@@ -486,6 +581,8 @@ void CFtpSession::OnReplyLine(std::string_view line) {
     if (lastCommand_ == "MLST" && mlstFacts_ != nullptr && !line.empty() && line.front() == ' ') {
       mlstFacts_->assign(line.substr(1));
     }
+    // "226-Output truncated ..." may open a multi-line final reply.
+    if (IsListingVerb(lastCommand_) && SaysTruncated(line)) truncated_ = true;
     // RFC 2389: each feature line of the FEAT reply starts with a space.
     if (lastCommand_ == "FEAT" && !line.empty() && line.front() == ' ') {
       std::string_view feature = line;
@@ -499,12 +596,18 @@ void CFtpSession::OnReplyLine(std::string_view line) {
   lastReplyCode_ = code;
   lastReply_.assign(line);
   Phase next = Phase::kAwaitReply;
-  if (lastCommand_ == "CWD" && code / 100 == 2) cwdAccepted_ = true;
+  if (lastCommand_ == "CWD") {
+    // The reply to the CWD sent last (lastCwd_).
+    cwdReplyCode_ = code;
+    cwdReply_.assign(line);
+  }
   if (IsListingVerb(lastCommand_)) {
     if (code / 100 == 1) {
       next = Phase::kData;
     } else {
       listReplyCode_ = code;
+      listReply_.assign(line);
+      if (code / 100 == 2 && SaysTruncated(line)) truncated_ = true;
     }
   }
   Touch(next);
@@ -512,6 +615,7 @@ void CFtpSession::OnReplyLine(std::string_view line) {
 
 void CFtpSession::OnData(const char* data, std::size_t size) {
   lastSignOfLife_ = Clock::now();
+  if (size > 0) dataEndsLine_ = data[size - 1] == '\n';
   if (sink_ == nullptr || abandoned_) return;
   splitter_.Feed(data, size, [this](const ListingEntry& entry) { Collect(entry); });
   Deliver();
@@ -543,14 +647,16 @@ void CFtpSession::Deliver() {
 FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   CURL* easy = easy_;
   CURLM* multi = multi_;
-  const bool listing = request == Request::kListByPath || request == Request::kCwdAndList;
+  const bool listing = request == Request::kListByPath || request == Request::kCwdAndList ||
+                       request == Request::kListHere;
   // Without a CWD libcurl appends the absolute path, decoded from the URL,
-  // to the listing command ("MLSD /a/b"). Otherwise it sends one
-  // "CWD /a/b", unless the connection is known to be there already.
+  // to the listing command ("MLSD /a/b"); for the URL of the login
+  // directory it sends the bare command. Otherwise it sends one "CWD /a/b",
+  // unless the connection is known to be there already.
+  const bool noCwd = request == Request::kListByPath || request == Request::kQuote ||
+                     request == Request::kQuotedCwd || request == Request::kListHere;
   curl_easy_setopt(easy, CURLOPT_FTP_FILEMETHOD,
-                   static_cast<long>(request == Request::kListByPath || request == Request::kQuote
-                                         ? CURLFTPMETHOD_NOCWD
-                                         : CURLFTPMETHOD_SINGLECWD));
+                   static_cast<long>(noCwd ? CURLFTPMETHOD_NOCWD : CURLFTPMETHOD_SINGLECWD));
   // A body-less request for a directory sends its quoted commands and its
   // CWD, and nothing else.
   curl_easy_setopt(easy, CURLOPT_NOBODY, listing ? 0L : 1L);
@@ -559,7 +665,14 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   lastReply_.clear();
   lastReplyCode_ = 0;
   listReplyCode_ = 0;
-  cwdAccepted_ = false;
+  listReply_.clear();
+  cwdReplyCode_ = 0;
+  cwdReply_.clear();
+  lastCwd_.clear();
+  truncated_ = false;
+  dataEndsLine_ = true;
+  movedAway_ = false;
+  request_ = request;
   listSent_ = false;
   abandoned_ = false;
   lastCommand_.clear();
@@ -575,6 +688,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   CURLcode code = CURLE_OK;
   CURLMcode multiCode = CURLM_OK;
   milliseconds limit{};
+  int quietRounds = 0;  // waits in a row in which libcurl offered no socket
   while (stop == Stop::kNone) {
     int running = 0;
     multiCode = curl_multi_perform(multi, &running);
@@ -606,9 +720,22 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       if (idle >= limit) {
         stop = Stop::kTimedOut;
       } else {
-        const auto wait = std::min(limit - idle, milliseconds(1000));
-        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(1, wait.count())),
-                        nullptr);
+        auto wait = std::min(limit - idle, milliseconds(1000));
+        if (OffersSocket(multi)) {
+          quietRounds = 0;
+        } else {
+          // libcurl waits on no socket: it has moved on to a step that only
+          // the next call starts (7.88 reads a 229/227 reply and opens the
+          // data connection only when called again), and curl_multi_poll
+          // would sleep the whole wait. Call it again at once; should it
+          // keep offering nothing, back off so that this cannot spin.
+          wait = std::min(wait, quietRounds < 3 ? milliseconds(0)
+                                                : milliseconds(1 << std::min(quietRounds - 3, 6)));
+          ++quietRounds;
+        }
+        if (wait.count() > 0) {
+          curl_multi_poll(multi, nullptr, 0, static_cast<int>(wait.count()), nullptr);
+        }
       }
     }
   }
@@ -618,14 +745,20 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
 
   FtpResult result;
   result.replyCode = lastReplyCode_;
-  result.entered = cwdAccepted_ || listSent_;
+  result.entered = cwdReplyCode_ / 100 == 2 || listSent_;
   if (closed_ && !(stop == Stop::kDone && code == CURLE_OK)) stop = Stop::kClosed;
   switch (stop) {
     case Stop::kNone:
     case Stop::kDone:
       result.curlCode = code;
-      result.outcome = ClassifyFtpFailure(code, listing ? listReplyCode_ : 0);
-      if (result.outcome != FtpOutcome::kOk) {
+      // The reply that decides is the listing's, or the refused CWD's.
+      result.outcome = ClassifyFtpFailure(
+          code, listReplyCode_ != 0 ? listReplyCode_ : (cwdReplyCode_ >= 400 ? cwdReplyCode_ : 0));
+      if (result.outcome == FtpOutcome::kOk && listing && truncated_) {
+        result.outcome = FtpOutcome::kIncomplete;
+        result.replyCode = listReplyCode_;
+        result.errorText = listReply_.substr(0, kMaxErrorText);
+      } else if (result.outcome != FtpOutcome::kOk) {
         result.errorText = FtpErrorText(code, errorBuffer_.data(), lastReply_);
       }
       break;

@@ -21,6 +21,14 @@
 // nothing only a directory could show (no entries, or one entry, file or
 // directory, named like the path), since some servers list a missing path as
 // empty, a file as itself and an unreadable directory by its own line.
+// libcurl takes no byte 0x01-0x1F in a URL path, so a path holding one is
+// entered with "CWD /a/b" sent as a quoted command and its directory listed
+// with a bare "MLSD" or "LIST".
+//
+// libcurl is driven with curl_multi_perform and curl_multi_poll, except
+// where it offers no socket to wait on: it is then called again at once
+// (7.88 reads the EPSV reply and opens the data connection only on the next
+// call, and a poll would sleep its whole time-out in between).
 //
 // Time-outs are enforced by the session itself, from the last sign of life:
 //   connect         TCP connection (control or data) not established
@@ -95,7 +103,8 @@ class CFtpSession {
   // path that does not start with "/". Outcomes: kOk (entered), kRefused
   // with entered false (the directory change was refused: also a file or a
   // missing path) or true (the listing was refused: an empty directory),
-  // kTransient, kCancelled.
+  // kIncomplete (cut short by the server, 426, or a 4xx to the listing,
+  // entered true, or to the CWD, entered false), kTransient, kCancelled.
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
 
@@ -134,8 +143,13 @@ class CFtpSession {
     kCwdAndList,  // CWD to the path, then MLSD or LIST
     kCwd,         // only the CWD
     kQuote,       // only the quoted commands, no CWD
+    kQuotedCwd,   // only the quoted commands sent last (a raw CWD)
+    kListHere,    // MLSD or LIST of the current directory, no argument
   };
   FtpResult Perform(const std::string& url, Request request);
+  FtpResult ListAfterQuotedCwd(std::string_view absolutePath);
+  // Hands out the entries still held after a listing's transfer.
+  void FinishListing(const FtpResult& result);
   void Touch(Phase phase);
   std::chrono::milliseconds PhaseLimit() const;
   void OnCommand(std::string_view line);
@@ -173,7 +187,16 @@ class CFtpSession {
   std::string lastReply_;        // last final reply line
   long lastReplyCode_ = 0;
   long listReplyCode_ = 0;  // final reply to the listing command
-  bool cwdAccepted_ = false;
+  std::string listReply_;
+  std::string lastCwd_;    // the last CWD command line sent
+  long cwdReplyCode_ = 0;  // final reply to it
+  std::string cwdReply_;
+  bool truncated_ = false;    // the listing's final reply says it was cut short
+  bool dataEndsLine_ = true;  // no listing data yet, or it ended with "\n"
+  // kListHere only: a login or a CWD came before the listing, which then
+  // was not of the directory the quoted CWD entered.
+  bool movedAway_ = false;
+  Request request_ = Request::kLogin;
   bool listSent_ = false;
   bool abandoned_ = false;
   // A path listing that has shown nothing only a directory can show: no

@@ -389,6 +389,7 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
     }
   }
   bool stoppedMeanwhile = false;
+  bool workEnded = false;
   if (resume) {
     // Announced before the job becomes visible to the dispatcher, so that
     // the front end sees this text before the resumed worker replaces it.
@@ -413,11 +414,12 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
       }
     }
     runningSites_.erase(&site);
-    activeWorkers_.fetch_sub(1);
+    workEnded = activeWorkers_.fetch_sub(1) == 1 && updateQueue_.empty();
     self->done = true;
     wake_.notify_all();
   }
   if (stoppedMeanwhile) listener_.PostSiteStatus(job.data->site);
+  if (workEnded) listener_.PostWorkEnded();
   // The job (and maybe the last reference to a deleted site) goes here, on
   // this thread; whoever joins it waits outside the engine lock.
 }

@@ -48,6 +48,10 @@ class IEngineListener {
   // references and then destroys it (on its own thread).
   virtual void PostEntryRemoved(std::unique_ptr<CFTPDir> dir) = 0;
   virtual void PostEntryRemoved(std::unique_ptr<CFTPFile> file) = 0;
+  // The last worker has ended and no job is queued: HasWork() is false
+  // from now on until the next command. Lets a front end that waits for
+  // the end of the work stop waiting at once.
+  virtual void PostWorkEnded() {}
 };
 
 // Status texts of the scheduler's outcomes (UTF-8; StatusText in

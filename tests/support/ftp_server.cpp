@@ -201,8 +201,8 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
   config += ", \"faults\": [";
   for (std::size_t i = 0; i < options.faults.size(); ++i) {
     const FtpFault& fault = options.faults[i];
-    static constexpr const char* kActions[] = {"reply", "silence", "stall",
-                                               "drop",  "reset",   "append"};
+    static constexpr const char* kActions[] = {"reply", "silence", "stall", "drop",
+                                               "reset", "append",  "end"};
     if (i > 0) config += ", ";
     config += std::string("{\"command\": \"") +
               (fault.command == FtpFault::Command::kCwd ? "CWD" : "LIST") + "\"" +
@@ -264,7 +264,8 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root) {
   return started;
 }
 
-CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root) {
+CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root,
+                                              const PureFtpdOptions& options) {
   Started started;
   const fs::path packageRoot = PureFtpdRoot();
   const fs::path binary = packageRoot / "usr/sbin/pure-ftpd";
@@ -305,8 +306,16 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root) {
   // -E no anonymous, -D list dot files, -H no reverse lookups, -L lifts the
   // default cut of listings at 10,000 entries.
   const auto argvFor = [&](std::uint16_t port) -> std::vector<std::string> {
-    return WithParentDeathSignal({binary.string(), "-S", "127.0.0.1," + std::to_string(port), "-l",
-                                  "puredb:" + pdb.string(), "-E", "-D", "-H", "-L", "2000000:128"});
+    std::vector<std::string> argv = {binary.string(),
+                                     "-S",
+                                     "127.0.0.1," + std::to_string(port),
+                                     "-l",
+                                     "puredb:" + pdb.string(),
+                                     "-E",
+                                     "-D",
+                                     "-H"};
+    if (!options.defaultListingCut) argv.insert(argv.end(), {"-L", "2000000:128"});
+    return WithParentDeathSignal(std::move(argv));
   };
   if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
   started.server = std::move(server);

@@ -57,6 +57,7 @@ struct FtpFault {
     kDrop,     // send `keep` listing lines, then close control and data
     kReset,    // like kDrop, with a TCP reset
     kAppend,   // send the listing, then `reply` as it is (crafted lines)
+    kEnd,      // send `keep` listing lines, end the data, answer `reply`
   };
   Command command = Command::kList;
   std::string path;  // server path, bytes: "/", "/a/b"
@@ -78,6 +79,13 @@ struct PyFtpOptions {
   std::vector<FtpFault> faults;
 };
 
+struct PureFtpdOptions {
+  // pure-ftpd cuts a listing at 10,000 entries ("226 Output truncated to
+  // 10000 matches") unless told otherwise; the fixture lifts the cut unless
+  // this asks for the server's own.
+  bool defaultListingCut = false;
+};
+
 class CFtpServer {
  public:
   enum class Kind { kPyftpdlib, kVsftpd, kPureFtpd };
@@ -91,7 +99,8 @@ class CFtpServer {
   static Started StartPyftpdlib(const std::filesystem::path& root,
                                 const PyFtpOptions& options = {});
   static Started StartVsftpd(const std::filesystem::path& root);
-  static Started StartPureFtpd(const std::filesystem::path& root);
+  static Started StartPureFtpd(const std::filesystem::path& root,
+                               const PureFtpdOptions& options = {});
 
   ~CFtpServer();
   CFtpServer(const CFtpServer&) = delete;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -99,6 +100,39 @@ Flat FlattenDisk(const fs::path& root) {
     }
   }
   return flat;
+}
+
+// What one flat tree holds that the other does not, or holds otherwise, one
+// line each; bytes outside printable ASCII as \xNN, so that a failure can be
+// read.
+std::string Differences(const Flat& catalog, const Flat& disk) {
+  const auto shown = [](const std::string& path) {
+    std::string text;
+    for (const char c : path) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+        text += c;
+      } else {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+        text += escape;
+      }
+    }
+    return text;
+  };
+  std::string differences;
+  for (const auto& [path, node] : disk) {
+    const auto found = catalog.find(path);
+    if (found == catalog.end()) {
+      differences += "missing " + shown(path) + "\n";
+    } else if (found->second != node) {
+      differences += "differs " + shown(path) + "\n";
+    }
+  }
+  for (const auto& [path, node] : catalog) {
+    if (!disk.contains(path)) differences += "made up " + shown(path) + "\n";
+  }
+  return differences;
 }
 
 CFTPDir* Find(CFTPDir& root, std::string_view path) {
@@ -346,6 +380,41 @@ TEST_P(CrawlerServerTest, CatalogEqualsTreeOnDisk) {
   EXPECT_THAT(sink_.paths, IsEmpty());
 }
 
+TEST_P(CrawlerServerTest, EveryByteInNamesIsCrawled) {
+  // Each byte but NUL, "/", CR and LF inside a directory's name, at the
+  // start and inside the names of the files in it, and inside a file's name
+  // at the root. libcurl takes no byte below 0x20 in a URL; such
+  // directories are entered all the same.
+  for (int b = 1; b < 256; ++b) {
+    if (b == '/' || b == '\r' || b == '\n') continue;
+    const std::string byte(1, static_cast<char>(b));
+    const std::string dir = "d" + byte + "x";
+    tree_.AddFile(dir + "/f" + byte + "y", std::string(static_cast<std::size_t>(b % 7), 'c'));
+    tree_.AddFile(dir + "/" + byte + "lead", "l");
+    tree_.AddDir(dir + "/s" + byte + "/e" + byte);
+    tree_.AddFile("g" + byte, "g");
+  }
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+  Flat expected = FlattenDisk(tree_.path());
+  CrawlCounts expectedCounts;
+  if (GetParam() == ServerKind::kPureFtpd) {
+    // pure-ftpd does not list names with bytes below 0x20 or 0x7F, and
+    // refuses a path with "\" before "/": /d\x/s\/e\ is not entered.
+    std::erase_if(expected, [](const auto& item) {
+      return std::any_of(item.first.begin(), item.first.end(),
+                         [](char c) { return (c > 0 && c < 0x20) || c == 0x7F; });
+    });
+    expectedCounts.dirsNotEntered = 1;
+  }
+
+  for (int crawl = 0; crawl < 2; ++crawl) {
+    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+    EXPECT_EQ(Differences(FlattenCatalog(root()), expected), "");
+    EXPECT_EQ(site_.GetCrawlCounts(), expectedCounts);
+  }
+  EXPECT_THAT(sink_.paths, IsEmpty());
+}
+
 TEST_P(CrawlerServerTest, LinkLoopDoesNotTrapTheCrawl) {
   tree_.AddFile("a/f", "f");
   tree_.AddFile("b/g", "g");
@@ -442,24 +511,113 @@ TEST_F(CrawlerTest, EmptiedDirectoryLosesEveryEntry) {
 TEST_F(CrawlerTest, RefusedListingEmptiesTheDirectory) {
   MakeSmallTree();
   START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree_.path()));
-  for (const char* reply : {"550 Listing refused.", "450 Try later."}) {
-    SCOPED_TRACE(reply);
-    site_.rootDir = std::make_unique<CFTPDir>();
-    site_.rootDir->site = &site_;
-    sink_.paths.clear();
-    ASSERT_TRUE(Crawl(plain));
-    ASSERT_THAT(Names(*Find(root(), "/pub/b")), ElementsAre("sub/", "g"));
-    const std::vector<std::string> order = WalkOrder(root());
+  ASSERT_TRUE(Crawl(plain));
+  ASSERT_THAT(Names(*Find(root(), "/pub/b")), ElementsAre("sub/", "g"));
+  const std::vector<std::string> order = WalkOrder(root());
 
-    PyFtpOptions options;
-    options.faults.push_back({FtpFault::Command::kList, "/pub/b", FtpFault::Action::kReply, reply});
-    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
-    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
-    EXPECT_THAT(Names(*Find(root(), "/pub/b")), IsEmpty());
-    EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/g", "/pub/b/sub/"));
-    // The crawl went on past the refusal, and not into what was removed.
-    EXPECT_EQ(Entered(server.Commands()), Without(order, "/pub/b/sub"));
-  }
+  PyFtpOptions options;
+  options.faults.push_back(
+      {FtpFault::Command::kList, "/pub/b", FtpFault::Action::kReply, "550 Listing refused."});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+  EXPECT_THAT(Names(*Find(root(), "/pub/b")), IsEmpty());
+  EXPECT_THAT(sink_.paths, UnorderedElementsAre("/pub/b/g", "/pub/b/sub/"));
+  // The crawl went on past the refusal, and not into what was removed.
+  EXPECT_EQ(Entered(server.Commands()), Without(order, "/pub/b/sub"));
+}
+
+struct IncompleteCase {
+  const char* label;
+  std::vector<FtpFault> faults;
+  bool firstEntryMerged;  // the one line sent before the end
+  bool descends;          // the directory was entered: its subdirectories are crawled
+};
+
+class CrawlerIncompleteTest : public CrawlerTest,
+                              public ::testing::WithParamInterface<IncompleteCase> {};
+
+TEST_P(CrawlerIncompleteTest, ListingThatDidNotEndCompleteKeepsTheStoredDirectory) {
+  MakeSmallTree();
+  START_OR_SKIP(plain, CFtpServer::StartPyftpdlib(tree_.path()));
+  ASSERT_TRUE(Crawl(plain));
+  ASSERT_THAT(Names(*Find(root(), "/pub/b")), ElementsAre("sub/", "g"));
+
+  // Gone from the server, but only a complete listing may say so.
+  tree_.Remove("pub/b/g");
+  tree_.AddFile("pub/b/0new", "listed first");
+  tree_.AddFile("pub/b/sub/new", "n");
+  tree_.AddFile("zz/new", "n");
+  PyFtpOptions options;
+  options.faults = GetParam().faults;
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  EXPECT_NE(FindFile(root(), "/pub/b", "g"), nullptr);
+  EXPECT_EQ(FindFile(root(), "/pub/b", "0new") != nullptr, GetParam().firstEntryMerged);
+  EXPECT_EQ(FindFile(root(), "/pub/b/sub", "new") != nullptr, GetParam().descends);
+  EXPECT_NE(FindFile(root(), "/zz", "new"), nullptr);
+  CrawlCounts counts;
+  counts.listingsIncomplete = 1;
+  EXPECT_EQ(site_.GetCrawlCounts(), counts);
+
+  // The next complete listing sweeps what is gone, and only that.
+  ASSERT_TRUE(Crawl(plain)) << StatusText(site_.Status());
+  EXPECT_THAT(sink_.paths, ElementsAre("/pub/b/g"));
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_FALSE(site_.GetCrawlCounts().any());
+}
+
+FtpFault ListingFault(FtpFault::Action action, const char* reply, int keep) {
+  FtpFault fault;
+  fault.path = "/pub/b";
+  fault.action = action;
+  fault.reply = reply;
+  fault.keep = keep;
+  return fault;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, CrawlerIncompleteTest,
+    ::testing::Values(
+        IncompleteCase{"Truncated",
+                       {ListingFault(FtpFault::Action::kEnd,
+                                     "226-Options: -a\r\n226 Output truncated to 1 matches", 1)},
+                       true,
+                       true},
+        IncompleteCase{
+            "Aborted",
+            {ListingFault(FtpFault::Action::kEnd, "426 Connection closed; transfer aborted.", 1)},
+            true,
+            true},
+        IncompleteCase{"ListingRefusedForNow",
+                       {ListingFault(FtpFault::Action::kReply, "450 Busy, try later.", 0)},
+                       false,
+                       true},
+        IncompleteCase{
+            "DirectoryRefusedForNow",
+            {ListingFault(FtpFault::Action::kReply, "550 No.", 0),
+             {FtpFault::Command::kCwd, "/pub/b", FtpFault::Action::kReply, "450 Busy, try later."}},
+            false,
+            false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(CrawlerTest, PureFtpdListingCutAtTenThousandKeepsTheStoredDirectory) {
+  for (int i = 0; i < 10050; ++i) tree_.AddFile("big/f" + std::to_string(i));
+  tree_.AddFile("small/x");
+  START_OR_SKIP(whole, CFtpServer::StartPureFtpd(tree_.path()));
+  ASSERT_TRUE(Crawl(whole)) << StatusText(site_.Status());
+  ASSERT_EQ(Find(root(), "/big")->files.size(), 10050u);
+
+  // Its default cut: "226 Output truncated to 10000 matches".
+  test::PureFtpdOptions options;
+  options.defaultListingCut = true;
+  START_OR_SKIP(cut, CFtpServer::StartPureFtpd(tree_.path(), options));
+  tree_.AddFile("small/y");
+  ASSERT_TRUE(Crawl(cut)) << StatusText(site_.Status());
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_EQ(site_.GetCrawlCounts().listingsIncomplete, 1u);
 }
 
 TEST_F(CrawlerTest, DirectoryThatCannotBeEnteredKeepsItsSubtree) {

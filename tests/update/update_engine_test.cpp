@@ -674,5 +674,49 @@ TEST_F(UpdateEngineTest, RemovedEntriesReachTheListenerAndMarksSurviveInTheState
   }
 }
 
+// Counts the notices that the work has ended and notes, at each, whether
+// the engine still had work.
+class WorkEndListener final : public IEngineListener {
+ public:
+  void PostSiteStatus(std::shared_ptr<CFTPSite>) override {}
+  void PostEntryRemoved(std::unique_ptr<CFTPDir>) override {}
+  void PostEntryRemoved(std::unique_ptr<CFTPFile>) override {}
+  void PostWorkEnded() override {
+    const bool hadWork = engine->HasWork();
+    std::lock_guard lock(mutex);
+    ++notices;
+    workAtNotice = workAtNotice || hadWork;
+    ended.notify_all();
+  }
+
+  CUpdateEngine* engine = nullptr;
+  std::mutex mutex;
+  std::condition_variable ended;
+  int notices = 0;
+  bool workAtNotice = false;
+};
+
+TEST_F(UpdateEngineTest, EndOfTheWorkIsAnnouncedOnceWhenTheLastWorkerHasEnded) {
+  auto server = Start();
+  ASSERT_TRUE(server);
+  WorkEndListener listener;
+  CUpdateEngine engine(listener, data_.path());
+  listener.engine = &engine;
+  ASSERT_TRUE(engine.SetMaxWorkers(2));
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  for (int i = 0; i < 3; ++i) sites.push_back(MakeSite(*server, "e" + std::to_string(i)));
+  engine.UpdateAll(sites);
+  {
+    std::unique_lock lock(listener.mutex);
+    ASSERT_TRUE(listener.ended.wait_for(lock, std::chrono::seconds(60),
+                                        [&] { return listener.notices > 0; }));
+  }
+  engine.Close();
+  std::lock_guard lock(listener.mutex);
+  EXPECT_EQ(listener.notices, 1);
+  EXPECT_FALSE(listener.workAtNotice);
+  for (const auto& site : sites) EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
+}
+
 }  // namespace
 }  // namespace orvane
