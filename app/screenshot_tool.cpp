@@ -6,15 +6,18 @@
 // LOCALE (en_US, say) renders the window in that locale's texts; the
 // default is the Chinese source texts.
 //
-// The sample holds five sites, one in each update state, names stored as
-// code page 936 and as UTF-8, and new entries. Run under
+// The sample holds five sites, one in each update state (one of them
+// running, with the status bar's progress), names stored as code page 936
+// and as UTF-8, and new entries; the file list shows a search's results. Run under
 // QT_QPA_PLATFORM=offscreen (or xvfb-run); nothing outside a temporary
 // directory is read or written, settings included.
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QLineEdit>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <cstdio>
@@ -25,6 +28,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
+#include "frame/dialog_seam.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
 #include "frame/translation.h"
@@ -61,11 +65,13 @@ void WriteSample(const std::filesystem::path& dataDir) {
   auto main = MakeSite("ftp.example.cn", "", Gbk("示例软件站"));
   CFTPDir& root = *main->rootDir;
   CFTPDir* soft = root.AddSubdir(std::make_unique<CFTPDir>(Gbk("软件")));
-  root.AddSubdir(std::make_unique<CFTPDir>("pub"));
+  CFTPDir* pub = root.AddSubdir(std::make_unique<CFTPDir>("pub"));
+  AddFiles(*pub, {{"linux-howto.pdf", 1'254'400}}, 1);
   root.AddSubdir(std::make_unique<CFTPDir>("音乐"));  // UTF-8 bytes
   root.AddSubdir(std::make_unique<CFTPDir>(Gbk("文档"), 1));
   soft->AddSubdir(std::make_unique<CFTPDir>(Gbk("工具")));
-  soft->AddSubdir(std::make_unique<CFTPDir>("linux"));
+  CFTPDir* kernel = soft->AddSubdir(std::make_unique<CFTPDir>("linux"));
+  AddFiles(*kernel, {{"linux-6.1.tar.xz", 134'742'016}, {"linux-firmware.zip", 41'943'040}}, 1);
   soft->AddSubdir(std::make_unique<CFTPDir>(Gbk("新版本"), 1));
   AddFiles(*soft,
            {{"readme.txt", 2'048},
@@ -146,6 +152,19 @@ int main(int argc, char** argv) {
   tree.expand(softIndex);
   tree.selectionModel()->setCurrentIndex(softIndex, QItemSelectionModel::ClearAndSelect);
   frame.fileView().setFocus();
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+
+  // A search for "linux", its results in the file list.
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("linux"));
+    return int{QDialog::Accepted};
+  });
+  frame.action(kCmdSearch)->trigger();
+  CDialogSeam::ClearHooks();
+  // The update of files.example.net in progress, as the one-second timer
+  // shows it.
+  frame.statusBar()->showMessage(
+      QCoreApplication::translate("orvane::CMainFrame", "更新%1/%2").arg(3).arg(4));
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 
   if (!frame.grab().save(QString::fromLocal8Bit(argv[1]))) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
 #include <QStringList>
@@ -24,6 +25,11 @@ CDialogSeam::FileHook& fileHook() {
   return hook;
 }
 
+CDialogSeam::UrlHook& urlHook() {
+  static CDialogSeam::UrlHook hook;
+  return hook;
+}
+
 }  // namespace
 
 QMessageBox::StandardButton CDialogSeam::Show(QWidget* parent, const Message& message) {
@@ -37,6 +43,12 @@ QMessageBox::StandardButton CDialogSeam::Show(QWidget* parent, const Message& me
   }
   if (QAbstractButton* cancel = box.button(QMessageBox::Cancel)) {
     cancel->setText(QCoreApplication::translate("orvane::CDialogSeam", "取消"));
+  }
+  if (QAbstractButton* yes = box.button(QMessageBox::Yes)) {
+    yes->setText(QCoreApplication::translate("orvane::CDialogSeam", "是"));
+  }
+  if (QAbstractButton* no = box.button(QMessageBox::No)) {
+    no->setText(QCoreApplication::translate("orvane::CDialogSeam", "否"));
   }
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
@@ -61,14 +73,21 @@ QString CDialogSeam::OpenFile(QFileDialog& dialog) {
   return files.isEmpty() ? QString() : files.front();
 }
 
+bool CDialogSeam::OpenUrl(const QUrl& url) {
+  if (urlHook()) return urlHook()(url);
+  return QDesktopServices::openUrl(url);
+}
+
 void CDialogSeam::SetMessageHook(MessageHook hook) { messageHook() = std::move(hook); }
 void CDialogSeam::SetDialogHook(DialogHook hook) { dialogHook() = std::move(hook); }
 void CDialogSeam::SetFileHook(FileHook hook) { fileHook() = std::move(hook); }
+void CDialogSeam::SetUrlHook(UrlHook hook) { urlHook() = std::move(hook); }
 
 void CDialogSeam::ClearHooks() {
   messageHook() = nullptr;
   dialogHook() = nullptr;
   fileHook() = nullptr;
+  urlHook() = nullptr;
 }
 
 }  // namespace orvane

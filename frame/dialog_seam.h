@@ -13,6 +13,7 @@
 
 class QDialog;
 class QFileDialog;
+class QUrl;
 class QWidget;
 
 namespace orvane {
@@ -33,6 +34,9 @@ class CDialogSeam {
   // Gets the file dialog as set up (filters, default suffix) and returns the
   // chosen path, empty for Cancel.
   using FileHook = std::function<QString(QFileDialog&)>;
+  // Gets an address handed to the system's handler and returns whether a
+  // handler took it.
+  using UrlHook = std::function<bool(const QUrl&)>;
 
   // A box with the application's title ("Orvane") unless `title` is given.
   static QMessageBox::StandardButton Show(QWidget* parent, const Message& message);
@@ -42,10 +46,13 @@ class CDialogSeam {
   static int Exec(QDialog& dialog);
   // The file chosen in `dialog` (set up by the caller), or empty.
   static QString OpenFile(QFileDialog& dialog);
+  // QDesktopServices::openUrl, or the hook.
+  static bool OpenUrl(const QUrl& url);
 
   static void SetMessageHook(MessageHook hook);
   static void SetDialogHook(DialogHook hook);
   static void SetFileHook(FileHook hook);
+  static void SetUrlHook(UrlHook hook);
   static void ClearHooks();
 };
 

@@ -20,7 +20,14 @@ CFrameHost::CFrameHost(CMainFrame& frame) : frame_(frame) {}
 CFrameHost::~CFrameHost() = default;
 
 bool CFrameHost::PumpMessages() {
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // A walk pumps at every site it begins as well as once per time slice;
+  // each pass of the event loop repaints the growing result list, so
+  // passes closer together than a slice are left out.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastPump_ >= frame_.doc().pumpSlice) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    lastPump_ = std::chrono::steady_clock::now();
+  }
   return !closing_ && !stopRequested_;
 }
 

@@ -2,6 +2,7 @@
 // bridge talk to, answered by the main frame and its views.
 #pragma once
 
+#include <chrono>
 #include <memory>
 
 #include "document/document_host.h"
@@ -16,8 +17,9 @@ class CFrameHost final : public IDocumentHost {
   explicit CFrameHost(CMainFrame& frame);
   ~CFrameHost() override;
 
-  // IMessagePump: runs pending events; false once the window is closing or
-  // the search box's stop was pressed.
+  // IMessagePump: runs pending events (at most once per the document's
+  // pumpSlice); false once the window is closing or the search box's stop
+  // was pressed.
   bool PumpMessages() override;
 
   // IResultSink: the file list follows the document's lists.
@@ -56,6 +58,7 @@ class CFrameHost final : public IDocumentHost {
   CMainFrame& frame_;
   bool closing_ = false;
   bool stopRequested_ = false;
+  std::chrono::steady_clock::time_point lastPump_;
   std::unique_ptr<CSearchDialog> search_;
 };
 

@@ -631,7 +631,17 @@ void CMainFrame::OpenFile(const std::string& displayPath) {
   if (address.empty()) return;
   // The address's bytes go out as they are: names the server sent are
   // percent-encoded byte for byte, never re-encoded through a text form.
-  QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(address)));
+  const QUrl url = QUrl::fromEncoded(QByteArray::fromStdString(address));
+  if (CDialogSeam::OpenUrl(url)) return;
+  // Most browsers no longer open ftp:// addresses; the user can still paste
+  // the address into an FTP program.
+  const QMessageBox::StandardButton answer = CDialogSeam::Show(
+      this,
+      {QMessageBox::Question,
+       {},
+       tr("没有程序能打开这个地址：\n%1\n要把它复制到剪贴板上吗？").arg(url.toDisplayString()),
+       QMessageBox::Yes | QMessageBox::No});
+  if (answer == QMessageBox::Yes) doc_->CopyFileAddress(displayPath);
 }
 
 void CMainFrame::CopyTreePath() {
@@ -651,8 +661,9 @@ void CMainFrame::SetTreeRead() {
 }
 
 void CMainFrame::Search() {
-  // One walk at a time; a second would pull the lists from under the first.
-  if (host_->searching()) return;
+  // One listing at a time; a second would empty the result lists under the
+  // walk that fills them.
+  if (doc_->walking()) return;
   CFindDialog dialog(this);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
   resultMode_ = true;
@@ -662,7 +673,7 @@ void CMainFrame::Search() {
 }
 
 void CMainFrame::ShowNewFiles(int kind) {
-  if (host_->searching()) return;
+  if (doc_->walking()) return;
   // The list follows the result lists as the walk fills them.
   resultMode_ = true;
   fileView_->ShowResults();
@@ -672,10 +683,11 @@ void CMainFrame::ShowNewFiles(int kind) {
 
 void CMainFrame::ShowTreeUpdates() {
   CFTPDir* dir = dirView_->CurrentDirectory();
-  if (!dir) return;
-  doc_->ShowUpdates(dir);
+  if (!dir || doc_->walking()) return;
   resultMode_ = true;
   fileView_->ShowResults();
+  doc_->ShowUpdates(dir);
+  fileView_->AppendResults();
 }
 
 }  // namespace orvane

@@ -165,7 +165,10 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
     case Qt::DecorationRole:
       return item->siteItem ? CStateIcons::SiteStateIcon(item->state) : CStateIcons::FolderIcon();
     case Qt::FontRole:
-      if (item->bold) {
+      // A directory is bold while its new mark is set, so the clearing
+      // commands show at the next paint; a site item follows its flag as
+      // UpdateSiteItem last saw it.
+      if (item->siteItem ? item->bold : item->dir->readState.load(std::memory_order_relaxed) != 0) {
         QFont font;
         font.setBold(true);
         return font;

@@ -71,6 +71,14 @@
         <source>取消</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>是</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>否</source>
+        <translation>No</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CDirTreeModel</name>
@@ -417,6 +425,14 @@ the FTP session could not be created</translation>
     <message>
         <source>无法打开帮助文件 %1。</source>
         <translation>The help file %1 could not be opened.</translation>
+    </message>
+    <message>
+        <source>没有程序能打开这个地址：
+%1
+要把它复制到剪贴板上吗？</source>
+        <translation>No program on this system opens the address
+%1
+Copy it to the clipboard?</translation>
     </message>
     <message>
         <source>站点正在更新，请在更新结束后再编辑。</source>

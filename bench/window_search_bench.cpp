@@ -1,0 +1,150 @@
+// A search from the window against the same search without one, over
+// catalogs of 1,000,000 entries (10 sites of 100,000) of which 10,000 match.
+//
+// Targets: the window's search takes at most 1.5x the headless document's
+// (counter "ratio", both timed in the same iteration), and the window thread
+// stays responsive: the longest gap between two ticks of a 10 ms timer while
+// the window's search runs ("max_tick_gap_ms") is at most 50 ms.
+#include <benchmark/benchmark.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "frame/dialog_seam.h"
+#include "frame/frame_views.h"
+#include "frame/main_frame.h"
+
+namespace {
+
+using namespace orvane;
+
+constexpr int kSites = 10;
+constexpr int kTopDirs = 100;
+constexpr int kSubdirsPerTop = 9;
+constexpr int kFilesPerDir = 99;
+constexpr int kMatchEvery = 100;  // 10,000 of the 1,000,000 names match
+constexpr int kExpected = 10000;
+
+std::vector<std::shared_ptr<CFTPSite>> MakeSites() {
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  long count = 0;
+  auto name = [&count](const char* stem) {
+    ++count;
+    std::string n = stem + std::to_string(count);
+    if (count % kMatchEvery == 0) n += "-NeedLe";
+    return n + ".tar.gz";
+  };
+  for (int s = 0; s < kSites; ++s) {
+    auto site = std::make_shared<CFTPSite>();
+    site->host = "site" + std::to_string(s) + ".example";
+    site->userName = "anonymous";
+    site->password = std::string(kAnonymousPassword);
+    site->loadState = kLoaded;
+    for (int t = 0; t < kTopDirs; ++t) {
+      CFTPDir* top = site->rootDir->AddSubdir(std::make_unique<CFTPDir>(name("top-")));
+      for (int d = 0; d < kSubdirsPerTop; ++d) {
+        CFTPDir* sub = top->AddSubdir(std::make_unique<CFTPDir>(name("sub-")));
+        for (int f = 0; f < kFilesPerDir; ++f) sub->AddFile(CFTPFile::Make(name("file-"), 1000));
+      }
+      for (int f = 0; f < kFilesPerDir; ++f) top->AddFile(CFTPFile::Make(name("file-"), 1000));
+    }
+    sites.push_back(std::move(site));
+  }
+  return sites;
+}
+
+double Ms(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+void BM_WindowSearchVsHeadless(benchmark::State& state) {
+  QTemporaryDir temp;
+  const std::filesystem::path windowDir =
+      QFile::encodeName(temp.filePath(QStringLiteral("window"))).toStdString();
+  const std::filesystem::path headlessDir =
+      QFile::encodeName(temp.filePath(QStringLiteral("headless"))).toStdString();
+  std::filesystem::create_directories(windowDir);
+  std::filesystem::create_directories(headlessDir);
+  const std::vector<std::shared_ptr<CFTPSite>> sites = MakeSites();
+
+  IDocumentHost quiet;
+  COrvaneDoc headless(headlessDir, quiet);
+  auto frame = std::make_unique<CMainFrame>(windowDir);
+  frame->OpenDocument();
+  for (const auto& site : sites) {
+    headless.AppendSite(site);
+    frame->doc().AppendSite(site);
+  }
+  frame->dirView().ReloadSites();
+  frame->show();
+  QCoreApplication::processEvents();
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("needle"));
+    return int{QDialog::Accepted};
+  });
+
+  double headlessMs = 0;
+  double windowMs = 0;
+  double maxGapMs = 0;
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    headless.Search("needle");
+    headlessMs += Ms(std::chrono::steady_clock::now() - start);
+    if (headless.resultFiles.size() != kExpected) state.SkipWithError("headless results");
+
+    QTimer tick;
+    tick.setInterval(10);
+    auto last = std::chrono::steady_clock::now();
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+      const auto now = std::chrono::steady_clock::now();
+      maxGapMs = std::max(maxGapMs, Ms(now - last));
+      last = now;
+    });
+    start = std::chrono::steady_clock::now();
+    last = start;
+    tick.start();
+    frame->action(kCmdSearch)->trigger();
+    const auto end = std::chrono::steady_clock::now();
+    tick.stop();
+    maxGapMs = std::max(maxGapMs, Ms(end - last));
+    windowMs += Ms(end - start);
+    state.SetIterationTime(std::chrono::duration<double>(end - start).count());
+    if (frame->fileView().ItemCount() != kExpected) state.SkipWithError("window results");
+  }
+  const double n = static_cast<double>(state.iterations());
+  state.counters["headless_ms"] = headlessMs / n;
+  state.counters["window_ms"] = windowMs / n;
+  state.counters["ratio"] = windowMs / headlessMs;
+  state.counters["max_tick_gap_ms"] = maxGapMs;
+  CDialogSeam::ClearHooks();
+  frame->close();
+}
+BENCHMARK(BM_WindowSearchVsHeadless)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
