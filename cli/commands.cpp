@@ -7,7 +7,7 @@ namespace orvane {
 namespace {
 
 constexpr std::array kCommands{
-    CliCommand{"sites", RunSites, "", false},
+    CliCommand{"sites", RunSites, "", false, true},
     CliCommand{"add", RunAdd,
                "HOST [--port N] [--user NAME --password TEXT | --anonymous] [--nickname TEXT] "
                "[--remarks TEXT] [--anonymous-update]",
@@ -17,13 +17,13 @@ constexpr std::array kCommands{
                "[--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
                true},
     CliCommand{"delete", RunDelete, "KEY", true},
-    CliCommand{"tree", RunTree, "KEY [PATH]", false},
+    CliCommand{"tree", RunTree, "KEY [PATH]", false, true},
     CliCommand{"update", RunUpdate, "[--all | KEY [PATH]] [--threads N]", false},
-    CliCommand{"search", RunSearch, "KEYWORD", false},
-    CliCommand{"new", RunNew, "[--all]", false},
+    CliCommand{"search", RunSearch, "KEYWORD", false, true},
+    CliCommand{"new", RunNew, "[--all]", false, true},
     CliCommand{"mark-read", RunMarkRead, "--updated | --all | KEY [PATH]", false},
     CliCommand{"import", RunImport, "FILE", true},
-    CliCommand{"address", RunAddress, "DISPLAY_PATH", false},
+    CliCommand{"address", RunAddress, "DISPLAY_PATH", false, true},
 };
 
 }  // namespace

@@ -78,30 +78,34 @@ int main(int argc, char** argv) {
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
   std::string error;
-  if (!CreateDataDirectory(programDir, error)) {
+  if (!command->readOnly && !CreateDataDirectory(programDir, error)) {
     std::cerr << "orvane-cli: data directory: " << error << "\n";
-    return 1;
+    return kExitFailed;
   }
 
   CCliHost::InstallInterruptHandler();
   CCliHost host(std::cout, std::cerr, json);
   COrvaneDoc doc(programDir, host);
   host.AttachDocument(doc);
-  doc.OnNewDocument();
+  doc.OnNewDocument(!command->readOnly);
   if (command->changesSites && host.loadErrorCount() > 0) {
     // The window goes on with the sites read before the damage, in front of
     // a user who saw the error; a script would not, and its change would
     // silently drop every site after the damage.
     std::cerr << "orvane-cli: " << (programDir / "site.ds").string()
               << " could not be read completely; it is left unchanged\n";
-    return 1;
+    return kExitFailed;
   }
   CliContext context(doc, host, std::cout, std::cerr, json);
-  const int status = command->run(context, args);
+  int status = command->run(context, args);
   // Events still queued (late notifications of an update) are handled
   // before the document goes.
   host.RunPendingEvents();
-  doc.OnCloseDocument();
+  const std::vector<std::string> failures = doc.OnCloseDocument();
+  for (const std::string& failure : failures) {
+    std::cerr << "orvane-cli: could not save " << failure << "\n";
+  }
+  if (!failures.empty() && status != kExitInterrupted) status = kExitFailed;
   std::cout.flush();
   return status;
 }

@@ -43,8 +43,8 @@ bool Saved(CliContext& context, SiteChange change) {
     context.Message("orvane-cli: the site is being updated; nothing changed");
     return false;
   }
-  context.Message("orvane-cli: " + (context.doc.GetProgramDir() / "site.ds").string() +
-                  " could not be written; the change is lost");
+  context.Message("orvane-cli: could not save " + context.doc.siteListError() +
+                  "; the change is lost");
   return false;
 }
 
@@ -146,7 +146,13 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
     site->remarks = CliContext::StoredText(*text);
   }
   const std::string key = site->siteKey();
-  if (!Saved(context, context.doc.AddSite(std::move(site)))) return 1;
+  const SiteChange added = context.doc.AddSite(std::move(site));
+  if (added == SiteChange::kRefused) {
+    // Added by another process in the meantime.
+    context.Message("站点已有！");
+    return kExitNothing;
+  }
+  if (!Saved(context, added)) return kExitFailed;
   context.out << CliContext::Shown(key) << '\n';
   return 0;
 }
@@ -208,7 +214,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
     settings.remarks = CliContext::StoredText(*text);
   }
   // The catalog follows its site (see COrvaneDoc::EditSite).
-  if (!Saved(context, context.doc.EditSite(*site, settings))) return 1;
+  const SiteChange edited = context.doc.EditSite(*site, settings);
+  if (!Saved(context, edited)) return edited == SiteChange::kRefused ? kExitNothing : kExitFailed;
   const std::string newKey = site->siteKey();
   context.out << CliContext::Shown(newKey) << '\n';
   return 0;
@@ -221,7 +228,16 @@ int RunDelete(CliContext& context, const std::vector<std::string>& args) {
     context.Message("orvane-cli delete: no site has the key " + args[0]);
     return 1;
   }
-  return context.doc.DeleteSite(site->siteKey()) ? 0 : 1;
+  std::string failure;
+  if (!context.doc.DeleteSite(site->siteKey(), &failure)) {
+    context.Message("orvane-cli delete: no site has the key " + args[0]);
+    return kExitNothing;
+  }
+  if (!failure.empty()) {
+    context.Message("orvane-cli: could not save " + failure);
+    return kExitFailed;
+  }
+  return kExitSuccess;
 }
 
 int RunTree(CliContext& context, const std::vector<std::string>& args) {

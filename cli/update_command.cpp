@@ -170,6 +170,13 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
           << std::flush;
   }
   lines << "更新完成" << '\n' << std::flush;
+  bool saveFailed = false;
+  for (const auto& site : sites) {
+    if (const std::string failure = site->SaveError(); !failure.empty()) {
+      context.Message("orvane-cli: could not save " + failure);
+      saveFailed = true;
+    }
+  }
 
   bool allSucceeded = true;
   for (const auto& site : sites) {
@@ -193,6 +200,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     }
     out << (sites.empty() ? "]\n" : "\n]\n") << std::flush;
   }
+  if (saveFailed) return kExitFailed;
   return allSucceeded ? 0 : 1;
 }
 

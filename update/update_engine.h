@@ -65,6 +65,9 @@ inline constexpr std::string_view kStatusNoSession = "更新失败:\n创建Inter
 inline constexpr std::string_view kStatusStoppedQueued = "更新终止!";
 // Appended to the broken-off text when a resumption is queued.
 inline constexpr std::string_view kStatusResuming = "\t等待继续更新";
+// The error text of a site that another process is updating; the site is
+// skipped ("更新失败:\n" and this text).
+inline constexpr std::string_view kBeingUpdatedElsewhere = "being updated by another process";
 // Connection error texts are cut to this many bytes.
 inline constexpr std::size_t kMaxConnectErrorBytes = 1023;
 
