@@ -36,14 +36,12 @@ bool IsEmptyFile(int fd) {
   return ::fstat(fd, &info) == 0 && info.st_size == 0;
 }
 
-// Reads a whole state file and its identity; false (errno set, identity
-// "missing") when it cannot be opened or read.
-bool ReadStateFile(const std::filesystem::path& path, std::string& bytes, FileIdentity& identity) {
+// Reads a whole state file; false (errno set, `bytes` empty) when it cannot
+// be opened or read.
+bool ReadStateFile(const std::filesystem::path& path, std::string& bytes) {
   bytes.clear();
-  identity = {};
   const int fd = OpenForReading(path);
   if (fd < 0) return false;
-  identity = FileIdentity::OfOpen(fd);
   FdSource source(fd);
   char buffer[65536];
   for (;;) {
@@ -51,7 +49,7 @@ bool ReadStateFile(const std::filesystem::path& path, std::string& bytes, FileId
     if (got < 0) {
       const int error = errno;
       ::close(fd);
-      identity = {};
+      bytes.clear();
       errno = error == ENOENT ? EIO : error;
       return false;
     }
@@ -179,7 +177,7 @@ ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
   CFTPDir tree;
   const ArchiveError result = ReadCatalogInto(content, tree, &contentOnDisk);
   if (result != ArchiveError::kNone) filesIncomplete.store(true);
-  if (!ReadStateFile(state, stateAtLoad, stateOnDisk)) {
+  if (!ReadStateFile(state, stateAtLoad)) {
     if (errno != ENOENT) filesIncomplete.store(true);
   } else if (!stateAtLoad.empty()) {
     MemorySource source(stateAtLoad);
@@ -194,7 +192,7 @@ ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
 
 bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error) {
   if (error) *error = ArchiveError::kNone;
-  if (!ReadStateFile(path, stateAtLoad, stateOnDisk)) {
+  if (!ReadStateFile(path, stateAtLoad)) {
     if (errno != ENOENT) filesIncomplete.store(true);
     return false;
   }
@@ -412,7 +410,6 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
   const std::filesystem::path contentPath = dir / "content.ct";
   const std::filesystem::path statePath = dir / "state.st";
   const FileIdentity contentNow = FileIdentity::Of(contentPath);
-  const FileIdentity stateNow = FileIdentity::Of(statePath);
   if (contentOnDisk.exists && !contentNow.exists) return SaveResult::kSkipped;
 
   if (contentNow != contentOnDisk && !withCatalog) {
@@ -434,8 +431,7 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
       return SaveResult::kFailed;
     }
     std::string freshState;
-    FileIdentity ignored;
-    if (ReadStateFile(statePath, freshState, ignored)) {
+    if (ReadStateFile(statePath, freshState)) {
       MemorySource source(freshState);
       CArchiveReader archive(source);
       fresh.SerializeState(archive);
@@ -446,12 +442,14 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
     return WriteState(fresh, statePath, error) ? SaveResult::kSaved : SaveResult::kFailed;
   }
 
-  if (stateNow != stateOnDisk && contentNow == contentOnDisk) {
+  // The state file is compared by its bytes: it has the same size after
+  // every save, and a freed inode may come back within one tick of the
+  // file time, so its identity could look unchanged.
+  std::string freshState;
+  ReadStateFile(statePath, freshState);  // missing: empty
+  if (contentNow == contentOnDisk && freshState != stateAtLoad) {
     // Another process cleared marks in the catalog this one loaded: take
     // its clears over before writing.
-    std::string freshState;
-    FileIdentity ignored;
-    ReadStateFile(statePath, freshState, ignored);
     CFTPDir loaded;
     if (contentNow.exists && ReadCatalogInto(contentPath, loaded) == ArchiveError::kNone) {
       const std::vector<EntryPath> cleared = ClearedBetween(
@@ -471,7 +469,7 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
   if (!saved) return SaveResult::kFailed;
   if (withCatalog) contentOnDisk = FileIdentity::Of(contentPath);
   std::string written;
-  if (ReadStateFile(statePath, written, stateOnDisk)) stateAtLoad = std::move(written);
+  if (ReadStateFile(statePath, written)) stateAtLoad = std::move(written);
   return SaveResult::kSaved;
 }
 

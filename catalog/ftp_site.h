@@ -208,16 +208,16 @@ class CFTPSite {
   // has listed the whole tree again (the update engine clears the flag).
   std::atomic<bool> filesIncomplete{false};
 
-  // What the files on disk were when this process last read or wrote them
-  // (SaveFiles compares), and the state file's bytes then: the marks as
-  // they were, to tell which ones were cleared since. Written by the load
-  // (before loadState becomes 1) and under filesLock.
   // Set while the site is in the site list on disk as this process knows
   // it (read from or written to site.ds): only then does a save look there
   // for whether another process deleted it.
   std::atomic<bool> listed{false};
+  // What content.ct was when this process last read or wrote it, and the
+  // bytes of state.st then: SaveFiles compares them with the files on disk
+  // to find another process's changes, and the old marks tell which ones
+  // were cleared since. Written by the load (before loadState becomes 1)
+  // and under filesLock.
   FileIdentity contentOnDisk;
-  FileIdentity stateOnDisk;
   std::string stateAtLoad;
 
  private:

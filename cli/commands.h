@@ -45,6 +45,8 @@ struct CliCommand {
   // Whether the command only reads: it takes no lock and creates nothing
   // (no data directory, no empty site.ds).
   bool readOnly = false;
+  // One sentence for the help text: what the command does.
+  std::string_view summary = {};
 };
 
 // Every command, in the order the help text lists them.

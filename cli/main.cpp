@@ -7,6 +7,7 @@
 // ORVANE_HOME, the program's directory, then the XDG data directory).
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_context.h"
@@ -17,13 +18,25 @@
 
 namespace {
 
+constexpr std::string_view kVersion = "0.1.0";
+
 void PrintUsage(std::ostream& stream) {
-  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n\ncommands:\n";
+  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n"
+            "       orvane-cli help | --help | --version\n\ncommands:\n";
   for (const orvane::CliCommand& command : orvane::CliCommands()) {
     stream << "  " << command.name;
     if (!command.usage.empty()) stream << ' ' << command.usage;
-    stream << '\n';
+    stream << "\n      " << command.summary << '\n';
   }
+  stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
+            "\nexit status:\n"
+            "  0    success\n"
+            "  1    nothing found (search, new), or no such site or directory\n"
+            "  2    usage error\n"
+            "  3    partial: some sites failed, were stopped or skipped, or could not be\n"
+            "       fully fetched\n"
+            "  4    every site failed, or data could not be saved\n"
+            "  130  stopped with Ctrl-C (a listing), or ended by a second Ctrl-C\n";
 }
 
 }  // namespace
@@ -47,6 +60,9 @@ int main(int argc, char** argv) {
       json = true;
     } else if (arg == "--help" || arg == "-h") {
       help = true;
+    } else if (arg == "--version") {
+      std::cout << "orvane-cli " << kVersion << "\n";
+      return 0;
     } else if (arg == "--data-dir") {
       if (i + 1 >= argc) {
         std::cerr << "orvane-cli: --data-dir needs a directory\n";
@@ -59,6 +75,7 @@ int main(int argc, char** argv) {
       args.push_back(arg);
     }
   }
+  if (!args.empty() && args.front() == "help") help = true;
   if (help) {
     PrintUsage(std::cout);
     return 0;

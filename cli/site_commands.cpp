@@ -20,21 +20,7 @@ constexpr std::uint64_t kMaxPort = 0xFFFFFFFFu;  // the record keeps 32 bits
 
 // A stored text on one line of a tab-separated table.
 std::string OneLine(std::string_view bytes) {
-  std::string shown = CliContext::Shown(bytes);
-  std::string line;
-  line.reserve(shown.size());
-  for (const char c : shown) {
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\t') {
-      line += "\\t";
-    } else if (c == '\\') {
-      line += "\\\\";
-    } else if (c != '\r') {
-      line += c;
-    }
-  }
-  return line;
+  return CliContext::Escaped(CliContext::Shown(bytes));
 }
 
 bool Saved(CliContext& context, SiteChange change) {
@@ -263,7 +249,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
       out << ", \"new\": " << (isNew ? "true" : "false") << '}';
     } else {
       out << (isNew ? '*' : ' ') << '\t' << (isDir ? std::string("<DIR>") : std::to_string(size))
-          << '\t' << path << '\n';
+          << '\t' << CliContext::Escaped(path) << '\n';
     }
     first = false;
   };

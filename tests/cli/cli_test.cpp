@@ -477,14 +477,14 @@ TEST_F(CliUpdateTest, UpdateReportsWhatItCouldNotFetch) {
   StartServer(options);
   AddSite();
   Output update = Cli({"update"});
-  ASSERT_EQ(update.status, 0) << update.out << update.err;
+  ASSERT_EQ(update.status, 3) << update.out << update.err;
   const std::vector<std::string> lines = Lines(update.out);
   EXPECT_THAT(lines, ::testing::Contains("127.0.0.1: 更新成功"));
   EXPECT_THAT(lines, ::testing::Contains("127.0.0.1: not fetched: 1 directory not entered, "
                                          "0 listings incomplete, 0 names skipped"));
 
   Output json = Cli({"--json", "update"});
-  ASSERT_EQ(json.status, 0) << json.err;
+  ASSERT_EQ(json.status, 3) << json.err;
   EXPECT_EQ(Json(json.out,
                  "[(s['status'], s['dirsNotEntered'], s['listingsIncomplete'], "
                  "s['namesSkipped']) for s in d]"),
@@ -499,7 +499,7 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   }
   StartServer(options);
   AddSite();
-  ASSERT_EQ(Cli({"update"}).status, 0);
+  ASSERT_EQ(Cli({"update"}).status, 3);
   const fs::path content = dataDir / "Data" / "127.0.0.1" / "content.ct";
   const auto read = [&content] {
     std::ifstream in(content, std::ios::binary);
@@ -509,7 +509,7 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   std::ofstream(content, std::ios::binary | std::ios::trunc) << cut;
 
   // /docs is still refused: the update cannot stand for the part not read.
-  ASSERT_EQ(Cli({"update"}).status, 0);
+  ASSERT_EQ(Cli({"update"}).status, 3);
   EXPECT_EQ(read(), cut);
   // Every directory listed again: the catalog is whole and is saved.
   ASSERT_EQ(Cli({"update"}).status, 0);
@@ -518,7 +518,7 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/top.bin"));
 }
 
-TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
+TEST_F(CliUpdateTest, FailedConnectionIsPartialAndEverySiteFailedIsFour) {
   StartServer();
   AddSite();
   const test::CClosedPort closed;
@@ -526,11 +526,12 @@ TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
   Output added = Cli({"add", "localhost", "--anonymous", "--port", std::to_string(closed.port())});
   ASSERT_EQ(added.status, 0);
   Output update = Cli({"update", "--all", "--threads", "2"});
-  EXPECT_EQ(update.status, 1);
+  EXPECT_EQ(update.status, 3);
   EXPECT_TRUE(Contains(update.out, "127.0.0.1: 更新成功\n")) << update.out;
   EXPECT_TRUE(Contains(update.out, "localhost: 更新失败: ")) << update.out;
   EXPECT_FALSE(Contains(update.out, "localhost: 更新成功"));
   EXPECT_EQ(Lines(update.out).back(), "更新完成");
+  EXPECT_EQ(Cli({"update", "localhost"}).status, 4);
 }
 
 TEST_F(CliUpdateTest, InterruptStopsRunningAndQueuedSitesAndKeepsWhatWasMerged) {
@@ -553,15 +554,35 @@ TEST_F(CliUpdateTest, InterruptStopsRunningAndQueuedSitesAndKeepsWhatWasMerged) 
   }));
   child.Signal(SIGINT);
   Output result = child.Finish();
-  EXPECT_EQ(result.status, 1) << result.out << result.err;
+  EXPECT_EQ(result.status, 3) << result.out << result.err;
   EXPECT_TRUE(Contains(result.out, "127.0.0.1: 更新终止！\n")) << result.out;
   EXPECT_TRUE(Contains(result.out, "localhost: 更新终止!\n")) << result.out;
   EXPECT_FALSE(Contains(result.out, "更新成功"));
   EXPECT_TRUE(Contains(result.out, "\n更新0/2\n")) << result.out;
-  EXPECT_EQ(Lines(result.out).back(), "更新完成");
+  EXPECT_FALSE(Contains(result.out, "更新完成"));
   // The running site's merges were saved; the queued one never started.
   EXPECT_TRUE(fs::exists(dataDir / "Data" / "127.0.0.1" / "content.ct"));
   EXPECT_FALSE(fs::exists(dataDir / "Data" / "localhost"));
+}
+
+// A name from a server reaches a terminal with its control bytes escaped,
+// one entry per line, in every listing.
+TEST_F(CliUpdateTest, ControlBytesInNamesAreEscapedInPlainOutput) {
+  served.AddFile("a\x1b[2J\tb\x7f\\c", "x");
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  const std::string shown = "ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c";
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"tree", "127.0.0.1"}, {"search", "2j"}, {"new", "--all"}}) {
+    Output result = Cli(command);
+    EXPECT_EQ(result.status, 0) << command[0] << ": " << result.err;
+    EXPECT_THAT(Lines(result.out), ::testing::Contains(::testing::EndsWith(shown))) << result.out;
+    EXPECT_FALSE(Contains(result.out, "\x1b")) << command[0];
+  }
+  EXPECT_EQ(Json(Cli({"--json", "search", "2j"}).out,
+                 "d[0]['path'] == 'ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c'"),
+            "True");
 }
 
 // ---- Several processes on one data directory --------------------------------
