@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "catalog/archive_reader.h"
@@ -283,14 +284,6 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir,
 
 namespace {
 
-// An entry's place: the names of the directories from below the root, and
-// the file's name for a file.
-struct EntryPath {
-  std::vector<std::string> dirs;
-  std::string file;
-  bool isFile = false;
-};
-
 // Every mark of `root`'s tree in the state walk's order (see
 // CFTPDir::SerializeState), with the entry it belongs to.
 struct MarkRef {
@@ -338,56 +331,63 @@ std::uint32_t At(const std::vector<std::uint32_t>& values, std::size_t i) {
   return i < values.size() ? values[i] : 0;
 }
 
-EntryPath PathOf(const MarkRef& ref) {
-  EntryPath path;
-  for (const CFTPDir* d = ref.dir; d && d->parent; d = d->parent) {
-    path.dirs.emplace_back(d->name());
-  }
-  std::reverse(path.dirs.begin(), path.dirs.end());
-  if (ref.file) {
-    path.isFile = true;
-    path.file = std::string(ref.file->name());
-  }
-  return path;
-}
-
-// The entries of `tree` whose mark was set in `before` and is 0 in `after`
+// The entries of a tree whose mark was set in `before` and is 0 in `after`
 // (both in the state walk's order of `tree`).
-std::vector<EntryPath> ClearedBetween(const std::vector<MarkRef>& tree,
-                                      const std::vector<std::uint32_t>& before,
-                                      const std::vector<std::uint32_t>& after) {
-  std::vector<EntryPath> cleared;
+std::vector<MarkRef> ClearedBetween(const std::vector<MarkRef>& tree,
+                                    const std::vector<std::uint32_t>& before,
+                                    const std::vector<std::uint32_t>& after) {
+  std::vector<MarkRef> cleared;
   for (std::size_t i = 0; i < tree.size(); ++i) {
-    if (At(before, i) != 0 && At(after, i) == 0) cleared.push_back(PathOf(tree[i]));
+    if (At(before, i) != 0 && At(after, i) == 0) cleared.push_back(tree[i]);
   }
   return cleared;
 }
 
-// Clears the marks of the entries at `paths` that `root`'s tree holds.
-void ClearAt(CFTPDir& root, const std::vector<EntryPath>& paths) {
-  for (const EntryPath& path : paths) {
-    CFTPDir* dir = &root;
-    for (const std::string& name : path.dirs) {
-      CFTPDir* next = nullptr;
-      for (const auto& sub : dir->subdirs) {
-        if (sub->name() == name) {
-          next = sub.get();
-          break;
-        }
-      }
-      dir = next;
-      if (!dir) break;
+// Clears, in the tree of `root`, the marks of the entries that have the
+// same place (names from the root) as `cleared` have below `sourceRoot`.
+// Each directory is matched once and its children are indexed by name the
+// first time a match passes through it, so clearing every mark of a wide
+// directory costs one pass over it; with equal names the first entry counts.
+void ClearAt(CFTPDir& root, const CFTPDir& sourceRoot, const std::vector<MarkRef>& cleared) {
+  std::unordered_map<const CFTPDir*, CFTPDir*> matched{{&sourceRoot, &root}};
+  std::unordered_map<const CFTPDir*, std::unordered_map<std::string_view, CFTPDir*>> subdirIndex;
+  std::unordered_map<const CFTPDir*, std::unordered_map<std::string_view, CFTPFile*>> fileIndex;
+  std::vector<const CFTPDir*> chain;
+  const auto match = [&](const CFTPDir* source) -> CFTPDir* {
+    chain.clear();
+    auto known = matched.find(source);
+    for (; known == matched.end(); known = matched.find(source)) {
+      chain.push_back(source);
+      source = source->parent;
+      if (!source) return nullptr;
     }
+    CFTPDir* dir = known->second;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      if (dir) {
+        auto [index, made] = subdirIndex.try_emplace(dir);
+        if (made) {
+          for (const auto& sub : dir->subdirs) index->second.emplace(sub->name(), sub.get());
+        }
+        const auto found = index->second.find((*it)->name());
+        dir = found == index->second.end() ? nullptr : found->second;
+      }
+      matched.emplace(*it, dir);
+    }
+    return dir;
+  };
+  for (const MarkRef& entry : cleared) {
+    CFTPDir* dir = match(entry.dir);
     if (!dir) continue;
-    if (!path.isFile) {
+    if (!entry.file) {
       if (dir != &root) dir->readState.store(0);
       continue;
     }
-    for (const auto& file : dir->files) {
-      if (file->name() == path.file) {
-        file->readState.store(0);
-        break;
-      }
+    auto [index, made] = fileIndex.try_emplace(dir);
+    if (made) {
+      for (const auto& file : dir->files) index->second.emplace(file->name(), file.get());
+    }
+    if (const auto found = index->second.find(entry.file->name()); found != index->second.end()) {
+      found->second->readState.store(0);
     }
   }
 }
@@ -414,16 +414,14 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
 
   if (contentNow != contentOnDisk && !withCatalog) {
     // Another process updated the site: this tree is an old view. The
-    // marks cleared here go onto the fresh files instead.
-    std::vector<EntryPath> cleared;
-    {
-      std::lock_guard guard(lock);
-      const std::vector<MarkRef> ours = MarksInStateOrder(*rootDir);
-      std::vector<std::uint32_t> now;
-      now.reserve(ours.size());
-      for (const MarkRef& ref : ours) now.push_back(static_cast<std::uint32_t>(ref.mark->load()));
-      cleared = ClearedBetween(ours, StateValues(stateAtLoad), now);
-    }
+    // marks cleared here go onto the fresh files instead. The lock keeps
+    // this tree as it is until they have.
+    std::lock_guard guard(lock);
+    const std::vector<MarkRef> ours = MarksInStateOrder(*rootDir);
+    std::vector<std::uint32_t> now;
+    now.reserve(ours.size());
+    for (const MarkRef& ref : ours) now.push_back(static_cast<std::uint32_t>(ref.mark->load()));
+    const std::vector<MarkRef> cleared = ClearedBetween(ours, StateValues(stateAtLoad), now);
     CFTPDir fresh;
     if (ReadCatalogInto(contentPath, fresh) != ArchiveError::kNone) {
       // Never replace marks against a catalog that could not be read.
@@ -436,7 +434,7 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
       CArchiveReader archive(source);
       fresh.SerializeState(archive);
     }
-    ClearAt(fresh, cleared);
+    ClearAt(fresh, *rootDir, cleared);
     // contentOnDisk keeps the loaded identity: a later save of this same
     // old view goes this way again.
     return WriteState(fresh, statePath, error) ? SaveResult::kSaved : SaveResult::kFailed;
@@ -452,10 +450,10 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
     // its clears over before writing.
     CFTPDir loaded;
     if (contentNow.exists && ReadCatalogInto(contentPath, loaded) == ArchiveError::kNone) {
-      const std::vector<EntryPath> cleared = ClearedBetween(
+      const std::vector<MarkRef> cleared = ClearedBetween(
           MarksInStateOrder(loaded), StateValues(stateAtLoad), StateValues(freshState));
       std::lock_guard guard(lock);
-      ClearAt(*rootDir, cleared);
+      ClearAt(*rootDir, loaded, cleared);
     }
   }
 

@@ -214,9 +214,12 @@ void COrvaneDoc::RefreshSiteList() {
     }
     const SiteSettings settings = SiteSettings::Of(**there);
     CFTPSite& site = *siteList_[i];
-    if (settings.nickname != site.nickname || settings.remarks != site.remarks ||
-        settings.port != site.port || settings.password != site.password ||
-        settings.anonymousUpdate != site.anonymousUpdate) {
+    // A running update reads the login, so such a site keeps this
+    // process's settings (another process's edit of it is then lost).
+    const bool differs = settings.nickname != site.nickname || settings.remarks != site.remarks ||
+                         settings.port != site.port || settings.password != site.password ||
+                         settings.anonymousUpdate != site.anonymousUpdate;
+    if (differs && site.updateState.load() != kUpdateRunning) {
       settings.ApplyTo(site);
       host_.SiteChanged(i);
     }

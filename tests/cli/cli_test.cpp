@@ -284,7 +284,15 @@ TEST_F(CliTest, BadCommandLinesExitWithTwo) {
     EXPECT_FALSE(result.err.empty());
   }
   EXPECT_EQ(Child({CliBinary()}).Finish().status, 2);
-  EXPECT_EQ(Child({CliBinary(), "--help"}).Finish().status, 0);
+  for (const char* ask : {"--help", "help"}) {
+    Output help = Child({CliBinary(), ask}).Finish();
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(Contains(help.out, "host@user")) << help.out;
+    EXPECT_TRUE(Contains(help.out, "  3    partial")) << help.out;
+  }
+  Output version = Child({CliBinary(), "--version"}).Finish();
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("orvane-cli ")) << version.out;
 }
 
 TEST_F(CliTest, EditMovesTheDataDirectoryWithTheKey) {
