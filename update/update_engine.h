@@ -110,6 +110,12 @@ struct UpdateProgress {
 // job whose site's previous worker is still saving does not start until
 // that worker has ended.
 //
+// A worker first takes the site's update lock in the data directory (see
+// catalog/data_dir_lock.h): when another process holds it the site ends at
+// "更新失败:\n" kBeingUpdatedElsewhere, and nothing is fetched or saved. It
+// saves through CFTPSite::SaveFiles, which takes over what other processes
+// changed meanwhile; a failed save is left in the site's SaveError().
+//
 // A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
 // kAnonymousPassword, else the stored userName and password; the port's low
 // 16 bits); "已连接,正在更新..."; loads the catalog (EnsureCatalogLoaded);
