@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -227,6 +228,49 @@ void BM_SaveCatalogAndStateInOneWalk(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEntries));
 }
 BENCHMARK(BM_SaveCatalogAndStateInOneWalk)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The save that other processes can live with (flock, identity checks,
+// the state file read back), when no other process changed anything.
+void BM_SaveFilesUnchangedOnDisk(benchmark::State& state) {
+  StoredCatalog& stored = Stored();
+  for (auto _ : state) {
+    if (stored.loaded->SaveFiles(stored.programDir, true) != CFTPSite::SaveResult::kSaved) {
+      std::abort();
+    }
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEntries));
+}
+BENCHMARK(BM_SaveFilesUnchangedOnDisk)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A state-only save after another process cleared every mark (an empty
+// state file): the catalog on disk is read again and the clears (one
+// entry in ten) taken over before the state is written.
+void BM_SaveStateTakingOverClearedMarks(benchmark::State& state) {
+  StoredCatalog& stored = Stored();
+  const fs::path statePath = stored.dataDir / "state.st";
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!stored.catalog.site->SaveState(stored.programDir)) std::abort();
+    auto site = stored.FreshSite();
+    site->LoadCatalogAndState(stored.dataDir / "content.ct", statePath);
+    site->rootDir->files.front()->readState.store(0);  // this process's own clear
+    std::ofstream(statePath, std::ios::trunc);
+    state.ResumeTiming();
+    if (site->SaveFiles(stored.programDir, false) != CFTPSite::SaveResult::kSaved) std::abort();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEntries));
+}
+BENCHMARK(BM_SaveStateTakingOverClearedMarks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The plain state save, for comparison.
+void BM_SaveStateOnly(benchmark::State& state) {
+  StoredCatalog& stored = Stored();
+  for (auto _ : state) {
+    if (!stored.loaded->SaveState(stored.programDir)) std::abort();
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kEntries));
+}
+BENCHMARK(BM_SaveStateOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 class NullSink final : public ByteSink {
  public:

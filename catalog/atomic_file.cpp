@@ -27,9 +27,18 @@ CAtomicFile::CAtomicFile(std::filesystem::path target, mode_t mode) : target_(st
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd_ < 0) return;
+  if (fd_ < 0) {
+    error_ = errno;
+    return;
+  }
   temp_ = name.data();
-  if (::fchmod(fd_, mode) != 0) failed_ = true;
+  if (::fchmod(fd_, mode) != 0) Fail(errno);
+}
+
+bool CAtomicFile::Fail(int error) {
+  if (error_ == 0) error_ = error;
+  failed_ = true;
+  return false;
 }
 
 CAtomicFile::~CAtomicFile() {
@@ -42,11 +51,11 @@ bool CAtomicFile::WriteOut(const char* data, std::size_t size) {
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      return Fail(errno);
     }
     // A regular file only writes nothing when it cannot grow; retrying would
     // spin.
-    if (n == 0) return false;
+    if (n == 0) return Fail(ENOSPC);
     data += n;
     size -= static_cast<std::size_t>(n);
     written_ += static_cast<std::uint64_t>(n);
@@ -62,7 +71,7 @@ bool CAtomicFile::WriteOut(const char* data, std::size_t size) {
 
 bool CAtomicFile::Flush() {
   if (used_ == 0) return !failed_;
-  if (!failed_ && !WriteOut(buffer_.get(), used_)) failed_ = true;
+  if (!failed_) WriteOut(buffer_.get(), used_);
   used_ = 0;
   return !failed_;
 }
@@ -73,8 +82,7 @@ bool CAtomicFile::Append(const void* data, std::size_t size) {
   if (size > kBufferSize - used_) {
     if (!Flush()) return false;
     if (size >= kBufferSize) {
-      if (!WriteOut(static_cast<const char*>(data), size)) failed_ = true;
-      return !failed_;
+      return WriteOut(static_cast<const char*>(data), size);
     }
   }
   std::memcpy(buffer_.get() + used_, data, size);
@@ -85,11 +93,11 @@ bool CAtomicFile::Append(const void* data, std::size_t size) {
 bool CAtomicFile::Commit() {
   if (fd_ < 0 || committed_) return false;
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0) return false;
+  if (::fsync(fd_) != 0) return Fail(errno);
   const int closed = ::close(fd_);
   fd_ = -1;
-  if (closed != 0) return false;
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) return false;
+  if (closed != 0) return Fail(errno);
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) return Fail(errno);
   committed_ = true;
   // Make the rename itself durable.
   std::filesystem::path dir = target_.parent_path();

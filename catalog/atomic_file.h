@@ -39,6 +39,8 @@ class CAtomicFile {
   ByteSink& sink() { return sink_; }
   // Makes the new contents the target's. False (old file kept) on any failure.
   bool Commit();
+  // The errno of the first failure (0 when none).
+  int error() const { return error_; }
 
  private:
   class Sink final : public ByteSink {
@@ -53,12 +55,14 @@ class CAtomicFile {
   bool Append(const void* data, std::size_t size);
   bool Flush();
   bool WriteOut(const char* data, std::size_t size);
+  bool Fail(int error);
 
   std::filesystem::path target_;
   std::filesystem::path temp_;
   int fd_ = -1;
   bool failed_ = false;
   bool committed_ = false;
+  int error_ = 0;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
   std::uint64_t written_ = 0;

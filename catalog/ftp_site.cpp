@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <system_error>
+#include <unordered_map>
+#include <vector>
 
 #include "catalog/archive_reader.h"
 #include "catalog/archive_writer.h"
@@ -31,6 +35,34 @@ int OpenForReading(const std::filesystem::path& path) { return OpenRegularForRea
 bool IsEmptyFile(int fd) {
   struct stat info {};
   return ::fstat(fd, &info) == 0 && info.st_size == 0;
+}
+
+// Reads a whole state file; false (errno set, `bytes` empty) when it cannot
+// be opened or read.
+bool ReadStateFile(const std::filesystem::path& path, std::string& bytes) {
+  bytes.clear();
+  const int fd = OpenForReading(path);
+  if (fd < 0) return false;
+  FdSource source(fd);
+  char buffer[65536];
+  for (;;) {
+    const std::ptrdiff_t got = source.Read(buffer, sizeof buffer);
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      bytes.clear();
+      errno = error == ENOENT ? EIO : error;
+      return false;
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return true;
+}
+
+std::string Reason(const std::filesystem::path& path, int error) {
+  return path.string() + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -97,11 +129,14 @@ namespace {
 
 // Parses a catalog file into `tree`. A missing or empty file reads as
 // nothing.
-ArchiveError ReadCatalogInto(const std::filesystem::path& path, CFTPDir& tree) {
+ArchiveError ReadCatalogInto(const std::filesystem::path& path, CFTPDir& tree,
+                             FileIdentity* identity = nullptr) {
   const int fd = OpenForReading(path);
   if (fd < 0) {
+    if (identity) *identity = {};
     return errno == ENOENT ? ArchiveError::kNone : ArchiveError::kIo;
   }
+  if (identity) *identity = FileIdentity::OfOpen(fd);
   ArchiveError result = ArchiveError::kNone;
   if (!IsEmptyFile(fd)) {
     FdSource source(fd);
@@ -131,7 +166,7 @@ void LinkUnder(CFTPDir& root, CFTPDir& tree, std::mutex& lock) {
 ArchiveError CFTPSite::LoadCatalog(const std::filesystem::path& path) {
   if (!rootDir) return ArchiveError::kNone;
   CFTPDir tree;
-  const ArchiveError result = ReadCatalogInto(path, tree);
+  const ArchiveError result = ReadCatalogInto(path, tree, &contentOnDisk);
   if (result != ArchiveError::kNone) filesIncomplete.store(true);
   LinkUnder(*rootDir, tree, lock);
   return result;
@@ -141,19 +176,16 @@ ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
                                            const std::filesystem::path& state) {
   if (!rootDir) return ArchiveError::kNone;
   CFTPDir tree;
-  const ArchiveError result = ReadCatalogInto(content, tree);
+  const ArchiveError result = ReadCatalogInto(content, tree, &contentOnDisk);
   if (result != ArchiveError::kNone) filesIncomplete.store(true);
-  if (const int fd = OpenForReading(state); fd >= 0) {
-    if (!IsEmptyFile(fd)) {
-      FdSource source(fd);
-      CArchiveReader archive(source);
-      // A damaged state file leaves the marks it did not reach at 0; only
-      // a failed read leaves them unknown.
-      if (tree.SerializeState(archive) == ArchiveError::kIo) filesIncomplete.store(true);
-    }
-    ::close(fd);
-  } else if (errno != ENOENT) {
-    filesIncomplete.store(true);
+  if (!ReadStateFile(state, stateAtLoad)) {
+    if (errno != ENOENT) filesIncomplete.store(true);
+  } else if (!stateAtLoad.empty()) {
+    MemorySource source(stateAtLoad);
+    CArchiveReader archive(source);
+    // A damaged state file leaves the marks it did not reach at 0; only
+    // a failed read leaves them unknown.
+    if (tree.SerializeState(archive) == ArchiveError::kIo) filesIncomplete.store(true);
   }
   LinkUnder(*rootDir, tree, lock);
   return result;
@@ -161,13 +193,12 @@ ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
 
 bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error) {
   if (error) *error = ArchiveError::kNone;
-  const int fd = OpenForReading(path);
-  if (fd < 0) {
+  if (!ReadStateFile(path, stateAtLoad)) {
     if (errno != ENOENT) filesIncomplete.store(true);
     return false;
   }
-  if (!IsEmptyFile(fd) && rootDir) {
-    FdSource source(fd);
+  if (!stateAtLoad.empty() && rootDir) {
+    MemorySource source(stateAtLoad);
     CArchiveReader archive(source);
     std::lock_guard guard(lock);
     const ArchiveError result = rootDir->SerializeState(archive);
@@ -176,51 +207,298 @@ bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error)
     if (result == ArchiveError::kIo) filesIncomplete.store(true);
     if (error) *error = result;
   }
-  ::close(fd);
   return true;
 }
 
-bool CFTPSite::SaveCatalog(const std::filesystem::path& programDir) const {
+namespace {
+
+// Says why `file` (at `path`) was not written.
+bool FailedWrite(const CAtomicFile& file, const std::filesystem::path& path, std::string* error) {
+  if (error) *error = Reason(path, file.error() ? file.error() : EIO);
+  return false;
+}
+
+// Writes the state walk of `root` to `path`.
+bool WriteState(const CFTPDir& root, const std::filesystem::path& path, std::string* error) {
+  CAtomicFile file(path, kFileMode);
+  if (!file.is_open()) return FailedWrite(file, path, error);
+  CArchiveWriter archive(file.sink());
+  root.SerializeState(archive);
+  if (archive.Close() != ArchiveError::kNone || !file.Commit()) {
+    return FailedWrite(file, path, error);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CFTPSite::SaveCatalog(const std::filesystem::path& programDir, std::string* error) const {
   if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);
-  CAtomicFile file(dir / "content.ct", kFileMode);
-  if (!file.is_open()) return false;
+  const std::filesystem::path path = dir / "content.ct";
+  CAtomicFile file(path, kFileMode);
+  if (!file.is_open()) return FailedWrite(file, path, error);
   CArchiveWriter archive(file.sink());
   rootDir->Serialize(archive);
-  if (archive.Close() != ArchiveError::kNone) return false;
-  return file.Commit();
+  if (archive.Close() != ArchiveError::kNone || !file.Commit()) {
+    return FailedWrite(file, path, error);
+  }
+  return true;
 }
 
-bool CFTPSite::SaveState(const std::filesystem::path& programDir) const {
+bool CFTPSite::SaveState(const std::filesystem::path& programDir, std::string* error) const {
   if (!rootDir || filesIncomplete.load()) return false;
   // Only the site's own directory is made here; without Data the save fails.
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);
-  CAtomicFile file(dir / "state.st", kFileMode);
-  if (!file.is_open()) return false;
-  CArchiveWriter archive(file.sink());
-  rootDir->SerializeState(archive);
-  if (archive.Close() != ArchiveError::kNone) return false;
-  return file.Commit();
+  return WriteState(*rootDir, dir / "state.st", error);
 }
 
-bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir) const {
+bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir,
+                                   std::string* error) const {
   if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);
-  CAtomicFile contentFile(dir / "content.ct", kFileMode);
-  CAtomicFile stateFile(dir / "state.st", kFileMode);
-  if (!contentFile.is_open() || !stateFile.is_open()) return false;
+  const std::filesystem::path contentPath = dir / "content.ct";
+  const std::filesystem::path statePath = dir / "state.st";
+  CAtomicFile contentFile(contentPath, kFileMode);
+  if (!contentFile.is_open()) return FailedWrite(contentFile, contentPath, error);
+  CAtomicFile stateFile(statePath, kFileMode);
+  if (!stateFile.is_open()) return FailedWrite(stateFile, statePath, error);
   CArchiveWriter content(contentFile.sink());
   CArchiveWriter state(stateFile.sink());
   rootDir->Serialize(content, state);
-  if (content.Close() != ArchiveError::kNone || state.Close() != ArchiveError::kNone) return false;
+  if (content.Close() != ArchiveError::kNone || !contentFile.Commit()) {
+    return FailedWrite(contentFile, contentPath, error);
+  }
   // The marks are matched to the catalog by position: a new state file
   // beside the old catalog would give them to the wrong entries.
-  return contentFile.Commit() && stateFile.Commit();
+  if (state.Close() != ArchiveError::kNone || !stateFile.Commit()) {
+    return FailedWrite(stateFile, statePath, error);
+  }
+  return true;
+}
+
+namespace {
+
+// Every mark of `root`'s tree in the state walk's order (see
+// CFTPDir::SerializeState), with the entry it belongs to.
+struct MarkRef {
+  std::atomic<std::int32_t>* mark;
+  const CFTPDir* dir;    // the entry, or the file's directory
+  const CFTPFile* file;  // null for a directory
+};
+
+std::vector<MarkRef> MarksInStateOrder(CFTPDir& root) {
+  std::vector<MarkRef> marks;
+  struct Frame {
+    CFTPDir* dir;
+    std::size_t next;
+  };
+  std::vector<Frame> stack{Frame{&root, 0}};
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    if (top.next < top.dir->subdirs.size()) {
+      CFTPDir* sub = top.dir->subdirs[top.next++].get();
+      marks.push_back(MarkRef{&sub->readState, sub, nullptr});
+      stack.push_back(Frame{sub, 0});
+      continue;
+    }
+    for (auto& file : top.dir->files) {
+      marks.push_back(MarkRef{&file->readState, top.dir, file.get()});
+    }
+    stack.pop_back();
+  }
+  return marks;
+}
+
+// The values of a state file, in order; a short or damaged file ends early
+// (the entries after it count as read, 0).
+std::vector<std::uint32_t> StateValues(const std::string& bytes) {
+  std::vector<std::uint32_t> values;
+  values.reserve(bytes.size() / 4);
+  MemorySource source(bytes);
+  CArchiveReader archive(source);
+  std::uint32_t value = 0;
+  while (archive.ReadDword(value)) values.push_back(value);
+  return values;
+}
+
+std::uint32_t At(const std::vector<std::uint32_t>& values, std::size_t i) {
+  return i < values.size() ? values[i] : 0;
+}
+
+// The entries of a tree whose mark was set in `before` and is 0 in `after`
+// (both in the state walk's order of `tree`).
+std::vector<MarkRef> ClearedBetween(const std::vector<MarkRef>& tree,
+                                    const std::vector<std::uint32_t>& before,
+                                    const std::vector<std::uint32_t>& after) {
+  std::vector<MarkRef> cleared;
+  for (std::size_t i = 0; i < tree.size(); ++i) {
+    if (At(before, i) != 0 && At(after, i) == 0) cleared.push_back(tree[i]);
+  }
+  return cleared;
+}
+
+// Clears, in the tree of `root`, the marks of the entries that have the
+// same place (names from the root) as `cleared` have below `sourceRoot`.
+// Each directory is matched once and its children are indexed by name the
+// first time a match passes through it, so clearing every mark of a wide
+// directory costs one pass over it; with equal names the first entry counts.
+void ClearAt(CFTPDir& root, const CFTPDir& sourceRoot, const std::vector<MarkRef>& cleared) {
+  std::unordered_map<const CFTPDir*, CFTPDir*> matched{{&sourceRoot, &root}};
+  std::unordered_map<const CFTPDir*, std::unordered_map<std::string_view, CFTPDir*>> subdirIndex;
+  std::unordered_map<const CFTPDir*, std::unordered_map<std::string_view, CFTPFile*>> fileIndex;
+  std::vector<const CFTPDir*> chain;
+  const auto match = [&](const CFTPDir* source) -> CFTPDir* {
+    chain.clear();
+    auto known = matched.find(source);
+    for (; known == matched.end(); known = matched.find(source)) {
+      chain.push_back(source);
+      source = source->parent;
+      if (!source) return nullptr;
+    }
+    CFTPDir* dir = known->second;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      if (dir) {
+        auto [index, made] = subdirIndex.try_emplace(dir);
+        if (made) {
+          for (const auto& sub : dir->subdirs) index->second.emplace(sub->name(), sub.get());
+        }
+        const auto found = index->second.find((*it)->name());
+        dir = found == index->second.end() ? nullptr : found->second;
+      }
+      matched.emplace(*it, dir);
+    }
+    return dir;
+  };
+  for (const MarkRef& entry : cleared) {
+    CFTPDir* dir = match(entry.dir);
+    if (!dir) continue;
+    if (!entry.file) {
+      if (dir != &root) dir->readState.store(0);
+      continue;
+    }
+    auto [index, made] = fileIndex.try_emplace(dir);
+    if (made) {
+      for (const auto& file : dir->files) index->second.emplace(file->name(), file.get());
+    }
+    if (const auto found = index->second.find(entry.file->name()); found != index->second.end()) {
+      found->second->readState.store(0);
+    }
+  }
+}
+
+}  // namespace
+
+CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir, bool withCatalog,
+                                         std::string* error) {
+  std::lock_guard files(filesLock);
+  if (!rootDir || removed.load() || filesIncomplete.load()) return SaveResult::kSkipped;
+  const std::string key = siteKey();
+  CDataDirLock diskLock = CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, key);
+  if (!diskLock.held()) {
+    if (error) *error = diskLock.error();
+    return SaveResult::kFailed;
+  }
+  // Deleted by another process: its files are gone and stay gone.
+  if (listed.load() && !SiteListHasKey(programDir / "site.ds", key)) return SaveResult::kSkipped;
+  const std::filesystem::path dir = DataDirectory(programDir);
+  const std::filesystem::path contentPath = dir / "content.ct";
+  const std::filesystem::path statePath = dir / "state.st";
+  const FileIdentity contentNow = FileIdentity::Of(contentPath);
+  if (contentOnDisk.exists && !contentNow.exists) return SaveResult::kSkipped;
+
+  if (contentNow != contentOnDisk && !withCatalog) {
+    // Another process updated the site: this tree is an old view. The
+    // marks cleared here go onto the fresh files instead. The lock keeps
+    // this tree as it is until they have.
+    std::lock_guard guard(lock);
+    const std::vector<MarkRef> ours = MarksInStateOrder(*rootDir);
+    std::vector<std::uint32_t> now;
+    now.reserve(ours.size());
+    for (const MarkRef& ref : ours) now.push_back(static_cast<std::uint32_t>(ref.mark->load()));
+    const std::vector<MarkRef> cleared = ClearedBetween(ours, StateValues(stateAtLoad), now);
+    CFTPDir fresh;
+    if (ReadCatalogInto(contentPath, fresh) != ArchiveError::kNone) {
+      // Never replace marks against a catalog that could not be read.
+      if (error) *error = Reason(contentPath, EIO);
+      return SaveResult::kFailed;
+    }
+    std::string freshState;
+    if (ReadStateFile(statePath, freshState)) {
+      MemorySource source(freshState);
+      CArchiveReader archive(source);
+      fresh.SerializeState(archive);
+    }
+    ClearAt(fresh, *rootDir, cleared);
+    // contentOnDisk keeps the loaded identity: a later save of this same
+    // old view goes this way again.
+    return WriteState(fresh, statePath, error) ? SaveResult::kSaved : SaveResult::kFailed;
+  }
+
+  // The state file is compared by its bytes: it has the same size after
+  // every save, and a freed inode may come back within one tick of the
+  // file time, so its identity could look unchanged.
+  std::string freshState;
+  ReadStateFile(statePath, freshState);  // missing: empty
+  if (contentNow == contentOnDisk && freshState != stateAtLoad) {
+    // Another process cleared marks in the catalog this one loaded: take
+    // its clears over before writing.
+    CFTPDir loaded;
+    if (contentNow.exists && ReadCatalogInto(contentPath, loaded) == ArchiveError::kNone) {
+      const std::vector<MarkRef> cleared = ClearedBetween(
+          MarksInStateOrder(loaded), StateValues(stateAtLoad), StateValues(freshState));
+      std::lock_guard guard(lock);
+      ClearAt(*rootDir, loaded, cleared);
+    }
+  }
+
+  bool saved = false;
+  if (withCatalog) {
+    saved = SaveCatalogAndState(programDir, error);
+  } else {
+    std::lock_guard guard(lock);
+    saved = SaveState(programDir, error);
+  }
+  if (!saved) return SaveResult::kFailed;
+  if (withCatalog) contentOnDisk = FileIdentity::Of(contentPath);
+  std::string written;
+  if (ReadStateFile(statePath, written)) stateAtLoad = std::move(written);
+  return SaveResult::kSaved;
+}
+
+bool SiteListHasKey(const std::filesystem::path& siteList, std::string_view key) {
+  const int fd = OpenForReading(siteList);
+  if (fd < 0) return true;
+  FdSource source(fd);
+  CArchiveReader archive(source);
+  bool found = false;
+  bool complete = true;
+  std::uint32_t count = 0;
+  if (!IsEmptyFile(fd) && archive.ReadCount(count)) {
+    for (std::uint32_t i = 0; i < count && !found; ++i) {
+      CArchiveReader::ObjectRef ref;
+      if (!archive.ReadObjectRef(&kFTPSiteClass, ref) ||
+          ref.kind != CArchiveReader::ObjectRef::Kind::kNew) {
+        complete = false;
+        break;
+      }
+      CFTPSite site;
+      archive.BindObject(ref.index, &site);
+      if (site.Serialize(archive) != ArchiveError::kNone) {
+        complete = false;
+        break;
+      }
+      found = site.siteKey() == key;
+    }
+  }
+  ::close(fd);
+  // A list damaged before the site's record says nothing about it.
+  return found || !complete;
 }
 
 SiteStatus CFTPSite::Status() const {
@@ -256,6 +534,16 @@ void CFTPSite::SetCrawlCounts(const CrawlCounts& counts) {
   crawlCounts_ = counts;
 }
 
+std::string CFTPSite::SaveError() const {
+  std::lock_guard guard(statusLock_);
+  return saveError_;
+}
+
+void CFTPSite::SetSaveError(std::string text) {
+  std::lock_guard guard(statusLock_);
+  saveError_ = std::move(text);
+}
+
 namespace {
 
 // A temporary that CAtomicFile leaves behind only when the process dies
@@ -270,10 +558,21 @@ bool IsStaleTemporary(std::string_view entry) {
 
 }  // namespace
 
-void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key) {
+bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key,
+                         std::string* failure) {
+  // Not while another process replaces the files: its rename would bring
+  // them back.
+  const CDataDirLock diskLock =
+      CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, key);
   const std::filesystem::path dir = programDir / "Data" / DataDirName(key);
-  ::unlink((dir / "content.ct").c_str());
-  ::unlink((dir / "state.st").c_str());
+  bool removed = true;
+  for (const char* name : {"content.ct", "state.st"}) {
+    const std::filesystem::path path = dir / name;
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
+      if (removed && failure) *failure = Reason(path, errno);
+      removed = false;
+    }
+  }
   std::error_code error;
   for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
        it.increment(error)) {
@@ -282,6 +581,7 @@ void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_vi
   }
   // Anything else the user put there keeps the directory.
   ::rmdir(dir.c_str());
+  return removed;
 }
 
 bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_view oldKey,

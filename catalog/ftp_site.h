@@ -23,6 +23,7 @@
 #include <string_view>
 
 #include "catalog/archive_types.h"
+#include "catalog/data_dir_lock.h"
 #include "catalog/ftp_dir.h"
 
 namespace orvane {
@@ -133,12 +134,30 @@ class CFTPSite {
   // written; the old file is then left intact. Nothing is written while
   // `filesIncomplete` is set. The caller must be the only thread that
   // changes this catalog while it runs.
-  bool SaveCatalog(const std::filesystem::path& programDir) const;
-  bool SaveState(const std::filesystem::path& programDir) const;
+  // `error`, when given, gets "<path>: <reason>" for a failed write.
+  bool SaveCatalog(const std::filesystem::path& programDir, std::string* error = nullptr) const;
+  bool SaveState(const std::filesystem::path& programDir, std::string* error = nullptr) const;
   // SaveCatalog and then SaveState, in one walk of the catalog (a quarter
   // faster for a large one). The state file is replaced only once the
   // catalog file has been; true when both were.
-  bool SaveCatalogAndState(const std::filesystem::path& programDir) const;
+  bool SaveCatalogAndState(const std::filesystem::path& programDir,
+                           std::string* error = nullptr) const;
+
+  // The save that other processes on the same data directory can live
+  // with; what the update worker (withCatalog) and the closing document
+  // (state only) use. Under the site's files lock (in-process and flock):
+  //  - a site deleted meanwhile (`removed`, or gone from site.ds, or its
+  //    catalog removed by another process) is not written again;
+  //  - when another process replaced state.st since this one read it, the
+  //    marks that process cleared are cleared here too before writing;
+  //  - when another process replaced content.ct (it updated the site), a
+  //    state-only save clears the marks this process cleared on the fresh
+  //    files and writes that state, instead of writing its old view back.
+  // The caller must not hold `lock`; with `withCatalog` it must be the only
+  // thread that changes the catalog.
+  enum class SaveResult { kSaved, kSkipped, kFailed };
+  SaveResult SaveFiles(const std::filesystem::path& programDir, bool withCatalog,
+                       std::string* error = nullptr);
 
   // The status as one value, updateState included.
   SiteStatus Status() const;
@@ -149,6 +168,10 @@ class CFTPSite {
   // What the site's last (or running) update could not fetch.
   CrawlCounts GetCrawlCounts() const;
   void SetCrawlCounts(const CrawlCounts& counts);
+  // "<path>: <reason>" of the last save of the site's files that failed;
+  // empty after a save that worked.
+  std::string SaveError() const;
+  void SetSaveError(std::string text);
 
   // Stored settings.
   std::string host;
@@ -185,11 +208,24 @@ class CFTPSite {
   // has listed the whole tree again (the update engine clears the flag).
   std::atomic<bool> filesIncomplete{false};
 
+  // Set while the site is in the site list on disk as this process knows
+  // it (read from or written to site.ds): only then does a save look there
+  // for whether another process deleted it.
+  std::atomic<bool> listed{false};
+  // What content.ct was when this process last read or wrote it, and the
+  // bytes of state.st then: SaveFiles compares them with the files on disk
+  // to find another process's changes, and the old marks tell which ones
+  // were cleared since. Written by the load (before loadState becomes 1)
+  // and under filesLock.
+  FileIdentity contentOnDisk;
+  std::string stateAtLoad;
+
  private:
   mutable std::mutex statusLock_;
   SiteStatus::Outcome outcome_ = SiteStatus::Outcome::kNone;
   std::string errorText_;
   CrawlCounts crawlCounts_;
+  std::string saveError_;
 };
 
 // The data directory name for a site key. Keys that are one safe path
@@ -199,9 +235,17 @@ class CFTPSite {
 // two sets cannot meet, so the mapping is injective and never leaves Data.
 std::string DataDirName(std::string_view key);
 
+// Whether the site list at `siteList` holds a site with this key. True
+// also when the file is missing or cannot be read: only a list that says
+// otherwise means the site was deleted.
+bool SiteListHasKey(const std::filesystem::path& siteList, std::string_view key);
+
 // Removes the site's two files, any temporaries a crash left beside them,
-// and then its data directory if nothing else is in it.
-void DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key);
+// and then its data directory if nothing else is in it, under the site's
+// files lock. False (with "<path>: <reason>" in `failure`) when a file that
+// is there could not be removed.
+bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key,
+                         std::string* failure = nullptr);
 // Moves the data directory of `oldKey` to the name of `newKey`. False when
 // there was nothing to move or the move failed.
 bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_view oldKey,

@@ -57,6 +57,31 @@ std::string CliContext::ShownPath(const CFTPFile& file) {
   return path;
 }
 
+std::string CliContext::Escaped(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\t') {
+      escaped += "\\t";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\\') {
+      escaped += "\\\\";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      escaped += "\\x";
+      escaped += kHex[byte >> 4];
+      escaped += kHex[byte & 15];
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
 std::string CliContext::JsonString(std::string_view utf8) {
   static constexpr char kHex[] = "0123456789abcdef";
   std::string text = "\"";

@@ -44,6 +44,10 @@ class CliContext {
   // Display path ("ftp://key/a/b") decoded per component.
   static std::string ShownPath(const CFTPDir& dir);
   static std::string ShownPath(const CFTPFile& file);
+  // Text for a terminal or a line-oriented reader: bytes below 0x20, 0x7F
+  // and "\" are written as escapes (\t, \n, \r, \\, \x1b ...), so a name
+  // from a server can neither drive the terminal nor split a line.
+  static std::string Escaped(std::string_view text);
   // A JSON string literal (quotes included) for UTF-8 text.
   static std::string JsonString(std::string_view utf8);
 

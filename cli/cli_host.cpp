@@ -129,7 +129,7 @@ void CCliHost::AppendResultLine(std::string path, bool isDir, std::uint64_t size
   ++resultCount_;
   if (!json_) {
     // Results stream: a script reading the pipe sees each one as it is found.
-    out_ << path << '\n' << std::flush;
+    out_ << CliContext::Escaped(path) << '\n' << std::flush;
     return;
   }
   std::string item = "{\"path\": " + CliContext::JsonString(path) + ", \"type\": ";

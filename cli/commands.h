@@ -3,8 +3,7 @@
 // Each command is a function that gets the opened document (through
 // CliContext) and its own arguments: everything after the command name,
 // with the global options (--data-dir DIR, --json) already taken out. It
-// returns the process exit status: 0 success, 1 the operation failed, 2 the
-// command line was wrong. Commands print results to stdout and messages to
+// returns the process exit status (kExit* below). Commands print results to stdout and messages to
 // stderr through the context; they never call exit().
 //
 // To add a command, define its function in a file of its own under cli/,
@@ -20,6 +19,18 @@ namespace orvane {
 
 class CliContext;
 
+// Exit statuses, as --help and the README list them.
+inline constexpr int kExitSuccess = 0;
+// Nothing found (search, new), or the named site or directory does not exist.
+inline constexpr int kExitNothing = 1;
+inline constexpr int kExitUsage = 2;
+// Some sites failed, were stopped or skipped, or could not be fully fetched.
+inline constexpr int kExitPartial = 3;
+// Every site failed, or data could not be saved.
+inline constexpr int kExitFailed = 4;
+// Stopped with Ctrl-C.
+inline constexpr int kExitInterrupted = 130;
+
 using CliCommandFunction = int (*)(CliContext& context, const std::vector<std::string>& args);
 
 struct CliCommand {
@@ -31,6 +42,11 @@ struct CliCommand {
   // site.ds could not be read completely, so that it never drops the sites
   // after a damaged record.
   bool changesSites;
+  // Whether the command only reads: it takes no lock and creates nothing
+  // (no data directory, no empty site.ds).
+  bool readOnly = false;
+  // One sentence for the help text: what the command does.
+  std::string_view summary = {};
 };
 
 // Every command, in the order the help text lists them.

@@ -7,6 +7,7 @@
 // ORVANE_HOME, the program's directory, then the XDG data directory).
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_context.h"
@@ -17,13 +18,25 @@
 
 namespace {
 
+constexpr std::string_view kVersion = "0.1.0";
+
 void PrintUsage(std::ostream& stream) {
-  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n\ncommands:\n";
+  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n"
+            "       orvane-cli help | --help | --version\n\ncommands:\n";
   for (const orvane::CliCommand& command : orvane::CliCommands()) {
     stream << "  " << command.name;
     if (!command.usage.empty()) stream << ' ' << command.usage;
-    stream << '\n';
+    stream << "\n      " << command.summary << '\n';
   }
+  stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
+            "\nexit status:\n"
+            "  0    success\n"
+            "  1    nothing found (search, new), or no such site or directory\n"
+            "  2    usage error\n"
+            "  3    partial: some sites failed, were stopped or skipped, or could not be\n"
+            "       fully fetched\n"
+            "  4    every site failed, or data could not be saved\n"
+            "  130  stopped with Ctrl-C (a listing), or ended by a second Ctrl-C\n";
 }
 
 }  // namespace
@@ -47,6 +60,9 @@ int main(int argc, char** argv) {
       json = true;
     } else if (arg == "--help" || arg == "-h") {
       help = true;
+    } else if (arg == "--version") {
+      std::cout << "orvane-cli " << kVersion << "\n";
+      return 0;
     } else if (arg == "--data-dir") {
       if (i + 1 >= argc) {
         std::cerr << "orvane-cli: --data-dir needs a directory\n";
@@ -59,6 +75,7 @@ int main(int argc, char** argv) {
       args.push_back(arg);
     }
   }
+  if (!args.empty() && args.front() == "help") help = true;
   if (help) {
     PrintUsage(std::cout);
     return 0;
@@ -78,30 +95,34 @@ int main(int argc, char** argv) {
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
   std::string error;
-  if (!CreateDataDirectory(programDir, error)) {
+  if (!command->readOnly && !CreateDataDirectory(programDir, error)) {
     std::cerr << "orvane-cli: data directory: " << error << "\n";
-    return 1;
+    return kExitFailed;
   }
 
   CCliHost::InstallInterruptHandler();
   CCliHost host(std::cout, std::cerr, json);
   COrvaneDoc doc(programDir, host);
   host.AttachDocument(doc);
-  doc.OnNewDocument();
+  doc.OnNewDocument(!command->readOnly);
   if (command->changesSites && host.loadErrorCount() > 0) {
     // The window goes on with the sites read before the damage, in front of
     // a user who saw the error; a script would not, and its change would
     // silently drop every site after the damage.
     std::cerr << "orvane-cli: " << (programDir / "site.ds").string()
               << " could not be read completely; it is left unchanged\n";
-    return 1;
+    return kExitFailed;
   }
   CliContext context(doc, host, std::cout, std::cerr, json);
-  const int status = command->run(context, args);
+  int status = command->run(context, args);
   // Events still queued (late notifications of an update) are handled
   // before the document goes.
   host.RunPendingEvents();
-  doc.OnCloseDocument();
+  const std::vector<std::string> failures = doc.OnCloseDocument();
+  for (const std::string& failure : failures) {
+    std::cerr << "orvane-cli: could not save " << failure << "\n";
+  }
+  if (!failures.empty() && status != kExitInterrupted) status = kExitFailed;
   std::cout.flush();
   return status;
 }

@@ -115,23 +115,27 @@ int RunImport(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("import", error);
   if (parsed.positional.size() != 1) return context.UsageError("import", "give one FILE");
-  const std::size_t before = context.doc.sites().size();
-  if (!context.doc.ImportSites(parsed.positional[0])) return 1;
-  const auto& sites = context.doc.sites();
+  std::vector<std::shared_ptr<CFTPSite>> sites;
+  if (!context.doc.ImportSites(parsed.positional[0], &sites)) return kExitNothing;
+  if (!context.doc.siteListError().empty()) {
+    context.Message("orvane-cli: could not save " + context.doc.siteListError() +
+                    "; no site was added");
+    return kExitFailed;
+  }
   // The keys of the sites added, one per line.
   std::ostream& out = context.out;
   if (context.json) out << '[';
-  for (std::size_t i = before; i < sites.size(); ++i) {
+  for (std::size_t i = 0; i < sites.size(); ++i) {
     const std::string key = CliContext::Shown(sites[i]->siteKey());
     if (context.json) {
-      out << (i == before ? "\n " : ",\n ") << CliContext::JsonString(key);
+      out << (i == 0 ? "\n " : ",\n ") << CliContext::JsonString(key);
     } else {
       out << key << '\n';
     }
   }
-  if (context.json) out << (sites.size() == before ? "]\n" : "\n]\n");
+  if (context.json) out << (sites.empty() ? "]\n" : "\n]\n");
   out.flush();
-  const std::size_t added = sites.size() - before;
+  const std::size_t added = sites.size();
   context.Message(std::to_string(added) + (added == 1 ? " site added" : " sites added"));
   return 0;
 }

@@ -20,21 +20,7 @@ constexpr std::uint64_t kMaxPort = 0xFFFFFFFFu;  // the record keeps 32 bits
 
 // A stored text on one line of a tab-separated table.
 std::string OneLine(std::string_view bytes) {
-  std::string shown = CliContext::Shown(bytes);
-  std::string line;
-  line.reserve(shown.size());
-  for (const char c : shown) {
-    if (c == '\n') {
-      line += "\\n";
-    } else if (c == '\t') {
-      line += "\\t";
-    } else if (c == '\\') {
-      line += "\\\\";
-    } else if (c != '\r') {
-      line += c;
-    }
-  }
-  return line;
+  return CliContext::Escaped(CliContext::Shown(bytes));
 }
 
 bool Saved(CliContext& context, SiteChange change) {
@@ -43,8 +29,8 @@ bool Saved(CliContext& context, SiteChange change) {
     context.Message("orvane-cli: the site is being updated; nothing changed");
     return false;
   }
-  context.Message("orvane-cli: " + (context.doc.GetProgramDir() / "site.ds").string() +
-                  " could not be written; the change is lost");
+  context.Message("orvane-cli: could not save " + context.doc.siteListError() +
+                  "; the change is lost");
   return false;
 }
 
@@ -146,7 +132,13 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
     site->remarks = CliContext::StoredText(*text);
   }
   const std::string key = site->siteKey();
-  if (!Saved(context, context.doc.AddSite(std::move(site)))) return 1;
+  const SiteChange added = context.doc.AddSite(std::move(site));
+  if (added == SiteChange::kRefused) {
+    // Added by another process in the meantime.
+    context.Message("站点已有！");
+    return kExitNothing;
+  }
+  if (!Saved(context, added)) return kExitFailed;
   context.out << CliContext::Shown(key) << '\n';
   return 0;
 }
@@ -208,7 +200,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
     settings.remarks = CliContext::StoredText(*text);
   }
   // The catalog follows its site (see COrvaneDoc::EditSite).
-  if (!Saved(context, context.doc.EditSite(*site, settings))) return 1;
+  const SiteChange edited = context.doc.EditSite(*site, settings);
+  if (!Saved(context, edited)) return edited == SiteChange::kRefused ? kExitNothing : kExitFailed;
   const std::string newKey = site->siteKey();
   context.out << CliContext::Shown(newKey) << '\n';
   return 0;
@@ -221,7 +214,16 @@ int RunDelete(CliContext& context, const std::vector<std::string>& args) {
     context.Message("orvane-cli delete: no site has the key " + args[0]);
     return 1;
   }
-  return context.doc.DeleteSite(site->siteKey()) ? 0 : 1;
+  std::string failure;
+  if (!context.doc.DeleteSite(site->siteKey(), &failure)) {
+    context.Message("orvane-cli delete: no site has the key " + args[0]);
+    return kExitNothing;
+  }
+  if (!failure.empty()) {
+    context.Message("orvane-cli: could not save " + failure);
+    return kExitFailed;
+  }
+  return kExitSuccess;
 }
 
 int RunTree(CliContext& context, const std::vector<std::string>& args) {
@@ -247,7 +249,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
       out << ", \"new\": " << (isNew ? "true" : "false") << '}';
     } else {
       out << (isNew ? '*' : ' ') << '\t' << (isDir ? std::string("<DIR>") : std::to_string(size))
-          << '\t' << path << '\n';
+          << '\t' << CliContext::Escaped(path) << '\n';
     }
     first = false;
   };

@@ -48,7 +48,8 @@ class StatusLines final : public ISiteStatusSink {
     std::string& last = shown_[&site];
     if (text == last) return;
     last = text;
-    lines_ << CliContext::Shown(site.siteKey()) << ": " << OneLine(std::move(text)) << '\n'
+    lines_ << CliContext::Escaped(CliContext::Shown(site.siteKey())) << ": "
+           << CliContext::Escaped(OneLine(std::move(text))) << '\n'
            << std::flush;
   }
 
@@ -169,11 +170,24 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     lines << CliContext::Shown(site->siteKey()) << ": not fetched: " << CountsText(counts) << '\n'
           << std::flush;
   }
-  lines << "更新完成" << '\n' << std::flush;
-
-  bool allSucceeded = true;
+  // A stopped run did not complete: no "done" line for it.
+  const bool interrupted = CCliHost::Interrupted();
+  if (!interrupted) lines << "更新完成" << '\n' << std::flush;
+  bool saveFailed = false;
   for (const auto& site : sites) {
-    if (site->Status().outcome != SiteStatus::Outcome::kSucceeded) allSucceeded = false;
+    if (const std::string failure = site->SaveError(); !failure.empty()) {
+      context.Message("orvane-cli: could not save " + failure);
+      saveFailed = true;
+    }
+  }
+
+  // Complete: succeeded with nothing left unfetched.
+  std::size_t complete = 0;
+  std::size_t failed = 0;
+  for (const auto& site : sites) {
+    const SiteStatus status = site->Status();
+    if (status.outcome == SiteStatus::Outcome::kSucceeded && !status.counts.any()) ++complete;
+    if (status.state == kUpdateFailed) ++failed;
   }
   if (context.json) {
     std::ostream& out = context.out;
@@ -193,7 +207,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     }
     out << (sites.empty() ? "]\n" : "\n]\n") << std::flush;
   }
-  return allSucceeded ? 0 : 1;
+  if (saveFailed || (!sites.empty() && failed == sites.size())) return kExitFailed;
+  return complete == sites.size() && !interrupted ? kExitSuccess : kExitPartial;
 }
 
 }  // namespace orvane

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -91,10 +92,11 @@ COrvaneDoc::~COrvaneDoc() {
 
 // ---- Lifecycle --------------------------------------------------------------
 
-bool COrvaneDoc::OnNewDocument() {
+bool COrvaneDoc::OnNewDocument(bool createMissing) {
   const std::filesystem::path path = programDir_ / "site.ds";
   // Never blocks: a FIFO or a device in the list's place cannot be read.
   int fd = OpenRegularForReading(path);
+  if (fd < 0 && errno == ENOENT && !createMissing) return true;
   if (fd < 0 && errno == ENOENT) {
     // A first start: an empty list, saved owner-only like every later one.
     const int created =
@@ -106,8 +108,8 @@ bool COrvaneDoc::OnNewDocument() {
     host_.ReportLoadError(OpenErrorText(errno, path));
     return true;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
+  siteListOnDisk_ = FileIdentity::OfOpen(fd);
+  if (siteListOnDisk_.size == 0) {
     ::close(fd);
     return true;
   }
@@ -116,6 +118,7 @@ bool COrvaneDoc::OnNewDocument() {
   const std::size_t before = siteList_.size();
   const ArchiveError error = Serialize(archive);
   ::close(fd);
+  for (std::size_t i = before; i < siteList_.size(); ++i) siteList_[i]->listed.store(true);
   if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);
   // The sites read before the damage stay: there is nothing better to offer,
   // and the next save writes exactly those.
@@ -124,6 +127,11 @@ bool COrvaneDoc::OnNewDocument() {
 }
 
 ArchiveError COrvaneDoc::Serialize(CArchiveReader& archive) {
+  return ReadSites(archive, siteList_);
+}
+
+ArchiveError COrvaneDoc::ReadSites(CArchiveReader& archive,
+                                   std::vector<std::shared_ptr<CFTPSite>>& sites) {
   std::uint32_t count = 0;
   if (!archive.ReadCount(count)) return archive.error();
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -140,7 +148,7 @@ ArchiveError COrvaneDoc::Serialize(CArchiveReader& archive) {
     if (const ArchiveError error = site->Serialize(archive); error != ArchiveError::kNone) {
       return error;
     }
-    siteList_.push_back(std::move(site));
+    sites.push_back(std::move(site));
   }
   return ArchiveError::kNone;
 }
@@ -154,22 +162,95 @@ void COrvaneDoc::Serialize(CArchiveWriter& archive) const {
 }
 
 bool COrvaneDoc::SaveSiteList() {
-  CAtomicFile file(programDir_ / "site.ds", kSiteListMode);
-  if (!file.is_open()) return false;
-  CArchiveWriter archive(file.sink());
-  Serialize(archive);
-  if (archive.Close() != ArchiveError::kNone) return false;
-  return file.Commit();
+  const std::filesystem::path path = programDir_ / "site.ds";
+  CAtomicFile file(path, kSiteListMode);
+  bool saved = file.is_open();
+  if (saved) {
+    CArchiveWriter archive(file.sink());
+    Serialize(archive);
+    saved = archive.Close() == ArchiveError::kNone && file.Commit();
+  }
+  if (!saved) {
+    siteListError_ = path.string() + ": " + std::strerror(file.error() ? file.error() : EIO);
+    return false;
+  }
+  siteListError_.clear();
+  siteListOnDisk_ = FileIdentity::Of(path);
+  for (const auto& site : siteList_) site->listed.store(true);
+  return true;
 }
 
-void COrvaneDoc::OnCloseDocument() {
+void COrvaneDoc::RefreshSiteList() {
+  const std::filesystem::path path = programDir_ / "site.ds";
+  if (FileIdentity::Of(path) == siteListOnDisk_) return;
+  const int fd = OpenRegularForReading(path);
+  if (fd < 0) return;
+  const FileIdentity identity = FileIdentity::OfOpen(fd);
+  std::vector<std::shared_ptr<CFTPSite>> fresh;
+  ArchiveError error = ArchiveError::kNone;
+  if (identity.size > 0) {
+    FdSource source(fd);
+    CArchiveReader archive(source);
+    error = ReadSites(archive, fresh);
+  }
+  ::close(fd);
+  // A list damaged by someone else is no reason to drop sites: this
+  // process's own view is written instead.
+  if (error != ArchiveError::kNone) return;
+  siteListOnDisk_ = identity;
+
+  auto findIn = [](const std::vector<std::shared_ptr<CFTPSite>>& list, const std::string& key) {
+    return std::find_if(list.begin(), list.end(),
+                        [&key](const auto& site) { return site->siteKey() == key; });
+  };
+  for (std::size_t i = siteList_.size(); i-- > 0;) {
+    const std::string key = siteList_[i]->siteKey();
+    const auto there = findIn(fresh, key);
+    if (there == fresh.end()) {
+      // Deleted by another process, which removed its files too.
+      siteList_[i]->removed.store(true);
+      RemoveSiteAt(i);
+      continue;
+    }
+    const SiteSettings settings = SiteSettings::Of(**there);
+    CFTPSite& site = *siteList_[i];
+    // A running update reads the login, so such a site keeps this
+    // process's settings (another process's edit of it is then lost).
+    const bool differs = settings.nickname != site.nickname || settings.remarks != site.remarks ||
+                         settings.port != site.port || settings.password != site.password ||
+                         settings.anonymousUpdate != site.anonymousUpdate;
+    if (differs && site.updateState.load() != kUpdateRunning) {
+      settings.ApplyTo(site);
+      host_.SiteChanged(i);
+    }
+    fresh.erase(there);
+  }
+  for (auto& site : fresh) {
+    if (findIn(siteList_, site->siteKey()) != siteList_.end()) continue;
+    site->listed.store(true);
+    AppendSite(std::move(site));
+  }
+}
+
+std::vector<std::string> COrvaneDoc::OnCloseDocument() {
+  std::vector<std::string> failures;
   for (const auto& site : siteList_) {
     if (!site->stateDirty.load()) continue;
-    // An update of the site may not have ended yet; its merges change the
-    // tree only under the lock.
-    std::lock_guard guard(site->lock);
-    if (site->SaveState(programDir_)) site->stateDirty.store(false);
+    // An update of the site may not have ended yet; SaveFiles walks the
+    // tree under the site's lock, which its merges take too.
+    std::string error;
+    switch (site->SaveFiles(programDir_, false, &error)) {
+      case CFTPSite::SaveResult::kSaved:
+        site->stateDirty.store(false);
+        break;
+      case CFTPSite::SaveResult::kFailed:
+        failures.push_back(std::move(error));
+        break;
+      case CFTPSite::SaveResult::kSkipped:
+        break;
+    }
   }
+  return failures;
 }
 
 void COrvaneDoc::EnsureCatalogLoaded(CFTPSite& site) {
@@ -243,7 +324,10 @@ bool COrvaneDoc::HasSiteWithLogin(std::string_view host, std::string_view userNa
 }
 
 SiteChange COrvaneDoc::AddSite(std::shared_ptr<CFTPSite> site) {
-  if (!site || HasSiteWithLogin(site->host, site->userName)) return SiteChange::kRefused;
+  if (!site) return SiteChange::kRefused;
+  const CDataDirLock listLock = CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteList);
+  RefreshSiteList();
+  if (HasSiteWithLogin(site->host, site->userName)) return SiteChange::kRefused;
   site->loadState.store(kLoaded);
   siteList_.push_back(std::move(site));
   host_.SitesAdded(siteList_.size() - 1, 1);
@@ -262,6 +346,11 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
   if (index == siteList_.size() || site.updateState.load() == kUpdateRunning) {
     return SiteChange::kRefused;
   }
+  const CDataDirLock listLock = CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteList);
+  // The site itself may have been deleted by another process meanwhile.
+  const std::shared_ptr<CFTPSite> keep = siteList_[index];
+  RefreshSiteList();
+  if (IndexOf(&site) == siteList_.size()) return SiteChange::kRefused;
   {
     // A worker that has just ended may still be writing the site's files
     // under the old key.
@@ -269,31 +358,45 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
     const std::string oldKey = site.siteKey();
     settings.ApplyTo(site);
     const std::string newKey = site.siteKey();
-    if (newKey != oldKey) RenameDataDirectory(programDir_, oldKey, newKey);
+    if (newKey != oldKey) {
+      const CDataDirLock oldFiles =
+          CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteFiles, oldKey);
+      RenameDataDirectory(programDir_, oldKey, newKey);
+    }
   }
-  host_.SiteChanged(index);
+  host_.SiteChanged(IndexOf(&site));
   return SaveSiteList() ? SiteChange::kSaved : SiteChange::kNotSaved;
 }
 
-bool COrvaneDoc::DeleteSite(std::string_view key) {
+bool COrvaneDoc::DeleteSite(std::string_view key, std::string* failure) {
+  if (failure) failure->clear();
+  const CDataDirLock listLock = CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteList);
+  RefreshSiteList();
   const auto it = std::find_if(siteList_.begin(), siteList_.end(),
                                [key](const auto& site) { return site->siteKey() == key; });
   if (it == siteList_.end()) return false;
   std::shared_ptr<CFTPSite> site = *it;
   // First, so that an update still running for the site neither saves its
-  // files again nor queues a resumption.
-  {
-    std::lock_guard files(site->filesLock);
-    site->removed.store(true);
-    DeleteDataDirectory(programDir_, key);
+  // files again nor queues a resumption; one in another process finds the
+  // site gone from site.ds, which is written before the files go.
+  site->removed.store(true);
+  RemoveSiteAt(static_cast<std::size_t>(it - siteList_.begin()));
+  if (!SaveSiteList() && failure) *failure = siteListError_;
+  std::lock_guard files(site->filesLock);
+  std::string error;
+  if (!DeleteDataDirectory(programDir_, key, &error) && failure && failure->empty()) {
+    *failure = std::move(error);
   }
-  host_.SiteRemoving(static_cast<std::size_t>(it - siteList_.begin()));
-  siteList_.erase(std::find(siteList_.begin(), siteList_.end(), site));
-  SaveSiteList();
+  return true;
+}
+
+void COrvaneDoc::RemoveSiteAt(std::size_t index) {
+  std::shared_ptr<CFTPSite> site = siteList_[index];
+  host_.SiteRemoving(index);
+  siteList_.erase(siteList_.begin() + static_cast<std::ptrdiff_t>(index));
   DropReferences({}, {}, {site.get()});
   // The update engine may still hold the record; the last owner frees it.
   if (walkDepth_ > 0) graveyard_.sites.push_back(std::move(site));
-  return true;
 }
 
 // ---- Results ----------------------------------------------------------------

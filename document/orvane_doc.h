@@ -65,15 +65,29 @@ class COrvaneDoc {
   COrvaneDoc& operator=(const COrvaneDoc&) = delete;
 
   // ---- Lifecycle ----------------------------------------------------------
-  // Opens site.ds (created empty when missing) and reads the site list. A
-  // damaged file keeps the sites read before the damage and reports one
-  // load error through the host.
-  bool OnNewDocument();
-  // Saves state.st of every site whose marks changed.
-  void OnCloseDocument();
+  // Opens site.ds (created empty when missing, unless `createMissing` is
+  // false: a reader that changes nothing leaves no file behind) and reads
+  // the site list. A damaged file keeps the sites read before the damage
+  // and reports one load error through the host.
+  bool OnNewDocument(bool createMissing = true);
+  // Saves state.st of every site whose marks changed (CFTPSite::SaveFiles,
+  // so that another process's update or mark clearing is not undone).
+  // Returns "<path>: <reason>" of each save that failed.
+  std::vector<std::string> OnCloseDocument();
   // Rewrites site.ds atomically (owner-only); false when it could not be
-  // written, and the old file is then left as it was.
+  // written, and the old file is then left as it was (siteListError()
+  // says why). The site list operations below do more: under the data
+  // directory's site-list lock they first take over what another process
+  // changed in site.ds since this one read or wrote it (RefreshSiteList),
+  // then make their change, then write.
   bool SaveSiteList();
+  // Re-reads site.ds when another process replaced it: sites it no longer
+  // lists leave this list (marked `removed`), sites it added are appended,
+  // and the settings of the others follow it. Call under the site-list lock.
+  void RefreshSiteList();
+  // "<path>: <reason>" of the last failed write of site.ds; empty after one
+  // that worked.
+  const std::string& siteListError() const { return siteListError_; }
   // site.ds contents: the site list as an object list of site records. Loading
   // appends each record as soon as it is complete and stops at the first
   // error, which it returns.
@@ -117,8 +131,9 @@ class COrvaneDoc {
   // update of it is waiting or running.
   SiteChange EditSite(CFTPSite& site, const SiteSettings& settings);
   // Removes the first site with this key, its files and data directory,
-  // and rewrites site.ds. False when no site has the key.
-  bool DeleteSite(std::string_view key);
+  // and rewrites site.ds. False when no site has the key; `failure` gets
+  // what could not be removed or written (empty when all went well).
+  bool DeleteSite(std::string_view key, std::string* failure = nullptr);
   // An update removed this entry (and its subtree): drop every reference,
   // then destroy it (later, if a walk is in progress).
   void OnEntryRemoved(std::unique_ptr<CFTPDir> dir);
@@ -203,7 +218,10 @@ class COrvaneDoc {
   // Adds a site for every line of the ftp:// list whose host and user name
   // no site has yet, then rewrites site.ds once. False (after the message
   // box) when the file cannot be read; nothing changes then.
-  bool ImportSites(const std::filesystem::path& path);
+  // `added`, when given, gets the sites the file added (not those another
+  // process added meanwhile, which are taken over too).
+  bool ImportSites(const std::filesystem::path& path,
+                   std::vector<std::shared_ptr<CFTPSite>>* added = nullptr);
   // The full address (host, port, login; see document/ftp_address.h) of
   // the entry with this display path; empty when no site has its key.
   std::string GetFileAddress(std::string_view displayPath) const;
@@ -239,10 +257,18 @@ class COrvaneDoc {
                       const std::vector<const CFTPFile*>& files,
                       const std::vector<const CFTPSite*>& sites);
   void Push(std::deque<std::unique_ptr<DirNode>>& list, const DirNode& node);
+  // Takes the site at `index` out of the list, as a delete does, without
+  // touching its files.
+  void RemoveSiteAt(std::size_t index);
+  static ArchiveError ReadSites(CArchiveReader& archive,
+                                std::vector<std::shared_ptr<CFTPSite>>& sites);
 
   std::vector<std::shared_ptr<CFTPSite>> siteList_;
   std::filesystem::path programDir_;
   IDocumentHost& host_;
+  // site.ds as this process last read or wrote it.
+  FileIdentity siteListOnDisk_;
+  std::string siteListError_;
   // Appends not yet told to the host: of one kind, the newest entries.
   enum class PendingKind { kNone, kDirs, kFiles };
   PendingKind pendingKind_ = PendingKind::kNone;

@@ -27,13 +27,16 @@ std::string LoginKey(std::string_view host, std::string_view userName) {
 
 }  // namespace
 
-bool COrvaneDoc::ImportSites(const std::filesystem::path& path) {
+bool COrvaneDoc::ImportSites(const std::filesystem::path& path,
+                             std::vector<std::shared_ptr<CFTPSite>>* added) {
   std::string contents;
   if (!ReadWholeFile(path, contents)) {
     host_.ShowMessage(kCannotOpen);
     return false;
   }
 
+  const CDataDirLock listLock = CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteList);
+  RefreshSiteList();
   // A site is the same when host and user name are; password and port do
   // not count. Sites added by earlier lines count for later ones.
   std::unordered_set<std::string> known;
@@ -59,6 +62,8 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path) {
     siteList_.push_back(std::move(site));
   }
   if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);
+  if (added)
+    added->assign(siteList_.begin() + static_cast<std::ptrdiff_t>(before), siteList_.end());
   // Once for the whole file, also when nothing was added.
   SaveSiteList();
   return true;

@@ -437,8 +437,19 @@ void CUpdateEngine::RunJob(Job& job) {
   }
   listener_.PostSiteStatus(sitePtr);
 
-  CFtpSession session;
   const std::string key = site.siteKey();
+  // Another process (the window, a cron job) updating the same site would
+  // write its catalog over this one's, or this one over its: the site is
+  // left to it. A lock that cannot be taken at all (a data directory that
+  // cannot be written) is not a reason to skip: the save reports that.
+  const CDataDirLock updating =
+      CDataDirLock::TryAcquire(programDir_, CDataDirLock::Kind::kSiteUpdate, key);
+  if (updating.busy()) {
+    site.SetOutcome(Outcome::kFailed, kUpdateFailed, std::string(kBeingUpdatedElsewhere));
+    listener_.PostSiteStatus(sitePtr);
+    return;
+  }
+  CFtpSession session;
   if (!RegisterSession(key, session, run)) {
     site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
@@ -495,12 +506,14 @@ void CUpdateEngine::RunJob(Job& job) {
 
   // Saved whatever the crawl's outcome: a stopped or broken-off crawl keeps
   // what it merged. A deleted site's files are gone and stay gone.
-  std::lock_guard files(site.filesLock);
   if (!site.removed.load()) {
     // Cleared first: marks cleared by the window while the state is being
     // written set it again and are saved at the next chance.
     site.stateDirty.store(false);
-    if (!site.SaveCatalogAndState(programDir_)) site.stateDirty.store(true);
+    std::string error;
+    const CFTPSite::SaveResult saved = site.SaveFiles(programDir_, true, &error);
+    if (saved != CFTPSite::SaveResult::kSaved) site.stateDirty.store(true);
+    site.SetSaveError(saved == CFTPSite::SaveResult::kFailed ? std::move(error) : std::string());
   }
 }
 

@@ -69,6 +69,9 @@ inline constexpr std::string_view kStatusNoSession = "更新失败:\n创建Inter
 inline constexpr std::string_view kStatusStoppedQueued = "更新终止!";
 // Appended to the broken-off text when a resumption is queued.
 inline constexpr std::string_view kStatusResuming = "\t等待继续更新";
+// The error text of a site that another process is updating; the site is
+// skipped ("更新失败:\n" and this text).
+inline constexpr std::string_view kBeingUpdatedElsewhere = "being updated by another process";
 // Connection error texts are cut to this many bytes.
 inline constexpr std::size_t kMaxConnectErrorBytes = 1023;
 
@@ -110,6 +113,12 @@ struct UpdateProgress {
 // One job per site: a site with updateState 4 is not queued again, and a
 // job whose site's previous worker is still saving does not start until
 // that worker has ended.
+//
+// A worker first takes the site's update lock in the data directory (see
+// catalog/data_dir_lock.h): when another process holds it the site ends at
+// "更新失败:\n" kBeingUpdatedElsewhere, and nothing is fetched or saved. It
+// saves through CFTPSite::SaveFiles, which takes over what other processes
+// changed meanwhile; a failed save is left in the site's SaveError().
 //
 // A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
 // kAnonymousPassword, else the stored userName and password; the port's low

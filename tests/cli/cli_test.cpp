@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "catalog/data_dir_lock.h"
 #include "catalog/ftp_site.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
@@ -44,7 +47,11 @@ class Child {
  public:
   // `env` entries "NAME=value" are added to a copy of this process's
   // environment without ORVANE_HOME.
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+  // `noFileWrites`: the child cannot write a byte to any file (a file size
+  // limit of 0, SIGXFSZ ignored), as on a full disk; this works for root,
+  // which a read-only mode would not stop.
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+        bool noFileWrites = false) {
     int outPipe[2], errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return;
     pid_ = ::fork();
@@ -53,6 +60,11 @@ class Child {
       ::dup2(errPipe[1], 2);
       ::unsetenv("ORVANE_HOME");
       for (const std::string& entry : env) ::putenv(const_cast<char*>(entry.c_str()));
+      if (noFileWrites) {
+        const rlimit none{0, 0};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+        ::signal(SIGXFSZ, SIG_IGN);
+      }
       std::vector<char*> args;
       for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
       args.push_back(nullptr);
@@ -161,8 +173,13 @@ class CliTest : public ::testing::Test {
  protected:
   // Runs orvane-cli with --data-dir and `args`.
   Output Cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
+    return Start(std::move(args), env)->Finish();
+  }
+  std::unique_ptr<Child> Start(std::vector<std::string> args,
+                               const std::vector<std::string>& env = {},
+                               bool noFileWrites = false) {
     args.insert(args.begin(), {CliBinary(), "--data-dir", dataDir.string()});
-    return Child(args, env).Finish();
+    return std::make_unique<Child>(args, env, noFileWrites);
   }
   // Python's json module as an independent parser: prints `expression`
   // evaluated on the parsed document `d`.
@@ -186,16 +203,22 @@ class CliTest : public ::testing::Test {
 
 // ---- Site commands ----------------------------------------------------------
 
-TEST_F(CliTest, FirstRunMakesAnOwnerOnlyDataDirectoryAndListsNothing) {
-  Output result = Cli({"sites"});
-  EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "");
+TEST_F(CliTest, ReadingCreatesNothingAndTheFirstChangeMakesAnOwnerOnlyDataDirectory) {
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"sites"}, {"tree", "h"}, {"search", "x"}, {"new", "--all"}, {"address", "ftp://h/a"}}) {
+    Output result = Cli(command);
+    EXPECT_NE(result.status, 2) << command[0] << ": " << result.err;
+    EXPECT_FALSE(fs::exists(work.path() / "nested")) << command[0];
+  }
+  EXPECT_EQ(Cli({"sites"}).out, "");
+  EXPECT_EQ(Json(Cli({"--json", "sites"}).out, "len(d)"), "0");
+
+  ASSERT_EQ(Cli({"add", "h", "--anonymous"}).status, 0);
+  ASSERT_EQ(Cli({"delete", "h"}).status, 0);
   EXPECT_EQ(Mode(dataDir), 0700u);
   EXPECT_EQ(Mode(work.path() / "nested"), 0700u);
   EXPECT_EQ(Mode(dataDir / "site.ds"), 0600u);
-  EXPECT_EQ(fs::file_size(dataDir / "site.ds"), 0u);
-  EXPECT_EQ(Json(Cli({"--json", "sites"}).out, "len(d)"), "0");
+  EXPECT_EQ(Cli({"sites"}).out, "");
 }
 
 TEST_F(CliTest, AddListsAndRejectsDuplicates) {
@@ -261,7 +284,15 @@ TEST_F(CliTest, BadCommandLinesExitWithTwo) {
     EXPECT_FALSE(result.err.empty());
   }
   EXPECT_EQ(Child({CliBinary()}).Finish().status, 2);
-  EXPECT_EQ(Child({CliBinary(), "--help"}).Finish().status, 0);
+  for (const char* ask : {"--help", "help"}) {
+    Output help = Child({CliBinary(), ask}).Finish();
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(Contains(help.out, "host@user")) << help.out;
+    EXPECT_TRUE(Contains(help.out, "  3    partial")) << help.out;
+  }
+  Output version = Child({CliBinary(), "--version"}).Finish();
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("orvane-cli ")) << version.out;
 }
 
 TEST_F(CliTest, EditMovesTheDataDirectoryWithTheKey) {
@@ -335,7 +366,7 @@ TEST_F(CliTest, DamagedSiteListIsReportedOnceAndTheGoodSitesStay) {
             "An attempt was made to access " + (dataDir / "site.ds").string() + " past its end.\n");
   // A change would drop what could not be read: the file is left alone.
   Output add = Cli({"add", "c.example", "--anonymous"});
-  EXPECT_EQ(add.status, 1);
+  EXPECT_EQ(add.status, 4);
   EXPECT_TRUE(Contains(add.err, "left unchanged")) << add.err;
   std::ifstream in(dataDir / "site.ds", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
@@ -454,14 +485,14 @@ TEST_F(CliUpdateTest, UpdateReportsWhatItCouldNotFetch) {
   StartServer(options);
   AddSite();
   Output update = Cli({"update"});
-  ASSERT_EQ(update.status, 0) << update.out << update.err;
+  ASSERT_EQ(update.status, 3) << update.out << update.err;
   const std::vector<std::string> lines = Lines(update.out);
   EXPECT_THAT(lines, ::testing::Contains("127.0.0.1: 更新成功"));
   EXPECT_THAT(lines, ::testing::Contains("127.0.0.1: not fetched: 1 directory not entered, "
                                          "0 listings incomplete, 0 names skipped"));
 
   Output json = Cli({"--json", "update"});
-  ASSERT_EQ(json.status, 0) << json.err;
+  ASSERT_EQ(json.status, 3) << json.err;
   EXPECT_EQ(Json(json.out,
                  "[(s['status'], s['dirsNotEntered'], s['listingsIncomplete'], "
                  "s['namesSkipped']) for s in d]"),
@@ -476,7 +507,7 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   }
   StartServer(options);
   AddSite();
-  ASSERT_EQ(Cli({"update"}).status, 0);
+  ASSERT_EQ(Cli({"update"}).status, 3);
   const fs::path content = dataDir / "Data" / "127.0.0.1" / "content.ct";
   const auto read = [&content] {
     std::ifstream in(content, std::ios::binary);
@@ -486,7 +517,7 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   std::ofstream(content, std::ios::binary | std::ios::trunc) << cut;
 
   // /docs is still refused: the update cannot stand for the part not read.
-  ASSERT_EQ(Cli({"update"}).status, 0);
+  ASSERT_EQ(Cli({"update"}).status, 3);
   EXPECT_EQ(read(), cut);
   // Every directory listed again: the catalog is whole and is saved.
   ASSERT_EQ(Cli({"update"}).status, 0);
@@ -495,7 +526,7 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/top.bin"));
 }
 
-TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
+TEST_F(CliUpdateTest, FailedConnectionIsPartialAndEverySiteFailedIsFour) {
   StartServer();
   AddSite();
   const test::CClosedPort closed;
@@ -503,11 +534,12 @@ TEST_F(CliUpdateTest, FailedConnectionExitsWithOne) {
   Output added = Cli({"add", "localhost", "--anonymous", "--port", std::to_string(closed.port())});
   ASSERT_EQ(added.status, 0);
   Output update = Cli({"update", "--all", "--threads", "2"});
-  EXPECT_EQ(update.status, 1);
+  EXPECT_EQ(update.status, 3);
   EXPECT_TRUE(Contains(update.out, "127.0.0.1: 更新成功\n")) << update.out;
   EXPECT_TRUE(Contains(update.out, "localhost: 更新失败: ")) << update.out;
   EXPECT_FALSE(Contains(update.out, "localhost: 更新成功"));
   EXPECT_EQ(Lines(update.out).back(), "更新完成");
+  EXPECT_EQ(Cli({"update", "localhost"}).status, 4);
 }
 
 TEST_F(CliUpdateTest, InterruptStopsRunningAndQueuedSitesAndKeepsWhatWasMerged) {
@@ -530,15 +562,215 @@ TEST_F(CliUpdateTest, InterruptStopsRunningAndQueuedSitesAndKeepsWhatWasMerged) 
   }));
   child.Signal(SIGINT);
   Output result = child.Finish();
-  EXPECT_EQ(result.status, 1) << result.out << result.err;
+  EXPECT_EQ(result.status, 3) << result.out << result.err;
   EXPECT_TRUE(Contains(result.out, "127.0.0.1: 更新终止！\n")) << result.out;
   EXPECT_TRUE(Contains(result.out, "localhost: 更新终止!\n")) << result.out;
   EXPECT_FALSE(Contains(result.out, "更新成功"));
   EXPECT_TRUE(Contains(result.out, "\n更新0/2\n")) << result.out;
-  EXPECT_EQ(Lines(result.out).back(), "更新完成");
+  EXPECT_FALSE(Contains(result.out, "更新完成"));
   // The running site's merges were saved; the queued one never started.
   EXPECT_TRUE(fs::exists(dataDir / "Data" / "127.0.0.1" / "content.ct"));
   EXPECT_FALSE(fs::exists(dataDir / "Data" / "localhost"));
+}
+
+// A name from a server reaches a terminal with its control bytes escaped,
+// one entry per line, in every listing.
+TEST_F(CliUpdateTest, ControlBytesInNamesAreEscapedInPlainOutput) {
+  served.AddFile("a\x1b[2J\tb\x7f\\c", "x");
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  const std::string shown = "ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c";
+  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+           {"tree", "127.0.0.1"}, {"search", "2j"}, {"new", "--all"}}) {
+    Output result = Cli(command);
+    EXPECT_EQ(result.status, 0) << command[0] << ": " << result.err;
+    EXPECT_THAT(Lines(result.out), ::testing::Contains(::testing::EndsWith(shown))) << result.out;
+    EXPECT_FALSE(Contains(result.out, "\x1b")) << command[0];
+  }
+  EXPECT_EQ(Json(Cli({"--json", "search", "2j"}).out,
+                 "d[0]['path'] == 'ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c'"),
+            "True");
+}
+
+// ---- Several processes on one data directory --------------------------------
+
+// Processes waiting for the lock file at `path` (flock requests that
+// /proc/locks lists as blocked).
+int WaitersFor(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return 0;
+  const std::string inode = ":" + std::to_string(info.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  int waiters = 0;
+  for (std::string line; std::getline(locks, line);) {
+    if (Contains(line, "->") && Contains(line, inode)) ++waiters;
+  }
+  return waiters;
+}
+
+class SharedDataDirTest : public CliUpdateTest {
+ protected:
+  // A server whose listing of /zz is held until Release(), and a first
+  // update without /zz, after which every entry is new.
+  void SetUpUpdatedSite() {
+    test::PyFtpOptions options;
+    test::FtpFault hold;
+    hold.command = test::FtpFault::Command::kList;
+    hold.path = "/zz";
+    hold.action = test::FtpFault::Action::kStall;
+    hold.seconds = test::FtpFault::kUntilReleased;
+    options.faults.push_back(hold);
+    StartServer(options);
+    if (!server) return;
+    AddSite();
+    ASSERT_EQ(Cli({"update"}).status, 0);
+    served.AddFile("zz/late.txt", "z");
+    served.AddFile("pub/added.txt", "a");
+  }
+  // An update that has loaded the catalog and is held in its crawl.
+  std::unique_ptr<Child> StartHeldUpdate() {
+    auto update = Start({"update", "127.0.0.1"});
+    EXPECT_TRUE(test::WaitUntil([&] {
+      for (const std::string& command : server->Commands()) {
+        if (Contains(command, "zz")) return true;
+      }
+      return false;
+    }));
+    return update;
+  }
+  // Path -> "*" (new) or " " from `tree`.
+  std::map<std::string, std::string> Marks() {
+    std::map<std::string, std::string> marks;
+    for (const std::string& line : Lines(Cli({"tree", "127.0.0.1"}).out)) {
+      marks[line.substr(line.rfind('\t') + 1)] = line.substr(0, 1);
+    }
+    return marks;
+  }
+  fs::path SiteDir() const { return dataDir / "Data" / "127.0.0.1"; }
+};
+
+// Marks cleared while an update runs stay cleared when it saves, and so do
+// marks cleared on an old view of the catalog that an update replaced.
+TEST_F(SharedDataDirTest, UpdateAndMarkReadKeepBothChangesInEitherOrder) {
+  SetUpUpdatedSite();
+  if (!server) return;
+  {
+    auto update = StartHeldUpdate();
+    ASSERT_EQ(Cli({"mark-read", "127.0.0.1", "pub"}).status, 0);
+    server->Release();
+    ASSERT_EQ(update->Finish().status, 0);
+  }
+  std::map<std::string, std::string> marks = Marks();
+  EXPECT_EQ(marks["ftp://127.0.0.1/pub/readme.txt"], " ");
+  EXPECT_EQ(marks["ftp://127.0.0.1/pub/big/notes"], " ");
+  EXPECT_EQ(marks["ftp://127.0.0.1/pub/added.txt"], "*");
+  EXPECT_EQ(marks["ftp://127.0.0.1/zz/late.txt"], "*");
+  EXPECT_EQ(marks["ftp://127.0.0.1/top.bin"], "*");
+
+  // This process reads the catalog, another updates it, then this one
+  // clears marks on its old view and saves.
+  served.AddFile("docs/second.txt", "s");
+  QuietHost host;
+  COrvaneDoc doc(dataDir, host);
+  doc.OnNewDocument();
+  ASSERT_EQ(doc.sites().size(), 1u);
+  CFTPSite& site = *doc.sites()[0];
+  doc.EnsureCatalogLoaded(site);
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  for (const auto& dir : site.rootDir->subdirs) {
+    if (dir->name() == "docs" || dir->name() == "zz") doc.SetTreeNodeRead(dir.get());
+  }
+  EXPECT_TRUE(doc.OnCloseDocument().empty());
+  marks = Marks();
+  EXPECT_EQ(marks["ftp://127.0.0.1/docs/文档.txt"], " ");
+  EXPECT_EQ(marks["ftp://127.0.0.1/zz/late.txt"], " ");
+  EXPECT_EQ(marks["ftp://127.0.0.1/docs/second.txt"], "*");  // not in the old view
+  EXPECT_EQ(marks["ftp://127.0.0.1/pub/readme.txt"], " ");
+  EXPECT_EQ(marks["ftp://127.0.0.1/top.bin"], "*");
+}
+
+TEST_F(SharedDataDirTest, SecondUpdaterOfASiteSkipsItAndWritesNothing) {
+  SetUpUpdatedSite();
+  if (!server) return;
+  auto first = StartHeldUpdate();
+  const FileIdentity before = FileIdentity::Of(SiteDir() / "content.ct");
+  Output second = Cli({"update", "127.0.0.1"});
+  EXPECT_NE(second.status, 0);
+  EXPECT_TRUE(Contains(second.out, "127.0.0.1: 更新失败: being updated by another process\n"))
+      << second.out;
+  EXPECT_EQ(FileIdentity::Of(SiteDir() / "content.ct"), before);
+  server->Release();
+  ASSERT_EQ(first->Finish().status, 0);
+  EXPECT_TRUE(Marks().count("ftp://127.0.0.1/zz/late.txt"));
+}
+
+TEST_F(SharedDataDirTest, SiteDeletedDuringAnUpdateStaysDeleted) {
+  SetUpUpdatedSite();
+  if (!server) return;
+  auto update = StartHeldUpdate();
+  ASSERT_EQ(Cli({"delete", "127.0.0.1"}).status, 0);
+  EXPECT_FALSE(fs::exists(SiteDir()));
+  server->Release();
+  update->Finish();
+  EXPECT_FALSE(fs::exists(SiteDir() / "content.ct"));
+  EXPECT_FALSE(fs::exists(SiteDir() / "state.st"));
+  EXPECT_EQ(Cli({"sites"}).out, "");
+}
+
+// Both wait for the site-list lock that this test holds, both having read
+// the same site.ds; whichever writes second takes the first one's change.
+TEST_F(CliTest, AddAndImportAtOnceKeepEverySite) {
+  ASSERT_EQ(Cli({"add", "first.example", "--anonymous"}).status, 0);
+  const fs::path list = work.path() / "list.txt";
+  std::ofstream(list) << "ftp://imported.example\nftp://u:p@other.example:2121\n";
+  std::unique_ptr<Child> add, import;
+  {
+    CDataDirLock held = CDataDirLock::Acquire(dataDir, CDataDirLock::Kind::kSiteList);
+    ASSERT_TRUE(held.held()) << held.error();
+    add = Start({"add", "added.example", "--anonymous"});
+    import = Start({"import", list.string()});
+    const fs::path lockFile = CDataDirLock::PathOf(dataDir, CDataDirLock::Kind::kSiteList);
+    ASSERT_TRUE(test::WaitUntil([&] { return WaitersFor(lockFile) == 2; }));
+  }
+  EXPECT_EQ(add->Finish().status, 0);
+  Output imported = import->Finish();
+  EXPECT_EQ(imported.status, 0);
+  EXPECT_EQ(imported.out, "imported.example\nother.example@u\n");
+  std::vector<std::string> keys;
+  for (const std::string& line : Lines(Cli({"sites"}).out)) {
+    keys.push_back(line.substr(0, line.find('\t')));
+  }
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<std::string>{"added.example", "first.example", "imported.example",
+                                            "other.example@u"}));
+}
+
+// Every command that writes reports a save that failed, with the path and
+// the reason, and exits with 4.
+TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  const fs::path list = work.path() / "list.txt";
+  std::ofstream(list) << "ftp://imported.example/\n";
+  const std::string siteList = (dataDir / "site.ds").string();
+  const std::string siteDir = (dataDir / "Data" / "127.0.0.1").string();
+  const struct {
+    std::vector<std::string> args;
+    std::string path;
+  } cases[] = {
+      {{"add", "h", "--anonymous"}, siteList}, {{"import", list.string()}, siteList},
+      {{"update"}, siteDir + "/content.ct"},   {{"mark-read", "--all"}, siteDir + "/state.st"},
+      {{"delete", "127.0.0.1"}, siteList},
+  };
+  for (const auto& c : cases) {
+    Output result = Start(c.args, {}, true)->Finish();
+    EXPECT_EQ(result.status, 4) << c.args[0] << ": " << result.err;
+    EXPECT_TRUE(Contains(result.err, "could not save " + c.path + ": File too large"))
+        << c.args[0] << ": " << result.err;
+  }
+  EXPECT_EQ(Lines(Cli({"sites"}).out).size(), 1u);
 }
 
 }  // namespace
