@@ -162,11 +162,11 @@ CMainFrame::~CMainFrame() {
 }
 
 void CMainFrame::CreateActions() {
-  for (const ActionSpec& spec : kActions) {
-    auto* action = new QAction(tr(spec.text), this);
-    action->setObjectName(QStringLiteral("action") + QLatin1String(spec.name));
-    if (spec.prompt) action->setStatusTip(tr(spec.prompt));
-    const int id = spec.id;
+  for (const ActionSpec& command : kActions) {
+    auto* action = new QAction(tr(command.text), this);
+    action->setObjectName(QStringLiteral("action") + QLatin1String(command.name));
+    if (command.prompt) action->setStatusTip(tr(command.prompt));
+    const int id = command.id;
     connect(action, &QAction::triggered, this, [this, id] { Command(id); });
     actions_.insert(id, action);
   }

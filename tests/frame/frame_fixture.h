@@ -33,12 +33,12 @@ struct SiteSpec {
 inline void WriteSiteList(const std::filesystem::path& dir, const std::vector<SiteSpec>& sites) {
   IDocumentHost quiet;
   COrvaneDoc doc(dir, quiet);
-  for (const SiteSpec& spec : sites) {
+  for (const SiteSpec& wanted : sites) {
     auto site = std::make_shared<CFTPSite>();
-    site->host = spec.host;
-    site->userName = spec.user.empty() ? "anonymous" : spec.user;
-    site->password = spec.user.empty() ? std::string(kAnonymousPassword) : "secret";
-    site->nickname = spec.nickname;
+    site->host = wanted.host;
+    site->userName = wanted.user.empty() ? "anonymous" : wanted.user;
+    site->password = wanted.user.empty() ? std::string(kAnonymousPassword) : "secret";
+    site->nickname = wanted.nickname;
     doc.AppendSite(site);
   }
   if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
