@@ -299,6 +299,9 @@ void CMainFrame::RestoreSettings() {
   if (!splitter_->restoreState(settings.value(QStringLiteral("frame/splitter")).toByteArray())) {
     splitter_->setSizes({kTreeWidth, std::max(kTreeWidth, width() - kTreeWidth)});
   }
+  // A value the engine refuses (edited by hand) leaves its default.
+  engine_->SetMaxWorkers(
+      settings.value(QStringLiteral("update/threads"), CUpdateEngine::kDefaultMaxWorkers).toInt());
   const bool statusShown = settings.value(QStringLiteral("frame/statusBar"), true).toBool();
   statusBar()->setVisible(statusShown);
   actions_[kCmdStatusBar]->setChecked(statusShown);
@@ -372,7 +375,10 @@ void CMainFrame::Command(int commandId) {
       break;
     case kCmdSettings: {
       CUpdateNumSet dialog(engine_->MaxWorkers(), this);
-      if (CDialogSeam::Exec(dialog) == QDialog::Accepted) engine_->SetMaxWorkers(dialog.Value());
+      if (CDialogSeam::Exec(dialog) == QDialog::Accepted &&
+          engine_->SetMaxWorkers(dialog.Value())) {
+        QSettings().setValue(QStringLiteral("update/threads"), dialog.Value());
+      }
       break;
     }
     case kCmdExit:

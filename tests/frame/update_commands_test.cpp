@@ -3,6 +3,7 @@
 // before the entries go, and the close that waits for running workers.
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QStatusBar>
 
 #include "catalog/ftp_dir.h"
@@ -164,6 +165,10 @@ void UpdateCommandsTest::threadSettingTakesOneToFiveHundred() {
   });
   frame->Command(kCmdSettings);
   QCOMPARE(frame->engine().MaxWorkers(), 500);
+  // The next run starts with it.
+  frame.reset();
+  QCOMPARE(StartFrame(data.path())->engine().MaxWorkers(), 500);
+  QSettings().remove(QStringLiteral("update/threads"));
 }
 
 QTEST_MAIN(UpdateCommandsTest)
