@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -135,6 +136,55 @@ void BM_WindowSearchVsHeadless(benchmark::State& state) {
   frame->close();
 }
 BENCHMARK(BM_WindowSearchVsHeadless)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+// The progress box's stop button pressed during the same search: the time
+// from the click to the end of the search command ("stop_ms", target at most
+// 100 ms).
+void BM_WindowSearchStop(benchmark::State& state) {
+  QTemporaryDir temp;
+  auto frame = std::make_unique<CMainFrame>(QFile::encodeName(temp.path()).toStdString());
+  frame->OpenDocument();
+  // Four times the catalogs, so that the walk pumps several times.
+  for (int copy = 0; copy < 4; ++copy) {
+    for (const auto& site : MakeSites()) frame->doc().AppendSite(site);
+  }
+  frame->dirView().ReloadSites();
+  frame->show();
+  QCoreApplication::processEvents();
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("needle"));
+    return int{QDialog::Accepted};
+  });
+
+  double worstMs = 0;
+  for (auto _ : state) {
+    // The click comes at the walk's third pump, in the middle of the walk.
+    std::chrono::steady_clock::time_point clicked{};
+    int pumps = 0;
+    QTimer clicker;
+    clicker.setInterval(1);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+      auto* box = frame->findChild<QDialog*>(QStringLiteral("searchDialog"));
+      if (!box || ++pumps < 3) return;
+      clicker.stop();
+      clicked = std::chrono::steady_clock::now();
+      box->findChild<QPushButton*>(QStringLiteral("stopButton"))->click();
+    });
+    clicker.start();
+    frame->action(kCmdSearch)->trigger();
+    const auto end = std::chrono::steady_clock::now();
+    if (clicked == std::chrono::steady_clock::time_point{}) {
+      state.SkipWithError("the search ended before the stop");
+      break;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(end - clicked).count());
+    worstMs = std::max(worstMs, Ms(end - clicked));
+  }
+  state.counters["stop_ms"] = worstMs;
+  CDialogSeam::ClearHooks();
+  frame->close();
+}
+BENCHMARK(BM_WindowSearchStop)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 }  // namespace
 
