@@ -74,7 +74,8 @@ void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
     std::lock_guard lock(mutex_);
     if (live_ == 0) return;
     for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
-      if (PrefetchablePath(*it)) queue_.push_front(*it);
+      if (!PrefetchablePath(*it) || inProgress_.contains(*it) || done_.contains(*it)) continue;
+      queue_.push_front(*it);
     }
   }
   changed_.notify_all();
@@ -138,7 +139,9 @@ void CListingPrefetcher::ConnectionMain(Slot* slot) {
     {
       std::lock_guard lock(mutex_);
       inProgress_.erase(path);
-      if (listing.result.ok()) {
+      // A refusal is the server's answer for the directory, whichever
+      // connection asked: listing it again would only ask twice.
+      if (listing.result.ok() || listing.result.outcome == FtpOutcome::kRefused) {
         bufferedBytes_ += BytesOf(listing);
         done_.insert_or_assign(std::move(path), std::move(listing));
       } else {

@@ -13,8 +13,10 @@
 // refused or fails, or any failure on an extra connection (time-out, drop,
 // 421), ends that connection for the rest of the crawl, and the directory
 // it was listing goes back to the walk, which lists it on its own
-// connection. Only listings that ended complete (kOk) are kept; anything
-// else is listed again by the walk. Paths holding control bytes (entered
+// connection. Only listings that ended complete (kOk) or were refused
+// (kRefused: the server's answer for the directory) are kept; one that
+// ended incomplete is listed again by the walk, on a connection that goes
+// on listing. Paths holding control bytes (entered
 // with a quoted CWD) are never offered.
 //
 // Buffered listings are bounded (kMaxBufferedListings, kMaxBufferedBytes);
@@ -73,7 +75,8 @@ class CListingPrefetcher {
   // of everything queued before: they come sooner in a depth-first walk.
   void Offer(const std::vector<std::string>& paths);
 
-  // The listing of `path` when an extra connection fetched it complete. A
+  // The listing of `path` when an extra connection fetched it (kOk or
+  // kRefused). A
   // listing under way is waited for (or until the stop flag is set); a path
   // still queued is withdrawn. Empty: the walk lists `path` itself.
   std::optional<PrefetchedListing> Take(const std::string& path);

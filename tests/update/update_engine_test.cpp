@@ -441,6 +441,8 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  // Logins and faults are counted per connection: one per site.
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
   const CClosedPort closed;
   ASSERT_NE(closed.port(), 0);
   auto unreachable = MakeSite(*server, "closed");
@@ -484,6 +486,8 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  // Logins and faults are counted per connection: one per site.
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
   auto site = MakeSite(*server, "resume");
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
 
@@ -519,6 +523,8 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  // Logins and faults are counted per connection: one per site.
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
   auto site = MakeSite(*server, "broken");
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
 
