@@ -12,10 +12,14 @@
 //                    catalog entry
 //   cpu%             client CPU time over wall time
 //
+// The crawls and rclone run with 1 and 8 connections (the argument): with
+// more than one, the extra connections list directories ahead of the walk
+// (update/listing_prefetch.h), and rclone gets as many checkers.
+//
 // BM_ListingTimes lists every directory of the tree on one session and
 // times each listing: a listing that waits for a time-out instead of the
 // network shows as `slowest_ms` and `over_100ms` (on loopback every listing
-// takes a few milliseconds). BM_RcloneOneConnection lists the same tree
+// takes a few milliseconds). BM_Rclone lists the same tree
 // with `rclone lsjson -R --checkers 1` (skipped when rclone is not
 // installed); the summary at the end compares the new-site crawl with it.
 //
@@ -45,6 +49,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <span>
 #include <sstream>
@@ -59,6 +64,7 @@
 #include "tests/support/ftp_server.h"
 #include "update/crawler.h"
 #include "update/ftp_session.h"
+#include "update/listing_prefetch.h"
 #include "update/status_text.h"
 
 namespace orvane {
@@ -243,9 +249,10 @@ Tally CountCommands(const std::vector<std::string>& commands, std::size_t from) 
 
 // What the summary compares, from the benchmarks of this run.
 struct RunFigures {
-  double crawlSeconds = 0;   // BM_CrawlNewSite, per crawl
-  double rcloneSeconds = 0;  // BM_RcloneOneConnection, per listing of the tree
-  double slowestMs = 0;      // BM_ListingTimes
+  // By connections (checkers for rclone).
+  std::map<int, double> crawlSeconds;   // BM_CrawlNewSite, per crawl
+  std::map<int, double> rcloneSeconds;  // BM_Rclone, per listing of the tree
+  double slowestMs = 0;                 // BM_ListingTimes
   std::size_t over100ms = 0;
   std::size_t listings = 0;
 };
@@ -263,6 +270,7 @@ void Crawl(benchmark::State& state, bool recrawl) {
     return;
   }
   const FtpLogin login{target.host(), target.port(), target.user(), target.password()};
+  const int connections = static_cast<int>(state.range(0));
   std::atomic<bool> stop{false};
   DiscardSink sink;
   auto site = std::make_unique<CFTPSite>();
@@ -291,10 +299,17 @@ void Crawl(benchmark::State& state, bool recrawl) {
       state.SkipWithError(("login failed: " + opened.errorText).c_str());
       return;
     }
-    if (!CrawlDirectory(session, *site, *site->rootDir, stop, sink)) {
+    std::unique_ptr<CListingPrefetcher> ahead;
+    if (connections > 1) {
+      ahead = std::make_unique<CListingPrefetcher>(
+          login, FtpTimeouts{}, connections - 1, stop, [](CFtpSession&) { return true; },
+          [](CFtpSession&) {});
+    }
+    if (!CrawlDirectory(session, *site, *site->rootDir, stop, sink, {}, ahead.get())) {
       state.SkipWithError(("crawl broke off: " + StatusText(site->Status())).c_str());
       return;
     }
+    ahead.reset();
     session.Close();
     wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     cpu += CpuSeconds() - cpu0;
@@ -328,7 +343,7 @@ void Crawl(benchmark::State& state, bool recrawl) {
       entries / state.iterations() != kDirectories + kFiles) {
     state.SkipWithError("the catalog does not hold the generated tree");
   }
-  if (!recrawl) Figures().crawlSeconds = wall / n;
+  if (!recrawl) Figures().crawlSeconds[connections] = wall / n;
 }
 
 void BM_CrawlNewSite(benchmark::State& state) { Crawl(state, false); }
@@ -415,9 +430,9 @@ bool HasRclone() {
   return false;
 }
 
-// The same tree listed by rclone with one connection: the figure a crawl
-// of ours should not lose to.
-void BM_RcloneOneConnection(benchmark::State& state) {
+// The same tree listed by rclone with as many checkers as the argument:
+// the figure a crawl of ours with as many connections should not lose to.
+void BM_Rclone(benchmark::State& state) {
   Target& target = TheTarget();
   if (!target.ok()) {
     state.SkipWithError("no FTP server");
@@ -442,7 +457,8 @@ void BM_RcloneOneConnection(benchmark::State& state) {
   std::size_t lines = 0;
   for (auto _ : state) {
     const auto t0 = std::chrono::steady_clock::now();
-    const int status = RunTool({"rclone", "lsjson", "-R", "--checkers", "1", remote}, out);
+    const int status = RunTool(
+        {"rclone", "lsjson", "-R", "--checkers", std::to_string(state.range(0)), remote}, out);
     wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (status != 0) {
       state.SkipWithError("rclone lsjson failed");
@@ -457,7 +473,7 @@ void BM_RcloneOneConnection(benchmark::State& state) {
   fs::remove(out);
   const double n = static_cast<double>(state.iterations());
   state.counters["entries"] = static_cast<double>(lines) / n;
-  Figures().rcloneSeconds = wall / n;
+  Figures().rcloneSeconds[static_cast<int>(state.range(0))] = wall / n;
 }
 
 void PrintSummary() {
@@ -467,11 +483,14 @@ void PrintSummary() {
     std::printf("listings: %zu, slowest %.1f ms, %zu over 100 ms\n", f.listings, f.slowestMs,
                 f.over100ms);
   }
-  if (f.crawlSeconds > 0) std::printf("crawl of a new site: %.3f s\n", f.crawlSeconds);
-  if (f.rcloneSeconds > 0) {
-    std::printf("rclone lsjson -R --checkers 1: %.3f s\n", f.rcloneSeconds);
-    if (f.crawlSeconds > 0) {
-      std::printf("ratio crawl / rclone: %.3f (target <= 1.0)\n", f.crawlSeconds / f.rcloneSeconds);
+  for (const auto& [connections, seconds] : f.crawlSeconds) {
+    std::printf("crawl of a new site, %d connection(s): %.3f s\n", connections, seconds);
+  }
+  for (const auto& [checkers, seconds] : f.rcloneSeconds) {
+    std::printf("rclone lsjson -R --checkers %d: %.3f s\n", checkers, seconds);
+    if (auto crawl = f.crawlSeconds.find(checkers); crawl != f.crawlSeconds.end()) {
+      std::printf("ratio crawl / rclone at %d: %.3f (target <= 1.0)\n", checkers,
+                  crawl->second / seconds);
     }
   }
 }
@@ -494,10 +513,14 @@ int main(int argc, char** argv) {
   }
   const int iterations = orvane::Iterations();
   benchmark::RegisterBenchmark("BM_CrawlNewSite", orvane::BM_CrawlNewSite)
+      ->Arg(1)
+      ->Arg(8)
       ->Iterations(iterations)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("BM_RecrawlUnchangedSite", orvane::BM_RecrawlUnchangedSite)
+      ->Arg(1)
+      ->Arg(8)
       ->Iterations(iterations)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
@@ -505,7 +528,9 @@ int main(int argc, char** argv) {
       ->Iterations(1)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("BM_RcloneOneConnection", orvane::BM_RcloneOneConnection)
+  benchmark::RegisterBenchmark("BM_Rclone", orvane::BM_Rclone)
+      ->Arg(1)
+      ->Arg(8)
       ->Iterations(iterations)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);

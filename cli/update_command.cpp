@@ -92,7 +92,7 @@ std::string ProgressText(const UpdateProgress& progress) {
 int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"threads"}, {"all"}, parsed, error)) {
+  if (!ParseArgs(args, {"threads", "connections"}, {"all"}, parsed, error)) {
     return context.UsageError("update", error);
   }
   const bool all = parsed.Has("all") || parsed.positional.empty();
@@ -106,6 +106,11 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
       !ParseNumber(*text, CUpdateEngine::kMinMaxWorkers, CUpdateEngine::kMaxMaxWorkers, threads)) {
     return context.UsageError("update", "--threads takes a number from 1 to 500");
   }
+  std::uint64_t connections = CUpdateEngine::kDefaultConnectionsPerSite;
+  if (const std::string* text = parsed.Value("connections");
+      text && !ParseNumber(*text, 1, CUpdateEngine::kMaxConnectionsPerSite, connections)) {
+    return context.UsageError("update", "--connections takes a number from 1 to 16");
+  }
 
   // Status lines: stdout for people; with --json they go to stderr and
   // stdout gets one summary document at the end.
@@ -116,6 +121,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
                        [&host](std::function<void()> event) { host.Post(std::move(event)); });
   CUpdateEngine engine(bridge, context.doc.GetProgramDir());
   engine.SetMaxWorkers(static_cast<int>(threads));
+  engine.SetConnectionsPerSite(static_cast<int>(connections));
 
   std::vector<std::shared_ptr<CFTPSite>> sites;
   if (all) {

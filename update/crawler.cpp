@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -18,6 +19,7 @@
 #include "catalog/listing_merge.h"
 #include "update/ftp_session.h"
 #include "update/listing_parser.h"
+#include "update/listing_prefetch.h"
 
 namespace orvane {
 
@@ -60,8 +62,9 @@ class ResumeGuardSink final : public IRemovalSink {
 class Crawler {
  public:
   Crawler(CFtpSession& session, CFTPSite& site, const std::atomic<bool>& stopRequested,
-          IRemovalSink& removals, const CrawlLimits& limits)
+          IRemovalSink& removals, const CrawlLimits& limits, CListingPrefetcher* ahead)
       : session_(session),
+        ahead_(ahead),
         site_(site),
         stop_(stopRequested),
         removals_(site, removals),
@@ -153,6 +156,7 @@ class Crawler {
   }
 
   CFtpSession& session_;
+  CListingPrefetcher* ahead_;
   CFTPSite& site_;
   const std::atomic<bool>& stop_;
   ResumeGuardSink removals_;
@@ -282,8 +286,31 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     }
     return true;
   };
-  const FtpResult result = session_.ListDirectory(path, onEntries);
-  const std::size_t skipped = session_.skippedLines();
+  std::optional<PrefetchedListing> fetched;
+  if (ahead_ != nullptr) {
+    fetched = ahead_->Take(path);
+    // The wait for a listing under way ends early on a stop.
+    if (StopRequested()) {
+      Stopped(dir);
+      return ListOutcome::kBrokenOff;
+    }
+    // Another connection that chose another listing command would give
+    // other facts; the directory is listed here instead.
+    if (fetched && fetched->usesMlsd != session_.usesMlsd()) fetched.reset();
+  }
+  FtpResult result;
+  std::size_t skipped = 0;
+  if (fetched) {
+    // Merged exactly as if it had come in on this session.
+    if (!fetched->entries.empty()) {
+      onEntries(std::span<const ListingEntry>(fetched->entries));
+    }
+    result = std::move(fetched->result);
+    skipped = fetched->skippedLines;
+  } else {
+    result = session_.ListDirectory(path, onEntries);
+    skipped = session_.skippedLines();
+  }
   Count(&CrawlCounts::namesSkipped, skipped);
 
   // A listing we abandoned, or one cut short by the session being closed
@@ -325,7 +352,22 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
                       const Uniques& uniques) {
   // Directories added by this listing sit at the tail, so they are visited
   // after the known ones.
-  for (CFTPDir* child : Children(dir)) {
+  const std::vector<CFTPDir*> children = Children(dir);
+  if (ahead_ != nullptr && depth + 1 <= limits_.maxDepth) {
+    // Those that will be listed, in the order they will be.
+    std::vector<std::string> paths;
+    paths.reserve(children.size());
+    for (CFTPDir* child : children) {
+      if (!uniques.empty()) {
+        auto found = uniques.find(std::string(child->name()));
+        if (found != uniques.end() && ancestorUniques_.contains(found->second)) continue;
+      }
+      std::string childPath = ChildPath(path, child->name());
+      if (childPath.size() <= limits_.maxPathBytes) paths.push_back(std::move(childPath));
+    }
+    ahead_->Offer(paths);
+  }
+  for (CFTPDir* child : children) {
     if (StopRequested()) return Stopped(dir);
     const std::string* unique = nullptr;
     if (!uniques.empty()) {
@@ -344,7 +386,7 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
 
 bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,
-                    const CrawlLimits& limits) {
+                    const CrawlLimits& limits, CListingPrefetcher* ahead) {
   if (site.resumePending.load() != 0) {
     // The resume point is compared by identity only; if it is not in this
     // subtree the walk would never reach it and would list nothing at all.
@@ -354,7 +396,7 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
       site.resumeDir = nullptr;
     }
   }
-  Crawler crawler(session, site, stopRequested, removals, limits);
+  Crawler crawler(session, site, stopRequested, removals, limits, ahead);
   crawler.LearnAncestorsAbove(dir);
   return crawler.Crawl(dir, dir.Depth(), dir.GetPath());
 }

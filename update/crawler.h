@@ -59,6 +59,7 @@
 namespace orvane {
 
 class CFtpSession;
+class CListingPrefetcher;
 class CFTPDir;
 class CFTPSite;
 class IRemovalSink;
@@ -80,8 +81,15 @@ struct CrawlLimits {
 // True: the subtree has been handled (including directories that could not
 // be entered). False: broken off; the site's status says
 // why. `stopRequested` is the engine's stop flag, only read here.
+//
+// With `ahead` (extra connections to the same server), the subdirectories
+// of each listed directory are offered to it, and a directory's listing is
+// taken from it when it has one; everything else, the merge included, is
+// done here in the same order as without it. A listing taken from `ahead`
+// stands for one from `session`; the directories `ahead` could not list
+// are listed on `session`.
 bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,
-                    const CrawlLimits& limits = {});
+                    const CrawlLimits& limits = {}, CListingPrefetcher* ahead = nullptr);
 
 }  // namespace orvane

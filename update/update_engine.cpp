@@ -1,6 +1,7 @@
 #include "update/update_engine.h"
 
 #include <algorithm>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "update/listing_prefetch.h"
 
 namespace orvane {
 
@@ -189,6 +191,14 @@ bool CUpdateEngine::SetMaxWorkers(int count) {
 }
 
 int CUpdateEngine::MaxWorkers() const { return maxWorkers_.load(); }
+
+bool CUpdateEngine::SetConnectionsPerSite(int count) {
+  if (count < 1 || count > kMaxConnectionsPerSite) return false;
+  connectionsPerSite_.store(count);
+  return true;
+}
+
+int CUpdateEngine::ConnectionsPerSite() const { return connectionsPerSite_.load(); }
 
 UpdateProgress CUpdateEngine::Progress() {
   std::lock_guard lock(mutex_);
@@ -488,7 +498,21 @@ void CUpdateEngine::RunJob(Job& job) {
   EnsureCatalogLoaded(site, programDir_);
   CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
   ListenerRemovalSink removals(listener_);
-  if (CrawlDirectory(session, site, start, run.stopRequested, removals)) {
+  bool crawled = false;
+  {
+    // Extra connections that cannot log in, or fail, only leave the crawl
+    // with fewer; each is in the session table while it lives, so Close()
+    // breaks its calls too.
+    std::unique_ptr<CListingPrefetcher> ahead;
+    if (const int extra = connectionsPerSite_.load() - 1; extra > 0) {
+      ahead = std::make_unique<CListingPrefetcher>(
+          LoginFor(site), timeouts_, extra, run.stopRequested,
+          [&](CFtpSession& extraSession) { return RegisterSession(key, extraSession, run); },
+          [&](CFtpSession& extraSession) { UnregisterSession(key, extraSession); });
+    }
+    crawled = CrawlDirectory(session, site, start, run.stopRequested, removals, {}, ahead.get());
+  }
+  if (crawled) {
     // A catalog that was read only in part is whole again once every
     // directory from the root has been listed anew.
     if (&start == site.rootDir.get() && !site.GetCrawlCounts().any()) {

@@ -137,6 +137,8 @@ class CUpdateEngine {
   static constexpr int kDefaultMaxWorkers = 5;
   static constexpr int kMinMaxWorkers = 1;
   static constexpr int kMaxMaxWorkers = 500;
+  static constexpr int kDefaultConnectionsPerSite = 4;
+  static constexpr int kMaxConnectionsPerSite = 16;
   // Automatic resumptions per site and run of the program.
   static constexpr int kMaxResumptions = 4;
 
@@ -175,6 +177,14 @@ class CUpdateEngine {
   // 1 to 500; false (and no change) otherwise. Running workers are kept.
   bool SetMaxWorkers(int count);
   int MaxWorkers() const;
+
+  // Connections one site's crawl may use: one walks the tree, the others
+  // list directories ahead of it (see update/listing_prefetch.h). 1 to 16;
+  // false (and no change) otherwise. Taken by each worker when it starts.
+  // The program opens at most MaxWorkers() x ConnectionsPerSite()
+  // connections at once.
+  bool SetConnectionsPerSite(int count);
+  int ConnectionsPerSite() const;
 
   // One tick of the progress display. While jobs are queued or workers run:
   // done = progressTotal - queued jobs - running workers. Otherwise
@@ -233,6 +243,7 @@ class CUpdateEngine {
   std::deque<Job> updateQueue_;
   std::atomic<int> activeWorkers_{0};
   std::atomic<int> maxWorkers_{kDefaultMaxWorkers};
+  std::atomic<int> connectionsPerSite_{kDefaultConnectionsPerSite};
   bool dispatcherRunning_ = false;
   std::shared_ptr<Run> dispatcherRun_;  // the run the dispatcher serves
   std::thread dispatcher_;

@@ -278,6 +278,8 @@ TEST_F(CliTest, BadCommandLinesExitWithTwo) {
                                              {"tree"},
                                              {"update", "--threads", "0"},
                                              {"update", "--threads", "501"},
+                                             {"update", "--connections", "0"},
+                                             {"update", "--connections", "17"},
                                              {"update", "--all", "key"}}) {
     Output result = Cli(args);
     EXPECT_EQ(result.status, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
@@ -533,7 +535,7 @@ TEST_F(CliUpdateTest, FailedConnectionIsPartialAndEverySiteFailedIsFour) {
   ASSERT_NE(closed.port(), 0);
   Output added = Cli({"add", "localhost", "--anonymous", "--port", std::to_string(closed.port())});
   ASSERT_EQ(added.status, 0);
-  Output update = Cli({"update", "--all", "--threads", "2"});
+  Output update = Cli({"update", "--all", "--threads", "2", "--connections", "8"});
   EXPECT_EQ(update.status, 3);
   EXPECT_TRUE(Contains(update.out, "127.0.0.1: 更新成功\n")) << update.out;
   EXPECT_TRUE(Contains(update.out, "localhost: 更新失败: ")) << update.out;

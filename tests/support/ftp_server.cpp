@@ -227,7 +227,7 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
   return started;
 }
 
-CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root) {
+CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, int maxPerIp) {
   Started started;
   const fs::path binary = "/usr/sbin/vsftpd";
   if (!IsExecutable(binary)) {
@@ -255,7 +255,8 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root) {
         "\nseccomp_sandbox=NO\nforce_dot_files=YES\npasv_enable=YES\nhide_ids=YES\n"
         "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
         "vsftpd_log_file=" +
-        server->commandLog_.string() + "\n";
+        server->commandLog_.string() + "\n" +
+        (maxPerIp > 0 ? "max_per_ip=" + std::to_string(maxPerIp) + "\n" : std::string());
     if (!WriteFile(configFile, config)) return {};
     return WithParentDeathSignal({binary.string(), configFile.string()});
   };
@@ -315,6 +316,7 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root,
                                      "-D",
                                      "-H"};
     if (!options.defaultListingCut) argv.insert(argv.end(), {"-L", "2000000:128"});
+    if (options.maxPerIp > 0) argv.insert(argv.end(), {"-C", std::to_string(options.maxPerIp)});
     return WithParentDeathSignal(std::move(argv));
   };
   if (!server->SpawnOnFreePort(argvFor, started.error)) return started;

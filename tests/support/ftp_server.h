@@ -84,6 +84,8 @@ struct PureFtpdOptions {
   // 10000 matches") unless told otherwise; the fixture lifts the cut unless
   // this asks for the server's own.
   bool defaultListingCut = false;
+  // Connections at once from one address (-C); 0: no limit of the test's.
+  int maxPerIp = 0;
 };
 
 class CFtpServer {
@@ -98,7 +100,8 @@ class CFtpServer {
 
   static Started StartPyftpdlib(const std::filesystem::path& root,
                                 const PyFtpOptions& options = {});
-  static Started StartVsftpd(const std::filesystem::path& root);
+  // `maxPerIp` > 0 limits the connections at once from one address.
+  static Started StartVsftpd(const std::filesystem::path& root, int maxPerIp = 0);
   static Started StartPureFtpd(const std::filesystem::path& root,
                                const PureFtpdOptions& options = {});
 

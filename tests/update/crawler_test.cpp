@@ -25,6 +25,7 @@
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 #include "update/ftp_session.h"
+#include "update/listing_prefetch.h"
 #include "update/status_text.h"
 
 namespace orvane {
@@ -35,6 +36,7 @@ using namespace std::chrono_literals;
 using test::CFtpServer;
 using test::CTempTree;
 using test::FtpFault;
+using test::PureFtpdOptions;
 using test::PyFtpOptions;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -240,12 +242,25 @@ class CrawlerTest : public ::testing::Test {
   // One crawl on a fresh connection, as an update worker makes it.
   bool Crawl(CFtpServer& server, CFTPDir* dir = nullptr, const CrawlLimits& limits = {},
              const FtpTimeouts& timeouts = kPatient) {
+    return CrawlSite(server, site_, dir ? *dir : root(), sink_, limits, timeouts);
+  }
+  // The same for any site, with connections_ connections.
+  bool CrawlSite(CFtpServer& server, CFTPSite& site, CFTPDir& dir, IRemovalSink& sink,
+                 const CrawlLimits& limits = {}, const FtpTimeouts& timeouts = kPatient) {
+    const FtpLogin login{server.host(), server.port(), server.user(), server.password()};
     CFtpSession session;
-    const FtpResult opened =
-        session.Open({server.host(), server.port(), server.user(), server.password()}, timeouts);
+    const FtpResult opened = session.Open(login, timeouts);
     EXPECT_TRUE(opened.ok()) << opened.errorText;
     if (!opened.ok()) return false;
-    return CrawlDirectory(session, site_, dir ? *dir : root(), stop_, sink_, limits);
+    std::unique_ptr<CListingPrefetcher> ahead;
+    if (connections_ > 1) {
+      ahead = std::make_unique<CListingPrefetcher>(
+          login, timeouts, connections_ - 1, stop_, [](CFtpSession&) { return true; },
+          [](CFtpSession&) {});
+    }
+    const bool crawled = CrawlDirectory(session, site, dir, stop_, sink, limits, ahead.get());
+    if (ahead) takenAhead_ = ahead->ListingsTaken();
+    return crawled;
   }
 
   CFTPDir& root() { return *site_.rootDir; }
@@ -279,6 +294,10 @@ class CrawlerTest : public ::testing::Test {
   CFTPSite site_;
   std::atomic<bool> stop_{false};
   RecordingSink sink_;
+  // Connections of a crawl; the extra ones list ahead of the walk.
+  int connections_ = 1;
+  // Listings the last crawl took from the extra connections.
+  std::size_t takenAhead_ = 0;
 };
 
 // --- The catalog equals the server's tree --------------------------------
@@ -454,6 +473,226 @@ INSTANTIATE_TEST_SUITE_P(Servers, CrawlerServerTest,
                          ::testing::Values(ServerKind::kPyMlsd, ServerKind::kPyList,
                                            ServerKind::kVsftpd, ServerKind::kPureFtpd),
                          KindName);
+
+// --- Listing ahead on extra connections -------------------------------------
+
+// The whole catalog in walk order, with what a crawl leaves on each entry:
+// size, new mark, `seen`.
+std::vector<std::string> Snapshot(const CFTPDir& dir) {
+  std::vector<std::string> lines;
+  for (const auto& file : dir.files) {
+    lines.push_back(RecordingSink::Join(dir.GetPath(), file->name()) + " " +
+                    std::to_string(file->size.load()) + " " +
+                    std::to_string(file->readState.load()) + " " + std::to_string(file->seen));
+  }
+  for (const auto& sub : dir.subdirs) {
+    lines.push_back(sub->GetPath() + "/ " + std::to_string(sub->readState.load()) + " " +
+                    std::to_string(sub->seen));
+    for (std::string& line : Snapshot(*sub)) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+class CrawlAheadServerTest : public CrawlerTest,
+                             public ::testing::WithParamInterface<ServerKind> {};
+
+TEST_P(CrawlAheadServerTest, CatalogEqualsTheOneConnectionCrawl) {
+  // A first crawl, then one of a changed tree (removals, additions, a
+  // directory replaced by a file), each with one connection and with four.
+  for (int d = 0; d < 12; ++d) {
+    const std::string dir = "d" + std::to_string(d);
+    tree_.AddFile(dir + "/f", std::string(static_cast<std::size_t>(d), 'f'));
+    for (int s = 0; s < 4; ++s) tree_.AddFile(dir + "/s " + std::to_string(s) + "/g#", "g");
+  }
+  tree_.AddFile("c\x01x/inner/f", "control byte");
+  for (int i = 0; i < 1500; ++i) tree_.AddFile("many/f" + std::to_string(i), "m");
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+
+  CFTPSite one;
+  CFTPSite four;
+  RecordingSink sinkOne;
+  RecordingSink sinkFour;
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) {
+      tree_.Remove("d3");
+      tree_.Remove("d5/s 2");
+      tree_.AddFile("d5/s 2", "now a file");
+      tree_.AddFile("d7/s 1/new", "new");
+      tree_.AddFile("d0/added/h", "h");
+    }
+    connections_ = 1;
+    ASSERT_TRUE(CrawlSite(server, one, *one.rootDir, sinkOne)) << StatusText(one.Status());
+    connections_ = 4;
+    ASSERT_TRUE(CrawlSite(server, four, *four.rootDir, sinkFour)) << StatusText(four.Status());
+    EXPECT_EQ(Snapshot(*four.rootDir), Snapshot(*one.rootDir)) << "round " << round;
+    EXPECT_EQ(sinkFour.paths, sinkOne.paths);
+    EXPECT_EQ(four.GetCrawlCounts(), one.GetCrawlCounts());
+    EXPECT_EQ(Differences(FlattenCatalog(*four.rootDir), FlattenDisk(tree_.path())),
+              GetParam() == ServerKind::kPureFtpd
+                  ? Differences(FlattenCatalog(*one.rootDir), FlattenDisk(tree_.path()))
+                  : "");
+  }
+  EXPECT_FALSE(sinkFour.paths.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, CrawlAheadServerTest,
+                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kPyList,
+                                           ServerKind::kVsftpd, ServerKind::kPureFtpd),
+                         KindName);
+
+// Waits (on a helper thread) until `path` has been entered on any
+// connection of `server`.
+bool AwaitEntered(const CFtpServer& server, const std::string& path) {
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::vector<std::string> entered = Entered(server.Commands());
+    if (std::find(entered.begin(), entered.end(), path) != entered.end()) return true;
+    std::this_thread::sleep_for(5ms);
+  }
+  return false;
+}
+
+FtpFault HeldListing(const std::string& path) {
+  return {FtpFault::Command::kList,
+          path,
+          FtpFault::Action::kSilence,
+          "",
+          FtpFault::kUntilReleased,
+          0,
+          1};
+}
+
+// Directories "/d0".."/d{count-1}" with one file each, in the order a crawl
+// walks them (the server's listing order), from a first crawl on one
+// connection.
+class CrawlAheadTest : public CrawlerTest {
+ protected:
+  std::vector<std::string> CrawlFlatTree(int count) {
+    for (int i = 0; i < count; ++i) tree_.AddFile("d" + std::to_string(i) + "/x", "x");
+    auto started = CFtpServer::StartPyftpdlib(tree_.path());
+    EXPECT_TRUE(started.server) << started.error;
+    if (!started.server || !Crawl(*started.server)) return {};
+    std::vector<std::string> order = WalkOrder(root());
+    order.erase(order.begin());
+    return order;
+  }
+};
+
+TEST_F(CrawlAheadTest, ListingsFetchedAheadAreMergedByTheWalk) {
+  // The walk is held in the first directory; meanwhile an extra connection
+  // lists the second, whose listing the walk then takes.
+  const std::vector<std::string> order = CrawlFlatTree(4);
+  ASSERT_EQ(order.size(), 4u);
+  PyFtpOptions options;
+  options.faults.push_back(HeldListing(order[0]));
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  connections_ = 4;
+  std::thread releaser([&] {
+    AwaitEntered(server, order[1]);
+    server.Release();
+  });
+  const bool crawled = Crawl(server);
+  releaser.join();
+  ASSERT_TRUE(crawled) << StatusText(site_.Status());
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_GE(takenAhead_, 1u);
+  // Every directory listed once, on whichever connection.
+  EXPECT_EQ(Listings(server.Commands()), order.size() + 1);
+}
+
+TEST_F(CrawlAheadTest, DroppedExtraConnectionLosesNothing) {
+  // The second directory's listing breaks off on an extra connection while
+  // the walk is held in the first; the walk lists it itself.
+  const std::vector<std::string> order = CrawlFlatTree(4);
+  ASSERT_EQ(order.size(), 4u);
+  tree_.AddFile(order[1].substr(1) + "/new", "n");
+  PyFtpOptions options;
+  options.faults.push_back(HeldListing(order[0]));
+  options.faults.push_back(
+      {FtpFault::Command::kList, order[1], FtpFault::Action::kDrop, "", 0, 0, 1});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  connections_ = 4;
+  std::thread releaser([&] {
+    AwaitEntered(server, order[1]);
+    server.Release();
+  });
+  const bool crawled = Crawl(server);
+  releaser.join();
+  ASSERT_TRUE(crawled) << StatusText(site_.Status());
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{});
+  EXPECT_EQ(site_.resumePending.load(), 0);
+  EXPECT_THAT(sink_.paths, IsEmpty());
+}
+
+TEST_F(CrawlAheadTest, StopWhileWaitingForAListingAheadResumesThere) {
+  const std::vector<std::string> order = CrawlFlatTree(5);
+  ASSERT_EQ(order.size(), 5u);
+  CFTPDir* const before = Find(root(), order[1]);
+  CFTPDir* const held = Find(root(), order[2]);
+  ASSERT_NE(held, nullptr);
+  tree_.Remove(order[2].substr(1) + "/x");
+  tree_.AddFile(order[1].substr(1) + "/new", "n");
+
+  PyFtpOptions options;
+  options.faults.push_back(HeldListing(order[2]));
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  connections_ = 4;
+  // The stop comes once the directory before is merged: the walk is at the
+  // held one, on whichever connection lists it.
+  std::thread stopper([&] {
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!stop_ && std::chrono::steady_clock::now() < deadline) {
+      {
+        std::lock_guard<std::mutex> guard(site_.lock);
+        for (const auto& file : before->files) {
+          if (file->name() == "new") stop_ = true;
+        }
+      }
+      std::this_thread::sleep_for(2ms);
+    }
+    server.Release();
+  });
+  const bool crawled = Crawl(server);
+  stopper.join();
+  ASSERT_TRUE(stop_.load()) << "the directory before was never merged";
+  EXPECT_FALSE(crawled);
+  EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
+  EXPECT_EQ(site_.resumeDir, held);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_THAT(sink_.paths, IsEmpty());
+
+  // The resumed crawl lists from the held directory on, each once.
+  stop_ = false;
+  server.ClearCommands();
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_THAT(sink_.paths, ElementsAre(order[2] + "/x"));
+  std::multiset<std::string> listed;
+  for (const std::string& command : server.Commands()) {
+    if (command.starts_with("MLSD ")) listed.insert(command.substr(5));
+  }
+  EXPECT_EQ(listed, std::multiset<std::string>(order.begin() + 2, order.end()));
+}
+
+TEST_F(CrawlerTest, ServerLimitingConnectionsPerClientIsCrawledCompletely) {
+  for (int d = 0; d < 20; ++d) tree_.AddFile("d" + std::to_string(d) + "/s/f", "f");
+  for (const bool pure : {false, true}) {
+    SCOPED_TRACE(pure ? "pure-ftpd -C 2" : "vsftpd max_per_ip=2");
+    PureFtpdOptions options;
+    options.maxPerIp = 2;
+    auto started = pure ? CFtpServer::StartPureFtpd(tree_.path(), options)
+                        : CFtpServer::StartVsftpd(tree_.path(), 2);
+    if (started.unavailable) continue;
+    ASSERT_TRUE(started.server) << started.error;
+    CFTPSite site;
+    RecordingSink sink;
+    connections_ = 8;
+    ASSERT_TRUE(CrawlSite(*started.server, site, *site.rootDir, sink)) << StatusText(site.Status());
+    EXPECT_EQ(FlattenCatalog(*site.rootDir), FlattenDisk(tree_.path()));
+    EXPECT_EQ(site.GetCrawlCounts(), CrawlCounts{});
+  }
+}
 
 // --- Re-crawls: marks, removals, survivors --------------------------------
 

@@ -441,6 +441,8 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  // Logins and faults are counted per connection: one per site.
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
   const CClosedPort closed;
   ASSERT_NE(closed.port(), 0);
   auto unreachable = MakeSite(*server, "closed");
@@ -478,12 +480,34 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
   EXPECT_EQ(std::count(commands.begin(), commands.end(), "USER alice"), 2);
 }
 
+TEST_F(UpdateEngineTest, ExtraConnectionsRefusedByTheServerAreNoError) {
+  // vsftpd refuses a third connection from one address with 421 before the
+  // login: two of the site's eight connections get in.
+  for (int i = 0; i < 12; ++i) served_.AddFile("d" + std::to_string(i) + "/f", "f");
+  auto started = CFtpServer::StartVsftpd(served_.path(), 2);
+  if (started.unavailable) GTEST_SKIP() << started.error;
+  ASSERT_TRUE(started.server) << started.error;
+  CUpdateEngine engine(listener_, data_.path());
+  ASSERT_TRUE(engine.SetConnectionsPerSite(8));
+  EXPECT_FALSE(engine.SetConnectionsPerSite(17));
+  auto site = MakeSite(*started.server, "limited");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
+  EXPECT_FALSE(site->GetCrawlCounts().any());
+  // Each directory and file of the tree, the fixture's seven lines included.
+  EXPECT_EQ(LiveListing(*site).size(), 12u * 2 + 7);
+}
+
 TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff) {
   PyFtpOptions options;
   options.faults.push_back({FtpFault::Command::kList, "/b", FtpFault::Action::kDrop, "", 0, 0, 1});
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  // Logins and faults are counted per connection: one per site.
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
   auto site = MakeSite(*server, "resume");
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
 
@@ -519,6 +543,8 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
+  // Logins and faults are counted per connection: one per site.
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
   auto site = MakeSite(*server, "broken");
   const std::vector<std::shared_ptr<CFTPSite>> sites{site};
 
