@@ -632,6 +632,9 @@ TEST_F(CrawlAheadTest, StopWhileWaitingForAListingAheadResumesThere) {
   CFTPDir* const held = Find(root(), order[2]);
   ASSERT_NE(held, nullptr);
   tree_.Remove(order[2].substr(1) + "/x");
+  // The held listing is released right after the stop; an entry in it lets
+  // the walk see the stop before it sweeps, on whichever connection it came.
+  tree_.AddFile(order[2].substr(1) + "/y", "y");
   tree_.AddFile(order[1].substr(1) + "/new", "n");
 
   PyFtpOptions options;
