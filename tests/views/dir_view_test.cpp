@@ -141,8 +141,6 @@ void DirViewTest::focusAloneSelectsNothingAndReadsNoCatalog() {
   QTest::keyClick(tree.get(), Qt::Key_Shift);  // a key that moves nothing
   QTRY_VERIFY(tree->hasFocus());
   QVERIFY(tree->currentIndex().isValid());  // Qt's own choice of a current item
-  QTRY_VERIFY(tree->hasFocus());
-  qDebug() << "current" << tree->currentIndex();
   QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
   QCOMPARE(f->doc.sites()[0]->loadState.load(), kNotLoaded);
   QCOMPARE(list->listModel()->mode(), CFileListModel::Mode::kWelcome);
