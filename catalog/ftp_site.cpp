@@ -102,6 +102,15 @@ void CFTPSite::Serialize(CArchiveWriter& archive) const {
   archive.WriteString(remarks);
 }
 
+bool IsUsableSiteHost(std::string_view host) {
+  if (host.empty()) return false;
+  for (const char c : host) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte == 0x7F || c == '/' || c == '@') return false;
+  }
+  return true;
+}
+
 std::string DataDirName(std::string_view key) {
   const bool safe = !key.empty() && key != "." && key != ".." && key.front() != '%' &&
                     key.find('/') == std::string_view::npos &&

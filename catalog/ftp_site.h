@@ -228,6 +228,14 @@ class CFTPSite {
   std::string saveError_;
 };
 
+// Whether a site may hold this host: not empty, and no blank, "/", "@",
+// control byte or DEL, none of which any host name or address has (and "@"
+// and "/" would make the site key or an ftp:// address ambiguous).
+bool IsUsableSiteHost(std::string_view host);
+// Ports a site may hold; the record keeps 32 bits, but no other port connects.
+inline constexpr std::uint32_t kMinSitePort = 1;
+inline constexpr std::uint32_t kMaxSitePort = 65535;
+
 // The data directory name for a site key. Keys that are one safe path
 // component (not empty, not "." or "..", no "/" or NUL, not starting with
 // "%") are used unchanged, so existing catalogs are found; any other key

@@ -16,8 +16,6 @@ namespace orvane {
 
 namespace {
 
-constexpr std::uint64_t kMaxPort = 0xFFFFFFFFu;  // the record keeps 32 bits
-
 // A stored text on one line of a tab-separated table.
 std::string OneLine(std::string_view bytes) {
   return CliContext::Escaped(CliContext::Shown(bytes));
@@ -107,12 +105,16 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   }
   std::uint64_t port = 21;
   if (const std::string* text = parsed.Value("port");
-      text && !ParseNumber(*text, 0, kMaxPort, port)) {
-    return context.UsageError("add", "--port takes a whole number from 0 to 4294967295");
+      text && !ParseNumber(*text, kMinSitePort, kMaxSitePort, port)) {
+    return context.UsageError("add", "--port takes a whole number from 1 to 65535");
   }
 
   auto site = std::make_shared<CFTPSite>();
   site->host = CliContext::StoredText(parsed.positional[0]);
+  if (!IsUsableSiteHost(site->host)) {
+    return context.UsageError(
+        "add", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
+  }
   const std::string* user = parsed.Value("user");
   const std::string* password = parsed.Value("password");
   SetLogin(*site, anonymous, user ? CliContext::StoredText(*user) : std::string(),
@@ -168,8 +170,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   }
   std::uint64_t port = site->port;
   if (const std::string* text = parsed.Value("port");
-      text && !ParseNumber(*text, 0, kMaxPort, port)) {
-    return context.UsageError("edit", "--port takes a whole number from 0 to 4294967295");
+      text && !ParseNumber(*text, kMinSitePort, kMaxSitePort, port)) {
+    return context.UsageError("edit", "--port takes a whole number from 1 to 65535");
   }
   bool anonymousUpdate = site->anonymousUpdate;
   if (const std::string* text = parsed.Value("anonymous-update");
@@ -178,7 +180,13 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   }
 
   SiteSettings settings = SiteSettings::Of(*site);
-  if (const std::string* text = parsed.Value("host")) settings.host = CliContext::StoredText(*text);
+  if (const std::string* text = parsed.Value("host")) {
+    settings.host = CliContext::StoredText(*text);
+    if (!IsUsableSiteHost(settings.host)) {
+      return context.UsageError(
+          "edit", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
+    }
+  }
   if (anonymous) {
     SetLogin(settings, true, {}, {});
   } else if (user) {
