@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/offscreen_main.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -159,12 +160,4 @@ BENCHMARK(BM_ListBytesPerRow)->Unit(benchmark::kMillisecond)->Iterations(1);
 }  // namespace
 }  // namespace orvane
 
-int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunOffscreenBenchmarks(argc, argv); }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/offscreen_main.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -75,14 +76,4 @@ BENCHMARK(BM_StartUpToShownWindow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // Off screen and with settings of its own unless told otherwise.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunOffscreenBenchmarks(argc, argv); }

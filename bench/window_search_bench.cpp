@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/offscreen_main.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -73,6 +74,23 @@ double Ms(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// The main window over `sites`, shown, with the keyword dialog answering
+// "needle".
+std::unique_ptr<CMainFrame> ShowWindow(const std::filesystem::path& dataDir,
+                                       const std::vector<std::shared_ptr<CFTPSite>>& sites) {
+  auto frame = std::make_unique<CMainFrame>(dataDir);
+  frame->OpenDocument();
+  for (const auto& site : sites) frame->doc().AppendSite(site);
+  frame->dirView().ReloadSites();
+  frame->show();
+  QCoreApplication::processEvents();
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("needle"));
+    return int{QDialog::Accepted};
+  });
+  return frame;
+}
+
 void BM_WindowSearchVsHeadless(benchmark::State& state) {
   QTemporaryDir temp;
   const std::filesystem::path windowDir =
@@ -85,19 +103,8 @@ void BM_WindowSearchVsHeadless(benchmark::State& state) {
 
   IDocumentHost quiet;
   COrvaneDoc headless(headlessDir, quiet);
-  auto frame = std::make_unique<CMainFrame>(windowDir);
-  frame->OpenDocument();
-  for (const auto& site : sites) {
-    headless.AppendSite(site);
-    frame->doc().AppendSite(site);
-  }
-  frame->dirView().ReloadSites();
-  frame->show();
-  QCoreApplication::processEvents();
-  CDialogSeam::SetDialogHook([](QDialog& dialog) {
-    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("needle"));
-    return int{QDialog::Accepted};
-  });
+  for (const auto& site : sites) headless.AppendSite(site);
+  auto frame = ShowWindow(windowDir, sites);
 
   double headlessMs = 0;
   double windowMs = 0;
@@ -142,19 +149,12 @@ BENCHMARK(BM_WindowSearchVsHeadless)->Unit(benchmark::kMillisecond)->UseManualTi
 // 100 ms).
 void BM_WindowSearchStop(benchmark::State& state) {
   QTemporaryDir temp;
-  auto frame = std::make_unique<CMainFrame>(QFile::encodeName(temp.path()).toStdString());
-  frame->OpenDocument();
   // Four times the catalogs, so that the walk pumps several times.
+  std::vector<std::shared_ptr<CFTPSite>> sites;
   for (int copy = 0; copy < 4; ++copy) {
-    for (const auto& site : MakeSites()) frame->doc().AppendSite(site);
+    for (auto& site : MakeSites()) sites.push_back(std::move(site));
   }
-  frame->dirView().ReloadSites();
-  frame->show();
-  QCoreApplication::processEvents();
-  CDialogSeam::SetDialogHook([](QDialog& dialog) {
-    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("needle"));
-    return int{QDialog::Accepted};
-  });
+  auto frame = ShowWindow(QFile::encodeName(temp.path()).toStdString(), sites);
 
   double worstMs = 0;
   for (auto _ : state) {
@@ -188,13 +188,4 @@ BENCHMARK(BM_WindowSearchStop)->Unit(benchmark::kMillisecond)->UseManualTime()->
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunOffscreenBenchmarks(argc, argv); }

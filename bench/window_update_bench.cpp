@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/offscreen_main.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
 #include "frame/frame_views.h"
@@ -110,13 +111,4 @@ BENCHMARK(BM_EightSitesUpdating)->Unit(benchmark::kMillisecond)->UseManualTime()
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-  QApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunOffscreenBenchmarks(argc, argv); }
