@@ -133,11 +133,8 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
     : QMainWindow(parent),
       host_(std::make_unique<CFrameHost>(*this)),
       doc_(std::make_unique<COrvaneDoc>(dataDir, *host_)),
-      bridge_(std::make_unique<CEngineBridge>(*doc_, *host_,
-                                              [this](std::function<void()> event) {
-                                                QMetaObject::invokeMethod(this, std::move(event),
-                                                                          Qt::QueuedConnection);
-                                              })),
+      bridge_(std::make_unique<CEngineBridge>(
+          *doc_, *host_, [this](std::function<void()> event) { Post(std::move(event)); })),
       engine_(std::make_unique<CUpdateEngine>(*bridge_, dataDir)),
       progressTimer_(new QTimer(this)) {
   setObjectName(QStringLiteral("mainFrame"));
@@ -151,6 +148,29 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
   CreatePanes();
   RestoreSettings();
   UpdateNavigation();
+}
+
+void CMainFrame::Post(std::function<void()> event) {
+  bool wake = false;
+  {
+    std::lock_guard guard(postedMutex_);
+    wake = posted_.empty();
+    posted_.push_back(std::move(event));
+  }
+  if (wake) QMetaObject::invokeMethod(this, "RunPosted", Qt::QueuedConnection);
+}
+
+void CMainFrame::RunPosted() {
+  for (;;) {
+    std::function<void()> event;
+    {
+      std::lock_guard guard(postedMutex_);
+      if (posted_.empty()) return;
+      event = std::move(posted_.front());
+      posted_.pop_front();
+    }
+    event();
+  }
 }
 
 CMainFrame::~CMainFrame() {

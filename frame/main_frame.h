@@ -18,7 +18,10 @@
 #include <QMainWindow>
 #include <QStringList>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <deque>
+#include <mutex>
 
 #include "document/orvane_doc.h"
 #include "frame/command_ids.h"
@@ -67,6 +70,11 @@ class CMainFrame : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* event) override;
 
+ private slots:
+  // Runs what the engine's threads posted, in order, one at a time, so a
+  // box opened by one event (and the events it pumps) keeps the order.
+  void RunPosted();
+
  private:
   friend class CFrameHost;
 
@@ -108,6 +116,15 @@ class CMainFrame : public QMainWindow {
   void ShowProgress();
   // Says so when a change of the site list could not be written.
   void ReportChange(SiteChange change);
+
+  // Called on any thread: queues `event` for RunPosted and wakes the event
+  // loop when the queue was empty. The events stay in our own queue rather
+  // than in Qt's posted calls, so the thread that posts never holds the last
+  // reference to a call the window's thread has run.
+  void Post(std::function<void()> event);
+
+  std::mutex postedMutex_;
+  std::deque<std::function<void()>> posted_;
 
   std::unique_ptr<CFrameHost> host_;
   std::unique_ptr<COrvaneDoc> doc_;
