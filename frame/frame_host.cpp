@@ -15,6 +15,14 @@
 
 namespace orvane {
 
+namespace {
+
+// How long a walk runs before its progress box shows: a quick search
+// neither flashes a box nor pays for painting one.
+constexpr std::chrono::milliseconds kSearchBoxDelay{300};
+
+}  // namespace
+
 CFrameHost::CFrameHost(CMainFrame& frame) : frame_(frame) {}
 
 CFrameHost::~CFrameHost() = default;
@@ -25,6 +33,11 @@ bool CFrameHost::PumpMessages() {
   // passes closer together than a slice are left out.
   const auto now = std::chrono::steady_clock::now();
   if (now - lastPump_ >= frame_.doc().pumpSlice) {
+    if (search_ && !search_->isVisible() && now - searchBegan_ >= kSearchBoxDelay) {
+      search_->show();
+      // Centred on the main window.
+      search_->move(frame_.geometry().center() - search_->rect().center());
+    }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     lastPump_ = std::chrono::steady_clock::now();
   }
@@ -35,9 +48,7 @@ void CFrameHost::SearchBegin(int siteCount) {
   stopRequested_ = false;
   search_ = std::make_unique<CSearchDialog>(
       siteCount, [this] { stopRequested_ = true; }, &frame_);
-  search_->show();
-  // Centred on the main window.
-  search_->move(frame_.geometry().center() - search_->rect().center());
+  searchBegan_ = std::chrono::steady_clock::now();
 }
 
 void CFrameHost::SearchProgress(int progressPos) {

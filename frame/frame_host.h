@@ -60,6 +60,9 @@ class CFrameHost final : public IDocumentHost {
   bool stopRequested_ = false;
   std::chrono::steady_clock::time_point lastPump_;
   std::unique_ptr<CSearchDialog> search_;
+  // When the walk began; its progress box shows once the walk has lasted
+  // kSearchBoxDelay, so a quick search does not flash a box.
+  std::chrono::steady_clock::time_point searchBegan_;
 };
 
 }  // namespace orvane
