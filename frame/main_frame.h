@@ -17,10 +17,10 @@
 #include <QHash>
 #include <QMainWindow>
 #include <QStringList>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <deque>
 #include <mutex>
 
 #include "document/orvane_doc.h"
