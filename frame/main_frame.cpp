@@ -322,6 +322,10 @@ void CMainFrame::RestoreSettings() {
   // A value the engine refuses (edited by hand) leaves its default.
   engine_->SetMaxWorkers(
       settings.value(QStringLiteral("update/threads"), CUpdateEngine::kDefaultMaxWorkers).toInt());
+  engine_->SetConnectionsPerSite(
+      settings
+          .value(QStringLiteral("update/connections"), CUpdateEngine::kDefaultConnectionsPerSite)
+          .toInt());
   const bool statusShown = settings.value(QStringLiteral("frame/statusBar"), true).toBool();
   statusBar()->setVisible(statusShown);
   actions_[kCmdStatusBar]->setChecked(statusShown);
@@ -394,10 +398,14 @@ void CMainFrame::Command(int commandId) {
       ShowNewFiles(2);
       break;
     case kCmdSettings: {
-      CUpdateNumSet dialog(engine_->MaxWorkers(), this);
-      if (CDialogSeam::Exec(dialog) == QDialog::Accepted &&
-          engine_->SetMaxWorkers(dialog.Value())) {
-        QSettings().setValue(QStringLiteral("update/threads"), dialog.Value());
+      CUpdateNumSet dialog(engine_->MaxWorkers(), engine_->ConnectionsPerSite(), this);
+      if (CDialogSeam::Exec(dialog) != QDialog::Accepted) break;
+      QSettings settings;
+      if (engine_->SetMaxWorkers(dialog.Value())) {
+        settings.setValue(QStringLiteral("update/threads"), dialog.Value());
+      }
+      if (engine_->SetConnectionsPerSite(dialog.Connections())) {
+        settings.setValue(QStringLiteral("update/connections"), dialog.Connections());
       }
       break;
     }

@@ -1,24 +1,43 @@
 #include "frame/update_num_set.h"
 
 #include <QDialogButtonBox>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "frame/dialog_seam.h"
+#include "update/update_engine.h"
 
 namespace orvane {
 
-CUpdateNumSet::CUpdateNumSet(int current, QWidget* parent)
-    : QDialog(parent), edit_(new QLineEdit(QString::number(current), this)) {
+CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
+    : QDialog(parent),
+      edit_(new QLineEdit(QString::number(current), this)),
+      connections_(new QSpinBox(this)),
+      total_(new QLabel(this)) {
   setObjectName(QStringLiteral("updateNumSet"));
   setWindowTitle(tr("设置更新线程"));
   edit_->setObjectName(QStringLiteral("threadsEdit"));
-  auto* row = new QHBoxLayout;
-  row->addWidget(new QLabel(tr("设置更新线程数："), this));
-  row->addWidget(edit_);
+  connections_->setObjectName(QStringLiteral("connectionsEdit"));
+  connections_->setRange(1, CUpdateEngine::kMaxConnectionsPerSite);
+  connections_->setValue(connections);
+  total_->setObjectName(QStringLiteral("connectionsTotal"));
+  auto* threadsLabel = new QLabel(tr("设置更新线程数："), this);
+  threadsLabel->setBuddy(edit_);
+  auto* connectionsLabel = new QLabel(tr("每个站点的连接数："), this);
+  connectionsLabel->setBuddy(connections_);
+  auto* row = new QGridLayout;
+  row->addWidget(threadsLabel, 0, 0);
+  row->addWidget(edit_, 0, 1);
+  row->addWidget(connectionsLabel, 1, 0);
+  row->addWidget(connections_, 1, 1);
+  row->addWidget(total_, 2, 0, 1, 2);
+  connect(edit_, &QLineEdit::textChanged, this, &CUpdateNumSet::ShowTotal);
+  connect(connections_, &QSpinBox::valueChanged, this, &CUpdateNumSet::ShowTotal);
+  ShowTotal();
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
@@ -32,6 +51,18 @@ CUpdateNumSet::CUpdateNumSet(int current, QWidget* parent)
 }
 
 int CUpdateNumSet::Value() const { return edit_->text().trimmed().toInt(); }
+
+int CUpdateNumSet::Connections() const { return connections_->value(); }
+
+void CUpdateNumSet::ShowTotal() {
+  bool isNumber = false;
+  const int threads = edit_->text().trimmed().toInt(&isNumber);
+  if (!isNumber || threads < kMin || threads > kMax) {
+    total_->clear();
+    return;
+  }
+  total_->setText(tr("最多同时打开 %1 个连接").arg(threads * connections_->value()));
+}
 
 void CUpdateNumSet::accept() {
   bool isNumber = false;

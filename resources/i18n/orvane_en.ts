@@ -546,6 +546,14 @@ Copy it to the clipboard?</translation>
         <translation>Number of update threads:</translation>
     </message>
     <message>
+        <source>每个站点的连接数：</source>
+        <translation>Connections per site:</translation>
+    </message>
+    <message>
+        <source>最多同时打开 %1 个连接</source>
+        <translation>At most %1 connections open at once</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>

@@ -1,9 +1,11 @@
 // Updates from the window against a real FTP server on loopback: the
 // progress display, removal notices reaching the views and the history
 // before the entries go, and the close that waits for running workers.
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 
 #include "catalog/ftp_dir.h"
@@ -158,17 +160,26 @@ void UpdateCommandsTest::threadSettingTakesOneToFiveHundred() {
                         QStringLiteral("Please enter an integer.")}));
   QCOMPARE(frame->engine().MaxWorkers(), before);
 
-  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+  // Connections per site go with it; the box cannot go past 16.
+  QString total;
+  CDialogSeam::SetDialogHook([&](QDialog& dialog) {
     dialog.findChild<QLineEdit*>(QStringLiteral("threadsEdit"))->setText(QStringLiteral("500"));
+    dialog.findChild<QSpinBox*>(QStringLiteral("connectionsEdit"))->setValue(99);
+    total = dialog.findChild<QLabel*>(QStringLiteral("connectionsTotal"))->text();
     dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     return dialog.result();
   });
   frame->Command(kCmdSettings);
   QCOMPARE(frame->engine().MaxWorkers(), 500);
-  // The next run starts with it.
+  QCOMPARE(frame->engine().ConnectionsPerSite(), 16);
+  QVERIFY2(total.contains(QStringLiteral("8000")), qPrintable(total));
+  // The next run starts with them.
   frame.reset();
-  QCOMPARE(StartFrame(data.path())->engine().MaxWorkers(), 500);
+  frame = StartFrame(data.path());
+  QCOMPARE(frame->engine().MaxWorkers(), 500);
+  QCOMPARE(frame->engine().ConnectionsPerSite(), 16);
   QSettings().remove(QStringLiteral("update/threads"));
+  QSettings().remove(QStringLiteral("update/connections"));
 }
 
 QTEST_MAIN(UpdateCommandsTest)
