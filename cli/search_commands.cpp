@@ -50,6 +50,24 @@ const CFTPFile* FindFile(const CFTPSite& site, const CFTPDir& dir, std::string_v
   return nullptr;
 }
 
+// "2 sites added, 1 already there, 3 lines skipped (lines 4, 9, 12)".
+std::string ImportSummary(const COrvaneDoc::ImportReport& report) {
+  const auto count = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + (n == 1 ? one : many);
+  };
+  std::string text = count(report.added.size(), " site added", " sites added") + ", " +
+                     std::to_string(report.alreadyThere) + " already there, " +
+                     count(report.skipped, " line skipped", " lines skipped");
+  if (!report.skippedLines.empty()) {
+    text += report.skippedLines.size() == 1 ? " (line " : " (lines ";
+    for (std::size_t i = 0; i < report.skippedLines.size(); ++i) {
+      text += (i ? ", " : "") + std::to_string(report.skippedLines[i]);
+    }
+    text += report.skipped > report.skippedLines.size() ? ", ...)" : ")";
+  }
+  return text;
+}
+
 }  // namespace
 
 int RunSearch(CliContext& context, const std::vector<std::string>& args) {
@@ -115,8 +133,8 @@ int RunImport(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("import", error);
   if (parsed.positional.size() != 1) return context.UsageError("import", "give one FILE");
-  std::vector<std::shared_ptr<CFTPSite>> sites;
-  if (!context.doc.ImportSites(parsed.positional[0], &sites)) return kExitNothing;
+  COrvaneDoc::ImportReport report;
+  if (!context.doc.ImportSites(parsed.positional[0], &report)) return kExitNothing;
   if (!context.doc.siteListError().empty()) {
     context.Message("orvane-cli: could not save " + context.doc.siteListError() +
                     "; no site was added");
@@ -125,18 +143,17 @@ int RunImport(CliContext& context, const std::vector<std::string>& args) {
   // The keys of the sites added, one per line.
   std::ostream& out = context.out;
   if (context.json) out << '[';
-  for (std::size_t i = 0; i < sites.size(); ++i) {
-    const std::string key = CliContext::Shown(sites[i]->siteKey());
+  for (std::size_t i = 0; i < report.added.size(); ++i) {
+    const std::string key = CliContext::Shown(report.added[i]->siteKey());
     if (context.json) {
       out << (i == 0 ? "\n " : ",\n ") << CliContext::JsonString(key);
     } else {
-      out << key << '\n';
+      out << CliContext::Escaped(key) << '\n';
     }
   }
-  if (context.json) out << (sites.empty() ? "]\n" : "\n]\n");
+  if (context.json) out << (report.added.empty() ? "]\n" : "\n]\n");
   out.flush();
-  const std::size_t added = sites.size();
-  context.Message(std::to_string(added) + (added == 1 ? " site added" : " sites added"));
+  context.Message(ImportSummary(report));
   return 0;
 }
 
