@@ -10,13 +10,17 @@ constexpr std::array kCommands{
     CliCommand{"sites", RunSites, "", false, true,
                "Lists the sites: key, host, port, login, nickname, remarks."},
     CliCommand{"add", RunAdd,
-               "HOST [--port N] [--user NAME --password TEXT | --anonymous] [--nickname TEXT] "
-               "[--remarks TEXT] [--anonymous-update]",
-               true, false, "Adds a site and prints its key."},
+               "HOST [--port N] [--user NAME [--password TEXT | --password-stdin] | --anonymous] "
+               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update]",
+               true, false,
+               "Adds a site and prints its key; without a password option, asks for the "
+               "password on a terminal."},
     CliCommand{"edit", RunEdit,
-               "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT] [--anonymous] "
-               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
-               true, false, "Changes a site's settings; its catalog follows a new key."},
+               "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT | --password-stdin] "
+               "[--anonymous] [--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
+               true, false,
+               "Changes a site's settings; its catalog follows a new key. --password-stdin "
+               "reads the password from the first line of stdin."},
     CliCommand{"delete", RunDelete, "KEY", true, false, "Removes a site with its stored catalog."},
     CliCommand{"tree", RunTree, "KEY [PATH]", false, true,
                "Prints the stored catalog of a site (or of one directory): new mark, size, "

@@ -1,6 +1,11 @@
 // sites, add, edit, delete and tree: the site list and the stored catalogs.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,6 +14,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "cli/cli_context.h"
+#include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "document/orvane_doc.h"
 
@@ -43,6 +49,67 @@ void SetLogin(Settings& site, bool anonymous, std::string user, std::string pass
     site.userName = std::move(user);
     site.password = std::move(password);
   }
+}
+
+// One line from standard input without its line end ("\n" or "\r\n"),
+// read a byte at a time so that nothing after it is taken from a script's
+// input. Nullopt when the input ends before a byte or cannot be read.
+std::optional<std::string> ReadLineFromStdin() {
+  constexpr std::size_t kLongest = 64 * 1024;
+  std::string line;
+  bool any = false;
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR && !CCliHost::Interrupted()) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < kLongest) line.push_back(c);
+  }
+  if (!any) return std::nullopt;
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
+}
+
+// Asks for the password on the terminal with echo off; the terminal's
+// settings come back however the read ends (Ctrl-C included).
+std::optional<std::string> PromptForPassword(CliContext& context, std::string_view key) {
+  context.err << "Password for " << CliContext::Escaped(key) << ": " << std::flush;
+  termios saved{};
+  const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (canHide) {
+    termios hidden = saved;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    hidden.c_lflag |= ECHONL;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+  }
+  std::optional<std::string> password = ReadLineFromStdin();
+  if (canHide) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!canHide || !password) context.err << '\n' << std::flush;
+  return password;
+}
+
+// The password a command got: --password TEXT, --password-stdin, or (when
+// `promptKey` is given and standard input is a terminal) a prompt. Returns
+// 0, or the exit status when there is none to be had.
+int TakePassword(CliContext& context, std::string_view command, const ParsedArgs& parsed,
+                 const std::string* promptKey, std::optional<std::string>& password) {
+  password.reset();
+  if (const std::string* text = parsed.Value("password")) {
+    if (parsed.Has("password-stdin")) {
+      return context.UsageError(command, "give --password or --password-stdin, not both");
+    }
+    password = *text;
+  } else if (parsed.Has("password-stdin")) {
+    password = ReadLineFromStdin();
+    if (!password) return context.UsageError(command, "--password-stdin: no line on stdin");
+  } else if (promptKey && ::isatty(STDIN_FILENO)) {
+    password = PromptForPassword(context, *promptKey);
+    if (!password) return CCliHost::Interrupted() ? kExitInterrupted : kExitUsage;
+  }
+  return 0;
 }
 
 bool ParseOnOff(std::string_view text, bool& value) {
@@ -92,16 +159,16 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
   if (!ParseArgs(args, {"port", "user", "password", "nickname", "remarks"},
-                 {"anonymous", "anonymous-update"}, parsed, error)) {
+                 {"anonymous", "anonymous-update", "password-stdin"}, parsed, error)) {
     return context.UsageError("add", error);
   }
   if (parsed.positional.size() != 1) return context.UsageError("add", "give one HOST");
   const bool anonymous = parsed.Has("anonymous");
-  if (anonymous && (parsed.Has("user") || parsed.Has("password"))) {
-    return context.UsageError("add", "--anonymous cannot go with --user or --password");
+  if (anonymous && (parsed.Has("user") || parsed.Has("password") || parsed.Has("password-stdin"))) {
+    return context.UsageError("add", "--anonymous cannot go with --user or a password");
   }
   if (!anonymous && !parsed.Has("user")) {
-    return context.UsageError("add", "give --user NAME (and --password TEXT) or --anonymous");
+    return context.UsageError("add", "give --user NAME (and a password) or --anonymous");
   }
   std::uint64_t port = 21;
   if (const std::string* text = parsed.Value("port");
@@ -116,7 +183,18 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
         "add", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
   }
   const std::string* user = parsed.Value("user");
-  const std::string* password = parsed.Value("password");
+  std::optional<std::string> password;
+  if (!anonymous) {
+    // Checked before the prompt: nobody types a password for a refused site.
+    if (context.doc.HasSiteWithLogin(site->host, CliContext::StoredText(*user))) {
+      context.Message("站点已有！");
+      return 1;
+    }
+    const std::string promptKey = parsed.positional[0] + "@" + *user;
+    if (const int status = TakePassword(context, "add", parsed, &promptKey, password)) {
+      return status;
+    }
+  }
   SetLogin(*site, anonymous, user ? CliContext::StoredText(*user) : std::string(),
            password ? CliContext::StoredText(*password) : std::string());
   // Same host and same effective user name: the site is there already,
@@ -150,7 +228,7 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args,
                  {"host", "port", "user", "password", "nickname", "remarks", "anonymous-update"},
-                 {"anonymous"}, parsed, error)) {
+                 {"anonymous", "password-stdin"}, parsed, error)) {
     return context.UsageError("edit", error);
   }
   if (parsed.positional.size() != 1) return context.UsageError("edit", "give one KEY");
@@ -161,12 +239,12 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   }
   const bool anonymous = parsed.Has("anonymous");
   const std::string* user = parsed.Value("user");
-  const std::string* password = parsed.Value("password");
-  if (anonymous && (user || password)) {
-    return context.UsageError("edit", "--anonymous cannot go with --user or --password");
+  const bool passwordGiven = parsed.Has("password") || parsed.Has("password-stdin");
+  if (anonymous && (user || passwordGiven)) {
+    return context.UsageError("edit", "--anonymous cannot go with --user or a password");
   }
-  if (site->IsAnonymous() && password && !user) {
-    return context.UsageError("edit", "the site logs in anonymously: give --user with --password");
+  if (site->IsAnonymous() && passwordGiven && !user) {
+    return context.UsageError("edit", "the site logs in anonymously: give --user with a password");
   }
   std::uint64_t port = site->port;
   if (const std::string* text = parsed.Value("port");
@@ -186,6 +264,15 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
       return context.UsageError(
           "edit", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
     }
+  }
+  // A site that leaves its anonymous login has no password to keep: ask
+  // for one on a terminal. Any other edit keeps the stored password.
+  std::optional<std::string> password;
+  const std::string promptKey =
+      CliContext::Shown(settings.host) + "@" + (user ? *user : std::string());
+  if (const int status = TakePassword(
+          context, "edit", parsed, user && site->IsAnonymous() ? &promptKey : nullptr, password)) {
+    return status;
   }
   if (anonymous) {
     SetLogin(settings, true, {}, {});

@@ -50,12 +50,23 @@ class Child {
   // `noFileWrites`: the child cannot write a byte to any file (a file size
   // limit of 0, SIGXFSZ ignored), as on a full disk; this works for root,
   // which a read-only mode would not stop.
+  // `input` is written to the child's stdin through a pipe; without it,
+  // stdin is /dev/null (never the terminal the tests run from).
   Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-        bool noFileWrites = false) {
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return;
+        bool noFileWrites = false, const std::string* input = nullptr) {
+    int outPipe[2], errPipe[2], inPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(inPipe, O_CLOEXEC) != 0) {
+      return;
+    }
     pid_ = ::fork();
     if (pid_ == 0) {
+      if (input) {
+        ::dup2(inPipe[0], 0);
+      } else {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+      }
       ::dup2(outPipe[1], 1);
       ::dup2(errPipe[1], 2);
       ::unsetenv("ORVANE_HOME");
@@ -73,6 +84,10 @@ class Child {
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    ::close(inPipe[0]);
+    // Small inputs fit the pipe's buffer: written before the child reads.
+    if (input && ::write(inPipe[1], input->data(), input->size()) < 0) ADD_FAILURE();
+    ::close(inPipe[1]);
     out_ = outPipe[0];
     err_ = errPipe[0];
   }
@@ -176,10 +191,13 @@ class CliTest : public ::testing::Test {
     return Start(std::move(args), env)->Finish();
   }
   std::unique_ptr<Child> Start(std::vector<std::string> args,
-                               const std::vector<std::string>& env = {},
-                               bool noFileWrites = false) {
+                               const std::vector<std::string>& env = {}, bool noFileWrites = false,
+                               const std::string* input = nullptr) {
     args.insert(args.begin(), {CliBinary(), "--data-dir", dataDir.string()});
-    return std::make_unique<Child>(args, env, noFileWrites);
+    return std::make_unique<Child>(args, env, noFileWrites, input);
+  }
+  Output CliWithInput(std::vector<std::string> args, const std::string& input) {
+    return Start(std::move(args), {}, false, &input)->Finish();
   }
   // Python's json module as an independent parser: prints `expression`
   // evaluated on the parsed document `d`.
@@ -302,6 +320,31 @@ TEST_F(CliTest, BadCommandLinesExitWithTwo) {
   Output version = Child({CliBinary(), "--version"}).Finish();
   EXPECT_EQ(version.status, 0);
   EXPECT_TRUE(version.out.starts_with("orvane-cli ")) << version.out;
+}
+
+// A password read from a pipe loses its line end and nothing else; the rest
+// of the input is left alone.
+TEST_F(CliTest, PasswordStdinTakesOneLine) {
+  Output added =
+      CliWithInput({"add", "h", "--user", "bob", "--password-stdin"}, "p a:ss\r\nrest\n");
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(added.out, "h@bob\n");
+  ASSERT_EQ(Cli({"add", "g", "--anonymous"}).status, 0);
+  Output edited = CliWithInput({"edit", "g", "--user", "eve", "--password-stdin"}, "second");
+  ASSERT_EQ(edited.status, 0) << edited.err;
+  // No input at all, or two sources, is a usage error.
+  EXPECT_EQ(CliWithInput({"edit", "h@bob", "--password-stdin"}, "").status, 2);
+  EXPECT_EQ(CliWithInput({"edit", "h@bob", "--password", "x", "--password-stdin"}, "y\n").status,
+            2);
+  EXPECT_EQ(CliWithInput({"add", "k", "--anonymous", "--password-stdin"}, "y\n").status, 2);
+
+  QuietHost host;
+  COrvaneDoc doc(dataDir, host);
+  doc.OnNewDocument();
+  ASSERT_EQ(doc.sites().size(), 2u);
+  EXPECT_EQ(doc.sites()[0]->password, "p a:ss");
+  EXPECT_EQ(doc.sites()[1]->siteKey(), "g@eve");
+  EXPECT_EQ(doc.sites()[1]->password, "second");
 }
 
 TEST_F(CliTest, EditMovesTheDataDirectoryWithTheKey) {
