@@ -16,6 +16,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "document/orvane_doc.h"
 
 namespace orvane {
@@ -30,12 +31,25 @@ std::string OneLine(std::string_view bytes) {
 bool Saved(CliContext& context, SiteChange change) {
   if (change == SiteChange::kSaved) return true;
   if (change == SiteChange::kRefused) {
-    context.Message("orvane-cli: the site is being updated; nothing changed");
+    context.Fail(kExitNothing, "orvane-cli: the site is being updated; nothing changed");
     return false;
   }
-  context.Message("orvane-cli: could not save " + context.doc.siteListError() +
-                  "; the change is lost");
+  context.Fail(kExitFailed, "orvane-cli: could not save " + context.doc.siteListError() +
+                                "; the change is lost");
   return false;
+}
+
+// The key a command settled on: plain, a line; --json, {NAME: KEY, ...}.
+void PrintKey(CliContext& context, std::string_view name, const std::string& key,
+              std::string_view otherName = {}, const std::string& other = {}) {
+  if (context.json) {
+    JsonWriter json;
+    json.BeginObject().Key(name).String(CliContext::Shown(key));
+    if (!otherName.empty()) json.Key(otherName).String(CliContext::Shown(other));
+    context.out << json.EndObject().Text();
+  } else if (!key.empty()) {
+    context.out << CliContext::Escaped(CliContext::Shown(key)) << '\n';
+  }
 }
 
 // The login as the site dialog settles it: "anonymous" and the placeholder
@@ -130,21 +144,29 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
   if (!args.empty()) return context.UsageError("sites", "takes no arguments");
   std::ostream& out = context.out;
   if (context.json) {
-    out << '[';
-    bool first = true;
+    JsonWriter json;
+    json.BeginArray();
     for (const auto& site : context.doc.sites()) {
-      out << (first ? "\n " : ",\n ");
-      first = false;
-      out << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site->siteKey()))
-          << ", \"host\": " << CliContext::JsonString(CliContext::Shown(site->host))
-          << ", \"port\": " << site->port
-          << ", \"login\": " << (site->IsAnonymous() ? "\"anonymous\"" : "\"user\"")
-          << ", \"user\": " << CliContext::JsonString(CliContext::Shown(site->userName))
-          << ", \"nickname\": " << CliContext::JsonString(CliContext::Shown(site->nickname))
-          << ", \"remarks\": " << CliContext::JsonString(CliContext::Shown(site->remarks))
-          << ", \"anonymousUpdate\": " << (site->anonymousUpdate ? "true" : "false") << '}';
+      json.BeginObject()
+          .Key("key")
+          .String(CliContext::Shown(site->siteKey()))
+          .Key("host")
+          .String(CliContext::Shown(site->host))
+          .Key("port")
+          .Number(site->port)
+          .Key("login")
+          .String(site->IsAnonymous() ? "anonymous" : "user")
+          .Key("user")
+          .String(CliContext::Shown(site->userName))
+          .Key("nickname")
+          .String(CliContext::Shown(site->nickname))
+          .Key("remarks")
+          .String(CliContext::Shown(site->remarks))
+          .Key("anonymousUpdate")
+          .Bool(site->anonymousUpdate)
+          .EndObject();
     }
-    out << (first ? "]\n" : "\n]\n");
+    out << json.EndArray().Text();
     return 0;
   }
   for (const auto& site : context.doc.sites()) {
@@ -187,8 +209,7 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   if (!anonymous) {
     // Checked before the prompt: nobody types a password for a refused site.
     if (context.doc.HasSiteWithLogin(site->host, CliContext::StoredText(*user))) {
-      context.Message("站点已有！");
-      return 1;
+      return context.Fail(kExitNothing, "站点已有！");
     }
     const std::string promptKey = parsed.positional[0] + "@" + *user;
     if (const int status = TakePassword(context, "add", parsed, &promptKey, password)) {
@@ -200,8 +221,7 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   // Same host and same effective user name: the site is there already,
   // whatever its password.
   if (context.doc.HasSiteWithLogin(site->host, site->userName)) {
-    context.Message("站点已有！");
-    return 1;
+    return context.Fail(kExitNothing, "站点已有！");
   }
   site->port = static_cast<std::uint32_t>(port);
   site->anonymousUpdate = parsed.Has("anonymous-update");
@@ -215,11 +235,10 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   const SiteChange added = context.doc.AddSite(std::move(site));
   if (added == SiteChange::kRefused) {
     // Added by another process in the meantime.
-    context.Message("站点已有！");
-    return kExitNothing;
+    return context.Fail(kExitNothing, "站点已有！");
   }
   if (!Saved(context, added)) return kExitFailed;
-  context.out << CliContext::Shown(key) << '\n';
+  PrintKey(context, "key", key);
   return 0;
 }
 
@@ -234,8 +253,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   if (parsed.positional.size() != 1) return context.UsageError("edit", "give one KEY");
   std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
   if (!site) {
-    context.Message("orvane-cli edit: no site has the key " + parsed.positional[0]);
-    return 1;
+    return context.Fail(kExitNothing,
+                        "orvane-cli edit: no site has the key " + parsed.positional[0]);
   }
   const bool anonymous = parsed.Has("anonymous");
   const std::string* user = parsed.Value("user");
@@ -294,11 +313,11 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   if (const std::string* text = parsed.Value("remarks")) {
     settings.remarks = CliContext::StoredText(*text);
   }
+  const std::string previousKey = site->siteKey();
   // The catalog follows its site (see COrvaneDoc::EditSite).
   const SiteChange edited = context.doc.EditSite(*site, settings);
   if (!Saved(context, edited)) return edited == SiteChange::kRefused ? kExitNothing : kExitFailed;
-  const std::string newKey = site->siteKey();
-  context.out << CliContext::Shown(newKey) << '\n';
+  PrintKey(context, "key", site->siteKey(), "previousKey", previousKey);
   return 0;
 }
 
@@ -306,18 +325,14 @@ int RunDelete(CliContext& context, const std::vector<std::string>& args) {
   if (args.size() != 1) return context.UsageError("delete", "give one KEY");
   std::shared_ptr<CFTPSite> site = context.FindSite(args[0]);
   if (!site) {
-    context.Message("orvane-cli delete: no site has the key " + args[0]);
-    return 1;
+    return context.Fail(kExitNothing, "orvane-cli delete: no site has the key " + args[0]);
   }
   std::string failure;
   if (!context.doc.DeleteSite(site->siteKey(), &failure)) {
-    context.Message("orvane-cli delete: no site has the key " + args[0]);
-    return kExitNothing;
+    return context.Fail(kExitNothing, "orvane-cli delete: no site has the key " + args[0]);
   }
-  if (!failure.empty()) {
-    context.Message("orvane-cli: could not save " + failure);
-    return kExitFailed;
-  }
+  if (!failure.empty()) return context.Fail(kExitFailed, "orvane-cli: could not save " + failure);
+  if (context.json) PrintKey(context, "deleted", site->siteKey());
   return kExitSuccess;
 }
 
@@ -325,30 +340,26 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2) return context.UsageError("tree", "give KEY [PATH]");
   std::shared_ptr<CFTPSite> site = context.FindSite(args[0]);
   if (!site) {
-    context.Message("orvane-cli tree: no site has the key " + args[0]);
-    return 1;
+    return context.Fail(kExitNothing, "orvane-cli tree: no site has the key " + args[0]);
   }
   CFTPDir* start = context.FindDirectory(*site, args.size() == 2 ? args[1] : std::string("/"));
   if (!start) {
-    context.Message("orvane-cli tree: no stored directory " + args[1]);
-    return 1;
+    return context.Fail(kExitNothing, "orvane-cli tree: no stored directory " + args[1]);
   }
 
   std::ostream& out = context.out;
-  bool first = true;
-  auto print = [&](const std::string& path, bool isDir, std::uint64_t size, bool isNew) {
+  JsonWriter json;
+  json.BeginArray();
+  auto print = [&](const auto& entry, bool isDir, std::uint64_t size) {
+    const bool isNew = entry.readState.load() != 0;
     if (context.json) {
-      out << (first ? "\n " : ",\n ") << "{\"path\": " << CliContext::JsonString(path)
-          << ", \"type\": " << (isDir ? "\"dir\"" : "\"file\"");
-      if (!isDir) out << ", \"size\": " << size;
-      out << ", \"new\": " << (isNew ? "true" : "false") << '}';
+      CCliHost::WriteEntry(json, CliContext::ShownPath(entry), entry.GetDisplayPath(), isDir, size,
+                           isNew);
     } else {
       out << (isNew ? '*' : ' ') << '\t' << (isDir ? std::string("<DIR>") : std::to_string(size))
-          << '\t' << CliContext::Escaped(path) << '\n';
+          << '\t' << CliContext::Escaped(CliContext::ShownPath(entry)) << '\n';
     }
-    first = false;
   };
-  if (context.json) out << '[';
 
   // Pre-order, each directory's files before its subdirectories; an explicit
   // stack, since stored trees can be deeper than the call stack. Each
@@ -359,14 +370,14 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
   while (!pending.empty()) {
     CFTPDir* dir = pending.back();
     pending.pop_back();
-    if (dir != start) print(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
+    if (dir != start) print(*dir, true, 0);
     SnapshotChildren(*dir, site.get(), subdirs, files);
     for (const CFTPFile* file : files) {
-      print(CliContext::ShownPath(*file), false, file->size.load(), file->readState.load() != 0);
+      print(*file, false, file->size.load());
     }
     for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
   }
-  if (context.json) out << (first ? "]\n" : "\n]\n");
+  if (context.json) out << json.EndArray().Text();
   return 0;
 }
 

@@ -22,6 +22,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "document/engine_bridge.h"
 #include "document/orvane_doc.h"
 #include "update/status_text.h"
@@ -81,6 +82,35 @@ std::string CountsText(const CrawlCounts& counts) {
   return text;
 }
 
+// The outcome as a name for scripts (--json).
+const char* OutcomeName(SiteStatus::Outcome outcome) {
+  switch (outcome) {
+    case SiteStatus::Outcome::kNone:
+      return "none";
+    case SiteStatus::Outcome::kWaiting:
+      return "waiting";
+    case SiteStatus::Outcome::kConnecting:
+      return "connecting";
+    case SiteStatus::Outcome::kConnected:
+      return "connected";
+    case SiteStatus::Outcome::kSucceeded:
+      return "succeeded";
+    case SiteStatus::Outcome::kFailed:
+      return "failed";
+    case SiteStatus::Outcome::kNoSession:
+      return "noSession";
+    case SiteStatus::Outcome::kStopped:
+      return "stopped";
+    case SiteStatus::Outcome::kStoppedQueued:
+      return "stoppedQueued";
+    case SiteStatus::Outcome::kBrokenOff:
+      return "brokenOff";
+    case SiteStatus::Outcome::kResuming:
+      return "resuming";
+  }
+  return "none";
+}
+
 std::string ProgressText(const UpdateProgress& progress) {
   char text[64];
   std::snprintf(text, sizeof text, "更新%d/%d", progress.done, progress.total);
@@ -130,15 +160,15 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   } else {
     std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
     if (!site) {
-      context.Message("orvane-cli update: no site has the key " + parsed.positional[0]);
-      return 1;
+      return context.Fail(kExitNothing,
+                          "orvane-cli update: no site has the key " + parsed.positional[0]);
     }
     CFTPDir* dir = nullptr;
     if (parsed.positional.size() == 2) {
       dir = context.FindDirectory(*site, parsed.positional[1]);
       if (!dir) {
-        context.Message("orvane-cli update: no stored directory " + parsed.positional[1]);
-        return 1;
+        return context.Fail(kExitNothing,
+                            "orvane-cli update: no stored directory " + parsed.positional[1]);
       }
     }
     sites.push_back(site);
@@ -182,7 +212,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   bool saveFailed = false;
   for (const auto& site : sites) {
     if (const std::string failure = site->SaveError(); !failure.empty()) {
-      context.Message("orvane-cli: could not save " + failure);
+      context.Fail(kExitFailed, "orvane-cli: could not save " + failure);
       saveFailed = true;
     }
   }
@@ -196,22 +226,34 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     if (status.state == kUpdateFailed) ++failed;
   }
   if (context.json) {
-    std::ostream& out = context.out;
-    out << '[';
-    for (std::size_t i = 0; i < sites.size(); ++i) {
-      const CFTPSite& site = *sites[i];
-      out << (i ? ",\n " : "\n ")
-          << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site.siteKey()))
-          << ", \"status\": "
-          << CliContext::JsonString(CliContext::Shown(StatusText(site.Status())))
-          << ", \"updateState\": " << site.updateState.load()
-          << ", \"hasNewEntries\": " << (site.hasNewEntries.load() ? "true" : "false");
-      const CrawlCounts counts = site.GetCrawlCounts();
-      out << ", \"dirsNotEntered\": " << counts.dirsNotEntered
-          << ", \"listingsIncomplete\": " << counts.listingsIncomplete
-          << ", \"namesSkipped\": " << counts.namesSkipped << '}';
+    JsonWriter json;
+    json.BeginObject().Key("sites").BeginArray();
+    for (const auto& site : sites) {
+      const SiteStatus status = site->Status();
+      json.BeginObject()
+          .Key("key")
+          .String(CliContext::Shown(site->siteKey()))
+          .Key("status")
+          .String(CliContext::Shown(StatusText(status)))
+          .Key("outcome")
+          .String(OutcomeName(status.outcome))
+          .Key("updateState")
+          .Number(static_cast<int>(status.state))
+          .Key("hasNewEntries")
+          .Bool(site->hasNewEntries.load())
+          .Key("dirsNotEntered")
+          .Number(status.counts.dirsNotEntered)
+          .Key("listingsIncomplete")
+          .Number(status.counts.listingsIncomplete)
+          .Key("namesSkipped")
+          .Number(status.counts.namesSkipped);
+      if (const std::string failure = site->SaveError(); !failure.empty()) {
+        json.Key("saveError").String(failure);
+      }
+      json.EndObject();
     }
-    out << (sites.empty() ? "]\n" : "\n]\n") << std::flush;
+    json.EndArray().Key("completed").Bool(!interrupted);
+    context.out << json.EndObject().Text();
   }
   if (saveFailed || (!sites.empty() && failed == sites.size())) return kExitFailed;
   return complete == sites.size() && !interrupted ? kExitSuccess : kExitPartial;

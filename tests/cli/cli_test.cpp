@@ -519,7 +519,7 @@ TEST_F(CliUpdateTest, SecondUpdateFollowsTheServerAndUpdatingADirectoryStaysInsi
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(Json(json.out,
                  "[(s['key'], s['status'], s['updateState'], s['dirsNotEntered'], "
-                 "s['listingsIncomplete'], s['namesSkipped']) for s in d]"),
+                 "s['listingsIncomplete'], s['namesSkipped']) for s in d['sites']]"),
             "[('127.0.0.1', '更新成功', 2, 0, 0, 0)]");
   EXPECT_FALSE(Contains(json.err, "not fetched"));
   // Progress and status lines went to stderr.
@@ -547,7 +547,7 @@ TEST_F(CliUpdateTest, UpdateReportsWhatItCouldNotFetch) {
   ASSERT_EQ(json.status, 3) << json.err;
   EXPECT_EQ(Json(json.out,
                  "[(s['status'], s['dirsNotEntered'], s['listingsIncomplete'], "
-                 "s['namesSkipped']) for s in d]"),
+                 "s['namesSkipped']) for s in d['sites']]"),
             "[('更新成功', 1, 0, 0)]");
 }
 
@@ -643,6 +643,59 @@ TEST_F(CliUpdateTest, ControlBytesInNamesAreEscapedInPlainOutput) {
   EXPECT_EQ(Json(Cli({"--json", "search", "2j"}).out,
                  "d[0]['path'] == 'ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c'"),
             "True");
+}
+
+// With --json every command, its errors included, writes exactly one JSON
+// document on stdout, and keeps its exit status.
+TEST_F(CliUpdateTest, EveryCommandWritesOneJsonDocument) {
+  StartServer();
+  AddSite();
+  const fs::path list = work.path() / "list.txt";
+  std::ofstream(list) << "ftp://i.example\nhttp://web.example\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string check;  // Python, on the parsed document d
+  } cases[] = {
+      {{"add", "h.example", "--anonymous"}, 0, "d == {'key': 'h.example'}"},
+      {{"add", "h.example", "--anonymous"}, 1, "d == {'error': '站点已有！'}"},
+      {{"add", "x", "--anonymous", "--port", "0"}, 2, "'--port' in d['error']"},
+      {{"frobnicate"}, 2, "'unknown command' in d['error']"},
+      {{"edit", "h.example", "--user", "u", "--password", "p"},
+       0,
+       "d == {'key': 'h.example@u', 'previousKey': 'h.example'}"},
+      {{"edit", "nobody"}, 1, "'no site' in d['error']"},
+      {{"sites"}, 0, "[s['key'] for s in d] == ['127.0.0.1', 'h.example@u']"},
+      {{"update", "127.0.0.1"},
+       0,
+       "d['completed'] and [s['outcome'] for s in d['sites']] == ['succeeded']"},
+      {{"tree", "127.0.0.1", "docs"},
+       0,
+       "d[0]['path'] == 'ftp://127.0.0.1/docs/文档.txt' and "
+       "d[0]['rawPath'].encode('utf-8', 'surrogateescape') == "
+       "b'ftp://127.0.0.1/docs/\\xce\\xc4\\xb5\\xb5.txt'"},
+      {{"tree", "nobody"}, 1, "'no site' in d['error']"},
+      {{"search", "README"}, 0, "[e['path'] for e in d] == ['ftp://127.0.0.1/pub/readme.txt']"},
+      {{"search", "no such name"}, 1, "d == []"},
+      {{"new"}, 1, "d == []"},
+      {{"mark-read", "127.0.0.1", "pub"}, 0, "d == {'markedRead': 'ftp://127.0.0.1/pub'}"},
+      {{"import", list.string()},
+       0,
+       "d == {'added': ['i.example'], 'alreadyThere': 0, 'skipped': 1, 'skippedLines': [2]}"},
+      {{"import", (work.path() / "missing").string()}, 1, "d == {'error': '无法打开所选文件！'}"},
+      {{"address", "ftp://127.0.0.1/top.bin"},
+       0,
+       "d == {'address': 'ftp://127.0.0.1:" + std::to_string(server->port()) + "/top.bin'}"},
+      {{"delete", "h.example@u"}, 0, "d == {'deleted': 'h.example@u'}"},
+      {{"--version"}, 0, "d['version'] != ''"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    const Output result = Cli(args);
+    EXPECT_EQ(result.status, c.status) << c.args[0] << ": " << result.err;
+    EXPECT_EQ(Json(result.out, c.check), "True") << c.args[0] << ": " << result.out;
+  }
 }
 
 // ---- Several processes on one data directory --------------------------------
