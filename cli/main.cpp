@@ -28,9 +28,28 @@ void PrintUsage(std::ostream& stream) {
   for (const orvane::CliCommand& command : orvane::CliCommands()) {
     stream << "  " << command.name;
     if (!command.usage.empty()) stream << ' ' << command.usage;
-    stream << "\n      " << command.summary << '\n';
+    // The sentence wrapped at 78 columns, indented.
+    std::size_t column = 78;
+    std::string_view rest = command.summary;
+    while (!rest.empty()) {
+      const std::size_t space = rest.find(' ');
+      const std::string_view word = rest.substr(0, space);
+      rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
+      if (column + 1 + word.size() > 78) {
+        stream << "\n      ";
+        column = 6;
+      } else {
+        stream << ' ';
+        ++column;
+      }
+      stream << word;
+      column += word.size();
+    }
+    stream << '\n';
   }
   stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
+            "--json: every command writes one JSON document on stdout; an error is\n"
+            "{\"error\": TEXT} with the exit status below (schemas in the README).\n"
             "\nexit status:\n"
             "  0    success\n"
             "  1    nothing found (search, new), or no such site or directory\n"

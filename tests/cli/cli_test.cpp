@@ -698,6 +698,51 @@ TEST_F(CliUpdateTest, EveryCommandWritesOneJsonDocument) {
   }
 }
 
+// update --new lists what this run marked new, not what earlier runs left
+// unread.
+TEST_F(CliUpdateTest, UpdateNewListsWhatThisRunAdded) {
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  served.AddFile("extra/x", "1");
+  served.AddFile("pub/fresh.txt", "12");
+  Output plain = Cli({"update", "--new", "--quiet"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  std::vector<std::string> lines = Lines(plain.out);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{"ftp://127.0.0.1/extra", "ftp://127.0.0.1/extra/x",
+                                             "ftp://127.0.0.1/pub/fresh.txt"}));
+  EXPECT_EQ(plain.err, "");
+
+  served.AddFile("docs/later.txt", "1");
+  Output json = Cli({"--json", "update", "--new"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(Json(json.out, "[(e['path'], e['type'], e['size'], e['new']) for e in d['new']]"),
+            "[('ftp://127.0.0.1/docs/later.txt', 'file', 1, True)]");
+  EXPECT_TRUE(Contains(json.err, "1 new entry")) << json.err;
+}
+
+// --quiet: nothing on success; on trouble only the sites that did not
+// succeed, on stderr.
+TEST_F(CliUpdateTest, QuietPrintsOnlyWhatWentWrong) {
+  StartServer();
+  AddSite();
+  Output quiet = Cli({"update", "--quiet"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+
+  const test::CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
+  ASSERT_EQ(
+      Cli({"add", "localhost", "--anonymous", "--port", std::to_string(closed.port())}).status, 0);
+  quiet = Cli({"update", "--quiet"});
+  EXPECT_EQ(quiet.status, 3);
+  EXPECT_EQ(quiet.out, "");
+  const std::vector<std::string> errors = Lines(quiet.err);
+  ASSERT_EQ(errors.size(), 1u) << quiet.err;
+  EXPECT_TRUE(errors[0].starts_with("localhost: 更新失败: ")) << errors[0];
+}
+
 // ---- Several processes on one data directory --------------------------------
 
 // Processes waiting for the lock file at `path` (flock requests that
