@@ -2,6 +2,7 @@
 // data directory, against real local FTP servers for the update command.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -741,6 +742,36 @@ TEST_F(CliUpdateTest, QuietPrintsOnlyWhatWentWrong) {
   const std::vector<std::string> errors = Lines(quiet.err);
   ASSERT_EQ(errors.size(), 1u) << quiet.err;
   EXPECT_TRUE(errors[0].starts_with("localhost: 更新失败: ")) << errors[0];
+}
+
+// On a terminal the running site's line counts what was listed and is
+// redrawn in place; the final status stays as a line of its own.
+TEST_F(CliUpdateTest, TerminalShowsALiveLinePerRunningSite) {
+  for (int i = 0; i < 40; ++i) served.AddFile("many/d" + std::to_string(i) + "/f", "x");
+  test::PyFtpOptions options;
+  options.replyDelayMs = 20;
+  StartServer(options);
+  AddSite();
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::unsetenv("ORVANE_HOME");
+    const std::string bin = CliBinary();
+    ::execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "update", nullptr);
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  EXPECT_TRUE(Contains(screen, "127.0.0.1: 已连接,正在更新...  ")) << screen;
+  EXPECT_TRUE(Contains(screen, " directories, ")) << screen;
+  EXPECT_TRUE(Contains(screen, "\x1b[J")) << screen;
+  EXPECT_TRUE(Contains(screen, "127.0.0.1: 更新成功\r\n")) << screen;
 }
 
 // ---- Several processes on one data directory --------------------------------
