@@ -136,7 +136,8 @@ class UpdateDisplay final : public ISiteStatusSink {
  public:
   enum class Mode { kLines, kLive, kQuiet };
 
-  UpdateDisplay(std::ostream& lines, Mode mode) : lines_(lines), mode_(mode) {}
+  // `fd` is the descriptor behind `lines` (the terminal's width).
+  UpdateDisplay(std::ostream& lines, int fd, Mode mode) : lines_(lines), fd_(fd), mode_(mode) {}
 
   void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override {
     Show(site, status);
@@ -213,13 +214,14 @@ class UpdateDisplay final : public ISiteStatusSink {
     drawn_ = 0;
   }
 
-  static std::size_t Columns() {
+  std::size_t Columns() const {
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
     return 80;
   }
 
   std::ostream& lines_;
+  const int fd_;
   const Mode mode_;
   std::map<const CFTPSite*, std::string> shown_;
   std::map<const CFTPSite*, std::shared_ptr<CFTPSite>> running_;
@@ -322,7 +324,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   const UpdateDisplay::Mode mode = quiet               ? UpdateDisplay::Mode::kQuiet
                                    : ::isatty(linesFd) ? UpdateDisplay::Mode::kLive
                                                        : UpdateDisplay::Mode::kLines;
-  UpdateDisplay display(lines, mode);
+  UpdateDisplay display(lines, linesFd, mode);
   CCliHost& host = context.host;
   CEngineBridge bridge(context.doc, display,
                        [&host](std::function<void()> event) { host.Post(std::move(event)); });
