@@ -951,6 +951,14 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
     EXPECT_TRUE(Contains(result.err, "could not save " + c.path + ": File too large"))
         << c.args[0] << ": " << result.err;
   }
+  // With --json the summary the update had made goes under "result".
+  Output json = Start({"--json", "update"}, {}, true)->Finish();
+  EXPECT_EQ(json.status, 4);
+  EXPECT_EQ(Json(json.out,
+                 "d['error'].startswith('orvane-cli: could not save ') and "
+                 "d['result']['sites'][0]['saveError'].endswith('File too large')"),
+            "True")
+      << json.out;
   EXPECT_EQ(Lines(Cli({"sites"}).out).size(), 1u);
 }
 
