@@ -121,7 +121,8 @@ int TakePassword(CliContext& context, std::string_view command, const ParsedArgs
     if (!password) return context.UsageError(command, "--password-stdin: no line on stdin");
   } else if (promptKey && ::isatty(STDIN_FILENO)) {
     password = PromptForPassword(context, *promptKey);
-    if (!password) return CCliHost::Interrupted() ? kExitInterrupted : kExitUsage;
+    if (!password && CCliHost::Interrupted()) return context.Fail(kExitInterrupted, "stopped");
+    if (!password) return context.UsageError(command, "no password was typed");
   }
   return 0;
 }
