@@ -179,15 +179,25 @@ class UpdateDisplay final : public ISiteStatusSink {
     const auto now = std::chrono::steady_clock::now();
     if (now - lastDraw_ < kLiveTick) return;
     Erase();
-    const std::size_t columns = Columns();
+    const winsize size = Size();
+    const std::size_t columns = size.ws_col >= 20 ? size.ws_col : 80;
+    // The block must fit the screen, or the cursor could not get back to
+    // its first line: the sites beyond it are counted on the last line.
+    const std::size_t rows = size.ws_row >= 4 ? size.ws_row : 24;
+    const std::size_t shownSites = std::min(running_.size(), rows - 2);
+    std::string last = ProgressText(progress);
+    if (shownSites < running_.size()) {
+      last += ", " + std::to_string(running_.size() - shownSites) + " more running";
+    }
     for (const auto& [key, site] : running_) {
+      if (drawn_ == shownSites) break;
       const std::string text = shown_[key] + "  " + std::to_string(site->dirsListed.load()) +
                                " directories, " + std::to_string(site->entriesListed.load()) +
                                " entries";
       lines_ << FitColumns(text, columns - 1) << '\n';
       ++drawn_;
     }
-    lines_ << FitColumns(ProgressText(progress), columns - 1) << '\n' << std::flush;
+    lines_ << FitColumns(last, columns - 1) << '\n' << std::flush;
     ++drawn_;
     lastDraw_ = now;
   }
@@ -214,10 +224,11 @@ class UpdateDisplay final : public ISiteStatusSink {
     drawn_ = 0;
   }
 
-  std::size_t Columns() const {
+  // The terminal's size; zero fields when it cannot be had.
+  winsize Size() const {
     winsize size{};
-    if (::ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
-    return 80;
+    if (::ioctl(fd_, TIOCGWINSZ, &size) != 0) size = winsize{};
+    return size;
   }
 
   std::ostream& lines_;
