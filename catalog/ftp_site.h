@@ -197,6 +197,11 @@ class CFTPSite {
   std::atomic<int> resumePending{0};
   CFTPDir* resumeDir = nullptr;  // engine-only; never dereferenced by readers
   std::atomic<int> retryCount{0};
+  // Progress of the running (or last) crawl, for front ends that show it
+  // while it runs: listings read and entries they gave. A resumed crawl
+  // adds to what the one that broke off counted, as the crawl counts do.
+  std::atomic<std::uint64_t> dirsListed{0};
+  std::atomic<std::uint64_t> entriesListed{0};
   // Set when the site leaves the document's list while a job still holds
   // it: the engine then neither saves its files nor queues it again.
   std::atomic<bool> removed{false};

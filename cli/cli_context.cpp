@@ -82,42 +82,6 @@ std::string CliContext::Escaped(std::string_view text) {
   return escaped;
 }
 
-std::string CliContext::JsonString(std::string_view utf8) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text = "\"";
-  text.reserve(utf8.size() + 2);
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        text += "\\\"";
-        break;
-      case '\\':
-        text += "\\\\";
-        break;
-      case '\n':
-        text += "\\n";
-        break;
-      case '\r':
-        text += "\\r";
-        break;
-      case '\t':
-        text += "\\t";
-        break;
-      default:
-        if (byte < 0x20 || byte == 0x7F) {
-          text += "\\u00";
-          text += kHex[byte >> 4];
-          text += kHex[byte & 15];
-        } else {
-          text += c;
-        }
-    }
-  }
-  text += '"';
-  return text;
-}
-
 std::shared_ptr<CFTPSite> CliContext::FindSite(std::string_view typedKey) const {
   if (auto site = doc.FindSite(typedKey)) return site;
   const std::string stored = StoredText(typedKey);
@@ -160,9 +124,14 @@ CFTPDir* CliContext::FindDirectory(CFTPSite& site, std::string_view typedPath) c
 
 void CliContext::Message(std::string_view text) const { err << text << '\n' << std::flush; }
 
-int CliContext::UsageError(std::string_view command, std::string_view problem) const {
-  err << "orvane-cli " << command << ": " << problem << '\n' << std::flush;
-  return 2;
+int CliContext::Fail(int status, std::string_view text) {
+  Message(text);
+  if (error_.empty()) error_ = text;
+  return status;
+}
+
+int CliContext::UsageError(std::string_view command, std::string_view problem) {
+  return Fail(2, "orvane-cli " + std::string(command) + ": " + std::string(problem));
 }
 
 bool ParsedArgs::Has(std::string_view name) const { return Value(name) != nullptr; }

@@ -32,7 +32,8 @@ class CliContext {
   CCliHost& host;
   std::ostream& out;
   std::ostream& err;
-  // --json: results as one JSON document on stdout.
+  // --json: results as one JSON document on stdout. `out` is then a buffer
+  // that main prints once the document is closed and its saves are known.
   const bool json;
 
   // The bytes to store for text typed by the user: valid UTF-8 becomes code
@@ -48,8 +49,6 @@ class CliContext {
   // and "\" are written as escapes (\t, \n, \r, \\, \x1b ...), so a name
   // from a server can neither drive the terminal nor split a line.
   static std::string Escaped(std::string_view text);
-  // A JSON string literal (quotes included) for UTF-8 text.
-  static std::string JsonString(std::string_view utf8);
 
   // The first site whose key equals the typed key, as typed or as stored
   // text; null when there is none.
@@ -62,8 +61,15 @@ class CliContext {
 
   // A message for the user on stderr (UTF-8), with a line end.
   void Message(std::string_view text) const;
-  // Usage error for `command`: a message and the exit status 2.
-  int UsageError(std::string_view command, std::string_view problem) const;
+  // An error: the message on stderr, kept (the first one) for the JSON
+  // error object; returns `status`.
+  int Fail(int status, std::string_view text);
+  // Usage error for `command`: Fail with the exit status 2.
+  int UsageError(std::string_view command, std::string_view problem);
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string error_;
 };
 
 // Splits "--name value" / "--name=value" options from positional arguments.

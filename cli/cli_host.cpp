@@ -84,7 +84,10 @@ void CCliHost::WaitForEvents(std::chrono::milliseconds timeout) {
   }
 }
 
-void CCliHost::ShowMessage(const std::string& text) { err_ << text << '\n' << std::flush; }
+void CCliHost::ShowMessage(const std::string& text) {
+  lastMessage_ = text;
+  err_ << text << '\n' << std::flush;
+}
 
 void CCliHost::ReportLoadError(const std::string& text) {
   ++loadErrors_;
@@ -93,7 +96,12 @@ void CCliHost::ReportLoadError(const std::string& text) {
 
 bool CCliHost::SetClipboardText(const std::string& text) {
   if (json_) {
-    out_ << "{\"text\": " << CliContext::JsonString(CliContext::Shown(text)) << "}\n";
+    out_ << JsonWriter()
+                .BeginObject()
+                .Key("text")
+                .String(CliContext::Shown(text))
+                .EndObject()
+                .Text();
   } else {
     out_ << CliContext::Shown(text) << '\n';
   }
@@ -102,7 +110,7 @@ bool CCliHost::SetClipboardText(const std::string& text) {
 }
 
 void CCliHost::ResultsCleared() {
-  pendingJson_.clear();
+  pendingJson_ = JsonWriter();
   resultCount_ = 0;
 }
 
@@ -111,7 +119,8 @@ void CCliHost::DirsAppended(std::size_t count) {
   const auto& dirs = doc_->resultDirs;
   for (std::size_t i = dirs.size() - std::min(count, dirs.size()); i < dirs.size(); ++i) {
     const CFTPDir* dir = dirs[i];
-    AppendResultLine(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
+    AppendResultLine(CliContext::ShownPath(*dir), json_ ? dir->GetDisplayPath() : std::string(),
+                     true, 0, dir->readState.load() != 0);
   }
 }
 
@@ -120,33 +129,37 @@ void CCliHost::FilesAppended(std::size_t count) {
   const auto& files = doc_->resultFiles;
   for (std::size_t i = files.size() - std::min(count, files.size()); i < files.size(); ++i) {
     const CFTPFile* file = files[i];
-    AppendResultLine(CliContext::ShownPath(*file), false, file->size.load(),
-                     file->readState.load() != 0);
+    AppendResultLine(CliContext::ShownPath(*file), json_ ? file->GetDisplayPath() : std::string(),
+                     false, file->size.load(), file->readState.load() != 0);
   }
 }
 
-void CCliHost::AppendResultLine(std::string path, bool isDir, std::uint64_t size, bool isNew) {
+void CCliHost::WriteEntry(JsonWriter& json, const std::string& shownPath,
+                          const std::string& rawPath, bool isDir, std::uint64_t size, bool isNew) {
+  json.BeginObject().Key("path").String(shownPath);
+  if (rawPath != shownPath) json.Key("rawPath").String(rawPath);
+  json.Key("type").String(isDir ? "dir" : "file");
+  if (!isDir) json.Key("size").Number(size);
+  json.Key("new").Bool(isNew).EndObject();
+}
+
+void CCliHost::AppendResultLine(const std::string& path, const std::string& rawPath, bool isDir,
+                                std::uint64_t size, bool isNew) {
   ++resultCount_;
   if (!json_) {
     // Results stream: a script reading the pipe sees each one as it is found.
     out_ << CliContext::Escaped(path) << '\n' << std::flush;
     return;
   }
-  std::string item = "{\"path\": " + CliContext::JsonString(path) + ", \"type\": ";
-  item += isDir ? "\"dir\"" : "\"file\"";
-  if (!isDir) item += ", \"size\": " + std::to_string(size);
-  item += isNew ? ", \"new\": true}" : ", \"new\": false}";
-  pendingJson_.push_back(std::move(item));
+  if (pendingJson_.Empty()) pendingJson_.BeginArray();
+  WriteEntry(pendingJson_, path, rawPath, isDir, size, isNew);
 }
 
 void CCliHost::FinishResults() {
   if (!json_) return;
-  out_ << '[';
-  for (std::size_t i = 0; i < pendingJson_.size(); ++i) {
-    out_ << (i ? ",\n " : "\n ") << pendingJson_[i];
-  }
-  out_ << (pendingJson_.empty() ? "]\n" : "\n]\n") << std::flush;
-  pendingJson_.clear();
+  if (pendingJson_.Empty()) pendingJson_.BeginArray();
+  out_ << pendingJson_.EndArray().Text() << std::flush;
+  pendingJson_ = JsonWriter();
 }
 
 void CCliHost::SearchBegin(int) {}

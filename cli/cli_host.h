@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/json_writer.h"
 #include "document/document_host.h"
 
 namespace orvane {
@@ -68,6 +69,15 @@ class CCliHost final : public IDocumentHost {
   void FinishResults();
   std::size_t resultCount() const { return resultCount_; }
   int loadErrorCount() const { return loadErrors_; }
+  // The last message the document showed (an error, for the JSON error
+  // object of a command that failed through the document).
+  const std::string& lastMessage() const { return lastMessage_; }
+
+  // One entry of a listing as a JSON object: "path" as shown, "rawPath"
+  // (the stored bytes) when they differ from it, "type", "size" for a file
+  // and "new".
+  static void WriteEntry(JsonWriter& json, const std::string& shownPath, const std::string& rawPath,
+                         bool isDir, std::uint64_t size, bool isNew);
 
   // Process-wide Ctrl-C handling.
   static void InstallInterruptHandler();
@@ -76,7 +86,8 @@ class CCliHost final : public IDocumentHost {
   static void RequestInterrupt();
 
  private:
-  void AppendResultLine(std::string path, bool isDir, std::uint64_t size, bool isNew);
+  void AppendResultLine(const std::string& path, const std::string& rawPath, bool isDir,
+                        std::uint64_t size, bool isNew);
 
   std::ostream& out_;
   std::ostream& err_;
@@ -85,7 +96,8 @@ class CCliHost final : public IDocumentHost {
   std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<std::function<void()>> events_;
-  std::vector<std::string> pendingJson_;
+  JsonWriter pendingJson_;
+  std::string lastMessage_;
   std::size_t resultCount_ = 0;
   int loadErrors_ = 0;
 };

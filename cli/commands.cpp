@@ -10,31 +10,44 @@ constexpr std::array kCommands{
     CliCommand{"sites", RunSites, "", false, true,
                "Lists the sites: key, host, port, login, nickname, remarks."},
     CliCommand{"add", RunAdd,
-               "HOST [--port N] [--user NAME --password TEXT | --anonymous] [--nickname TEXT] "
-               "[--remarks TEXT] [--anonymous-update]",
-               true, false, "Adds a site and prints its key."},
+               "HOST [--port N] [--user NAME [--password TEXT | --password-stdin] | --anonymous] "
+               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update]",
+               true, false,
+               "Adds a site and prints its key; without a password option, asks for the "
+               "password on a terminal."},
     CliCommand{"edit", RunEdit,
-               "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT] [--anonymous] "
-               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
-               true, false, "Changes a site's settings; its catalog follows a new key."},
+               "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT | --password-stdin] "
+               "[--anonymous] [--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
+               true, false,
+               "Changes a site's settings; its catalog follows a new key. --password-stdin "
+               "reads the password from the first line of stdin."},
     CliCommand{"delete", RunDelete, "KEY", true, false, "Removes a site with its stored catalog."},
     CliCommand{"tree", RunTree, "KEY [PATH]", false, true,
                "Prints the stored catalog of a site (or of one directory): new mark, size, "
                "path."},
-    CliCommand{"update", RunUpdate, "[--all | KEY [PATH]] [--threads N] [--connections N]", false,
+    CliCommand{"update", RunUpdate,
+               "[--all | KEY [PATH]] [--threads N] [--connections N] [--new] [--quiet]", false,
                false,
                "Fetches the directory trees of all sites, one site or one directory; a site "
-               "that another process is updating is skipped."},
+               "that another process is updating is skipped. On a terminal a live line per "
+               "running site counts the directories and entries listed; otherwise each status "
+               "change is a line. --new then prints the entries this update marked new. "
+               "--quiet prints nothing when every site succeeded, else only the sites that did "
+               "not (on stderr) and errors."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
     CliCommand{"new", RunNew, "[--all]", false, true,
-               "Prints the new entries found by updates in this process (always none from a "
-               "shell); --all prints those of every site."},
+               "Prints the entries marked new in the sites updated earlier in the same "
+               "process, which from a shell is always nothing (use update --new for what an "
+               "update found); --all prints every entry of every site still marked new, "
+               "i.e. found by any update and not marked read since."},
     CliCommand{"mark-read", RunMarkRead, "--updated | --all | KEY [PATH]", false, false,
                "Clears the new marks of the updated sites, of all sites, or below one "
                "site or directory."},
     CliCommand{"import", RunImport, "FILE", true, false,
-               "Adds a site for every ftp:// line of FILE that names a site not yet there."},
+               "Adds a site for every ftp://[user[:password]@]host[:port][/path] line of FILE "
+               "that names a site not yet there and prints its key; says on stderr how many "
+               "sites were added, how many were there already and which lines were skipped."},
     CliCommand{"address", RunAddress, "DISPLAY_PATH", false, true,
                "Prints the full ftp:// address (with port and login) of ftp://KEY/PATH."},
 };

@@ -6,6 +6,7 @@
 // directory follows the same rule as the desktop program (--data-dir,
 // ORVANE_HOME, the program's directory, then the XDG data directory).
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/program_dir.h"
 
@@ -26,9 +28,28 @@ void PrintUsage(std::ostream& stream) {
   for (const orvane::CliCommand& command : orvane::CliCommands()) {
     stream << "  " << command.name;
     if (!command.usage.empty()) stream << ' ' << command.usage;
-    stream << "\n      " << command.summary << '\n';
+    // The sentence wrapped at 78 columns, indented.
+    std::size_t column = 78;
+    std::string_view rest = command.summary;
+    while (!rest.empty()) {
+      const std::size_t space = rest.find(' ');
+      const std::string_view word = rest.substr(0, space);
+      rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
+      if (column + 1 + word.size() > 78) {
+        stream << "\n      ";
+        column = 6;
+      } else {
+        stream << ' ';
+        ++column;
+      }
+      stream << word;
+      column += word.size();
+    }
+    stream << '\n';
   }
   stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
+            "--json: every command writes one JSON document on stdout; an error is\n"
+            "{\"error\": TEXT} with the exit status below (schemas in the README).\n"
             "\nexit status:\n"
             "  0    success\n"
             "  1    nothing found (search, new), or no such site or directory\n"
@@ -37,6 +58,15 @@ void PrintUsage(std::ostream& stream) {
             "       fully fetched\n"
             "  4    every site failed, or data could not be saved\n"
             "  130  stopped with Ctrl-C (a listing), or ended by a second Ctrl-C\n";
+}
+
+// With --json, an error is one object on stdout: {"error": TEXT}, with
+// "result" holding what the command wrote before it failed, if anything.
+void PrintJsonError(std::string_view text, const std::string& result) {
+  orvane::JsonWriter json;
+  json.BeginObject().Key("error").String(text);
+  if (!result.empty()) json.Key("result").Raw(result);
+  std::cout << json.EndObject().Text();
 }
 
 }  // namespace
@@ -48,6 +78,8 @@ int main(int argc, char** argv) {
   bool json = false;
   bool help = false;
   bool optionsEnded = false;
+  bool badDataDir = false;
+  bool version = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (optionsEnded) {
@@ -61,47 +93,58 @@ int main(int argc, char** argv) {
     } else if (arg == "--help" || arg == "-h") {
       help = true;
     } else if (arg == "--version") {
-      std::cout << "orvane-cli " << kVersion << "\n";
-      return 0;
+      version = true;
     } else if (arg == "--data-dir") {
       if (i + 1 >= argc) {
-        std::cerr << "orvane-cli: --data-dir needs a directory\n";
-        return 2;
+        badDataDir = true;
+      } else {
+        dataDir = argv[++i];
       }
-      dataDir = argv[++i];
     } else if (arg.rfind("--data-dir=", 0) == 0) {
       dataDir = arg.substr(11);
     } else {
       args.push_back(arg);
     }
   }
+  if (version && !help) {
+    if (json) {
+      std::cout << JsonWriter().BeginObject().Key("version").String(kVersion).EndObject().Text();
+    } else {
+      std::cout << "orvane-cli " << kVersion << "\n";
+    }
+    return 0;
+  }
   if (!args.empty() && args.front() == "help") help = true;
   if (help) {
     PrintUsage(std::cout);
     return 0;
   }
-  if (args.empty() || args.front() == "--") {
-    PrintUsage(std::cerr);
-    return 2;
-  }
+  // Errors before a command runs.
+  const auto fail = [json](int status, const std::string& text, bool usage) {
+    std::cerr << text << "\n";
+    if (usage) PrintUsage(std::cerr);
+    if (json) PrintJsonError(text, {});
+    return status;
+  };
+  if (badDataDir) return fail(kExitUsage, "orvane-cli: --data-dir needs a directory", false);
+  if (args.empty() || args.front() == "--") return fail(kExitUsage, "orvane-cli: no command", true);
   const CliCommand* command = FindCliCommand(args.front());
-  if (!command) {
-    std::cerr << "orvane-cli: unknown command " << args.front() << "\n";
-    PrintUsage(std::cerr);
-    return 2;
-  }
+  if (!command) return fail(kExitUsage, "orvane-cli: unknown command " + args.front(), true);
   args.erase(args.begin());
   if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
   std::string error;
   if (!command->readOnly && !CreateDataDirectory(programDir, error)) {
-    std::cerr << "orvane-cli: data directory: " << error << "\n";
-    return kExitFailed;
+    return fail(kExitFailed, "orvane-cli: data directory: " + error, false);
   }
 
   CCliHost::InstallInterruptHandler();
-  CCliHost host(std::cout, std::cerr, json);
+  // With --json the command's document waits here until the saves at the
+  // end are known: a failed save turns it into an error object.
+  std::ostringstream jsonOut;
+  std::ostream& out = json ? static_cast<std::ostream&>(jsonOut) : std::cout;
+  CCliHost host(out, std::cerr, json);
   COrvaneDoc doc(programDir, host);
   host.AttachDocument(doc);
   doc.OnNewDocument(!command->readOnly);
@@ -109,20 +152,37 @@ int main(int argc, char** argv) {
     // The window goes on with the sites read before the damage, in front of
     // a user who saw the error; a script would not, and its change would
     // silently drop every site after the damage.
-    std::cerr << "orvane-cli: " << (programDir / "site.ds").string()
-              << " could not be read completely; it is left unchanged\n";
-    return kExitFailed;
+    return fail(kExitFailed,
+                "orvane-cli: " + (programDir / "site.ds").string() +
+                    " could not be read completely; it is left unchanged",
+                false);
   }
-  CliContext context(doc, host, std::cout, std::cerr, json);
+  CliContext context(doc, host, out, std::cerr, json);
   int status = command->run(context, args);
   // Events still queued (late notifications of an update) are handled
   // before the document goes.
   host.RunPendingEvents();
   const std::vector<std::string> failures = doc.OnCloseDocument();
   for (const std::string& failure : failures) {
-    std::cerr << "orvane-cli: could not save " << failure << "\n";
+    context.Fail(kExitFailed, "orvane-cli: could not save " + failure);
   }
   if (!failures.empty() && status != kExitInterrupted) status = kExitFailed;
+  if (json) {
+    const std::string result = jsonOut.str();
+    if (!context.error().empty()) {
+      PrintJsonError(context.error(), result);
+    } else if (!result.empty()) {
+      std::cout << result;
+    } else if (status != kExitSuccess) {
+      // Failed through the document, which said why in a message.
+      PrintJsonError(host.lastMessage().empty()
+                         ? "orvane-cli " + std::string(command->name) + " failed"
+                         : host.lastMessage(),
+                     {});
+    } else {
+      std::cout << "{}\n";
+    }
+  }
   std::cout.flush();
   return status;
 }

@@ -17,6 +17,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "document/name_matcher.h"
 #include "document/orvane_doc.h"
 
@@ -48,6 +49,24 @@ const CFTPFile* FindFile(const CFTPSite& site, const CFTPDir& dir, std::string_v
     if (CliContext::Shown(file->name()) == typed) return file.get();
   }
   return nullptr;
+}
+
+// "2 sites added, 1 already there, 3 lines skipped (lines 4, 9, 12)".
+std::string ImportSummary(const COrvaneDoc::ImportReport& report) {
+  const auto count = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + (n == 1 ? one : many);
+  };
+  std::string text = count(report.added.size(), " site added", " sites added") + ", " +
+                     std::to_string(report.alreadyThere) + " already there, " +
+                     count(report.skipped, " line skipped", " lines skipped");
+  if (!report.skippedLines.empty()) {
+    text += report.skippedLines.size() == 1 ? " (line " : " (lines ";
+    for (std::size_t i = 0; i < report.skippedLines.size(); ++i) {
+      text += (i ? ", " : "") + std::to_string(report.skippedLines[i]);
+    }
+    text += report.skipped > report.skippedLines.size() ? ", ...)" : ")";
+  }
+  return text;
 }
 
 }  // namespace
@@ -83,30 +102,37 @@ int RunMarkRead(CliContext& context, const std::vector<std::string>& args) {
   }
   const bool updated = parsed.Has("updated");
   const bool all = parsed.Has("all");
+  // What was cleared: "all", "updated" or the directory's shown path.
+  std::string cleared;
   if (updated || all) {
     if (updated && all) return context.UsageError("mark-read", "give --updated or --all");
     if (!parsed.positional.empty()) {
       return context.UsageError("mark-read", "--updated and --all take no KEY");
     }
     context.doc.SetSitesRead(all ? 2 : 1);
+    cleared = all ? "all" : "updated";
   } else {
     if (parsed.positional.empty() || parsed.positional.size() > 2) {
       return context.UsageError("mark-read", "give --updated, --all or KEY [PATH]");
     }
     std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
     if (!site) {
-      context.Message("orvane-cli mark-read: no site has the key " + parsed.positional[0]);
-      return 1;
+      return context.Fail(kExitNothing,
+                          "orvane-cli mark-read: no site has the key " + parsed.positional[0]);
     }
     CFTPDir* dir =
         context.FindDirectory(*site, parsed.positional.size() == 2 ? parsed.positional[1] : "/");
     if (!dir) {
-      context.Message("orvane-cli mark-read: no stored directory " + parsed.positional[1]);
-      return 1;
+      return context.Fail(kExitNothing,
+                          "orvane-cli mark-read: no stored directory " + parsed.positional[1]);
     }
+    cleared = CliContext::ShownPath(*dir);
     context.doc.SetTreeNodeRead(dir);
   }
   // The marks reach state.st when the document closes.
+  if (context.json) {
+    context.out << JsonWriter().BeginObject().Key("markedRead").String(cleared).EndObject().Text();
+  }
   return CCliHost::Interrupted() ? kStoppedStatus : 0;
 }
 
@@ -115,28 +141,31 @@ int RunImport(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args, {}, {}, parsed, error)) return context.UsageError("import", error);
   if (parsed.positional.size() != 1) return context.UsageError("import", "give one FILE");
-  std::vector<std::shared_ptr<CFTPSite>> sites;
-  if (!context.doc.ImportSites(parsed.positional[0], &sites)) return kExitNothing;
-  if (!context.doc.siteListError().empty()) {
-    context.Message("orvane-cli: could not save " + context.doc.siteListError() +
-                    "; no site was added");
-    return kExitFailed;
+  COrvaneDoc::ImportReport report;
+  if (!context.doc.ImportSites(parsed.positional[0], &report)) {
+    return context.Fail(kExitNothing, context.host.lastMessage());
   }
-  // The keys of the sites added, one per line.
+  if (!context.doc.siteListError().empty()) {
+    return context.Fail(kExitFailed, "orvane-cli: could not save " + context.doc.siteListError() +
+                                         "; no site was added");
+  }
+  // Plain: the keys of the sites added, one per line.
   std::ostream& out = context.out;
-  if (context.json) out << '[';
-  for (std::size_t i = 0; i < sites.size(); ++i) {
-    const std::string key = CliContext::Shown(sites[i]->siteKey());
-    if (context.json) {
-      out << (i == 0 ? "\n " : ",\n ") << CliContext::JsonString(key);
-    } else {
-      out << key << '\n';
+  if (context.json) {
+    JsonWriter json;
+    json.BeginObject().Key("added").BeginArray();
+    for (const auto& site : report.added) json.String(CliContext::Shown(site->siteKey()));
+    json.EndArray().Key("alreadyThere").Number(report.alreadyThere);
+    json.Key("skipped").Number(report.skipped).Key("skippedLines").BeginArray();
+    for (const std::size_t line : report.skippedLines) json.Number(line);
+    out << json.EndArray().EndObject().Text();
+  } else {
+    for (const auto& site : report.added) {
+      out << CliContext::Escaped(CliContext::Shown(site->siteKey())) << '\n';
     }
   }
-  if (context.json) out << (sites.empty() ? "]\n" : "\n]\n");
   out.flush();
-  const std::size_t added = sites.size();
-  context.Message(std::to_string(added) + (added == 1 ? " site added" : " sites added"));
+  context.Message(ImportSummary(report));
   return 0;
 }
 
@@ -155,8 +184,8 @@ int RunAddress(CliContext& context, const std::vector<std::string>& args) {
   const std::string_view typedKey = typed.substr(0, slash);
   std::shared_ptr<CFTPSite> site = context.FindSite(typedKey);
   if (!site) {
-    context.Message("orvane-cli address: no site has the key " + std::string(typedKey));
-    return 1;
+    return context.Fail(kExitNothing,
+                        "orvane-cli address: no site has the key " + std::string(typedKey));
   }
   std::string displayPath = std::string(kScheme) + site->siteKey();
   if (slash != std::string_view::npos) {
@@ -172,7 +201,7 @@ int RunAddress(CliContext& context, const std::vector<std::string>& args) {
   }
   const std::string address = context.doc.GetFileAddress(displayPath);
   if (context.json) {
-    context.out << "{\"address\": " << CliContext::JsonString(CliContext::Shown(address)) << "}\n";
+    context.out << JsonWriter().BeginObject().Key("address").String(address).EndObject().Text();
   } else {
     context.out << address << '\n';
   }

@@ -1,6 +1,11 @@
 // sites, add, edit, delete and tree: the site list and the stored catalogs.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,7 +14,9 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "cli/cli_context.h"
+#include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/json_writer.h"
 #include "document/orvane_doc.h"
 
 namespace orvane {
@@ -24,12 +31,25 @@ std::string OneLine(std::string_view bytes) {
 bool Saved(CliContext& context, SiteChange change) {
   if (change == SiteChange::kSaved) return true;
   if (change == SiteChange::kRefused) {
-    context.Message("orvane-cli: the site is being updated; nothing changed");
+    context.Fail(kExitNothing, "orvane-cli: the site is being updated; nothing changed");
     return false;
   }
-  context.Message("orvane-cli: could not save " + context.doc.siteListError() +
-                  "; the change is lost");
+  context.Fail(kExitFailed, "orvane-cli: could not save " + context.doc.siteListError() +
+                                "; the change is lost");
   return false;
+}
+
+// The key a command settled on: plain, a line; --json, {NAME: KEY, ...}.
+void PrintKey(CliContext& context, std::string_view name, const std::string& key,
+              std::string_view otherName = {}, const std::string& other = {}) {
+  if (context.json) {
+    JsonWriter json;
+    json.BeginObject().Key(name).String(CliContext::Shown(key));
+    if (!otherName.empty()) json.Key(otherName).String(CliContext::Shown(other));
+    context.out << json.EndObject().Text();
+  } else if (!key.empty()) {
+    context.out << CliContext::Escaped(CliContext::Shown(key)) << '\n';
+  }
 }
 
 // The login as the site dialog settles it: "anonymous" and the placeholder
@@ -43,6 +63,68 @@ void SetLogin(Settings& site, bool anonymous, std::string user, std::string pass
     site.userName = std::move(user);
     site.password = std::move(password);
   }
+}
+
+// One line from standard input without its line end ("\n" or "\r\n"),
+// read a byte at a time so that nothing after it is taken from a script's
+// input. Nullopt when the input ends before a byte or cannot be read.
+std::optional<std::string> ReadLineFromStdin() {
+  constexpr std::size_t kLongest = 64 * 1024;
+  std::string line;
+  bool any = false;
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR && !CCliHost::Interrupted()) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < kLongest) line.push_back(c);
+  }
+  if (!any) return std::nullopt;
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
+}
+
+// Asks for the password on the terminal with echo off; the terminal's
+// settings come back however the read ends (Ctrl-C included).
+std::optional<std::string> PromptForPassword(CliContext& context, std::string_view key) {
+  context.err << "Password for " << CliContext::Escaped(key) << ": " << std::flush;
+  termios saved{};
+  const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (canHide) {
+    termios hidden = saved;
+    hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    hidden.c_lflag |= ECHONL;
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
+  }
+  std::optional<std::string> password = ReadLineFromStdin();
+  if (canHide) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (!canHide || !password) context.err << '\n' << std::flush;
+  return password;
+}
+
+// The password a command got: --password TEXT, --password-stdin, or (when
+// `promptKey` is given and standard input is a terminal) a prompt. Returns
+// 0, or the exit status when there is none to be had.
+int TakePassword(CliContext& context, std::string_view command, const ParsedArgs& parsed,
+                 const std::string* promptKey, std::optional<std::string>& password) {
+  password.reset();
+  if (const std::string* text = parsed.Value("password")) {
+    if (parsed.Has("password-stdin")) {
+      return context.UsageError(command, "give --password or --password-stdin, not both");
+    }
+    password = *text;
+  } else if (parsed.Has("password-stdin")) {
+    password = ReadLineFromStdin();
+    if (!password) return context.UsageError(command, "--password-stdin: no line on stdin");
+  } else if (promptKey && ::isatty(STDIN_FILENO)) {
+    password = PromptForPassword(context, *promptKey);
+    if (!password && CCliHost::Interrupted()) return context.Fail(kExitInterrupted, "stopped");
+    if (!password) return context.UsageError(command, "no password was typed");
+  }
+  return 0;
 }
 
 bool ParseOnOff(std::string_view text, bool& value) {
@@ -63,21 +145,29 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
   if (!args.empty()) return context.UsageError("sites", "takes no arguments");
   std::ostream& out = context.out;
   if (context.json) {
-    out << '[';
-    bool first = true;
+    JsonWriter json;
+    json.BeginArray();
     for (const auto& site : context.doc.sites()) {
-      out << (first ? "\n " : ",\n ");
-      first = false;
-      out << "{\"key\": " << CliContext::JsonString(CliContext::Shown(site->siteKey()))
-          << ", \"host\": " << CliContext::JsonString(CliContext::Shown(site->host))
-          << ", \"port\": " << site->port
-          << ", \"login\": " << (site->IsAnonymous() ? "\"anonymous\"" : "\"user\"")
-          << ", \"user\": " << CliContext::JsonString(CliContext::Shown(site->userName))
-          << ", \"nickname\": " << CliContext::JsonString(CliContext::Shown(site->nickname))
-          << ", \"remarks\": " << CliContext::JsonString(CliContext::Shown(site->remarks))
-          << ", \"anonymousUpdate\": " << (site->anonymousUpdate ? "true" : "false") << '}';
+      json.BeginObject()
+          .Key("key")
+          .String(CliContext::Shown(site->siteKey()))
+          .Key("host")
+          .String(CliContext::Shown(site->host))
+          .Key("port")
+          .Number(site->port)
+          .Key("login")
+          .String(site->IsAnonymous() ? "anonymous" : "user")
+          .Key("user")
+          .String(CliContext::Shown(site->userName))
+          .Key("nickname")
+          .String(CliContext::Shown(site->nickname))
+          .Key("remarks")
+          .String(CliContext::Shown(site->remarks))
+          .Key("anonymousUpdate")
+          .Bool(site->anonymousUpdate)
+          .EndObject();
     }
-    out << (first ? "]\n" : "\n]\n");
+    out << json.EndArray().Text();
     return 0;
   }
   for (const auto& site : context.doc.sites()) {
@@ -92,16 +182,16 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
   if (!ParseArgs(args, {"port", "user", "password", "nickname", "remarks"},
-                 {"anonymous", "anonymous-update"}, parsed, error)) {
+                 {"anonymous", "anonymous-update", "password-stdin"}, parsed, error)) {
     return context.UsageError("add", error);
   }
   if (parsed.positional.size() != 1) return context.UsageError("add", "give one HOST");
   const bool anonymous = parsed.Has("anonymous");
-  if (anonymous && (parsed.Has("user") || parsed.Has("password"))) {
-    return context.UsageError("add", "--anonymous cannot go with --user or --password");
+  if (anonymous && (parsed.Has("user") || parsed.Has("password") || parsed.Has("password-stdin"))) {
+    return context.UsageError("add", "--anonymous cannot go with --user or a password");
   }
   if (!anonymous && !parsed.Has("user")) {
-    return context.UsageError("add", "give --user NAME (and --password TEXT) or --anonymous");
+    return context.UsageError("add", "give --user NAME (and a password) or --anonymous");
   }
   std::uint64_t port = 21;
   if (const std::string* text = parsed.Value("port");
@@ -116,14 +206,23 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
         "add", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
   }
   const std::string* user = parsed.Value("user");
-  const std::string* password = parsed.Value("password");
+  std::optional<std::string> password;
+  if (!anonymous) {
+    // Checked before the prompt: nobody types a password for a refused site.
+    if (context.doc.HasSiteWithLogin(site->host, CliContext::StoredText(*user))) {
+      return context.Fail(kExitNothing, "站点已有！");
+    }
+    const std::string promptKey = parsed.positional[0] + "@" + *user;
+    if (const int status = TakePassword(context, "add", parsed, &promptKey, password)) {
+      return status;
+    }
+  }
   SetLogin(*site, anonymous, user ? CliContext::StoredText(*user) : std::string(),
            password ? CliContext::StoredText(*password) : std::string());
   // Same host and same effective user name: the site is there already,
   // whatever its password.
   if (context.doc.HasSiteWithLogin(site->host, site->userName)) {
-    context.Message("站点已有！");
-    return 1;
+    return context.Fail(kExitNothing, "站点已有！");
   }
   site->port = static_cast<std::uint32_t>(port);
   site->anonymousUpdate = parsed.Has("anonymous-update");
@@ -137,11 +236,10 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   const SiteChange added = context.doc.AddSite(std::move(site));
   if (added == SiteChange::kRefused) {
     // Added by another process in the meantime.
-    context.Message("站点已有！");
-    return kExitNothing;
+    return context.Fail(kExitNothing, "站点已有！");
   }
   if (!Saved(context, added)) return kExitFailed;
-  context.out << CliContext::Shown(key) << '\n';
+  PrintKey(context, "key", key);
   return 0;
 }
 
@@ -150,23 +248,23 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args,
                  {"host", "port", "user", "password", "nickname", "remarks", "anonymous-update"},
-                 {"anonymous"}, parsed, error)) {
+                 {"anonymous", "password-stdin"}, parsed, error)) {
     return context.UsageError("edit", error);
   }
   if (parsed.positional.size() != 1) return context.UsageError("edit", "give one KEY");
   std::shared_ptr<CFTPSite> site = context.FindSite(parsed.positional[0]);
   if (!site) {
-    context.Message("orvane-cli edit: no site has the key " + parsed.positional[0]);
-    return 1;
+    return context.Fail(kExitNothing,
+                        "orvane-cli edit: no site has the key " + parsed.positional[0]);
   }
   const bool anonymous = parsed.Has("anonymous");
   const std::string* user = parsed.Value("user");
-  const std::string* password = parsed.Value("password");
-  if (anonymous && (user || password)) {
-    return context.UsageError("edit", "--anonymous cannot go with --user or --password");
+  const bool passwordGiven = parsed.Has("password") || parsed.Has("password-stdin");
+  if (anonymous && (user || passwordGiven)) {
+    return context.UsageError("edit", "--anonymous cannot go with --user or a password");
   }
-  if (site->IsAnonymous() && password && !user) {
-    return context.UsageError("edit", "the site logs in anonymously: give --user with --password");
+  if (site->IsAnonymous() && passwordGiven && !user) {
+    return context.UsageError("edit", "the site logs in anonymously: give --user with a password");
   }
   std::uint64_t port = site->port;
   if (const std::string* text = parsed.Value("port");
@@ -186,6 +284,15 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
       return context.UsageError(
           "edit", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
     }
+  }
+  // A site that leaves its anonymous login has no password to keep: ask
+  // for one on a terminal. Any other edit keeps the stored password.
+  std::optional<std::string> password;
+  const std::string promptKey =
+      CliContext::Shown(settings.host) + "@" + (user ? *user : std::string());
+  if (const int status = TakePassword(
+          context, "edit", parsed, user && site->IsAnonymous() ? &promptKey : nullptr, password)) {
+    return status;
   }
   if (anonymous) {
     SetLogin(settings, true, {}, {});
@@ -207,11 +314,11 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   if (const std::string* text = parsed.Value("remarks")) {
     settings.remarks = CliContext::StoredText(*text);
   }
+  const std::string previousKey = site->siteKey();
   // The catalog follows its site (see COrvaneDoc::EditSite).
   const SiteChange edited = context.doc.EditSite(*site, settings);
   if (!Saved(context, edited)) return edited == SiteChange::kRefused ? kExitNothing : kExitFailed;
-  const std::string newKey = site->siteKey();
-  context.out << CliContext::Shown(newKey) << '\n';
+  PrintKey(context, "key", site->siteKey(), "previousKey", previousKey);
   return 0;
 }
 
@@ -219,18 +326,14 @@ int RunDelete(CliContext& context, const std::vector<std::string>& args) {
   if (args.size() != 1) return context.UsageError("delete", "give one KEY");
   std::shared_ptr<CFTPSite> site = context.FindSite(args[0]);
   if (!site) {
-    context.Message("orvane-cli delete: no site has the key " + args[0]);
-    return 1;
+    return context.Fail(kExitNothing, "orvane-cli delete: no site has the key " + args[0]);
   }
   std::string failure;
   if (!context.doc.DeleteSite(site->siteKey(), &failure)) {
-    context.Message("orvane-cli delete: no site has the key " + args[0]);
-    return kExitNothing;
+    return context.Fail(kExitNothing, "orvane-cli delete: no site has the key " + args[0]);
   }
-  if (!failure.empty()) {
-    context.Message("orvane-cli: could not save " + failure);
-    return kExitFailed;
-  }
+  if (!failure.empty()) return context.Fail(kExitFailed, "orvane-cli: could not save " + failure);
+  if (context.json) PrintKey(context, "deleted", site->siteKey());
   return kExitSuccess;
 }
 
@@ -238,30 +341,26 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
   if (args.empty() || args.size() > 2) return context.UsageError("tree", "give KEY [PATH]");
   std::shared_ptr<CFTPSite> site = context.FindSite(args[0]);
   if (!site) {
-    context.Message("orvane-cli tree: no site has the key " + args[0]);
-    return 1;
+    return context.Fail(kExitNothing, "orvane-cli tree: no site has the key " + args[0]);
   }
   CFTPDir* start = context.FindDirectory(*site, args.size() == 2 ? args[1] : std::string("/"));
   if (!start) {
-    context.Message("orvane-cli tree: no stored directory " + args[1]);
-    return 1;
+    return context.Fail(kExitNothing, "orvane-cli tree: no stored directory " + args[1]);
   }
 
   std::ostream& out = context.out;
-  bool first = true;
-  auto print = [&](const std::string& path, bool isDir, std::uint64_t size, bool isNew) {
+  JsonWriter json;
+  json.BeginArray();
+  auto print = [&](const auto& entry, bool isDir, std::uint64_t size) {
+    const bool isNew = entry.readState.load() != 0;
     if (context.json) {
-      out << (first ? "\n " : ",\n ") << "{\"path\": " << CliContext::JsonString(path)
-          << ", \"type\": " << (isDir ? "\"dir\"" : "\"file\"");
-      if (!isDir) out << ", \"size\": " << size;
-      out << ", \"new\": " << (isNew ? "true" : "false") << '}';
+      CCliHost::WriteEntry(json, CliContext::ShownPath(entry), entry.GetDisplayPath(), isDir, size,
+                           isNew);
     } else {
       out << (isNew ? '*' : ' ') << '\t' << (isDir ? std::string("<DIR>") : std::to_string(size))
-          << '\t' << CliContext::Escaped(path) << '\n';
+          << '\t' << CliContext::Escaped(CliContext::ShownPath(entry)) << '\n';
     }
-    first = false;
   };
-  if (context.json) out << '[';
 
   // Pre-order, each directory's files before its subdirectories; an explicit
   // stack, since stored trees can be deeper than the call stack. Each
@@ -272,14 +371,14 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
   while (!pending.empty()) {
     CFTPDir* dir = pending.back();
     pending.pop_back();
-    if (dir != start) print(CliContext::ShownPath(*dir), true, 0, dir->readState.load() != 0);
+    if (dir != start) print(*dir, true, 0);
     SnapshotChildren(*dir, site.get(), subdirs, files);
     for (const CFTPFile* file : files) {
-      print(CliContext::ShownPath(*file), false, file->size.load(), file->readState.load() != 0);
+      print(*file, false, file->size.load());
     }
     for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
   }
-  if (context.json) out << (first ? "]\n" : "\n]\n");
+  if (context.json) out << json.EndArray().Text();
   return 0;
 }
 

@@ -1,8 +1,8 @@
 #include "document/ftp_address.h"
 
-#include <climits>
 #include <cstdio>
 
+#include "catalog/code_page.h"
 #include "catalog/ftp_site.h"
 
 namespace orvane {
@@ -20,26 +20,79 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// The C library's atoi on this platform: white space, an optional sign and
-// the digits up to the first other character; the value saturates at the
-// range of long and is then cut to int.
-int ReadAtoi(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && IsSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// "%" and two hex digits become their byte; any other "%" stays, so that
+// an older list with a literal "%" in a password still imports.
+std::string PercentDecoded(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      decoded.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      decoded.push_back(text[i]);
+    }
   }
-  unsigned long long magnitude = 0;
-  const unsigned long long limit =
-      negative ? static_cast<unsigned long long>(LONG_MAX) + 1 : LONG_MAX;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = magnitude * 10 + static_cast<unsigned>(text[i] - '0');
-    if (magnitude > limit) magnitude = limit;
+  return decoded;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
   }
-  const long value = negative ? static_cast<long>(0 - magnitude) : static_cast<long>(magnitude);
-  return static_cast<int>(value);
+  return true;
+}
+
+// A login part the USER or PASS command can carry: the line end would cut
+// the command short and start another one.
+bool IsSendable(std::string_view text) {
+  return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+}
+
+// "1" to "65535", digits only; empty means the default port.
+bool ReadPort(std::string_view text, std::uint32_t& port) {
+  if (text.empty()) {
+    port = 21;
+    return true;
+  }
+  if (text.size() > 5) return false;
+  std::uint32_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (value < kMinSitePort || value > kMaxSitePort) return false;
+  port = value;
+  return true;
+}
+
+// The inside of "[...]": hex digits, ":" and "." (an embedded IPv4
+// address), at least one ":", then an optional zone index after "%".
+bool IsIpv6Literal(std::string_view text) {
+  const std::size_t zone = text.find('%');
+  const std::string_view address = text.substr(0, zone);
+  if (address.find(':') == std::string_view::npos) return false;
+  for (const char c : address) {
+    if (HexValue(c) < 0 && c != ':' && c != '.') return false;
+  }
+  if (zone == std::string_view::npos) return true;
+  const std::string_view name = text.substr(zone + 1);
+  if (name.empty()) return false;
+  for (const char c : name) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum && c != '-' && c != '_' && c != '.') return false;
+  }
+  return true;
 }
 
 // RFC 3986: unreserved = ALPHA / DIGIT / "-" / "." / "_" / "~";
@@ -91,41 +144,62 @@ void AppendHost(std::string& out, std::string_view host) {
 
 }  // namespace
 
-bool ParseImportLine(std::string_view line, ImportedLogin& login) {
+ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
+  if (line.size() > kMaxImportLine) return ImportLine::kSkipped;
   line = Trim(line);
-  if (line.empty()) return false;
-  if (line.starts_with(kScheme)) line.remove_prefix(kScheme.size());
+  if (line.empty()) return ImportLine::kBlank;
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t') || byte == 0x7F) return ImportLine::kSkipped;
+  }
+  if (const std::size_t scheme = line.find("://"); scheme != std::string_view::npos) {
+    if (!EqualsIgnoringCase(line.substr(0, scheme), "ftp")) return ImportLine::kSkipped;
+    line.remove_prefix(scheme + 3);
+  }
 
-  std::string_view rest = line;
-  const std::size_t at = line.rfind('@');
-  if (at != std::string_view::npos) {
-    const std::string_view userPart = line.substr(0, at);
-    rest = line.substr(at + 1);
-    const std::size_t colon = userPart.rfind(':');
-    if (colon != std::string_view::npos) {
-      login.userName.assign(userPart.substr(0, colon));
-      login.password.assign(userPart.substr(colon + 1));
-    } else {
-      // "user@host" names the user and leaves the password empty.
-      login.userName.assign(userPart);
-      login.password.clear();
-    }
+  const std::size_t slash = line.find('/');
+  const std::string_view authority = line.substr(0, slash);
+  login.path =
+      slash == std::string_view::npos ? std::string("/") : PercentDecoded(line.substr(slash));
+
+  std::string_view hostPort = authority;
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+    const std::string_view userInfo = authority.substr(0, at);
+    hostPort = authority.substr(at + 1);
+    const std::size_t colon = userInfo.find(':');
+    login.userName = PercentDecoded(userInfo.substr(0, colon));
+    // "user@host" names the user and leaves the password empty.
+    login.password = colon == std::string_view::npos ? std::string()
+                                                     : PercentDecoded(userInfo.substr(colon + 1));
+    if (!IsSendable(login.userName) || !IsSendable(login.password)) return ImportLine::kSkipped;
   } else {
     login.userName = "anonymous";
     login.password.assign(kAnonymousPassword);
   }
 
-  const std::size_t colon = rest.find(':');
-  if (colon != std::string_view::npos) {
-    login.host.assign(rest.substr(0, colon));
-    // Stored as the 32-bit value the site record keeps, so a negative
-    // number keeps its bits.
-    login.port = static_cast<std::uint32_t>(ReadAtoi(rest.substr(colon + 1)));
+  std::string_view portText;
+  if (hostPort.starts_with('[')) {
+    const std::size_t close = hostPort.find(']');
+    if (close == std::string_view::npos) return ImportLine::kSkipped;
+    login.host = PercentDecoded(hostPort.substr(1, close - 1));
+    if (!IsIpv6Literal(login.host)) return ImportLine::kSkipped;
+    const std::string_view after = hostPort.substr(close + 1);
+    if (!after.empty() && !after.starts_with(':')) return ImportLine::kSkipped;
+    if (!after.empty()) portText = after.substr(1);
   } else {
-    login.host.assign(rest);
-    login.port = 21;
+    const std::size_t colon = hostPort.find(':');
+    login.host = PercentDecoded(hostPort.substr(0, colon));
+    // A decoded ":" would make the host read as an IPv6 literal.
+    if (login.host.find(':') != std::string::npos) return ImportLine::kSkipped;
+    if (colon != std::string_view::npos) portText = hostPort.substr(colon + 1);
   }
-  return true;
+  // A host name is ASCII or, internationalised, UTF-8; other bytes are
+  // junk (a binary file's first line, say) that no resolver would take.
+  if (!IsUsableSiteHost(login.host) || !IsValidUtf8(login.host) ||
+      !ReadPort(portText, login.port)) {
+    return ImportLine::kSkipped;
+  }
+  return ImportLine::kSite;
 }
 
 void SplitDisplayPath(std::string_view displayPath, std::string_view& key,

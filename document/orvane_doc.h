@@ -215,13 +215,25 @@ class COrvaneDoc {
   static constexpr std::size_t kResultBatch = 4096;
 
   // ---- Import and addresses -----------------------------------------------
+  // What an import did with the lines of its file.
+  struct ImportReport {
+    // The sites the file added (not those another process added meanwhile,
+    // which are taken over too).
+    std::vector<std::shared_ptr<CFTPSite>> added;
+    // Lines naming a host and user name that a site (or an earlier line)
+    // already has.
+    std::size_t alreadyThere = 0;
+    // Lines that could not be used (see ParseImportLine); blank lines are
+    // not counted.
+    std::size_t skipped = 0;
+    // The first kSkippedLinesKept of them, numbered from 1.
+    std::vector<std::size_t> skippedLines;
+    static constexpr std::size_t kSkippedLinesKept = 5;
+  };
   // Adds a site for every line of the ftp:// list whose host and user name
   // no site has yet, then rewrites site.ds once. False (after the message
   // box) when the file cannot be read; nothing changes then.
-  // `added`, when given, gets the sites the file added (not those another
-  // process added meanwhile, which are taken over too).
-  bool ImportSites(const std::filesystem::path& path,
-                   std::vector<std::shared_ptr<CFTPSite>>* added = nullptr);
+  bool ImportSites(const std::filesystem::path& path, ImportReport* report = nullptr);
   // The full address (host, port, login; see document/ftp_address.h) of
   // the entry with this display path; empty when no site has its key.
   std::string GetFileAddress(std::string_view displayPath) const;

@@ -27,8 +27,7 @@ std::string LoginKey(std::string_view host, std::string_view userName) {
 
 }  // namespace
 
-bool COrvaneDoc::ImportSites(const std::filesystem::path& path,
-                             std::vector<std::shared_ptr<CFTPSite>>* added) {
+bool COrvaneDoc::ImportSites(const std::filesystem::path& path, ImportReport* report) {
   std::string contents;
   if (!ReadWholeFile(path, contents)) {
     host_.ShowMessage(kCannotOpen);
@@ -43,17 +42,29 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path,
   known.reserve(siteList_.size() + contents.size() / 16);
   for (const auto& site : siteList_) known.insert(LoginKey(site->host, site->userName));
 
+  ImportReport counts;
   const std::size_t before = siteList_.size();
   std::string_view text = contents;
   ImportedLogin login;
-  while (!text.empty()) {
+  for (std::size_t number = 1; !text.empty(); ++number) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     // CR-LF ends a line as LF does.
     if (end != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
-    if (!ParseImportLine(line, login)) continue;
-    if (!known.insert(LoginKey(login.host, login.userName)).second) continue;
+    const ImportLine parsed = ParseImportLine(line, login);
+    if (parsed == ImportLine::kBlank) continue;
+    if (parsed == ImportLine::kSkipped) {
+      if (counts.skippedLines.size() < ImportReport::kSkippedLinesKept) {
+        counts.skippedLines.push_back(number);
+      }
+      ++counts.skipped;
+      continue;
+    }
+    if (!known.insert(LoginKey(login.host, login.userName)).second) {
+      ++counts.alreadyThere;
+      continue;
+    }
     auto site = std::make_shared<CFTPSite>();
     site->host = login.host;
     site->userName = login.userName;
@@ -62,10 +73,10 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path,
     siteList_.push_back(std::move(site));
   }
   if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);
-  if (added)
-    added->assign(siteList_.begin() + static_cast<std::ptrdiff_t>(before), siteList_.end());
+  counts.added.assign(siteList_.begin() + static_cast<std::ptrdiff_t>(before), siteList_.end());
   // Once for the whole file, also when nothing was added.
   SaveSiteList();
+  if (report) *report = std::move(counts);
   return true;
 }
 

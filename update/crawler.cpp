@@ -74,6 +74,10 @@ class Crawler {
         // afresh and starts from zero.
         counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}) {
     site_.SetCrawlCounts(counts_);
+    if (site.resumePending.load() == 0) {
+      site_.dirsListed.store(0, std::memory_order_relaxed);
+      site_.entriesListed.store(0, std::memory_order_relaxed);
+    }
   }
 
   // `unique` is the directory's own `unique` fact when its parent's listing
@@ -284,6 +288,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
       merge.Add(entry.name, isDirectory, entry.size);
       if (isDirectory && !entry.unique.empty()) uniques.try_emplace(entry.name, entry.unique);
     }
+    site_.entriesListed.fetch_add(entries.size(), std::memory_order_relaxed);
     return true;
   };
   std::optional<PrefetchedListing> fetched;
@@ -312,6 +317,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     skipped = session_.skippedLines();
   }
   Count(&CrawlCounts::namesSkipped, skipped);
+  site_.dirsListed.fetch_add(1, std::memory_order_relaxed);
 
   // A listing we abandoned, or one cut short by the session being closed
   // (program exit), says nothing about the server's tree: no sweep.

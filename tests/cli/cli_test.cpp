@@ -2,6 +2,7 @@
 // data directory, against real local FTP servers for the update command.
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -50,12 +51,23 @@ class Child {
   // `noFileWrites`: the child cannot write a byte to any file (a file size
   // limit of 0, SIGXFSZ ignored), as on a full disk; this works for root,
   // which a read-only mode would not stop.
+  // `input` is written to the child's stdin through a pipe; without it,
+  // stdin is /dev/null (never the terminal the tests run from).
   Child(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
-        bool noFileWrites = false) {
-    int outPipe[2], errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return;
+        bool noFileWrites = false, const std::string* input = nullptr) {
+    int outPipe[2], errPipe[2], inPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0 ||
+        ::pipe2(inPipe, O_CLOEXEC) != 0) {
+      return;
+    }
     pid_ = ::fork();
     if (pid_ == 0) {
+      if (input) {
+        ::dup2(inPipe[0], 0);
+      } else {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+      }
       ::dup2(outPipe[1], 1);
       ::dup2(errPipe[1], 2);
       ::unsetenv("ORVANE_HOME");
@@ -73,6 +85,10 @@ class Child {
     }
     ::close(outPipe[1]);
     ::close(errPipe[1]);
+    ::close(inPipe[0]);
+    // Small inputs fit the pipe's buffer: written before the child reads.
+    if (input && ::write(inPipe[1], input->data(), input->size()) < 0) ADD_FAILURE();
+    ::close(inPipe[1]);
     out_ = outPipe[0];
     err_ = errPipe[0];
   }
@@ -176,10 +192,13 @@ class CliTest : public ::testing::Test {
     return Start(std::move(args), env)->Finish();
   }
   std::unique_ptr<Child> Start(std::vector<std::string> args,
-                               const std::vector<std::string>& env = {},
-                               bool noFileWrites = false) {
+                               const std::vector<std::string>& env = {}, bool noFileWrites = false,
+                               const std::string* input = nullptr) {
     args.insert(args.begin(), {CliBinary(), "--data-dir", dataDir.string()});
-    return std::make_unique<Child>(args, env, noFileWrites);
+    return std::make_unique<Child>(args, env, noFileWrites, input);
+  }
+  Output CliWithInput(std::vector<std::string> args, const std::string& input) {
+    return Start(std::move(args), {}, false, &input)->Finish();
   }
   // Python's json module as an independent parser: prints `expression`
   // evaluated on the parsed document `d`.
@@ -302,6 +321,31 @@ TEST_F(CliTest, BadCommandLinesExitWithTwo) {
   Output version = Child({CliBinary(), "--version"}).Finish();
   EXPECT_EQ(version.status, 0);
   EXPECT_TRUE(version.out.starts_with("orvane-cli ")) << version.out;
+}
+
+// A password read from a pipe loses its line end and nothing else; the rest
+// of the input is left alone.
+TEST_F(CliTest, PasswordStdinTakesOneLine) {
+  Output added =
+      CliWithInput({"add", "h", "--user", "bob", "--password-stdin"}, "p a:ss\r\nrest\n");
+  ASSERT_EQ(added.status, 0) << added.err;
+  EXPECT_EQ(added.out, "h@bob\n");
+  ASSERT_EQ(Cli({"add", "g", "--anonymous"}).status, 0);
+  Output edited = CliWithInput({"edit", "g", "--user", "eve", "--password-stdin"}, "second");
+  ASSERT_EQ(edited.status, 0) << edited.err;
+  // No input at all, or two sources, is a usage error.
+  EXPECT_EQ(CliWithInput({"edit", "h@bob", "--password-stdin"}, "").status, 2);
+  EXPECT_EQ(CliWithInput({"edit", "h@bob", "--password", "x", "--password-stdin"}, "y\n").status,
+            2);
+  EXPECT_EQ(CliWithInput({"add", "k", "--anonymous", "--password-stdin"}, "y\n").status, 2);
+
+  QuietHost host;
+  COrvaneDoc doc(dataDir, host);
+  doc.OnNewDocument();
+  ASSERT_EQ(doc.sites().size(), 2u);
+  EXPECT_EQ(doc.sites()[0]->password, "p a:ss");
+  EXPECT_EQ(doc.sites()[1]->siteKey(), "g@eve");
+  EXPECT_EQ(doc.sites()[1]->password, "second");
 }
 
 TEST_F(CliTest, EditMovesTheDataDirectoryWithTheKey) {
@@ -476,7 +520,7 @@ TEST_F(CliUpdateTest, SecondUpdateFollowsTheServerAndUpdatingADirectoryStaysInsi
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_EQ(Json(json.out,
                  "[(s['key'], s['status'], s['updateState'], s['dirsNotEntered'], "
-                 "s['listingsIncomplete'], s['namesSkipped']) for s in d]"),
+                 "s['listingsIncomplete'], s['namesSkipped']) for s in d['sites']]"),
             "[('127.0.0.1', '更新成功', 2, 0, 0, 0)]");
   EXPECT_FALSE(Contains(json.err, "not fetched"));
   // Progress and status lines went to stderr.
@@ -504,7 +548,7 @@ TEST_F(CliUpdateTest, UpdateReportsWhatItCouldNotFetch) {
   ASSERT_EQ(json.status, 3) << json.err;
   EXPECT_EQ(Json(json.out,
                  "[(s['status'], s['dirsNotEntered'], s['listingsIncomplete'], "
-                 "s['namesSkipped']) for s in d]"),
+                 "s['namesSkipped']) for s in d['sites']]"),
             "[('更新成功', 1, 0, 0)]");
 }
 
@@ -600,6 +644,134 @@ TEST_F(CliUpdateTest, ControlBytesInNamesAreEscapedInPlainOutput) {
   EXPECT_EQ(Json(Cli({"--json", "search", "2j"}).out,
                  "d[0]['path'] == 'ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c'"),
             "True");
+}
+
+// With --json every command, its errors included, writes exactly one JSON
+// document on stdout, and keeps its exit status.
+TEST_F(CliUpdateTest, EveryCommandWritesOneJsonDocument) {
+  StartServer();
+  AddSite();
+  const fs::path list = work.path() / "list.txt";
+  std::ofstream(list) << "ftp://i.example\nhttp://web.example\n";
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string check;  // Python, on the parsed document d
+  } cases[] = {
+      {{"add", "h.example", "--anonymous"}, 0, "d == {'key': 'h.example'}"},
+      {{"add", "h.example", "--anonymous"}, 1, "d == {'error': '站点已有！'}"},
+      {{"add", "x", "--anonymous", "--port", "0"}, 2, "'--port' in d['error']"},
+      {{"frobnicate"}, 2, "'unknown command' in d['error']"},
+      {{"edit", "h.example", "--user", "u", "--password", "p"},
+       0,
+       "d == {'key': 'h.example@u', 'previousKey': 'h.example'}"},
+      {{"edit", "nobody"}, 1, "'no site' in d['error']"},
+      {{"sites"}, 0, "[s['key'] for s in d] == ['127.0.0.1', 'h.example@u']"},
+      {{"update", "127.0.0.1"},
+       0,
+       "d['completed'] and [s['outcome'] for s in d['sites']] == ['succeeded']"},
+      {{"tree", "127.0.0.1", "docs"},
+       0,
+       "d[0]['path'] == 'ftp://127.0.0.1/docs/文档.txt' and "
+       "d[0]['rawPath'].encode('utf-8', 'surrogateescape') == "
+       "b'ftp://127.0.0.1/docs/\\xce\\xc4\\xb5\\xb5.txt'"},
+      {{"tree", "nobody"}, 1, "'no site' in d['error']"},
+      {{"search", "README"}, 0, "[e['path'] for e in d] == ['ftp://127.0.0.1/pub/readme.txt']"},
+      {{"search", "no such name"}, 1, "d == []"},
+      {{"new"}, 1, "d == []"},
+      {{"mark-read", "127.0.0.1", "pub"}, 0, "d == {'markedRead': 'ftp://127.0.0.1/pub'}"},
+      {{"import", list.string()},
+       0,
+       "d == {'added': ['i.example'], 'alreadyThere': 0, 'skipped': 1, 'skippedLines': [2]}"},
+      {{"import", (work.path() / "missing").string()}, 1, "d == {'error': '无法打开所选文件！'}"},
+      {{"address", "ftp://127.0.0.1/top.bin"},
+       0,
+       "d == {'address': 'ftp://127.0.0.1:" + std::to_string(server->port()) + "/top.bin'}"},
+      {{"delete", "h.example@u"}, 0, "d == {'deleted': 'h.example@u'}"},
+      {{"--version"}, 0, "d['version'] != ''"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--json");
+    const Output result = Cli(args);
+    EXPECT_EQ(result.status, c.status) << c.args[0] << ": " << result.err;
+    EXPECT_EQ(Json(result.out, c.check), "True") << c.args[0] << ": " << result.out;
+  }
+}
+
+// update --new lists what this run marked new, not what earlier runs left
+// unread.
+TEST_F(CliUpdateTest, UpdateNewListsWhatThisRunAdded) {
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  served.AddFile("extra/x", "1");
+  served.AddFile("pub/fresh.txt", "12");
+  Output plain = Cli({"update", "--new", "--quiet"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  std::vector<std::string> lines = Lines(plain.out);
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{"ftp://127.0.0.1/extra", "ftp://127.0.0.1/extra/x",
+                                             "ftp://127.0.0.1/pub/fresh.txt"}));
+  EXPECT_EQ(plain.err, "");
+
+  served.AddFile("docs/later.txt", "1");
+  Output json = Cli({"--json", "update", "--new"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(Json(json.out, "[(e['path'], e['type'], e['size'], e['new']) for e in d['new']]"),
+            "[('ftp://127.0.0.1/docs/later.txt', 'file', 1, True)]");
+  EXPECT_TRUE(Contains(json.err, "1 new entry")) << json.err;
+}
+
+// --quiet: nothing on success; on trouble only the sites that did not
+// succeed, on stderr.
+TEST_F(CliUpdateTest, QuietPrintsOnlyWhatWentWrong) {
+  StartServer();
+  AddSite();
+  Output quiet = Cli({"update", "--quiet"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
+
+  const test::CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
+  ASSERT_EQ(
+      Cli({"add", "localhost", "--anonymous", "--port", std::to_string(closed.port())}).status, 0);
+  quiet = Cli({"update", "--quiet"});
+  EXPECT_EQ(quiet.status, 3);
+  EXPECT_EQ(quiet.out, "");
+  const std::vector<std::string> errors = Lines(quiet.err);
+  ASSERT_EQ(errors.size(), 1u) << quiet.err;
+  EXPECT_TRUE(errors[0].starts_with("localhost: 更新失败: ")) << errors[0];
+}
+
+// On a terminal the running site's line counts what was listed and is
+// redrawn in place; the final status stays as a line of its own.
+TEST_F(CliUpdateTest, TerminalShowsALiveLinePerRunningSite) {
+  for (int i = 0; i < 40; ++i) served.AddFile("many/d" + std::to_string(i) + "/f", "x");
+  test::PyFtpOptions options;
+  options.replyDelayMs = 20;
+  StartServer(options);
+  AddSite();
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::unsetenv("ORVANE_HOME");
+    const std::string bin = CliBinary();
+    ::execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "update", nullptr);
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  EXPECT_TRUE(Contains(screen, "127.0.0.1: 已连接,正在更新...  ")) << screen;
+  EXPECT_TRUE(Contains(screen, " directories, ")) << screen;
+  EXPECT_TRUE(Contains(screen, "\x1b[J")) << screen;
+  EXPECT_TRUE(Contains(screen, "127.0.0.1: 更新成功\r\n")) << screen;
 }
 
 // ---- Several processes on one data directory --------------------------------
@@ -779,6 +951,14 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
     EXPECT_TRUE(Contains(result.err, "could not save " + c.path + ": File too large"))
         << c.args[0] << ": " << result.err;
   }
+  // With --json the summary the update had made goes under "result".
+  Output json = Start({"--json", "update"}, {}, true)->Finish();
+  EXPECT_EQ(json.status, 4);
+  EXPECT_EQ(Json(json.out,
+                 "d['error'].startswith('orvane-cli: could not save ') and "
+                 "d['result']['sites'][0]['saveError'].endswith('File too large')"),
+            "True")
+      << json.out;
   EXPECT_EQ(Lines(Cli({"sites"}).out).size(), 1u);
 }
 

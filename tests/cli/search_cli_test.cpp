@@ -192,11 +192,15 @@ TEST_F(SearchCliTest, MarkReadOnADirectoryIsKeptForTheNextRun) {
 }
 
 TEST_F(SearchCliTest, ImportAddsNewLoginsAndPrintsTheirKeys) {
-  std::ofstream(dir_ / "list.txt") << "ftp://files.example\nftp://eve:x@new.example:99\n\n";
+  std::string list = "ftp://files.example\nFTP://eve:x@new.example:99/\n\nhttp://web.example\n";
+  for (int i = 0; i < 6; ++i) list += "ftp://h:0\n";
+  list += "ftp://eve:y@new.example\n" + std::string("\x89PNG\r\n\x1a\n\0\0", 10);
+  std::ofstream(dir_ / "list.txt", std::ios::binary) << list;
   const CliRun run = Cli({"import", (dir_ / "list.txt").string()});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_THAT(run.Lines(), ElementsAre("new.example@eve"));
-  EXPECT_THAT(run.err, HasSubstr("1 site added"));
+  EXPECT_EQ(run.err,
+            "1 site added, 2 already there, 10 lines skipped (lines 4, 5, 6, 7, 8, ...)\n");
   EXPECT_THAT(Cli({"sites"}).out, HasSubstr("new.example@eve\tnew.example\t99\tuser"));
 
   const CliRun missing = Cli({"import", (dir_ / "missing.txt").string()});
