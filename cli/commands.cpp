@@ -21,7 +21,8 @@ constexpr std::array kCommands{
     CliCommand{"tree", RunTree, "KEY [PATH]", false, true,
                "Prints the stored catalog of a site (or of one directory): new mark, size, "
                "path."},
-    CliCommand{"update", RunUpdate, "[--all | KEY [PATH]] [--threads N] [--connections N]", false,
+    CliCommand{"update", RunUpdate,
+               "[--all | KEY [PATH]] [--threads N] [--connections N] [--no-recursive]", false,
                false,
                "Fetches the directory trees of all sites, one site or one directory; a site "
                "that another process is updating is skipped."},

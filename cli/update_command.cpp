@@ -92,7 +92,7 @@ std::string ProgressText(const UpdateProgress& progress) {
 int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"threads", "connections"}, {"all"}, parsed, error)) {
+  if (!ParseArgs(args, {"threads", "connections"}, {"all", "no-recursive"}, parsed, error)) {
     return context.UsageError("update", error);
   }
   const bool all = parsed.Has("all") || parsed.positional.empty();
@@ -122,6 +122,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   CUpdateEngine engine(bridge, context.doc.GetProgramDir());
   engine.SetMaxWorkers(static_cast<int>(threads));
   engine.SetConnectionsPerSite(static_cast<int>(connections));
+  engine.SetRecursiveListing(!parsed.Has("no-recursive"));
 
   std::vector<std::shared_ptr<CFTPSite>> sites;
   if (all) {
