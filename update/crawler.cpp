@@ -1,5 +1,7 @@
 #include "update/crawler.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -36,6 +38,22 @@ bool IsUnusableName(std::string_view name) {
     if (c == '/' || c == '\0' || c == '\r' || c == '\n') return true;
   }
   return false;
+}
+
+// New entries are stored in byte order of their names, after the entries
+// stored before. Servers list a directory in an order of their own, which
+// differs between their listing commands (pure-ftpd sorts LIST but not
+// MLSD), and the catalog must not depend on which one gave the listing.
+void SortNewEntries(CFTPDir& dir, std::size_t oldFiles, std::size_t oldDirs) {
+  const auto byName = [](const auto& a, const auto& b) { return a->name() < b->name(); };
+  if (dir.files.size() > oldFiles) {
+    std::stable_sort(dir.files.begin() + static_cast<std::ptrdiff_t>(oldFiles), dir.files.end(),
+                     byName);
+  }
+  if (dir.subdirs.size() > oldDirs) {
+    std::stable_sort(dir.subdirs.begin() + static_cast<std::ptrdiff_t>(oldDirs), dir.subdirs.end(),
+                     byName);
+  }
 }
 
 // Forwards removals and drops the site's resume point when it goes with a
@@ -370,6 +388,13 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
   }
   fromSection = section.has_value();
 
+  std::size_t oldFiles;
+  std::size_t oldDirs;
+  {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    oldFiles = dir.files.size();
+    oldDirs = dir.subdirs.size();
+  }
   CListingMerge merge(dir);
   bool stoppedInListing = false;
   const auto onEntries = [&](std::span<const ListingEntry> entries) {
@@ -422,6 +447,10 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     skipped = session_.skippedLines();
   }
   Count(&CrawlCounts::namesSkipped, skipped);
+  {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    SortNewEntries(dir, oldFiles, oldDirs);
+  }
 
   // A listing we abandoned, or one cut short by the session being closed
   // (program exit), says nothing about the server's tree: no sweep.
