@@ -310,9 +310,9 @@ std::optional<std::vector<ListingEntry>> Crawler::TakeSection(const std::string&
 }
 
 bool Crawler::WantsRecursive(const std::string& path) const {
-  // Until the server has shown that it lists recursively, only the first
-  // listing of the crawl asks; afterwards every directory that no earlier
-  // reply covered (one cut short, say) asks for its own subtree.
+  // The first listing of the crawl asks, and nearly always decides; once
+  // the server has shown that it lists recursively, every directory that
+  // no earlier reply covered (one cut short, say) asks for its own subtree.
   return recursion_ != Recursion::kOff && !doubtful_.contains(path) && RecursiveListingCovers(path);
 }
 
@@ -350,9 +350,12 @@ bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
   // for what it holds; a failure of the connection shows again in the
   // listing that follows, which handles it.
   bool usable = false;
-  if (listing.ambiguous() || result.outcome == FtpOutcome::kRefused ||
-      result.outcome == FtpOutcome::kTransient) {
+  if (listing.ambiguous() || result.outcome == FtpOutcome::kTransient ||
+      (result.outcome == FtpOutcome::kRefused && !proven)) {
     recursion_ = Recursion::kOff;
+  } else if (result.outcome == FtpOutcome::kRefused) {
+    // A directory refused to a server that lists recursively elsewhere:
+    // its own listing tells what it is.
   } else if (listing.showsRecursion()) {
     recursion_ = Recursion::kWorks;
     usable = true;

@@ -2,7 +2,9 @@
 //
 // CrawlDirectory walks the server's tree depth-first from `dir`: it enters
 // each directory, merges its listing into the stored directory (new entries
-// marked new, vanished ones swept and handed to the removal sink), then
+// marked new and stored after the known ones in byte order of their names,
+// whatever order the server listed them in; vanished ones swept and handed
+// to the removal sink), then
 // descends into the subdirectories in list order. A stop request or a
 // transient network failure breaks the crawl off and leaves a resume point
 // in the site record, so the next crawl skips ahead to where this one ended.
