@@ -738,11 +738,16 @@ class RecursiveListingServerTest : public CrawlerTest,
 TEST_P(RecursiveListingServerTest, CatalogEqualsThePerDirectoryCrawl) {
   // Names a recursive listing could be misread by: ":" in and at the end of
   // names, names that read as headers, a "total" line or a whole entry line,
-  // leading blanks, dot files, a link, an empty directory and a control byte.
+  // leading and trailing blanks, an arrow, bytes that are not UTF-8, dot
+  // files, a link, an empty directory, a control byte, a size beyond 32 bits
+  // and a date old enough to show its year.
   for (const char* file :
        {"a b/f:", "a b/sub:x/g", "x:/h", "total 5", "h:", " lead/in/ k", "dir:/y:", ".dot/.f",
-        "total 3/t", "c\x01x/inner/f", "drwxr-xr-x 2 0 0 4096 Dec  7 17:12 fake"})
+        "total 3/t", "c\x01x/inner/f", "drwxr-xr-x 2 0 0 4096 Dec  7 17:12 fake", "s/a -> b",
+        "s/trailing ", "s/100%#?", "\xD6\xD0\xCE\xC4/\xB5\xC4 x"})
     tree_.AddFile(file, file);
+  tree_.AddSparseFile("s/5GiB", 5ULL << 30);
+  fs::last_write_time(tree_ / "s/a -> b", fs::file_time_type::clock::now() - 24h * 800);
   for (int d = 0; d < 20; ++d) {
     for (int f = 0; f < 3; ++f)
       tree_.AddFile("many/d" + std::to_string(d) + "/f" + std::to_string(f));
