@@ -89,18 +89,17 @@ void CRecursiveListing::Feed(std::string_view data) {
 
 void CRecursiveListing::Line(std::string_view line) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (state_ == State::kStart) {
+    // The listed directory's own header (".:" or its path) may come
+    // first; anything else starts its lines.
+    state_ = State::kAfterHeader;
+    if (!line.empty() && line.back() == ':' && !IsPlainEntryLine(line) &&
+        Resolve(line.substr(0, line.size() - 1)) == base_) {
+      return;
+    }
+  }
   switch (state_) {
     case State::kStart:
-      // The listed directory's own header (".:" or its path) may come
-      // first; anything else starts its lines.
-      if (!line.empty() && line.back() == ':' &&
-          Resolve(line.substr(0, line.size() - 1)) == base_ && !IsPlainEntryLine(line)) {
-        state_ = State::kAfterHeader;
-        return;
-      }
-      state_ = State::kAfterHeader;
-      Line(line);
-      return;
     case State::kAfterHeader:
       if (line.empty() || IsTotalLine(line)) return;
       // An empty section is followed at once by the next header.
