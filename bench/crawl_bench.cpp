@@ -16,6 +16,12 @@
 // more than one, the extra connections list directories ahead of the walk
 // (update/listing_prefetch.h), and rclone gets as many checkers.
 //
+// BM_CrawlRecursive crawls a new site with the recursive listing
+// (CrawlDirectory's `recursive`): on a server that answers "LIST -R" the
+// whole tree comes in one reply. BM_CurlListR fetches that one reply with
+// curl ("LIST -aR", as the crawl asks for it), the least any client could
+// spend; the summary gives the ratio of the two.
+//
 // BM_ListingTimes lists every directory of the tree on one session and
 // times each listing: a listing that waits for a time-out instead of the
 // network shows as `slowest_ms` and `over_100ms` (on loopback every listing
@@ -28,6 +34,7 @@
 //   ORVANE_CRAWL_HOST, ORVANE_CRAWL_PORT   where to connect (anonymous)
 //   ORVANE_CRAWL_LOG                        the server's command log
 //   ORVANE_CRAWL_LOG_KIND                   "pyftpdlib" or "vsftpd"
+//   ORVANE_CRAWL_USER, ORVANE_CRAWL_PASS    a login other than anonymous
 // Without ORVANE_CRAWL_PORT the benchmark makes the tree in a temporary
 // directory and serves it itself, with the server ORVANE_CRAWL_SERVER
 // names: "pyftpdlib" (tests/fixtures/ftp_server.py, the default), "vsftpd"
@@ -125,6 +132,10 @@ class Target {
     const std::string port = Env("ORVANE_CRAWL_PORT");
     log_ = Env("ORVANE_CRAWL_LOG");
     vsftpdLog_ = Env("ORVANE_CRAWL_LOG_KIND") == "vsftpd";
+    if (const std::string user = Env("ORVANE_CRAWL_USER"); !user.empty()) {
+      user_ = user;
+      password_ = Env("ORVANE_CRAWL_PASS");
+    }
     if (port.empty()) {
       StartOwnServer();
     } else {
@@ -250,9 +261,11 @@ Tally CountCommands(const std::vector<std::string>& commands, std::size_t from) 
 // What the summary compares, from the benchmarks of this run.
 struct RunFigures {
   // By connections (checkers for rclone).
-  std::map<int, double> crawlSeconds;   // BM_CrawlNewSite, per crawl
-  std::map<int, double> rcloneSeconds;  // BM_Rclone, per listing of the tree
-  double slowestMs = 0;                 // BM_ListingTimes
+  std::map<int, double> crawlSeconds;      // BM_CrawlNewSite, per crawl
+  std::map<int, double> rcloneSeconds;     // BM_Rclone, per listing of the tree
+  std::map<int, double> recursiveSeconds;  // BM_CrawlRecursive, per crawl
+  double curlSeconds = 0;                  // BM_CurlListR, per reply
+  double slowestMs = 0;                    // BM_ListingTimes
   std::size_t over100ms = 0;
   std::size_t listings = 0;
 };
@@ -263,7 +276,7 @@ RunFigures& Figures() {
 
 // One site update: connect, crawl from the root, disconnect. `recrawl`
 // keeps the catalog between crawls, as a routine update finds it.
-void Crawl(benchmark::State& state, bool recrawl) {
+void Crawl(benchmark::State& state, bool recrawl, bool recursive = false) {
   Target& target = TheTarget();
   if (!target.ok()) {
     state.SkipWithError("no FTP server (set ORVANE_CRAWL_PORT or install python3-pyftpdlib)");
@@ -305,7 +318,7 @@ void Crawl(benchmark::State& state, bool recrawl) {
           login, FtpTimeouts{}, connections - 1, stop, [](CFtpSession&) { return true; },
           [](CFtpSession&) {});
     }
-    if (!CrawlDirectory(session, *site, *site->rootDir, stop, sink, {}, ahead.get())) {
+    if (!CrawlDirectory(session, *site, *site->rootDir, stop, sink, {}, ahead.get(), recursive)) {
       state.SkipWithError(("crawl broke off: " + StatusText(site->Status())).c_str());
       return;
     }
@@ -343,11 +356,16 @@ void Crawl(benchmark::State& state, bool recrawl) {
       entries / state.iterations() != kDirectories + kFiles) {
     state.SkipWithError("the catalog does not hold the generated tree");
   }
-  if (!recrawl) Figures().crawlSeconds[connections] = wall / n;
+  if (recursive) {
+    Figures().recursiveSeconds[connections] = wall / n;
+  } else if (!recrawl) {
+    Figures().crawlSeconds[connections] = wall / n;
+  }
 }
 
 void BM_CrawlNewSite(benchmark::State& state) { Crawl(state, false); }
 void BM_RecrawlUnchangedSite(benchmark::State& state) { Crawl(state, true); }
+void BM_CrawlRecursive(benchmark::State& state) { Crawl(state, false, true); }
 
 // Every directory of the tree listed on one session, depth-first, each
 // listing timed on its own.
@@ -476,6 +494,42 @@ void BM_Rclone(benchmark::State& state) {
   Figures().rcloneSeconds[static_cast<int>(state.range(0))] = wall / n;
 }
 
+bool HasCurl() { return ::access("/usr/bin/curl", X_OK) == 0; }
+
+// The whole tree in one "LIST -aR" reply, fetched by curl.
+void BM_CurlListR(benchmark::State& state) {
+  Target& target = TheTarget();
+  if (!target.ok() || !HasCurl()) {
+    state.SkipWithError("no FTP server, or curl is not installed");
+    return;
+  }
+  const fs::path out = fs::temp_directory_path() /
+                       ("orvane-crawl-bench-curl-" + std::to_string(::getpid()) + ".txt");
+  const std::string url = "ftp://" + target.host() + ":" + std::to_string(target.port()) + "/";
+  double wall = 0;
+  std::size_t lines = 0;
+  for (auto _ : state) {
+    const auto t0 = std::chrono::steady_clock::now();
+    const int status = RunTool({"/usr/bin/curl", "-s", "--user",
+                                target.user() + ":" + target.password(), url, "-X", "LIST -aR"},
+                               out);
+    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (status != 0) {
+      state.SkipWithError("curl failed");
+      break;
+    }
+    state.PauseTiming();
+    std::ifstream in(out);
+    std::string line;
+    while (std::getline(in, line)) ++lines;
+    state.ResumeTiming();
+  }
+  fs::remove(out);
+  const double n = static_cast<double>(state.iterations());
+  state.counters["lines"] = static_cast<double>(lines) / n;
+  Figures().curlSeconds = wall / n;
+}
+
 void PrintSummary() {
   const RunFigures& f = Figures();
   std::printf("\nserver %s on %s\n", TheTarget().serverName().c_str(), TheTarget().host().c_str());
@@ -491,6 +545,17 @@ void PrintSummary() {
     if (auto crawl = f.crawlSeconds.find(checkers); crawl != f.crawlSeconds.end()) {
       std::printf("ratio crawl / rclone at %d: %.3f (target <= 1.0)\n", checkers,
                   crawl->second / seconds);
+    }
+  }
+  for (const auto& [connections, seconds] : f.recursiveSeconds) {
+    std::printf("crawl of a new site with the recursive listing, %d connection(s): %.3f s\n",
+                connections, seconds);
+  }
+  if (f.curlSeconds > 0) {
+    std::printf("curl LIST -aR of the whole tree: %.3f s\n", f.curlSeconds);
+    for (const auto& [connections, seconds] : f.recursiveSeconds) {
+      std::printf("ratio recursive crawl / curl LIST -aR at %d: %.3f (target <= 2.0)\n",
+                  connections, seconds / f.curlSeconds);
     }
   }
 }
@@ -521,6 +586,16 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("BM_RecrawlUnchangedSite", orvane::BM_RecrawlUnchangedSite)
       ->Arg(1)
       ->Arg(8)
+      ->Iterations(iterations)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_CrawlRecursive", orvane::BM_CrawlRecursive)
+      ->Arg(1)
+      ->Arg(8)
+      ->Iterations(iterations)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("BM_CurlListR", orvane::BM_CurlListR)
       ->Iterations(iterations)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);

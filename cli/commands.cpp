@@ -26,14 +26,16 @@ constexpr std::array kCommands{
                "Prints the stored catalog of a site (or of one directory): new mark, size, "
                "path."},
     CliCommand{"update", RunUpdate,
-               "[--all | KEY [PATH]] [--threads N] [--connections N] [--new] [--quiet]", false,
-               false,
+               "[--all | KEY [PATH]] [--threads N] [--connections N] [--no-recursive] [--new] "
+               "[--quiet]",
+               false, false,
                "Fetches the directory trees of all sites, one site or one directory; a site "
                "that another process is updating is skipped. On a terminal a live line per "
                "running site counts the directories and entries listed; otherwise each status "
                "change is a line. --new then prints the entries this update marked new. "
                "--quiet prints nothing when every site succeeded, else only the sites that did "
-               "not (on stderr) and errors."},
+               "not (on stderr) and errors. --no-recursive lists each directory on its own "
+               "instead of asking the server for whole subtrees."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
     CliCommand{"new", RunNew, "[--all]", false, true,

@@ -282,7 +282,8 @@ class NewBefore {
 int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"threads", "connections"}, {"all", "new", "quiet"}, parsed, error)) {
+  if (!ParseArgs(args, {"threads", "connections"}, {"all", "new", "quiet", "no-recursive"}, parsed,
+                 error)) {
     return context.UsageError("update", error);
   }
   const bool all = parsed.Has("all") || parsed.positional.empty();
@@ -342,6 +343,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   CUpdateEngine engine(bridge, context.doc.GetProgramDir());
   engine.SetMaxWorkers(static_cast<int>(threads));
   engine.SetConnectionsPerSite(static_cast<int>(connections));
+  engine.SetRecursiveListing(!parsed.Has("no-recursive"));
   if (all) {
     engine.UpdateAll(sites);
   } else {

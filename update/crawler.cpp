@@ -1,5 +1,7 @@
 #include "update/crawler.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +22,7 @@
 #include "update/ftp_session.h"
 #include "update/listing_parser.h"
 #include "update/listing_prefetch.h"
+#include "update/recursive_listing.h"
 
 namespace orvane {
 
@@ -35,6 +38,22 @@ bool IsUnusableName(std::string_view name) {
     if (c == '/' || c == '\0' || c == '\r' || c == '\n') return true;
   }
   return false;
+}
+
+// New entries are stored in byte order of their names, after the entries
+// stored before. Servers list a directory in an order of their own, which
+// differs between their listing commands (pure-ftpd sorts LIST but not
+// MLSD), and the catalog must not depend on which one gave the listing.
+void SortNewEntries(CFTPDir& dir, std::size_t oldFiles, std::size_t oldDirs) {
+  const auto byName = [](const auto& a, const auto& b) { return a->name() < b->name(); };
+  if (dir.files.size() > oldFiles) {
+    std::stable_sort(dir.files.begin() + static_cast<std::ptrdiff_t>(oldFiles), dir.files.end(),
+                     byName);
+  }
+  if (dir.subdirs.size() > oldDirs) {
+    std::stable_sort(dir.subdirs.begin() + static_cast<std::ptrdiff_t>(oldDirs), dir.subdirs.end(),
+                     byName);
+  }
 }
 
 // Forwards removals and drops the site's resume point when it goes with a
@@ -62,7 +81,8 @@ class ResumeGuardSink final : public IRemovalSink {
 class Crawler {
  public:
   Crawler(CFtpSession& session, CFTPSite& site, const std::atomic<bool>& stopRequested,
-          IRemovalSink& removals, const CrawlLimits& limits, CListingPrefetcher* ahead)
+          IRemovalSink& removals, const CrawlLimits& limits, CListingPrefetcher* ahead,
+          bool recursive)
       : session_(session),
         ahead_(ahead),
         site_(site),
@@ -72,7 +92,8 @@ class Crawler {
         // A resumption continues the update that broke off, so it adds to
         // what that one counted; any other crawl lists its whole subtree
         // afresh and starts from zero.
-        counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}) {
+        counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}),
+        recursion_(recursive ? Recursion::kUntried : Recursion::kOff) {
     site_.SetCrawlCounts(counts_);
     if (site.resumePending.load() == 0) {
       site_.dirsListed.store(0, std::memory_order_relaxed);
@@ -95,6 +116,9 @@ class Crawler {
   using Uniques = std::unordered_map<std::string, std::string>;
 
   enum class ListOutcome { kDone, kNotEntered, kBrokenOff };
+  // Whether this server lists a subtree in one reply: not known until the
+  // first try, then decided for the rest of the crawl.
+  enum class Recursion { kUntried, kWorks, kOff };
 
   bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }
   // Adds to one of the counts of what this update could not fetch, e.g.
@@ -107,7 +131,18 @@ class Crawler {
     site_.SetCrawlCounts(counts_);
   }
   bool ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path);
-  ListOutcome ListAndMerge(CFTPDir& dir, const std::string& path, Uniques& uniques);
+  // `fromSection` tells whether the listing came out of a recursive one,
+  // which gives no `unique` facts.
+  ListOutcome ListAndMerge(CFTPDir& dir, const std::string& path, Uniques& uniques,
+                           bool& fromSection);
+  // The directory's listing from a recursive listing, if one covers it.
+  std::optional<std::vector<ListingEntry>> TakeSection(const std::string& path);
+  // Whether the walk, about to list `path`, should ask for its whole
+  // subtree in one listing instead.
+  bool WantsRecursive(const std::string& path) const;
+  // Lists `path`'s subtree in one reply and keeps what can be trusted of
+  // it. False: stopped meanwhile (the stop is recorded at `dir`).
+  bool FetchRecursive(CFTPDir& dir, const std::string& path);
   // The `unique` fact of `path` by MLST; empty when the server gives none.
   std::string AskUnique(const std::string& path);
 
@@ -128,7 +163,8 @@ class Crawler {
     bool added_;
     std::string unique_;
   };
-  bool Descend(CFTPDir& dir, std::size_t depth, const std::string& path, const Uniques& uniques);
+  bool Descend(CFTPDir& dir, std::size_t depth, const std::string& path, const Uniques& uniques,
+               bool fromSection);
   std::vector<CFTPDir*> Children(const CFTPDir& dir) const;
 
   // Rule R: the directory where the crawl broke off becomes the resume
@@ -172,6 +208,11 @@ class Crawler {
   // Cleared when the server answers MLST without a `unique` fact.
   bool askUniques_ = true;
   CrawlCounts counts_;
+  Recursion recursion_;
+  // Listings taken out of recursive listings, until the walk reaches their
+  // directories, and the directories those left to listings of their own.
+  std::unordered_map<std::string, std::vector<ListingEntry>> sections_;
+  std::unordered_set<std::string> doubtful_;
 };
 
 std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
@@ -233,7 +274,8 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
   AncestorScope self(ancestorUniques_, *unique);
 
   Uniques uniques;
-  switch (ListAndMerge(dir, path, uniques)) {
+  bool fromSection = false;
+  switch (ListAndMerge(dir, path, uniques, fromSection)) {
     case ListOutcome::kBrokenOff:
       return false;
     case ListOutcome::kNotEntered:
@@ -241,7 +283,7 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
     case ListOutcome::kDone:
       break;
   }
-  return Descend(dir, depth, path, uniques);
+  return Descend(dir, depth, path, uniques, fromSection);
 }
 
 bool Crawler::ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& path) {
@@ -263,13 +305,103 @@ bool Crawler::ResumeWalk(CFTPDir& dir, std::size_t depth, const std::string& pat
   return true;
 }
 
-Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path,
-                                           Uniques& uniques) {
+std::optional<std::vector<ListingEntry>> Crawler::TakeSection(const std::string& path) {
+  auto found = sections_.find(path);
+  if (found == sections_.end()) return std::nullopt;
+  std::vector<ListingEntry> entries = std::move(found->second);
+  sections_.erase(found);
+  return entries;
+}
+
+bool Crawler::WantsRecursive(const std::string& path) const {
+  // The first listing of the crawl asks, and nearly always decides; once
+  // the server has shown that it lists recursively, every directory that
+  // no earlier reply covered (one cut short, say) asks for its own subtree.
+  return recursion_ != Recursion::kOff && !doubtful_.contains(path) && RecursiveListingCovers(path);
+}
+
+bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
+  // Bounds what is held until the walk takes it, as for listings ahead.
+  constexpr std::size_t kMaxBytes = CListingPrefetcher::kMaxBufferedBytes;
+  CRecursiveListing listing(path);
+  bool stopped = false;
+  bool full = false;
+  // "-a": servers that hide dot files in LIST show them in MLSD, and the
+  // catalog must be the one MLSD would give.
+  const FtpResult result = session_.ListRaw(path, session_.usesMlsd() ? "LIST -aR" : "LIST -R",
+                                            [&](std::string_view data) {
+                                              if (StopRequested()) {
+                                                stopped = true;
+                                                return false;
+                                              }
+                                              if (listing.bytes() + data.size() > kMaxBytes) {
+                                                full = true;
+                                                return false;
+                                              }
+                                              listing.Feed(data);
+                                              return true;
+                                            });
+  if (stopped || (result.outcome == FtpOutcome::kCancelled && !full) || StopRequested()) {
+    Stopped(dir);
+    return false;
+  }
+  const bool proven = recursion_ == Recursion::kWorks;
+  const bool complete = result.ok() && !full;
+  listing.Finish(complete);
+  // A refusal, or a reply that does not read as a recursive listing (a
+  // server that ignores the option lists only the directory), ends the
+  // tries. A reply cut short that has shown recursion goes on being used
+  // for what it holds; a failure of the connection shows again in the
+  // listing that follows, which handles it.
+  bool usable = false;
+  if (listing.ambiguous() || result.outcome == FtpOutcome::kTransient ||
+      (result.outcome == FtpOutcome::kRefused && !proven)) {
+    recursion_ = Recursion::kOff;
+  } else if (result.outcome == FtpOutcome::kRefused) {
+    // A directory refused to a server that lists recursively elsewhere:
+    // its own listing tells what it is.
+  } else if (listing.showsRecursion()) {
+    recursion_ = Recursion::kWorks;
+    usable = true;
+  } else if (listing.baseHasSubdirectories() || !complete) {
+    // No section for a subdirectory: the option was ignored, or nothing
+    // came that could tell.
+    if (!proven || listing.baseHasSubdirectories()) recursion_ = Recursion::kOff;
+    usable = proven && !listing.baseHasSubdirectories();
+  } else {
+    // A directory without subdirectories: its listing stands only when
+    // the server has shown before that it reads the option.
+    usable = proven;
+  }
+  if (usable) {
+    listing.TakeResults(sections_, doubtful_);
+  }
+  // Whatever the reply did not cover, this directory included, is listed
+  // on its own from here.
+  if (!sections_.contains(path)) doubtful_.insert(path);
+  return true;
+}
+
+Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path, Uniques& uniques,
+                                           bool& fromSection) {
   if (StopRequested()) {
     Stopped(dir);
     return ListOutcome::kBrokenOff;
   }
+  std::optional<std::vector<ListingEntry>> section = TakeSection(path);
+  if (!section && WantsRecursive(path)) {
+    if (!FetchRecursive(dir, path)) return ListOutcome::kBrokenOff;
+    section = TakeSection(path);
+  }
+  fromSection = section.has_value();
 
+  std::size_t oldFiles;
+  std::size_t oldDirs;
+  {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    oldFiles = dir.files.size();
+    oldDirs = dir.subdirs.size();
+  }
   CListingMerge merge(dir);
   bool stoppedInListing = false;
   const auto onEntries = [&](std::span<const ListingEntry> entries) {
@@ -292,7 +424,13 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return true;
   };
   std::optional<PrefetchedListing> fetched;
-  if (ahead_ != nullptr) {
+  if (section) {
+    // Merged exactly as a listing of the directory alone.
+    fetched.emplace();
+    fetched->entries = std::move(*section);
+    fetched->usesMlsd = session_.usesMlsd();
+    fetched->result.entered = true;
+  } else if (ahead_ != nullptr) {
     fetched = ahead_->Take(path);
     // The wait for a listing under way ends early on a stop.
     if (StopRequested()) {
@@ -318,6 +456,10 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
   }
   Count(&CrawlCounts::namesSkipped, skipped);
   site_.dirsListed.fetch_add(1, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    SortNewEntries(dir, oldFiles, oldDirs);
+  }
 
   // A listing we abandoned, or one cut short by the session being closed
   // (program exit), says nothing about the server's tree: no sweep.
@@ -355,7 +497,11 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
 }
 
 bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
-                      const Uniques& uniques) {
+                      const Uniques& uniques, bool fromSection) {
+  // A recursive listing gives no `unique` facts, nor is there a way round
+  // the server's own: it showed every subdirectory as a directory of its
+  // own, not as a link, so none is asked for.
+  static const std::string kNoUnique;
   // Directories added by this listing sit at the tail, so they are visited
   // after the known ones.
   const std::vector<CFTPDir*> children = Children(dir);
@@ -369,13 +515,18 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
         if (found != uniques.end() && ancestorUniques_.contains(found->second)) continue;
       }
       std::string childPath = ChildPath(path, child->name());
+      // Directories a recursive listing covers, or that the walk will ask
+      // for their own subtree, are not listed ahead.
+      if (sections_.contains(childPath) ||
+          (recursion_ == Recursion::kWorks && WantsRecursive(childPath)))
+        continue;
       if (childPath.size() <= limits_.maxPathBytes) paths.push_back(std::move(childPath));
     }
     ahead_->Offer(paths);
   }
   for (CFTPDir* child : children) {
     if (StopRequested()) return Stopped(dir);
-    const std::string* unique = nullptr;
+    const std::string* unique = fromSection ? &kNoUnique : nullptr;
     if (!uniques.empty()) {
       auto found = uniques.find(std::string(child->name()));
       if (found != uniques.end()) unique = &found->second;
@@ -392,7 +543,7 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
 
 bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,
-                    const CrawlLimits& limits, CListingPrefetcher* ahead) {
+                    const CrawlLimits& limits, CListingPrefetcher* ahead, bool recursive) {
   if (site.resumePending.load() != 0) {
     // The resume point is compared by identity only; if it is not in this
     // subtree the walk would never reach it and would list nothing at all.
@@ -402,7 +553,7 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
       site.resumeDir = nullptr;
     }
   }
-  Crawler crawler(session, site, stopRequested, removals, limits, ahead);
+  Crawler crawler(session, site, stopRequested, removals, limits, ahead, recursive);
   crawler.LearnAncestorsAbove(dir);
   return crawler.Crawl(dir, dir.Depth(), dir.GetPath());
 }

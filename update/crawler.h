@@ -2,7 +2,9 @@
 //
 // CrawlDirectory walks the server's tree depth-first from `dir`: it enters
 // each directory, merges its listing into the stored directory (new entries
-// marked new, vanished ones swept and handed to the removal sink), then
+// marked new and stored after the known ones in byte order of their names,
+// whatever order the server listed them in; vanished ones swept and handed
+// to the removal sink), then
 // descends into the subdirectories in list order. A stop request or a
 // transient network failure breaks the crawl off and leaves a resume point
 // in the site record, so the next crawl skips ahead to where this one ended.
@@ -88,8 +90,20 @@ struct CrawlLimits {
 // done here in the same order as without it. A listing taken from `ahead`
 // stands for one from `session`; the directories `ahead` could not list
 // are listed on `session`.
+//
+// With `recursive`, the first directory listed is asked for its whole
+// subtree in one reply ("LIST -R", see update/recursive_listing.h). When
+// the server gives one, every directory it covers takes its listing from
+// there, in the same walk, merged as if listed on its own; directories it
+// left out or that it showed in doubt are listed one by one, and a
+// directory that no reply covered (the server cut the reply short) asks
+// for its own subtree. A server that refuses the option or ignores it is
+// not asked again in this crawl. A recursive reply costs one listing's
+// round trips: a stop during it leaves the resume point at the directory
+// that asked, as a stop during that directory's own listing would.
 bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,
-                    const CrawlLimits& limits = {}, CListingPrefetcher* ahead = nullptr);
+                    const CrawlLimits& limits = {}, CListingPrefetcher* ahead = nullptr,
+                    bool recursive = false);
 
 }  // namespace orvane

@@ -450,6 +450,38 @@ FtpResult CFtpSession::ListAfterQuotedCwd(std::string_view absolutePath) {
   return result;
 }
 
+FtpResult CFtpSession::ListRaw(std::string_view absolutePath, std::string_view command,
+                               const FtpDataSink& onData) {
+  if (HasLineBreakOrNul(absolutePath) || HasControlByte(absolutePath) ||
+      HasLineBreakOrNul(command) || absolutePath.empty() || absolutePath.front() != '/') {
+    return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "Not a path for a raw listing");
+  }
+  if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
+  struct EndGuard {
+    CFtpSession* session;
+    ~EndGuard() { session->End(); }
+  } endGuard{this};
+  if (!connected_) {
+    return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
+  }
+  sink_ = nullptr;
+  rawSink_ = &onData;
+  unconfirmed_ = false;
+  batchSize_ = 0;
+  // With the CWD the command goes without an argument, as given.
+  const std::string request(command);
+  curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, request.c_str());
+  FtpResult result = Perform(DirectoryUrl(baseUrl_, absolutePath), Request::kCwdAndList);
+  curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, mlsd_ ? "MLSD" : nullptr);
+  rawSink_ = nullptr;
+  if (abandoned_) {
+    const bool entered = result.entered;
+    result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
+    result.entered = entered;
+  }
+  return result;
+}
+
 FtpResult CFtpSession::PathFacts(std::string_view absolutePath, std::string& facts) {
   facts.clear();
   if (HasLineBreakOrNul(absolutePath) || absolutePath.empty() || absolutePath.front() != '/') {
@@ -616,6 +648,10 @@ void CFtpSession::OnReplyLine(std::string_view line) {
 void CFtpSession::OnData(const char* data, std::size_t size) {
   lastSignOfLife_ = Clock::now();
   if (size > 0) dataEndsLine_ = data[size - 1] == '\n';
+  if (rawSink_ != nullptr) {
+    if (!abandoned_ && !(*rawSink_)(std::string_view(data, size))) abandoned_ = true;
+    return;
+  }
   if (sink_ == nullptr || abandoned_) return;
   splitter_.Feed(data, size, [this](const ListingEntry& entry) { Collect(entry); });
   Deliver();

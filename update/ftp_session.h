@@ -82,6 +82,9 @@ struct FtpTimeouts {
 // callback runs on the owner's thread inside ListDirectory and must not call
 // the session, except Close().
 using FtpEntrySink = std::function<bool(std::span<const ListingEntry>)>;
+// Receives a listing's bytes as they arrive, unparsed; same rules as
+// FtpEntrySink.
+using FtpDataSink = std::function<bool(std::string_view)>;
 
 class CFtpSession {
  public:
@@ -107,6 +110,15 @@ class CFtpSession {
   // entered true, or to the CWD, entered false), kTransient, kCancelled.
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
+
+  // Changes into `absolutePath` ("CWD /a/b") and sends `command` as it is
+  // (for example "LIST -R"), handing the data connection's bytes to
+  // `onData`. For commands whose reply no parser here reads as it comes. A
+  // path holding a byte below 0x20 is refused, with the path rules of
+  // ListDirectory. Outcomes as ListDirectory's, with no check of what the
+  // data shows; a final reply that says it was cut short is kIncomplete.
+  FtpResult ListRaw(std::string_view absolutePath, std::string_view command,
+                    const FtpDataSink& onData);
 
   // The facts of one path by MLST ("type=dir;...;unique=...; /a/b", without
   // the leading blank), or empty when the server gave none: a server without
@@ -204,7 +216,8 @@ class CFtpSession {
   bool unconfirmed_ = false;
   std::string_view target_;  // last segment of the path listed
   const FtpEntrySink* sink_ = nullptr;
-  std::string* mlstFacts_ = nullptr;  // receives PathFacts' fact line
+  const FtpDataSink* rawSink_ = nullptr;  // ListRaw only
+  std::string* mlstFacts_ = nullptr;      // receives PathFacts' fact line
   CListingSplitter splitter_;
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;

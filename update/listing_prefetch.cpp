@@ -69,16 +69,20 @@ bool CListingPrefetcher::BufferFullLocked() const {
 }
 
 void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
-  if (slots_.empty()) return;
+  if (slots_.empty() || paths.empty()) return;
+  bool queued = false;
   {
     std::lock_guard lock(mutex_);
     if (live_ == 0) return;
     for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
       if (!PrefetchablePath(*it) || inProgress_.contains(*it) || done_.contains(*it)) continue;
       queue_.push_front(*it);
+      queued = true;
     }
   }
-  changed_.notify_all();
+  // Waking every connection for nothing costs a context switch each, per
+  // directory of the walk.
+  if (queued) changed_.notify_all();
 }
 
 std::optional<PrefetchedListing> CListingPrefetcher::Take(const std::string& path) {
@@ -113,6 +117,12 @@ std::size_t CListingPrefetcher::ListingsTaken() const {
 
 void CListingPrefetcher::ConnectionMain(Slot* slot) {
   CFtpSession& session = *slot->session;
+  {
+    // No login before there is something to list: a crawl that one
+    // recursive listing covers never needs the extra connections.
+    std::unique_lock lock(mutex_);
+    while (!closing_.load() && !stop_.load() && queue_.empty()) changed_.wait_for(lock, kStopPoll);
+  }
   // A refused login (servers limit connections per client) or any other
   // failure only leaves the walk with fewer helpers.
   bool usable = !closing_.load() && !stop_.load() && session.Open(login_, timeouts_).ok();

@@ -9,6 +9,9 @@
 // the walk takes a listing when it reaches its directory and merges it
 // itself, in the same order as without prefetching.
 //
+// The extra connections log in when the first directories are offered, not
+// before: a crawl that needs none opens none.
+//
 // Extra connections are a help, never a cause of failure. A login that is
 // refused or fails, or any failure on an extra connection (time-out, drop,
 // 421), ends that connection for the rest of the crawl, and the directory

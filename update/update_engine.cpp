@@ -200,6 +200,10 @@ bool CUpdateEngine::SetConnectionsPerSite(int count) {
 
 int CUpdateEngine::ConnectionsPerSite() const { return connectionsPerSite_.load(); }
 
+void CUpdateEngine::SetRecursiveListing(bool on) { recursiveListing_.store(on); }
+
+bool CUpdateEngine::RecursiveListing() const { return recursiveListing_.load(); }
+
 UpdateProgress CUpdateEngine::Progress() {
   std::lock_guard lock(mutex_);
   const int queued = static_cast<int>(updateQueue_.size());
@@ -510,7 +514,8 @@ void CUpdateEngine::RunJob(Job& job) {
           [&](CFtpSession& extraSession) { return RegisterSession(key, extraSession, run); },
           [&](CFtpSession& extraSession) { UnregisterSession(key, extraSession); });
     }
-    crawled = CrawlDirectory(session, site, start, run.stopRequested, removals, {}, ahead.get());
+    crawled = CrawlDirectory(session, site, start, run.stopRequested, removals, {}, ahead.get(),
+                             recursiveListing_.load());
   }
   if (crawled) {
     // A catalog that was read only in part is whole again once every

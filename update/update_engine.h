@@ -186,6 +186,12 @@ class CUpdateEngine {
   bool SetConnectionsPerSite(int count);
   int ConnectionsPerSite() const;
 
+  // Whether a site's crawl first asks for its whole tree in one listing
+  // (see CrawlDirectory); on by default, each server is tried once per
+  // update. Taken by each worker when it starts.
+  void SetRecursiveListing(bool on);
+  bool RecursiveListing() const;
+
   // One tick of the progress display. While jobs are queued or workers run:
   // done = progressTotal - queued jobs - running workers. Otherwise
   // finished, and progressTotal goes back to 0 (the display ends there).
@@ -244,6 +250,7 @@ class CUpdateEngine {
   std::atomic<int> activeWorkers_{0};
   std::atomic<int> maxWorkers_{kDefaultMaxWorkers};
   std::atomic<int> connectionsPerSite_{kDefaultConnectionsPerSite};
+  std::atomic<bool> recursiveListing_{true};
   bool dispatcherRunning_ = false;
   std::shared_ptr<Run> dispatcherRun_;  // the run the dispatcher serves
   std::thread dispatcher_;

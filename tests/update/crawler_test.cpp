@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,6 +57,7 @@ class RecordingSink final : public IRemovalSink {
  public:
   void FileRemoved(std::unique_ptr<CFTPFile> file) override {
     paths.push_back(Join(file->parent->GetPath(), file->name()));
+    if (stop != nullptr && paths.back() == stopAt) *stop = true;
     files.push_back(std::move(file));
   }
   void DirRemoved(std::unique_ptr<CFTPDir> dir) override {
@@ -66,6 +69,9 @@ class RecordingSink final : public IRemovalSink {
   }
 
   std::vector<std::string> paths;  // directories end in "/"
+  // Set when the file `stopAt` is removed: a stop at a known place.
+  std::atomic<bool>* stop = nullptr;
+  std::string stopAt;
   std::vector<std::unique_ptr<CFTPFile>> files;
   std::vector<std::unique_ptr<CFTPDir>> dirs;
 };
@@ -258,8 +264,10 @@ class CrawlerTest : public ::testing::Test {
           login, timeouts, connections_ - 1, stop_, [](CFtpSession&) { return true; },
           [](CFtpSession&) {});
     }
-    const bool crawled = CrawlDirectory(session, site, dir, stop_, sink, limits, ahead.get());
+    const bool crawled =
+        CrawlDirectory(session, site, dir, stop_, sink, limits, ahead.get(), recursive_);
     if (ahead) takenAhead_ = ahead->ListingsTaken();
+    commandsSent_ = session.commandsSent();
     return crawled;
   }
 
@@ -298,6 +306,10 @@ class CrawlerTest : public ::testing::Test {
   int connections_ = 1;
   // Listings the last crawl took from the extra connections.
   std::size_t takenAhead_ = 0;
+  // Whether crawls ask for recursive listings.
+  bool recursive_ = false;
+  // Commands the last crawl sent on its own connection.
+  std::uint64_t commandsSent_ = 0;
 };
 
 // --- The catalog equals the server's tree --------------------------------
@@ -676,6 +688,162 @@ TEST_F(CrawlAheadTest, StopWhileWaitingForAListingAheadResumesThere) {
     if (command.starts_with("MLSD ")) listed.insert(command.substr(5));
   }
   EXPECT_EQ(listed, std::multiset<std::string>(order.begin() + 2, order.end()));
+}
+
+// --- One listing for a whole subtree ---------------------------------------
+
+// content.ct and state.st as a save writes them.
+std::string Written(const CFTPSite& site) {
+  CTempTree data;
+  if (!site.SaveCatalogAndState(data.path())) return "not saved";
+  std::string bytes;
+  for (const char* name : {"content.ct", "state.st"}) {
+    std::ifstream in(site.DataDirectory(data.path()) / name, std::ios::binary);
+    bytes.append(std::istreambuf_iterator<char>(in), {});
+    bytes += "\n--\n";
+  }
+  return bytes;
+}
+
+// What a crawl leaves behind, for comparing two crawls of the same tree.
+struct Outcome {
+  bool crawled;
+  std::vector<std::string> snapshot;
+  std::vector<std::string> removed;
+  CrawlCounts counts;
+  std::string resumeDir;
+  std::string written;
+};
+
+class RecursiveListingServerTest : public CrawlerTest,
+                                   public ::testing::WithParamInterface<ServerKind> {
+ protected:
+  Outcome CrawlAs(CFtpServer& server, CFTPSite& site, RecordingSink& sink, int connections,
+                  bool recursive) {
+    connections_ = connections;
+    recursive_ = recursive;
+    stop_ = false;
+    sink.paths.clear();
+    Outcome outcome;
+    outcome.crawled = CrawlSite(server, site, *site.rootDir, sink);
+    outcome.snapshot = Snapshot(*site.rootDir);
+    outcome.removed = sink.paths;
+    outcome.counts = site.GetCrawlCounts();
+    if (site.resumePending.load() != 0) outcome.resumeDir = site.resumeDir->GetPath();
+    outcome.written = Written(site);
+    return outcome;
+  }
+};
+
+TEST_P(RecursiveListingServerTest, CatalogEqualsThePerDirectoryCrawl) {
+  // Names a recursive listing could be misread by: ":" in and at the end of
+  // names, names that read as headers, a "total" line or a whole entry line,
+  // leading and trailing blanks, an arrow, bytes that are not UTF-8, dot
+  // files, a link, an empty directory, a control byte, a size beyond 32 bits
+  // and a date old enough to show its year.
+  for (const char* file :
+       {"a b/f:", "a b/sub:x/g", "x:/h", "total 5", "h:", " lead/in/ k", "dir:/y:", ".dot/.f",
+        "total 3/t", "c\x01x/inner/f", "drwxr-xr-x 2 0 0 4096 Dec  7 17:12 fake", "s/a -> b",
+        "s/trailing ", "s/100%#?", "\xD6\xD0\xCE\xC4/\xB5\xC4 x"})
+    tree_.AddFile(file, file);
+  tree_.AddSparseFile("s/5GiB", 5ULL << 30);
+  fs::last_write_time(tree_ / "s/a -> b", fs::file_time_type::clock::now() - 24h * 800);
+  // Directories the server's user may not read, or read but not enter.
+  tree_.AddFile("perm/closed/x", "x");
+  tree_.AddFile("perm/unsearchable/y", "y");
+  fs::permissions(tree_ / "perm/closed", fs::perms(0700));
+  fs::permissions(tree_ / "perm/unsearchable", fs::perms(0744));
+  for (int d = 0; d < 20; ++d) {
+    for (int f = 0; f < 3; ++f)
+      tree_.AddFile("many/d" + std::to_string(d) + "/f" + std::to_string(f));
+  }
+  tree_.AddDir("e/empty");
+  fs::create_directory_symlink("../a b", tree_ / "e/link");
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+
+  struct Variant {
+    int connections;
+    bool recursive;
+    CFTPSite site;
+    RecordingSink sink;
+  };
+  Variant variants[4] = {
+      {1, false, {}, {}}, {1, true, {}, {}}, {4, false, {}, {}}, {4, true, {}, {}}};
+  std::uint64_t commands[4] = {};
+  // A first crawl, one of a changed tree, one stopped at the sweep of
+  // /many/d12, and the resumption.
+  for (int round = 0; round < 4; ++round) {
+    if (round == 1) {
+      tree_.Remove("x:");
+      tree_.Remove("many/d3");
+      tree_.AddFile("many/d3", "now a file");
+      tree_.AddFile("a b/sub:x/new:", "n");
+    }
+    if (round == 2) tree_.Remove("many/d12/f1");
+    Outcome expected;
+    for (int v = 0; v < 4; ++v) {
+      Variant& variant = variants[v];
+      variant.sink.stop = round == 2 ? &stop_ : nullptr;
+      variant.sink.stopAt = "/many/d12/f1";
+      const Outcome outcome =
+          CrawlAs(server, variant.site, variant.sink, variant.connections, variant.recursive);
+      commands[v] = commandsSent_;
+      if (v == 0) {
+        expected = outcome;
+        EXPECT_EQ(outcome.crawled, round != 2);
+        continue;
+      }
+      SCOPED_TRACE(::testing::Message() << "round " << round << ", " << variant.connections
+                                        << " connection(s), recursive " << variant.recursive);
+      EXPECT_EQ(outcome.crawled, expected.crawled);
+      EXPECT_EQ(outcome.snapshot, expected.snapshot);
+      EXPECT_EQ(outcome.removed, expected.removed);
+      EXPECT_EQ(outcome.counts, expected.counts);
+      EXPECT_EQ(outcome.resumeDir, expected.resumeDir);
+      EXPECT_TRUE(outcome.written == expected.written) << "content.ct or state.st differ";
+    }
+    // pure-ftpd lists recursively: far fewer commands than one listing per
+    // directory. The others refuse or ignore the option.
+    if (round == 0 && GetParam() == ServerKind::kPureFtpd) {
+      EXPECT_LT(commands[1] * 4, commands[0]);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RecursiveListingServerTest,
+                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kVsftpd,
+                                           ServerKind::kPureFtpd),
+                         KindName);
+
+TEST_F(CrawlerTest, RecursiveListingCutShortByPureFtpdLosesNothing) {
+  // Over 10,000 entries, deeper than its default recursion: pure-ftpd cuts
+  // the recursive reply ("226 Output truncated to 10000 matches") and
+  // leaves the deep sections out.
+  for (int d = 0; d < 30; ++d) {
+    for (int f = 0; f < 400; ++f) tree_.AddFile("d" + std::to_string(d) + "/f" + std::to_string(f));
+  }
+  tree_.AddFile("deep/1/2/3/4/5/6/7/8/leaf", "l");
+  PureFtpdOptions options;
+  options.defaultListingCut = true;
+  START_OR_SKIP(server, CFtpServer::StartPureFtpd(tree_.path(), options));
+
+  CFTPSite perDirectory;
+  RecordingSink sink;
+  ASSERT_TRUE(CrawlSite(server, perDirectory, *perDirectory.rootDir, sink));
+  const std::uint64_t perDirectoryCommands = commandsSent_;
+  recursive_ = true;
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+  EXPECT_EQ(Snapshot(root()), Snapshot(*perDirectory.rootDir));
+  EXPECT_TRUE(Written(site_) == Written(perDirectory));
+  EXPECT_LT(commandsSent_, perDirectoryCommands);
+  // A re-crawl finds everything again and sweeps nothing.
+  ClearMarks(root());
+  site_.hasNewEntries = false;
+  ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+  EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
+  EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{});
+  EXPECT_THAT(sink_.paths, IsEmpty());
+  EXPECT_FALSE(site_.hasNewEntries.load());
 }
 
 TEST_F(CrawlerTest, ServerLimitingConnectionsPerClientIsCrawledCompletely) {
