@@ -175,7 +175,18 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
       }
       return {};
     case Qt::ToolTipRole:
-      if (item->siteItem) return StatusTip(item->site->Status());
+      if (item->siteItem) {
+        const SiteStatus status = item->site->Status();
+        QString tip = StatusTip(status);
+        // A running crawl's progress, read when the tip shows.
+        if (status.outcome == SiteStatus::Outcome::kConnected) {
+          tip += QLatin1Char('\n') +
+                 tr("已列出 %1 个目录, %2 个条目")
+                     .arg(item->site->dirsListed.load(std::memory_order_relaxed))
+                     .arg(item->site->entriesListed.load(std::memory_order_relaxed));
+        }
+        return tip;
+      }
       return {};
     default:
       return {};

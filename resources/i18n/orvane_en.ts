@@ -146,6 +146,10 @@ the FTP session could not be created</translation>
         <source>跳过的名称: %1</source>
         <translation>Names skipped: %1</translation>
     </message>
+    <message>
+        <source>已列出 %1 个目录, %2 个条目</source>
+        <translation>%1 directories, %2 entries listed so far</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CDirView</name>

@@ -202,6 +202,12 @@ void DirViewTest::updateSiteItemRedrawsIconBoldAndTip() {
   QCOMPARE(item.data(Qt::ToolTipRole).toString(), QStringLiteral("更新失败:\n连接超时"));
   QVERIFY(!model->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
   QVERIFY(Child(model->index(0, 0), 0).data(Qt::ToolTipRole).isNull());
+  // A running crawl's tip counts what it has listed so far.
+  beta.SetOutcome(SiteStatus::Outcome::kConnected, kUpdateRunning);
+  beta.dirsListed = 12;
+  beta.entriesListed = 345;
+  QCOMPARE(item.data(Qt::ToolTipRole).toString(),
+           QStringLiteral("已连接,正在更新...\n已列出 12 个目录, 345 个条目"));
 }
 
 void DirViewTest::statusTipIsTheCoreTextWithWhatWasNotFetched_data() {
