@@ -12,13 +12,13 @@
 // nothing).
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <QApplication>
 #include <QFile>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
