@@ -88,6 +88,7 @@ void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
 std::optional<PrefetchedListing> CListingPrefetcher::Take(const std::string& path) {
   if (slots_.empty()) return std::nullopt;
   std::unique_lock lock(mutex_);
+  lastAsked_ = path;
   while (inProgress_.contains(path) && !stop_.load()) changed_.wait_for(lock, kStopPoll);
   if (auto found = done_.find(path); found != done_.end()) {
     PrefetchedListing listing = std::move(found->second);
@@ -113,6 +114,11 @@ int CListingPrefetcher::LiveConnections() const {
 std::size_t CListingPrefetcher::ListingsTaken() const {
   std::lock_guard lock(mutex_);
   return taken_;
+}
+
+std::string CListingPrefetcher::LastAsked() const {
+  std::lock_guard lock(mutex_);
+  return lastAsked_;
 }
 
 void CListingPrefetcher::ConnectionMain(Slot* slot) {

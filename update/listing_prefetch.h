@@ -79,15 +79,18 @@ class CListingPrefetcher {
   void Offer(const std::vector<std::string>& paths);
 
   // The listing of `path` when an extra connection fetched it (kOk or
-  // kRefused). A
-  // listing under way is waited for (or until the stop flag is set); a path
-  // still queued is withdrawn. Empty: the walk lists `path` itself.
+  // kRefused). A listing under way is waited for (or until the stop flag is
+  // set); a path still queued is withdrawn. Empty: the walk lists `path`
+  // itself.
   std::optional<PrefetchedListing> Take(const std::string& path);
 
   // Extra connections still in use (logged in or logging in).
   int LiveConnections() const;
   // Listings handed to the walk so far.
   std::size_t ListingsTaken() const;
+  // The path of the walk's last Take: where the walk is, for whoever
+  // watches its progress from another thread.
+  std::string LastAsked() const;
 
  private:
   struct Slot {
@@ -111,6 +114,7 @@ class CListingPrefetcher {
   std::size_t bufferedBytes_ = 0;
   int live_ = 0;
   std::size_t taken_ = 0;
+  std::string lastAsked_;
 
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::thread> threads_;

@@ -264,8 +264,16 @@ class CrawlerTest : public ::testing::Test {
           login, timeouts, connections_ - 1, stop_, [](CFtpSession&) { return true; },
           [](CFtpSession&) {});
     }
+    {
+      std::lock_guard guard(aheadMutex_);
+      aheadInUse_ = ahead.get();
+    }
     const bool crawled =
         CrawlDirectory(session, site, dir, stop_, sink, limits, ahead.get(), recursive_);
+    {
+      std::lock_guard guard(aheadMutex_);
+      aheadInUse_ = nullptr;
+    }
     if (ahead) takenAhead_ = ahead->ListingsTaken();
     commandsSent_ = session.commandsSent();
     return crawled;
@@ -306,6 +314,14 @@ class CrawlerTest : public ::testing::Test {
   int connections_ = 1;
   // Listings the last crawl took from the extra connections.
   std::size_t takenAhead_ = 0;
+  // The running crawl's extra connections, for a thread that watches where
+  // its walk is.
+  std::mutex aheadMutex_;
+  CListingPrefetcher* aheadInUse_ = nullptr;
+  std::string WalkAt() {
+    std::lock_guard guard(aheadMutex_);
+    return aheadInUse_ ? aheadInUse_->LastAsked() : std::string();
+  }
   // Whether crawls ask for recursive listings.
   bool recursive_ = false;
   // Commands the last crawl sent on its own connection.
@@ -640,7 +656,6 @@ TEST_F(CrawlAheadTest, DroppedExtraConnectionLosesNothing) {
 TEST_F(CrawlAheadTest, StopWhileWaitingForAListingAheadResumesThere) {
   const std::vector<std::string> order = CrawlFlatTree(5);
   ASSERT_EQ(order.size(), 5u);
-  CFTPDir* const before = Find(root(), order[1]);
   CFTPDir* const held = Find(root(), order[2]);
   ASSERT_NE(held, nullptr);
   tree_.Remove(order[2].substr(1) + "/x");
@@ -653,24 +668,20 @@ TEST_F(CrawlAheadTest, StopWhileWaitingForAListingAheadResumesThere) {
   options.faults.push_back(HeldListing(order[2]));
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   connections_ = 4;
-  // The stop comes once the directory before is merged: the walk is at the
-  // held one, on whichever connection lists it.
+  // The stop comes once the walk has asked for the held directory's listing
+  // (waiting for it on an extra connection, or about to list it itself): a
+  // stop seen earlier, between two directories, would be a stop at the root.
   std::thread stopper([&] {
     const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (!stop_ && std::chrono::steady_clock::now() < deadline) {
-      {
-        std::lock_guard<std::mutex> guard(site_.lock);
-        for (const auto& file : before->files) {
-          if (file->name() == "new") stop_ = true;
-        }
-      }
+      if (WalkAt() == order[2]) stop_ = true;
       std::this_thread::sleep_for(2ms);
     }
     server.Release();
   });
   const bool crawled = Crawl(server);
   stopper.join();
-  ASSERT_TRUE(stop_.load()) << "the directory before was never merged";
+  ASSERT_TRUE(stop_.load()) << "the walk never reached the held directory";
   EXPECT_FALSE(crawled);
   EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
   EXPECT_EQ(site_.resumeDir, held);
