@@ -233,6 +233,11 @@ CFtpSession::CFtpSession() = default;
 
 CFtpSession::~CFtpSession() { Close(); }
 
+struct CFtpSession::EndGuard {
+  CFtpSession* session;
+  ~EndGuard() { session->End(); }
+};
+
 FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) {
   InitLibcurlOnce();
   if (!IsUsableHost(login.host)) {
@@ -254,10 +259,7 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
     }
     lifetime_ = Lifetime::kBusy;
   }
-  struct EndGuard {
-    CFtpSession* session;
-    ~EndGuard() { session->End(); }
-  } endGuard{this};
+  const EndGuard endGuard{this};
 
   timeouts_ = timeouts;
   std::string host = login.host;
@@ -329,10 +331,7 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
     return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "The path is not absolute");
   }
   if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
-  struct EndGuard {
-    CFtpSession* session;
-    ~EndGuard() { session->End(); }
-  } endGuard{this};
+  const EndGuard endGuard{this};
   if (!connected_) {
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
   }
@@ -457,10 +456,7 @@ FtpResult CFtpSession::ListRaw(std::string_view absolutePath, std::string_view c
     return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "Not a path for a raw listing");
   }
   if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
-  struct EndGuard {
-    CFtpSession* session;
-    ~EndGuard() { session->End(); }
-  } endGuard{this};
+  const EndGuard endGuard{this};
   if (!connected_) {
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
   }
@@ -488,10 +484,7 @@ FtpResult CFtpSession::PathFacts(std::string_view absolutePath, std::string& fac
     return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "Not an absolute path");
   }
   if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
-  struct EndGuard {
-    CFtpSession* session;
-    ~EndGuard() { session->End(); }
-  } endGuard{this};
+  const EndGuard endGuard{this};
   if (!connected_ || !mlsd_) {
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "No MLST on this session");
   }

@@ -148,6 +148,8 @@ class CFtpSession {
 
   bool Begin();
   void End();
+  // Calls End() when a call that Begin() admitted returns.
+  struct EndGuard;
   void ReleaseHandles(std::unique_lock<std::mutex>& lock);
   enum class Request {
     kLogin,       // log in (when not connected), send the quoted commands

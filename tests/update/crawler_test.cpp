@@ -604,6 +604,17 @@ class CrawlAheadTest : public CrawlerTest {
     order.erase(order.begin());
     return order;
   }
+  // A crawl whose held listings are released once `path` has been entered
+  // on any connection.
+  bool CrawlReleasingOnEntry(CFtpServer& server, const std::string& path) {
+    std::thread releaser([&] {
+      AwaitEntered(server, path);
+      server.Release();
+    });
+    const bool crawled = Crawl(server);
+    releaser.join();
+    return crawled;
+  }
 };
 
 TEST_F(CrawlAheadTest, ListingsFetchedAheadAreMergedByTheWalk) {
@@ -615,12 +626,7 @@ TEST_F(CrawlAheadTest, ListingsFetchedAheadAreMergedByTheWalk) {
   options.faults.push_back(HeldListing(order[0]));
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   connections_ = 4;
-  std::thread releaser([&] {
-    AwaitEntered(server, order[1]);
-    server.Release();
-  });
-  const bool crawled = Crawl(server);
-  releaser.join();
+  const bool crawled = CrawlReleasingOnEntry(server, order[1]);
   ASSERT_TRUE(crawled) << StatusText(site_.Status());
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
   EXPECT_GE(takenAhead_, 1u);
@@ -640,12 +646,7 @@ TEST_F(CrawlAheadTest, DroppedExtraConnectionLosesNothing) {
       {FtpFault::Command::kList, order[1], FtpFault::Action::kDrop, "", 0, 0, 1});
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   connections_ = 4;
-  std::thread releaser([&] {
-    AwaitEntered(server, order[1]);
-    server.Release();
-  });
-  const bool crawled = Crawl(server);
-  releaser.join();
+  const bool crawled = CrawlReleasingOnEntry(server, order[1]);
   ASSERT_TRUE(crawled) << StatusText(site_.Status());
   EXPECT_EQ(FlattenCatalog(root()), FlattenDisk(tree_.path()));
   EXPECT_EQ(site_.GetCrawlCounts(), CrawlCounts{});
