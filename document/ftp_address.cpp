@@ -157,10 +157,8 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
     line.remove_prefix(scheme + 3);
   }
 
-  const std::size_t slash = line.find('/');
-  const std::string_view authority = line.substr(0, slash);
-  login.path =
-      slash == std::string_view::npos ? std::string("/") : PercentDecoded(line.substr(slash));
+  // A site keeps no path: what follows the authority is not read.
+  const std::string_view authority = line.substr(0, line.find('/'));
 
   std::string_view hostPort = authority;
   if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {

@@ -6,8 +6,9 @@
 // first "/", its last "@" ends the login and the login's first ":" ends the
 // user name ("user@host" leaves the password empty, no login at all means
 // anonymous). The host is a name or a bracketed IPv6 literal, followed by
-// an optional ":port". User name, password, host and path are
-// percent-decoded to bytes; a "%" that starts no escape stands for itself.
+// an optional ":port"; a path after it is ignored. User name, password and
+// host are percent-decoded to bytes; a "%" that starts no escape stands for
+// itself.
 // Any other byte is taken as it is (a password typed in code page 936
 // stays as typed).
 //
@@ -33,9 +34,6 @@ struct ImportedLogin {
   std::string userName;
   std::string password;
   std::uint32_t port = 21;
-  // The decoded path after the host ("/" when there is none); a site keeps
-  // no path, so the import does not use it.
-  std::string path;
 };
 
 // An import line longer than this is not a site (binary junk, say).
