@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "catalog/file_system.h"
+
 namespace orvane {
 
 namespace {
@@ -26,7 +28,7 @@ CAtomicFile::CAtomicFile(std::filesystem::path target, mode_t mode) : target_(st
   std::string pattern = target_.string() + ".tmpXXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
+  fd_ = FileSystem().MakeTemp(name.data());
   if (fd_ < 0) {
     error_ = errno;
     return;
@@ -43,12 +45,12 @@ bool CAtomicFile::Fail(int error) {
 
 CAtomicFile::~CAtomicFile() {
   if (fd_ >= 0) ::close(fd_);
-  if (!committed_ && !temp_.empty()) ::unlink(temp_.c_str());
+  if (!committed_ && !keepTemp_ && !temp_.empty()) FileSystem().Unlink(temp_.c_str());
 }
 
 bool CAtomicFile::WriteOut(const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
+    const ssize_t n = FileSystem().Write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
       return Fail(errno);
@@ -90,24 +92,53 @@ bool CAtomicFile::Append(const void* data, std::size_t size) {
   return true;
 }
 
-bool CAtomicFile::Commit() {
+bool CAtomicFile::Commit() { return Stage() && Publish(); }
+
+bool CAtomicFile::Stage() {
+  if (staged_) return true;
   if (fd_ < 0 || committed_) return false;
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0) return Fail(errno);
+  if (FileSystem().Fsync(fd_) != 0) return Fail(errno);
   const int closed = ::close(fd_);
   fd_ = -1;
   if (closed != 0) return Fail(errno);
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) return Fail(errno);
-  committed_ = true;
-  // Make the rename itself durable.
-  std::filesystem::path dir = target_.parent_path();
-  if (dir.empty()) dir = ".";
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+  staged_ = true;
   return true;
+}
+
+bool CAtomicFile::Publish() {
+  if (!staged_ || committed_) return false;
+  if (FileSystem().Rename(temp_.c_str(), target_.c_str()) != 0) return Fail(errno);
+  committed_ = true;
+  // The rename is durable only with the directory; a failure here cannot
+  // undo it, so it is not reported.
+  std::filesystem::path dir = target_.parent_path();
+  SyncDirectory(dir.empty() ? std::filesystem::path(".") : dir);
+  return true;
+}
+
+bool SyncDirectory(const std::filesystem::path& dir) {
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = FileSystem().Fsync(fd) == 0;
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return synced;
+}
+
+bool MakeDirectoryDurably(const std::filesystem::path& dir, mode_t mode) {
+  if (FileSystem().Mkdir(dir.c_str(), mode) != 0) return errno == EEXIST;
+  std::filesystem::path parent = dir.parent_path();
+  SyncDirectory(parent.empty() ? std::filesystem::path(".") : parent);
+  return true;
+}
+
+bool IsTemporaryOf(std::string_view entry, std::string_view target) {
+  constexpr std::string_view kSuffix = ".tmp";
+  return entry.size() == target.size() + kSuffix.size() + 6 &&
+         entry.substr(0, target.size()) == target &&
+         entry.substr(target.size(), kSuffix.size()) == kSuffix;
 }
 
 int OpenRegularForReading(const std::filesystem::path& path) {

@@ -41,9 +41,8 @@ bool LoadOrFindLoaded(CFTPSite& site, const std::filesystem::path& programDir) {
       !site.loadState.compare_exchange_strong(state, kLoading, std::memory_order_acq_rel)) {
     return state == kLoaded;
   }
-  const std::filesystem::path dir = site.DataDirectory(programDir);
   try {
-    site.LoadCatalogAndState(dir / "content.ct", dir / "state.st");
+    site.LoadFiles(programDir);
   } catch (...) {
     // Out of memory in the parse: what was linked stays, and no waiter is
     // left sleeping on a load that will never end.

@@ -7,10 +7,12 @@
 // site's data directory under `programDir`, then sets 1 (loaded). Callers
 // that find 2 sleep on a condition until the loading thread is done; callers
 // that find 1 return at once. A missing or damaged file is not an error
-// here: the site keeps what could be read (see CFTPSite::LoadCatalog).
+// here: the site keeps what could be read, and CFTPSite::GetLoadResult()
+// says what was found (missing, damaged, unreadable) for the front ends to
+// report.
 //
-// The files are parsed outside the site's lock (CFTPSite::LoadCatalogAndState),
-// so a thread that only reads the catalog never waits for a parse.
+// The files are parsed outside the site's lock (CFTPSite::LoadFiles), so a
+// thread that only reads the catalog never waits for a parse.
 //
 // Thread-safe; may be called from any thread.
 #pragma once

@@ -14,6 +14,8 @@
 #include "catalog/archive_reader.h"
 #include "catalog/archive_writer.h"
 #include "catalog/atomic_file.h"
+#include "catalog/file_system.h"
+#include "catalog/site_files_commit.h"
 
 namespace orvane {
 
@@ -22,11 +24,8 @@ namespace {
 constexpr mode_t kDirMode = 0700;
 constexpr mode_t kFileMode = 0600;
 
-// Creates `dir` owner-only; an existing directory is fine.
-bool MakeDirectory(const std::filesystem::path& dir) {
-  if (::mkdir(dir.c_str(), kDirMode) == 0) return true;
-  return errno == EEXIST;
-}
+// Creates `dir` owner-only, durably; an existing directory is fine.
+bool MakeDirectory(const std::filesystem::path& dir) { return MakeDirectoryDurably(dir, kDirMode); }
 
 // Opens a stored file for reading. -1 when it cannot be opened; errno
 // ENOENT means that there is no such file.
@@ -39,17 +38,14 @@ bool IsEmptyFile(int fd) {
 
 // Reads a whole state file; false (errno set, `bytes` empty) when it cannot
 // be opened or read.
-bool ReadStateFile(const std::filesystem::path& path, std::string& bytes) {
+bool ReadStateFd(int fd, std::string& bytes) {
   bytes.clear();
-  const int fd = OpenForReading(path);
-  if (fd < 0) return false;
   FdSource source(fd);
   char buffer[65536];
   for (;;) {
     const std::ptrdiff_t got = source.Read(buffer, sizeof buffer);
     if (got < 0) {
       const int error = errno;
-      ::close(fd);
       bytes.clear();
       errno = error == ENOENT ? EIO : error;
       return false;
@@ -57,8 +53,18 @@ bool ReadStateFile(const std::filesystem::path& path, std::string& bytes) {
     if (got == 0) break;
     bytes.append(buffer, static_cast<std::size_t>(got));
   }
-  ::close(fd);
   return true;
+}
+
+bool ReadStateFile(const std::filesystem::path& path, std::string& bytes) {
+  bytes.clear();
+  const int fd = OpenForReading(path);
+  if (fd < 0) return false;
+  const bool read = ReadStateFd(fd, bytes);
+  const int error = errno;
+  ::close(fd);
+  errno = error;
+  return read;
 }
 
 std::string Reason(const std::filesystem::path& path, int error) {
@@ -200,6 +206,123 @@ ArchiveError CFTPSite::LoadCatalogAndState(const std::filesystem::path& content,
   return result;
 }
 
+namespace {
+
+// One read of a site's two files, before anything of it is linked.
+struct FilesRead {
+  CFTPDir tree;
+  FileIdentity content;
+  FileIdentity state;
+  std::string stateBytes;
+  ArchiveError contentResult = ArchiveError::kNone;
+  bool incomplete = false;
+  CFTPSite::LoadResult result;
+};
+
+FileIdentity IdentityOfOpen(int fd) { return fd < 0 ? FileIdentity{} : FileIdentity::OfOpen(fd); }
+
+// Reads content.ct and state.st of `dir` into `read`. True when the two
+// belong to one commit: after both were opened there was a moment when no
+// commit record existed and both names still led to the opened files.
+// During a commit the record exists from before the first rename to after
+// the last, so a pair taken across a commit always fails that test.
+bool ReadFilePair(const std::filesystem::path& dir, FilesRead& read) {
+  const std::filesystem::path contentPath = dir / "content.ct";
+  const std::filesystem::path statePath = dir / "state.st";
+  const int contentFd = OpenForReading(contentPath);
+  const int contentErrno = errno;
+  const int stateFd = OpenForReading(statePath);
+  const int stateErrno = errno;
+  read.content = IdentityOfOpen(contentFd);
+  read.state = IdentityOfOpen(stateFd);
+  if (contentFd < 0) {
+    if (contentErrno == ENOENT) {
+      read.result.kind = CFTPSite::LoadResult::kMissing;
+    } else {
+      read.contentResult = ArchiveError::kIo;
+      read.incomplete = true;
+      read.result = {CFTPSite::LoadResult::kUnreadable, Reason(contentPath, contentErrno)};
+    }
+  } else {
+    if (!IsEmptyFile(contentFd)) {
+      FdSource source(contentFd);
+      CArchiveReader archive(source);
+      read.contentResult = read.tree.Serialize(archive);
+    }
+    if (read.contentResult == ArchiveError::kIo) {
+      read.incomplete = true;
+      read.result = {CFTPSite::LoadResult::kUnreadable, Reason(contentPath, EIO)};
+    } else if (read.contentResult != ArchiveError::kNone) {
+      read.incomplete = true;
+      read.result = {CFTPSite::LoadResult::kDamaged,
+                     contentPath.string() + ": " + ArchiveErrorText(read.contentResult)};
+    }
+    ::close(contentFd);
+  }
+  if (stateFd >= 0) {
+    if (!ReadStateFd(stateFd, read.stateBytes)) {
+      read.incomplete = true;
+      if (read.result.kind == CFTPSite::LoadResult::kOk) {
+        read.result = {CFTPSite::LoadResult::kUnreadable, Reason(statePath, errno)};
+      }
+    }
+    ::close(stateFd);
+  } else if (stateErrno != ENOENT) {
+    read.incomplete = true;
+    if (read.result.kind == CFTPSite::LoadResult::kOk) {
+      read.result = {CFTPSite::LoadResult::kUnreadable, Reason(statePath, stateErrno)};
+    }
+  }
+  struct stat info {};
+  if (::lstat((dir / kCommitRecordName).c_str(), &info) == 0) return false;
+  return FileIdentity::Of(contentPath) == read.content && FileIdentity::Of(statePath) == read.state;
+}
+
+}  // namespace
+
+ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
+  if (!rootDir) return ArchiveError::kNone;
+  const std::filesystem::path dir = DataDirectory(programDir);
+  CDataDirLock diskLock;
+  const auto lockAndRecover = [&] {
+    diskLock = CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, siteKey());
+    // Without the lock the files are read as they are: a reader that may
+    // not create the lock file still gets what the last commit left.
+    if (diskLock.held()) RecoverSiteFiles(dir);
+  };
+  // An interrupted save is finished (or its leftovers removed) first, so
+  // that what is read is one commit. Only then is the lock taken: a
+  // reader of a clean directory creates nothing.
+  if (SiteFilesNeedRecovery(dir)) lockAndRecover();
+  auto read = std::make_unique<FilesRead>();
+  // A pair read while another process committed is read again, the second
+  // time with the writers held off.
+  if (!ReadFilePair(dir, *read) && !diskLock.held()) {
+    lockAndRecover();
+    read = std::make_unique<FilesRead>();
+    ReadFilePair(dir, *read);
+  }
+  contentOnDisk = read->content;
+  stateAtLoad = std::move(read->stateBytes);
+  if (!stateAtLoad.empty()) {
+    MemorySource source(stateAtLoad);
+    CArchiveReader archive(source);
+    if (read->tree.SerializeState(archive) == ArchiveError::kIo) read->incomplete = true;
+  }
+  if (read->incomplete) filesIncomplete.store(true);
+  {
+    std::lock_guard guard(statusLock_);
+    loadResult_ = read->result;
+  }
+  LinkUnder(*rootDir, read->tree, lock);
+  return read->contentResult;
+}
+
+CFTPSite::LoadResult CFTPSite::GetLoadResult() const {
+  std::lock_guard guard(statusLock_);
+  return loadResult_;
+}
+
 bool CFTPSite::LoadState(const std::filesystem::path& path, ArchiveError* error) {
   if (error) *error = ArchiveError::kNone;
   if (!ReadStateFile(path, stateAtLoad)) {
@@ -271,22 +394,24 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir,
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
   MakeDirectory(dir);
-  const std::filesystem::path contentPath = dir / "content.ct";
-  const std::filesystem::path statePath = dir / "state.st";
-  CAtomicFile contentFile(contentPath, kFileMode);
-  if (!contentFile.is_open()) return FailedWrite(contentFile, contentPath, error);
-  CAtomicFile stateFile(statePath, kFileMode);
-  if (!stateFile.is_open()) return FailedWrite(stateFile, statePath, error);
+  // The marks are matched to the catalog by position: the two files are
+  // replaced as one, or neither is.
+  CSiteFilesCommit commit(dir);
+  CAtomicFile& contentFile = commit.Add("content.ct");
+  if (!contentFile.is_open()) return FailedWrite(contentFile, contentFile.target(), error);
+  CAtomicFile& stateFile = commit.Add("state.st");
+  if (!stateFile.is_open()) return FailedWrite(stateFile, stateFile.target(), error);
   CArchiveWriter content(contentFile.sink());
   CArchiveWriter state(stateFile.sink());
   rootDir->Serialize(content, state);
-  if (content.Close() != ArchiveError::kNone || !contentFile.Commit()) {
-    return FailedWrite(contentFile, contentPath, error);
+  if (content.Close() != ArchiveError::kNone) {
+    return FailedWrite(contentFile, contentFile.target(), error);
   }
-  // The marks are matched to the catalog by position: a new state file
-  // beside the old catalog would give them to the wrong entries.
-  if (state.Close() != ArchiveError::kNone || !stateFile.Commit()) {
-    return FailedWrite(stateFile, statePath, error);
+  if (state.Close() != ArchiveError::kNone)
+    return FailedWrite(stateFile, stateFile.target(), error);
+  if (!commit.Commit()) {
+    if (error) *error = commit.error();
+    return false;
   }
   return true;
 }
@@ -416,12 +541,20 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
   // Deleted by another process: its files are gone and stay gone.
   if (listed.load() && !SiteListHasKey(programDir / "site.ds", key)) return SaveResult::kSkipped;
   const std::filesystem::path dir = DataDirectory(programDir);
+  // A save that was interrupted is finished (or its temporaries removed)
+  // before the files are compared with what this process knows.
+  if (!RecoverSiteFiles(dir, error)) return SaveResult::kFailed;
   const std::filesystem::path contentPath = dir / "content.ct";
   const std::filesystem::path statePath = dir / "state.st";
   const FileIdentity contentNow = FileIdentity::Of(contentPath);
   if (contentOnDisk.exists && !contentNow.exists) return SaveResult::kSkipped;
+  // Marks are positions in a catalog: a tree that merges changed since its
+  // catalog was written is only ever written with that catalog, and marks
+  // are never written where no catalog is.
+  const bool full = withCatalog || catalogUnsaved.load();
+  if (!full && !contentNow.exists) return SaveResult::kSkipped;
 
-  if (contentNow != contentOnDisk && !withCatalog) {
+  if (contentNow != contentOnDisk && !full) {
     // Another process updated the site: this tree is an old view. The
     // marks cleared here go onto the fresh files instead. The lock keeps
     // this tree as it is until they have.
@@ -468,13 +601,22 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
 
   bool saved = false;
   if (withCatalog) {
+    catalogUnsaved.store(false);
     saved = SaveCatalogAndState(programDir, error);
+    if (!saved) catalogUnsaved.store(true);
+  } else if (full) {
+    // The merges of an update whose own save failed: the lock holds off
+    // any later merge for the length of the walk.
+    std::lock_guard guard(lock);
+    catalogUnsaved.store(false);
+    saved = SaveCatalogAndState(programDir, error);
+    if (!saved) catalogUnsaved.store(true);
   } else {
     std::lock_guard guard(lock);
     saved = SaveState(programDir, error);
   }
   if (!saved) return SaveResult::kFailed;
-  if (withCatalog) contentOnDisk = FileIdentity::Of(contentPath);
+  if (full) contentOnDisk = FileIdentity::Of(contentPath);
   std::string written;
   if (ReadStateFile(statePath, written)) stateAtLoad = std::move(written);
   return SaveResult::kSaved;
@@ -555,14 +697,18 @@ void CFTPSite::SetSaveError(std::string text) {
 
 namespace {
 
-// A temporary that CAtomicFile leaves behind only when the process dies
-// between creating and renaming it: "<name>.tmp" and six random characters.
-bool IsStaleTemporary(std::string_view entry) {
-  for (std::string_view stem :
-       {std::string_view("content.ct.tmp"), std::string_view("state.st.tmp")}) {
-    if (entry.size() == stem.size() + 6 && entry.substr(0, stem.size()) == stem) return true;
+// Everything a save or a commit may leave in a data directory.
+bool IsSiteFileOrLeftover(std::string_view entry) {
+  if (entry == kCommitRecordName || IsTemporaryOf(entry, kCommitRecordName)) return true;
+  for (std::string_view name : kSiteFileNames) {
+    if (entry == name || IsTemporaryOf(entry, name)) return true;
   }
   return false;
+}
+
+bool IsEmptyDirectory(const std::filesystem::path& dir) {
+  std::error_code error;
+  return std::filesystem::is_empty(dir, error) && !error;
 }
 
 }  // namespace
@@ -575,31 +721,43 @@ bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_vi
       CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, key);
   const std::filesystem::path dir = programDir / "Data" / DataDirName(key);
   bool removed = true;
-  for (const char* name : {"content.ct", "state.st"}) {
-    const std::filesystem::path path = dir / name;
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT && errno != ENOTDIR) {
+  std::vector<std::filesystem::path> doomed;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    if (IsSiteFileOrLeftover(it->path().filename().string())) doomed.push_back(it->path());
+  }
+  for (const auto& path : doomed) {
+    if (FileSystem().Unlink(path.c_str()) != 0 && errno != ENOENT) {
       if (removed && failure) *failure = Reason(path, errno);
       removed = false;
     }
   }
-  std::error_code error;
-  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string entry = it->path().filename().string();
-    if (IsStaleTemporary(entry)) ::unlink(it->path().c_str());
-  }
   // Anything else the user put there keeps the directory.
-  ::rmdir(dir.c_str());
+  if (FileSystem().Rmdir(dir.c_str()) == 0) SyncDirectory(programDir / "Data");
   return removed;
 }
 
 bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_view oldKey,
-                         std::string_view newKey) {
+                         std::string_view newKey, std::string* failure) {
   const std::filesystem::path data = programDir / "Data";
   const std::filesystem::path from = data / DataDirName(oldKey);
   const std::filesystem::path to = data / DataDirName(newKey);
   if (from == to) return true;
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  const auto fail = [&](const std::filesystem::path& path, int error) {
+    if (failure) *failure = Reason(path, error);
+    return false;
+  };
+  // rename(2) would replace an empty directory silently and refuse a full
+  // one; another catalog is never replaced, and an empty leftover goes
+  // first so that the move itself is one step.
+  if (std::filesystem::is_directory(to)) {
+    if (!IsEmptyDirectory(to)) return fail(to, ENOTEMPTY);
+    if (FileSystem().Rmdir(to.c_str()) != 0) return fail(to, errno);
+  }
+  if (FileSystem().Rename(from.c_str(), to.c_str()) != 0) return fail(from, errno);
+  if (!SyncDirectory(data)) return fail(data, errno);
+  return true;
 }
 
 }  // namespace orvane

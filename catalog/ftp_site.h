@@ -126,6 +126,25 @@ class CFTPSite {
   // linked (a missing state file leaves every mark 0). The catalog's result.
   ArchiveError LoadCatalogAndState(const std::filesystem::path& content,
                                    const std::filesystem::path& state);
+  // What the last load found in the site's data directory. kMissing: no
+  // content.ct (a site never updated); kDamaged: content.ct could not be
+  // parsed to its end (the entries before the damage are kept);
+  // kUnreadable: content.ct or state.st is there but cannot be read (no
+  // regular file, no permission, I/O error). `reason` is "<path>: <why>"
+  // for the last two.
+  struct LoadResult {
+    enum Kind { kOk, kMissing, kDamaged, kUnreadable };
+    Kind kind = kOk;
+    std::string reason;
+  };
+  // The load the catalog loader runs: content.ct and state.st of the
+  // site's data directory as one commit (see catalog/site_files_commit.md).
+  // An interrupted save found there is finished, or its leftovers removed,
+  // under the site's files lock first; a pair that another process
+  // replaced while it was read is read again under that lock. Sets
+  // GetLoadResult(). The catalog file's result.
+  ArchiveError LoadFiles(const std::filesystem::path& programDir);
+  LoadResult GetLoadResult() const;
   // Reads state.st against the loaded tree. False when the file could not
   // be opened. Short files leave the rest at 0; extra values are ignored.
   bool LoadState(const std::filesystem::path& path, ArchiveError* error = nullptr);
@@ -137,9 +156,9 @@ class CFTPSite {
   // `error`, when given, gets "<path>: <reason>" for a failed write.
   bool SaveCatalog(const std::filesystem::path& programDir, std::string* error = nullptr) const;
   bool SaveState(const std::filesystem::path& programDir, std::string* error = nullptr) const;
-  // SaveCatalog and then SaveState, in one walk of the catalog (a quarter
-  // faster for a large one). The state file is replaced only once the
-  // catalog file has been; true when both were.
+  // Both files in one walk of the catalog (a quarter faster for a large
+  // one), replaced as one commit (CSiteFilesCommit): true when both were,
+  // false with both old files in place.
   bool SaveCatalogAndState(const std::filesystem::path& programDir,
                            std::string* error = nullptr) const;
 
@@ -152,7 +171,12 @@ class CFTPSite {
   //    marks that process cleared are cleared here too before writing;
   //  - when another process replaced content.ct (it updated the site), a
   //    state-only save clears the marks this process cleared on the fresh
-  //    files and writes that state, instead of writing its old view back.
+  //    files and writes that state, instead of writing its old view back;
+  //  - a state-only save of a tree that merges changed since its catalog
+  //    was last written (`catalogUnsaved`, e.g. after an update's save
+  //    failed) writes both files, and one with no catalog on disk writes
+  //    nothing;
+  //  - an interrupted earlier save is finished or cleaned up first.
   // The caller must not hold `lock`; with `withCatalog` it must be the only
   // thread that changes the catalog.
   enum class SaveResult { kSaved, kSkipped, kFailed };
@@ -213,6 +237,11 @@ class CFTPSite {
   // has listed the whole tree again (the update engine clears the flag).
   std::atomic<bool> filesIncomplete{false};
 
+  // Set by every listing merge into the catalog and cleared by a save of
+  // both files: while set, the marks in memory are positions in a tree
+  // that content.ct does not hold, and are never written without it.
+  std::atomic<bool> catalogUnsaved{false};
+
   // Set while the site is in the site list on disk as this process knows
   // it (read from or written to site.ds): only then does a save look there
   // for whether another process deleted it.
@@ -231,6 +260,7 @@ class CFTPSite {
   std::string errorText_;
   CrawlCounts crawlCounts_;
   std::string saveError_;
+  LoadResult loadResult_;
 };
 
 // Whether a site may hold this host: not empty, and no blank, "/", "@",
@@ -253,15 +283,17 @@ std::string DataDirName(std::string_view key);
 // otherwise means the site was deleted.
 bool SiteListHasKey(const std::filesystem::path& siteList, std::string_view key);
 
-// Removes the site's two files, any temporaries a crash left beside them,
-// and then its data directory if nothing else is in it, under the site's
-// files lock. False (with "<path>: <reason>" in `failure`) when a file that
-// is there could not be removed.
+// Removes the site's files, any commit record and temporaries a crash left
+// beside them, and then its data directory if nothing else is in it, under
+// the site's files lock. False (with "<path>: <reason>" in `failure`) when
+// a file that is there could not be removed.
 bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_view key,
                          std::string* failure = nullptr);
-// Moves the data directory of `oldKey` to the name of `newKey`. False when
-// there was nothing to move or the move failed.
+// Moves the data directory of `oldKey` to the name of `newKey`, durably.
+// An empty directory of the new name is replaced; one with anything in it
+// never is. False (with "<path>: <reason>") when there was nothing to move
+// or the move failed.
 bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_view oldKey,
-                         std::string_view newKey);
+                         std::string_view newKey, std::string* failure = nullptr);
 
 }  // namespace orvane

@@ -41,7 +41,10 @@ std::uint64_t HashName(std::string_view name) {
 
 }  // namespace
 
-CListingMerge::CListingMerge(CFTPDir& dir) : dir_(dir), site_(dir.GetSite()) {}
+CListingMerge::CListingMerge(CFTPDir& dir) : dir_(dir), site_(dir.GetSite()) {
+  // The stored marks no longer fit this tree until both files are saved.
+  if (site_) site_->catalogUnsaved.store(true);
+}
 CListingMerge::~CListingMerge() = default;
 
 template <typename List>

@@ -1,0 +1,75 @@
+// Replacing several files of a site's data directory as one change.
+//
+// A site's catalog (content.ct) and its marks (state.st) are read together:
+// the marks belong to the catalog's entries by position, so one without the
+// other gives marks to the wrong entries. CSiteFilesCommit replaces any set
+// of files in one directory so that after a failure or a crash at any step a
+// reader finds all the old files or all the new ones. The protocol is
+// described in catalog/site_files_commit.md.
+//
+// Use: Add() each file and write its new contents through the returned
+// file's sink, then Commit(). A commit destroyed before Commit() leaves the
+// directory as it was.
+//
+// The caller holds the site's files lock (CDataDirLock kSiteFiles) for the
+// whole commit, and readers that find a commit record or temporaries in the
+// directory take that lock and call RecoverSiteFiles before they read. One
+// thread at a time.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/atomic_file.h"
+
+namespace orvane {
+
+// The record of a commit that is being published.
+inline constexpr std::string_view kCommitRecordName = "commit.pending";
+// Every file a commit may replace. A file that joins the site's data
+// directory is added here, so that its temporaries are cleaned up too.
+inline constexpr std::string_view kSiteFileNames[] = {"content.ct", "state.st"};
+
+class CSiteFilesCommit {
+ public:
+  explicit CSiteFilesCommit(std::filesystem::path dir);
+  ~CSiteFilesCommit();
+  CSiteFilesCommit(const CSiteFilesCommit&) = delete;
+  CSiteFilesCommit& operator=(const CSiteFilesCommit&) = delete;
+
+  // A new version of the file `name` in the directory (owner-only). Check
+  // is_open() before writing; the reference lives as long as the commit.
+  CAtomicFile& Add(std::string_view name);
+
+  // Makes the new versions current together. False, with every old file in
+  // place, when any step before the commit record was durable failed.
+  // Once the record is written the change is decided: Commit() is true,
+  // and a rename that failed after it is finished by RecoverSiteFiles (the
+  // next load or save of the site, which any reader runs first).
+  bool Commit();
+  // "<path>: <reason>" of the step that failed.
+  const std::string& error() const { return error_; }
+
+ private:
+  bool Fail(const std::filesystem::path& path, int error);
+
+  std::filesystem::path dir_;
+  std::vector<std::unique_ptr<CAtomicFile>> files_;
+  std::string error_;
+};
+
+// Whether `dir` holds a commit record or a temporary of a site file, i.e.
+// whether RecoverSiteFiles has work to do. Takes no lock, changes nothing.
+bool SiteFilesNeedRecovery(const std::filesystem::path& dir);
+
+// Finishes a commit whose record is in `dir` (renames what it names that
+// is still under its temporary name), removes the record, then removes the
+// temporaries of site files left by interrupted saves. Call under the
+// site's files lock. False (with "<path>: <reason>") when a step failed;
+// the record then stays for the next attempt.
+bool RecoverSiteFiles(const std::filesystem::path& dir, std::string* error = nullptr);
+
+}  // namespace orvane
