@@ -34,6 +34,12 @@ bool Saved(CliContext& context, SiteChange change) {
     context.Fail(kExitNothing, "orvane-cli: the site is being updated; nothing changed");
     return false;
   }
+  if (change == SiteChange::kTargetTaken) {
+    context.Fail(kExitFailed, "orvane-cli: the new key's data directory " +
+                                  context.doc.siteListError() +
+                                  " (another catalog?); nothing changed");
+    return false;
+  }
   context.Fail(kExitFailed, "orvane-cli: could not save " + context.doc.siteListError() +
                                 "; the change is lost");
   return false;

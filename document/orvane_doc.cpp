@@ -14,6 +14,7 @@
 #include "catalog/archive_writer.h"
 #include "catalog/atomic_file.h"
 #include "catalog/catalog_loader.h"
+#include "catalog/file_system.h"
 #include "catalog/ftp_dir.h"
 #include "document/removal_filter.h"
 
@@ -68,6 +69,59 @@ std::string OpenErrorText(int error, const std::filesystem::path& path) {
   }
 }
 
+// The record of a site change that moves or removes a data directory; see
+// COrvaneDoc::FinishSiteChange.
+constexpr std::string_view kSiteChangeRecord = "site-change.pending";
+constexpr std::string_view kDeleteChange = "delete";
+constexpr std::string_view kRenameChange = "rename";
+
+struct SiteChangeRecord {
+  std::string kind;
+  std::string oldKey;
+  std::string newKey;  // empty for a delete
+};
+
+// Writes the record durably (an archive of three strings, so that any key
+// bytes fit); false with "<path>: <reason>" when it could not be.
+bool WriteSiteChange(const std::filesystem::path& programDir, const SiteChangeRecord& change,
+                     std::string& error) {
+  const std::filesystem::path path = programDir / kSiteChangeRecord;
+  CAtomicFile file(path, kSiteListMode);
+  if (file.is_open()) {
+    CArchiveWriter archive(file.sink());
+    archive.WriteString(change.kind);
+    archive.WriteString(change.oldKey);
+    archive.WriteString(change.newKey);
+    if (archive.Close() == ArchiveError::kNone && file.Commit()) return true;
+  }
+  error = path.string() + ": " + std::strerror(file.error() ? file.error() : EIO);
+  return false;
+}
+
+void ClearSiteChange(const std::filesystem::path& programDir) {
+  // A record that stays only makes the next start check again.
+  FileSystem().Unlink((programDir / kSiteChangeRecord).c_str());
+}
+
+bool IsDirectoryWithEntries(const std::filesystem::path& dir) {
+  std::error_code error;
+  return std::filesystem::is_directory(dir, error) && !std::filesystem::is_empty(dir, error) &&
+         !error;
+}
+
+// Removes temporaries of site.ds and of the change record that a process
+// left when it died mid-save. Under the site-list lock.
+void RemoveSiteListLeftovers(const std::filesystem::path& programDir) {
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(programDir, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string entry = it->path().filename().string();
+    if (IsTemporaryOf(entry, "site.ds") || IsTemporaryOf(entry, kSiteChangeRecord)) {
+      FileSystem().Unlink(it->path().c_str());
+    }
+  }
+}
+
 template <typename T>
 void EraseIf(std::vector<T*>& list, auto&& gone) {
   list.erase(std::remove_if(list.begin(), list.end(), gone), list.end());
@@ -92,8 +146,58 @@ COrvaneDoc::~COrvaneDoc() {
 
 // ---- Lifecycle --------------------------------------------------------------
 
+bool COrvaneDoc::FinishSiteChange() {
+  const std::filesystem::path recordPath = programDir_ / kSiteChangeRecord;
+  std::string bytes;
+  if (!ReadWholeFile(recordPath, bytes)) return errno == ENOENT;
+  SiteChangeRecord change;
+  MemorySource source(bytes);
+  CArchiveReader archive(source);
+  if (!archive.ReadString(change.kind) || !archive.ReadString(change.oldKey) ||
+      !archive.ReadString(change.newKey)) {
+    // Never written like that (the record is replaced atomically).
+    ClearSiteChange(programDir_);
+    return true;
+  }
+  // site.ds says how far the change got: whatever it lists keeps (or gets
+  // back) its catalog, whatever it no longer lists loses it. A list that
+  // cannot be read says both, and the record waits for a readable one.
+  const std::filesystem::path list = programDir_ / "site.ds";
+  const std::filesystem::path data = programDir_ / "Data";
+  bool finished = true;
+  if (change.kind == kDeleteChange) {
+    if (!SiteListHasKey(list, change.oldKey)) {
+      finished = DeleteDataDirectory(programDir_, change.oldKey);
+    }
+  } else if (change.kind == kRenameChange) {
+    const bool oldListed = SiteListHasKey(list, change.oldKey);
+    const bool newListed = SiteListHasKey(list, change.newKey);
+    const std::string from = oldListed ? change.newKey : change.oldKey;
+    const std::string to = oldListed ? change.oldKey : change.newKey;
+    if (oldListed && newListed) {
+      // Both listed, or a list that cannot be read: nothing tells which.
+      finished = false;
+    } else if (!oldListed && !newListed) {
+      // Deleted since; that delete took its catalog.
+    } else if (IsDirectoryWithEntries(data / DataDirName(from)) &&
+               !IsDirectoryWithEntries(data / DataDirName(to))) {
+      const CDataDirLock fromLock =
+          CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteFiles, from);
+      finished = RenameDataDirectory(programDir_, from, to);
+    }
+  }
+  if (finished) ClearSiteChange(programDir_);
+  return finished;
+}
+
 bool COrvaneDoc::OnNewDocument(bool createMissing) {
   const std::filesystem::path path = programDir_ / "site.ds";
+  if (::access((programDir_ / kSiteChangeRecord).c_str(), F_OK) == 0) {
+    // A delete or a key change was interrupted: its site and catalog are
+    // put back together before anything reads them.
+    const CDataDirLock listLock = CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteList);
+    if (listLock.held()) FinishSiteChange();
+  }
   // Never blocks: a FIFO or a device in the list's place cannot be read.
   int fd = OpenRegularForReading(path);
   if (fd < 0 && errno == ENOENT && !createMissing) return true;
@@ -163,6 +267,7 @@ void COrvaneDoc::Serialize(CArchiveWriter& archive) const {
 
 bool COrvaneDoc::SaveSiteList() {
   const std::filesystem::path path = programDir_ / "site.ds";
+  RemoveSiteListLeftovers(programDir_);
   CAtomicFile file(path, kSiteListMode);
   bool saved = file.is_open();
   if (saved) {
@@ -182,6 +287,7 @@ bool COrvaneDoc::SaveSiteList() {
 
 void COrvaneDoc::RefreshSiteList() {
   const std::filesystem::path path = programDir_ / "site.ds";
+  FinishSiteChange();
   if (FileIdentity::Of(path) == siteListOnDisk_) return;
   const int fd = OpenRegularForReading(path);
   if (fd < 0) return;
@@ -351,21 +457,57 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
   const std::shared_ptr<CFTPSite> keep = siteList_[index];
   RefreshSiteList();
   if (IndexOf(&site) == siteList_.size()) return SiteChange::kRefused;
-  {
-    // A worker that has just ended may still be writing the site's files
-    // under the old key.
-    std::lock_guard files(site.filesLock);
-    const std::string oldKey = site.siteKey();
+  const SiteSettings before = SiteSettings::Of(site);
+  const std::string oldKey = site.siteKey();
+  CFTPSite probe;
+  settings.ApplyTo(probe);
+  const std::string newKey = probe.siteKey();
+  if (newKey == oldKey) {
     settings.ApplyTo(site);
-    const std::string newKey = site.siteKey();
-    if (newKey != oldKey) {
-      const CDataDirLock oldFiles =
-          CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteFiles, oldKey);
-      RenameDataDirectory(programDir_, oldKey, newKey);
-    }
+    host_.SiteChanged(IndexOf(&site));
+    return SaveSiteList() ? SiteChange::kSaved : SiteChange::kNotSaved;
   }
+
+  // The catalog moves with the key. Every step is undone when a later one
+  // fails, and the record lets the next start finish or undo a change that
+  // a crash interrupted (FinishSiteChange): at no point does site.ds list
+  // a key whose catalog sits under another name.
+  // A worker that has just ended may still be writing the site's files
+  // under the old key.
+  std::lock_guard files(site.filesLock);
+  const CDataDirLock oldFiles =
+      CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteFiles, oldKey);
+  const CDataDirLock newFiles =
+      CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteFiles, newKey);
+  const std::filesystem::path data = programDir_ / "Data";
+  const std::filesystem::path from = data / DataDirName(oldKey);
+  const std::filesystem::path to = data / DataDirName(newKey);
+  if (IsDirectoryWithEntries(to)) {
+    siteListError_ = to.string() + ": " + std::strerror(ENOTEMPTY);
+    return SiteChange::kTargetTaken;
+  }
+  const bool move = std::filesystem::exists(from);
+  if (move &&
+      !WriteSiteChange(programDir_, {std::string(kRenameChange), oldKey, newKey}, siteListError_)) {
+    return SiteChange::kFailed;
+  }
+  if (move && !RenameDataDirectory(programDir_, oldKey, newKey, &siteListError_)) {
+    // A move that reported failure after it happened is put back too.
+    if (!std::filesystem::exists(from)) RenameDataDirectory(programDir_, newKey, oldKey);
+    if (std::filesystem::exists(from)) ClearSiteChange(programDir_);
+    return SiteChange::kFailed;
+  }
+  settings.ApplyTo(site);
+  if (!SaveSiteList()) {
+    before.ApplyTo(site);
+    const std::string reason = siteListError_;
+    if (move && RenameDataDirectory(programDir_, newKey, oldKey)) ClearSiteChange(programDir_);
+    siteListError_ = reason;
+    return SiteChange::kFailed;
+  }
+  if (move) ClearSiteChange(programDir_);
   host_.SiteChanged(IndexOf(&site));
-  return SaveSiteList() ? SiteChange::kSaved : SiteChange::kNotSaved;
+  return SiteChange::kSaved;
 }
 
 bool COrvaneDoc::DeleteSite(std::string_view key, std::string* failure) {
@@ -375,16 +517,34 @@ bool COrvaneDoc::DeleteSite(std::string_view key, std::string* failure) {
   const auto it = std::find_if(siteList_.begin(), siteList_.end(),
                                [key](const auto& site) { return site->siteKey() == key; });
   if (it == siteList_.end()) return false;
+  const std::size_t index = static_cast<std::size_t>(it - siteList_.begin());
   std::shared_ptr<CFTPSite> site = *it;
+  // The order keeps a catalog and its site together: the record first, so
+  // that a crash after site.ds no longer lists the site still removes its
+  // files at the next start; then site.ds; then the files. A failure
+  // before site.ds is written changes nothing.
+  std::string error;
+  if (!WriteSiteChange(programDir_, {std::string(kDeleteChange), std::string(key), {}}, error)) {
+    if (failure) *failure = std::move(error);
+    return true;
+  }
   // First, so that an update still running for the site neither saves its
   // files again nor queues a resumption; one in another process finds the
   // site gone from site.ds, which is written before the files go.
   site->removed.store(true);
-  RemoveSiteAt(static_cast<std::size_t>(it - siteList_.begin()));
-  if (!SaveSiteList() && failure) *failure = siteListError_;
+  RemoveSiteAt(index);
+  if (!SaveSiteList()) {
+    if (failure) *failure = siteListError_;
+    site->removed.store(false);
+    siteList_.insert(siteList_.begin() + static_cast<std::ptrdiff_t>(index), site);
+    host_.SitesAdded(index, 1);
+    ClearSiteChange(programDir_);
+    return true;
+  }
   std::lock_guard files(site->filesLock);
-  std::string error;
-  if (!DeleteDataDirectory(programDir_, key, &error) && failure && failure->empty()) {
+  if (DeleteDataDirectory(programDir_, key, &error)) {
+    ClearSiteChange(programDir_);
+  } else if (failure) {
     *failure = std::move(error);
   }
   return true;

@@ -54,6 +54,12 @@ enum class SiteChange {
   kSaved,     // changed, and site.ds rewritten
   kNotSaved,  // changed, but site.ds could not be written (the old file stays)
   kRefused,   // nothing changed (see the operation)
+  // A key-changing edit only: nothing changed, since a step could not be
+  // written (siteListError() says which).
+  kFailed,
+  // A key-changing edit only: nothing changed, since the new key's data
+  // directory already holds files (siteListError() names it).
+  kTargetTaken,
 };
 
 class COrvaneDoc {
@@ -85,6 +91,13 @@ class COrvaneDoc {
   // lists leave this list (marked `removed`), sites it added are appended,
   // and the settings of the others follow it. Call under the site-list lock.
   void RefreshSiteList();
+  // A delete or key change records itself in the data directory before it
+  // moves or removes a data directory; one that a crash interrupted is
+  // finished or undone here, by what site.ds lists: a listed key keeps (or
+  // gets back) its catalog, an unlisted one loses it. Run at start and
+  // before every site-list change, under the site-list lock. False when
+  // the record had to stay for a later try.
+  bool FinishSiteChange();
   // "<path>: <reason>" of the last failed write of site.ds; empty after one
   // that worked.
   const std::string& siteListError() const { return siteListError_; }
@@ -125,14 +138,16 @@ class COrvaneDoc {
   // save. For front ends and tools that build a list themselves.
   void AppendSite(std::shared_ptr<CFTPSite> site);
   // Gives the site new settings and rewrites site.ds; when its key changes,
-  // its data directory moves with it (a failed move, when there is no
-  // catalog yet or the new key's directory is taken, leaves the files
-  // where they were). Refused when the site is not in the list or an
-  // update of it is waiting or running.
+  // its data directory moves with it, and a failure at any step (the move,
+  // site.ds) leaves the site, its settings and its catalog as they were
+  // (kFailed). A new key whose data directory holds anything is refused
+  // (kTargetTaken). Refused when the site is not in the list or an update
+  // of it is waiting or running.
   SiteChange EditSite(CFTPSite& site, const SiteSettings& settings);
-  // Removes the first site with this key, its files and data directory,
-  // and rewrites site.ds. False when no site has the key; `failure` gets
-  // what could not be removed or written (empty when all went well).
+  // Removes the first site with this key from site.ds, then its files and
+  // data directory. False when no site has the key; `failure` gets what
+  // could not be written or removed (empty when all went well). When
+  // site.ds could not be written the site stays, with its catalog.
   bool DeleteSite(std::string_view key, std::string* failure = nullptr);
   // An update removed this entry (and its subtree): drop every reference,
   // then destroy it (later, if a walk is in progress).

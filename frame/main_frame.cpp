@@ -530,6 +530,15 @@ void CMainFrame::CopyListPath() {
 }
 
 void CMainFrame::ReportChange(SiteChange change) {
+  const QString reason = QString::fromStdString(doc_->siteListError());
+  if (change == SiteChange::kFailed) {
+    CDialogSeam::Warn(this, tr("无法保存这次的改动（%1），站点保持原样。").arg(reason));
+    return;
+  }
+  if (change == SiteChange::kTargetTaken) {
+    CDialogSeam::Warn(this, tr("新站点的数据目录已有文件（%1），站点保持原样。").arg(reason));
+    return;
+  }
   if (change != SiteChange::kNotSaved) return;
   const QString path = QString::fromStdString((doc_->GetProgramDir() / "site.ds").string());
   CDialogSeam::Warn(this, tr("站点列表无法写入 %1，这次的改动只保留到程序退出。").arg(path));
@@ -617,7 +626,11 @@ void CMainFrame::DeleteSite() {
   // The document deletes the first site of the key (two sites of one key
   // can come from a site.ds written elsewhere); the views let go of the
   // one that actually goes when the document says so.
-  doc_->DeleteSite(site->siteKey());
+  std::string failure;
+  doc_->DeleteSite(site->siteKey(), &failure);
+  if (!failure.empty()) {
+    CDialogSeam::Warn(this, tr("删除没有完成：%1").arg(QString::fromStdString(failure)));
+  }
   if (resultMode_) {
     fileView_->ShowResults();
   } else {
