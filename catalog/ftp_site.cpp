@@ -734,7 +734,12 @@ bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_vi
     }
   }
   // Anything else the user put there keeps the directory.
-  if (FileSystem().Rmdir(dir.c_str()) == 0) SyncDirectory(programDir / "Data");
+  if (FileSystem().Rmdir(dir.c_str()) == 0) {
+    SyncDirectory(programDir / "Data");
+  } else if (errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT && errno != ENOTDIR) {
+    if (removed && failure) *failure = Reason(dir, errno);
+    removed = false;
+  }
   return removed;
 }
 
