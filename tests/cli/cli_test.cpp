@@ -372,6 +372,15 @@ TEST_F(CliTest, EditMovesTheDataDirectoryWithTheKey) {
   EXPECT_EQ(Lines(Cli({"sites"}).out),
             std::vector<std::string>{"h.example\th.example\t21000\tanonymous\tmine\t"});
 
+  // Never onto another catalog.
+  fs::create_directories(dataDir / "Data" / "h.example@dan");
+  std::ofstream(dataDir / "Data" / "h.example@dan" / "content.ct") << "x";
+  Output taken = Cli({"edit", "h.example", "--user", "dan", "--password", "pw"});
+  EXPECT_EQ(taken.status, 4);
+  EXPECT_NE(taken.err.find("h.example@dan"), std::string::npos) << taken.err;
+  EXPECT_TRUE(fs::exists(dataDir / "Data" / "h.example" / "content.ct"));
+  EXPECT_EQ(Lines(Cli({"sites"}).out)[0].substr(0, 10), "h.example\t");
+
   EXPECT_EQ(Cli({"edit", "nobody"}).status, 1);
   EXPECT_EQ(Cli({"edit", "h.example", "--password", "x"}).status, 2);
 }
