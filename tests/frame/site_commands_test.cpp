@@ -76,6 +76,7 @@ class SiteCommandsTest : public QObject {
   void editOfNicknameKeepsUndecodableHostBytes();
   void editIntoAnotherSitesKeyIsRefused();
   void deleteAsksAndRemovesSiteAndFiles();
+  void deleteThatCannotBeRecordedKeepsSiteAndFilesAndSaysWhy();
   void importUsesTextFileDialog();
 
  private:
@@ -291,6 +292,22 @@ void SiteCommandsTest::deleteAsksAndRemovesSiteAndFiles() {
   QVERIFY(!frame.doc().currentNode || !frame.doc().currentNode->directory);
   QVERIFY(frame.doc().browseDirs.empty());
   QVERIFY(!frame.action(kCmdUp)->isEnabled());
+}
+
+void SiteCommandsTest::deleteThatCannotBeRecordedKeepsSiteAndFilesAndSaysWhy() {
+  CMainFrame& frame = Start({{"a.example"}, {"b.example"}});
+  dir_->AddFile("Data/b.example/content.ct", "b");
+  // The change record cannot replace a directory.
+  dir_->AddDir("site-change.pending");
+  Select(frame.doc().sites()[1]->rootDir.get());
+  MessageRecorder recorder;
+  recorder.answers = {QMessageBox::Ok};
+  frame.Command(kCmdDeleteSite);
+  QCOMPARE(frame.doc().sites().size(), std::size_t{2});
+  QCOMPARE(recorder.messages.size(), std::size_t{2});
+  QVERIFY(recorder.messages[1].text.contains(QStringLiteral("site-change.pending")));
+  QCOMPARE(ReadBytes(dir_->path() / "Data/b.example/content.ct"), std::string("b"));
+  QCOMPARE(Stored(dir_->path()).size(), std::size_t{2});
 }
 
 void SiteCommandsTest::importUsesTextFileDialog() {
