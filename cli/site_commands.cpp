@@ -470,7 +470,15 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     return context.Fail(kExitNothing, "orvane-cli tree: no site has the key " + args[0]);
   }
   CFTPDir* start = context.FindDirectory(*site, args.size() == 2 ? args[1] : std::string("/"));
+  // Set by the load when content.ct or state.st was there but could not be
+  // read in full: what is printed is then not the whole catalog.
+  const bool damaged = site->filesIncomplete.load();
+  const std::string damage = "orvane-cli tree: the stored catalog of " +
+                             CliContext::Escaped(CliContext::Shown(site->siteKey())) +
+                             " could not be read in full (content.ct or state.st is damaged or "
+                             "unreadable); an update of the whole site replaces it";
   if (!start) {
+    if (damaged) return context.Fail(kExitFailed, damage);
     return context.Fail(kExitNothing, "orvane-cli tree: no stored directory " + args[1]);
   }
 
@@ -505,6 +513,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
   }
   if (context.json) out << json.EndArray().Text();
+  if (damaged) return context.Fail(kExitFailed, damage);
   return 0;
 }
 
