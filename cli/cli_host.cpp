@@ -1,6 +1,7 @@
 #include "cli/cli_host.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -19,7 +20,24 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "used in a signal handler");
 
-extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+std::atomic<bool> g_jsonOnSecond{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "used in a signal handler");
+
+// The first interrupt asks the command to stop; the second ends the
+// process at once, the user can always get out.
+extern "C" void OnInterrupt(int number) {
+  if (!g_interrupted.exchange(true)) return;
+  if (g_jsonOnSecond.load()) {
+    // Nothing of the command's JSON has reached stdout yet (main writes
+    // it whole at the end, with interrupts held).
+    static constexpr char kDocument[] = "{\"error\": \"interrupted\"}\n";
+    [[maybe_unused]] const ssize_t written =
+        ::write(STDOUT_FILENO, kDocument, sizeof kDocument - 1);
+    ::_exit(130);
+  }
+  ::signal(number, SIG_DFL);
+  ::raise(number);
+}
 
 // How often a waiting main thread looks at the interrupt flag: a signal
 // handler cannot notify a condition variable.
@@ -32,14 +50,21 @@ CCliHost::CCliHost(std::ostream& out, std::ostream& err, bool json)
 
 CCliHost::~CCliHost() = default;
 
-void CCliHost::InstallInterruptHandler() {
+void CCliHost::InstallInterruptHandler(bool json) {
+  g_jsonOnSecond.store(json);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  // The second Ctrl-C gets the default action: the user can always get out.
-  action.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+}
+
+void CCliHost::HoldInterrupts() {
+  sigset_t held;
+  sigemptyset(&held);
+  sigaddset(&held, SIGINT);
+  sigaddset(&held, SIGTERM);
+  ::pthread_sigmask(SIG_BLOCK, &held, nullptr);
 }
 
 bool CCliHost::Interrupted() { return g_interrupted.load(); }

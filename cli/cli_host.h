@@ -9,7 +9,8 @@
 // Ctrl-C: the first SIGINT only sets a flag (InstallInterruptHandler), which
 // makes PumpMessages return false from then on and lets the update command
 // stop its updates the way the stop command does; a second SIGINT ends the
-// process at once.
+// process at once (with --json, after writing {"error": "interrupted"}, so
+// that even then stdout holds one JSON document).
 #pragma once
 
 #include <chrono>
@@ -79,8 +80,12 @@ class CCliHost final : public IDocumentHost {
   static void WriteEntry(JsonWriter& json, const std::string& shownPath, const std::string& rawPath,
                          bool isDir, std::uint64_t size, bool isNew);
 
-  // Process-wide Ctrl-C handling.
-  static void InstallInterruptHandler();
+  // Process-wide Ctrl-C handling. `json`: a second Ctrl-C writes the JSON
+  // error document before the process ends.
+  static void InstallInterruptHandler(bool json = false);
+  // From here on SIGINT and SIGTERM wait until the process ends: the
+  // command's output is being written.
+  static void HoldInterrupts();
   static bool Interrupted();
   // For tests and for commands that stop on their own: as if Ctrl-C.
   static void RequestInterrupt();

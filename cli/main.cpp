@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
   bool help = false;
   bool optionsEnded = false;
   bool badDataDir = false;
+  bool dataDirGiven = false;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -99,9 +100,11 @@ int main(int argc, char** argv) {
         badDataDir = true;
       } else {
         dataDir = argv[++i];
+        dataDirGiven = true;
       }
     } else if (arg.rfind("--data-dir=", 0) == 0) {
       dataDir = arg.substr(11);
+      dataDirGiven = true;
     } else {
       args.push_back(arg);
     }
@@ -116,7 +119,13 @@ int main(int argc, char** argv) {
   }
   if (!args.empty() && args.front() == "help") help = true;
   if (help) {
-    PrintUsage(std::cout);
+    if (json) {
+      std::ostringstream usage;
+      PrintUsage(usage);
+      std::cout << JsonWriter().BeginObject().Key("help").String(usage.str()).EndObject().Text();
+    } else {
+      PrintUsage(std::cout);
+    }
     return 0;
   }
   // Errors before a command runs.
@@ -126,7 +135,11 @@ int main(int argc, char** argv) {
     if (json) PrintJsonError(text, {});
     return status;
   };
-  if (badDataDir) return fail(kExitUsage, "orvane-cli: --data-dir needs a directory", false);
+  // An empty --data-dir (an unset variable in a script, say) would
+  // otherwise fall back to the program's own directory.
+  if (badDataDir || (dataDirGiven && dataDir.empty())) {
+    return fail(kExitUsage, "orvane-cli: --data-dir needs a directory", false);
+  }
   if (args.empty() || args.front() == "--") return fail(kExitUsage, "orvane-cli: no command", true);
   const CliCommand* command = FindCliCommand(args.front());
   if (!command) return fail(kExitUsage, "orvane-cli: unknown command " + args.front(), true);
@@ -134,12 +147,18 @@ int main(int argc, char** argv) {
   if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
+  std::error_code statError;
+  if (std::filesystem::exists(programDir, statError) &&
+      !std::filesystem::is_directory(programDir, statError)) {
+    return fail(kExitFailed,
+                "orvane-cli: data directory " + programDir.string() + " is not a directory", false);
+  }
   std::string error;
   if (!command->readOnly && !CreateDataDirectory(programDir, error)) {
     return fail(kExitFailed, "orvane-cli: data directory: " + error, false);
   }
 
-  CCliHost::InstallInterruptHandler();
+  CCliHost::InstallInterruptHandler(json);
   // With --json the command's document waits here until the saves at the
   // end are known: a failed save turns it into an error object.
   std::ostringstream jsonOut;
@@ -148,17 +167,21 @@ int main(int argc, char** argv) {
   COrvaneDoc doc(programDir, host);
   host.AttachDocument(doc);
   doc.OnNewDocument(!command->readOnly);
-  if (command->changesSites && host.loadErrorCount() > 0) {
+  const std::string siteListDamage =
+      "orvane-cli: " + (programDir / "site.ds").string() + " could not be read completely";
+  if (!command->readOnly && host.loadErrorCount() > 0) {
     // The window goes on with the sites read before the damage, in front of
-    // a user who saw the error; a script would not, and its change would
-    // silently drop every site after the damage.
-    return fail(kExitFailed,
-                "orvane-cli: " + (programDir / "site.ds").string() +
-                    " could not be read completely; it is left unchanged",
-                false);
+    // a user who saw the error; a script would not: a change would silently
+    // drop every site after the damage, and "--all" would not be all.
+    return fail(kExitFailed, siteListDamage + "; nothing was done", false);
   }
   CliContext context(doc, host, out, std::cerr, json);
   int status = command->run(context, args);
+  if (host.loadErrorCount() > 0 && status != kExitInterrupted) {
+    // What a reading command printed lacks the sites after the damage.
+    context.Fail(kExitFailed, siteListDamage + "; only the sites before the damage were read");
+    status = kExitFailed;
+  }
   // Events still queued (late notifications of an update) are handled
   // before the document goes.
   host.RunPendingEvents();
@@ -167,6 +190,9 @@ int main(int argc, char** argv) {
     context.Fail(kExitFailed, "orvane-cli: could not save " + failure);
   }
   if (!failures.empty() && status != kExitInterrupted) status = kExitFailed;
+  // The one document goes out whole: a second Ctrl-C now would add
+  // another, or cut this one.
+  CCliHost::HoldInterrupts();
   if (json) {
     const std::string result = jsonOut.str();
     if (!context.error().empty()) {

@@ -69,6 +69,35 @@ std::string ImportSummary(const COrvaneDoc::ImportReport& report) {
   return text;
 }
 
+// Every entry of every site that is still marked new, new directories and
+// everything inside them included, in tree order (each directory before
+// its files, then its subdirectories). The window lists a new directory
+// without what is in it; a script gets each entry it may want to fetch.
+void ListEveryNewEntry(CliContext& context) {
+  COrvaneDoc& doc = context.doc;
+  doc.ClearResults();
+  COrvaneDoc::WalkGuard guard(doc);
+  const std::vector<std::shared_ptr<CFTPSite>> sites = doc.sites();
+  std::vector<CFTPDir*> subdirs;
+  std::vector<CFTPFile*> files;
+  for (const auto& site : sites) {
+    doc.EnsureCatalogLoaded(*site);
+    std::vector<CFTPDir*> pending{site->rootDir.get()};
+    while (!pending.empty()) {
+      if (!doc.PumpMessages()) return;
+      CFTPDir* dir = pending.back();
+      pending.pop_back();
+      if (doc.IsRemoved(dir)) continue;
+      if (dir != site->rootDir.get() && dir->readState.load() != 0) doc.AddResult(dir);
+      SnapshotChildren(*dir, site.get(), subdirs, files);
+      for (CFTPFile* file : files) {
+        if (file->readState.load() != 0) doc.AddResult(file);
+      }
+      for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
+    }
+  }
+}
+
 }  // namespace
 
 int RunSearch(CliContext& context, const std::vector<std::string>& args) {
@@ -79,7 +108,12 @@ int RunSearch(CliContext& context, const std::vector<std::string>& args) {
     return context.UsageError("search", "give one KEYWORD (\"\" lists everything)");
   }
   // Typed text is UTF-8; the matcher keeps it in both encodings.
-  context.doc.Search(FoldKeyword(parsed.positional[0]));
+  const std::string keyword = FoldKeyword(parsed.positional[0]);
+  if (keyword == "#new") {
+    ListEveryNewEntry(context);
+  } else {
+    context.doc.Search(keyword);
+  }
   return FinishListing(context);
 }
 
@@ -90,7 +124,11 @@ int RunNew(CliContext& context, const std::vector<std::string>& args) {
   if (!parsed.positional.empty()) return context.UsageError("new", "takes only --all");
   // Without --all: the sites updated in this run, which in a process of its
   // own means none; --all lists every site.
-  context.doc.ShowNewFiles(parsed.Has("all") ? 2 : 1);
+  if (parsed.Has("all")) {
+    ListEveryNewEntry(context);
+  } else {
+    context.doc.ShowNewFiles(1);
+  }
   return FinishListing(context);
 }
 
@@ -188,7 +226,7 @@ int RunAddress(CliContext& context, const std::vector<std::string>& args) {
                         "orvane-cli address: no site has the key " + std::string(typedKey));
   }
   std::string displayPath = std::string(kScheme) + site->siteKey();
-  if (slash != std::string_view::npos) {
+  if (slash != std::string_view::npos && typed.substr(slash) != "/") {
     const std::string_view place = typed.substr(slash);
     if (CFTPDir* dir = context.FindDirectory(*site, place)) {
       displayPath = dir->GetDisplayPath();
@@ -196,8 +234,16 @@ int RunAddress(CliContext& context, const std::vector<std::string>& args) {
       const std::size_t last = place.rfind('/');
       const CFTPDir* parent = context.FindDirectory(*site, place.substr(0, last));
       const CFTPFile* file = parent ? FindFile(*site, *parent, place.substr(last + 1)) : nullptr;
-      displayPath = file ? file->GetDisplayPath() : displayPath + std::string(place);
+      // An address of an entry the catalog does not hold would look as
+      // good as any other and lead nowhere.
+      if (!file) {
+        return context.Fail(
+            kExitNothing, "orvane-cli address: no such entry " + std::string(typed.substr(slash)));
+      }
+      displayPath = file->GetDisplayPath();
     }
+  } else if (slash != std::string_view::npos) {
+    displayPath += '/';
   }
   const std::string address = context.doc.GetFileAddress(displayPath);
   if (context.json) {

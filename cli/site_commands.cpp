@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "catalog/ftp_dir.h"
@@ -18,6 +19,7 @@
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "document/orvane_doc.h"
+#include "document/site_fields.h"
 
 namespace orvane {
 
@@ -58,6 +60,81 @@ void PrintKey(CliContext& context, std::string_view name, const std::string& key
   }
 }
 
+const char* FieldName(SiteField field) {
+  switch (field) {
+    case SiteField::kHost:
+      return "the host";
+    case SiteField::kUserName:
+      return "the user name";
+    case SiteField::kPassword:
+      return "the password";
+    case SiteField::kNickname:
+      return "the nickname";
+    case SiteField::kRemarks:
+      return "the remarks";
+  }
+  return "a field";
+}
+
+// A field the site cannot have (see document/site_fields.h): a usage error
+// that says which field and why; nothing is changed.
+int RefuseField(CliContext& context, std::string_view command, const SiteFieldProblem& problem,
+                std::string_view key = {}) {
+  using Kind = SiteFieldProblem::Kind;
+  const std::string field = FieldName(problem.field);
+  std::string text;
+  switch (problem.kind) {
+    case Kind::kNone:
+      return 0;
+    case Kind::kEmptyHost:
+      text = "give a host";
+      break;
+    case Kind::kBadHost:
+      text = "a host is a host name, an IPv4 address or an IPv6 address";
+      break;
+    case Kind::kLineBreak:
+      text = field +
+             " holds a line break (CR or LF) or a NUL byte, which would end the FTP command "
+             "that sends it";
+      break;
+    case Kind::kKeyTooLong:
+      text = "the site key " + CliContext::Escaped(CliContext::Shown(key)) + " is too long (" +
+             std::to_string(key.size()) + " bytes; at most " +
+             std::to_string(MaxDataDirNameBytes()) + " fit the name of its data directory)";
+      break;
+    case Kind::kNoGbkForm:
+      text = field + " holds characters that site.ds cannot store (it keeps code page 936, GBK): " +
+             problem.characters;
+      break;
+  }
+  return context.UsageError(command, text + "; nothing changed");
+}
+
+// Typed text for `field` whose characters site.ds cannot all store.
+int RefuseTyped(CliContext& context, std::string_view command, SiteField field,
+                std::string_view typed) {
+  return RefuseField(context, command, CheckTypedField(field, typed));
+}
+
+// The settings as they would be stored.
+int RefuseSettings(CliContext& context, std::string_view command, const SiteSettings& settings,
+                   const SiteSettings* before = nullptr) {
+  const SiteFieldProblem problem = CheckSiteSettings(settings, before);
+  if (problem.ok()) return 0;
+  CFTPSite probe;
+  settings.ApplyTo(probe);
+  return RefuseField(context, command, problem, probe.siteKey());
+}
+
+// A host as typed: an IPv6 address may come in the brackets of a URL; the
+// site keeps it without them.
+std::string TypedHost(std::string_view typed) {
+  if (typed.size() > 2 && typed.front() == '[' && typed.back() == ']') {
+    typed = typed.substr(1, typed.size() - 2);
+  }
+  return std::string(typed);
+}
+
 // The login as the site dialog settles it: "anonymous" and the placeholder
 // for an anonymous login, else what was typed.
 template <typename Settings>
@@ -71,11 +148,16 @@ void SetLogin(Settings& site, bool anonymous, std::string user, std::string pass
   }
 }
 
+// The longest line --password-stdin and the prompt take.
+constexpr std::size_t kLongestInputLine = 64 * 1024;
+
 // One line from standard input without its line end ("\n" or "\r\n"),
 // read a byte at a time so that nothing after it is taken from a script's
-// input. Nullopt when the input ends before a byte or cannot be read.
-std::optional<std::string> ReadLineFromStdin() {
-  constexpr std::size_t kLongest = 64 * 1024;
+// input. Nullopt when the input ends before a byte or cannot be read. A
+// longer line than kLongestInputLine is read to its end and comes back cut,
+// with `tooLong` set: the caller refuses it rather than store a part.
+std::optional<std::string> ReadLineFromStdin(bool& tooLong) {
+  tooLong = false;
   std::string line;
   bool any = false;
   for (;;) {
@@ -86,16 +168,22 @@ std::optional<std::string> ReadLineFromStdin() {
     if (n == 0) break;
     any = true;
     if (c == '\n') break;
-    if (line.size() < kLongest) line.push_back(c);
+    if (line.size() <= kLongestInputLine) {
+      line.push_back(c);
+    } else {
+      tooLong = true;
+    }
   }
   if (!any) return std::nullopt;
   if (line.ends_with('\r')) line.pop_back();
+  if (line.size() > kLongestInputLine) tooLong = true;
   return line;
 }
 
 // Asks for the password on the terminal with echo off; the terminal's
 // settings come back however the read ends (Ctrl-C included).
-std::optional<std::string> PromptForPassword(CliContext& context, std::string_view key) {
+std::optional<std::string> PromptForPassword(CliContext& context, std::string_view key,
+                                             bool& tooLong) {
   context.err << "Password for " << CliContext::Escaped(key) << ": " << std::flush;
   termios saved{};
   const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -105,7 +193,7 @@ std::optional<std::string> PromptForPassword(CliContext& context, std::string_vi
     hidden.c_lflag |= ECHONL;
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden);
   }
-  std::optional<std::string> password = ReadLineFromStdin();
+  std::optional<std::string> password = ReadLineFromStdin(tooLong);
   if (canHide) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
   if (!canHide || !password) context.err << '\n' << std::flush;
   return password;
@@ -117,18 +205,32 @@ std::optional<std::string> PromptForPassword(CliContext& context, std::string_vi
 int TakePassword(CliContext& context, std::string_view command, const ParsedArgs& parsed,
                  const std::string* promptKey, std::optional<std::string>& password) {
   password.reset();
+  bool tooLong = false;
   if (const std::string* text = parsed.Value("password")) {
     if (parsed.Has("password-stdin")) {
       return context.UsageError(command, "give --password or --password-stdin, not both");
     }
     password = *text;
   } else if (parsed.Has("password-stdin")) {
-    password = ReadLineFromStdin();
+    password = ReadLineFromStdin(tooLong);
     if (!password) return context.UsageError(command, "--password-stdin: no line on stdin");
   } else if (promptKey && ::isatty(STDIN_FILENO)) {
-    password = PromptForPassword(context, *promptKey);
+    password = PromptForPassword(context, *promptKey, tooLong);
     if (!password && CCliHost::Interrupted()) return context.Fail(kExitInterrupted, "stopped");
     if (!password) return context.UsageError(command, "no password was typed");
+  }
+  if (tooLong) {
+    password.reset();
+    return context.UsageError(command, "the password is longer than 64 KiB; nothing changed");
+  }
+  if (password) {
+    if (password->find('\0') != std::string::npos) {
+      password.reset();
+      return context.UsageError(command, "the password holds a NUL byte; nothing changed");
+    }
+    if (const int status = RefuseTyped(context, command, SiteField::kPassword, *password)) {
+      return status;
+    }
   }
   return 0;
 }
@@ -204,40 +306,51 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
       text && !ParseNumber(*text, kMinSitePort, kMaxSitePort, port)) {
     return context.UsageError("add", "--port takes a whole number from 1 to 65535");
   }
-
-  auto site = std::make_shared<CFTPSite>();
-  site->host = CliContext::StoredText(parsed.positional[0]);
-  if (!IsUsableSiteHost(site->host)) {
-    return context.UsageError(
-        "add", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
-  }
+  // Every typed field is checked before anything is asked or stored.
+  const std::string typedHost = TypedHost(parsed.positional[0]);
   const std::string* user = parsed.Value("user");
+  for (const auto& [field, text] :
+       {std::pair{SiteField::kHost, &typedHost}, std::pair{SiteField::kUserName, user},
+        std::pair{SiteField::kPassword, parsed.Value("password")},
+        std::pair{SiteField::kNickname, parsed.Value("nickname")},
+        std::pair{SiteField::kRemarks, parsed.Value("remarks")}}) {
+    if (!text) continue;
+    if (const int status = RefuseTyped(context, "add", field, *text)) return status;
+  }
+
+  SiteSettings settings;
+  settings.host = CliContext::StoredText(typedHost);
+  settings.port = static_cast<std::uint32_t>(port);
+  SetLogin(settings, anonymous, user ? CliContext::StoredText(*user) : std::string(),
+           std::string(anonymous ? kAnonymousPassword : ""));
+  // Checked before the prompt: nobody types a password for a refused site.
+  if (const int status = RefuseSettings(context, "add", settings)) return status;
   std::optional<std::string> password;
   if (!anonymous) {
-    // Checked before the prompt: nobody types a password for a refused site.
-    if (context.doc.HasSiteWithLogin(site->host, CliContext::StoredText(*user))) {
+    if (context.doc.HasSiteWithLogin(settings.host, settings.userName)) {
       return context.Fail(kExitNothing, "站点已有！");
     }
     const std::string promptKey = parsed.positional[0] + "@" + *user;
     if (const int status = TakePassword(context, "add", parsed, &promptKey, password)) {
       return status;
     }
+    settings.password = password ? CliContext::StoredText(*password) : std::string();
+    if (const int status = RefuseSettings(context, "add", settings)) return status;
   }
-  SetLogin(*site, anonymous, user ? CliContext::StoredText(*user) : std::string(),
-           password ? CliContext::StoredText(*password) : std::string());
   // Same host and same effective user name: the site is there already,
   // whatever its password.
-  if (context.doc.HasSiteWithLogin(site->host, site->userName)) {
+  if (context.doc.HasSiteWithLogin(settings.host, settings.userName)) {
     return context.Fail(kExitNothing, "站点已有！");
   }
-  site->port = static_cast<std::uint32_t>(port);
-  site->anonymousUpdate = parsed.Has("anonymous-update");
+  settings.anonymousUpdate = parsed.Has("anonymous-update");
   if (const std::string* text = parsed.Value("nickname")) {
-    site->nickname = CliContext::StoredText(*text);
+    settings.nickname = CliContext::StoredText(*text);
   }
   if (const std::string* text = parsed.Value("remarks")) {
-    site->remarks = CliContext::StoredText(*text);
+    settings.remarks = CliContext::StoredText(*text);
   }
+  auto site = std::make_shared<CFTPSite>();
+  settings.ApplyTo(*site);
   const std::string key = site->siteKey();
   const SiteChange added = context.doc.AddSite(std::move(site));
   if (added == SiteChange::kRefused) {
@@ -282,15 +395,27 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
       text && !ParseOnOff(*text, anonymousUpdate)) {
     return context.UsageError("edit", "--anonymous-update takes on or off");
   }
-
-  SiteSettings settings = SiteSettings::Of(*site);
-  if (const std::string* text = parsed.Value("host")) {
-    settings.host = CliContext::StoredText(*text);
-    if (!IsUsableSiteHost(settings.host)) {
-      return context.UsageError(
-          "edit", "a host is not empty and holds no blank, \"/\", \"@\" or control byte");
-    }
+  std::optional<std::string> typedHost;
+  if (const std::string* text = parsed.Value("host")) typedHost = TypedHost(*text);
+  for (const auto& [field, text] :
+       {std::pair{SiteField::kHost, typedHost ? &std::as_const(*typedHost) : nullptr},
+        std::pair{SiteField::kUserName, user},
+        std::pair{SiteField::kPassword, parsed.Value("password")},
+        std::pair{SiteField::kNickname, parsed.Value("nickname")},
+        std::pair{SiteField::kRemarks, parsed.Value("remarks")}}) {
+    if (!text) continue;
+    if (const int status = RefuseTyped(context, "edit", field, *text)) return status;
   }
+
+  const SiteSettings before = SiteSettings::Of(*site);
+  SiteSettings settings = before;
+  if (typedHost) settings.host = CliContext::StoredText(*typedHost);
+  if (user && !anonymous) settings.userName = CliContext::StoredText(*user);
+  if (anonymous) SetLogin(settings, true, {}, {});
+  // Checked before the prompt: nobody types a password for a refused site.
+  if (const int status = RefuseSettings(context, "edit", settings, &before)) return status;
+  settings = before;
+  if (typedHost) settings.host = CliContext::StoredText(*typedHost);
   // A site that leaves its anonymous login has no password to keep: ask
   // for one on a terminal. Any other edit keeps the stored password.
   std::optional<std::string> password;
@@ -320,6 +445,7 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   if (const std::string* text = parsed.Value("remarks")) {
     settings.remarks = CliContext::StoredText(*text);
   }
+  if (const int status = RefuseSettings(context, "edit", settings, &before)) return status;
   const std::string previousKey = site->siteKey();
   // The catalog follows its site (see COrvaneDoc::EditSite).
   const SiteChange edited = context.doc.EditSite(*site, settings);
@@ -350,7 +476,15 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     return context.Fail(kExitNothing, "orvane-cli tree: no site has the key " + args[0]);
   }
   CFTPDir* start = context.FindDirectory(*site, args.size() == 2 ? args[1] : std::string("/"));
+  // Set by the load when content.ct or state.st was there but could not be
+  // read in full: what is printed is then not the whole catalog.
+  const bool damaged = site->filesIncomplete.load();
+  const std::string damage = "orvane-cli tree: the stored catalog of " +
+                             CliContext::Escaped(CliContext::Shown(site->siteKey())) +
+                             " could not be read in full (content.ct or state.st is damaged or "
+                             "unreadable); an update of the whole site replaces it";
   if (!start) {
+    if (damaged) return context.Fail(kExitFailed, damage);
     return context.Fail(kExitNothing, "orvane-cli tree: no stored directory " + args[1]);
   }
 
@@ -385,6 +519,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
   }
   if (context.json) out << json.EndArray().Text();
+  if (damaged) return context.Fail(kExitFailed, damage);
   return 0;
 }
 

@@ -371,14 +371,46 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   for (const auto& site : sites) display.Show(site, site->Status());
   display.Finish();
 
-  // Complete: succeeded with nothing left unfetched.
+  // What a crawl found but could not keep. A catalog that was read only
+  // in part is replaced by nothing short of a listing of the whole site;
+  // and a site that another process deleted or gave a new key while it was
+  // being updated is not written again (CFTPSite::SaveFiles): both would
+  // otherwise end on "更新成功".
+  std::unordered_set<const CFTPSite*> notKept;
+  std::unordered_set<const CFTPSite*> thrownAway;
+  for (const auto& site : sites) {
+    if (site->removed.load()) continue;
+    const SiteStatus::Outcome outcome = site->Status().outcome;
+    const bool crawled =
+        outcome == SiteStatus::Outcome::kSucceeded ||
+        (site->dirsListed.load() > 0 &&
+         (outcome == SiteStatus::Outcome::kStopped || outcome == SiteStatus::Outcome::kBrokenOff ||
+          outcome == SiteStatus::Outcome::kResuming));
+    if (!crawled) continue;
+    const std::string shownKey = CliContext::Escaped(CliContext::Shown(site->siteKey()));
+    if (!SiteListHasKey(context.doc.GetProgramDir() / "site.ds", site->siteKey())) {
+      thrownAway.insert(site.get());
+      context.Fail(kExitFailed, shownKey +
+                                    ": the site was deleted or given a new key by another "
+                                    "process during the update; what it found was not saved");
+    } else if (site->filesIncomplete.load()) {
+      notKept.insert(site.get());
+      context.Fail(kExitPartial, shownKey +
+                                     ": the stored catalog could not be read in full, and this "
+                                     "update did not list the whole site to replace it; "
+                                     "content.ct and state.st are left as they were");
+    }
+  }
+
+  // Complete: succeeded with nothing left unfetched, and kept.
   std::size_t complete = 0;
   std::size_t failed = 0;
   for (const auto& site : sites) {
     const SiteStatus status = site->Status();
-    const bool whole = status.outcome == SiteStatus::Outcome::kSucceeded && !status.counts.any();
+    const bool whole = status.outcome == SiteStatus::Outcome::kSucceeded && !status.counts.any() &&
+                       !notKept.contains(site.get()) && !thrownAway.contains(site.get());
     if (whole) ++complete;
-    if (status.state == kUpdateFailed) ++failed;
+    if (status.state == kUpdateFailed || thrownAway.contains(site.get())) ++failed;
     // Quiet: only what went wrong, on stderr, and only here.
     if (quiet && !whole) context.Message(StatusLine(*site, status));
     // A site may report success and still have left parts of its tree as
@@ -458,6 +490,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
       if (const std::string failure = site->SaveError(); !failure.empty()) {
         json.Key("saveError").String(failure);
       }
+      if (notKept.contains(site.get())) json.Key("catalogRepaired").Bool(false);
+      if (thrownAway.contains(site.get())) json.Key("discarded").Bool(true);
       json.EndObject();
     }
     json.EndArray().Key("completed").Bool(!interrupted);

@@ -4,6 +4,8 @@
 
 #include "catalog/code_page.h"
 #include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+#include "document/site_fields.h"
 
 namespace orvane {
 namespace {
@@ -51,12 +53,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (lower(a[i]) != lower(b[i])) return false;
   }
   return true;
-}
-
-// A login part the USER or PASS command can carry: the line end would cut
-// the command short and start another one.
-bool IsSendable(std::string_view text) {
-  return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 
 // "1" to "65535", digits only; empty means the default port.
@@ -152,7 +148,8 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
     const auto byte = static_cast<unsigned char>(c);
     if ((byte < 0x20 && c != '\t') || byte == 0x7F) return ImportLine::kSkipped;
   }
-  if (const std::size_t scheme = line.find("://"); scheme != std::string_view::npos) {
+  const std::size_t scheme = line.find("://");
+  if (scheme != std::string_view::npos) {
     if (!EqualsIgnoringCase(line.substr(0, scheme), "ftp")) return ImportLine::kSkipped;
     line.remove_prefix(scheme + 3);
   }
@@ -161,7 +158,8 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   const std::string_view authority = line.substr(0, line.find('/'));
 
   std::string_view hostPort = authority;
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos) {
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) {
     const std::string_view userInfo = authority.substr(0, at);
     hostPort = authority.substr(at + 1);
     const std::size_t colon = userInfo.find(':');
@@ -169,7 +167,9 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
     // "user@host" names the user and leaves the password empty.
     login.password = colon == std::string_view::npos ? std::string()
                                                      : PercentDecoded(userInfo.substr(colon + 1));
-    if (!IsSendable(login.userName) || !IsSendable(login.password)) return ImportLine::kSkipped;
+    if (!IsSendableInCommand(login.userName) || !IsSendableInCommand(login.password)) {
+      return ImportLine::kSkipped;
+    }
   } else {
     login.userName = "anonymous";
     login.password.assign(kAnonymousPassword);
@@ -193,10 +193,21 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   }
   // A host name is ASCII or, internationalised, UTF-8; other bytes are
   // junk (a binary file's first line, say) that no resolver would take.
-  if (!IsUsableSiteHost(login.host) || !IsValidUtf8(login.host) ||
-      !ReadPort(portText, login.port)) {
+  if (!IsHostName(login.host) || !IsValidUtf8(login.host) || !ReadPort(portText, login.port)) {
     return ImportLine::kSkipped;
   }
+  // A bare word with neither scheme nor login ("E:/notes", "Error:") is
+  // text, not an address: without them a host must have a dot, be an
+  // address, or be localhost.
+  if (scheme == std::string_view::npos && at == std::string_view::npos &&
+      login.host.find_first_of(".:") == std::string::npos && login.host != "localhost") {
+    return ImportLine::kSkipped;
+  }
+  SiteSettings settings;
+  settings.host = login.host;
+  settings.userName = login.userName;
+  settings.password = login.password;
+  if (!CheckSiteSettings(settings).ok()) return ImportLine::kSkipped;
   return ImportLine::kSite;
 }
 

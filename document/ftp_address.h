@@ -47,10 +47,13 @@ enum class ImportLine {
 
 // Parses one import line (without its line end). A line is skipped when it
 // is longer than kMaxImportLine, holds a control byte, names another scheme,
-// has no host, one IsUsableSiteHost refuses or one that is not UTF-8, a port outside 1-65535 or
-// that is not a number, a malformed IPv6 literal, or a user name or password
-// that decodes to a NUL, CR or LF (which would end the FTP command that
-// sends it). `login` is only meaningful for kSite.
+// has no host, one that is not a host name or address (IsHostName) or not
+// UTF-8, a port outside 1-65535 or that is not a number, a malformed IPv6
+// literal, fields CheckSiteSettings refuses (a user name or password that
+// decodes to a NUL, CR or LF, a key too long for a file name), or when it
+// is a bare word: no scheme, no login and a host without a dot that is not
+// an address or localhost ("E:/notes"). `login` is only meaningful for
+// kSite.
 ImportLine ParseImportLine(std::string_view line, ImportedLogin& login);
 
 // Splits a display path ("ftp://" optional, then the site key, then the

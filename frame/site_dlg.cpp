@@ -10,8 +10,8 @@
 #include <QVBoxLayout>
 
 #include "catalog/ftp_site.h"
+#include "document/site_fields.h"
 #include "frame/dialog_seam.h"
-#include "frame/typed_text.h"
 #include "views/display_text.h"
 
 namespace orvane {
@@ -82,6 +82,7 @@ void CSiteDlg::SetText(TextField& field, QLineEdit* edit, const std::string& byt
 }
 
 void CSiteDlg::FillFrom(const CFTPSite& site) {
+  filledFrom_ = SiteSettings::Of(site);
   SetText(hostField_, host_, site.host);
   port_->setText(QString::number(site.port));
   const bool anonymous = site.IsAnonymous();
@@ -150,34 +151,61 @@ QString CSiteDlg::Problem() const {
   }
   const QString host = host_->text();
   if (host.isEmpty()) return tr("请输入站点地址。");
-  for (const QChar c : host) {
-    if (c.isSpace() || c == QLatin1Char('/') || c == QLatin1Char('@') ||
-        c.category() == QChar::Other_Control) {
-      return tr("站点地址不能包含空格、“/”、“@”或控制字符。");
+  const auto label = [this](SiteField field) {
+    switch (field) {
+      case SiteField::kHost:
+        return tr("站点");
+      case SiteField::kUserName:
+        return tr("用户名");
+      case SiteField::kPassword:
+        return tr("密码");
+      case SiteField::kNickname:
+        return tr("站点昵称");
+      case SiteField::kRemarks:
+        return tr("备注");
     }
-  }
+    return QString();
+  };
   // Only what was typed is encoded; a field left as shown keeps its bytes.
   struct Typed {
-    QString label;
+    SiteField field;
     QString text;
-    const TextField* field;
+    const TextField* stored;
     bool used;
   };
   const Typed typed[] = {
-      {tr("站点"), host, &hostField_, true},
-      {tr("用户名"), user_->text(), &userField_, !Anonymous()},
-      {tr("密码"), password_->text(), &passwordField_, !Anonymous()},
-      {tr("站点昵称:"), nickname_->text(), &nicknameField_, true},
-      {tr("备注:"), remarks_->toPlainText(), &remarksField_, true},
+      {SiteField::kHost, host, &hostField_, true},
+      {SiteField::kUserName, user_->text(), &userField_, !Anonymous()},
+      {SiteField::kPassword, password_->text(), &passwordField_, !Anonymous()},
+      {SiteField::kNickname, nickname_->text(), &nicknameField_, true},
+      {SiteField::kRemarks, remarks_->toPlainText(), &remarksField_, true},
   };
   for (const Typed& t : typed) {
-    if (!t.used || t.text == t.field->shown) continue;
-    const QString missing = CharactersWithoutCp936Form(t.text);
-    if (!missing.isEmpty()) {
-      QString label = t.label;
-      if (label.endsWith(QLatin1Char(':'))) label.chop(1);
-      return tr("“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2").arg(label, missing);
+    if (!t.used || t.text == t.stored->shown) continue;
+    const QByteArray utf8 = t.text.toUtf8();
+    const SiteFieldProblem problem =
+        CheckTypedField(t.field, std::string_view(utf8.constData(), std::size_t(utf8.size())));
+    if (!problem.ok()) {
+      return tr("“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2")
+          .arg(label(t.field),
+               QString::fromUtf8(problem.characters.data(), qsizetype(problem.characters.size())));
     }
+  }
+  const SiteSettings settings = Settings();
+  const SiteFieldProblem problem =
+      CheckSiteSettings(settings, filledFrom_ ? &*filledFrom_ : nullptr);
+  switch (problem.kind) {
+    case SiteFieldProblem::Kind::kNone:
+    case SiteFieldProblem::Kind::kNoGbkForm:
+      return {};
+    case SiteFieldProblem::Kind::kEmptyHost:
+      return tr("请输入站点地址。");
+    case SiteFieldProblem::Kind::kBadHost:
+      return tr("站点地址必须是主机名、IPv4 地址或 IPv6 地址。");
+    case SiteFieldProblem::Kind::kLineBreak:
+      return tr("“%1”不能包含换行符或空字符。").arg(label(problem.field));
+    case SiteFieldProblem::Kind::kKeyTooLong:
+      return tr("站点地址和用户名太长，无法作为数据目录的名称。");
   }
   return {};
 }

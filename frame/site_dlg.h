@@ -6,14 +6,16 @@
 // keeps its stored bytes exactly, so editing the nickname never rewrites a
 // host whose bytes are not valid text (and never renames its data
 // directory). OK is refused, with a message and the dialog left open, when
-// the port is not 1-65535, the host is empty or holds a space, "/", "@" or a
-// control character, or a field holds a character that code page 936
-// cannot store.
+// the port is not 1-65535 or the fields break the rules of
+// document/site_fields.h (a host that is no host name or address, a line
+// break or NUL in the login, a key too long for a file name, a typed
+// character that code page 936 cannot store).
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "document/orvane_doc.h"
@@ -73,6 +75,8 @@ class CSiteDlg : public QDialog {
   QPlainTextEdit* remarks_;
   QCheckBox* anonymousUpdate_;
   TextField hostField_, userField_, passwordField_, nicknameField_, remarksField_;
+  // The site an edit started from: fields it keeps are not checked again.
+  std::optional<SiteSettings> filledFrom_;
 };
 
 }  // namespace orvane

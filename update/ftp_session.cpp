@@ -243,6 +243,12 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
   if (!IsUsableHost(login.host)) {
     return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT, "Invalid host name");
   }
+  // USER and PASS carry these as they are: a line break would end the
+  // command and start one of the caller's choosing.
+  if (HasLineBreakOrNul(login.user) || HasLineBreakOrNul(login.password)) {
+    return Failure(FtpOutcome::kRefused, CURLE_LOGIN_DENIED,
+                   "The login contains a line break or a NUL byte");
+  }
   {
     std::lock_guard lock(mutex_);
     if (closed_)

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -167,6 +168,14 @@ std::vector<std::string> Lines(const std::string& text) {
     start = end + 1;
   }
   return lines;
+}
+
+// An argument in a trace, line breaks shown.
+std::string Traced(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '~';
+  }
+  return text;
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -422,16 +431,152 @@ TEST_F(CliTest, DamagedSiteListIsReportedOnceAndTheGoodSitesStay) {
   bytes[0] = 3;  // a third record that is not there
   std::ofstream(dataDir / "site.ds", std::ios::binary | std::ios::trunc) << bytes;
   Output result = Cli({"sites"});
-  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.status, 4);
   EXPECT_EQ(Lines(result.out).size(), 2u);
-  EXPECT_EQ(result.err,
-            "An attempt was made to access " + (dataDir / "site.ds").string() + " past its end.\n");
+  EXPECT_TRUE(result.err.starts_with("An attempt was made to access " +
+                                     (dataDir / "site.ds").string() + " past its end.\n"))
+      << result.err;
   // A change would drop what could not be read: the file is left alone.
   Output add = Cli({"add", "c.example", "--anonymous"});
   EXPECT_EQ(add.status, 4);
-  EXPECT_TRUE(Contains(add.err, "left unchanged")) << add.err;
+  EXPECT_TRUE(Contains(add.err, "nothing was done")) << add.err;
   std::ifstream in(dataDir / "site.ds", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), bytes);
+}
+
+// Every failure a command can meet in its data: a non-zero exit with a
+// message that says what went wrong, in plain and --json output alike (one
+// JSON document with the error).
+TEST_F(CliTest, FailuresAreNeverSuccess) {
+  const auto write = [](const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  };
+  const auto addSites = [this] {
+    ASSERT_EQ(Cli({"add", "a.example", "--anonymous"}).status, 0);
+    ASSERT_EQ(Cli({"add", "b.example", "--anonymous"}).status, 0);
+  };
+  const auto damageSiteList = [&] {
+    addSites();
+    std::ifstream in(dataDir / "site.ds", std::ios::binary);
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    bytes[0] = 3;  // a third record that is not there
+    write(dataDir / "site.ds", bytes);
+  };
+  const auto fifoSiteList = [&] {
+    fs::create_directories(dataDir);
+    ASSERT_EQ(::mkfifo((dataDir / "site.ds").c_str(), 0600), 0);
+  };
+  // A directory cannot be read as a file, even by root.
+  const auto unreadableSiteList = [&] { fs::create_directories(dataDir / "site.ds"); };
+  const auto dataDirIsAFile = [&] { write(dataDir, "x"); };
+  const auto junkCatalog = [&] {
+    addSites();
+    write(dataDir / "Data" / "a.example" / "content.ct", "not a catalog at all");
+  };
+  const std::string damaged = "could not be read completely";
+  const std::string notADirectory = "is not a directory";
+  struct Row {
+    const char* name;
+    std::function<void()> setup;
+    std::vector<std::string> args;
+    int status;
+    std::string message;  // empty: nothing on stderr is asked for
+  };
+  const std::vector<Row> rows = {
+      {"damaged list: sites", damageSiteList, {"sites"}, 4, damaged},
+      {"damaged list: update --all", damageSiteList, {"update", "--all"}, 4, damaged},
+      {"damaged list: mark-read --all", damageSiteList, {"mark-read", "--all"}, 4, damaged},
+      {"damaged list: new --all", damageSiteList, {"new", "--all"}, 4, damaged},
+      {"FIFO list: sites", fifoSiteList, {"sites"}, 4, damaged},
+      {"FIFO list: update --all", fifoSiteList, {"update", "--all"}, 4, damaged},
+      {"unreadable list: sites", unreadableSiteList, {"sites"}, 4, damaged},
+      {"unreadable list: mark-read --all", unreadableSiteList, {"mark-read", "--all"}, 4, damaged},
+      {"data dir a file: sites", dataDirIsAFile, {"sites"}, 4, notADirectory},
+      {"data dir a file: update --all", dataDirIsAFile, {"update", "--all"}, 4, notADirectory},
+      {"data dir a file: mark-read", dataDirIsAFile, {"mark-read", "--all"}, 4, notADirectory},
+      {"new data dir: sites", [] {}, {"sites"}, 0, ""},
+      {"new data dir: update --all", [] {}, {"update", "--all"}, 0, ""},
+      {"junk catalog: tree", junkCatalog, {"tree", "a.example"}, 4, "could not be read in full"},
+      {"address of no entry",
+       addSites,
+       {"address", "ftp://a.example/no/such"},
+       1,
+       "no such entry /no/such"},
+  };
+  for (const Row& row : rows) {
+    for (const bool json : {false, true}) {
+      SCOPED_TRACE(std::string(row.name) + (json ? " --json" : ""));
+      fs::remove_all(work.path() / "nested");
+      row.setup();
+      std::vector<std::string> args = row.args;
+      if (json) args.insert(args.begin(), "--json");
+      const Output result = Cli(args);
+      EXPECT_EQ(result.status, row.status) << result.out << result.err;
+      EXPECT_TRUE(Contains(result.err, row.message)) << result.err;
+      if (json && row.status != 0) {
+        EXPECT_TRUE(Contains(Json(result.out, "d['error']"), row.message)) << result.out;
+      } else if (json) {
+        EXPECT_EQ(Json(result.out, "type(d).__name__ in ('list', 'dict')"), "True") << result.out;
+      }
+    }
+  }
+  // An empty --data-dir is no directory, not the program's own.
+  const Output empty = Child({CliBinary(), "--data-dir", "", "sites"}).Finish();
+  EXPECT_EQ(empty.status, 2);
+  EXPECT_TRUE(Contains(empty.err, "--data-dir needs a directory")) << empty.err;
+  // Help is a document too.
+  EXPECT_TRUE(Contains(Json(Child({CliBinary(), "--json", "help"}).Finish().out, "d['help']"),
+                       "host@user"));
+}
+
+// Values that would end an FTP command early are refused in every field
+// that reaches the server, and in the keys that name files; characters
+// site.ds cannot store are named, never turned into "?".
+TEST_F(CliTest, HostileFieldsAreRefused) {
+  struct Row {
+    std::vector<std::string> args;
+    std::string input;  // for --password-stdin
+    std::string message;
+  };
+  const std::string lineBreak = "line break (CR or LF) or a NUL byte";
+  const std::vector<Row> rows = {
+      {{"add", "h.example", "--user", "orvane\r\nHELP INJECTED", "--password", "x"}, "", lineBreak},
+      {{"add", "p.example", "--user", "bob", "--password", "pw\nDELE x"}, "", lineBreak},
+      {{"add", "nul.example", "--user", "bob", "--password-stdin"},
+       std::string("a\0b\n", 4),
+       "NUL byte"},
+      {{"add", "long.example", "--user", "bob", "--password-stdin"},
+       std::string(70000, 'p') + "\n",
+       "longer than 64 KiB"},
+      {{"add", "key.example", "--user", std::string(250, 'u'), "--password", "x"}, "", "too long"},
+      {{"add", "h\xF0\x9F\x98\x80", "--anonymous"}, "", "GBK): \xF0\x9F\x98\x80"},
+      {{"add", "nick.example", "--anonymous", "--nickname", "x\xF0\x9F\x98\x80"},
+       "",
+       "the nickname holds characters"},
+      {{"add", "1.2.3", "--anonymous"}, "", "a host is a host name"},
+      {{"add", "E:", "--anonymous"}, "", "a host is a host name"},
+      {{"edit", "g.example@bob", "--user", "eve\rPASS x"}, "", lineBreak},
+      {{"edit", "g.example@bob", "--password", "a\r\nb"}, "", lineBreak},
+      {{"edit", "g.example@bob", "--host", "g\nh"}, "", lineBreak},
+      {{"edit", "g.example@bob", "--remarks", "\xF0\x9F\x98\x80"}, "", "GBK"},
+  };
+  ASSERT_EQ(Cli({"add", "g.example", "--user", "bob", "--password", "pw"}).status, 0);
+  std::string before;
+  {
+    std::ifstream in(dataDir / "site.ds", std::ios::binary);
+    before.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[0] + " " + Traced(row.args[1]));
+    const Output result = row.input.empty() ? Cli(row.args) : CliWithInput(row.args, row.input);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_TRUE(Contains(result.err, row.message)) << result.err;
+  }
+  std::ifstream in(dataDir / "site.ds", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
+  // The brackets of an IPv6 address in a URL are not part of the host.
+  EXPECT_EQ(Cli({"add", "[::1]", "--anonymous"}).out, "::1\n");
 }
 
 // ---- Update and tree against a real server ----------------------------------
@@ -578,14 +723,42 @@ TEST_F(CliUpdateTest, CatalogReadOnlyInPartIsReplacedOnlyByAWholeUpdate) {
   const std::string cut = read().substr(0, read().size() - 3);
   std::ofstream(content, std::ios::binary | std::ios::trunc) << cut;
 
-  // /docs is still refused: the update cannot stand for the part not read.
-  ASSERT_EQ(Cli({"update"}).status, 3);
+  // /docs is still refused: the update cannot stand for the part not read,
+  // and says so.
+  const Output partial = Cli({"update"});
+  ASSERT_EQ(partial.status, 3);
+  EXPECT_TRUE(Contains(partial.err, "did not list the whole site to replace it")) << partial.err;
   EXPECT_EQ(read(), cut);
   // Every directory listed again: the catalog is whole and is saved.
   ASSERT_EQ(Cli({"update"}).status, 0);
   EXPECT_NE(read(), cut);
   EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/docs/"));
   EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/top.bin"));
+}
+
+// The last line of defence: a login with a line break that reached site.ds
+// some other way is never sent.
+TEST_F(CliUpdateTest, LoginWithALineBreakNeverReachesTheServer) {
+  StartServer();
+  fs::create_directories(dataDir);
+  {
+    QuietHost host;
+    COrvaneDoc doc(dataDir, host);
+    doc.OnNewDocument();
+    auto site = std::make_shared<CFTPSite>();
+    site->host = "127.0.0.1";
+    site->port = server->port();
+    site->userName = "orvane\r\nHELP INJECTED";
+    site->password = "pw\r\nHELP AGAIN";
+    doc.AppendSite(site);
+    ASSERT_TRUE(doc.SaveSiteList());
+  }
+  const Output result = Cli({"update", "--all"});
+  EXPECT_EQ(result.status, 4) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.out, "line break")) << result.out;
+  for (const std::string& command : server->Commands()) {
+    EXPECT_FALSE(Contains(command, "HELP")) << command;
+  }
 }
 
 TEST_F(CliUpdateTest, FailedConnectionIsPartialAndEverySiteFailedIsFour) {
@@ -893,6 +1066,20 @@ TEST_F(SharedDataDirTest, SecondUpdaterOfASiteSkipsItAndWritesNothing) {
   server->Release();
   ASSERT_EQ(first->Finish().status, 0);
   EXPECT_TRUE(Marks().count("ftp://127.0.0.1/zz/late.txt"));
+}
+
+// Another process gave the site a new key while it was being updated: what
+// the update found is not saved, and it says so.
+TEST_F(SharedDataDirTest, UpdateWhoseSiteGotANewKeyMeanwhileIsNoSuccess) {
+  SetUpUpdatedSite();
+  if (!server) return;
+  auto update = StartHeldUpdate();
+  ASSERT_EQ(Cli({"edit", "127.0.0.1", "--user", "bob", "--password", "pw"}).status, 0);
+  server->Release();
+  const Output result = update->Finish();
+  EXPECT_EQ(result.status, 4) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.err, "given a new key by another process")) << result.err;
+  EXPECT_FALSE(Contains(Cli({"tree", "127.0.0.1@bob"}).out, "late.txt"));
 }
 
 TEST_F(SharedDataDirTest, SiteDeletedDuringAnUpdateStaysDeleted) {

@@ -163,11 +163,19 @@ TEST_F(SearchCliTest, JsonListsTheSameEntries) {
             "\"new\": false}\n]\n");
 }
 
-TEST_F(SearchCliTest, NewListsNewDirectoriesAndUnreadFiles) {
-  const CliRun all = Cli({"new", "--all"});
-  EXPECT_EQ(all.status, 0) << all.err;
-  EXPECT_THAT(all.Lines(), ElementsAre(std::string("ftp://files.example/") + kDirUtf8,
-                                       "ftp://files.example/pub/ABC.iso"));
+// Every entry still marked new, those inside a new directory too: a script
+// fetching what is new needs each one.
+TEST_F(SearchCliTest, NewListsEveryEntryMarkedNewInsideNewDirectoriesToo) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"new", "--all"}, std::vector<std::string>{"search", "#new"}}) {
+    const CliRun all = Cli(args);
+    EXPECT_EQ(all.status, 0) << all.err;
+    EXPECT_THAT(all.Lines(), ElementsAre(std::string("ftp://files.example/") + kDirUtf8,
+                                         std::string("ftp://files.example/") + kDirUtf8 + "/" +
+                                             kDocUtf8 + ".txt",
+                                         "ftp://files.example/pub/ABC.iso"))
+        << args[0];
+  }
   // No site was updated in this run of the tool.
   const CliRun updated = Cli({"new"});
   EXPECT_EQ(updated.status, 1);
@@ -177,8 +185,10 @@ TEST_F(SearchCliTest, NewListsNewDirectoriesAndUnreadFiles) {
 
 TEST_F(SearchCliTest, MarkReadOnADirectoryIsKeptForTheNextRun) {
   EXPECT_EQ(Cli({"mark-read", "files.example", "pub"}).status, 0);
-  EXPECT_THAT(Cli({"new", "--all"}).Lines(),
-              ElementsAre(std::string("ftp://files.example/") + kDirUtf8));
+  EXPECT_THAT(
+      Cli({"new", "--all"}).Lines(),
+      ElementsAre(std::string("ftp://files.example/") + kDirUtf8,
+                  std::string("ftp://files.example/") + kDirUtf8 + "/" + kDocUtf8 + ".txt"));
   // The directory's own mark stays; clearing inside it leaves it listed.
   EXPECT_EQ(Cli({"mark-read", "files.example", kDirUtf8}).status, 0);
   EXPECT_THAT(Cli({"new", "--all"}).Lines(),

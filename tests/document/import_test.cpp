@@ -79,6 +79,20 @@ TEST(ImportLine, TakesTheLineApartOrSkipsIt) {
       {"ftp://h\x1b[2J", nullptr},
       {"ftp://u:p%0D%0ADELE%20x@h", nullptr},
       {"ftp://h/" + std::string(kMaxImportLine, 'a'), nullptr},
+      // Junk that is no address: a bare word without scheme or login must
+      // name a host with a dot, an address, or localhost.
+      {"E:/notes/list.txt", nullptr},
+      {"E:", nullptr},
+      {"E", nullptr},
+      {"localhost:2121", "localhost", "anonymous", nullptr, 2121},
+      {"10.0.0.1", "10.0.0.1"},
+      {"1.2.3", nullptr},
+      {"ftp://256.1.1.1", nullptr},
+      {"ftp://-h.example", nullptr},
+      {"ftp://h_x.example", "h_x.example"},
+      {"ftp://" + std::string(64, 'a') + ".example", nullptr},
+      // A key that cannot name the site's data directory.
+      {"ftp://" + std::string(250, 'u') + ":p@h.example", nullptr},
   };
   for (const LineCase& c : cases) {
     SCOPED_TRACE(c.line);

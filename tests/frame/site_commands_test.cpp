@@ -137,36 +137,56 @@ void SiteCommandsTest::dialogRefusesBadFields_data() {
   QTest::addColumn<QString>("port");
   QTest::addColumn<QString>("nickname");
   QTest::addColumn<QString>("message");
+  QTest::addColumn<QString>("user");
+  QTest::addColumn<QString>("password");
   const QString portText = QStringLiteral("1 到 65535");
-  const QString hostText = QStringLiteral("站点地址不能包含");
+  const QString hostText = QStringLiteral("站点地址必须是主机名、IPv4 地址或 IPv6 地址");
   const QString ok = QStringLiteral("h.example");
   QTest::newRow("port 0") << ok << "0"
-                          << "" << portText;
+                          << "" << portText << QString() << QString();
   QTest::newRow("port 65536") << ok << "65536"
-                              << "" << portText;
+                              << "" << portText << QString() << QString();
   QTest::newRow("port 4294967296") << ok << "4294967296"
-                                   << "" << portText;
+                                   << "" << portText << QString() << QString();
   QTest::newRow("no port") << ok << ""
-                           << "" << portText;
+                           << "" << portText << QString() << QString();
   QTest::newRow("letters") << ok << "2l"
-                           << "" << portText;
+                           << "" << portText << QString() << QString();
   QTest::newRow("no host") << ""
                            << "21"
-                           << "" << QStringLiteral("请输入站点地址");
+                           << "" << QStringLiteral("请输入站点地址") << QString() << QString();
   QTest::newRow("space") << "h .example"
                          << "21"
-                         << "" << hostText;
+                         << "" << hostText << QString() << QString();
   QTest::newRow("slash") << "h.example/pub"
                          << "21"
-                         << "" << hostText;
+                         << "" << hostText << QString() << QString();
   QTest::newRow("at") << "u@h.example"
                       << "21"
-                      << "" << hostText;
+                      << "" << hostText << QString() << QString();
   QTest::newRow("control") << "h\x01.example"
                            << "21"
-                           << "" << hostText;
+                           << "" << hostText << QString() << QString();
   QTest::newRow("no GBK form") << ok << "21" << QStringLiteral("站\U0001F600")
-                               << QStringLiteral("\U0001F600");
+                               << QStringLiteral("\U0001F600") << QString() << QString();
+  QTest::newRow("not a dotted quad") << "1.2.3"
+                                     << "21"
+                                     << "" << hostText << QString() << QString();
+  // A login that would end the USER or PASS command and start another.
+  const QString lineBreak = QStringLiteral("不能包含换行符或空字符");
+  QTest::newRow("CR LF in user") << ok << "21"
+                                 << "" << lineBreak << QStringLiteral("orvane\r\nHELP INJECTED")
+                                 << "pw";
+  QTest::newRow("LF in password") << ok << "21"
+                                  << "" << lineBreak << "bob" << QStringLiteral("pw\nDELE x");
+  QTest::newRow("NUL in password") << ok << "21"
+                                   << "" << lineBreak << "bob" << QString(QChar(0));
+  QTest::newRow("key too long for a file name")
+      << ok << "21"
+      << "" << QStringLiteral("太长") << QString(250, QLatin1Char('u')) << "pw";
+  QTest::newRow("user without GBK form")
+      << ok << "21"
+      << "" << QStringLiteral("\U0001F600") << QStringLiteral("u\U0001F600") << "pw";
 }
 
 void SiteCommandsTest::dialogRefusesBadFields() {
@@ -174,11 +194,13 @@ void SiteCommandsTest::dialogRefusesBadFields() {
   QFETCH(QString, port);
   QFETCH(QString, nickname);
   QFETCH(QString, message);
+  QFETCH(QString, user);
+  QFETCH(QString, password);
   CMainFrame& frame = Start();
   MessageRecorder recorder;
   bool stayedOpen = false;
   CDialogSeam::SetDialogHook([&](QDialog& dialog) {
-    Fill(dialog, {host, port, true, {}, {}, nickname});
+    Fill(dialog, {host, port, user.isEmpty(), user, password, nickname});
     dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     stayedOpen = dialog.result() != QDialog::Accepted;
     return int{QDialog::Rejected};  // the user gives up
