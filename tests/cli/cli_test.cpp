@@ -1139,7 +1139,8 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
   } cases[] = {
       {{"add", "h", "--anonymous"}, siteList}, {{"import", list.string()}, siteList},
       {{"update"}, siteDir + "/content.ct"},   {{"mark-read", "--all"}, siteDir + "/state.st"},
-      {{"delete", "127.0.0.1"}, siteList},
+      // A delete records what it is about to do before it touches site.ds.
+      {{"delete", "127.0.0.1"}, dataDir.string() + "/site-change.pending"},
   };
   for (const auto& c : cases) {
     Output result = Start(c.args, {}, true)->Finish();
