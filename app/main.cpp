@@ -19,6 +19,7 @@
 #include "document/program_dir.h"
 #include "frame/dialog_seam.h"
 #include "frame/main_frame.h"
+#include "frame/quit_signals.h"
 #include "frame/translation.h"
 #include "views/splash.h"
 
@@ -70,6 +71,9 @@ int main(int argc, char** argv) {
 
   orvane::CMainFrame frame(dataDir);
   frame.OpenDocument();
+  // A desktop's logout or a kill from the terminal closes the window as
+  // Quit does, so running updates stop and the marks are saved.
+  const orvane::CQuitSignals quitSignals([&frame] { frame.close(); });
   frame.show();
   // A load error is shown over the main window once the splash is gone.
   if (splash) {

@@ -338,7 +338,9 @@ void COrvaneDoc::RefreshSiteList() {
   }
 }
 
-std::vector<std::string> COrvaneDoc::OnCloseDocument() {
+std::vector<std::string> COrvaneDoc::OnCloseDocument() { return SaveDirtyMarks(); }
+
+std::vector<std::string> COrvaneDoc::SaveDirtyMarks() {
   std::vector<std::string> failures;
   for (const auto& site : siteList_) {
     if (!site->stateDirty.load()) continue;

@@ -34,6 +34,8 @@
 
 namespace orvane {
 
+class CDocWalk;
+
 // A site's stored settings, as the site dialog and `orvane-cli edit` set
 // them (stored bytes, code page 936 for typed text).
 struct SiteSettings {
@@ -80,6 +82,10 @@ class COrvaneDoc {
   // so that another process's update or mark clearing is not undone).
   // Returns "<path>: <reason>" of each save that failed.
   std::vector<std::string> OnCloseDocument();
+  // The same, at any time: the window calls it shortly after marks were
+  // cleared, so that a crash or a kill loses none of them. A failed site
+  // stays flagged and is tried again next time.
+  std::vector<std::string> SaveDirtyMarks();
   // Rewrites site.ds atomically (owner-only); false when it could not be
   // written, and the old file is then left as it was (siteListError()
   // says why). The site list operations below do more: under the data
@@ -162,9 +168,9 @@ class COrvaneDoc {
   bool IsRemoved(const CFTPDir* dir) const;
   bool IsRemoved(const CFTPFile* file) const;
 
-  // Held by every walk that pumps messages (search, listings, clearing
-  // marks) for its whole length. While any guard lives, removed entries and
-  // deleted sites are parked instead of destroyed, so a walk's snapshot of
+  // Held by every walk (search, listings, clearing marks; see CDocWalk) for
+  // its whole length, and by a wait for a catalog that pumps messages. While any guard lives,
+  // removed entries and deleted sites are parked instead of destroyed, so a walk's snapshot of
   // child lists never points at freed memory; the outermost guard's end
   // drops any reference a walk made to them meanwhile and destroys them.
   // Results a walk appended are told to the host when its guard ends.
@@ -199,6 +205,13 @@ class COrvaneDoc {
   bool CanGoUp() const;
 
   // ---- Search and listings ------------------------------------------------
+  // Each of these builds a CDocWalk and runs it to its end here, pumping
+  // messages at its pauses (RunWalk): for front ends that wait, such as
+  // orvane-cli. The window steps the same walks from its event loop instead
+  // (see document/doc_walk.h), so that no command runs a nested loop.
+  // Steps `walk` to its end, pumping messages at every pause; a pump that
+  // says stop stops it. False when it was stopped.
+  bool RunWalk(CDocWalk& walk);
   // `keyword` is already lower-cased (FoldKeyword); "#new" tests new marks.
   void Search(const std::string& keyword);
   bool SearchDirs(const std::vector<CFTPDir*>& dirs, const std::string& keyword);
@@ -212,12 +225,14 @@ class COrvaneDoc {
   // site's hasNewEntries (the caller redraws the site's item); then
   // SetDirRead. Does nothing for null.
   void SetTreeNodeRead(CFTPDir* dir);
+  // The first half of SetTreeNodeRead: a site's root clears hasNewEntries.
+  void ClearSiteFlag(CFTPDir* dir);
   // Show-updates on a tree node: the new directories and unread files below
   // `dir` become the results. No dialog, no message. Does nothing for null.
   void ShowUpdates(CFTPDir* dir);
-  // Longest stretch a long walk works between two PumpMessages calls; zero
-  // pumps after every directory and file. Each walk pumps once before it
-  // looks at the first entry, so a stop already queued ends it at once.
+  // Longest stretch a walk works between two pauses; zero pauses after
+  // every directory and file. Each walk pauses once before it looks at the
+  // first entry, so a stop already queued ends it at once.
   std::chrono::nanoseconds pumpSlice = std::chrono::milliseconds(15);
   IDocumentHost& host() const { return host_; }
   // Result list operations: each tells the host (appends in batches).

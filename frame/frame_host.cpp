@@ -11,6 +11,7 @@
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
 #include "frame/search_dialog.h"
+#include "frame/walk_runner.h"
 #include "views/display_text.h"
 
 namespace orvane {
@@ -44,10 +45,24 @@ bool CFrameHost::PumpMessages() {
   return !closing_ && !stopRequested_;
 }
 
+void CFrameHost::WalkPaused() {
+  const auto now = std::chrono::steady_clock::now();
+  if (search_ && !search_->isVisible() && now - searchBegan_ >= kSearchBoxDelay) {
+    search_->show();
+    // Centred on the main window.
+    search_->move(frame_.geometry().center() - search_->rect().center());
+  }
+}
+
 void CFrameHost::SearchBegin(int siteCount) {
   stopRequested_ = false;
   search_ = std::make_unique<CSearchDialog>(
-      siteCount, [this] { stopRequested_ = true; }, &frame_);
+      siteCount,
+      [this] {
+        stopRequested_ = true;
+        frame_.walkRunner().StopCurrent();
+      },
+      &frame_);
   searchBegan_ = std::chrono::steady_clock::now();
 }
 

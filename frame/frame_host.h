@@ -19,7 +19,8 @@ class CFrameHost final : public IDocumentHost {
 
   // IMessagePump: runs pending events (at most once per the document's
   // pumpSlice); false once the window is closing or the search box's stop
-  // was pressed.
+  // was pressed. Only a wait for a catalog that a worker is reading comes
+  // here; walks are stepped from the event loop (CWalkRunner).
   bool PumpMessages() override;
 
   // IResultSink: the file list follows the document's lists.
@@ -31,6 +32,9 @@ class CFrameHost final : public IDocumentHost {
   void SearchProgress(int progressPos) override;
   void SearchEnd() override;
   bool searching() const { return search_ != nullptr; }
+  // A walk stepped by the window paused: its progress box shows once the
+  // walk has lasted kSearchBoxDelay.
+  void WalkPaused();
 
   // ISiteStatusSink: a site's icon, boldness and tool tip.
   void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override;

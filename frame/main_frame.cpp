@@ -21,6 +21,7 @@
 #include <algorithm>
 
 #include "catalog/ftp_site.h"
+#include "document/doc_walk.h"
 #include "document/engine_bridge.h"
 #include "document/name_matcher.h"
 #include "frame/close_dlg.h"
@@ -28,8 +29,10 @@
 #include "frame/find_dialog.h"
 #include "frame/frame_host.h"
 #include "frame/frame_views.h"
+#include "frame/marks_saver.h"
 #include "frame/site_dlg.h"
 #include "frame/update_num_set.h"
+#include "frame/walk_runner.h"
 #include "update/update_engine.h"
 #include "views/about_dlg.h"
 
@@ -136,8 +139,12 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
       bridge_(std::make_unique<CEngineBridge>(
           *doc_, *host_, [this](std::function<void()> event) { Post(std::move(event)); })),
       engine_(std::make_unique<CUpdateEngine>(*bridge_, dataDir)),
-      progressTimer_(new QTimer(this)) {
+      progressTimer_(new QTimer(this)),
+      walks_(new CWalkRunner(*doc_, this)) {
   setObjectName(QStringLiteral("mainFrame"));
+  marksSaver_ = new CMarksSaver(
+      *doc_, [this](const QString& failure) { ReportMarksFailure(failure); }, this);
+  connect(walks_, &CWalkRunner::paused, this, [this] { host_->WalkPaused(); });
   progressTimer_->setInterval(kProgressMs);
   connect(progressTimer_, &QTimer::timeout, this, &CMainFrame::ShowProgress);
   setWindowTitle(QStringLiteral("Orvane"));
@@ -367,10 +374,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   }
   engine_->Close();
   progressTimer_->stop();
+  // A walk still running is stopped where it is; marks it cleared are kept.
+  walks_->Finish();
   SaveSettings();
   // site.ds is written right after each change of the list, so there is
-  // nothing to ask here; only the new marks cleared in this run are saved.
-  doc_->OnCloseDocument();
+  // nothing to ask here; only the new marks not saved yet are.
+  marksSaver_->SaveNow();
   event->accept();
 }
 
@@ -517,9 +526,17 @@ void CMainFrame::SetShownRead() {
 }
 
 void CMainFrame::SetSitesRead(int kind) {
-  doc_->SetSitesRead(kind);
+  walks_->Start(CDocWalk::SetSitesRead(*doc_, kind), [this] { MarksCleared(); });
+}
+
+void CMainFrame::MarksCleared() {
   for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
+  dirView_->viewport()->update();
   fileView_->viewport()->update();
+}
+
+void CMainFrame::ReportMarksFailure(const QString& failure) {
+  CDialogSeam::Warn(this, tr("已读标记无法保存：\n%1").arg(failure));
 }
 
 void CMainFrame::CopyListPath() {
@@ -701,10 +718,9 @@ void CMainFrame::CopyTreePath() {
 void CMainFrame::SetTreeRead() {
   CFTPDir* dir = dirView_->CurrentDirectory();
   if (!dir) return;
-  doc_->SetTreeNodeRead(dir);
+  doc_->ClearSiteFlag(dir);
   dirView_->UpdateSiteItem(dir->GetSite());
-  dirView_->viewport()->update();
-  fileView_->viewport()->update();
+  walks_->Start(CDocWalk::ClearBelow(*doc_, dir), [this] { MarksCleared(); });
 }
 
 void CMainFrame::Search() {
@@ -713,28 +729,27 @@ void CMainFrame::Search() {
   if (doc_->walking()) return;
   CFindDialog dialog(this);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
+  StartListing(CDocWalk::Search(*doc_, FoldKeyword(dialog.Keyword().toStdString())));
+}
+
+void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk) {
+  // The list follows the result lists as the walk fills them.
   resultMode_ = true;
   fileView_->ShowResults();
-  doc_->Search(FoldKeyword(dialog.Keyword().toStdString()));
-  fileView_->AppendResults();
+  walks_->Start(std::move(walk), [this] {
+    if (resultMode_) fileView_->AppendResults();
+  });
 }
 
 void CMainFrame::ShowNewFiles(int kind) {
   if (doc_->walking()) return;
-  // The list follows the result lists as the walk fills them.
-  resultMode_ = true;
-  fileView_->ShowResults();
-  doc_->ShowNewFiles(kind);
-  fileView_->AppendResults();
+  StartListing(CDocWalk::NewFiles(*doc_, kind));
 }
 
 void CMainFrame::ShowTreeUpdates() {
   CFTPDir* dir = dirView_->CurrentDirectory();
   if (!dir || doc_->walking()) return;
-  resultMode_ = true;
-  fileView_->ShowResults();
-  doc_->ShowUpdates(dir);
-  fileView_->AppendResults();
+  StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true));
 }
 
 }  // namespace orvane

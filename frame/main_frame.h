@@ -3,10 +3,12 @@
 // file list (right), all over one document.
 //
 // The frame owns the document and is its front end (the document host): it
-// shows the document's messages, puts addresses on the clipboard and pumps
-// events during long walks. Every menu item, toolbar button, accelerator and
-// view context command arrives at Command(). Boxes and dialogs go through
-// CDialogSeam.
+// shows the document's messages and puts addresses on the clipboard. Long
+// walks (search, listings, clearing marks) are stepped from the event loop
+// by a CWalkRunner, so every command returns before the next event is
+// handled; marks cleared reach state.st within a few seconds (CMarksSaver). Every menu item,
+// toolbar button, accelerator and view context command arrives at Command(). Boxes and dialogs go
+// through CDialogSeam.
 //
 // Start-up: construct, OpenDocument() (reads site.ds; no catalog is read),
 // show(), then ShowLoadErrors() once the splash is gone. A failed read of
@@ -33,7 +35,9 @@ class QTimer;
 namespace orvane {
 
 class CDirView;
+class CMarksSaver;
 class COrvaneView;
+class CWalkRunner;
 class CFrameHost;
 class CEngineBridge;
 class CUpdateEngine;
@@ -62,6 +66,9 @@ class CMainFrame : public QMainWindow {
   void Command(int commandId);
 
   CUpdateEngine& engine() { return *engine_; }
+  // Steps the walks that commands start (see frame/walk_runner.h).
+  CWalkRunner& walkRunner() { return *walks_; }
+  CMarksSaver& marksSaver() { return *marksSaver_; }
 
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
@@ -100,6 +107,11 @@ class CMainFrame : public QMainWindow {
   void About();
   void SetShownRead();
   void SetSitesRead(int kind);
+  // After a walk that cleared marks: the bold items and colours follow.
+  void MarksCleared();
+  void ReportMarksFailure(const QString& failure);
+  // Shows the results and starts a walk that fills them.
+  void StartListing(std::unique_ptr<CDocWalk> walk);
   void CopyListPath();
   void CopyTreePath();
   void SetTreeRead();
@@ -133,6 +145,8 @@ class CMainFrame : public QMainWindow {
   // before the bridge and the document it reaches.
   std::unique_ptr<CUpdateEngine> engine_;
   QTimer* progressTimer_ = nullptr;
+  CWalkRunner* walks_ = nullptr;
+  CMarksSaver* marksSaver_ = nullptr;
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;

@@ -151,7 +151,7 @@ void MainFrameTest::unreadListingFillsResultList() {
   MessageRecorder recorder;
   auto frame = StartFrame(dir.path());
   frame->action(kCmdShowAllNew)->trigger();
-  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("没有未读文件！")});
+  QTRY_COMPARE(recorder.texts(), QStringList{QStringLiteral("没有未读文件！")});
 
   CFTPSite& site = *frame->doc().sites().front();
   site.loadState.store(kLoaded);
@@ -161,7 +161,8 @@ void MainFrameTest::unreadListingFillsResultList() {
   site.rootDir->AddSubdir(std::make_unique<CFTPDir>("fresh", 1));
   frame->action(kCmdShowAllNew)->trigger();
   QVERIFY(frame->resultMode());
-  QCOMPARE(frame->fileView().ItemCount(), 2);
+  QTRY_COMPARE(frame->fileView().ItemCount(), 2);
+  QTRY_VERIFY(!frame->doc().walking());
   QCOMPARE(recorder.messages.size(), std::size_t{1});
 }
 
@@ -185,27 +186,27 @@ void MainFrameTest::searchListsMatchesAcrossCase() {
   QTest::keyClick(frame.get(), Qt::Key_F, Qt::ControlModifier);
   QVERIFY(frame->resultMode());
   // Per site: the matching directory and the matching file.
-  QCOMPARE(frame->fileView().ItemCount(), 4);
+  QTRY_COMPARE(frame->fileView().ItemCount(), 4);
+  QTRY_VERIFY(!frame->doc().walking());
   QVERIFY(recorder.messages.empty());
   QVERIFY(!frame->findChild<QDialog*>(QStringLiteral("searchDialog")));
 
   keyword = QStringLiteral("nothing-like-it");
   frame->action(kCmdSearch)->trigger();
-  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("对不起，没有找到你要的文件！")});
+  QTRY_COMPARE(recorder.texts(), QStringList{QStringLiteral("对不起，没有找到你要的文件！")});
   QCOMPARE(frame->fileView().ItemCount(), 0);
 
-  // The progress box's stop ends the walk quietly at its next pump.
+  // The progress box's stop ends the walk quietly at its next pause.
   keyword = QStringLiteral("readme");
   frame->doc().pumpSlice = std::chrono::nanoseconds(0);
-  bool stopped = false;
-  QTimer::singleShot(0, frame.get(), [&] {
-    auto* box = frame->findChild<QDialog*>(QStringLiteral("searchDialog"));
-    if (!box) return;
-    box->findChild<QPushButton*>(QStringLiteral("stopButton"))->click();
-    stopped = true;
-  });
   frame->action(kCmdSearch)->trigger();
-  QVERIFY(stopped);
+  // One pass of the event loop: the walk's first step, which opens the box
+  // and pauses as the first site begins.
+  QCoreApplication::processEvents();
+  auto* box = frame->findChild<QDialog*>(QStringLiteral("searchDialog"));
+  QVERIFY(box);
+  box->findChild<QPushButton*>(QStringLiteral("stopButton"))->click();
+  QTRY_VERIFY(!frame->doc().walking());
   QVERIFY(frame->fileView().ItemCount() < 4);
   QCOMPARE(recorder.messages.size(), std::size_t{1});
   QVERIFY(!frame->findChild<QDialog*>(QStringLiteral("searchDialog")));

@@ -146,13 +146,13 @@ void ReadCommandsTest::setReadCommandsClearMarksAndReachStateFile() {
   // Show updates: the new directory once, the root's unread file.
   TreeCommand(a_->rootDir.get(), kCmdShowUpdates);
   QVERIFY(frame_->resultMode());
-  QCOMPARE(list.ItemCount(), 2);
+  QTRY_COMPARE(list.ItemCount(), 2);
   QVERIFY(Coloured(list, RowOf(list, "fresh")));
 
   // Set read on the site's root: every mark below, the site's flag, the
   // tree's bold items and the listed rows' colours.
   TreeCommand(a_->rootDir.get(), kCmdTreeSetRead);
-  QCOMPARE(CountMarks(*a_->rootDir), 0);
+  QTRY_COMPARE(CountMarks(*a_->rootDir), 0);
   QVERIFY(!a_->hasNewEntries);
   QVERIFY(!Bold(*frame_, fresh));
   QVERIFY(!Bold(*frame_, a_->rootDir.get()));
@@ -161,9 +161,10 @@ void ReadCommandsTest::setReadCommandsClearMarksAndReachStateFile() {
   // A site whose update failed in this run is left to set-everything-read.
   b_->updateState.store(kUpdateFailed);
   frame_->action(kCmdSetUpdateRead)->trigger();
+  QTRY_VERIFY(!frame_->doc().walking());
   QCOMPARE(CountMarks(*b_->rootDir), 1);
   frame_->action(kCmdSetAllRead)->trigger();
-  QCOMPARE(CountMarks(*b_->rootDir), 0);
+  QTRY_COMPARE(CountMarks(*b_->rootDir), 0);
   QVERIFY(recorder_.messages.empty());
 
   frame_->close();
@@ -185,7 +186,7 @@ void ReadCommandsTest::switchFlipsBetweenBrowseAndResults() {
     return int{QDialog::Accepted};
   });
   frame_->action(kCmdSearch)->trigger();
-  QCOMPARE(frame_->fileView().ItemCount(), 3);
+  QTRY_COMPARE(frame_->fileView().ItemCount(), 3);
   QAction* flip = frame_->action(kCmdSwitch);
   flip->trigger();
   QVERIFY(!frame_->resultMode());

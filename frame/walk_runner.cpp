@@ -1,0 +1,73 @@
+#include "frame/walk_runner.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
+#include "document/doc_walk.h"
+#include "document/orvane_doc.h"
+
+namespace orvane {
+
+CWalkRunner::CWalkRunner(COrvaneDoc& doc, QObject* parent)
+    : QObject(parent), doc_(doc), timer_(new QTimer(this)) {
+  timer_->setInterval(0);
+  connect(timer_, &QTimer::timeout, this, &CWalkRunner::Step);
+}
+
+CWalkRunner::~CWalkRunner() = default;
+
+void CWalkRunner::Start(std::unique_ptr<CDocWalk> walk, std::function<void()> done) {
+  if (!walk) return;
+  jobs_.push_back({std::move(walk), std::move(done)});
+  if (!stepping_) timer_->start();
+}
+
+void CWalkRunner::StopCurrent() {
+  if (!jobs_.empty()) jobs_.front().walk->Stop();
+}
+
+bool CWalkRunner::listing() const {
+  return std::any_of(jobs_.begin(), jobs_.end(),
+                     [](const Job& job) { return job.walk->listsResults(); });
+}
+
+void CWalkRunner::Finish() {
+  timer_->stop();
+  while (!jobs_.empty()) {
+    CDocWalk& walk = *jobs_.front().walk;
+    walk.Stop();
+    while (walk.Run() == CDocWalk::Step::kPaused) {
+    }
+    Complete();
+  }
+}
+
+void CWalkRunner::Step() {
+  if (stepping_ || jobs_.empty()) return;
+  stepping_ = true;
+  timer_->stop();
+  const auto began = std::chrono::steady_clock::now();
+  const CDocWalk::Step step = jobs_.front().walk->Run();
+  longestStep_ = std::max(longestStep_, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                            std::chrono::steady_clock::now() - began));
+  if (step == CDocWalk::Step::kPaused) {
+    doc_.FlushResults();
+    stepping_ = false;
+    timer_->start();
+    emit paused();
+    return;
+  }
+  Complete();
+  stepping_ = false;
+  if (!jobs_.empty()) timer_->start();
+}
+
+void CWalkRunner::Complete() {
+  Job job = std::move(jobs_.front());
+  jobs_.pop_front();
+  job.walk.reset();
+  if (job.done) job.done();
+}
+
+}  // namespace orvane

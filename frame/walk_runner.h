@@ -1,0 +1,71 @@
+// Runs the document's walks (search, listings, clearing marks) from the
+// window's event loop, one step per pass of a zero-interval timer.
+//
+// A command that starts a walk returns at once; each step works for at most
+// the document's pumpSlice and then returns to the event loop, so the window
+// stays responsive without any command running a nested loop (a menu or
+// dialog that sent the command is never destroyed under its own event).
+// Slices from the event loop rather than a worker thread: the walks read
+// catalogs that update workers change under each site's lock and append to
+// the document's lists, which only this thread touches; stepping them here
+// keeps every rule of the removal hand-over (COrvaneDoc::WalkGuard) as it is,
+// and a step costs no more than the same walk run headless.
+//
+// Walks run one after another in the order started. Front end's thread only.
+#pragma once
+
+#include <QObject>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+
+class QTimer;
+
+namespace orvane {
+
+class CDocWalk;
+class COrvaneDoc;
+
+class CWalkRunner : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit CWalkRunner(COrvaneDoc& doc, QObject* parent = nullptr);
+  ~CWalkRunner() override;
+
+  // Queues `walk`; `done` runs after it has ended, stopped or not.
+  void Start(std::unique_ptr<CDocWalk> walk, std::function<void()> done = {});
+  // The running walk ends at its next step (the search box's stop).
+  void StopCurrent();
+  // Stops every walk and runs each to its end at once (closing).
+  void Finish();
+  bool busy() const { return !jobs_.empty(); }
+  // Whether a walk that fills the result lists is queued or running.
+  bool listing() const;
+  // The longest single step so far, for the benchmarks.
+  std::chrono::nanoseconds longestStep() const { return longestStep_; }
+
+ signals:
+  // After a step that paused: the results so far have been told.
+  void paused();
+
+ private:
+  struct Job {
+    std::unique_ptr<CDocWalk> walk;
+    std::function<void()> done;
+  };
+  void Step();
+  // Ends the front job: pops it, then runs its `done`.
+  void Complete();
+
+  COrvaneDoc& doc_;
+  QTimer* timer_;
+  std::deque<Job> jobs_;
+  // Set while a step runs: a box the walk opens at its end runs an event
+  // loop, which must not step the walk again.
+  bool stepping_ = false;
+  std::chrono::nanoseconds longestStep_{0};
+};
+
+}  // namespace orvane
