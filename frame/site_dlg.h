@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "document/orvane_doc.h"
@@ -49,6 +50,12 @@ class CSiteDlg : public QDialog {
   // All of the above as the document takes them.
   SiteSettings Settings() const;
 
+  // A check of the whole site against the others (a duplicate login, say):
+  // returns why OK is refused, or empty. The dialog then stays open with
+  // everything typed, after the message.
+  using SiteCheck = std::function<QString(const SiteSettings&)>;
+  void SetSiteCheck(SiteCheck check) { siteCheck_ = std::move(check); }
+
   void accept() override;
 
  private:
@@ -72,6 +79,7 @@ class CSiteDlg : public QDialog {
   QLineEdit* nickname_;
   QPlainTextEdit* remarks_;
   QCheckBox* anonymousUpdate_;
+  SiteCheck siteCheck_;
   TextField hostField_, userField_, passwordField_, nicknameField_, remarksField_;
 };
 
