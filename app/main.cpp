@@ -17,6 +17,7 @@
 #include <string>
 
 #include "document/program_dir.h"
+#include "document/version.h"
 #include "frame/dialog_seam.h"
 #include "frame/main_frame.h"
 #include "frame/quit_signals.h"
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("orvane"));
   QApplication::setOrganizationName(QStringLiteral("orvane"));
   QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
-  QApplication::setApplicationVersion(QStringLiteral("1.3.2"));
+  QApplication::setApplicationVersion(QString::fromUtf8(
+      orvane::kOrvaneVersion.data(), static_cast<qsizetype>(orvane::kOrvaneVersion.size())));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/frame/orvane.svg")));
   QApplication::setDesktopFileName(QStringLiteral("orvane"));
   orvane::InstallTranslators(app, QLocale());

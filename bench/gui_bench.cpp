@@ -98,7 +98,7 @@ void BM_ShowDirectory100kFilesStandardItemModel(benchmark::State& state) {
     for (const CFTPFile* file : catalog.doc.browseFiles) {
       QList<QStandardItem*> row;
       row << new QStandardItem(CStateIcons::FileIcon(file->name()), DisplayName(file->name()))
-          << new QStandardItem(CFileListModel::FormatSize(static_cast<std::int64_t>(file->size)))
+          << new QStandardItem(CFileListModel::FormatSize(file->size))
           << new QStandardItem(DisplayPath(file->GetDisplayPath()));
       if (file->readState) row[0]->setBackground(CFileListModel::NewRowColor());
       model->appendRow(row);

@@ -658,6 +658,7 @@ SiteStatus CFTPSite::Status() const {
   status.state = static_cast<UpdateState>(updateState.load());
   status.outcome = outcome_;
   status.errorText = errorText_;
+  status.failure = failure_;
   status.counts = crawlCounts_;
   return status;
 }
@@ -666,12 +667,15 @@ void CFTPSite::SetOutcome(SiteStatus::Outcome outcome, std::string errorText) {
   std::lock_guard guard(statusLock_);
   outcome_ = outcome;
   errorText_ = std::move(errorText);
+  failure_ = SiteStatus::Failure::kNone;
 }
 
-void CFTPSite::SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText) {
+void CFTPSite::SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText,
+                          SiteStatus::Failure failure) {
   std::lock_guard guard(statusLock_);
   outcome_ = outcome;
   errorText_ = std::move(errorText);
+  failure_ = failure;
   updateState.store(state);
 }
 

@@ -85,6 +85,21 @@ struct SiteStatus {
   // The server's or the system's error text (kFailed, kBrokenOff,
   // kResuming); empty otherwise.
   std::string errorText;
+  // What kind of failure errorText tells of, so that a front end can say it
+  // in its user's language and keep errorText (often the server's own
+  // reply) as the detail.
+  enum class Failure : int {
+    kNone,
+    kRefused,        // nothing accepts connections at the host and port
+    kTimedOut,       // the server did not answer in time
+    kLoginRefused,   // the server refused the user name or password
+    kHostNotFound,   // the host name does not resolve
+    kClosed,         // the server closed or reset the connection
+    kServerError,    // the server refused a command or replied nonsense
+    kBusyElsewhere,  // another process is updating the site
+    kOther,
+  };
+  Failure failure = Failure::kNone;
   CrawlCounts counts;
 
   bool operator==(const SiteStatus&) const = default;
@@ -188,7 +203,8 @@ class CFTPSite {
   // A new outcome; the first form keeps updateState, the second stores it
   // with the outcome. The crawl counts stay as they are.
   void SetOutcome(SiteStatus::Outcome outcome, std::string errorText = {});
-  void SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText = {});
+  void SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText = {},
+                  SiteStatus::Failure failure = SiteStatus::Failure::kNone);
   // What the site's last (or running) update could not fetch.
   CrawlCounts GetCrawlCounts() const;
   void SetCrawlCounts(const CrawlCounts& counts);
@@ -258,6 +274,7 @@ class CFTPSite {
   mutable std::mutex statusLock_;
   SiteStatus::Outcome outcome_ = SiteStatus::Outcome::kNone;
   std::string errorText_;
+  SiteStatus::Failure failure_ = SiteStatus::Failure::kNone;
   CrawlCounts crawlCounts_;
   std::string saveError_;
   LoadResult loadResult_;

@@ -10,6 +10,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
+#include "document/visible_text.h"
 
 namespace orvane {
 
@@ -57,8 +58,11 @@ std::string CliContext::ShownPath(const CFTPFile& file) {
   return path;
 }
 
-std::string CliContext::Escaped(std::string_view text) {
+std::string CliContext::Escaped(std::string_view shown) {
   static constexpr char kHex[] = "0123456789abcdef";
+  // Format characters as the window shows them, so a name cannot pose as
+  // another on a terminal either.
+  const std::string text = MakeFormatCharsVisible(shown);
   std::string escaped;
   escaped.reserve(text.size());
   for (const char c : text) {

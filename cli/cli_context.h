@@ -47,7 +47,8 @@ class CliContext {
   static std::string ShownPath(const CFTPFile& file);
   // Text for a terminal or a line-oriented reader: bytes below 0x20, 0x7F
   // and "\" are written as escapes (\t, \n, \r, \\, \x1b ...), so a name
-  // from a server can neither drive the terminal nor split a line.
+  // from a server can neither drive the terminal nor split a line; format
+  // characters (a right-to-left override, say) as "<U+202E>".
   static std::string Escaped(std::string_view text);
 
   // The first site whose key equals the typed key, as typed or as stored

@@ -17,10 +17,11 @@
 #include "cli/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/program_dir.h"
+#include "document/version.h"
 
 namespace {
 
-constexpr std::string_view kVersion = "0.1.0";
+constexpr std::string_view kVersion = orvane::kOrvaneVersion;
 
 void PrintUsage(std::ostream& stream) {
   stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n"

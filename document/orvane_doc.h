@@ -218,6 +218,9 @@ class COrvaneDoc {
   bool SearchInDir(CFTPDir* dir, const std::string& keyword);
   void ShowNewFiles(int kind);  // 1 this update, 2 all sites
   void SetShownFilesRead();
+  // Clears the unread marks of these files (the rows a list shows, in any
+  // of its modes).
+  void SetFilesRead(const std::vector<CFTPFile*>& files);
   void SetSitesRead(int kind);
   bool SetDirRead(CFTPDir* dir);
   bool MarkDirsRead(const std::vector<CFTPDir*>& dirs);

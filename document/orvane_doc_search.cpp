@@ -38,9 +38,13 @@ void COrvaneDoc::ShowNewFiles(int kind) { RunWalk(*CDocWalk::NewFiles(*this, kin
 
 void COrvaneDoc::SetShownFilesRead() {
   // The browsed directory's files, whatever the file list shows now.
+  SetFilesRead(browseFiles);
+}
+
+void COrvaneDoc::SetFilesRead(const std::vector<CFTPFile*>& files) {
   const CFTPDir* lastParent = nullptr;
   CFTPSite* site = nullptr;
-  for (CFTPFile* file : browseFiles) {
+  for (CFTPFile* file : files) {
     if (file->parent != lastParent) {
       lastParent = file->parent;
       site = lastParent ? lastParent->GetSite() : nullptr;

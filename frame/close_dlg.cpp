@@ -18,7 +18,7 @@ CCloseDlg::CCloseDlg(std::function<bool()> hasWork, QWidget* parent)
       hasWork_(std::move(hasWork)),
       label_(new QLabel(this)),
       timer_(new QTimer(this)),
-      text_(tr("正在关闭连接,请稍后")) {
+      text_(tr("正在关闭连接,请稍候")) {
   setObjectName(QStringLiteral("closeDialog"));
   setModal(true);
   label_->setObjectName(QStringLiteral("closeText"));
@@ -36,7 +36,7 @@ void CCloseDlg::Tick() {
     accept();
     return;
   }
-  const QString base = tr("正在关闭连接,请稍后");
+  const QString base = tr("正在关闭连接,请稍候");
   if (text_.size() - base.size() >= kMaxDots) {
     text_ = base;
   } else {

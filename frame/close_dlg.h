@@ -1,5 +1,5 @@
 // The small box shown while closing waits for running updates: "正在关闭连接,
-// 请稍后" with a dot more every second (one to five, then none again). It
+// 请稍候" with a dot more every second (one to five, then none again). It
 // closes itself at the first tick that finds no work left.
 #pragma once
 

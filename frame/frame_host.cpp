@@ -122,7 +122,7 @@ void CFrameHost::ReportLoadError(const std::string& text) {
 bool CFrameHost::SetClipboardText(const std::string& text) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (!clipboard) return false;
-  clipboard->setText(DisplayPath(text));
+  clipboard->setText(DecodedPath(text));
   return true;
 }
 

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -13,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -29,7 +29,9 @@
 #include "frame/find_dialog.h"
 #include "frame/frame_host.h"
 #include "frame/frame_views.h"
+#include "frame/help_browser.h"
 #include "frame/marks_saver.h"
+#include "frame/screen_fit.h"
 #include "frame/site_dlg.h"
 #include "frame/update_num_set.h"
 #include "frame/walk_runner.h"
@@ -322,6 +324,9 @@ void CMainFrame::RestoreSettings() {
   if (!restoreGeometry(settings.value(QStringLiteral("frame/geometry")).toByteArray())) {
     resize(900, 600);
   }
+  // A size saved on a bigger screen, or at a smaller scale factor, would
+  // put the status bar out of reach.
+  FitToScreen(*this);
   restoreState(settings.value(QStringLiteral("frame/state")).toByteArray());
   if (!splitter_->restoreState(settings.value(QStringLiteral("frame/splitter")).toByteArray())) {
     splitter_->setSizes({kTreeWidth, std::max(kTreeWidth, width() - kTreeWidth)});
@@ -360,6 +365,11 @@ void CMainFrame::ShowLoadErrors() {
   for (const QString& error : errors) {
     CDialogSeam::Show(this, {QMessageBox::Critical, {}, error, QMessageBox::Ok});
   }
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen(*this);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
@@ -520,7 +530,9 @@ void CMainFrame::SwitchBrowseResults() {
 }
 
 void CMainFrame::SetShownRead() {
-  doc_->SetShownFilesRead();
+  // The files listed, whichever list that is: a directory, results or an
+  // unread listing.
+  doc_->SetFilesRead(fileView_->ListedFiles());
   fileView_->viewport()->update();
   dirView_->viewport()->update();
 }
@@ -542,8 +554,7 @@ void CMainFrame::ReportMarksFailure(const QString& failure) {
 void CMainFrame::CopyListPath() {
   const std::vector<std::string> paths = fileView_->SelectedDisplayPaths();
   if (paths.empty()) return;
-  doc_->CopyFileAddress(paths.front());
-  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+  CopyAddress(paths.front());
 }
 
 void CMainFrame::ReportChange(SiteChange change) {
@@ -563,10 +574,13 @@ void CMainFrame::ReportChange(SiteChange change) {
 
 void CMainFrame::AddSite() {
   CSiteDlg dialog(this);
+  dialog.SetSiteCheck(
+      [this](const SiteSettings& typed) { return DuplicateProblem(typed, nullptr); });
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
   const SiteSettings settings = dialog.Settings();
-  if (doc_->HasSiteWithLogin(settings.host, settings.userName)) {
-    CDialogSeam::Inform(this, tr("站点已有！"));
+  // Another process may have added the same site while the dialog was open.
+  if (const QString problem = DuplicateProblem(settings, nullptr); !problem.isEmpty()) {
+    CDialogSeam::Inform(this, problem);
     return;
   }
   auto site = std::make_shared<CFTPSite>();
@@ -584,12 +598,14 @@ void CMainFrame::EditSite() {
   }
   CSiteDlg dialog(this);
   dialog.FillFrom(*site);
-  if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
-  const SiteSettings settings = dialog.Settings();
   // Two sites of one key would share a data directory, and the site would
   // end up reading the other's catalog.
-  if (doc_->HasSiteWithLogin(settings.host, settings.userName, site)) {
-    CDialogSeam::Inform(this, tr("站点已有！"));
+  dialog.SetSiteCheck(
+      [this, site](const SiteSettings& typed) { return DuplicateProblem(typed, site); });
+  if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
+  const SiteSettings settings = dialog.Settings();
+  if (const QString problem = DuplicateProblem(settings, site); !problem.isEmpty()) {
+    CDialogSeam::Inform(this, problem);
     return;
   }
   const SiteChange change = doc_->EditSite(*site, settings);
@@ -602,6 +618,7 @@ void CMainFrame::EditSite() {
 }
 
 void CMainFrame::UpdateAll() {
+  BeginRun(doc_->sites());
   engine_->UpdateAll(doc_->sites());
   for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
   ShowProgress();
@@ -614,6 +631,7 @@ void CMainFrame::UpdateSelected() {
   if (!dir || !site) return;
   for (const auto& known : doc_->sites()) {
     if (known.get() != site) continue;
+    BeginRun({known});
     if (!engine_->UpdateSelected(known, dir->parent ? dir : nullptr)) return;
     dirView_->UpdateSiteItem(site);
     // One site's progress is shown like everyone's.
@@ -627,7 +645,7 @@ void CMainFrame::ShowProgress() {
   const UpdateProgress progress = engine_->Progress();
   if (progress.finished) {
     progressTimer_->stop();
-    statusBar()->showMessage(tr("更新完成"));
+    statusBar()->showMessage(RunSummary());
     return;
   }
   statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));
@@ -660,13 +678,18 @@ void CMainFrame::ImportSites() {
   QFileDialog dialog(this, tr("导入"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilters({QStringLiteral("Text File(*.txt)"), QStringLiteral("all files(*.*)")});
+  // "*" rather than "*.*": a list saved without an extension is shown too.
+  dialog.setNameFilters({tr("文本文件 (*.txt)"), tr("所有文件 (*)")});
   dialog.setDefaultSuffix(QStringLiteral("txt"));
   dialog.setOption(QFileDialog::ReadOnly, true);
   const QString path = CDialogSeam::OpenFile(dialog);
   if (path.isEmpty()) return;
   // The document tells the tree about the sites it adds.
-  doc_->ImportSites(std::filesystem::path(QFile::encodeName(path).toStdString()));
+  COrvaneDoc::ImportReport report;
+  if (!doc_->ImportSites(std::filesystem::path(QFile::encodeName(path).toStdString()), &report)) {
+    return;  // the document said why
+  }
+  CDialogSeam::Inform(this, ImportSummary(report));
 }
 
 void CMainFrame::OpenHelp() {
@@ -676,13 +699,10 @@ void CMainFrame::OpenHelp() {
   QString path = programDir.filePath(QStringLiteral("help.pdf"));
   const QString installed = programDir.filePath(QStringLiteral("../share/orvane/help.pdf"));
   if (!QFile::exists(path) && QFile::exists(installed)) path = QDir::cleanPath(installed);
-  if (!QFile::exists(path)) {
-    CDialogSeam::Warn(this, tr("找不到帮助文件 %1。").arg(QDir::toNativeSeparators(path)));
-    return;
-  }
-  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-    CDialogSeam::Warn(this, tr("无法打开帮助文件 %1。").arg(QDir::toNativeSeparators(path)));
-  }
+  if (QFile::exists(path) && CDialogSeam::OpenUrl(QUrl::fromLocalFile(path))) return;
+  // No PDF viewer (or no help.pdf): the guide is built into the program.
+  CHelpBrowser guide(this);
+  CDialogSeam::Exec(guide);
 }
 
 void CMainFrame::About() {
@@ -711,8 +731,7 @@ void CMainFrame::OpenFile(const std::string& displayPath) {
 void CMainFrame::CopyTreePath() {
   CFTPDir* dir = dirView_->CurrentDirectory();
   if (!dir) return;
-  doc_->CopyFileAddress(dir->GetDisplayPath());
-  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+  CopyAddress(dir->GetDisplayPath());
 }
 
 void CMainFrame::SetTreeRead() {

@@ -76,6 +76,9 @@ class CMainFrame : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Once shown, the window manager's frame is known: the whole window,
+  // frame included, is kept on the screen.
+  void showEvent(QShowEvent* event) override;
 
  private slots:
   // Runs what the engine's threads posted, in order, one at a time, so a
@@ -129,6 +132,22 @@ class CMainFrame : public QMainWindow {
   // Says so when a change of the site list could not be written.
   void ReportChange(SiteChange change);
 
+  // ---- main_frame_reports.cpp: what the user is told ----------------------
+  // Puts the entry's full address on the clipboard and says so; says
+  // nothing when there is no address (a welcome row).
+  void CopyAddress(const std::string& displayPath);
+  // Why these settings cannot be saved beside the other sites (a site with
+  // the same host and user name), or empty.
+  QString DuplicateProblem(const SiteSettings& settings, const CFTPSite* except) const;
+  // "添加了 2 个站点，1 个已有，跳过 3 行（第 4、9、12 行）".
+  static QString ImportSummary(const COrvaneDoc::ImportReport& report);
+  // Remembers the sites an update command queued, for RunSummary; a new run
+  // begins once the last one has finished.
+  void BeginRun(const std::vector<std::shared_ptr<CFTPSite>>& sites);
+  // "更新完成" when every site of the run succeeded in full; else how many
+  // failed, were stopped or were only partly fetched.
+  QString RunSummary();
+
   // Called on any thread: queues `event` for RunPosted and wakes the event
   // loop when the queue was empty. The events stay in our own queue rather
   // than in Qt's posted calls, so the thread that posts never holds the last
@@ -152,6 +171,7 @@ class CMainFrame : public QMainWindow {
   COrvaneView* fileView_ = nullptr;
   QHash<int, QAction*> actions_;
   QStringList loadErrors_;
+  std::vector<std::weak_ptr<CFTPSite>> runSites_;
   bool resultMode_ = false;
 };
 

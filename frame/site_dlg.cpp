@@ -211,7 +211,9 @@ QString CSiteDlg::Problem() const {
 }
 
 void CSiteDlg::accept() {
-  if (const QString problem = Problem(); !problem.isEmpty()) {
+  QString problem = Problem();
+  if (problem.isEmpty() && siteCheck_) problem = siteCheck_(Settings());
+  if (!problem.isEmpty()) {
     CDialogSeam::Warn(this, problem);
     return;
   }

@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -51,6 +52,12 @@ class CSiteDlg : public QDialog {
   // All of the above as the document takes them.
   SiteSettings Settings() const;
 
+  // A check of the whole site against the others (a duplicate login, say):
+  // returns why OK is refused, or empty. The dialog then stays open with
+  // everything typed, after the message.
+  using SiteCheck = std::function<QString(const SiteSettings&)>;
+  void SetSiteCheck(SiteCheck check) { siteCheck_ = std::move(check); }
+
   void accept() override;
 
  private:
@@ -74,6 +81,7 @@ class CSiteDlg : public QDialog {
   QLineEdit* nickname_;
   QPlainTextEdit* remarks_;
   QCheckBox* anonymousUpdate_;
+  SiteCheck siteCheck_;
   TextField hostField_, userField_, passwordField_, nicknameField_, remarksField_;
   // The site an edit started from: fields it keeps are not checked again.
   std::optional<SiteSettings> filledFrom_;

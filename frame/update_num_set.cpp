@@ -68,11 +68,11 @@ void CUpdateNumSet::accept() {
   bool isNumber = false;
   const int value = edit_->text().trimmed().toInt(&isNumber);
   if (!isNumber) {
-    CDialogSeam::Warn(this, tr("Please enter an integer."));
+    CDialogSeam::Warn(this, tr("请输入一个整数。"));
     return;
   }
   if (value < kMin || value > kMax) {
-    CDialogSeam::Warn(this, tr("Please enter an integer between %1 and %2.").arg(kMin).arg(kMax));
+    CDialogSeam::Warn(this, tr("请输入 %1 到 %2 之间的整数。").arg(kMin).arg(kMax));
     return;
   }
   QDialog::accept();

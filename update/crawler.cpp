@@ -179,10 +179,11 @@ class Crawler {
     site_.SetOutcome(SiteStatus::Outcome::kStopped, kUpdateStopped);
     return false;
   }
-  bool BrokenOff(CFTPDir& dir, std::string_view errorText) {
+  bool BrokenOff(CFTPDir& dir, const FtpResult& result) {
     MarkResumePoint(dir);
     site_.SetOutcome(SiteStatus::Outcome::kBrokenOff, kUpdateStopped,
-                     std::string(TruncateUtf8(errorText, kMaxErrorTextBytes)));
+                     std::string(TruncateUtf8(result.errorText, kMaxErrorTextBytes)),
+                     FailureOf(result));
     return false;
   }
 
@@ -469,7 +470,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return ListOutcome::kBrokenOff;
   }
   if (result.outcome == FtpOutcome::kTransient) {
-    BrokenOff(dir, result.errorText);
+    BrokenOff(dir, result);
     return ListOutcome::kBrokenOff;
   }
   if (result.outcome == FtpOutcome::kIncomplete) {

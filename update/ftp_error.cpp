@@ -62,4 +62,34 @@ std::string FtpErrorText(int curlCode, std::string_view curlMessage, std::string
   return text;
 }
 
+SiteStatus::Failure FailureOf(const FtpResult& result) {
+  using Failure = SiteStatus::Failure;
+  if (result.ok()) return Failure::kNone;
+  if (result.curlCode == CURLE_LOGIN_DENIED || result.replyCode == 530) {
+    return Failure::kLoginRefused;
+  }
+  if (result.replyCode == 421) return Failure::kClosed;
+  switch (result.curlCode) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return Failure::kHostNotFound;
+    case CURLE_COULDNT_CONNECT:
+      return Failure::kRefused;
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+      return Failure::kTimedOut;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return Failure::kClosed;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_REMOTE_ACCESS_DENIED:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+      return Failure::kServerError;
+    default:
+      break;
+  }
+  return result.replyCode >= 400 ? Failure::kServerError : Failure::kOther;
+}
+
 }  // namespace orvane

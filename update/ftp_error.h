@@ -36,6 +36,8 @@
 #include <string>
 #include <string_view>
 
+#include "catalog/ftp_site.h"
+
 namespace orvane {
 
 enum class FtpOutcome {
@@ -73,6 +75,12 @@ inline constexpr std::size_t kMaxErrorText = 255;
 // The outcome of a finished transfer from its libcurl result and the final
 // reply to its listing or CWD (0 when none).
 FtpOutcome ClassifyFtpFailure(int curlCode, long replyCode);
+
+// The kind of a failed connection or listing, for the user's message:
+// login refused (67, or a 530 reply), host not found (6), refused (7),
+// timed out (28, 12), closed (52, 55, 56, 18, or a 421 reply), a refusal or
+// odd reply of the server (other 4xx/5xx replies, 8, 9, 19), else other.
+SiteStatus::Failure FailureOf(const FtpResult& result);
 
 // Text for a failure: libcurl's own message (`curlMessage`, the error
 // buffer, or the generic text of `curlCode` when that is empty), followed by

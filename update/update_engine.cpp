@@ -397,7 +397,7 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
     const SiteStatus status = site.Status();
     if (status.outcome == Outcome::kBrokenOff && !job.run->stopRequested.load() &&
         !site.removed.load() && site.retryCount.load() < kMaxResumptions) {
-      site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText);
+      site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText, status.failure);
       site.retryCount.fetch_add(1);
       resume = true;
     }
@@ -459,7 +459,8 @@ void CUpdateEngine::RunJob(Job& job) {
   const CDataDirLock updating =
       CDataDirLock::TryAcquire(programDir_, CDataDirLock::Kind::kSiteUpdate, key);
   if (updating.busy()) {
-    site.SetOutcome(Outcome::kFailed, kUpdateFailed, std::string(kBeingUpdatedElsewhere));
+    site.SetOutcome(Outcome::kFailed, kUpdateFailed, std::string(kBeingUpdatedElsewhere),
+                    SiteStatus::Failure::kBusyElsewhere);
     listener_.PostSiteStatus(sitePtr);
     return;
   }
@@ -480,7 +481,8 @@ void CUpdateEngine::RunJob(Job& job) {
     } else {
       // A failed connection is not retried automatically.
       site.SetOutcome(Outcome::kFailed, kUpdateFailed,
-                      std::string(TruncateUtf8(opened.errorText, kMaxConnectErrorBytes)));
+                      std::string(TruncateUtf8(opened.errorText, kMaxConnectErrorBytes)),
+                      FailureOf(opened));
     }
     listener_.PostSiteStatus(sitePtr);
     UnregisterSession(key, session);

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "document/version.h"
 #include "views/state_icons.h"
 
 namespace orvane {
@@ -20,7 +21,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   auto* icon = new QLabel(this);
   const QIcon appIcon = QApplication::windowIcon();
   icon->setPixmap((appIcon.isNull() ? CStateIcons::FolderIcon() : appIcon).pixmap(32, 32));
-  auto* name = new QLabel(QStringLiteral("Orvane 1.3.2"), this);
+  auto* name = new QLabel(
+      QStringLiteral("Orvane ") +
+          QString::fromUtf8(kOrvaneVersion.data(), static_cast<qsizetype>(kOrvaneVersion.size())),
+      this);
   name->setTextFormat(Qt::PlainText);
   auto* ok = new QPushButton(tr("确定"), this);
   ok->setDefault(true);

@@ -274,9 +274,40 @@ void CDirTreeModel::Purge(Item* item, const QModelIndex& index,
   }
 }
 
+QString CDirTreeModel::FailureText(SiteStatus::Failure failure) {
+  using Failure = SiteStatus::Failure;
+  switch (failure) {
+    case Failure::kRefused:
+      return tr("服务器拒绝连接（该主机和端口上没有FTP服务器在运行）");
+    case Failure::kTimedOut:
+      return tr("连接超时，服务器没有应答");
+    case Failure::kLoginRefused:
+      return tr("服务器拒绝登录，请检查用户名和密码");
+    case Failure::kHostNotFound:
+      return tr("找不到主机");
+    case Failure::kClosed:
+      return tr("服务器关闭了连接");
+    case Failure::kServerError:
+      return tr("服务器拒绝了命令或回复无法识别");
+    case Failure::kBusyElsewhere:
+      return tr("另一个程序正在更新这个站点");
+    case Failure::kNone:
+    case Failure::kOther:
+      break;
+  }
+  return {};
+}
+
 QString CDirTreeModel::StatusTip(const SiteStatus& status) {
   using Outcome = SiteStatus::Outcome;
-  const QString error = QString::fromStdString(std::string(TruncateUtf8(status.errorText, 1000)));
+  QString error = QString::fromStdString(std::string(TruncateUtf8(status.errorText, 1000)));
+  // A known kind of failure is said in the user's language; what the
+  // server or the system said follows as the detail.
+  if (const QString kind = FailureText(status.failure); !kind.isEmpty()) {
+    error = status.failure == SiteStatus::Failure::kBusyElsewhere
+                ? kind
+                : kind + QLatin1Char('\n') + tr("详细信息: %1").arg(error);
+  }
   QString tip;
   switch (status.outcome) {
     case Outcome::kNone:

@@ -15,12 +15,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "catalog/ftp_site.h"
+
 namespace orvane {
 
 class COrvaneDoc;
 class CFTPDir;
 class CFTPSite;
-struct SiteStatus;
 
 class CDirTreeModel : public QAbstractItemModel {
   Q_OBJECT
@@ -62,6 +63,8 @@ class CDirTreeModel : public QAbstractItemModel {
   // update/status_text.h, through tr()), the error text cut to 1000 bytes,
   // and a line for each kind of entry the last update could not fetch.
   static QString StatusTip(const SiteStatus& status);
+  // A failure's kind in the user's language; empty for none and other.
+  static QString FailureText(SiteStatus::Failure failure);
 
   CFTPDir* DirectoryAt(const QModelIndex& index) const;
   CFTPSite* SiteAt(const QModelIndex& index) const;

@@ -44,14 +44,22 @@ void CDirView::SelectDirectory(CFTPDir* dir) {
   scrollTo(index);
 }
 
-CFTPDir* CDirView::CurrentDirectory() const {
+QModelIndex CDirView::CommandIndex() const {
   const QModelIndexList selected = selectionModel()->selectedIndexes();
-  return selected.isEmpty() ? nullptr : model_->DirectoryAt(selected.first());
+  if (!selected.isEmpty()) return selected.first();
+  // After start or an import the tree can have the focus frame on an item
+  // that nobody selected; that item is what the user sees as chosen.
+  return hasFocus() ? currentIndex() : QModelIndex();
+}
+
+CFTPDir* CDirView::CurrentDirectory() const {
+  const QModelIndex index = CommandIndex();
+  return index.isValid() ? model_->DirectoryAt(index) : nullptr;
 }
 
 CFTPSite* CDirView::CurrentSite() const {
-  const QModelIndexList selected = selectionModel()->selectedIndexes();
-  return selected.isEmpty() ? nullptr : model_->SiteAt(selected.first());
+  const QModelIndex index = CommandIndex();
+  return index.isValid() ? model_->SiteAt(index) : nullptr;
 }
 
 void CDirView::EntriesRemoving(const std::vector<const CFTPDir*>& dirs) {

@@ -46,6 +46,8 @@ class CDirView : public QTreeView {
   // Highlights the item of `dir` (or of its nearest ancestor in the tree)
   // without running the selection steps: no history step, no refill.
   void SelectDirectory(CFTPDir* dir);
+  // What the commands act on: the selected item, or, while the tree has
+  // the focus and nothing is selected, the item with the focus frame.
   CFTPDir* CurrentDirectory() const;
   CFTPSite* CurrentSite() const;
   // Removed subtrees (an update's sweep, or a deleted site's rootDir): drops
@@ -60,6 +62,7 @@ class CDirView : public QTreeView {
   void contextCommand(int commandId);
 
  private:
+  QModelIndex CommandIndex() const;
   void OnSelectionChanged();
   void OnExpanded(const QModelIndex& index);
   void OnCollapsed(const QModelIndex& index);

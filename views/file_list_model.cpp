@@ -5,6 +5,8 @@
 
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "document/ftp_address.h"
 #include "views/display_text.h"
 #include "views/state_icons.h"
 
@@ -43,19 +45,33 @@ std::string CFileListModel::DisplayPathAt(int row) const {
   return {};
 }
 
-QString CFileListModel::FormatSize(std::int64_t size) {
+QString CFileListModel::FormatSize(std::uint64_t size) {
   // Extended precision first, then single precision: the texts at the unit
   // boundaries (1048575 bytes is "1024.00K") depend on it.
   const auto scaled = [size](int shift) {
     const long double quotient =
-        static_cast<long double>(size) / static_cast<long double>(std::int64_t{1} << shift);
+        static_cast<long double>(size) / static_cast<long double>(std::uint64_t{1} << shift);
     return static_cast<double>(static_cast<float>(quotient));
   };
-  if (size >= (std::int64_t{1} << 30)) return QString::asprintf("%.2fG", scaled(30));
-  if (size >= (std::int64_t{1} << 20)) return QString::asprintf("%.2fM", scaled(20));
-  if (size >= (std::int64_t{1} << 10)) return QString::asprintf("%.2fK", scaled(10));
-  const auto low = static_cast<std::int32_t>(static_cast<std::uint32_t>(size));
-  return tr("%1字节").arg(low);
+  if (size >= (std::uint64_t{1} << 40)) return QString::asprintf("%.2fT", scaled(40));
+  if (size >= (std::uint64_t{1} << 30)) return QString::asprintf("%.2fG", scaled(30));
+  if (size >= (std::uint64_t{1} << 20)) return QString::asprintf("%.2fM", scaled(20));
+  if (size >= (std::uint64_t{1} << 10)) return QString::asprintf("%.2fK", scaled(10));
+  return tr("%n字节", nullptr, static_cast<int>(size));
+}
+
+QString CFileListModel::DisplayAddress(const CFTPSite& site, std::string_view displayPath) {
+  std::string_view key;
+  std::string_view place;
+  SplitDisplayPath(displayPath, key, place);
+  QString address = QStringLiteral("ftp://");
+  if (!site.IsAnonymous()) address += DisplayName(site.userName) + QLatin1Char('@');
+  // An IPv6 literal is bracketed, as in the copied address.
+  const QString host = DisplayName(site.host);
+  const bool bracket = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['));
+  address += bracket ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+  if (site.port != 21) address += QLatin1Char(':') + QString::number(site.port);
+  return address + DisplayPath(place);
 }
 
 QVariant CFileListModel::data(const QModelIndex& index, int role) const {
@@ -86,12 +102,20 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
         case kNameColumn:
           return DisplayName(dir ? dir->name() : file->name());
         case kSizeColumn:
-          return dir ? QStringLiteral("0")
-                     : FormatSize(
-                           static_cast<std::int64_t>(file->size.load(std::memory_order_relaxed)));
-        default:
-          return DisplayPath(dir ? dir->GetDisplayPath() : file->GetDisplayPath());
+          return dir ? QStringLiteral("0") : FormatSize(file->size.load(std::memory_order_relaxed));
+        default: {
+          const std::string path = dir ? dir->GetDisplayPath() : file->GetDisplayPath();
+          const CFTPSite* site = dir ? dir->GetSite() : file->GetSite();
+          return site ? DisplayAddress(*site, path) : DisplayPath(path);
+        }
       }
+    case Qt::ToolTipRole:
+      // The exact byte count behind a rounded size.
+      if (column != kSizeColumn || !file) return {};
+      return tr("%1 字节").arg(file->size.load(std::memory_order_relaxed));
+    case Qt::TextAlignmentRole:
+      if (column != kSizeColumn) return {};
+      return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     case Qt::DecorationRole:
       if (column != kNameColumn) return {};
       return dir ? CStateIcons::FolderIcon() : CStateIcons::FileIcon(file->name());
@@ -114,7 +138,11 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant CFileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::TextAlignmentRole && section == kSizeColumn) {
+    return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  if (role != Qt::DisplayRole) return {};
   switch (section) {
     case kNameColumn:
       return tr("文件");

@@ -10,12 +10,14 @@
 
 #include <QAbstractTableModel>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace orvane {
 
 class CFTPDir;
 class CFTPFile;
+class CFTPSite;
 
 class CFileListModel : public QAbstractTableModel {
   Q_OBJECT
@@ -59,9 +61,14 @@ class CFileListModel : public QAbstractTableModel {
   // Heap bytes the rows take (the vector's capacity).
   std::size_t RowBytes() const { return rows_.capacity() * sizeof(std::uintptr_t); }
 
-  // "%.2fG", "%.2fM", "%.2fK" of the size rounded to single precision, or
-  // "%d字节" of the low 32 bits below 1024 (negative sizes included).
-  static QString FormatSize(std::int64_t size);
+  // "%.2fT", "%.2fG", "%.2fM", "%.2fK" of the size rounded to single
+  // precision, or the byte count below 1024 ("5字节", "1 byte", "5 bytes").
+  // Sizes are unsigned: a server's 2^64-1 is a huge size, not -1.
+  static QString FormatSize(std::uint64_t size);
+  // What the address column shows: the entry's address as Copy path gives
+  // it ("ftp://user@host:port/path"), without the password, with the port
+  // only when it is not 21, names decoded as the name column shows them.
+  static QString DisplayAddress(const CFTPSite& site, std::string_view displayPath);
 
  private:
   // Low bit set for a file. Both classes are at least 4-byte aligned.

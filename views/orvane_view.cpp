@@ -97,6 +97,15 @@ std::vector<std::string> COrvaneView::SelectedDisplayPaths() const {
   return paths;
 }
 
+std::vector<CFTPFile*> COrvaneView::ListedFiles() const {
+  std::vector<CFTPFile*> files;
+  files.reserve(static_cast<std::size_t>(model_->fileRows()));
+  for (int row = model_->dirRows(); row < model_->rowCount(); ++row) {
+    if (CFTPFile* file = model_->FileAt(row)) files.push_back(file);
+  }
+  return files;
+}
+
 bool COrvaneView::resultMode() const { return model_->mode() == CFileListModel::Mode::kResults; }
 
 int COrvaneView::ItemCount() const { return model_->rowCount(); }

@@ -45,6 +45,8 @@ class COrvaneView : public QTreeView {
   // Display paths (bytes) of the selected rows in row order; a welcome row
   // gives an empty text.
   std::vector<std::string> SelectedDisplayPaths() const;
+  // The files of the rows shown, in row order (none for welcome rows).
+  std::vector<CFTPFile*> ListedFiles() const;
   bool resultMode() const;
   int ItemCount() const;
 

@@ -6,6 +6,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "document/version.h"
+
 namespace orvane {
 
 CSplash::CSplash(std::chrono::milliseconds minimumShown)
@@ -74,8 +76,9 @@ void CSplash::paintEvent(QPaintEvent*) {
   QFont version = font();
   version.setPointSize(14);
   painter.setFont(version);
-  painter.drawText(QRectF(204, 190, 330, 30), Qt::AlignLeft | Qt::AlignVCenter,
-                   QStringLiteral("1.3.2"));
+  painter.drawText(
+      QRectF(204, 190, 330, 30), Qt::AlignLeft | Qt::AlignVCenter,
+      QString::fromUtf8(kOrvaneVersion.data(), static_cast<qsizetype>(kOrvaneVersion.size())));
   painter.drawText(QRectF(204, 230, 330, 60), Qt::AlignLeft | Qt::TextWordWrap,
                    tr("离线浏览FTP站点的内容"));
 

@@ -57,7 +57,7 @@
 <context>
     <name>orvane::CCloseDlg</name>
     <message>
-        <source>正在关闭连接,请稍后</source>
+        <source>正在关闭连接,请稍候</source>
         <translation>Closing connections, please wait</translation>
     </message>
 </context>
@@ -150,6 +150,38 @@ the FTP session could not be created</translation>
         <source>已列出 %1 个目录, %2 个条目</source>
         <translation>%1 directories, %2 entries listed so far</translation>
     </message>
+    <message>
+        <source>服务器拒绝连接（该主机和端口上没有FTP服务器在运行）</source>
+        <translation>The server refused the connection (no FTP server is running at this host and port)</translation>
+    </message>
+    <message>
+        <source>连接超时，服务器没有应答</source>
+        <translation>Timed out: the server did not answer</translation>
+    </message>
+    <message>
+        <source>服务器拒绝登录，请检查用户名和密码</source>
+        <translation>The server refused the login; check the user name and password</translation>
+    </message>
+    <message>
+        <source>找不到主机</source>
+        <translation>Host not found</translation>
+    </message>
+    <message>
+        <source>服务器关闭了连接</source>
+        <translation>The server closed the connection</translation>
+    </message>
+    <message>
+        <source>服务器拒绝了命令或回复无法识别</source>
+        <translation>The server refused a command or sent a reply that could not be understood</translation>
+    </message>
+    <message>
+        <source>另一个程序正在更新这个站点</source>
+        <translation>Another program is updating this site</translation>
+    </message>
+    <message>
+        <source>详细信息: %1</source>
+        <translation>Details: %1</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CDirView</name>
@@ -181,10 +213,6 @@ the FTP session could not be created</translation>
 <context>
     <name>orvane::CFileListModel</name>
     <message>
-        <source>%1字节</source>
-        <translation>%1 bytes</translation>
-    </message>
-    <message>
         <source>欢迎使用Orvane!</source>
         <translation>Welcome to Orvane!</translation>
     </message>
@@ -211,6 +239,17 @@ the FTP session could not be created</translation>
     <message>
         <source>地址</source>
         <translation>Address</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n字节</source>
+        <translation>
+            <numerusform>%n byte</numerusform>
+            <numerusform>%n bytes</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 字节</source>
+        <translation>%1 bytes</translation>
     </message>
 </context>
 <context>
@@ -423,14 +462,6 @@ the FTP session could not be created</translation>
         <translation>Delete it, are you sure?</translation>
     </message>
     <message>
-        <source>找不到帮助文件 %1。</source>
-        <translation>The help file %1 was not found.</translation>
-    </message>
-    <message>
-        <source>无法打开帮助文件 %1。</source>
-        <translation>The help file %1 could not be opened.</translation>
-    </message>
-    <message>
         <source>没有程序能打开这个地址：
 %1
 要把它复制到剪贴板上吗？</source>
@@ -449,6 +480,84 @@ Copy it to the clipboard?</translation>
     <message>
         <source>更新%1/%2</source>
         <translation>Updating %1/%2</translation>
+    </message>
+    <message>
+        <source>无法使用剪贴板，路径没有复制。</source>
+        <translation>The clipboard cannot be used; the path was not copied.</translation>
+    </message>
+    <message>
+        <source>站点已有！已有一个站点的主机“%1”和用户名“%2”与此相同。</source>
+        <translation>The site already exists! A site with the host “%1” and the user name “%2” is in the list already.</translation>
+    </message>
+    <message numerus="yes">
+        <source>添加了 %n 个站点</source>
+        <translation>
+            <numerusform>%n site added</numerusform>
+            <numerusform>%n sites added</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个已有</source>
+        <translation>
+            <numerusform>%n already there</numerusform>
+            <numerusform>%n already there</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>跳过 %n 行</source>
+        <translation>
+            <numerusform>%n line skipped</numerusform>
+            <numerusform>%n lines skipped</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>（第 %1 行）</source>
+        <translation> (lines %1)</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>导入完成：%1</source>
+        <translation>Import finished: %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点失败</source>
+        <translation>
+            <numerusform>%n site failed</numerusform>
+            <numerusform>%n sites failed</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点被终止</source>
+        <translation>
+            <numerusform>%n site stopped</numerusform>
+            <numerusform>%n sites stopped</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点未能完整获取</source>
+        <translation>
+            <numerusform>%n site only partly fetched</numerusform>
+            <numerusform>%n sites only partly fetched</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>更新结束：%1</source>
+        <translation>Update ended: %1</translation>
+    </message>
+    <message>
+        <source>文本文件 (*.txt)</source>
+        <translation>Text files (*.txt)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
     </message>
 </context>
 <context>
@@ -566,12 +675,19 @@ Copy it to the clipboard?</translation>
         <translation>Cancel</translation>
     </message>
     <message>
-        <source>Please enter an integer.</source>
+        <source>请输入一个整数。</source>
         <translation>Please enter an integer.</translation>
     </message>
     <message>
-        <source>Please enter an integer between %1 and %2.</source>
+        <source>请输入 %1 到 %2 之间的整数。</source>
         <translation>Please enter an integer between %1 and %2.</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CHelpBrowser</name>
+    <message>
+        <source>Orvane 帮助</source>
+        <translation>Orvane Help</translation>
     </message>
 </context>
 </TS>

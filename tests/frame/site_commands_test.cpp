@@ -121,15 +121,31 @@ void SiteCommandsTest::addRefusesDuplicates() {
       {QStringLiteral("h.example"), QStringLiteral("21"), false, QStringLiteral("bob"),
        QStringLiteral("y")},
   };
+  // The refused dialog stays open with what was typed; the user corrects
+  // the host and presses OK again.
+  QStringList keptHosts;
   for (const Typed& t : typed) {
-    AnswerDialog([t](QDialog& dialog) { Fill(dialog, t); });
+    CDialogSeam::SetDialogHook([&](QDialog& dialog) {
+      Fill(dialog, t);
+      auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("okButton"));
+      ok->click();
+      if (dialog.result() == QDialog::Accepted) return dialog.result();
+      auto* host = dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"));
+      keptHosts << host->text();
+      host->setText(QStringLiteral("i.example"));
+      ok->click();
+      return dialog.result();
+    });
     frame.Command(kCmdAddSite);
   }
-  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("站点已有！")});
+  QCOMPARE(recorder.texts(),
+           QStringList{QStringLiteral(
+               "站点已有！已有一个站点的主机“h.example”和用户名“anonymous”与此相同。")});
+  QCOMPARE(keptHosts, QStringList{QStringLiteral("h.example")});
   QStringList keys;
   for (const auto& site : Stored(dir_->path())) keys << QString::fromStdString(site->siteKey());
-  QCOMPARE(keys, QStringList({QStringLiteral("h.example"), QStringLiteral("h.example@ann"),
-                              QStringLiteral("h.example@bob")}));
+  QCOMPARE(keys, QStringList({QStringLiteral("h.example"), QStringLiteral("i.example"),
+                              QStringLiteral("h.example@ann"), QStringLiteral("h.example@bob")}));
 }
 
 void SiteCommandsTest::dialogRefusesBadFields_data() {
@@ -281,7 +297,9 @@ void SiteCommandsTest::editIntoAnotherSitesKeyIsRefused() {
   });
   MessageRecorder recorder;
   frame.Command(kCmdEditSite);
-  QCOMPARE(recorder.texts(), QStringList{QStringLiteral("站点已有！")});
+  QCOMPARE(recorder.texts(),
+           QStringList{QStringLiteral(
+               "站点已有！已有一个站点的主机“a.example”和用户名“anonymous”与此相同。")});
   QCOMPARE(frame.doc().sites()[1]->host, std::string("b.example"));
   QCOMPARE(ReadBytes(dir_->path() / "Data/b.example/content.ct"), std::string("b"));
 }
@@ -334,7 +352,7 @@ void SiteCommandsTest::deleteThatCannotBeRecordedKeepsSiteAndFilesAndSaysWhy() {
 
 void SiteCommandsTest::importUsesTextFileDialog() {
   CMainFrame& frame = Start({{"a.example"}});
-  dir_->AddFile("list.txt", "ftp://u:p@a.example:2121/pub\nb.example\n\na.example\n");
+  dir_->AddFile("list", "ftp://u:p@a.example:2121/pub\nb.example\n\na.example\nhttp://c.example\n");
   QStringList filters;
   QString suffix;
   int calls = 0;
@@ -342,14 +360,20 @@ void SiteCommandsTest::importUsesTextFileDialog() {
     filters = dialog.nameFilters();
     suffix = dialog.defaultSuffix();
     // Cancel first, then the file.
-    return ++calls == 1 ? QString() : QString::fromStdString((*dir_ / "list.txt").string());
+    return ++calls == 1 ? QString() : QString::fromStdString((*dir_ / "list").string());
   });
+  MessageRecorder recorder;
   frame.Command(kCmdImport);
   QCOMPARE(frame.doc().sites().size(), std::size_t{1});
+  QVERIFY(recorder.messages.empty());
   frame.Command(kCmdImport);
+  // A list without an extension is among the files offered.
   QCOMPARE(filters,
-           QStringList({QStringLiteral("Text File(*.txt)"), QStringLiteral("all files(*.*)")}));
+           QStringList({QStringLiteral("文本文件 (*.txt)"), QStringLiteral("所有文件 (*)")}));
   QCOMPARE(suffix, QStringLiteral("txt"));
+  QCOMPARE(
+      recorder.texts(),
+      QStringList{QStringLiteral("导入完成：添加了 2 个站点，1 个已有，跳过 1 行（第 5 行）")});
   QStringList keys;
   for (const auto& site : Stored(dir_->path())) keys << QString::fromStdString(site->siteKey());
   QCOMPARE(keys, QStringList({QStringLiteral("a.example"), QStringLiteral("a.example@u"),

@@ -154,10 +154,9 @@ void UpdateCommandsTest::threadSettingTakesOneToFiveHundred() {
   frame->Command(kCmdSettings);
   QCOMPARE(shown, QString::number(before));
   QCOMPARE(recorder.texts(),
-           QStringList({QStringLiteral("Please enter an integer between 1 and 500."),
-                        QStringLiteral("Please enter an integer between 1 and 500."),
-                        QStringLiteral("Please enter an integer."),
-                        QStringLiteral("Please enter an integer.")}));
+           QStringList({QStringLiteral("请输入 1 到 500 之间的整数。"),
+                        QStringLiteral("请输入 1 到 500 之间的整数。"),
+                        QStringLiteral("请输入一个整数。"), QStringLiteral("请输入一个整数。")}));
   QCOMPARE(frame->engine().MaxWorkers(), before);
 
   // Connections per site go with it; the box cannot go past 16.

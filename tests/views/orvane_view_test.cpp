@@ -25,6 +25,8 @@ class OrvaneViewTest : public QObject {
   void formatSize();
   void displayRule_data();
   void displayRule();
+  void everyFormatCharacterIsShown();
+  void addressesShowLoginAndPortWithoutPassword();
   void typedTextBecomesCodePage936();
   void welcomeRowsUntilTheFirstFill();
   void browseListsDirectoriesFirstWithSizesAddressesAndColours();
@@ -65,23 +67,24 @@ void OrvaneViewTest::cleanup() {
 }
 
 void OrvaneViewTest::formatSize_data() {
-  QTest::addColumn<qint64>("size");
+  QTest::addColumn<quint64>("size");
   QTest::addColumn<QString>("text");
-  QTest::newRow("zero") << qint64{0} << QStringLiteral("0字节");
-  QTest::newRow("bytes") << qint64{5} << QStringLiteral("5字节");
-  QTest::newRow("below K") << qint64{1023} << QStringLiteral("1023字节");
-  QTest::newRow("one K") << qint64{1024} << QStringLiteral("1.00K");
-  QTest::newRow("half") << qint64{1536} << QStringLiteral("1.50K");
-  QTest::newRow("below M") << qint64{1048575} << QStringLiteral("1024.00K");
-  QTest::newRow("one M") << qint64{1048576} << QStringLiteral("1.00M");
-  QTest::newRow("one G") << qint64{1073741824} << QStringLiteral("1.00G");
-  QTest::newRow("5 TiB") << (qint64{5} << 40) << QStringLiteral("5120.00G");
-  QTest::newRow("negative") << qint64{-1} << QStringLiteral("-1字节");
-  QTest::newRow("huge unsigned") << qint64{-4294967291} << QStringLiteral("5字节");
+  QTest::newRow("zero") << quint64{0} << QStringLiteral("0字节");
+  QTest::newRow("bytes") << quint64{5} << QStringLiteral("5字节");
+  QTest::newRow("below K") << quint64{1023} << QStringLiteral("1023字节");
+  QTest::newRow("one K") << quint64{1024} << QStringLiteral("1.00K");
+  QTest::newRow("half") << quint64{1536} << QStringLiteral("1.50K");
+  QTest::newRow("below M") << quint64{1048575} << QStringLiteral("1024.00K");
+  QTest::newRow("one M") << quint64{1048576} << QStringLiteral("1.00M");
+  QTest::newRow("one G") << quint64{1073741824} << QStringLiteral("1.00G");
+  QTest::newRow("below T") << (quint64{1} << 40) - 1 << QStringLiteral("1024.00G");
+  QTest::newRow("5 TiB") << (quint64{5} << 40) << QStringLiteral("5.00T");
+  QTest::newRow("largest") << ~quint64{0} << QStringLiteral("16777216.00T");
+  QTest::newRow("low bits are no size") << quint64{0x100000005} << QStringLiteral("4.00G");
 }
 
 void OrvaneViewTest::formatSize() {
-  QFETCH(qint64, size);
+  QFETCH(quint64, size);
   QFETCH(QString, text);
   QCOMPARE(CFileListModel::FormatSize(size), text);
 }
@@ -94,6 +97,10 @@ void OrvaneViewTest::displayRule_data() {
   QTest::newRow("cp936") << QByteArray("\xd2\xf4\xc0\xd6") << QStringLiteral("音乐");
   QTest::newRow("cp936 that is not utf-8")
       << QByteArray("\xc4\xe3\xba\xc3.txt") << QStringLiteral("你好.txt");
+  QTest::newRow("right-to-left override")
+      << QByteArray("rtl\xe2\x80\xaetxt.exe") << QStringLiteral("rtl<U+202E>txt.exe");
+  QTest::newRow("isolate and mark in utf-8 text")
+      << QByteArray("\xe9\x9f\xb3\xe2\x81\xa7\xe2\x80\x8f") << QStringLiteral("音<U+2067><U+200F>");
 }
 
 void OrvaneViewTest::displayRule() {
@@ -104,6 +111,43 @@ void OrvaneViewTest::displayRule() {
   // A path decodes each name on its own, so mixed catalogs read right.
   const std::string path = "ftp://host/\xe9\x9f\xb3\xe4\xb9\x90/" + std::string(name);
   QCOMPARE(DisplayPath(path), QStringLiteral("ftp://host/音乐/") + shown);
+}
+
+void OrvaneViewTest::everyFormatCharacterIsShown() {
+  // Qt's own table of format characters is covered by the shared one.
+  for (char32_t c = 0; c <= 0x10FFFF; ++c) {
+    if (QChar::category(c) != QChar::Other_Format) continue;
+    // Not fromUcs4 of a string: it drops a byte-order mark.
+    const QByteArray bytes = QStringView(QChar::fromUcs4(c)).toUtf8();
+    QVERIFY2(
+        DisplayName(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+            .startsWith(QStringLiteral("<U+")),
+        qPrintable(QString::number(c, 16)));
+  }
+}
+
+void OrvaneViewTest::addressesShowLoginAndPortWithoutPassword() {
+  CFTPSite& named = f->AddSite("10.0.0.7");
+  named.userName = "alice";
+  named.password = "secret";
+  named.port = 2121;
+  CFTPFile* big = test::ViewFixture::AddFile(named.rootDir.get(), "big.iso", ~std::uint64_t{0});
+  CFTPSite& v6 = f->AddSite("::1");
+  CFTPDir* v6dir = test::ViewFixture::AddDir(v6.rootDir.get(), "pub");
+  f->doc.resultFiles = {big};
+  f->doc.resultDirs = {v6dir, deep};
+  view->ShowResults();
+  const auto cell = [this](int row, int column, int role = Qt::DisplayRole) {
+    return model->index(row, column).data(role);
+  };
+  QCOMPARE(cell(0, 2).toString(), QStringLiteral("ftp://[::1]/pub"));
+  QCOMPARE(cell(1, 2).toString(), QStringLiteral("ftp://ftp.example/pub/deep"));
+  QCOMPARE(cell(2, 2).toString(), QStringLiteral("ftp://alice@10.0.0.7:2121/big.iso"));
+  QCOMPARE(cell(2, 1).toString(), QStringLiteral("16777216.00T"));
+  QCOMPARE(cell(2, 1, Qt::ToolTipRole).toString(), QStringLiteral("18446744073709551615 字节"));
+  QCOMPARE(cell(2, 1, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+  QCOMPARE(model->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole).toInt(),
+           int(Qt::AlignRight | Qt::AlignVCenter));
 }
 
 void OrvaneViewTest::typedTextBecomesCodePage936() {

@@ -1,0 +1,91 @@
+// The frame's reports to its user: copied addresses, duplicate sites, the
+// import's outcome and the end of an update run. Kept apart from the
+// command plumbing in main_frame.cpp.
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include "catalog/ftp_site.h"
+#include "frame/dialog_seam.h"
+#include "frame/frame_host.h"
+#include "frame/main_frame.h"
+#include "views/display_text.h"
+
+namespace orvane {
+
+void CMainFrame::CopyAddress(const std::string& displayPath) {
+  // A welcome row, or an entry whose site went meanwhile, has no address:
+  // nothing is copied, so nothing is said.
+  const std::string address = doc_->GetFileAddress(displayPath);
+  if (address.empty()) return;
+  if (!host_->SetClipboardText(address)) {
+    CDialogSeam::Warn(this, tr("无法使用剪贴板，路径没有复制。"));
+    return;
+  }
+  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+}
+
+QString CMainFrame::DuplicateProblem(const SiteSettings& settings, const CFTPSite* except) const {
+  if (!doc_->HasSiteWithLogin(settings.host, settings.userName, except)) return {};
+  return tr("站点已有！已有一个站点的主机“%1”和用户名“%2”与此相同。")
+      .arg(DisplayName(settings.host), DisplayName(settings.userName));
+}
+
+QString CMainFrame::ImportSummary(const COrvaneDoc::ImportReport& report) {
+  const auto count = [](std::size_t n) {
+    return static_cast<int>(std::min<std::size_t>(n, INT_MAX));
+  };
+  QStringList parts{tr("添加了 %n 个站点", nullptr, count(report.added.size())),
+                    tr("%n 个已有", nullptr, count(report.alreadyThere)),
+                    tr("跳过 %n 行", nullptr, count(report.skipped))};
+  if (!report.skippedLines.empty()) {
+    QStringList lines;
+    for (std::size_t line : report.skippedLines) lines << QString::number(line);
+    if (report.skipped > report.skippedLines.size()) lines << QStringLiteral("...");
+    parts.last() += tr("（第 %1 行）").arg(lines.join(tr("、")));
+  }
+  return tr("导入完成：%1").arg(parts.join(tr("，")));
+}
+
+void CMainFrame::BeginRun(const std::vector<std::shared_ptr<CFTPSite>>& sites) {
+  if (!progressTimer_->isActive()) runSites_.clear();
+  runSites_.insert(runSites_.end(), sites.begin(), sites.end());
+}
+
+QString CMainFrame::RunSummary() {
+  using Outcome = SiteStatus::Outcome;
+  int failed = 0;
+  int stopped = 0;
+  int partial = 0;
+  for (const auto& weak : std::exchange(runSites_, {})) {
+    const std::shared_ptr<CFTPSite> site = weak.lock();
+    if (!site) continue;  // deleted meanwhile
+    const SiteStatus status = site->Status();
+    switch (status.outcome) {
+      case Outcome::kFailed:
+      case Outcome::kNoSession:
+      case Outcome::kBrokenOff:
+      case Outcome::kResuming:
+        ++failed;
+        break;
+      case Outcome::kStopped:
+      case Outcome::kStoppedQueued:
+        ++stopped;
+        break;
+      case Outcome::kSucceeded:
+        if (status.counts.any()) ++partial;
+        break;
+      default:
+        break;
+    }
+  }
+  if (!failed && !stopped && !partial) return tr("更新完成");
+  QStringList parts;
+  if (failed) parts << tr("%n 个站点失败", nullptr, failed);
+  if (stopped) parts << tr("%n 个站点被终止", nullptr, stopped);
+  if (partial) parts << tr("%n 个站点未能完整获取", nullptr, partial);
+  return tr("更新结束：%1").arg(parts.join(tr("，")));
+}
+
+}  // namespace orvane
