@@ -214,7 +214,8 @@ class Crawler {
   // directories, and the directories those left to listings of their own.
   std::unordered_map<std::string, std::vector<ListingEntry>> sections_;
   std::unordered_set<std::string> doubtful_;
-  // The directory whose failure broke off the attempt this crawl resumes.
+  // The directory whose failure broke off the attempt this crawl resumes,
+  // until its first transient failure in this crawl.
   const CFTPDir* resumedAt_;
 };
 
@@ -476,7 +477,9 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     // update while the server still answers: counted, kept as stored, and
     // the crawl goes on. Only a server that has stopped answering breaks
     // the crawl off once more.
-    if (&dir != resumedAt_ || !session_.Probe().ok()) {
+    const bool again = &dir == resumedAt_;
+    resumedAt_ = nullptr;
+    if (!again || !session_.Probe().ok()) {
       if (StopRequested()) {
         Stopped(dir);
       } else {
