@@ -103,7 +103,11 @@ bool SaysFailed(std::string_view line) {
   for (char& c : lower) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
-  return lower.find("fail") != std::string::npos;
+  return lower.find("failed") != std::string::npos;
+}
+
+bool HasFloor(const FtpTimeouts& timeouts) {
+  return timeouts.lowSpeedBytes > 0 && timeouts.lowSpeedWindow.count() > 0;
 }
 
 bool HasLineBreakOrNul(std::string_view text) {
@@ -306,10 +310,12 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
                    static_cast<long>(timeouts.controlReceive.count() / 1000 + 2));
   // Perform also holds every call to the floor on progress; libcurl's own
   // low-speed check, which sees only listing data, is a looser backstop.
-  const long lowSpeedSeconds = static_cast<long>(timeouts.lowSpeedWindow.count() / 1000 + 2);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
-                   std::max(1L, static_cast<long>(timeouts.lowSpeedBytes) / lowSpeedSeconds / 2));
+  if (HasFloor(timeouts)) {
+    const long lowSpeedSeconds = static_cast<long>(timeouts.lowSpeedWindow.count() / 1000 + 2);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                     std::max(1L, static_cast<long>(timeouts.lowSpeedBytes) / lowSpeedSeconds / 2));
+  }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlCallbacks::Debug);
@@ -803,7 +809,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       }
       limit = PhaseLimit();
       const auto idle = std::chrono::duration_cast<milliseconds>(now - lastSignOfLife_);
-      if (now - windowStart >= timeouts_.lowSpeedWindow) {
+      if (HasFloor(timeouts_) && now - windowStart >= timeouts_.lowSpeedWindow) {
         if (received_ - windowBytes < timeouts_.lowSpeedBytes) stop = Stop::kTooSlow;
         windowStart = now;
         windowBytes = received_;
@@ -811,10 +817,9 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       if (stop == Stop::kNone && now - started >= timeouts_.maxCall) stop = Stop::kTooLong;
       if (stop == Stop::kNone && idle >= limit) stop = Stop::kTimedOut;
       if (stop == Stop::kNone) {
-        const auto untilWindow =
-            std::chrono::duration_cast<milliseconds>(windowStart + timeouts_.lowSpeedWindow - now);
-        auto wait =
-            std::min({limit - idle, milliseconds(1000), std::max(untilWindow, milliseconds(1))});
+        // At most a second, so the floor and the bound on a call are
+        // checked at least that often.
+        auto wait = std::min(limit - idle, milliseconds(1000));
         if (OffersSocket(multi)) {
           quietRounds = 0;
         } else {

@@ -85,7 +85,8 @@ struct FtpTimeouts {
   std::chrono::milliseconds controlReceive{7000};
   std::chrono::milliseconds dataReceive{7000};
   // Four bytes a second over half a minute: far below any link that works,
-  // far above a server that drips its replies to hold the update.
+  // far above a server that drips its replies to hold the update. A zero
+  // in either turns the floor off.
   std::size_t lowSpeedBytes = 120;
   std::chrono::milliseconds lowSpeedWindow{30000};
   // One listing of a million entries over a slow link fits; a listing that
