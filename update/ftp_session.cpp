@@ -780,6 +780,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   // The floor on progress, counted in whole windows from the start.
   auto windowStart = started;
   std::uint64_t windowBytes = received_;
+  bool dataWindow = false;
   int quietRounds = 0;  // waits in a row in which libcurl offered no socket
   while (stop == Stop::kNone) {
     int running = 0;
@@ -809,6 +810,13 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       }
       limit = PhaseLimit();
       const auto idle = std::chrono::duration_cast<milliseconds>(now - lastSignOfLife_);
+      if (phase_ == Phase::kData && !dataWindow) {
+        // The listing data gets a window of its own, so that the replies
+        // before it cannot make up for data that does not come.
+        dataWindow = true;
+        windowStart = now;
+        windowBytes = received_;
+      }
       if (HasFloor(timeouts_) && now - windowStart >= timeouts_.lowSpeedWindow) {
         if (received_ - windowBytes < timeouts_.lowSpeedBytes) stop = Stop::kTooSlow;
         windowStart = now;

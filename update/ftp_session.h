@@ -45,7 +45,8 @@
 // few seconds) is held to a floor on progress instead: every call that
 // receives fewer than lowSpeedBytes (replies and listing data together) in
 // a window of lowSpeedWindow, or that runs longer than maxCall in all, ends
-// as a time-out does (kTransient).
+// as a time-out does (kTransient). The windows start with the call and
+// again with the listing data.
 //
 // Failures are classified by ftp_error.h. Entry names are the server's
 // bytes; paths are sent as bytes too (each segment percent-encoded in the
@@ -84,11 +85,11 @@ struct FtpTimeouts {
   std::chrono::milliseconds connect{3000};
   std::chrono::milliseconds controlReceive{7000};
   std::chrono::milliseconds dataReceive{7000};
-  // Four bytes a second over half a minute: far below any link that works,
-  // far above a server that drips its replies to hold the update. A zero
-  // in either turns the floor off.
-  std::size_t lowSpeedBytes = 120;
-  std::chrono::milliseconds lowSpeedWindow{30000};
+  // Four bytes a second over 20 s: far below any link that works, far
+  // above a server that drips its replies to hold the update. A zero in
+  // either turns the floor off.
+  std::size_t lowSpeedBytes = 80;
+  std::chrono::milliseconds lowSpeedWindow{20000};
   // One listing of a million entries over a slow link fits; a listing that
   // never ends, however fast, does not.
   std::chrono::milliseconds maxCall{std::chrono::minutes(20)};
