@@ -93,7 +93,8 @@ class Crawler {
         // what that one counted; any other crawl lists its whole subtree
         // afresh and starts from zero.
         counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}),
-        recursion_(recursive ? Recursion::kUntried : Recursion::kOff) {
+        recursion_(recursive ? Recursion::kUntried : Recursion::kOff),
+        resumedAt_(site.resumePending.load() != 0 ? site.resumeDir : nullptr) {
     site_.SetCrawlCounts(counts_);
     if (site.resumePending.load() == 0) {
       site_.dirsListed.store(0, std::memory_order_relaxed);
@@ -214,6 +215,9 @@ class Crawler {
   // directories, and the directories those left to listings of their own.
   std::unordered_map<std::string, std::vector<ListingEntry>> sections_;
   std::unordered_set<std::string> doubtful_;
+  // The directory whose failure broke off the attempt this crawl resumes,
+  // until its first transient failure in this crawl.
+  const CFTPDir* resumedAt_;
 };
 
 std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
@@ -470,8 +474,24 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return ListOutcome::kBrokenOff;
   }
   if (result.outcome == FtpOutcome::kTransient) {
-    BrokenOff(dir, result);
-    return ListOutcome::kBrokenOff;
+    // A directory that fails again on the retry is given up for this
+    // update while the server still answers: counted, kept as stored, and
+    // the crawl goes on. Only a server that has stopped answering breaks
+    // the crawl off once more.
+    const bool again = &dir == resumedAt_;
+    resumedAt_ = nullptr;
+    if (!again || !session_.Probe().ok()) {
+      if (StopRequested()) {
+        Stopped(dir);
+      } else {
+        BrokenOff(dir, result);
+      }
+      return ListOutcome::kBrokenOff;
+    }
+    Count(result.entered ? &CrawlCounts::listingsIncomplete : &CrawlCounts::dirsNotEntered);
+    std::lock_guard<std::mutex> guard(site_.lock);
+    merge.Keep();
+    return ListOutcome::kNotEntered;
   }
   if (result.outcome == FtpOutcome::kIncomplete) {
     // Cut short or refused for now: what came is merged, nothing stored

@@ -21,8 +21,13 @@
 //
 // With resumePending set the crawl walks the stored tree without listing
 // anything until it reaches resumeDir, clears the flag there and crawls
-// normally from that directory on. A resume point that is not inside `dir`'s
-// subtree, or that a sweep removed, is dropped and the crawl starts afresh.
+// normally from that directory on. When resumeDir fails once more with a
+// transient error and the server still answers (NOOP), the directory is
+// given up for this update instead: counted (listingsIncomplete, or
+// dirsNotEntered when it was not entered), its stored subtree kept, and the
+// crawl goes on with the rest; the next update tries it again. So one bad
+// directory costs one resumption, not the rest of the site. A resume point that is not inside
+// `dir`'s subtree, or that a sweep removed, is dropped and the crawl starts afresh.
 //
 // A refused listing (5xx) counts as an empty directory: its stored entries
 // are swept. A listing that did not end complete (the server said it cut

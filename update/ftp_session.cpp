@@ -95,6 +95,21 @@ bool SaysTruncated(std::string_view line) {
   return lower.find("truncat") != std::string::npos;
 }
 
+// A success reply to a listing that says it failed (vsftpd, for a
+// directory it may enter but not read: "226 Transfer done (but failed to
+// open directory).").
+bool SaysFailed(std::string_view line) {
+  std::string lower(line);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower.find("failed") != std::string::npos;
+}
+
+bool HasFloor(const FtpTimeouts& timeouts) {
+  return timeouts.lowSpeedBytes > 0 && timeouts.lowSpeedWindow.count() > 0;
+}
+
 bool HasLineBreakOrNul(std::string_view text) {
   return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -195,6 +210,7 @@ struct CurlCallbacks {
   // one entry into two.
   static int Debug(CURL*, curl_infotype type, char* data, std::size_t size, void* self) {
     auto* session = static_cast<CFtpSession*>(self);
+    if (type == CURLINFO_HEADER_IN || type == CURLINFO_DATA_IN) session->received_ += size;
     switch (type) {
       case CURLINFO_HEADER_OUT:
         ForEachLine(data, size, [session](std::string_view line) { session->OnCommand(line); });
@@ -298,6 +314,14 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
       static_cast<long>((timeouts.connect + 4 * receive + milliseconds(1000)).count()));
   curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                    static_cast<long>(timeouts.controlReceive.count() / 1000 + 2));
+  // Perform also holds every call to the floor on progress; libcurl's own
+  // low-speed check, which sees only listing data, is a looser backstop.
+  if (HasFloor(timeouts)) {
+    const long lowSpeedSeconds = static_cast<long>(timeouts.lowSpeedWindow.count() / 1000 + 2);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, lowSpeedSeconds);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                     std::max(1L, static_cast<long>(timeouts.lowSpeedBytes) / lowSpeedSeconds / 2));
+  }
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
   curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &CurlCallbacks::Debug);
@@ -381,7 +405,26 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
       // Nothing in the listing shows that the path is a directory: some
       // servers list a missing path as empty and a file as itself. Only the
       // directory change can tell, and a refused one means "not entered".
-      const FtpResult changed = Perform(url, Request::kCwd);
+      FtpResult changed = Perform(url, Request::kCwd);
+      if (changed.ok() && !mlsd_ && batchSize_ == 1 && batch_[0].isDirectory && !batch_[0].isLink) {
+        // A directory that can be entered but not read is listed by its own
+        // line too (vsftpd). Listed from inside, with no argument, it shows
+        // nothing ("226 ... failed to open directory"), while a directory
+        // that holds one subdirectory of its own name shows that again. An
+        // MLSD line names the directory itself only as type=cdir.
+        batchSize_ = 0;
+        splitter_.Reset(ListingFormat::kList);
+        changed = Perform(url, Request::kCwdAndList);
+        FinishListing(changed);
+        if (changed.ok() && unconfirmed_ && batchSize_ == 0) {
+          changed = Failure(FtpOutcome::kIncomplete, CURLE_OK, "The directory cannot be read");
+        }
+        if (changed.outcome == FtpOutcome::kIncomplete) {
+          // Whatever the server said, the directory was entered.
+          batchSize_ = 0;
+          changed.entered = true;
+        }
+      }
       if (changed.ok()) {
         unconfirmed_ = false;
         Deliver();
@@ -501,6 +544,20 @@ FtpResult CFtpSession::PathFacts(std::string_view absolutePath, std::string& fac
   mlstFacts_ = &facts;
   FtpResult result = Perform(baseUrl_ + "/", Request::kQuote);
   mlstFacts_ = nullptr;
+  curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
+  curl_slist_free_all(quote);
+  return result;
+}
+
+FtpResult CFtpSession::Probe() {
+  if (!Begin()) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
+  const EndGuard endGuard{this};
+  if (!connected_) {
+    return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
+  }
+  curl_slist* quote = curl_slist_append(nullptr, "NOOP");
+  curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+  FtpResult result = Perform(baseUrl_ + "/", Request::kQuote);
   curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
   curl_slist_free_all(quote);
   return result;
@@ -639,6 +696,7 @@ void CFtpSession::OnReplyLine(std::string_view line) {
       listReplyCode_ = code;
       listReply_.assign(line);
       if (code / 100 == 2 && SaysTruncated(line)) truncated_ = true;
+      if (code / 100 == 2 && SaysFailed(line)) unreadable_ = true;
     }
   }
   Touch(next);
@@ -705,6 +763,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   cwdReply_.clear();
   lastCwd_.clear();
   truncated_ = false;
+  unreadable_ = false;
   dataEndsLine_ = true;
   movedAway_ = false;
   request_ = request;
@@ -718,11 +777,16 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
   if (added != CURLM_OK) {
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, curl_multi_strerror(added));
   }
-  enum class Stop { kNone, kDone, kClosed, kAbandoned, kTimedOut, kMultiError };
+  enum class Stop { kNone, kDone, kClosed, kAbandoned, kTimedOut, kTooSlow, kTooLong, kMultiError };
   Stop stop = Stop::kNone;
   CURLcode code = CURLE_OK;
   CURLMcode multiCode = CURLM_OK;
   milliseconds limit{};
+  const auto started = Clock::now();
+  // The floor on progress, counted in whole windows from the start.
+  auto windowStart = started;
+  std::uint64_t windowBytes = received_;
+  bool dataWindow = false;
   int quietRounds = 0;  // waits in a row in which libcurl offered no socket
   while (stop == Stop::kNone) {
     int running = 0;
@@ -752,9 +816,23 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       }
       limit = PhaseLimit();
       const auto idle = std::chrono::duration_cast<milliseconds>(now - lastSignOfLife_);
-      if (idle >= limit) {
-        stop = Stop::kTimedOut;
-      } else {
+      if (phase_ == Phase::kData && !dataWindow) {
+        // The listing data gets a window of its own, so that the replies
+        // before it cannot make up for data that does not come.
+        dataWindow = true;
+        windowStart = now;
+        windowBytes = received_;
+      }
+      if (HasFloor(timeouts_) && now - windowStart >= timeouts_.lowSpeedWindow) {
+        if (received_ - windowBytes < timeouts_.lowSpeedBytes) stop = Stop::kTooSlow;
+        windowStart = now;
+        windowBytes = received_;
+      }
+      if (stop == Stop::kNone && now - started >= timeouts_.maxCall) stop = Stop::kTooLong;
+      if (stop == Stop::kNone && idle >= limit) stop = Stop::kTimedOut;
+      if (stop == Stop::kNone) {
+        // At most a second, so the floor and the bound on a call are
+        // checked at least that often.
         auto wait = std::min(limit - idle, milliseconds(1000));
         if (OffersSocket(multi)) {
           quietRounds = 0;
@@ -789,7 +867,7 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       // The reply that decides is the listing's, or the refused CWD's.
       result.outcome = ClassifyFtpFailure(
           code, listReplyCode_ != 0 ? listReplyCode_ : (cwdReplyCode_ >= 400 ? cwdReplyCode_ : 0));
-      if (result.outcome == FtpOutcome::kOk && listing && truncated_) {
+      if (result.outcome == FtpOutcome::kOk && listing && (truncated_ || unreadable_)) {
         result.outcome = FtpOutcome::kIncomplete;
         result.replyCode = listReplyCode_;
         result.errorText = listReply_.substr(0, kMaxErrorText);
@@ -813,6 +891,22 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
                                                       : "No reply from the server for %lld ms";
       char text[96];
       std::snprintf(text, sizeof(text), what, static_cast<long long>(limit.count()));
+      result.outcome = FtpOutcome::kTransient;
+      result.curlCode = CURLE_OPERATION_TIMEDOUT;
+      result.errorText = text;
+      break;
+    }
+    case Stop::kTooSlow:
+    case Stop::kTooLong: {
+      char text[96];
+      if (stop == Stop::kTooSlow) {
+        std::snprintf(text, sizeof(text), "Fewer than %zu bytes received in %lld ms",
+                      timeouts_.lowSpeedBytes,
+                      static_cast<long long>(timeouts_.lowSpeedWindow.count()));
+      } else {
+        std::snprintf(text, sizeof(text), "No end after %lld ms",
+                      static_cast<long long>(timeouts_.maxCall.count()));
+      }
       result.outcome = FtpOutcome::kTransient;
       result.curlCode = CURLE_OPERATION_TIMEDOUT;
       result.errorText = text;

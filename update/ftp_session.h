@@ -21,6 +21,10 @@
 // nothing only a directory could show (no entries, or one entry, file or
 // directory, named like the path), since some servers list a missing path as
 // empty, a file as itself and an unreadable directory by its own line.
+// When that one LIST line is a directory's and the CWD succeeds, a bare
+// LIST inside tells a directory holding one namesake (listed again) from
+// one that may be entered but not read (nothing, or a success reply that
+// says it failed): the latter is kIncomplete, with no entry.
 // libcurl takes no byte 0x01-0x1F in a URL path, so a path holding one is
 // entered with "CWD /a/b" sent as a quoted command and its directory listed
 // with a bare "MLSD" or "LIST".
@@ -37,6 +41,12 @@
 //                   command has been answered with 1xx
 // Sends have no time-out of their own: commands are a few bytes that the
 // kernel takes at once, and a listing sends nothing on the data connection.
+// A server that keeps each of those clocks from running out (one byte every
+// few seconds) is held to a floor on progress instead: every call that
+// receives fewer than lowSpeedBytes (replies and listing data together) in
+// a window of lowSpeedWindow, or that runs longer than maxCall in all, ends
+// as a time-out does (kTransient). The windows start with the call and
+// again with the listing data.
 //
 // Failures are classified by ftp_error.h. Entry names are the server's
 // bytes; paths are sent as bytes too (each segment percent-encoded in the
@@ -48,6 +58,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -74,6 +85,14 @@ struct FtpTimeouts {
   std::chrono::milliseconds connect{3000};
   std::chrono::milliseconds controlReceive{7000};
   std::chrono::milliseconds dataReceive{7000};
+  // Four bytes a second over 20 s: far below any link that works, far
+  // above a server that drips its replies to hold the update. A zero in
+  // either turns the floor off.
+  std::size_t lowSpeedBytes = 80;
+  std::chrono::milliseconds lowSpeedWindow{20000};
+  // One listing of a million entries over a slow link fits; a listing that
+  // never ends, however fast, does not.
+  std::chrono::milliseconds maxCall{std::chrono::minutes(20)};
 };
 
 // Receives the entries of a listing as they arrive, in batches (one per
@@ -107,7 +126,8 @@ class CFtpSession {
   // with entered false (the directory change was refused: also a file or a
   // missing path) or true (the listing was refused: an empty directory),
   // kIncomplete (cut short by the server, 426, or a 4xx to the listing,
-  // entered true, or to the CWD, entered false), kTransient, kCancelled.
+  // entered true, or to the CWD, entered false; also a directory that can
+  // be entered but not read, entered true), kTransient, kCancelled.
   // Entries handed out before a failure stay handed out.
   FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
 
@@ -125,6 +145,11 @@ class CFtpSession {
   // MLST, or one that refused it. Sends nothing else, no CWD; only when
   // usesMlsd(). Same path rules and outcomes as ListDirectory.
   FtpResult PathFacts(std::string_view absolutePath, std::string& facts);
+
+  // Whether the server still answers: sends NOOP, after a new connection
+  // and login when the last one was lost. kOk when it was answered. Tells
+  // a directory whose listing fails from a server that has gone away.
+  FtpResult Probe();
 
   // Thread-safe, idempotent. Drops the connection (without QUIT, so that a
   // server that has stopped answering cannot hold the caller) and makes a
@@ -205,7 +230,13 @@ class CFtpSession {
   std::string lastCwd_;    // the last CWD command line sent
   long cwdReplyCode_ = 0;  // final reply to it
   std::string cwdReply_;
-  bool truncated_ = false;    // the listing's final reply says it was cut short
+  bool truncated_ = false;  // the listing's final reply says it was cut short
+  // The listing's final reply is a success that says it failed (vsftpd:
+  // "226 Transfer done (but failed to open directory)"): nothing was read.
+  bool unreadable_ = false;
+  // Bytes of replies and listing data received so far, for the floor on
+  // progress.
+  std::uint64_t received_ = 0;
   bool dataEndsLine_ = true;  // no listing data yet, or it ended with "\n"
   // kListHere only: a login or a CWD came before the listing, which then
   // was not of the directory the quoted CWD entered.

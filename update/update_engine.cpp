@@ -388,15 +388,25 @@ void CUpdateEngine::UnregisterSession(const std::string& key, CFtpSession& sessi
 }
 
 void CUpdateEngine::WorkerMain(Worker* self, Job job) {
+  CFTPSite& site = *job.data->site;
+  // The previous worker of this site, which queued this job, has ended
+  // (runningSites_), so its resume point is settled.
+  const CFTPDir* resumedAt = site.resumePending.load() != 0 ? site.resumeDir : nullptr;
   RunJob(job);
 
-  CFTPSite& site = *job.data->site;
   bool resume = false;
   {
     std::lock_guard lock(mutex_);
     const SiteStatus status = site.Status();
+    // An attempt that broke off at another directory than the one it
+    // resumed at got past that one (the crawler gives up on a directory
+    // that fails twice), so it is resumed whatever the budget, which is
+    // there for a server that keeps failing at the same place. Resume
+    // points only move forward in walk order, so this ends.
+    const bool progressed =
+        site.resumePending.load() != 0 && site.resumeDir != nullptr && site.resumeDir != resumedAt;
     if (status.outcome == Outcome::kBrokenOff && !job.run->stopRequested.load() &&
-        !site.removed.load() && site.retryCount.load() < kMaxResumptions) {
+        !site.removed.load() && (progressed || site.retryCount.load() < kMaxResumptions)) {
       site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText, status.failure);
       site.retryCount.fetch_add(1);
       resume = true;

@@ -129,8 +129,13 @@ struct UpdateProgress {
 // "更新失败:\n" and the error text (state 1) and is not retried; one that
 // Close() cut short counts as stopped. A crawl that broke off
 // ("更新意外终止:\n...") is queued again at once with "\t等待继续更新"
-// appended, at most kMaxResumptions times per site in the life of the site
-// record (retryCount), and continues at the crawler's resume point. Removed
+// appended, and continues at the crawler's resume point. A resumption that
+// broke off at the same place again (the server stopped answering there)
+// is resumed only while the site's retryCount, counted over the life of the
+// site record, is below kMaxResumptions; one that got past the directory
+// it resumed at, which the crawler gives up on when it fails again, always
+// is. So a directory that always fails costs one resumption and is counted
+// as not fetched, and the rest of the site is still fetched. Removed
 // entries go to the listener, which then owns them.
 class CUpdateEngine {
  public:

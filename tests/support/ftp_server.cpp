@@ -202,7 +202,7 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
   for (std::size_t i = 0; i < options.faults.size(); ++i) {
     const FtpFault& fault = options.faults[i];
     static constexpr const char* kActions[] = {"reply", "silence", "stall", "drop",
-                                               "reset", "append",  "end"};
+                                               "reset", "append",  "end",   "drip"};
     if (i > 0) config += ", ";
     config += std::string("{\"command\": \"") +
               (fault.command == FtpFault::Command::kCwd ? "CWD" : "LIST") + "\"" +

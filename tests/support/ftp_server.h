@@ -58,6 +58,7 @@ struct FtpFault {
     kReset,    // like kDrop, with a TCP reset
     kAppend,   // send the listing, then `reply` as it is (crafted lines)
     kEnd,      // send `keep` listing lines, end the data, answer `reply`
+    kDrip,     // send the listing one byte every `seconds`
   };
   Command command = Command::kList;
   std::string path;  // server path, bytes: "/", "/a/b"

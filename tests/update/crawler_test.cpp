@@ -1169,6 +1169,37 @@ TEST_F(CrawlerTest, UnreadableDirectoryListedByItsOwnLineIsNotEntered) {
   fs::permissions(tree_.path() / "perm/noaccess", fs::perms::owner_all);
 }
 
+// A directory that vsftpd may enter but not read is listed by its own line
+// (by path), or as empty with "226 ... failed to open directory" (after a
+// CWD, for names that LIST would glob): neither may become a child of that
+// name nor sweep what was stored.
+TEST_F(CrawlerTest, EnterableUnreadableDirectoryKeepsItsStoredSubtree) {
+  for (const std::string name : {"locked", "lo*cked"}) {
+    SCOPED_TRACE(name);
+    CTempTree tree;
+    tree.AddFile("perm/" + name + "/f", "f");
+    tree.AddFile("perm/" + name + "/sub/g", "gg");
+    tree.AddFile("perm/open/x", "x");
+    START_OR_SKIP(server, CFtpServer::StartVsftpd(tree.path()));
+    CFTPSite site;
+    RecordingSink sink;
+    ASSERT_TRUE(CrawlSite(server, site, *site.rootDir, sink, {}, kPatient));
+    const Flat before = FlattenCatalog(*site.rootDir);
+    ASSERT_TRUE(before.contains("/perm/" + name + "/sub/g"));
+
+    // Enter and pass through, no reading: 0311.
+    fs::permissions(tree.path() / "perm" / name,
+                    fs::perms::owner_all | fs::perms::group_write | fs::perms::group_exec |
+                        fs::perms::others_write | fs::perms::others_exec);
+    const bool crawled = CrawlSite(server, site, *site.rootDir, sink, {}, kPatient);
+    fs::permissions(tree.path() / "perm" / name, fs::perms::owner_all);
+    ASSERT_TRUE(crawled) << StatusText(site.Status());
+    EXPECT_EQ(FlattenCatalog(*site.rootDir), before);
+    EXPECT_THAT(sink.paths, IsEmpty());
+    EXPECT_EQ(site.GetCrawlCounts(), CrawlCounts{.listingsIncomplete = 1});
+  }
+}
+
 // A resumed crawl lists nothing above its resume point, so the `unique`
 // facts of the directories on the way down come from MLST: a link to the
 // root beside the resume point is still not entered.

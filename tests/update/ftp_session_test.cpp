@@ -616,6 +616,44 @@ INSTANTIATE_TEST_SUITE_P(Faults, FtpTransientTest,
                                                          FtpFault::Action::kReset, "", 5, true}),
                          [](const auto& info) { return info.param.label; });
 
+// A listing dripped slowly enough to keep every time-out from running out
+// is held to the floor on progress, and one above the floor that does not
+// end to the bound on a call: either ends as a time-out does, and the same
+// session lists again on a new connection.
+TEST_F(FtpSessionTest, ListingTooSlowOrEndlessEndsLikeATimeOut) {
+  struct Case {
+    const char* label;
+    double secondsPerByte;
+    std::size_t floorBytes;
+    std::chrono::milliseconds maxCall;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"below the floor", 0.25, 16, 10min, "Fewer than 16 bytes received in 1000 ms"},
+      {"endless", 0.02, 1, 1500ms, "No end after 1500 ms"},
+  };
+  for (int i = 0; i < 50; ++i) tree_.AddFile("slow/f" + std::to_string(i));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    PyFtpOptions options;
+    options.faults.push_back(
+        {FtpFault::Command::kList, "/slow", FtpFault::Action::kDrip, "", c.secondsPerByte, 0, 1});
+    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+    FtpTimeouts timeouts = kShort;
+    timeouts.lowSpeedBytes = c.floorBytes;
+    timeouts.lowSpeedWindow = 1000ms;
+    timeouts.maxCall = c.maxCall;
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server), timeouts).ok());
+    const Listing dripped = List(session, "/slow");
+    EXPECT_EQ(dripped.result.outcome, FtpOutcome::kTransient);
+    EXPECT_EQ(dripped.result.errorText, c.text);
+    const Listing listing = List(session, "/slow");
+    ASSERT_TRUE(listing.result.ok()) << listing.result.errorText;
+    EXPECT_EQ(listing.entries.size(), 50u);
+  }
+}
+
 // A socket that listens but never accepts: the kernel completes handshakes
 // into the backlog, and with the backlog full drops further SYNs.
 class SilentListener {

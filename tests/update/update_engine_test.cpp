@@ -537,6 +537,87 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   EXPECT_EQ(progress.total, 1) << "a resumption is not counted again";
 }
 
+// A directory whose listing fails every time, however it fails, costs one
+// resumption: then it is given up for this update, counted, kept as stored
+// with its subtree, and the rest of the site is fetched. The next update
+// tries it again.
+TEST_F(UpdateEngineTest, DirectoryThatAlwaysFailsIsGivenUpAndTheRestOfTheSiteIsFetched) {
+  using namespace std::chrono_literals;
+  // Replies not held by a fault come well within these on a loaded
+  // machine; a listing dripped at two bytes a second does not clear the
+  // floor of 16 bytes in 2 s, and each of its gaps is shorter than the
+  // time-outs.
+  FtpTimeouts quick{5000ms, 3000ms, 3000ms};
+  quick.lowSpeedBytes = 16;
+  quick.lowSpeedWindow = 2000ms;
+  struct Case {
+    const char* name;
+    FtpFault fault;
+  };
+  const Case cases[] = {
+      {"drop", {FtpFault::Command::kList, "/b", FtpFault::Action::kDrop, "", 0, 0, -1}},
+      {"time-out",
+       {FtpFault::Command::kList, "/b", FtpFault::Action::kSilence, "", FtpFault::kUntilReleased, 0,
+        -1}},
+      {"drip", {FtpFault::Command::kList, "/b", FtpFault::Action::kDrip, "", 0.5, 0, -1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTempTree served;
+    served.AddFile("a/x.txt", "xx");
+    served.AddFile("b/y.txt", "yyy");
+    served.AddFile("b/deep/d.txt", "d");
+    served.AddFile("c/z.txt", "zzzz");
+    const auto start = [&](const PyFtpOptions& options) {
+      auto started = CFtpServer::StartPyftpdlib(served.path(), options);
+      EXPECT_TRUE(started.server) << started.error;
+      return std::move(started.server);
+    };
+    CUpdateEngine engine(listener_, data_.path(), quick);
+    auto clean = start({});
+    ASSERT_TRUE(clean);
+    auto site = MakeSite(*clean, std::string("give-up-") + c.name);
+    const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+    engine.UpdateAll(sites);
+    ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+    ASSERT_EQ(StatusText(site->Status()), kStatusSucceeded);
+    const std::set<std::string> stored = LiveListing(*site);
+    clean.reset();
+
+    served.AddFile("a/more.txt", "mm");
+    served.AddFile("b/new.txt", "n");
+    served.AddFile("c/more.txt", "mmm");
+    std::filesystem::remove(served.path() / "b/y.txt");
+    PyFtpOptions options;
+    options.faults.push_back(c.fault);
+    auto faulty = start(options);
+    ASSERT_TRUE(faulty);
+    site->port = faulty->port();
+    engine.UpdateAll(sites);
+    ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+    EXPECT_EQ(site->Status().outcome, SiteStatus::Outcome::kSucceeded)
+        << StatusText(site->Status());
+    EXPECT_EQ(site->GetCrawlCounts(), CrawlCounts{.listingsIncomplete = 1});
+    EXPECT_EQ(site->resumePending.load(), 0);
+    std::set<std::string> expected = stored;
+    expected.insert({"a/more.txt 2", "c/more.txt 3"});
+    EXPECT_EQ(LiveListing(*site), expected);
+    EXPECT_EQ(SavedListing(*site, data_.path()), expected);
+    faulty->Release();
+    faulty.reset();
+
+    auto again = start({});
+    ASSERT_TRUE(again);
+    site->port = again->port();
+    engine.UpdateAll(sites);
+    ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+    EXPECT_EQ(StatusText(site->Status()), kStatusSucceeded);
+    EXPECT_FALSE(site->GetCrawlCounts().any());
+    EXPECT_TRUE(LiveListing(*site).contains("b/new.txt 1"));
+    EXPECT_FALSE(LiveListing(*site).contains("b/y.txt 3"));
+  }
+}
+
 TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   PyFtpOptions options;
   options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kReset, "", 0, 1, -1});
