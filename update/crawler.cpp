@@ -19,6 +19,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "update/crawl_trace.h"
 #include "update/ftp_session.h"
 #include "update/listing_parser.h"
 #include "update/listing_prefetch.h"
@@ -93,7 +94,12 @@ class Crawler {
         // what that one counted; any other crawl lists its whole subtree
         // afresh and starts from zero.
         counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}),
-        recursion_(recursive ? Recursion::kUntried : Recursion::kOff) {
+        recursion_(recursive ? Recursion::kUntried : Recursion::kOff),
+        trace_(CCrawlTrace::FromEnvironment()) {
+    if (ahead_ != nullptr) {
+      ahead_->SetBounds(limits.maxDepth, limits.maxPathBytes);
+      if (trace_) ahead_->SetTrace(trace_);
+    }
     site_.SetCrawlCounts(counts_);
     if (site.resumePending.load() == 0) {
       site_.dirsListed.store(0, std::memory_order_relaxed);
@@ -213,6 +219,8 @@ class Crawler {
   // directories, and the directories those left to listings of their own.
   std::unordered_map<std::string, std::vector<ListingEntry>> sections_;
   std::unordered_set<std::string> doubtful_;
+  // Shared with `ahead_`, whose connections may outlive this crawl.
+  std::shared_ptr<CCrawlTrace> trace_;
 };
 
 std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
@@ -229,7 +237,10 @@ std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
 std::string Crawler::AskUnique(const std::string& path) {
   if (!askUniques_ || !session_.usesMlsd() || StopRequested()) return {};
   std::string facts;
-  session_.PathFacts(path, facts);
+  {
+    CTraceSpan span(trace_.get(), 0, "facts", path);
+    session_.PathFacts(path, facts);
+  }
   // A failure here shows again in the next listing, which handles it.
   std::string unique(MlsdFact(facts, "unique"));
   if (unique.empty()) askUniques_ = false;
@@ -328,6 +339,7 @@ bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
   bool full = false;
   // "-a": servers that hide dot files in LIST show them in MLSD, and the
   // catalog must be the one MLSD would give.
+  CTraceSpan span(trace_.get(), 0, "listR", path);
   const FtpResult result = session_.ListRaw(path, session_.usesMlsd() ? "LIST -aR" : "LIST -R",
                                             [&](std::string_view data) {
                                               if (StopRequested()) {
@@ -379,6 +391,20 @@ bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
   // Whatever the reply did not cover, this directory included, is listed
   // on its own from here.
   if (!sections_.contains(path)) doubtful_.insert(path);
+  if (ahead_ != nullptr && usable) {
+    // The directories the reply covers are never listed ahead; those it
+    // left to listings of their own are, all at once and in parallel,
+    // instead of one by one as the walk reaches them.
+    std::vector<std::string> covered;
+    covered.reserve(sections_.size());
+    for (const auto& [sectionPath, entries] : sections_) covered.push_back(sectionPath);
+    ahead_->Exclude(covered);
+    std::vector<std::string> left;
+    for (const std::string& doubtful : doubtful_) {
+      if (doubtful != path && doubtful.size() <= limits_.maxPathBytes) left.push_back(doubtful);
+    }
+    ahead_->Offer(left);
+  }
   return true;
 }
 
@@ -389,7 +415,22 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return ListOutcome::kBrokenOff;
   }
   std::optional<std::vector<ListingEntry>> section = TakeSection(path);
-  if (!section && WantsRecursive(path)) {
+  std::optional<PrefetchedListing> fetched;
+  if (!section && ahead_ != nullptr) {
+    // A listing the other connections fetched (or are fetching) comes
+    // before a recursive listing of this directory: it is one already.
+    // While one is under way elsewhere this connection lists ahead too.
+    fetched = ahead_->Take(path, &session_);
+    // The wait for a listing under way ends early on a stop.
+    if (StopRequested()) {
+      Stopped(dir);
+      return ListOutcome::kBrokenOff;
+    }
+    // Another connection that chose another listing command would give
+    // other facts; the directory is listed here instead.
+    if (fetched && fetched->usesMlsd != session_.usesMlsd()) fetched.reset();
+  }
+  if (!section && !fetched && WantsRecursive(path)) {
     if (!FetchRecursive(dir, path)) return ListOutcome::kBrokenOff;
     section = TakeSection(path);
   }
@@ -423,23 +464,12 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     site_.entriesListed.fetch_add(entries.size(), std::memory_order_relaxed);
     return true;
   };
-  std::optional<PrefetchedListing> fetched;
   if (section) {
     // Merged exactly as a listing of the directory alone.
     fetched.emplace();
     fetched->entries = std::move(*section);
     fetched->usesMlsd = session_.usesMlsd();
     fetched->result.entered = true;
-  } else if (ahead_ != nullptr) {
-    fetched = ahead_->Take(path);
-    // The wait for a listing under way ends early on a stop.
-    if (StopRequested()) {
-      Stopped(dir);
-      return ListOutcome::kBrokenOff;
-    }
-    // Another connection that chose another listing command would give
-    // other facts; the directory is listed here instead.
-    if (fetched && fetched->usesMlsd != session_.usesMlsd()) fetched.reset();
   }
   FtpResult result;
   std::size_t skipped = 0;
@@ -451,6 +481,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     result = std::move(fetched->result);
     skipped = fetched->skippedLines;
   } else {
+    CTraceSpan span(trace_.get(), 0, "list", path);
     result = session_.ListDirectory(path, onEntries);
     skipped = session_.skippedLines();
   }
