@@ -98,6 +98,7 @@ class Crawler {
         trace_(CCrawlTrace::FromEnvironment()) {
     if (ahead_ != nullptr) {
       ahead_->SetBounds(limits.maxDepth, limits.maxPathBytes);
+
       if (trace_) ahead_->SetTrace(trace_);
     }
     site_.SetCrawlCounts(counts_);
@@ -253,6 +254,7 @@ void Crawler::LearnAncestorsAbove(const CFTPDir& dir) {
   for (const CFTPDir* up = dir.parent; up != nullptr; up = up->parent) above.push_back(up);
   for (const CFTPDir* up : above) {
     std::string unique = AskUnique(up->GetPath());
+    if (ahead_ != nullptr) ahead_->Known(up->GetPath(), unique);
     if (!unique.empty()) ancestorUniques_.insert(std::move(unique));
   }
 }
@@ -280,6 +282,7 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
   if (unique == nullptr) {
     asked = AskUnique(path);
     if (!asked.empty() && ancestorUniques_.contains(asked)) return true;
+    if (ahead_ != nullptr) ahead_->Known(path, asked);
     unique = &asked;
   }
   AncestorScope self(ancestorUniques_, *unique);
@@ -541,11 +544,14 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
     std::vector<std::string> paths;
     paths.reserve(children.size());
     for (CFTPDir* child : children) {
+      std::string childPath = ChildPath(path, child->name());
       if (!uniques.empty()) {
         auto found = uniques.find(std::string(child->name()));
-        if (found != uniques.end() && ancestorUniques_.contains(found->second)) continue;
+        if (found != uniques.end()) {
+          if (ancestorUniques_.contains(found->second)) continue;
+          ahead_->Known(childPath, found->second);
+        }
       }
-      std::string childPath = ChildPath(path, child->name());
       // Directories a recursive listing covers, or that the walk will ask
       // for their own subtree, are not listed ahead.
       if (sections_.contains(childPath) ||
@@ -583,6 +589,14 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
       site.resumePending.store(0);
       site.resumeDir = nullptr;
     }
+  }
+  if (ahead != nullptr && !recursive) {
+    // Without a recursive listing every directory below this one is listed
+    // on its own, so the extra connections will be needed when there is
+    // one (a new site's root may have any): their logins overlap the first
+    // listing.
+    std::lock_guard<std::mutex> guard(site.lock);
+    if (dir.parent == nullptr || !dir.subdirs.empty()) ahead->LogInNow();
   }
   Crawler crawler(session, site, stopRequested, removals, limits, ahead, recursive);
   crawler.LearnAncestorsAbove(dir);

@@ -112,7 +112,9 @@ void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
     std::lock_guard lock(mutex_);
     if (live_ == 0) return;
     for (const std::string& path : paths) {
-      if (!PrefetchablePath(path) || !known_.insert(path).second) continue;
+      if (!PrefetchablePath(path) || DepthOf(path) > maxDepth_ || path.size() > maxPathBytes_ ||
+          !known_.insert(path).second)
+        continue;
       frontier_.insert(path);
       queued = true;
     }
@@ -120,6 +122,20 @@ void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
   // Waking every connection for nothing costs a context switch each, per
   // directory of the walk.
   if (queued) changed_.notify_all();
+}
+
+void CListingPrefetcher::LogInNow() {
+  {
+    std::lock_guard lock(mutex_);
+    logInNow_ = true;
+  }
+  changed_.notify_all();
+}
+
+void CListingPrefetcher::Known(const std::string& path, const std::string& unique) {
+  if (slots_.empty() || unique.empty()) return;
+  std::lock_guard lock(mutex_);
+  uniques_.insert_or_assign(path, unique);
 }
 
 void CListingPrefetcher::Exclude(const std::vector<std::string>& paths) {
@@ -270,7 +286,7 @@ void CListingPrefetcher::ConnectionMain(Slot* slot) {
     // No login before there is something to list: a crawl that one
     // recursive listing covers never needs the extra connections.
     std::unique_lock lock(mutex_);
-    while (!closing_.load() && !stop_.load() && frontier_.empty()) {
+    while (!closing_.load() && !stop_.load() && frontier_.empty() && !logInNow_) {
       changed_.wait_for(lock, kStopPoll);
     }
   }

@@ -23,8 +23,8 @@
 // own session (Take's `helper`) lists the next directory of the frontier,
 // so every connection lists.
 //
-// The extra connections log in when the first directories are offered, not
-// before: a crawl that needs none opens none.
+// The extra connections log in when the first directories are offered, or
+// when LogInNow asks, not before: a crawl that needs none opens none.
 //
 // Extra connections are a help, never a cause of failure. A login that is
 // refused or fails, or any failure on an extra connection (time-out, drop,
@@ -96,6 +96,14 @@ class CListingPrefetcher {
   // Adds `paths` (absolute) to the frontier, unless they were offered,
   // listed or excluded before.
   void Offer(const std::vector<std::string>& paths);
+  // Has the extra connections log in now rather than with the first
+  // offer, for a crawl that will need them (the login then overlaps the
+  // walk's first listing).
+  void LogInNow();
+  // The `unique` fact (MLSD) of `path` as the walk knows it: a directory
+  // below `path` that shows it again is a link back up and is not listed
+  // ahead. Empty: nothing known.
+  void Known(const std::string& path, const std::string& unique);
   // Never lists `paths` ahead: the walk has their listings from elsewhere.
   void Exclude(const std::vector<std::string>& paths);
   // Depth (from the root, the root is 0) and path length beyond which the
@@ -166,6 +174,7 @@ class CListingPrefetcher {
   std::size_t maxDepth_ = SIZE_MAX;
   std::size_t maxPathBytes_ = SIZE_MAX;
   int live_ = 0;
+  bool logInNow_ = false;
   std::size_t taken_ = 0;
   std::string lastAsked_;
   std::shared_ptr<CCrawlTrace> trace_;
