@@ -115,6 +115,24 @@ void AddFiles(const fs::path& dir, int seed) {
   }
 }
 
+// ORVANE_CRAWL_AWKWARD=N gives N of the subdirectories, spread over the
+// tree, names that a recursive listing cannot stand for: "*", a backslash,
+// a TAB, and GBK characters whose second byte is a backslash (the crawl
+// lists each of these on its own).
+std::string SubdirName(int k) {
+  static const int awkward = [] {
+    const char* value = std::getenv("ORVANE_CRAWL_AWKWARD");
+    return value != nullptr ? std::max(0, std::atoi(value)) : 0;
+  }();
+  const int subdirs = Shape().top * Shape().sub;
+  const int stride = awkward > 0 ? std::max(1, subdirs / awkward) : 0;
+  if (stride > 0 && k % stride == 0 && k / stride < awkward) {
+    static constexpr const char* kOdd[] = {"odd*", "back\\slash ", "tab\t", "\xB1\x5C\xB2\x5C "};
+    return kOdd[(k / stride) % 4] + std::to_string(k);
+  }
+  return "version " + std::to_string(k % Shape().sub);
+}
+
 void MakeTree(const fs::path& root) {
   fs::create_directories(root);
   fs::permissions(root, fs::perms(0755));
@@ -125,7 +143,7 @@ void MakeTree(const fs::path& root) {
     fs::create_directory(top);
     AddFiles(top, seed++);
     for (int s = 0; s < Shape().sub; ++s) {
-      const fs::path sub = top / ("version " + std::to_string(s));
+      const fs::path sub = top / SubdirName(t * Shape().sub + s);
       fs::create_directory(sub);
       AddFiles(sub, seed++);
     }

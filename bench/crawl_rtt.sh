@@ -12,6 +12,8 @@
 #   -t  tree shape: TOP directories of SUB subdirectories each (default
 #       20x99: 2,000 directories, 40,020 files)
 #   -n  rounds (default 3)
+#   -a  N: N subdirectories get names a recursive listing cannot stand for
+#       ("*", a backslash, a TAB, GBK bytes), listed each on its own
 #   -f  benchmarks to run, a crawl_bench filter (default: the per-directory
 #       crawl and rclone; "Recursive|Curl" for the recursive listing)
 #   -T  FILE: also write the crawls' timelines there (ORVANE_CRAWL_TRACE);
@@ -30,7 +32,8 @@ rounds=3
 filter='BM_CrawlNewSite|BM_Rclone'
 build=$here/build
 trace=
-while getopts "s:r:c:t:n:f:b:T:" opt; do
+awkward=0
+while getopts "s:r:c:t:n:f:b:T:a:" opt; do
   case $opt in
     s) server=$OPTARG ;;
     r) rtt=$OPTARG ;;
@@ -40,7 +43,8 @@ while getopts "s:r:c:t:n:f:b:T:" opt; do
     f) filter=$OPTARG ;;
     b) build=$(cd "$OPTARG" && pwd) ;;
     T) trace=$OPTARG ;;
-    *) sed -n '2,22p' "$0" >&2; exit 2 ;;
+    a) awkward=$OPTARG ;;
+    *) sed -n '2,24p' "$0" >&2; exit 2 ;;
   esac
 done
 bench=$build/bench/crawl_bench
@@ -65,7 +69,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "making the tree ($shape) ..." >&2
-ORVANE_CRAWL_TREE=$shape "$bench" --make-tree="$work/tree"
+ORVANE_CRAWL_TREE=$shape ORVANE_CRAWL_AWKWARD=$awkward "$bench" --make-tree="$work/tree"
 made_netns=1
 host=$("$rtt_dir/setup.sh" $((rtt / 2)))
 mode=$(. "$state"; echo "$MODE")

@@ -42,10 +42,8 @@ std::size_t BytesOf(const PrefetchedListing& listing) {
 }  // namespace
 
 bool PrefetchablePath(const std::string& path) {
-  return std::none_of(path.begin(), path.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x01 && byte < 0x20;
-  });
+  return path.starts_with('/') &&
+         path.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
 }
 
 CListingPrefetcher::CListingPrefetcher(FtpLogin login, FtpTimeouts timeouts, int extraConnections,

@@ -33,8 +33,7 @@
 // connection. Only listings that ended complete (kOk) or were refused
 // (kRefused: the server's answer for the directory) are kept; one that
 // ended incomplete is listed again by the walk, on a connection that goes
-// on listing. Paths holding control bytes (entered with a quoted CWD) are
-// never listed ahead.
+// on listing.
 //
 // Buffered listings are bounded by their entries and bytes
 // (kMaxBufferedEntries, kMaxBufferedBytes), not by their number; a
@@ -183,8 +182,9 @@ class CListingPrefetcher {
   std::vector<std::thread> threads_;
 };
 
-// Whether a path can be listed on an extra connection (no control bytes,
-// which only the walk's own quoted CWD can enter).
+// Whether a path can be listed at all: absolute, and no byte a session
+// refuses to send (NUL, CR, LF). Other control bytes are entered with a
+// quoted CWD, on an extra connection as on the walk's.
 bool PrefetchablePath(const std::string& path);
 
 }  // namespace orvane
