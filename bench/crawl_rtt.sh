@@ -132,7 +132,7 @@ for round in $(seq "$rounds"); do
   echo "round $round ..." >&2
   env ORVANE_CRAWL_HOST=$host ORVANE_CRAWL_PORT=$port ORVANE_CRAWL_USER=$user \
   ORVANE_CRAWL_PASS=$pass ORVANE_CRAWL_ITERATIONS=1 ORVANE_CRAWL_TREE=$shape \
-  ORVANE_CRAWL_CONNECTIONS=$counts ${trace:+ORVANE_CRAWL_TRACE=$trace} \
+  ORVANE_CRAWL_CONNECTIONS=$counts ORVANE_CRAWL_AWKWARD=$awkward ${trace:+ORVANE_CRAWL_TRACE=$trace} \
     "$bench" --benchmark_filter="$filter" --benchmark_out="$work/round$round.json" \
     --benchmark_out_format=json > "$work/round$round.txt" 2>&1 ||
     { cat "$work/round$round.txt" >&2; exit 1; }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include <unistd.h>
+
 namespace orvane {
 
 namespace {
@@ -35,9 +37,10 @@ void CCrawlTrace::Span(int connection, std::string_view kind, std::string_view p
                        Clock::time_point begin, Clock::time_point end) {
   using Ms = std::chrono::duration<double, std::milli>;
   char head[96];
-  const int n = std::snprintf(head, sizeof head, "crawl\t%u\t%d\t%.*s\t%.3f\t%.3f\t", id_,
-                              connection, static_cast<int>(kind.size()), kind.data(),
-                              Ms(begin - start_).count(), Ms(end - start_).count());
+  const int n =
+      std::snprintf(head, sizeof head, "crawl\t%d.%u\t%d\t%.*s\t%.3f\t%.3f\t",
+                    static_cast<int>(::getpid()), id_, connection, static_cast<int>(kind.size()),
+                    kind.data(), Ms(begin - start_).count(), Ms(end - start_).count());
   std::lock_guard lock(mutex_);
   lines_.append(head, n > 0 ? static_cast<std::size_t>(n) : 0);
   // Names are bytes; a line break in one would split the line.

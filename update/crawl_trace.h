@@ -4,8 +4,9 @@
 // timeline to FILE when it ends; without it no trace is made and the crawl
 // pays nothing. One line per span, tab-separated:
 //
-//     crawl <id> <connection> <kind> <start ms> <end ms> <path>
+//     crawl <pid>.<n> <connection> <kind> <start ms> <end ms> <path>
 //
+// (<pid>.<n>: the n-th crawl of process pid).
 // Times are milliseconds from the start of that crawl (steady clock).
 // Connection 0 is the walk's own, 1.. the extra ones (CListingPrefetcher).
 // Kinds:

@@ -343,19 +343,24 @@ bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
   // "-a": servers that hide dot files in LIST show them in MLSD, and the
   // catalog must be the one MLSD would give.
   CTraceSpan span(trace_.get(), 0, "listR", path);
-  const FtpResult result = session_.ListRaw(path, session_.usesMlsd() ? "LIST -aR" : "LIST -R",
-                                            [&](std::string_view data) {
-                                              if (StopRequested()) {
-                                                stopped = true;
-                                                return false;
-                                              }
-                                              if (listing.bytes() + data.size() > kMaxBytes) {
-                                                full = true;
-                                                return false;
-                                              }
-                                              listing.Feed(data);
-                                              return true;
-                                            });
+  const FtpResult result = session_.ListRaw(
+      path, session_.usesMlsd() ? "LIST -aR" : "LIST -R", [&](std::string_view data) {
+        if (StopRequested()) {
+          stopped = true;
+          return false;
+        }
+        if (listing.bytes() + data.size() > kMaxBytes) {
+          full = true;
+          return false;
+        }
+        listing.Feed(data);
+        if (ahead_ != nullptr) {
+          // Listed on the other connections while the reply still comes.
+          std::vector<std::string> uncovered = listing.TakeUncovered();
+          if (!uncovered.empty()) ahead_->Offer(uncovered);
+        }
+        return true;
+      });
   if (stopped || (result.outcome == FtpOutcome::kCancelled && !full) || StopRequested()) {
     Stopped(dir);
     return false;
