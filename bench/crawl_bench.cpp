@@ -40,6 +40,13 @@
 // names: "pyftpdlib" (tests/fixtures/ftp_server.py, the default), "vsftpd"
 // or "pure-ftpd".
 //
+//   ORVANE_CRAWL_TREE=TOPxSUB               another tree shape (default 20x99)
+//   ORVANE_CRAWL_AWKWARD=N                  N subdirectories with awkward names
+//   ORVANE_CRAWL_CONNECTIONS=1,4,8,16       connection counts (default 1,8)
+//   ORVANE_CRAWL_TRACE=FILE                 the crawls' timelines (crawl_trace.h)
+// bench/crawl_rtt.sh runs it behind a real round trip, interleaved with
+// rclone and curl.
+//
 //   crawl_bench --make-tree=DIR   only makes the tree and exits
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
