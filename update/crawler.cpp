@@ -19,6 +19,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "update/crawl_trace.h"
 #include "update/ftp_session.h"
 #include "update/listing_parser.h"
 #include "update/listing_prefetch.h"
@@ -94,7 +95,12 @@ class Crawler {
         // afresh and starts from zero.
         counts_(site.resumePending.load() != 0 ? site.GetCrawlCounts() : CrawlCounts{}),
         recursion_(recursive ? Recursion::kUntried : Recursion::kOff),
-        resumedAt_(site.resumePending.load() != 0 ? site.resumeDir : nullptr) {
+        resumedAt_(site.resumePending.load() != 0 ? site.resumeDir : nullptr),
+        trace_(CCrawlTrace::FromEnvironment()) {
+    if (ahead_ != nullptr) {
+      ahead_->SetBounds(limits.maxDepth, limits.maxPathBytes);
+      if (trace_) ahead_->SetTrace(trace_);
+    }
     site_.SetCrawlCounts(counts_);
     if (site.resumePending.load() == 0) {
       site_.dirsListed.store(0, std::memory_order_relaxed);
@@ -218,6 +224,8 @@ class Crawler {
   // The directory whose failure broke off the attempt this crawl resumes,
   // until its first transient failure in this crawl.
   const CFTPDir* resumedAt_;
+  // Shared with `ahead_`, whose connections may outlive this crawl.
+  std::shared_ptr<CCrawlTrace> trace_;
 };
 
 std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
@@ -234,7 +242,10 @@ std::vector<CFTPDir*> Crawler::Children(const CFTPDir& dir) const {
 std::string Crawler::AskUnique(const std::string& path) {
   if (!askUniques_ || !session_.usesMlsd() || StopRequested()) return {};
   std::string facts;
-  session_.PathFacts(path, facts);
+  {
+    CTraceSpan span(trace_.get(), 0, "facts", path);
+    session_.PathFacts(path, facts);
+  }
   // A failure here shows again in the next listing, which handles it.
   std::string unique(MlsdFact(facts, "unique"));
   if (unique.empty()) askUniques_ = false;
@@ -247,6 +258,7 @@ void Crawler::LearnAncestorsAbove(const CFTPDir& dir) {
   for (const CFTPDir* up = dir.parent; up != nullptr; up = up->parent) above.push_back(up);
   for (const CFTPDir* up : above) {
     std::string unique = AskUnique(up->GetPath());
+    if (ahead_ != nullptr) ahead_->Known(up->GetPath(), unique);
     if (!unique.empty()) ancestorUniques_.insert(std::move(unique));
   }
 }
@@ -274,6 +286,7 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
   if (unique == nullptr) {
     asked = AskUnique(path);
     if (!asked.empty() && ancestorUniques_.contains(asked)) return true;
+    if (ahead_ != nullptr) ahead_->Known(path, asked);
     unique = &asked;
   }
   AncestorScope self(ancestorUniques_, *unique);
@@ -333,19 +346,25 @@ bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
   bool full = false;
   // "-a": servers that hide dot files in LIST show them in MLSD, and the
   // catalog must be the one MLSD would give.
-  const FtpResult result = session_.ListRaw(path, session_.usesMlsd() ? "LIST -aR" : "LIST -R",
-                                            [&](std::string_view data) {
-                                              if (StopRequested()) {
-                                                stopped = true;
-                                                return false;
-                                              }
-                                              if (listing.bytes() + data.size() > kMaxBytes) {
-                                                full = true;
-                                                return false;
-                                              }
-                                              listing.Feed(data);
-                                              return true;
-                                            });
+  CTraceSpan span(trace_.get(), 0, "listR", path);
+  const FtpResult result = session_.ListRaw(
+      path, session_.usesMlsd() ? "LIST -aR" : "LIST -R", [&](std::string_view data) {
+        if (StopRequested()) {
+          stopped = true;
+          return false;
+        }
+        if (listing.bytes() + data.size() > kMaxBytes) {
+          full = true;
+          return false;
+        }
+        listing.Feed(data);
+        if (ahead_ != nullptr) {
+          // Listed on the other connections while the reply still comes.
+          std::vector<std::string> uncovered = listing.TakeUncovered();
+          if (!uncovered.empty()) ahead_->Offer(uncovered);
+        }
+        return true;
+      });
   if (stopped || (result.outcome == FtpOutcome::kCancelled && !full) || StopRequested()) {
     Stopped(dir);
     return false;
@@ -384,6 +403,20 @@ bool Crawler::FetchRecursive(CFTPDir& dir, const std::string& path) {
   // Whatever the reply did not cover, this directory included, is listed
   // on its own from here.
   if (!sections_.contains(path)) doubtful_.insert(path);
+  if (ahead_ != nullptr && usable) {
+    // The directories the reply covers are never listed ahead; those it
+    // left to listings of their own are, all at once and in parallel,
+    // instead of one by one as the walk reaches them.
+    std::vector<std::string> covered;
+    covered.reserve(sections_.size());
+    for (const auto& [sectionPath, entries] : sections_) covered.push_back(sectionPath);
+    ahead_->Exclude(covered);
+    std::vector<std::string> left;
+    for (const std::string& doubtful : doubtful_) {
+      if (doubtful != path && doubtful.size() <= limits_.maxPathBytes) left.push_back(doubtful);
+    }
+    ahead_->Offer(left);
+  }
   return true;
 }
 
@@ -394,7 +427,22 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return ListOutcome::kBrokenOff;
   }
   std::optional<std::vector<ListingEntry>> section = TakeSection(path);
-  if (!section && WantsRecursive(path)) {
+  std::optional<PrefetchedListing> fetched;
+  if (!section && ahead_ != nullptr) {
+    // A listing the other connections fetched (or are fetching) comes
+    // before a recursive listing of this directory: it is one already.
+    // While one is under way elsewhere this connection lists ahead too.
+    fetched = ahead_->Take(path, &session_);
+    // The wait for a listing under way ends early on a stop.
+    if (StopRequested()) {
+      Stopped(dir);
+      return ListOutcome::kBrokenOff;
+    }
+    // Another connection that chose another listing command would give
+    // other facts; the directory is listed here instead.
+    if (fetched && fetched->usesMlsd != session_.usesMlsd()) fetched.reset();
+  }
+  if (!section && !fetched && WantsRecursive(path)) {
     if (!FetchRecursive(dir, path)) return ListOutcome::kBrokenOff;
     section = TakeSection(path);
   }
@@ -428,23 +476,12 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     site_.entriesListed.fetch_add(entries.size(), std::memory_order_relaxed);
     return true;
   };
-  std::optional<PrefetchedListing> fetched;
   if (section) {
     // Merged exactly as a listing of the directory alone.
     fetched.emplace();
     fetched->entries = std::move(*section);
     fetched->usesMlsd = session_.usesMlsd();
     fetched->result.entered = true;
-  } else if (ahead_ != nullptr) {
-    fetched = ahead_->Take(path);
-    // The wait for a listing under way ends early on a stop.
-    if (StopRequested()) {
-      Stopped(dir);
-      return ListOutcome::kBrokenOff;
-    }
-    // Another connection that chose another listing command would give
-    // other facts; the directory is listed here instead.
-    if (fetched && fetched->usesMlsd != session_.usesMlsd()) fetched.reset();
   }
   FtpResult result;
   std::size_t skipped = 0;
@@ -456,6 +493,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     result = std::move(fetched->result);
     skipped = fetched->skippedLines;
   } else {
+    CTraceSpan span(trace_.get(), 0, "list", path);
     result = session_.ListDirectory(path, onEntries);
     skipped = session_.skippedLines();
   }
@@ -531,11 +569,14 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
     std::vector<std::string> paths;
     paths.reserve(children.size());
     for (CFTPDir* child : children) {
+      std::string childPath = ChildPath(path, child->name());
       if (!uniques.empty()) {
         auto found = uniques.find(std::string(child->name()));
-        if (found != uniques.end() && ancestorUniques_.contains(found->second)) continue;
+        if (found != uniques.end()) {
+          if (ancestorUniques_.contains(found->second)) continue;
+          ahead_->Known(childPath, found->second);
+        }
       }
-      std::string childPath = ChildPath(path, child->name());
       // Directories a recursive listing covers, or that the walk will ask
       // for their own subtree, are not listed ahead.
       if (sections_.contains(childPath) ||
@@ -573,6 +614,14 @@ bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
       site.resumePending.store(0);
       site.resumeDir = nullptr;
     }
+  }
+  if (ahead != nullptr && !recursive) {
+    // Without a recursive listing every directory below this one is listed
+    // on its own, so the extra connections will be needed when there is
+    // one (a new site's root may have any): their logins overlap the first
+    // listing.
+    std::lock_guard<std::mutex> guard(site.lock);
+    if (dir.parent == nullptr || !dir.subdirs.empty()) ahead->LogInNow();
   }
   Crawler crawler(session, site, stopRequested, removals, limits, ahead, recursive);
   crawler.LearnAncestorsAbove(dir);

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
+#include <string_view>
 #include <utility>
+
+#include "update/crawl_trace.h"
 
 namespace orvane {
 
@@ -11,6 +14,22 @@ namespace {
 
 // How often a wait looks at the stop flag, which nobody signals.
 constexpr std::chrono::milliseconds kStopPoll{50};
+
+// The walk skips these names (update/crawler.cpp); nothing below them is
+// listed ahead.
+bool IsUnusableName(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return true;
+  return name.find_first_of(std::string_view("/\0\r\n", 4)) != std::string_view::npos;
+}
+
+std::size_t DepthOf(const std::string& path) {
+  return path == "/" ? 0 : static_cast<std::size_t>(std::count(path.begin(), path.end(), '/'));
+}
+
+std::string ParentOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == 0 || slash == std::string::npos ? std::string("/") : path.substr(0, slash);
+}
 
 std::size_t BytesOf(const PrefetchedListing& listing) {
   std::size_t bytes = sizeof(PrefetchedListing);
@@ -23,10 +42,8 @@ std::size_t BytesOf(const PrefetchedListing& listing) {
 }  // namespace
 
 bool PrefetchablePath(const std::string& path) {
-  return std::none_of(path.begin(), path.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 0x01 && byte < 0x20;
-  });
+  return path.starts_with('/') &&
+         path.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
 }
 
 CListingPrefetcher::CListingPrefetcher(FtpLogin login, FtpTimeouts timeouts, int extraConnections,
@@ -42,6 +59,7 @@ CListingPrefetcher::CListingPrefetcher(FtpLogin login, FtpTimeouts timeouts, int
     slot->session = std::make_unique<CFtpSession>();
     // Registered here, on the walk's thread, so that a close of every
     // session that comes after the constructor reaches each of these.
+    slot->number = i + 1;
     slot->registered = registerSession(*slot->session);
     if (!slot->registered) break;
     slots_.push_back(std::move(slot));
@@ -64,8 +82,25 @@ CListingPrefetcher::~CListingPrefetcher() {
   }
 }
 
+bool CListingPrefetcher::WalkOrder::operator()(const std::string& a, const std::string& b) const {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    if (a[i] == '/') return true;
+    if (b[i] == '/') return false;
+    return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+  }
+  return a.size() < b.size();
+}
+
 bool CListingPrefetcher::BufferFullLocked() const {
-  return done_.size() >= kMaxBufferedListings || bufferedBytes_ >= kMaxBufferedBytes;
+  return bufferedEntries_ >= kMaxBufferedEntries || bufferedBytes_ >= kMaxBufferedBytes;
+}
+
+void CListingPrefetcher::SetBounds(std::size_t maxDepth, std::size_t maxPathBytes) {
+  std::lock_guard lock(mutex_);
+  maxDepth_ = maxDepth;
+  maxPathBytes_ = maxPathBytes;
 }
 
 void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
@@ -74,9 +109,11 @@ void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
   {
     std::lock_guard lock(mutex_);
     if (live_ == 0) return;
-    for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
-      if (!PrefetchablePath(*it) || inProgress_.contains(*it) || done_.contains(*it)) continue;
-      queue_.push_front(*it);
+    for (const std::string& path : paths) {
+      if (!PrefetchablePath(path) || DepthOf(path) > maxDepth_ || path.size() > maxPathBytes_ ||
+          !known_.insert(path).second)
+        continue;
+      frontier_.insert(path);
       queued = true;
     }
   }
@@ -85,25 +122,140 @@ void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
   if (queued) changed_.notify_all();
 }
 
-std::optional<PrefetchedListing> CListingPrefetcher::Take(const std::string& path) {
+void CListingPrefetcher::LogInNow() {
+  {
+    std::lock_guard lock(mutex_);
+    logInNow_ = true;
+  }
+  changed_.notify_all();
+}
+
+void CListingPrefetcher::Known(const std::string& path, const std::string& unique) {
+  if (slots_.empty() || unique.empty()) return;
+  std::lock_guard lock(mutex_);
+  uniques_.insert_or_assign(path, unique);
+}
+
+void CListingPrefetcher::Exclude(const std::vector<std::string>& paths) {
+  if (slots_.empty()) return;
+  std::lock_guard lock(mutex_);
+  for (const std::string& path : paths) {
+    known_.insert(path);
+    frontier_.erase(path);
+  }
+}
+
+std::string CListingPrefetcher::NextLocked() {
+  std::string path = std::move(frontier_.extract(frontier_.begin()).value());
+  inProgress_.insert(path);
+  return path;
+}
+
+void CListingPrefetcher::DiscoverLocked(const std::string& path, const PrefetchedListing& listing) {
+  if (!listing.result.ok()) return;
+  const std::size_t depth = DepthOf(path) + 1;
+  if (depth > maxDepth_) return;
+  // The `unique` facts of `path` and the directories above it, as far as
+  // listings here gave them.
+  std::vector<const std::string*> above;
+  for (std::string up = path;; up = ParentOf(up)) {
+    if (auto found = uniques_.find(up); found != uniques_.end()) above.push_back(&found->second);
+    if (up == "/") break;
+  }
+  for (const ListingEntry& entry : listing.entries) {
+    if (!entry.isDirectory || entry.isLink || IsUnusableName(entry.name)) continue;
+    if (!entry.unique.empty() && std::any_of(above.begin(), above.end(), [&](const std::string* u) {
+          return *u == entry.unique;
+        }))
+      continue;
+    std::string child = path;
+    if (child.back() != '/') child.push_back('/');
+    child.append(entry.name);
+    if (child.size() > maxPathBytes_ || !PrefetchablePath(child) || known_.contains(child))
+      continue;
+    if (!entry.unique.empty()) uniques_.emplace(child, entry.unique);
+    known_.insert(child);
+    frontier_.insert(std::move(child));
+  }
+}
+
+bool CListingPrefetcher::KeepLocked(std::string path, PrefetchedListing listing) {
+  inProgress_.erase(path);
+  // A refusal is the server's answer for the directory, whichever
+  // connection asked: listing it again would only ask twice.
+  if (!listing.result.ok() && listing.result.outcome != FtpOutcome::kRefused) return false;
+  DiscoverLocked(path, listing);
+  bufferedBytes_ += BytesOf(listing);
+  bufferedEntries_ += listing.entries.size();
+  done_.insert_or_assign(std::move(path), std::move(listing));
+  return true;
+}
+
+PrefetchedListing CListingPrefetcher::ListOn(CFtpSession& session, const std::string& path,
+                                             int number) {
+  std::shared_ptr<CCrawlTrace> trace;
+  {
+    std::lock_guard lock(mutex_);
+    trace = trace_;
+  }
+  CTraceSpan span(trace.get(), number, "list", path);
+  PrefetchedListing listing;
+  listing.usesMlsd = session.usesMlsd();
+  listing.result = session.ListDirectory(path, [&](std::span<const ListingEntry> entries) {
+    if (closing_.load() || stop_.load()) return false;
+    listing.entries.insert(listing.entries.end(), entries.begin(), entries.end());
+    return true;
+  });
+  listing.skippedLines = session.skippedLines();
+  return listing;
+}
+
+std::optional<PrefetchedListing> CListingPrefetcher::Take(const std::string& path,
+                                                          CFtpSession* helper) {
   if (slots_.empty()) return std::nullopt;
   std::unique_lock lock(mutex_);
   lastAsked_ = path;
-  while (inProgress_.contains(path) && !stop_.load()) changed_.wait_for(lock, kStopPoll);
-  if (auto found = done_.find(path); found != done_.end()) {
-    PrefetchedListing listing = std::move(found->second);
-    done_.erase(found);
-    bufferedBytes_ -= std::min(bufferedBytes_, BytesOf(listing));
-    ++taken_;
-    lock.unlock();
-    changed_.notify_all();
-    return listing;
+  // Whatever happens below, the walk has this directory now.
+  known_.insert(path);
+  std::optional<CTraceSpan> waiting;
+  for (;;) {
+    if (auto found = done_.find(path); found != done_.end()) {
+      PrefetchedListing listing = std::move(found->second);
+      done_.erase(found);
+      bufferedBytes_ -= std::min(bufferedBytes_, BytesOf(listing));
+      bufferedEntries_ -= std::min(bufferedEntries_, listing.entries.size());
+      ++taken_;
+      lock.unlock();
+      changed_.notify_all();
+      return listing;
+    }
+    // Not listed yet: the walk is there first and lists it itself.
+    if (frontier_.erase(path) > 0 || !inProgress_.contains(path) || stop_.load()) {
+      return std::nullopt;
+    }
+    if (helper != nullptr && !frontier_.empty() && !BufferFullLocked()) {
+      // Another connection is listing it: rather than wait, the walk's
+      // own connection lists what comes next.
+      waiting.reset();
+      std::string next = NextLocked();
+      lock.unlock();
+      PrefetchedListing listing = ListOn(*helper, next, 0);
+      lock.lock();
+      const FtpOutcome outcome = listing.result.outcome;
+      if (!KeepLocked(next, std::move(listing)) &&
+          (outcome == FtpOutcome::kTransient || outcome == FtpOutcome::kCancelled)) {
+        // The walk's connection failed: its next listing of its own finds
+        // that out and ends the crawl the way a failure there does.
+        helper = nullptr;
+      }
+      lock.unlock();
+      changed_.notify_all();
+      lock.lock();
+      continue;
+    }
+    if (!waiting) waiting.emplace(trace_.get(), 0, "wait", path);
+    changed_.wait_for(lock, kStopPoll);
   }
-  // Still queued: the walk is there first and lists it itself.
-  if (auto queued = std::find(queue_.begin(), queue_.end(), path); queued != queue_.end()) {
-    queue_.erase(queued);
-  }
-  return std::nullopt;
 }
 
 int CListingPrefetcher::LiveConnections() const {
@@ -121,49 +273,50 @@ std::string CListingPrefetcher::LastAsked() const {
   return lastAsked_;
 }
 
+void CListingPrefetcher::SetTrace(std::shared_ptr<CCrawlTrace> trace) {
+  std::lock_guard lock(mutex_);
+  trace_ = std::move(trace);
+}
+
 void CListingPrefetcher::ConnectionMain(Slot* slot) {
   CFtpSession& session = *slot->session;
   {
     // No login before there is something to list: a crawl that one
     // recursive listing covers never needs the extra connections.
     std::unique_lock lock(mutex_);
-    while (!closing_.load() && !stop_.load() && queue_.empty()) changed_.wait_for(lock, kStopPoll);
+    while (!closing_.load() && !stop_.load() && frontier_.empty() && !logInNow_) {
+      changed_.wait_for(lock, kStopPoll);
+    }
   }
   // A refused login (servers limit connections per client) or any other
   // failure only leaves the walk with fewer helpers.
-  bool usable = !closing_.load() && !stop_.load() && session.Open(login_, timeouts_).ok();
+  bool usable = false;
+  if (!closing_.load() && !stop_.load()) {
+    std::shared_ptr<CCrawlTrace> trace;
+    {
+      std::lock_guard lock(mutex_);
+      trace = trace_;
+    }
+    CTraceSpan span(trace.get(), slot->number, "login", "");
+    usable = session.Open(login_, timeouts_).ok();
+  }
   while (usable) {
     std::string path;
     {
       std::unique_lock lock(mutex_);
-      while (!closing_.load() && !stop_.load() && (queue_.empty() || BufferFullLocked())) {
+      while (!closing_.load() && !stop_.load() && (frontier_.empty() || BufferFullLocked())) {
         changed_.wait_for(lock, kStopPoll);
       }
       if (closing_.load() || stop_.load()) break;
-      path = std::move(queue_.front());
-      queue_.pop_front();
-      inProgress_.insert(path);
+      path = NextLocked();
     }
-    PrefetchedListing listing;
-    listing.usesMlsd = session.usesMlsd();
-    listing.result = session.ListDirectory(path, [&](std::span<const ListingEntry> entries) {
-      if (closing_.load() || stop_.load()) return false;
-      listing.entries.insert(listing.entries.end(), entries.begin(), entries.end());
-      return true;
-    });
-    listing.skippedLines = session.skippedLines();
+    PrefetchedListing listing = ListOn(session, path, slot->number);
     {
       std::lock_guard lock(mutex_);
-      inProgress_.erase(path);
-      // A refusal is the server's answer for the directory, whichever
-      // connection asked: listing it again would only ask twice.
-      if (listing.result.ok() || listing.result.outcome == FtpOutcome::kRefused) {
-        bufferedBytes_ += BytesOf(listing);
-        done_.insert_or_assign(std::move(path), std::move(listing));
-      } else {
+      const FtpOutcome outcome = listing.result.outcome;
+      if (!KeepLocked(std::move(path), std::move(listing))) {
         // Whatever went wrong here, the walk lists the directory itself. A
         // connection that failed (time-out, drop, 421) is not used again.
-        const FtpOutcome outcome = listing.result.outcome;
         usable = outcome != FtpOutcome::kTransient && outcome != FtpOutcome::kCancelled;
       }
     }

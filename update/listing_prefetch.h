@@ -1,16 +1,30 @@
 // Listing directories ahead of a crawl on extra connections.
 //
-// A crawl walks the tree depth-first on one connection, one listing at a
-// time. CListingPrefetcher keeps up to `extraConnections` more sessions to
-// the same server, each on its own thread, which list the directories the
-// walk will come to next (the subdirectories of the directories it has
-// listed, nearest first) and keep the raw results: the parsed entries, the
-// outcome and the count of unreadable lines. It never touches a catalog:
-// the walk takes a listing when it reaches its directory and merges it
-// itself, in the same order as without prefetching.
+// A crawl walks the tree depth-first and merges one listing at a time.
+// CListingPrefetcher keeps up to `extraConnections` more sessions to the
+// same server, each on its own thread, that list directories ahead of the
+// walk and keep the raw results: the parsed entries, the outcome and the
+// count of unreadable lines. It never touches a catalog: the walk takes a
+// listing when it reaches its directory and merges it itself, in the same
+// order as without prefetching.
 //
-// The extra connections log in when the first directories are offered, not
-// before: a crawl that needs none opens none.
+// What is listed ahead is a frontier: the directories the walk offers (the
+// subdirectories of those it merged), and the subdirectories that the
+// listings fetched here show, so the frontier grows as fast as the
+// connections list, not as fast as the walk merges. The connections take
+// the frontier in the walk's order (depth-first, names in byte order, as a
+// new site's catalog stores them), so what the walk needs next is fetched
+// first. A directory whose MLSD `unique` fact equals one of its ancestors'
+// is not listed ahead (a server that follows a link to ".."), nor one
+// beyond the crawl's depth and path bounds, nor a path excluded because
+// another source (a recursive listing) covers it.
+//
+// While the walk waits for a listing under way on another connection, its
+// own session (Take's `helper`) lists the next directory of the frontier,
+// so every connection lists.
+//
+// The extra connections log in when the first directories are offered, or
+// when LogInNow asks, not before: a crawl that needs none opens none.
 //
 // Extra connections are a help, never a cause of failure. A login that is
 // refused or fails, or any failure on an extra connection (time-out, drop,
@@ -19,28 +33,30 @@
 // connection. Only listings that ended complete (kOk) or were refused
 // (kRefused: the server's answer for the directory) are kept; one that
 // ended incomplete is listed again by the walk, on a connection that goes
-// on listing. Paths holding control bytes (entered
-// with a quoted CWD) are never offered.
+// on listing.
 //
-// Buffered listings are bounded (kMaxBufferedListings, kMaxBufferedBytes);
-// a connection waits while the buffer is full. The destructor closes every
+// Buffered listings are bounded by their entries and bytes
+// (kMaxBufferedEntries, kMaxBufferedBytes), not by their number; a
+// connection waits while the buffer is full. The destructor closes every
 // extra session, joins the threads and throws away what was not taken.
 //
-// Threads: Offer, Take and the destructor belong to the walk's thread.
-// The sessions are handed to `registerSession` before they log in, so that
-// whoever closes every session of the site (program exit) breaks their
-// blocked calls; a false return (a stop came first) leaves the session
-// unused. `unregisterSession` is called before a session is destroyed.
+// Threads: Offer, Exclude, Take and the destructor belong to the walk's
+// thread. The sessions are handed to `registerSession` before they log in,
+// so that whoever closes every session of the site (program exit) breaks
+// their blocked calls; a false return (a stop came first) leaves the
+// session unused. `unregisterSession` is called before a session is
+// destroyed.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -50,6 +66,8 @@
 #include "update/ftp_session.h"
 
 namespace orvane {
+
+class CCrawlTrace;
 
 // One directory's listing as an extra connection fetched it.
 struct PrefetchedListing {
@@ -61,7 +79,7 @@ struct PrefetchedListing {
 
 class CListingPrefetcher {
  public:
-  static constexpr std::size_t kMaxBufferedListings = 10000;
+  static constexpr std::size_t kMaxBufferedEntries = 1000000;
   static constexpr std::size_t kMaxBufferedBytes = std::size_t{64} << 20;
 
   using SessionHook = std::function<bool(CFtpSession&)>;
@@ -74,15 +92,34 @@ class CListingPrefetcher {
   CListingPrefetcher(const CListingPrefetcher&) = delete;
   CListingPrefetcher& operator=(const CListingPrefetcher&) = delete;
 
-  // Queues `paths` (absolute, in the order the walk will reach them) ahead
-  // of everything queued before: they come sooner in a depth-first walk.
+  // Adds `paths` (absolute) to the frontier, unless they were offered,
+  // listed or excluded before.
   void Offer(const std::vector<std::string>& paths);
+  // Has the extra connections log in now rather than with the first
+  // offer, for a crawl that will need them (the login then overlaps the
+  // walk's first listing).
+  void LogInNow();
+  // The `unique` fact (MLSD) of `path` as the walk knows it: a directory
+  // below `path` that shows it again is a link back up and is not listed
+  // ahead. Empty: nothing known.
+  void Known(const std::string& path, const std::string& unique);
+  // Never lists `paths` ahead: the walk has their listings from elsewhere.
+  void Exclude(const std::vector<std::string>& paths);
+  // Depth (from the root, the root is 0) and path length beyond which the
+  // walk lists nothing; nothing deeper is listed ahead either.
+  void SetBounds(std::size_t maxDepth, std::size_t maxPathBytes);
 
-  // The listing of `path` when an extra connection fetched it (kOk or
+  // The listing of `path` when a connection here fetched it (kOk or
   // kRefused). A listing under way is waited for (or until the stop flag is
-  // set); a path still queued is withdrawn. Empty: the walk lists `path`
-  // itself.
-  std::optional<PrefetchedListing> Take(const std::string& path);
+  // set), with `helper`, when given, listing the frontier meanwhile; a path
+  // not yet listed is withdrawn. Empty: the walk lists `path` itself.
+  // `helper` is the walk's own session, used only from inside this call.
+  std::optional<PrefetchedListing> Take(const std::string& path, CFtpSession* helper = nullptr);
+
+  // Records what each extra connection does (connections 1..N) from now
+  // on; null stops that. Kept until the destructor, also by a connection
+  // that is listing when it is replaced.
+  void SetTrace(std::shared_ptr<CCrawlTrace> trace);
 
   // Extra connections still in use (logged in or logging in).
   int LiveConnections() const;
@@ -96,9 +133,24 @@ class CListingPrefetcher {
   struct Slot {
     std::unique_ptr<CFtpSession> session;
     bool registered = false;
+    int number = 0;  // 1.. in the trace
+  };
+  // Depth-first order of paths: "/" sorts before every other byte, so a
+  // directory's subtree comes right after it.
+  struct WalkOrder {
+    bool operator()(const std::string& a, const std::string& b) const;
   };
   void ConnectionMain(Slot* slot);
   bool BufferFullLocked() const;
+  // Takes the first directory of the frontier (the caller holds the lock
+  // and has checked there is one).
+  std::string NextLocked();
+  PrefetchedListing ListOn(CFtpSession& session, const std::string& path, int number);
+  // Keeps a listing for the walk and adds the subdirectories it shows to
+  // the frontier. False: the listing is not kept (the walk lists the
+  // directory itself).
+  bool KeepLocked(std::string path, PrefetchedListing listing);
+  void DiscoverLocked(const std::string& path, const PrefetchedListing& listing);
 
   FtpLogin login_;
   FtpTimeouts timeouts_;
@@ -108,20 +160,31 @@ class CListingPrefetcher {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::atomic<bool> closing_{false};
-  std::deque<std::string> queue_;
+  std::set<std::string, WalkOrder> frontier_;
+  // Every path offered, found, excluded or asked for by the walk: none is
+  // listed twice.
+  std::unordered_set<std::string> known_;
+  // The `unique` fact of each directory found in a listing here (MLSD).
+  std::unordered_map<std::string, std::string> uniques_;
   std::unordered_set<std::string> inProgress_;
   std::unordered_map<std::string, PrefetchedListing> done_;
   std::size_t bufferedBytes_ = 0;
+  std::size_t bufferedEntries_ = 0;
+  std::size_t maxDepth_ = SIZE_MAX;
+  std::size_t maxPathBytes_ = SIZE_MAX;
   int live_ = 0;
+  bool logInNow_ = false;
   std::size_t taken_ = 0;
   std::string lastAsked_;
+  std::shared_ptr<CCrawlTrace> trace_;
 
   std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::thread> threads_;
 };
 
-// Whether a path can be listed on an extra connection (no control bytes,
-// which only the walk's own quoted CWD can enter).
+// Whether a path can be listed at all: absolute, and no byte a session
+// refuses to send (NUL, CR, LF). Other control bytes are entered with a
+// quoted CWD, on an extra connection as on the walk's.
 bool PrefetchablePath(const std::string& path);
 
 }  // namespace orvane

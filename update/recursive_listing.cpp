@@ -154,6 +154,7 @@ void CRecursiveListing::Content(std::string_view line) {
   }
   if (entry.isDirectory) {
     std::string child = ChildPath(section.path, entry.name);
+    if (!RecursiveListingCovers(child)) uncovered_.push_back(child);
     if (!withSection_.contains(child)) expected_.insert(std::move(child));
     if (sections_.size() == 1) ++baseSubdirectories_;
   }

@@ -60,6 +60,11 @@ class CRecursiveListing {
   // The listed directory's own lines named a subdirectory.
   bool baseHasSubdirectories() const { return baseSubdirectories_ > 0; }
   std::size_t bytes() const { return bytes_; }
+  // Moves out the directories seen so far (in entry lines) whose paths a
+  // recursive listing can never stand for (RecursiveListingCovers): they
+  // are listed on their own whatever the rest of the reply holds, so they
+  // can be while it is still coming.
+  std::vector<std::string> TakeUncovered() { return std::move(uncovered_); }
 
   // The usable listings by absolute path, entries in the server's order
   // ("." and ".." left out), and the directories that must be listed on
@@ -95,6 +100,7 @@ class CRecursiveListing {
   // Directories listed so far that have no section yet.
   std::unordered_set<std::string> expected_;
   std::unordered_set<std::string> withSection_;
+  std::vector<std::string> uncovered_;
   bool complete_ = false;
 };
 

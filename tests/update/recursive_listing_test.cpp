@@ -121,5 +121,17 @@ TEST(RecursiveListingTest, SplitsRepliesAndTrustsOnlyWhatChecksOut) {
   }
 }
 
+TEST(RecursiveListingTest, DirectoriesNoReplyCanStandForAreReportedAsTheyCome) {
+  // Fed in two parts: what the first part shows is out before the second.
+  CRecursiveListing listing("/");
+  listing.Feed(D("a") + D("odd*") + F("f*") + D("back\\slash"));
+  EXPECT_EQ(listing.TakeUncovered(), (std::vector<std::string>{"/odd*", "/back\\slash"}));
+  EXPECT_TRUE(listing.TakeUncovered().empty()) << "each reported once";
+  listing.Feed(H("./a") + D("b") + D("tab\tx") + H("./a/b") + F("g"));
+  EXPECT_EQ(listing.TakeUncovered(), (std::vector<std::string>{"/a/tab\tx"}));
+  listing.Finish(true);
+  EXPECT_FALSE(listing.ambiguous());
+}
+
 }  // namespace
 }  // namespace orvane
