@@ -1,8 +1,9 @@
 // Runs the document's walks (search, listings, clearing marks) from the
 // window's event loop, one step per pass of a zero-interval timer.
 //
-// A command that starts a walk returns at once; each step works for at most
-// the document's pumpSlice and then returns to the event loop, so the window
+// A command that starts a walk returns at once; each step works through the
+// walk's pauses until the document's pumpSlice is used up (at most about two
+// slices) and then returns to the event loop, so the window
 // stays responsive without any command running a nested loop (a menu or
 // dialog that sent the command is never destroyed under its own event).
 // Slices from the event loop rather than a worker thread: the walks read
@@ -45,6 +46,9 @@ class CWalkRunner : public QObject {
   bool listing() const;
   // The longest single step so far, for the benchmarks.
   std::chrono::nanoseconds longestStep() const { return longestStep_; }
+  // All steps so far and their time, for the benchmarks.
+  long steps() const { return steps_; }
+  std::chrono::nanoseconds stepTime() const { return stepTime_; }
 
  signals:
   // After a step that paused: the results so far have been told.
@@ -66,6 +70,8 @@ class CWalkRunner : public QObject {
   // loop, which must not step the walk again.
   bool stepping_ = false;
   std::chrono::nanoseconds longestStep_{0};
+  long steps_ = 0;
+  std::chrono::nanoseconds stepTime_{0};
 };
 
 }  // namespace orvane
