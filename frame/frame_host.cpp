@@ -7,6 +7,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
+#include "frame/catalog_follower.h"
 #include "frame/dialog_seam.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
@@ -87,8 +88,14 @@ void CFrameHost::FilesAppended(std::size_t) {
   if (frame_.resultMode()) frame_.fileView().AppendResults();
 }
 
-void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus&) {
+void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
+                                   const SiteStatus& status) {
   frame_.dirView().UpdateSiteItem(site.get());
+  // The worker merged its last listing before it posted a final state; the
+  // removals it posted before have been handled, in order.
+  if (status.state != kUpdateRunning && status.state != kNeverUpdated) {
+    frame_.catalogFollower().CatalogChanged(*site);
+  }
 }
 
 void CFrameHost::SitesAdded(std::size_t, std::size_t) { frame_.dirView().ReloadSites(); }

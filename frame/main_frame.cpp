@@ -24,6 +24,7 @@
 #include "document/doc_walk.h"
 #include "document/engine_bridge.h"
 #include "document/name_matcher.h"
+#include "frame/catalog_follower.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
 #include "frame/find_dialog.h"
@@ -146,6 +147,7 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
   setObjectName(QStringLiteral("mainFrame"));
   marksSaver_ = new CMarksSaver(
       *doc_, [this](const QString& failure) { ReportMarksFailure(failure); }, this);
+  follower_ = new CCatalogFollower(*this);
   connect(walks_, &CWalkRunner::paused, this, [this] { host_->WalkPaused(); });
   progressTimer_->setInterval(kProgressMs);
   connect(progressTimer_, &QTimer::timeout, this, &CMainFrame::ShowProgress);

@@ -155,6 +155,72 @@ void CDirTreeModel::DropChildren(Item* item, const QModelIndex& index) {
   item->filled = false;
 }
 
+void CDirTreeModel::FollowCatalog(const CFTPSite* site) {
+  for (const auto& item : root_->children) {
+    if (item->site != site) continue;
+    Reconcile(item.get(), IndexOf(item.get()));
+  }
+}
+
+// The catalog only ever appends directories and removes them, so the items
+// kept are in catalog order already and the new ones are inserted between
+// them in runs, one notice per run. Should the orders still disagree (a
+// catalog read again from disk in another order), the item is filled anew.
+void CDirTreeModel::Reconcile(Item* item, const QModelIndex& index) {
+  if (!item->filled || !item->dir) return;
+  const std::vector<CFTPDir*> snapshot = SnapshotChildren(*item->dir, item->site).dirs;
+  const std::unordered_set<const CFTPDir*> present(snapshot.begin(), snapshot.end());
+  auto& children = item->children;
+  ChangeScope scope(changing_);
+  for (std::size_t i = children.size(); i-- > 0;) {
+    if (present.count(children[i]->dir)) continue;
+    beginRemoveRows(index, static_cast<int>(i), static_cast<int>(i));
+    children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
+    for (std::size_t j = i; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+    endRemoveRows();
+  }
+  std::unordered_set<const CFTPDir*> kept;
+  kept.reserve(children.size());
+  for (const auto& child : children) kept.insert(child->dir);
+  std::size_t pos = 0;
+  for (std::size_t k = 0; k < snapshot.size();) {
+    if (pos < children.size() && children[pos]->dir == snapshot[k]) {
+      ++pos;
+      ++k;
+      continue;
+    }
+    if (kept.count(snapshot[k])) {
+      DropChildren(item, index);
+      Fill(item, index);
+      return;
+    }
+    std::size_t end = k;
+    while (end < snapshot.size() && !kept.count(snapshot[end])) ++end;
+    const auto count = static_cast<int>(end - k);
+    beginInsertRows(index, static_cast<int>(pos), static_cast<int>(pos) + count - 1);
+    std::vector<std::unique_ptr<Item>> added;
+    added.reserve(end - k);
+    for (; k < end; ++k) {
+      auto sub = std::make_unique<Item>();
+      sub->dir = snapshot[k];
+      sub->site = item->site;
+      sub->parent = item;
+      added.push_back(std::move(sub));
+    }
+    children.insert(children.begin() + static_cast<std::ptrdiff_t>(pos),
+                    std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    for (std::size_t j = pos; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+    pos += static_cast<std::size_t>(count);
+    endInsertRows();
+  }
+  if (children.empty()) return;
+  // Marks set by the update (or cleared by another process) show as bold.
+  emit dataChanged(IndexOf(children.front().get()), IndexOf(children.back().get()), {Qt::FontRole});
+  for (const auto& child : children) {
+    if (child->filled) Reconcile(child.get(), IndexOf(child.get()));
+  }
+}
+
 QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   const Item* item = ItemAt(index);

@@ -53,6 +53,12 @@ class CDirTreeModel : public QAbstractItemModel {
   void Refill(const QModelIndex& index);
   // Drops the item's children; the next expansion fills them again.
   void Collapse(const QModelIndex& index);
+  // After an update of the site (or a reload of its catalog): every filled
+  // item of the site takes its directory's children again in place. Items
+  // of directories that are still there stay (with their children and
+  // expansion), new directories are inserted where the catalog has them,
+  // and bold marks are redrawn. Unfilled items fill at their expansion.
+  void FollowCatalog(const CFTPSite* site);
   // Clears the item's bold state (its directory's mark was cleared).
   void ClearBold(const QModelIndex& index);
   // Removes every item whose directory is one of `dirs` (and so every item
@@ -80,6 +86,7 @@ class CDirTreeModel : public QAbstractItemModel {
   QModelIndex IndexOf(const Item* item) const;
   void Fill(Item* item, const QModelIndex& index);
   void DropChildren(Item* item, const QModelIndex& index);
+  void Reconcile(Item* item, const QModelIndex& index);
   void Purge(Item* item, const QModelIndex& index,
              const std::unordered_set<const CFTPDir*>& removed);
 

@@ -73,6 +73,17 @@ void CDirView::EntriesRemoving(const std::vector<const CFTPDir*>& dirs) {
   quietSelection_ = false;
 }
 
+void CDirView::FollowCatalog(const CFTPSite* site) {
+  // Items that leave here are of directories an update removed; as with a
+  // removal notice, Qt's move of the selection is not the user's choice.
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  const QPersistentModelIndex before = selected.isEmpty() ? QModelIndex() : selected.first();
+  quietSelection_ = true;
+  model_->FollowCatalog(site);
+  if (!selected.isEmpty() && !before.isValid()) selectionModel()->clear();
+  quietSelection_ = false;
+}
+
 void CDirView::OnExpanded(const QModelIndex& index) {
   // A hidden tree defers its layout and with it the fetch; fill now so an
   // expanded item always has its children.

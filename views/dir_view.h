@@ -53,6 +53,9 @@ class CDirView : public QTreeView {
   // Removed subtrees (an update's sweep, or a deleted site's rootDir): drops
   // every item that reaches into them. Must run before they are destroyed.
   void EntriesRemoving(const std::vector<const CFTPDir*>& dirs);
+  // The site's catalog changed (an update ended, or it was read again):
+  // the items shown follow it in place; selection and expansion stay.
+  void FollowCatalog(const CFTPSite* site);
 
   CDirTreeModel* treeModel() const { return model_; }
 

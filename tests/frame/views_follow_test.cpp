@@ -1,0 +1,151 @@
+// The tree and the list show what the catalogs hold now, without the user
+// choosing anything again: after an update of this window against a real
+// FTP server on loopback.
+#include <QStatusBar>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "tests/frame/frame_fixture.h"
+#include "tests/support/ftp_server.h"
+#include "views/dir_tree_model.h"
+#include "views/file_list_model.h"
+
+using namespace orvane;
+using namespace orvane::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Generous bound for a loaded two-core machine.
+constexpr int kWaitMs = 60000;
+
+std::unique_ptr<CFtpServer> StartServer(const CTempTree& root) {
+  auto started = CFtpServer::StartPyftpdlib(root.path(), {});
+  if (!started.server) qFatal("FTP server: %s", started.error.c_str());
+  return std::move(started.server);
+}
+
+void WriteServerSite(const fs::path& dataDir, const CFtpServer& server) {
+  IDocumentHost quiet;
+  COrvaneDoc doc(dataDir, quiet);
+  auto site = std::make_shared<CFTPSite>();
+  site->host = server.host();
+  site->userName = "anonymous";
+  site->password = std::string(kAnonymousPassword);
+  site->port = server.port();
+  doc.AppendSite(site);
+  if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
+}
+
+// The list's rows as "name size", in row order.
+QStringList ListRows(COrvaneView& list) {
+  QStringList rows;
+  const CFileListModel& model = *list.listModel();
+  for (int row = 0; row < model.rowCount(); ++row) {
+    rows << model.index(row, CFileListModel::kNameColumn).data().toString() + QLatin1Char(' ') +
+                model.index(row, CFileListModel::kSizeColumn).data().toString();
+  }
+  return rows;
+}
+
+// What the list should show for `dir`: its subdirectories then its files,
+// in catalog order.
+QStringList CatalogRows(const CFTPDir& dir) {
+  const DirChildren children = SnapshotChildren(dir, dir.GetSite());
+  QStringList rows;
+  for (const CFTPDir* sub : children.dirs) {
+    rows << QString::fromStdString(std::string(sub->name())) + QStringLiteral(" 0");
+  }
+  for (const CFTPFile* file : children.files) {
+    rows << QString::fromStdString(std::string(file->name())) + QLatin1Char(' ') +
+                CFileListModel::FormatSize(file->size.load());
+  }
+  return rows;
+}
+
+QStringList TreeChildren(CDirView& tree, const QModelIndex& parent) {
+  QStringList names;
+  for (int row = 0; row < tree.model()->rowCount(parent); ++row) {
+    names << tree.model()->index(row, 0, parent).data().toString();
+  }
+  return names;
+}
+
+}  // namespace
+
+class ViewsFollowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void cleanup() { CDialogSeam::ClearHooks(); }
+  void updatesOfThisWindowShowInPlace();
+};
+
+// A site never updated is selected, so the list is empty and the item has
+// no children; F5 must fill both. A second update adds, resizes and removes
+// entries under a list with a selected row and an expanded tree.
+void ViewsFollowTest::updatesOfThisWindowShowInPlace() {
+  CTempTree served;
+  served.AddFile("pub/readme.txt", "hello");
+  served.AddDir("docs");
+  served.AddFile("top.txt", "12345");
+  auto server = StartServer(served);
+  CTempTree data;
+  WriteServerSite(data.path(), *server);
+  MessageRecorder recorder;
+  auto frame = StartFrame(data.path());
+  QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+  CFTPSite& site = *frame->doc().sites().front();
+  CDirView& tree = frame->dirView();
+  COrvaneView& list = frame->fileView();
+
+  const QModelIndex siteItem = tree.model()->index(0, 0);
+  QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(siteItem).center());
+  QTRY_COMPARE(frame->doc().currentNode ? frame->doc().currentNode->directory : nullptr,
+               site.rootDir.get());
+  QCOMPARE(list.ItemCount(), 0);
+
+  QTest::keyClick(frame.get(), Qt::Key_F5);
+  QTRY_COMPARE_WITH_TIMEOUT(frame->statusBar()->currentMessage(), QStringLiteral("更新完成"),
+                            kWaitMs);
+  QTRY_COMPARE(list.ItemCount(), 3);
+  QCOMPARE(ListRows(list), CatalogRows(*site.rootDir));
+  QCOMPARE(tree.model()->rowCount(siteItem), 2);
+  tree.expand(siteItem);
+  QVERIFY(tree.isExpanded(siteItem));
+  const QStringList firstTree = TreeChildren(tree, siteItem);
+
+  // A row chosen and the list scrolled; the history as it stands.
+  const int topRow = ListRows(list).indexOf(QStringLiteral("top.txt 5字节"));
+  QVERIFY(topRow >= 0);
+  QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                    list.visualRect(list.listModel()->index(topRow, 0)).center());
+  QVERIFY(list.selectionModel()->isRowSelected(topRow, {}));
+  const std::size_t backSteps = frame->doc().backList.size();
+
+  served.AddDir("incoming");
+  served.AddFile("top.txt", std::string(2048, 'x'));
+  served.Remove("docs");
+  QTest::keyClick(frame.get(), Qt::Key_F5);
+  QTRY_VERIFY_WITH_TIMEOUT(ListRows(list).contains(QStringLiteral("incoming 0")), kWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(frame->statusBar()->currentMessage(), QStringLiteral("更新完成"),
+                            kWaitMs);
+  QCOMPARE(ListRows(list), CatalogRows(*site.rootDir));
+  QVERIFY(ListRows(list).contains(QStringLiteral("top.txt 2.00K")));
+  QVERIFY(!ListRows(list).contains(QStringLiteral("docs 0")));
+  // The same file row is still the chosen one; nothing else moved.
+  const int movedTop = ListRows(list).indexOf(QStringLiteral("top.txt 2.00K"));
+  QCOMPARE(list.selectionModel()->selectedRows().size(), 1);
+  QCOMPARE(list.selectionModel()->selectedRows().front().row(), movedTop);
+  QVERIFY(tree.isExpanded(siteItem));
+  QStringList expected = firstTree;
+  expected.removeAll(QStringLiteral("docs"));
+  expected << QStringLiteral("incoming");
+  QCOMPARE(TreeChildren(tree, siteItem), expected);
+  QCOMPARE(frame->doc().backList.size(), backSteps);
+  QCOMPARE(frame->doc().currentNode->directory, site.rootDir.get());
+  QVERIFY(recorder.messages.empty());
+}
+
+QTEST_MAIN(ViewsFollowTest)
+#include "views_follow_test.moc"
