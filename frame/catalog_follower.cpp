@@ -1,14 +1,74 @@
 #include "frame/catalog_follower.h"
 
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+#include "catalog/data_dir_lock.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_site.h"
+#include "document/catalog_reload.h"
 #include "document/orvane_doc.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
 
 namespace orvane {
 
-CCatalogFollower::CCatalogFollower(CMainFrame& frame) : QObject(&frame), frame_(frame) {}
+namespace {
+
+QString PathText(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
+}
+
+}  // namespace
+
+CCatalogFollower::CCatalogFollower(CMainFrame& frame)
+    : QObject(&frame),
+      frame_(frame),
+      watcher_(new QFileSystemWatcher(this)),
+      settle_(new QTimer(this)) {
+  settle_->setSingleShot(true);
+  settle_->setInterval(kSettleMs);
+  // Each event restarts the wait: an update's commit is several renames.
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, settle_, qOverload<>(&QTimer::start));
+  connect(settle_, &QTimer::timeout, this, &CCatalogFollower::Settle);
+}
+
+void CCatalogFollower::Watch() {
+  COrvaneDoc& doc = frame_.doc();
+  const std::filesystem::path& dataDir = doc.GetProgramDir();
+  QStringList paths{PathText(dataDir)};
+  std::error_code error;
+  if (std::filesystem::is_directory(dataDir / "Data", error)) paths << PathText(dataDir / "Data");
+  for (const auto& site : doc.sites()) {
+    const std::filesystem::path dir = site->DataDirectory(dataDir);
+    if (std::filesystem::is_directory(dir, error)) paths << PathText(dir);
+  }
+  const QStringList watched = watcher_->directories();
+  QStringList added;
+  for (const QString& path : paths) {
+    if (!watched.contains(path)) added << path;
+  }
+  // Without inotify (or past its limit) the window simply does not follow.
+  if (!added.isEmpty()) watcher_->addPaths(added);
+}
+
+void CCatalogFollower::Settle() {
+  COrvaneDoc& doc = frame_.doc();
+  {
+    // The list operations read site.ds under this lock; another process's
+    // change is taken over whole or not at all.
+    const CDataDirLock listLock =
+        CDataDirLock::Acquire(doc.GetProgramDir(), CDataDirLock::Kind::kSiteList);
+    doc.RefreshSiteList();
+  }
+  // Sites not loaded yet are read as they are at their first use.
+  for (const auto& site : std::vector(doc.sites())) {
+    if (ReloadCatalog(doc, *site) != CatalogReload::kReloaded) continue;
+    frame_.dirView().UpdateSiteItem(site.get());
+    CatalogChanged(*site);
+  }
+  Watch();
+}
 
 void CCatalogFollower::CatalogChanged(const CFTPSite& site) {
   COrvaneDoc& doc = frame_.doc();

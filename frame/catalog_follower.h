@@ -16,8 +16,6 @@
 #pragma once
 
 #include <QObject>
-#include <QSet>
-#include <QString>
 
 class QFileSystemWatcher;
 class QTimer;
@@ -40,9 +38,19 @@ class CCatalogFollower : public QObject {
   // The site's catalog changed in memory (an update of it ended): the tree
   // and, when it shows a directory of the site, the list follow.
   void CatalogChanged(const CFTPSite& site);
+  // Watches the data directory, its Data directory and the data
+  // directory of every site that has one; called once the site list was
+  // read, and again after each burst of changes (new sites, new data
+  // directories).
+  void Watch();
 
  private:
+  // Handles a burst once it has settled: site.ds, then every loaded catalog.
+  void Settle();
+
   CMainFrame& frame_;
+  QFileSystemWatcher* watcher_;
+  QTimer* settle_;
 };
 
 }  // namespace orvane

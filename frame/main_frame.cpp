@@ -360,6 +360,8 @@ void CMainFrame::SaveSettings() const {
 void CMainFrame::OpenDocument() {
   doc_->OnNewDocument();
   dirView_->ReloadSites();
+  // From now on, what other processes change in the data directory shows.
+  follower_->Watch();
 }
 
 void CMainFrame::ShowLoadErrors() {

@@ -1,6 +1,7 @@
 // The tree and the list show what the catalogs hold now, without the user
 // choosing anything again: after an update of this window against a real
 // FTP server on loopback.
+#include <QProcess>
 #include <QStatusBar>
 
 #include "catalog/ftp_dir.h"
@@ -63,6 +64,22 @@ QStringList CatalogRows(const CFTPDir& dir) {
   return rows;
 }
 
+// Runs orvane-cli on the window's data directory, as cron would.
+void RunCli(const fs::path& dataDir, const QStringList& args) {
+  const QByteArray bin = qgetenv("ORVANE_TEST_BIN");
+  const QString dir = bin.isEmpty()
+                          ? QCoreApplication::applicationDirPath() + QStringLiteral("/../..")
+                          : QString::fromLocal8Bit(bin);
+  QProcess cli;
+  cli.start(
+      dir + QStringLiteral("/orvane-cli"),
+      QStringList{QStringLiteral("--data-dir"), QString::fromStdString(dataDir.string())} + args);
+  if (!cli.waitForFinished(kWaitMs) || cli.exitCode() != 0) {
+    qFatal("orvane-cli %s: %s", qPrintable(args.join(QLatin1Char(' '))),
+           cli.readAllStandardError().constData());
+  }
+}
+
 QStringList TreeChildren(CDirView& tree, const QModelIndex& parent) {
   QStringList names;
   for (int row = 0; row < tree.model()->rowCount(parent); ++row) {
@@ -79,6 +96,7 @@ class ViewsFollowTest : public QObject {
  private slots:
   void cleanup() { CDialogSeam::ClearHooks(); }
   void updatesOfThisWindowShowInPlace();
+  void changesOfOtherProcessesShow();
 };
 
 // A site never updated is selected, so the list is empty and the item has
@@ -144,6 +162,39 @@ void ViewsFollowTest::updatesOfThisWindowShowInPlace() {
   QCOMPARE(TreeChildren(tree, siteItem), expected);
   QCOMPARE(frame->doc().backList.size(), backSteps);
   QCOMPARE(frame->doc().currentNode->directory, site.rootDir.get());
+  QVERIFY(recorder.messages.empty());
+}
+
+// orvane-cli updates the site the window shows, then adds a site: the
+// window follows both without anything chosen again.
+void ViewsFollowTest::changesOfOtherProcessesShow() {
+  CTempTree served;
+  served.AddFile("pub/readme.txt", "hello");
+  served.AddFile("top.txt", "12345");
+  auto server = StartServer(served);
+  CTempTree data;
+  WriteServerSite(data.path(), *server);
+  MessageRecorder recorder;
+  auto frame = StartFrame(data.path());
+  CFTPSite& site = *frame->doc().sites().front();
+  CDirView& tree = frame->dirView();
+  COrvaneView& list = frame->fileView();
+  const QModelIndex siteItem = tree.model()->index(0, 0);
+  QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(siteItem).center());
+  QTRY_COMPARE(site.loadState.load(), static_cast<int>(kLoaded));
+  QCOMPARE(list.ItemCount(), 0);
+
+  RunCli(data.path(), {QStringLiteral("update"), QString::fromStdString(site.siteKey())});
+  QTRY_COMPARE_WITH_TIMEOUT(list.ItemCount(), 2, kWaitMs);
+  QCOMPARE(ListRows(list), (QStringList{QStringLiteral("pub 0"), QStringLiteral("top.txt 5字节")}));
+  QCOMPARE(TreeChildren(tree, siteItem), QStringList{QStringLiteral("pub")});
+  // New entries of that update are new here too.
+  QVERIFY(list.listModel()->index(1, 0).data(Qt::BackgroundRole).isValid());
+
+  RunCli(data.path(),
+         {QStringLiteral("add"), QStringLiteral("other.example"), QStringLiteral("--anonymous")});
+  QTRY_COMPARE_WITH_TIMEOUT(tree.model()->rowCount(), 2, kWaitMs);
+  QCOMPARE(frame->doc().sites().size(), std::size_t{2});
   QVERIFY(recorder.messages.empty());
 }
 

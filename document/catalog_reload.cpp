@@ -1,0 +1,140 @@
+#include "document/catalog_reload.h"
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "catalog/data_dir_lock.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "document/orvane_doc.h"
+
+namespace orvane {
+
+namespace {
+
+// state.st's bytes; false when it cannot be opened (missing, say).
+bool ReadBytes(const std::filesystem::path& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), {});
+  return true;
+}
+
+struct Removed {
+  std::vector<std::unique_ptr<CFTPDir>> dirs;
+  std::vector<std::unique_ptr<CFTPFile>> files;
+};
+
+struct MergeContext {
+  // Marks cleared here and not yet saved are not set again by the files.
+  bool keepCleared = false;
+  bool anyNew = false;
+  Removed removed;
+};
+
+std::int32_t MergedMark(std::int32_t here, std::int32_t there, const MergeContext& context) {
+  return context.keepCleared && here == 0 ? 0 : there;
+}
+
+// Entries of `into` that `from` lacks are unlinked (keeping the order of
+// the rest); entries of `from` that `into` lacks are moved over, appended.
+template <typename Entry, typename Recurse>
+void MergeList(std::vector<std::unique_ptr<Entry>>& into, std::vector<std::unique_ptr<Entry>>& from,
+               CFTPDir& parent, std::vector<std::unique_ptr<Entry>>& removed, MergeContext& context,
+               Recurse recurse) {
+  std::unordered_map<std::string_view, std::unique_ptr<Entry>*> there;
+  there.reserve(from.size());
+  for (auto& entry : from) there.emplace(entry->name(), &entry);
+  std::size_t kept = 0;
+  for (auto& entry : into) {
+    const auto found = there.find(entry->name());
+    if (found == there.end()) {
+      removed.push_back(std::move(entry));
+      continue;
+    }
+    Entry& theirs = **found->second;
+    entry->readState.store(MergedMark(entry->readState.load(), theirs.readState.load(), context));
+    recurse(*entry, theirs);
+    found->second->reset();
+    into[kept++] = std::move(entry);
+  }
+  into.resize(kept);
+  for (auto& entry : from) {
+    if (!entry) continue;
+    if (entry->readState.load() != 0) context.anyNew = true;
+    entry->parent = &parent;
+    into.push_back(std::move(entry));
+  }
+  // The files' tree is destroyed after the merge, and expects no holes.
+  from.clear();
+}
+
+void MergeDir(CFTPDir& into, CFTPDir& from, MergeContext& context) {
+  MergeList(into.subdirs, from.subdirs, into, context.removed.dirs, context,
+            [&context](CFTPDir& mine, CFTPDir& theirs) { MergeDir(mine, theirs, context); });
+  MergeList(into.files, from.files, into, context.removed.files, context,
+            [](CFTPFile& mine, CFTPFile& theirs) {
+              mine.size.store(theirs.size.load(std::memory_order_relaxed),
+                              std::memory_order_relaxed);
+            });
+}
+
+}  // namespace
+
+CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site) {
+  if (site.loadState.load() != kLoaded || !site.rootDir) return CatalogReload::kSkipped;
+  if (site.updateState.load() == kUpdateRunning || site.catalogUnsaved.load() ||
+      site.filesIncomplete.load()) {
+    return CatalogReload::kSkipped;
+  }
+  const auto dir = site.DataDirectory(doc.GetProgramDir());
+  {
+    std::lock_guard files(site.filesLock);
+    if (FileIdentity::Of(dir / "content.ct") == site.contentOnDisk) {
+      std::string state;
+      // The marks alone may have changed (another process set entries read).
+      if (ReadBytes(dir / "state.st", state) ? state == site.stateAtLoad
+                                             : site.stateAtLoad.empty()) {
+        return CatalogReload::kUnchanged;
+      }
+    }
+  }
+  // The files as one commit, read as the first load reads them, into a
+  // site no other thread can see.
+  CFTPSite fresh;
+  fresh.host = site.host;
+  fresh.userName = site.userName;
+  fresh.password = site.password;
+  fresh.port = site.port;
+  fresh.LoadFiles(doc.GetProgramDir());
+  const CFTPSite::LoadResult result = fresh.GetLoadResult();
+  if (fresh.filesIncomplete.load() || result.kind == CFTPSite::LoadResult::kDamaged ||
+      result.kind == CFTPSite::LoadResult::kUnreadable) {
+    return CatalogReload::kSkipped;
+  }
+  MergeContext context;
+  context.keepCleared = site.stateDirty.load();
+  {
+    std::lock_guard guard(site.lock);
+    MergeDir(*site.rootDir, *fresh.rootDir, context);
+  }
+  {
+    std::lock_guard files(site.filesLock);
+    site.contentOnDisk = fresh.contentOnDisk;
+    site.stateAtLoad = std::move(fresh.stateAtLoad);
+  }
+  if (context.anyNew) site.hasNewEntries.store(true);
+  if (!context.removed.dirs.empty() || !context.removed.files.empty()) {
+    doc.OnEntriesRemoved(std::move(context.removed.dirs), std::move(context.removed.files));
+  }
+  return CatalogReload::kReloaded;
+}
+
+}  // namespace orvane
