@@ -98,11 +98,18 @@ void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
   }
 }
 
-void CFrameHost::SitesAdded(std::size_t, std::size_t) { frame_.dirView().ReloadSites(); }
+void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
+  // Each new site gets its item; the others, their children and their
+  // expansion stay as they are.
+  const auto& sites = frame_.doc().sites();
+  for (std::size_t i = first; i < first + count && i < sites.size(); ++i) {
+    frame_.dirView().SiteAdded(sites[i].get());
+  }
+}
 
-void CFrameHost::SiteChanged(std::size_t) {
+void CFrameHost::SiteChanged(std::size_t index) {
   // The label may change and with it the item's place in the sorted tree.
-  frame_.dirView().ReloadSites();
+  frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {

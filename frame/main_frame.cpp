@@ -589,7 +589,12 @@ void CMainFrame::AddSite() {
   }
   auto site = std::make_shared<CFTPSite>();
   settings.ApplyTo(*site);
-  ReportChange(doc_->AddSite(std::move(site)));
+  const SiteChange change = doc_->AddSite(site);
+  ReportChange(change);
+  // The new site is where the user goes next.
+  if (change == SiteChange::kSaved || change == SiteChange::kNotSaved) {
+    dirView_->SelectSite(site.get());
+  }
 }
 
 void CMainFrame::EditSite() {
@@ -619,6 +624,7 @@ void CMainFrame::EditSite() {
     return;
   }
   ReportChange(change);
+  if (change == SiteChange::kSaved || change == SiteChange::kNotSaved) dirView_->SelectSite(site);
 }
 
 void CMainFrame::UpdateAll() {

@@ -283,6 +283,65 @@ void CDirTreeModel::ReloadSites() {
   endResetModel();
 }
 
+int CDirTreeModel::SortedRow(const QString& label, const Item* except) const {
+  // After the equal labels, as the stable sort of ReloadSites places a site
+  // that comes later in the list.
+  int row = 0;
+  for (const auto& item : root_->children) {
+    if (item.get() == except) continue;
+    if (QString::localeAwareCompare(SiteLabel(*item->site), label) > 0) break;
+    ++row;
+  }
+  return row;
+}
+
+void CDirTreeModel::InsertSite(CFTPSite* site) {
+  const int row = SortedRow(SiteLabel(*site), nullptr);
+  auto item = std::make_unique<Item>();
+  item->siteItem = true;
+  item->site = site;
+  item->dir = site->rootDir.get();
+  item->parent = root_.get();
+  item->state = site->updateState.load();
+  item->bold = site->hasNewEntries.load();
+  ChangeScope scope(changing_);
+  beginInsertRows({}, row, row);
+  auto& children = root_->children;
+  children.insert(children.begin() + row, std::move(item));
+  for (std::size_t j = static_cast<std::size_t>(row); j < children.size(); ++j) {
+    children[j]->row = static_cast<int>(j);
+  }
+  endInsertRows();
+}
+
+void CDirTreeModel::SiteEdited(const CFTPSite* site) {
+  const QModelIndex index = SiteIndex(site);
+  if (!index.isValid()) return;
+  auto& children = root_->children;
+  const int from = index.row();
+  const int to = SortedRow(SiteLabel(*site), children[static_cast<std::size_t>(from)].get());
+  if (to != from) {
+    ChangeScope scope(changing_);
+    // Qt counts the destination before the move.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    auto moved = std::move(children[static_cast<std::size_t>(from)]);
+    children.erase(children.begin() + from);
+    children.insert(children.begin() + to, std::move(moved));
+    for (std::size_t j = 0; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+    endMoveRows();
+  }
+  UpdateSiteItem(site);
+  const QModelIndex moved = SiteIndex(site);
+  emit dataChanged(moved, moved, {Qt::DisplayRole});
+}
+
+QModelIndex CDirTreeModel::SiteIndex(const CFTPSite* site) const {
+  for (const auto& item : root_->children) {
+    if (item->site == site) return IndexOf(item.get());
+  }
+  return {};
+}
+
 void CDirTreeModel::UpdateSiteItem(const CFTPSite* site) {
   for (const auto& item : root_->children) {
     if (item->site != site) continue;

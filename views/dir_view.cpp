@@ -33,6 +33,27 @@ void CDirView::ReloadSites() {
   quietSelection_ = false;
 }
 
+void CDirView::SiteAdded(CFTPSite* site) {
+  quietSelection_ = true;
+  model_->InsertSite(site);
+  quietSelection_ = false;
+}
+
+void CDirView::SiteEdited(CFTPSite* site) {
+  quietSelection_ = true;
+  model_->SiteEdited(site);
+  quietSelection_ = false;
+}
+
+void CDirView::SelectSite(const CFTPSite* site) {
+  const QModelIndex index = model_->SiteIndex(site);
+  if (!index.isValid()) return;
+  if (!selectionModel()->isSelected(index)) {
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  }
+  scrollTo(index);
+}
+
 void CDirView::UpdateSiteItem(CFTPSite* site) { model_->UpdateSiteItem(site); }
 
 void CDirView::SelectDirectory(CFTPDir* dir) {

@@ -41,6 +41,13 @@ class CDirView : public QTreeView {
   // The site list changed (add, edit, delete, import): rebuild the top level.
   // Call it right after the document's list changed, before anything repaints.
   void ReloadSites();
+  // One site joined the list, or one site's settings changed: only its
+  // item changes (inserted, or moved to where its label sorts).
+  void SiteAdded(CFTPSite* site);
+  void SiteEdited(CFTPSite* site);
+  // Selects the site's item as a click would (with the selection steps),
+  // unless it is selected already.
+  void SelectSite(const CFTPSite* site);
   // Redraw a site's item: state icon, bold when it has new entries, tip.
   void UpdateSiteItem(CFTPSite* site);
   // Highlights the item of `dir` (or of its nearest ancestor in the tree)

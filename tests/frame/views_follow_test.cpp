@@ -1,8 +1,11 @@
 // The tree and the list show what the catalogs hold now, without the user
 // choosing anything again: after an update of this window against a real
 // FTP server on loopback.
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStatusBar>
+#include <functional>
 
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
@@ -97,6 +100,7 @@ class ViewsFollowTest : public QObject {
   void cleanup() { CDialogSeam::ClearHooks(); }
   void updatesOfThisWindowShowInPlace();
   void changesOfOtherProcessesShow();
+  void siteCommandsChangeOnlyTheirItem();
 };
 
 // A site never updated is selected, so the list is empty and the item has
@@ -196,6 +200,61 @@ void ViewsFollowTest::changesOfOtherProcessesShow() {
   QTRY_COMPARE_WITH_TIMEOUT(tree.model()->rowCount(), 2, kWaitMs);
   QCOMPARE(frame->doc().sites().size(), std::size_t{2});
   QVERIFY(recorder.messages.empty());
+}
+
+// Answers the next site dialog with this nickname (and host, when given).
+void AnswerSiteDialog(const QString& host, const QString& nickname) {
+  CDialogSeam::SetDialogHook([host, nickname](QDialog& dialog) {
+    if (!host.isEmpty()) dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(host);
+    dialog.findChild<QLineEdit*>(QStringLiteral("nicknameEdit"))->setText(nickname);
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return dialog.result();
+  });
+}
+
+// Another site is expanded throughout; the site added, then edited, is the
+// one selected; deleting it leaves the rest as it was.
+void ViewsFollowTest::siteCommandsChangeOnlyTheirItem() {
+  CTempTree data;
+  WriteSiteList(data.path(), {{"b.example", {}, "bravo"}, {"c.example", {}, "charlie"}});
+  MessageRecorder recorder;
+  auto frame = StartFrame(data.path());
+  CDirView& tree = frame->dirView();
+  CDirTreeModel& model = *tree.treeModel();
+  CFTPSite& bravo = *frame->doc().sites().front();
+  bravo.loadState.store(kLoaded);
+  bravo.rootDir->AddSubdir(std::make_unique<CFTPDir>("pub"));
+  tree.expand(model.SiteIndex(&bravo));
+  QCOMPARE(model.rowCount(model.SiteIndex(&bravo)), 1);
+  const auto bravoOpen = [&] {
+    const QModelIndex index = model.SiteIndex(&bravo);
+    return tree.isExpanded(index) && model.rowCount(index) == 1;
+  };
+  const auto selectedLabel = [&] {
+    const QModelIndexList selected = tree.selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? QString() : selected.first().data().toString();
+  };
+
+  AnswerSiteDialog(QStringLiteral("a.example"), QStringLiteral("alpha"));
+  frame->action(kCmdAddSite)->trigger();
+  QCOMPARE(TreeChildren(tree, {}), (QStringList{QStringLiteral("alpha"), QStringLiteral("bravo"),
+                                                QStringLiteral("charlie")}));
+  QCOMPARE(selectedLabel(), QStringLiteral("alpha"));
+  QVERIFY(bravoOpen());
+
+  AnswerSiteDialog({}, QStringLiteral("delta"));
+  frame->action(kCmdEditSite)->trigger();
+  QCOMPARE(TreeChildren(tree, {}), (QStringList{QStringLiteral("bravo"), QStringLiteral("charlie"),
+                                                QStringLiteral("delta")}));
+  QCOMPARE(selectedLabel(), QStringLiteral("delta"));
+  QVERIFY(bravoOpen());
+
+  recorder.answers.push_back(QMessageBox::Ok);
+  frame->action(kCmdDeleteSite)->trigger();
+  QCOMPARE(TreeChildren(tree, {}),
+           (QStringList{QStringLiteral("bravo"), QStringLiteral("charlie")}));
+  QVERIFY(bravoOpen());
+  QCOMPARE(recorder.messages.size(), std::size_t{1});  // the question before the delete
 }
 
 QTEST_MAIN(ViewsFollowTest)
