@@ -1,7 +1,10 @@
 #include "document/catalog_reload.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -19,12 +22,26 @@ namespace orvane {
 
 namespace {
 
-// state.st's bytes; false when it cannot be opened (missing, say).
+// state.st's bytes; false when it cannot be read (missing, no regular
+// file, an I/O error), which counts as changed when this process read one.
 bool ReadBytes(const std::filesystem::path& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), {});
-  return true;
+  bytes.clear();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  char buffer[65536];
+  while (ok) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return ok;
 }
 
 struct Removed {
