@@ -62,13 +62,16 @@ std::int32_t MergedMark(std::int32_t here, std::int32_t there, const MergeContex
 
 // Entries of `into` that `from` lacks are unlinked (keeping the order of
 // the rest); entries of `from` that `into` lacks are moved over, appended.
+// The names of `from` key the lookup, so its entries stay alive until the
+// end; each is matched at most once (a damaged file may repeat a name).
 template <typename Entry, typename Recurse>
 void MergeList(std::vector<std::unique_ptr<Entry>>& into, std::vector<std::unique_ptr<Entry>>& from,
                CFTPDir& parent, std::vector<std::unique_ptr<Entry>>& removed, MergeContext& context,
                Recurse recurse) {
-  std::unordered_map<std::string_view, std::unique_ptr<Entry>*> there;
+  std::unordered_map<std::string_view, std::size_t> there;
   there.reserve(from.size());
-  for (auto& entry : from) there.emplace(entry->name(), &entry);
+  for (std::size_t i = 0; i < from.size(); ++i) there.emplace(from[i]->name(), i);
+  std::vector<char> matched(from.size(), 0);
   std::size_t kept = 0;
   for (auto& entry : into) {
     const auto found = there.find(entry->name());
@@ -76,20 +79,24 @@ void MergeList(std::vector<std::unique_ptr<Entry>>& into, std::vector<std::uniqu
       removed.push_back(std::move(entry));
       continue;
     }
-    Entry& theirs = **found->second;
-    entry->readState.store(MergedMark(entry->readState.load(), theirs.readState.load(), context));
-    recurse(*entry, theirs);
-    found->second->reset();
+    if (!matched[found->second]) {
+      matched[found->second] = 1;
+      Entry& theirs = *from[found->second];
+      entry->readState.store(MergedMark(entry->readState.load(), theirs.readState.load(), context));
+      recurse(*entry, theirs);
+    }
     into[kept++] = std::move(entry);
   }
   into.resize(kept);
-  for (auto& entry : from) {
-    if (!entry) continue;
-    if (entry->readState.load() != 0) context.anyNew = true;
-    entry->parent = &parent;
-    into.push_back(std::move(entry));
+  there.clear();
+  for (std::size_t i = 0; i < from.size(); ++i) {
+    if (matched[i]) continue;
+    if (from[i]->readState.load() != 0) context.anyNew = true;
+    from[i]->parent = &parent;
+    into.push_back(std::move(from[i]));
   }
-  // The files' tree is destroyed after the merge, and expects no holes.
+  // The files' tree is destroyed after the merge; the entries matched go
+  // with it here.
   from.clear();
 }
 

@@ -56,10 +56,15 @@ void CCatalogFollower::Settle() {
   COrvaneDoc& doc = frame_.doc();
   {
     // The list operations read site.ds under this lock; another process's
-    // change is taken over whole or not at all.
+    // change is taken over whole or not at all. The window never waits for
+    // another process here: while one holds the lock, it tries again soon.
     const CDataDirLock listLock =
-        CDataDirLock::Acquire(doc.GetProgramDir(), CDataDirLock::Kind::kSiteList);
-    doc.RefreshSiteList();
+        CDataDirLock::TryAcquire(doc.GetProgramDir(), CDataDirLock::Kind::kSiteList);
+    if (listLock.held()) {
+      doc.RefreshSiteList();
+    } else if (listLock.busy()) {
+      settle_->start();
+    }
   }
   // Sites not loaded yet are read as they are at their first use.
   for (const auto& site : std::vector(doc.sites())) {
