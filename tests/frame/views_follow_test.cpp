@@ -1,6 +1,7 @@
 // The tree and the list show what the catalogs hold now, without the user
 // choosing anything again: after an update of this window against a real
 // FTP server on loopback.
+#include <QAbstractItemModelTester>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -120,6 +121,11 @@ void ViewsFollowTest::updatesOfThisWindowShowInPlace() {
   CFTPSite& site = *frame->doc().sites().front();
   CDirView& tree = frame->dirView();
   COrvaneView& list = frame->fileView();
+  // Every change notice of the in-place refreshes is checked as it comes.
+  QAbstractItemModelTester treeTester(tree.model(),
+                                      QAbstractItemModelTester::FailureReportingMode::QtTest);
+  QAbstractItemModelTester listTester(list.model(),
+                                      QAbstractItemModelTester::FailureReportingMode::QtTest);
 
   const QModelIndex siteItem = tree.model()->index(0, 0);
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(siteItem).center());
@@ -221,6 +227,7 @@ void ViewsFollowTest::siteCommandsChangeOnlyTheirItem() {
   auto frame = StartFrame(data.path());
   CDirView& tree = frame->dirView();
   CDirTreeModel& model = *tree.treeModel();
+  QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
   CFTPSite& bravo = *frame->doc().sites().front();
   bravo.loadState.store(kLoaded);
   bravo.rootDir->AddSubdir(std::make_unique<CFTPDir>("pub"));
