@@ -16,6 +16,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "document/catalog_reload.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
@@ -87,6 +88,43 @@ void BM_FollowUpdateOf100kEntrySite(benchmark::State& state) {
   state.counters["treeItems"] = tree.treeModel()->rowCount(tree.treeModel()->index(1, 0, siteItem));
 }
 BENCHMARK(BM_FollowUpdateOf100kEntrySite)->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// Taking over another process's commit of the same site: the files read
+// into a tree of their own and merged into the loaded catalog (the window
+// thread's part before the views follow). Reported, not bounded: it grows
+// with the catalog, as the first load of it does.
+void BM_ReloadCommitOf100kEntrySite(benchmark::State& state) {
+  test::CTempTree data;
+  IDocumentHost quiet;
+  COrvaneDoc other(data.path(), quiet);
+  auto theirs = std::make_shared<CFTPSite>();
+  theirs->host = "bench.example";
+  theirs->userName = "anonymous";
+  theirs->password = std::string(kAnonymousPassword);
+  other.AppendSite(theirs);
+  if (!other.SaveSiteList()) state.SkipWithError("site.ds");
+  CFTPDir* big = theirs->rootDir->AddSubdir(std::make_unique<CFTPDir>("big"));
+  for (int i = 0; i < kFiles; ++i) {
+    big->AddFile(CFTPFile::Make("file" + std::to_string(i) + ".bin", 4099));
+  }
+  CFTPDir* wide = theirs->rootDir->AddSubdir(std::make_unique<CFTPDir>("wide"));
+  for (int i = 0; i < kSubdirs; ++i) {
+    wide->AddSubdir(std::make_unique<CFTPDir>("dir" + std::to_string(i)));
+  }
+  if (!theirs->SaveCatalogAndState(data.path())) state.SkipWithError("content.ct");
+  COrvaneDoc mine(data.path(), quiet);
+  mine.OnNewDocument();
+  CFTPSite& site = *mine.sites().front();
+  mine.EnsureCatalogLoaded(site);
+  for (auto _ : state) {
+    state.PauseTiming();
+    big->files.front()->size.fetch_add(1);
+    if (!theirs->SaveCatalogAndState(data.path())) state.SkipWithError("content.ct");
+    state.ResumeTiming();
+    if (ReloadCatalog(mine, site) != CatalogReload::kReloaded) state.SkipWithError("reload");
+  }
+}
+BENCHMARK(BM_ReloadCommitOf100kEntrySite)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
 }  // namespace orvane

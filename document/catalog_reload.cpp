@@ -112,37 +112,43 @@ void MergeDir(CFTPDir& into, CFTPDir& from, MergeContext& context) {
 
 }  // namespace
 
-CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site) {
-  if (site.loadState.load() != kLoaded || !site.rootDir) return CatalogReload::kSkipped;
-  if (site.updateState.load() == kUpdateRunning || site.catalogUnsaved.load() ||
-      site.filesIncomplete.load()) {
-    return CatalogReload::kSkipped;
-  }
+namespace {
+
+bool Mergeable(const CFTPSite& site) {
+  return site.loadState.load() == kLoaded && site.rootDir && !site.removed.load() &&
+         site.updateState.load() != kUpdateRunning && !site.catalogUnsaved.load() &&
+         !site.filesIncomplete.load();
+}
+
+}  // namespace
+
+CatalogReload CheckCatalogFiles(const COrvaneDoc& doc, CFTPSite& site) {
+  if (!Mergeable(site)) return CatalogReload::kSkipped;
   const auto dir = site.DataDirectory(doc.GetProgramDir());
-  {
-    std::lock_guard files(site.filesLock);
-    if (FileIdentity::Of(dir / "content.ct") == site.contentOnDisk) {
-      std::string state;
-      // The marks alone may have changed (another process set entries read).
-      if (ReadBytes(dir / "state.st", state) ? state == site.stateAtLoad
-                                             : site.stateAtLoad.empty()) {
-        return CatalogReload::kUnchanged;
-      }
-    }
-  }
-  // The files as one commit, read as the first load reads them, into a
-  // site no other thread can see.
-  CFTPSite fresh;
-  fresh.host = site.host;
-  fresh.userName = site.userName;
-  fresh.password = site.password;
-  fresh.port = site.port;
-  fresh.LoadFiles(doc.GetProgramDir());
-  const CFTPSite::LoadResult result = fresh.GetLoadResult();
-  if (fresh.filesIncomplete.load() || result.kind == CFTPSite::LoadResult::kDamaged ||
+  std::lock_guard files(site.filesLock);
+  if (FileIdentity::Of(dir / "content.ct") != site.contentOnDisk) return CatalogReload::kReloaded;
+  std::string state;
+  // The marks alone may have changed (another process set entries read).
+  const bool same =
+      ReadBytes(dir / "state.st", state) ? state == site.stateAtLoad : site.stateAtLoad.empty();
+  return same ? CatalogReload::kUnchanged : CatalogReload::kReloaded;
+}
+
+std::unique_ptr<CFTPSite> ReadCatalogFiles(const std::filesystem::path& programDir,
+                                           const SiteSettings& settings) {
+  auto fresh = std::make_unique<CFTPSite>();
+  settings.ApplyTo(*fresh);
+  fresh->LoadFiles(programDir);
+  const CFTPSite::LoadResult result = fresh->GetLoadResult();
+  if (fresh->filesIncomplete.load() || result.kind == CFTPSite::LoadResult::kDamaged ||
       result.kind == CFTPSite::LoadResult::kUnreadable) {
-    return CatalogReload::kSkipped;
+    return nullptr;
   }
+  return fresh;
+}
+
+CatalogReload MergeCatalogFiles(COrvaneDoc& doc, CFTPSite& site, CFTPSite& fresh) {
+  if (!Mergeable(site) || !fresh.rootDir) return CatalogReload::kSkipped;
   MergeContext context;
   context.keepCleared = site.stateDirty.load();
   {
@@ -159,6 +165,15 @@ CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site) {
     doc.OnEntriesRemoved(std::move(context.removed.dirs), std::move(context.removed.files));
   }
   return CatalogReload::kReloaded;
+}
+
+CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site) {
+  const CatalogReload check = CheckCatalogFiles(doc, site);
+  if (check != CatalogReload::kReloaded) return check;
+  const std::unique_ptr<CFTPSite> fresh =
+      ReadCatalogFiles(doc.GetProgramDir(), SiteSettings::Of(site));
+  if (!fresh) return CatalogReload::kSkipped;
+  return MergeCatalogFiles(doc, site, *fresh);
 }
 
 }  // namespace orvane

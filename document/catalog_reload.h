@@ -9,13 +9,17 @@
 // follow the files, and entries the files no longer hold are unlinked and
 // handed to COrvaneDoc::OnEntriesRemoved, which lets the views drop them
 // before they are destroyed. Marks this process cleared and has not saved
-// yet stay cleared. Front-end thread only.
+// yet stay cleared. Front-end thread only, except ReadCatalogFiles.
 #pragma once
+
+#include <filesystem>
+#include <memory>
 
 namespace orvane {
 
 class COrvaneDoc;
 class CFTPSite;
+struct SiteSettings;
 
 enum class CatalogReload {
   kUnchanged,  // the files are the ones this process knows
@@ -26,6 +30,21 @@ enum class CatalogReload {
   kSkipped,
 };
 
+// The three steps below, one after the other.
 CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site);
+
+// Whether the site's files differ from what this process knows of them:
+// kReloaded when they do (nothing is read yet), else as above. Cheap (a
+// stat and state.st's bytes).
+CatalogReload CheckCatalogFiles(const COrvaneDoc& doc, CFTPSite& site);
+// Reads the files of the site with these settings into a site of its own;
+// null when they could not be read in full. Touches nothing shared, so it
+// may run on any thread while the window goes on.
+std::unique_ptr<CFTPSite> ReadCatalogFiles(const std::filesystem::path& programDir,
+                                           const SiteSettings& settings);
+// Merges `fresh` (from ReadCatalogFiles) into the site's catalog, unless
+// the site can no longer take it (kSkipped: updated, left, ...). `fresh`
+// is used up.
+CatalogReload MergeCatalogFiles(COrvaneDoc& doc, CFTPSite& site, CFTPSite& fresh);
 
 }  // namespace orvane

@@ -33,6 +33,10 @@ CCatalogFollower::CCatalogFollower(CMainFrame& frame)
   connect(settle_, &QTimer::timeout, this, &CCatalogFollower::Settle);
 }
 
+CCatalogFollower::~CCatalogFollower() {
+  for (auto& [key, reader] : readers_) reader.join();
+}
+
 void CCatalogFollower::Watch() {
   COrvaneDoc& doc = frame_.doc();
   const std::filesystem::path& dataDir = doc.GetProgramDir();
@@ -66,13 +70,42 @@ void CCatalogFollower::Settle() {
       settle_->start();
     }
   }
-  // Sites not loaded yet are read as they are at their first use.
-  for (const auto& site : std::vector(doc.sites())) {
-    if (ReloadCatalog(doc, *site) != CatalogReload::kReloaded) continue;
-    frame_.dirView().UpdateSiteItem(site.get());
-    CatalogChanged(*site);
+  // Sites not loaded yet are read as they are at their first use. A read
+  // takes as long as a first load, so it runs beside the window.
+  const std::filesystem::path programDir = doc.GetProgramDir();
+  for (const auto& site : doc.sites()) {
+    if (readers_.count(site.get())) continue;
+    if (CheckCatalogFiles(doc, *site) != CatalogReload::kReloaded) continue;
+    std::weak_ptr<CFTPSite> weak = site;
+    const CFTPSite* key = site.get();
+    readers_.emplace(
+        key, std::thread([this, key, weak, programDir, settings = SiteSettings::Of(*site)] {
+          std::shared_ptr<CFTPSite> fresh = ReadCatalogFiles(programDir, settings);
+          QMetaObject::invokeMethod(
+              this, [this, key, weak, fresh] { Merge(key, weak, fresh); }, Qt::QueuedConnection);
+        }));
   }
   Watch();
+}
+
+void CCatalogFollower::Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>& site,
+                             const std::shared_ptr<CFTPSite>& fresh) {
+  if (auto reader = readers_.find(key); reader != readers_.end()) {
+    // It has posted this and is ending.
+    reader->second.join();
+    readers_.erase(reader);
+  }
+  const std::shared_ptr<CFTPSite> live = site.lock();
+  if (!live || !fresh ||
+      MergeCatalogFiles(frame_.doc(), *live, *fresh) != CatalogReload::kReloaded) {
+    // Files that could not be read in full are tried again at the next
+    // change in the directory, not in a loop.
+    return;
+  }
+  frame_.dirView().UpdateSiteItem(live.get());
+  CatalogChanged(*live);
+  // Whatever changed while the files were read is looked at again.
+  settle_->start();
 }
 
 void CCatalogFollower::CatalogChanged(const CFTPSite& site) {

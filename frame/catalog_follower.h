@@ -9,13 +9,17 @@
 //
 // Other processes are noticed through the directories (site.ds and the
 // catalog files are replaced by renames, which only the directory sees):
-// the data directory and Data/KEY/ of every loaded site. A burst of changes
-// is handled once, shortly after it. A catalog this process is updating is
-// left to that update; one not on screen is only marked, and read again at
-// its next use. Front-end thread only.
+// the data directory and Data/KEY/ of every site. A burst of changes is
+// handled once, shortly after it. A changed catalog is read on a thread of
+// its own and merged on the window's thread; one this process is updating
+// is left to that update, and one not loaded yet is read as it is at its
+// first use. Front-end thread only.
 #pragma once
 
 #include <QObject>
+#include <memory>
+#include <thread>
+#include <unordered_map>
 
 class QFileSystemWatcher;
 class QTimer;
@@ -34,6 +38,8 @@ class CCatalogFollower : public QObject {
   static constexpr int kSettleMs = 150;
 
   explicit CCatalogFollower(CMainFrame& frame);
+  // Waits for the reads still running (their results are dropped).
+  ~CCatalogFollower() override;
 
   // The site's catalog changed in memory (an update of it ended): the tree
   // and, when it shows a directory of the site, the list follow.
@@ -47,10 +53,16 @@ class CCatalogFollower : public QObject {
  private:
   // Handles a burst once it has settled: site.ds, then every loaded catalog.
   void Settle();
+  // A read of the site's files ended: `fresh` (null when they could not be
+  // read in full) is merged if the site can still take it.
+  void Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>& site,
+             const std::shared_ptr<CFTPSite>& fresh);
 
   CMainFrame& frame_;
   QFileSystemWatcher* watcher_;
   QTimer* settle_;
+  // One read at a time per site, keyed by the site.
+  std::unordered_map<const CFTPSite*, std::thread> readers_;
 };
 
 }  // namespace orvane
