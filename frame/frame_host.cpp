@@ -100,8 +100,13 @@ void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
 
 void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
   // Each new site gets its item; the others, their children and their
-  // expansion stay as they are.
+  // expansion stay as they are. The first reading of site.ds builds the
+  // whole top level at once.
   const auto& sites = frame_.doc().sites();
+  if (frame_.dirView().model()->rowCount() == 0) {
+    frame_.dirView().ReloadSites();
+    return;
+  }
   for (std::size_t i = first; i < first + count && i < sites.size(); ++i) {
     frame_.dirView().SiteAdded(sites[i].get());
   }

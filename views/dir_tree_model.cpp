@@ -284,15 +284,25 @@ void CDirTreeModel::ReloadSites() {
 }
 
 int CDirTreeModel::SortedRow(const QString& label, const Item* except) const {
-  // After the equal labels, as the stable sort of ReloadSites places a site
-  // that comes later in the list.
-  int row = 0;
-  for (const auto& item : root_->children) {
-    if (item.get() == except) continue;
-    if (QString::localeAwareCompare(SiteLabel(*item->site), label) > 0) break;
-    ++row;
+  // The top level other than `except` is sorted, so a binary search finds
+  // the place: after the equal labels, as the stable sort of ReloadSites
+  // places a site that comes later in the list.
+  const auto& children = root_->children;
+  const bool skip = except && except->parent == root_.get();
+  const auto at = [&](std::size_t i) -> const Item& {
+    return *children[skip && i >= static_cast<std::size_t>(except->row) ? i + 1 : i];
+  };
+  std::size_t low = 0;
+  std::size_t high = children.size() - (skip ? 1 : 0);
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (QString::localeAwareCompare(SiteLabel(*at(middle).site), label) > 0) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
   }
-  return row;
+  return static_cast<int>(low);
 }
 
 void CDirTreeModel::InsertSite(CFTPSite* site) {
