@@ -7,6 +7,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
+#include "frame/catalog_follower.h"
 #include "frame/dialog_seam.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
@@ -87,15 +88,33 @@ void CFrameHost::FilesAppended(std::size_t) {
   if (frame_.resultMode()) frame_.fileView().AppendResults();
 }
 
-void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus&) {
+void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
+                                   const SiteStatus& status) {
   frame_.dirView().UpdateSiteItem(site.get());
+  // The worker merged its last listing before it posted a final state; the
+  // removals it posted before have been handled, in order.
+  if (status.state != kUpdateRunning && status.state != kNeverUpdated) {
+    frame_.catalogFollower().CatalogChanged(*site);
+  }
 }
 
-void CFrameHost::SitesAdded(std::size_t, std::size_t) { frame_.dirView().ReloadSites(); }
+void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
+  // Each new site gets its item; the others, their children and their
+  // expansion stay as they are. The first reading of site.ds builds the
+  // whole top level at once.
+  const auto& sites = frame_.doc().sites();
+  if (frame_.dirView().model()->rowCount() == 0) {
+    frame_.dirView().ReloadSites();
+    return;
+  }
+  for (std::size_t i = first; i < first + count && i < sites.size(); ++i) {
+    frame_.dirView().SiteAdded(sites[i].get());
+  }
+}
 
-void CFrameHost::SiteChanged(std::size_t) {
+void CFrameHost::SiteChanged(std::size_t index) {
   // The label may change and with it the item's place in the sorted tree.
-  frame_.dirView().ReloadSites();
+  frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {

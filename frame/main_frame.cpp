@@ -24,6 +24,7 @@
 #include "document/doc_walk.h"
 #include "document/engine_bridge.h"
 #include "document/name_matcher.h"
+#include "frame/catalog_follower.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
 #include "frame/find_dialog.h"
@@ -146,6 +147,7 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
   setObjectName(QStringLiteral("mainFrame"));
   marksSaver_ = new CMarksSaver(
       *doc_, [this](const QString& failure) { ReportMarksFailure(failure); }, this);
+  follower_ = new CCatalogFollower(*this);
   connect(walks_, &CWalkRunner::paused, this, [this] { host_->WalkPaused(); });
   progressTimer_->setInterval(kProgressMs);
   connect(progressTimer_, &QTimer::timeout, this, &CMainFrame::ShowProgress);
@@ -358,6 +360,8 @@ void CMainFrame::SaveSettings() const {
 void CMainFrame::OpenDocument() {
   doc_->OnNewDocument();
   dirView_->ReloadSites();
+  // From now on, what other processes change in the data directory shows.
+  follower_->Watch();
 }
 
 void CMainFrame::ShowLoadErrors() {
@@ -585,7 +589,12 @@ void CMainFrame::AddSite() {
   }
   auto site = std::make_shared<CFTPSite>();
   settings.ApplyTo(*site);
-  ReportChange(doc_->AddSite(std::move(site)));
+  const SiteChange change = doc_->AddSite(site);
+  ReportChange(change);
+  // The new site is where the user goes next.
+  if (change == SiteChange::kSaved || change == SiteChange::kNotSaved) {
+    dirView_->SelectSite(site.get());
+  }
 }
 
 void CMainFrame::EditSite() {
@@ -615,6 +624,7 @@ void CMainFrame::EditSite() {
     return;
   }
   ReportChange(change);
+  if (change == SiteChange::kSaved || change == SiteChange::kNotSaved) dirView_->SelectSite(site);
 }
 
 void CMainFrame::UpdateAll() {

@@ -34,6 +34,7 @@ class QTimer;
 
 namespace orvane {
 
+class CCatalogFollower;
 class CDirView;
 class CMarksSaver;
 class COrvaneView;
@@ -69,6 +70,9 @@ class CMainFrame : public QMainWindow {
   // Steps the walks that commands start (see frame/walk_runner.h).
   CWalkRunner& walkRunner() { return *walks_; }
   CMarksSaver& marksSaver() { return *marksSaver_; }
+  // Keeps the views on the catalogs as updates and other processes change
+  // them.
+  CCatalogFollower& catalogFollower() { return *follower_; }
 
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
@@ -166,6 +170,7 @@ class CMainFrame : public QMainWindow {
   QTimer* progressTimer_ = nullptr;
   CWalkRunner* walks_ = nullptr;
   CMarksSaver* marksSaver_ = nullptr;
+  CCatalogFollower* follower_ = nullptr;
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;

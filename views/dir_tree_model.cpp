@@ -155,6 +155,72 @@ void CDirTreeModel::DropChildren(Item* item, const QModelIndex& index) {
   item->filled = false;
 }
 
+void CDirTreeModel::FollowCatalog(const CFTPSite* site) {
+  for (const auto& item : root_->children) {
+    if (item->site != site) continue;
+    Reconcile(item.get(), IndexOf(item.get()));
+  }
+}
+
+// The catalog only ever appends directories and removes them, so the items
+// kept are in catalog order already and the new ones are inserted between
+// them in runs, one notice per run. Should the orders still disagree (a
+// catalog read again from disk in another order), the item is filled anew.
+void CDirTreeModel::Reconcile(Item* item, const QModelIndex& index) {
+  if (!item->filled || !item->dir) return;
+  const std::vector<CFTPDir*> snapshot = SnapshotChildren(*item->dir, item->site).dirs;
+  const std::unordered_set<const CFTPDir*> present(snapshot.begin(), snapshot.end());
+  auto& children = item->children;
+  ChangeScope scope(changing_);
+  for (std::size_t i = children.size(); i-- > 0;) {
+    if (present.count(children[i]->dir)) continue;
+    beginRemoveRows(index, static_cast<int>(i), static_cast<int>(i));
+    children.erase(children.begin() + static_cast<std::ptrdiff_t>(i));
+    for (std::size_t j = i; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+    endRemoveRows();
+  }
+  std::unordered_set<const CFTPDir*> kept;
+  kept.reserve(children.size());
+  for (const auto& child : children) kept.insert(child->dir);
+  std::size_t pos = 0;
+  for (std::size_t k = 0; k < snapshot.size();) {
+    if (pos < children.size() && children[pos]->dir == snapshot[k]) {
+      ++pos;
+      ++k;
+      continue;
+    }
+    if (kept.count(snapshot[k])) {
+      DropChildren(item, index);
+      Fill(item, index);
+      return;
+    }
+    std::size_t end = k;
+    while (end < snapshot.size() && !kept.count(snapshot[end])) ++end;
+    const auto count = static_cast<int>(end - k);
+    beginInsertRows(index, static_cast<int>(pos), static_cast<int>(pos) + count - 1);
+    std::vector<std::unique_ptr<Item>> added;
+    added.reserve(end - k);
+    for (; k < end; ++k) {
+      auto sub = std::make_unique<Item>();
+      sub->dir = snapshot[k];
+      sub->site = item->site;
+      sub->parent = item;
+      added.push_back(std::move(sub));
+    }
+    children.insert(children.begin() + static_cast<std::ptrdiff_t>(pos),
+                    std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
+    for (std::size_t j = pos; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+    pos += static_cast<std::size_t>(count);
+    endInsertRows();
+  }
+  if (children.empty()) return;
+  // Marks set by the update (or cleared by another process) show as bold.
+  emit dataChanged(IndexOf(children.front().get()), IndexOf(children.back().get()), {Qt::FontRole});
+  for (const auto& child : children) {
+    if (child->filled) Reconcile(child.get(), IndexOf(child.get()));
+  }
+}
+
 QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   const Item* item = ItemAt(index);
@@ -215,6 +281,75 @@ void CDirTreeModel::ReloadSites() {
     root_->children.push_back(std::move(item));
   }
   endResetModel();
+}
+
+int CDirTreeModel::SortedRow(const QString& label, const Item* except) const {
+  // The top level other than `except` is sorted, so a binary search finds
+  // the place: after the equal labels, as the stable sort of ReloadSites
+  // places a site that comes later in the list.
+  const auto& children = root_->children;
+  const bool skip = except && except->parent == root_.get();
+  const auto at = [&](std::size_t i) -> const Item& {
+    return *children[skip && i >= static_cast<std::size_t>(except->row) ? i + 1 : i];
+  };
+  std::size_t low = 0;
+  std::size_t high = children.size() - (skip ? 1 : 0);
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (QString::localeAwareCompare(SiteLabel(*at(middle).site), label) > 0) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return static_cast<int>(low);
+}
+
+void CDirTreeModel::InsertSite(CFTPSite* site) {
+  const int row = SortedRow(SiteLabel(*site), nullptr);
+  auto item = std::make_unique<Item>();
+  item->siteItem = true;
+  item->site = site;
+  item->dir = site->rootDir.get();
+  item->parent = root_.get();
+  item->state = site->updateState.load();
+  item->bold = site->hasNewEntries.load();
+  ChangeScope scope(changing_);
+  beginInsertRows({}, row, row);
+  auto& children = root_->children;
+  children.insert(children.begin() + row, std::move(item));
+  for (std::size_t j = static_cast<std::size_t>(row); j < children.size(); ++j) {
+    children[j]->row = static_cast<int>(j);
+  }
+  endInsertRows();
+}
+
+void CDirTreeModel::SiteEdited(const CFTPSite* site) {
+  const QModelIndex index = SiteIndex(site);
+  if (!index.isValid()) return;
+  auto& children = root_->children;
+  const int from = index.row();
+  const int to = SortedRow(SiteLabel(*site), children[static_cast<std::size_t>(from)].get());
+  if (to != from) {
+    ChangeScope scope(changing_);
+    // Qt counts the destination before the move.
+    beginMoveRows({}, from, from, {}, to > from ? to + 1 : to);
+    auto moved = std::move(children[static_cast<std::size_t>(from)]);
+    children.erase(children.begin() + from);
+    children.insert(children.begin() + to, std::move(moved));
+    for (std::size_t j = 0; j < children.size(); ++j) children[j]->row = static_cast<int>(j);
+    endMoveRows();
+  }
+  UpdateSiteItem(site);
+  const QModelIndex moved = SiteIndex(site);
+  emit dataChanged(moved, moved, {Qt::DisplayRole});
+}
+
+QModelIndex CDirTreeModel::SiteIndex(const CFTPSite* site) const {
+  for (const auto& item : root_->children) {
+    if (item->site == site) return IndexOf(item.get());
+  }
+  return {};
 }
 
 void CDirTreeModel::UpdateSiteItem(const CFTPSite* site) {

@@ -41,6 +41,14 @@ class CDirTreeModel : public QAbstractItemModel {
 
   // Rebuilds the top level from the document's site list, sorted by label.
   void ReloadSites();
+  // A site joined the document's list: its item is inserted at its sorted
+  // place, and no other item changes.
+  void InsertSite(CFTPSite* site);
+  // A site's settings changed: its item moves to the place its label sorts
+  // to (children and expansion go with it) and is redrawn.
+  void SiteEdited(const CFTPSite* site);
+  // The site's top-level item; invalid when there is none.
+  QModelIndex SiteIndex(const CFTPSite* site) const;
   // Redraws the site's first item: state icon, bold from hasNewEntries.
   void UpdateSiteItem(const CFTPSite* site);
   // Reads the catalog of the item's site when this run has not yet. When a
@@ -53,6 +61,12 @@ class CDirTreeModel : public QAbstractItemModel {
   void Refill(const QModelIndex& index);
   // Drops the item's children; the next expansion fills them again.
   void Collapse(const QModelIndex& index);
+  // After an update of the site (or a reload of its catalog): every filled
+  // item of the site takes its directory's children again in place. Items
+  // of directories that are still there stay (with their children and
+  // expansion), new directories are inserted where the catalog has them,
+  // and bold marks are redrawn. Unfilled items fill at their expansion.
+  void FollowCatalog(const CFTPSite* site);
   // Clears the item's bold state (its directory's mark was cleared).
   void ClearBold(const QModelIndex& index);
   // Removes every item whose directory is one of `dirs` (and so every item
@@ -80,6 +94,10 @@ class CDirTreeModel : public QAbstractItemModel {
   QModelIndex IndexOf(const Item* item) const;
   void Fill(Item* item, const QModelIndex& index);
   void DropChildren(Item* item, const QModelIndex& index);
+  void Reconcile(Item* item, const QModelIndex& index);
+  // The row a site labelled `label` sorts to among the top-level items
+  // other than `except`, counted without it.
+  int SortedRow(const QString& label, const Item* except) const;
   void Purge(Item* item, const QModelIndex& index,
              const std::unordered_set<const CFTPDir*>& removed);
 

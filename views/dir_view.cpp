@@ -33,6 +33,27 @@ void CDirView::ReloadSites() {
   quietSelection_ = false;
 }
 
+void CDirView::SiteAdded(CFTPSite* site) {
+  quietSelection_ = true;
+  model_->InsertSite(site);
+  quietSelection_ = false;
+}
+
+void CDirView::SiteEdited(CFTPSite* site) {
+  quietSelection_ = true;
+  model_->SiteEdited(site);
+  quietSelection_ = false;
+}
+
+void CDirView::SelectSite(const CFTPSite* site) {
+  const QModelIndex index = model_->SiteIndex(site);
+  if (!index.isValid()) return;
+  if (!selectionModel()->isSelected(index)) {
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  }
+  scrollTo(index);
+}
+
 void CDirView::UpdateSiteItem(CFTPSite* site) { model_->UpdateSiteItem(site); }
 
 void CDirView::SelectDirectory(CFTPDir* dir) {
@@ -69,6 +90,17 @@ void CDirView::EntriesRemoving(const std::vector<const CFTPDir*>& dirs) {
   const QPersistentModelIndex before = selected.isEmpty() ? QModelIndex() : selected.first();
   quietSelection_ = true;
   model_->PurgeRemoved(dirs);
+  if (!selected.isEmpty() && !before.isValid()) selectionModel()->clear();
+  quietSelection_ = false;
+}
+
+void CDirView::FollowCatalog(const CFTPSite* site) {
+  // Items that leave here are of directories an update removed; as with a
+  // removal notice, Qt's move of the selection is not the user's choice.
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  const QPersistentModelIndex before = selected.isEmpty() ? QModelIndex() : selected.first();
+  quietSelection_ = true;
+  model_->FollowCatalog(site);
   if (!selected.isEmpty() && !before.isValid()) selectionModel()->clear();
   quietSelection_ = false;
 }

@@ -41,6 +41,13 @@ class CDirView : public QTreeView {
   // The site list changed (add, edit, delete, import): rebuild the top level.
   // Call it right after the document's list changed, before anything repaints.
   void ReloadSites();
+  // One site joined the list, or one site's settings changed: only its
+  // item changes (inserted, or moved to where its label sorts).
+  void SiteAdded(CFTPSite* site);
+  void SiteEdited(CFTPSite* site);
+  // Selects the site's item as a click would (with the selection steps),
+  // unless it is selected already.
+  void SelectSite(const CFTPSite* site);
   // Redraw a site's item: state icon, bold when it has new entries, tip.
   void UpdateSiteItem(CFTPSite* site);
   // Highlights the item of `dir` (or of its nearest ancestor in the tree)
@@ -53,6 +60,9 @@ class CDirView : public QTreeView {
   // Removed subtrees (an update's sweep, or a deleted site's rootDir): drops
   // every item that reaches into them. Must run before they are destroyed.
   void EntriesRemoving(const std::vector<const CFTPDir*>& dirs);
+  // The site's catalog changed (an update ended, or it was read again):
+  // the items shown follow it in place; selection and expansion stay.
+  void FollowCatalog(const CFTPSite* site);
 
   CDirTreeModel* treeModel() const { return model_; }
 

@@ -181,6 +181,64 @@ void CFileListModel::Fill(Mode mode, const std::vector<CFTPDir*>& dirs,
   endResetModel();
 }
 
+void CFileListModel::Retake(Mode mode, const std::vector<CFTPDir*>& dirs,
+                            const std::vector<CFTPFile*>& files) {
+  if (mode != mode_) {
+    Fill(mode, dirs, files);
+    return;
+  }
+  std::vector<std::uintptr_t> target;
+  target.reserve(dirs.size() + files.size());
+  for (CFTPDir* dir : dirs) {
+    if (dir) target.push_back(reinterpret_cast<std::uintptr_t>(dir));
+  }
+  for (CFTPFile* file : files) {
+    if (file) target.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
+  }
+  const std::unordered_set<std::uintptr_t> listed(target.begin(), target.end());
+  // Runs of rows that leave, removed from the end so earlier rows keep
+  // their numbers.
+  for (int last = static_cast<int>(rows_.size()) - 1; last >= 0;) {
+    if (listed.count(rows_[static_cast<std::size_t>(last)])) {
+      --last;
+      continue;
+    }
+    int first = last;
+    while (first > 0 && !listed.count(rows_[static_cast<std::size_t>(first - 1)])) --first;
+    beginRemoveRows({}, first, last);
+    rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+    if (first < dirRows_) dirRows_ -= std::min(dirRows_, last + 1) - first;
+    endRemoveRows();
+    last = first - 1;
+  }
+  const std::unordered_set<std::uintptr_t> kept(rows_.begin(), rows_.end());
+  std::size_t pos = 0;
+  for (std::size_t k = 0; k < target.size();) {
+    if (pos < rows_.size() && rows_[pos] == target[k]) {
+      ++pos;
+      ++k;
+      continue;
+    }
+    if (kept.count(target[k])) {
+      Fill(mode, dirs, files);
+      return;
+    }
+    std::size_t end = k;
+    while (end < target.size() && !kept.count(target[end])) ++end;
+    beginInsertRows({}, static_cast<int>(pos), static_cast<int>(pos + (end - k)) - 1);
+    rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(pos),
+                 target.begin() + static_cast<std::ptrdiff_t>(k),
+                 target.begin() + static_cast<std::ptrdiff_t>(end));
+    for (; k < end; ++k, ++pos) {
+      if (!(target[k] & kFileTag)) ++dirRows_;
+    }
+    endInsertRows();
+  }
+  if (!rows_.empty()) {
+    emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, kColumnCount - 1));
+  }
+}
+
 void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
   std::vector<std::uintptr_t> newDirs;

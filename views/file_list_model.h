@@ -41,6 +41,12 @@ class CFileListModel : public QAbstractTableModel {
   // Replaces every row (one reset): `dirs` then `files`, each in its order.
   // Null entries are skipped.
   void Fill(Mode mode, const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+  // The same rows as Fill(mode, dirs, files) would give, reached in place:
+  // rows of entries no longer listed leave, new ones are inserted where the
+  // lists have them, and every row is redrawn (sizes, colours), so the
+  // view's selection and scroll position stay. A list in another mode, or
+  // in another order, is filled anew.
+  void Retake(Mode mode, const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
   // Inserts dirs after the shown directories and files at the end, with one
   // insert notice for each of the two.
   void Append(const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);

@@ -63,6 +63,14 @@ void COrvaneView::ShowResults() {
                Live(doc_, doc_.resultFiles, files));
 }
 
+void COrvaneView::FollowBrowse() {
+  if (model_->mode() != CFileListModel::Mode::kBrowse) return;
+  std::vector<CFTPDir*> dirs;
+  std::vector<CFTPFile*> files;
+  model_->Retake(CFileListModel::Mode::kBrowse, Live(doc_, doc_.browseDirs, dirs),
+                 Live(doc_, doc_.browseFiles, files));
+}
+
 void COrvaneView::ShowWelcome() { model_->ShowWelcome(); }
 
 void COrvaneView::AppendResults() {

@@ -33,6 +33,9 @@ class COrvaneView : public QTreeView {
   // Rows := doc.resultDirs then doc.resultFiles; result mode.
   void ShowResults();
   void ShowWelcome();
+  // The browse lists were taken again (the catalog changed): in browse
+  // mode the rows follow them in place, keeping selection and scrolling.
+  void FollowBrowse();
   // Shows what was appended to doc.resultDirs / resultFiles since the rows
   // last matched them (one insert notice per group); refills when the view
   // was not showing results or the lists were cleared meanwhile.

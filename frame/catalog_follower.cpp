@@ -1,0 +1,127 @@
+#include "frame/catalog_follower.h"
+
+#include <QFileSystemWatcher>
+#include <QTimer>
+
+#include "catalog/data_dir_lock.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_site.h"
+#include "document/catalog_reload.h"
+#include "document/orvane_doc.h"
+#include "frame/frame_views.h"
+#include "frame/main_frame.h"
+
+namespace orvane {
+
+namespace {
+
+QString PathText(const std::filesystem::path& path) {
+  return QString::fromStdString(path.string());
+}
+
+}  // namespace
+
+CCatalogFollower::CCatalogFollower(CMainFrame& frame)
+    : QObject(&frame),
+      frame_(frame),
+      watcher_(new QFileSystemWatcher(this)),
+      settle_(new QTimer(this)) {
+  settle_->setSingleShot(true);
+  settle_->setInterval(kSettleMs);
+  // Each event restarts the wait: an update's commit is several renames.
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, settle_, qOverload<>(&QTimer::start));
+  connect(settle_, &QTimer::timeout, this, &CCatalogFollower::Settle);
+}
+
+CCatalogFollower::~CCatalogFollower() {
+  for (auto& [key, reader] : readers_) reader.join();
+}
+
+void CCatalogFollower::Watch() {
+  COrvaneDoc& doc = frame_.doc();
+  const std::filesystem::path& dataDir = doc.GetProgramDir();
+  QStringList paths{PathText(dataDir)};
+  std::error_code error;
+  if (std::filesystem::is_directory(dataDir / "Data", error)) paths << PathText(dataDir / "Data");
+  for (const auto& site : doc.sites()) {
+    const std::filesystem::path dir = site->DataDirectory(dataDir);
+    if (std::filesystem::is_directory(dir, error)) paths << PathText(dir);
+  }
+  const QStringList watched = watcher_->directories();
+  QStringList added;
+  for (const QString& path : paths) {
+    if (!watched.contains(path)) added << path;
+  }
+  // Without inotify (or past its limit) the window simply does not follow.
+  if (!added.isEmpty()) watcher_->addPaths(added);
+}
+
+void CCatalogFollower::Settle() {
+  COrvaneDoc& doc = frame_.doc();
+  {
+    // The list operations read site.ds under this lock; another process's
+    // change is taken over whole or not at all. The window never waits for
+    // another process here: while one holds the lock, it tries again soon.
+    const CDataDirLock listLock =
+        CDataDirLock::TryAcquire(doc.GetProgramDir(), CDataDirLock::Kind::kSiteList);
+    if (listLock.held()) {
+      doc.RefreshSiteList();
+    } else if (listLock.busy()) {
+      settle_->start();
+    }
+  }
+  // Sites not loaded yet are read as they are at their first use. A read
+  // takes as long as a first load, so it runs beside the window.
+  const std::filesystem::path programDir = doc.GetProgramDir();
+  for (const auto& site : doc.sites()) {
+    if (readers_.count(site.get())) continue;
+    if (CheckCatalogFiles(doc, *site) != CatalogReload::kReloaded) continue;
+    std::weak_ptr<CFTPSite> weak = site;
+    const CFTPSite* key = site.get();
+    readers_.emplace(
+        key, std::thread([this, key, weak, programDir, settings = SiteSettings::Of(*site)] {
+          std::shared_ptr<CFTPSite> fresh = ReadCatalogFiles(programDir, settings);
+          QMetaObject::invokeMethod(
+              this, [this, key, weak, fresh] { Merge(key, weak, fresh); }, Qt::QueuedConnection);
+        }));
+  }
+  Watch();
+}
+
+void CCatalogFollower::Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>& site,
+                             const std::shared_ptr<CFTPSite>& fresh) {
+  if (auto reader = readers_.find(key); reader != readers_.end()) {
+    // It has posted this and is ending.
+    reader->second.join();
+    readers_.erase(reader);
+  }
+  const std::shared_ptr<CFTPSite> live = site.lock();
+  if (!live || !fresh ||
+      MergeCatalogFiles(frame_.doc(), *live, *fresh) != CatalogReload::kReloaded) {
+    // Files that could not be read in full are tried again at the next
+    // change in the directory, not in a loop.
+    return;
+  }
+  frame_.dirView().UpdateSiteItem(live.get());
+  CatalogChanged(*live);
+  // Whatever changed while the files were read is looked at again.
+  settle_->start();
+}
+
+void CCatalogFollower::CatalogChanged(const CFTPSite& site) {
+  COrvaneDoc& doc = frame_.doc();
+  frame_.dirView().FollowCatalog(&site);
+  // The browse lists are the children of the current location; taken again,
+  // they hold what the catalog holds now (the list shows them in browse
+  // mode, and the toggle back to it shows them later).
+  CFTPDir* shown = doc.currentNode ? doc.currentNode->directory : nullptr;
+  if (shown && shown->GetSite() == &site) {
+    doc.ShowDirectory(shown);
+    frame_.fileView().FollowBrowse();
+  } else {
+    // Results may show the site's files, whose sizes and marks changed.
+    frame_.fileView().viewport()->update();
+  }
+}
+
+}  // namespace orvane
