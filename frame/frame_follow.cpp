@@ -96,8 +96,7 @@ void CFrameFollow::Refresh() {
     return;
   }
   const QString label = DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
-  frame_.setWindowTitle(
-      QStringLiteral("%1 - %2 - Orvane").arg(label, PathInSite(*shown)));
+  frame_.setWindowTitle(QStringLiteral("%1 - %2 - Orvane").arg(label, PathInSite(*shown)));
   frame_.dirView().RevealDirectory(shown);
 }
 

@@ -195,9 +195,13 @@ void CDirView::OnContextMenu(const QPoint& pos) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("dirViewMenu"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
+  // Queued: a command may run a long walk that processes events, and the
+  // menu's own deferred deletion must not run while the menu is still on
+  // the stack.
   const auto add = [this, menu](const QString& text, int id) {
-    connect(menu->addAction(text), &QAction::triggered, this,
-            [this, id] { emit contextCommand(id); });
+    connect(
+        menu->addAction(text), &QAction::triggered, this, [this, id] { emit contextCommand(id); },
+        Qt::QueuedConnection);
   };
   add(tr("显示更新"), kCmdShowUpdates);
   add(tr("更新"), kCmdUpdate);

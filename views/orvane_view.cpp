@@ -218,14 +218,15 @@ void COrvaneView::OnContextMenu(const QPoint& pos) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("fileViewMenu"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  connect(menu->addAction(tr("复制路径")), &QAction::triggered, this,
-          [this] { emit contextCommand(kCmdCopyPath); });
+  // Queued, as the tree's commands are: they run once the menu is done.
+  connect(
+      menu->addAction(tr("复制路径")), &QAction::triggered, this,
+      [this] { emit contextCommand(kCmdCopyPath); }, Qt::QueuedConnection);
   // Results come from anywhere; browse rows are in their folder already.
   if (model_->mode() == CFileListModel::Mode::kResults) {
     const QPersistentModelIndex row = index;
     QAction* show = menu->addAction(tr("在文件夹中显示"));
     show->setObjectName(QStringLiteral("actionShowInFolder"));
-    // Queued: the directory opens after the menu has closed.
     connect(
         show, &QAction::triggered, this,
         [this, row] {
