@@ -178,7 +178,13 @@ void COrvaneView::keyPressEvent(QKeyEvent* event) {
     if (const int count = CopySelectedAddresses()) emit addressesCopied(count);
     return;
   }
-  const QModelIndex current = currentIndex();
+  QModelIndex current = currentIndex();
+  // A refill leaves no current row; the menu keys then take the first.
+  if (!current.isValid() && model_->rowCount() > 0 &&
+      (event->key() == Qt::Key_Menu || event->key() == Qt::Key_F10)) {
+    current = model_->index(0, 0);
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  }
   switch (event->key()) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

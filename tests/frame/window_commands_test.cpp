@@ -704,6 +704,11 @@ void WindowCommandsTest::listKeysAndMouseButtonsNavigate() {
   QTest::keyClick(&list, Qt::Key_Backspace);
   QTRY_VERIFY(Rows(list).contains(QStringLiteral("fresh")));
   QTRY_COMPARE(tree.CurrentDirectory(), root);
+  // The refilled list has no current row; Shift+F10 still opens a menu.
+  QTest::keyClick(&list, Qt::Key_F10, Qt::ShiftModifier);
+  QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+  QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+  QTRY_VERIFY(!QApplication::activePopupWidget());
   // The mouse's back button returns to fresh, forward to the root again.
   QTest::mouseClick(list.viewport(), Qt::BackButton);
   QTRY_COMPARE(Rows(list), QStringList{QStringLiteral("inner.txt")});
