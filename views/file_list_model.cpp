@@ -204,10 +204,10 @@ bool CFileListModel::RowLess(std::uintptr_t a, std::uintptr_t b) const {
 void CFileListModel::sort(int column, Qt::SortOrder order) {
   sortColumn_ = column >= 0 && column < kColumnCount ? column : -1;
   sortOrder_ = order;
-  if (sortColumn_ >= 0) ApplySort();
+  if (sortColumn_ >= 0) ApplySort(0, dirRows_);
 }
 
-void CFileListModel::ApplySort() {
+void CFileListModel::ApplySort(int dirsFrom, int filesFrom) {
   if (mode_ == Mode::kWelcome || rows_.size() < 2) return;
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
   // A permutation rather than the rows themselves, so a row's old number
@@ -217,8 +217,11 @@ void CFileListModel::ApplySort() {
   const auto less = [this](int a, int b) {
     return RowLess(rows_[static_cast<std::size_t>(a)], rows_[static_cast<std::size_t>(b)]);
   };
-  std::stable_sort(order.begin(), order.begin() + dirRows_, less);
-  std::stable_sort(order.begin() + dirRows_, order.end(), less);
+  const auto dirEnd = order.begin() + dirRows_;
+  std::stable_sort(order.begin() + dirsFrom, dirEnd, less);
+  std::inplace_merge(order.begin(), order.begin() + dirsFrom, dirEnd, less);
+  std::stable_sort(order.begin() + filesFrom, order.end(), less);
+  std::inplace_merge(dirEnd, order.begin() + filesFrom, order.end(), less);
   std::vector<int> newRow(order.size());
   std::vector<std::uintptr_t> sorted(rows_.size());
   for (std::size_t i = 0; i < order.size(); ++i) {
@@ -238,6 +241,7 @@ void CFileListModel::ApplySort() {
 
 void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
+  const int sortedDirs = dirRows_;
   std::vector<std::uintptr_t> newDirs;
   for (CFTPDir* dir : dirs) {
     if (dir) newDirs.push_back(reinterpret_cast<std::uintptr_t>(dir));
@@ -253,6 +257,7 @@ void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
   for (CFTPFile* file : files) {
     if (file) newFiles.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
   }
+  const int sortedFilesEnd = static_cast<int>(rows_.size());
   if (!newFiles.empty()) {
     const int first = static_cast<int>(rows_.size());
     beginInsertRows({}, first, first + static_cast<int>(newFiles.size()) - 1);
@@ -260,7 +265,9 @@ void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
     endInsertRows();
   }
   // New results take their places in the chosen order.
-  if (sortColumn_ >= 0 && (!newDirs.empty() || !newFiles.empty())) ApplySort();
+  if (sortColumn_ >= 0 && (!newDirs.empty() || !newFiles.empty())) {
+    ApplySort(sortedDirs, sortedFilesEnd);
+  }
 }
 
 void CFileListModel::RemoveEntries(const std::vector<const CFTPDir*>& dirs,

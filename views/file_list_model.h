@@ -78,8 +78,10 @@ class CFileListModel : public QAbstractTableModel {
 
   // Orders the directory rows and the file rows by the chosen column, each
   // group on its own, and moves persistent indexes (selection, current row)
-  // with their rows.
-  void ApplySort();
+  // with their rows. Rows before `dirsFrom` and from the first file row to
+  // `filesFrom` are in order already (appended results): only the rest is
+  // sorted and then merged, so a search's batches cost linear time each.
+  void ApplySort(int dirsFrom, int filesFrom);
   bool RowLess(std::uintptr_t a, std::uintptr_t b) const;
 
   Mode mode_ = Mode::kWelcome;

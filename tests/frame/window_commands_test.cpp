@@ -766,6 +766,14 @@ void WindowCommandsTest::headerSortsDirectoriesFirstAcrossNavigation() {
   QTRY_COMPARE(Rows(list), Names({"old.txt", "new.txt"}));
   frame_->action(kCmdBack)->trigger();
   QTRY_COMPARE(Rows(list), Names({"pub", "fresh", "a-root-new.txt"}));
+  // Results appended by a search take their places in the chosen order.
+  clickHeader(CFileListModel::kNameColumn);
+  AnswerDialog([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("e"));
+  });
+  frame_->action(kCmdSearch)->trigger();
+  // In the catalog's order new.txt would come first.
+  QTRY_COMPARE(Rows(list), Names({"fresh", "a-root-new.txt", "inner.txt", "new.txt"}));
 }
 
 void WindowCommandsTest::columnWidthsAreRemembered() {
