@@ -37,6 +37,7 @@ QMessageBox::StandardButton CDialogSeam::Show(QWidget* parent, const Message& me
   if (shown.title.isEmpty()) shown.title = QStringLiteral("Orvane");
   if (messageHook()) return messageHook()(shown);
   QMessageBox box(shown.icon, shown.title, shown.text, shown.buttons, parent);
+  if (shown.defaultButton != QMessageBox::NoButton) box.setDefaultButton(shown.defaultButton);
   // The system's own labels, so a Chinese box does not carry English buttons.
   if (QAbstractButton* ok = box.button(QMessageBox::Ok)) {
     ok->setText(QCoreApplication::translate("orvane::CDialogSeam", "确定"));

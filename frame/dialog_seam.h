@@ -26,6 +26,8 @@ class CDialogSeam {
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    // The button Enter presses; NoButton leaves the box's own choice.
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
   };
   using MessageHook = std::function<QMessageBox::StandardButton(const Message&)>;
   // Gets the dialog set up as it would be shown and returns its result

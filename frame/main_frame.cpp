@@ -28,6 +28,7 @@
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
 #include "frame/find_dialog.h"
+#include "frame/frame_follow.h"
 #include "frame/frame_host.h"
 #include "frame/frame_views.h"
 #include "frame/help_browser.h"
@@ -38,6 +39,7 @@
 #include "frame/walk_runner.h"
 #include "update/update_engine.h"
 #include "views/about_dlg.h"
+#include "views/display_text.h"
 
 namespace orvane {
 
@@ -319,6 +321,7 @@ void CMainFrame::CreatePanes() {
   connect(dirView_, &CDirView::contextCommand, this, &CMainFrame::Command);
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
   fileView_->ShowWelcome();
+  new CFrameFollow(*this);
 }
 
 void CMainFrame::RestoreSettings() {
@@ -333,6 +336,7 @@ void CMainFrame::RestoreSettings() {
   if (!splitter_->restoreState(settings.value(QStringLiteral("frame/splitter")).toByteArray())) {
     splitter_->setSizes({kTreeWidth, std::max(kTreeWidth, width() - kTreeWidth)});
   }
+  fileView_->RestoreLayout();
   // A value the engine refuses (edited by hand) leaves its default.
   engine_->SetMaxWorkers(
       settings.value(QStringLiteral("update/threads"), CUpdateEngine::kDefaultMaxWorkers).toInt());
@@ -353,6 +357,7 @@ void CMainFrame::SaveSettings() const {
   settings.setValue(QStringLiteral("frame/geometry"), saveGeometry());
   settings.setValue(QStringLiteral("frame/state"), saveState());
   settings.setValue(QStringLiteral("frame/splitter"), splitter_->saveState());
+  fileView_->SaveLayout();
   settings.setValue(QStringLiteral("frame/statusBar"), actions_[kCmdStatusBar]->isChecked());
   settings.setValue(QStringLiteral("frame/toolBar"), actions_[kCmdToolBar]->isChecked());
 }
@@ -662,12 +667,14 @@ void CMainFrame::ShowProgress() {
 }
 
 void CMainFrame::DeleteSite() {
-  const QMessageBox::StandardButton answer =
-      CDialogSeam::Show(this, {QMessageBox::Warning, tr("警告"), tr("是否确定要删除?"),
-                               QMessageBox::Ok | QMessageBox::Cancel});
-  if (answer != QMessageBox::Ok) return;
   CFTPSite* site = dirView_->CurrentSite();
   if (!site) return;
+  // The box names the site and a stray Enter keeps it.
+  const QString label = DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
+  const QMessageBox::StandardButton answer = CDialogSeam::Show(
+      this, {QMessageBox::Warning, tr("警告"), tr("是否确定要删除站点“%1”?").arg(label),
+             QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
+  if (answer != QMessageBox::Yes) return;
   // The document deletes the first site of the key (two sites of one key
   // can come from a site.ds written elsewhere); the views let go of the
   // one that actually goes when the document says so.

@@ -1,6 +1,7 @@
 #include "views/dir_view.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
 
 #include "catalog/ftp_site.h"
@@ -63,6 +64,78 @@ void CDirView::SelectDirectory(CFTPDir* dir) {
   selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
   quietSelection_ = false;
   scrollTo(index);
+}
+
+void CDirView::RevealDirectory(CFTPDir* dir) {
+  if (!dir) return;
+  std::vector<CFTPDir*> above;
+  for (CFTPDir* up = dir->parent; up; up = up->parent) above.push_back(up);
+  // From the site down: each expansion fills the next level's items.
+  for (auto it = above.rbegin(); it != above.rend(); ++it) {
+    const QModelIndex index = model_->FindItem(*it);
+    if (!index.isValid() || model_->DirectoryAt(index) != *it) return;
+    if (!isExpanded(index)) expand(index);
+  }
+  const QModelIndex index = model_->FindItem(dir);
+  if (!index.isValid() || model_->DirectoryAt(index) != dir) return;
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  if (selected.size() == 1 && selected.first() == index) return;
+  quietSelection_ = true;
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+  quietSelection_ = false;
+  scrollTo(index);
+}
+
+bool CDirView::SelectCurrent() {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid()) return false;
+  if (!selectionModel()->isSelected(current)) {
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
+  }
+  return true;
+}
+
+void CDirView::keyPressEvent(QKeyEvent* event) {
+  const bool plain =
+      event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (!plain || !currentIndex().isValid()) break;
+      // A second Enter on the chosen item opens or closes its branch.
+      if (selectionModel()->isSelected(currentIndex())) {
+        setExpanded(currentIndex(), !isExpanded(currentIndex()));
+      } else {
+        SelectCurrent();
+      }
+      return;
+    case Qt::Key_Delete:
+    case Qt::Key_F2:
+      if (!plain) break;
+      if (SelectCurrent() && model_->IsSiteItem(currentIndex())) {
+        emit contextCommand(event->key() == Qt::Key_Delete ? kCmdDeleteSite : kCmdEditSite);
+      }
+      return;
+    case Qt::Key_Menu:
+      if (currentIndex().isValid()) OnContextMenu(visualRect(currentIndex()).center());
+      return;
+    case Qt::Key_F10:
+      if (event->modifiers() != Qt::ShiftModifier) break;
+      if (currentIndex().isValid()) OnContextMenu(visualRect(currentIndex()).center());
+      return;
+    default:
+      break;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+void CDirView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::BackButton || event->button() == Qt::ForwardButton) {
+    emit contextCommand(event->button() == Qt::BackButton ? kCmdBack : kCmdForward);
+    event->accept();
+    return;
+  }
+  QTreeView::mousePressEvent(event);
 }
 
 QModelIndex CDirView::CommandIndex() const {
@@ -162,9 +235,13 @@ void CDirView::OnContextMenu(const QPoint& pos) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("dirViewMenu"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
+  // Queued: a command may run a long walk that processes events, and the
+  // menu's own deferred deletion must not run while the menu is still on
+  // the stack.
   const auto add = [this, menu](const QString& text, int id) {
-    connect(menu->addAction(text), &QAction::triggered, this,
-            [this, id] { emit contextCommand(id); });
+    connect(
+        menu->addAction(text), &QAction::triggered, this, [this, id] { emit contextCommand(id); },
+        Qt::QueuedConnection);
   };
   add(tr("显示更新"), kCmdShowUpdates);
   add(tr("更新"), kCmdUpdate);

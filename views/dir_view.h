@@ -11,6 +11,10 @@
 //
 // Context menus emit contextCommand with the command ids below; the frame
 // handles all of them (the commands act on CurrentDirectory/CurrentSite).
+// Keys: Enter selects the current item (the focus alone selects nothing),
+// Delete and F2 delete and edit a site item, the Menu key and Shift+F10
+// open the current item's menu; the mouse's back and forward buttons send
+// the history commands.
 // Front-end thread only.
 #pragma once
 
@@ -35,6 +39,8 @@ class CDirView : public QTreeView {
   static constexpr int kCmdEditSite = 32783;     // "编辑站点" (site items)
   static constexpr int kCmdDeleteSite = 32782;   // "删除站点" (site items)
   static constexpr int kCmdCopyPath = 32808;     // "复制路径"
+  static constexpr int kCmdForward = 32797;      // mouse forward button
+  static constexpr int kCmdBack = 32798;         // mouse back button
 
   explicit CDirView(COrvaneDoc& doc, QWidget* parent = nullptr);
 
@@ -53,6 +59,10 @@ class CDirView : public QTreeView {
   // Highlights the item of `dir` (or of its nearest ancestor in the tree)
   // without running the selection steps: no history step, no refill.
   void SelectDirectory(CFTPDir* dir);
+  // Expands the branches down to `dir` and highlights its item as
+  // SelectDirectory does, scrolling only when the highlight moved: the
+  // tree follows the list's navigation.
+  void RevealDirectory(CFTPDir* dir);
   // What the commands act on: the selected item, or, while the tree has
   // the focus and nothing is selected, the item with the focus frame.
   CFTPDir* CurrentDirectory() const;
@@ -71,8 +81,15 @@ class CDirView : public QTreeView {
   void directoryActivated(orvane::CFTPDir* dir);
   void contextCommand(int commandId);
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+
  private:
   QModelIndex CommandIndex() const;
+  // Makes the current item the selected one (with the selection steps) when
+  // only the focus frame is on it; false when there is no current item.
+  bool SelectCurrent();
   void OnSelectionChanged();
   void OnExpanded(const QModelIndex& index);
   void OnCollapsed(const QModelIndex& index);

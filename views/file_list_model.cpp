@@ -1,6 +1,8 @@
 #include "views/file_list_model.h"
 
 #include <QColor>
+#include <algorithm>
+#include <numeric>
 #include <unordered_set>
 
 #include "catalog/ftp_dir.h"
@@ -178,6 +180,13 @@ void CFileListModel::Fill(Mode mode, const std::vector<CFTPDir*>& dirs,
   for (CFTPFile* file : files) {
     if (file) rows_.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
   }
+  // Sorted before the views hear of the rows, so one reset is all they see.
+  if (sortColumn_ >= 0) {
+    const auto dirEnd = rows_.begin() + dirRows_;
+    const auto less = [this](std::uintptr_t a, std::uintptr_t b) { return RowLess(a, b); };
+    std::stable_sort(rows_.begin(), dirEnd, less);
+    std::stable_sort(dirEnd, rows_.end(), less);
+  }
   endResetModel();
 }
 
@@ -212,6 +221,26 @@ void CFileListModel::Retake(Mode mode, const std::vector<CFTPDir*>& dirs,
     last = first - 1;
   }
   const std::unordered_set<std::uintptr_t> kept(rows_.begin(), rows_.end());
+  if (sortColumn_ >= 0) {
+    // A sorted list keeps the user's order: entries that joined take their
+    // places in it, and sizes that changed may move their rows.
+    std::vector<CFTPDir*> newDirs;
+    std::vector<CFTPFile*> newFiles;
+    for (CFTPDir* dir : dirs) {
+      if (dir && !kept.count(reinterpret_cast<std::uintptr_t>(dir))) newDirs.push_back(dir);
+    }
+    for (CFTPFile* file : files) {
+      if (file && !kept.count(reinterpret_cast<std::uintptr_t>(file) | kFileTag)) {
+        newFiles.push_back(file);
+      }
+    }
+    Append(newDirs, newFiles);
+    if (sortColumn_ == kSizeColumn) ApplySort(0, dirRows_);
+    if (!rows_.empty()) {
+      emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, kColumnCount - 1));
+    }
+    return;
+  }
   std::size_t pos = 0;
   for (std::size_t k = 0; k < target.size();) {
     if (pos < rows_.size() && rows_[pos] == target[k]) {
@@ -239,8 +268,86 @@ void CFileListModel::Retake(Mode mode, const std::vector<CFTPDir*>& dirs,
   }
 }
 
+namespace {
+
+// Names compare without regard to ASCII case first, so "Readme" sits by
+// "readme" whatever the server's case habits are; bytes break the tie.
+int CompareNames(std::string_view a, std::string_view b) {
+  const std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const auto fold = [](char c) {
+      return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    };
+    if (fold(a[i]) != fold(b[i])) return fold(a[i]) < fold(b[i]) ? -1 : 1;
+  }
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b);
+}
+
+}  // namespace
+
+bool CFileListModel::RowLess(std::uintptr_t a, std::uintptr_t b) const {
+  const auto* fileA = (a & kFileTag) ? reinterpret_cast<const CFTPFile*>(a & ~kFileTag) : nullptr;
+  const auto* fileB = (b & kFileTag) ? reinterpret_cast<const CFTPFile*>(b & ~kFileTag) : nullptr;
+  const auto* dirA = fileA ? nullptr : reinterpret_cast<const CFTPDir*>(a);
+  const auto* dirB = fileB ? nullptr : reinterpret_cast<const CFTPDir*>(b);
+  const std::string_view nameA = fileA ? fileA->name() : dirA->name();
+  const std::string_view nameB = fileB ? fileB->name() : dirB->name();
+  int order = 0;
+  if (sortColumn_ == kSizeColumn && fileA && fileB) {
+    const std::uint64_t sizeA = fileA->size.load(std::memory_order_relaxed);
+    const std::uint64_t sizeB = fileB->size.load(std::memory_order_relaxed);
+    if (sizeA != sizeB) order = sizeA < sizeB ? -1 : 1;
+  } else if (sortColumn_ == kAddressColumn) {
+    order = (fileA ? fileA->GetDisplayPath() : dirA->GetDisplayPath())
+                .compare(fileB ? fileB->GetDisplayPath() : dirB->GetDisplayPath());
+  }
+  // Equal sizes, and directories (which have none), go by name.
+  if (order == 0) order = CompareNames(nameA, nameB);
+  return sortOrder_ == Qt::AscendingOrder ? order < 0 : order > 0;
+}
+
+void CFileListModel::sort(int column, Qt::SortOrder order) {
+  sortColumn_ = column >= 0 && column < kColumnCount ? column : -1;
+  sortOrder_ = order;
+  if (sortColumn_ >= 0) ApplySort(0, dirRows_);
+}
+
+void CFileListModel::ApplySort(int dirsFrom, int filesFrom) {
+  if (mode_ == Mode::kWelcome || rows_.size() < 2) return;
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // A permutation rather than the rows themselves, so a row's old number
+  // is known when its persistent indexes move.
+  std::vector<int> order(rows_.size());
+  std::iota(order.begin(), order.end(), 0);
+  const auto less = [this](int a, int b) {
+    return RowLess(rows_[static_cast<std::size_t>(a)], rows_[static_cast<std::size_t>(b)]);
+  };
+  const auto dirEnd = order.begin() + dirRows_;
+  std::stable_sort(order.begin() + dirsFrom, dirEnd, less);
+  std::inplace_merge(order.begin(), order.begin() + dirsFrom, dirEnd, less);
+  std::stable_sort(order.begin() + filesFrom, order.end(), less);
+  std::inplace_merge(dirEnd, order.begin() + filesFrom, order.end(), less);
+  std::vector<int> newRow(order.size());
+  std::vector<std::uintptr_t> sorted(rows_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    sorted[i] = rows_[static_cast<std::size_t>(order[i])];
+    newRow[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+  }
+  rows_.swap(sorted);
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& index : before) {
+    after << createIndex(newRow[static_cast<std::size_t>(index.row())], index.column());
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
+  const int sortedDirs = dirRows_;
   std::vector<std::uintptr_t> newDirs;
   for (CFTPDir* dir : dirs) {
     if (dir) newDirs.push_back(reinterpret_cast<std::uintptr_t>(dir));
@@ -256,11 +363,16 @@ void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
   for (CFTPFile* file : files) {
     if (file) newFiles.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
   }
+  const int sortedFilesEnd = static_cast<int>(rows_.size());
   if (!newFiles.empty()) {
     const int first = static_cast<int>(rows_.size());
     beginInsertRows({}, first, first + static_cast<int>(newFiles.size()) - 1);
     rows_.insert(rows_.end(), newFiles.begin(), newFiles.end());
     endInsertRows();
+  }
+  // New results take their places in the chosen order.
+  if (sortColumn_ >= 0 && (!newDirs.empty() || !newFiles.empty())) {
+    ApplySort(sortedDirs, sortedFilesEnd);
   }
 }
 

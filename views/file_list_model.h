@@ -6,6 +6,10 @@
 // and colours are made when a row is drawn. A removal notice must reach
 // RemoveEntries before the removed entries are destroyed. Front-end thread
 // only.
+//
+// Rows come in the document's order until a column is chosen for sorting;
+// a sort keeps directories above files and lasts across fills, so the
+// person's choice follows them from place to place.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -36,6 +40,11 @@ class CFileListModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
+
+  // Sorts by `column` (directories first in either order); -1 leaves the
+  // rows as they are and lets the next fill keep the document's order.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+  int sortColumn() const { return sortColumn_; }
 
   void ShowWelcome();
   // Replaces every row (one reset): `dirs` then `files`, each in its order.
@@ -80,7 +89,17 @@ class CFileListModel : public QAbstractTableModel {
   // Low bit set for a file. Both classes are at least 4-byte aligned.
   static constexpr std::uintptr_t kFileTag = 1;
 
+  // Orders the directory rows and the file rows by the chosen column, each
+  // group on its own, and moves persistent indexes (selection, current row)
+  // with their rows. Rows before `dirsFrom` and from the first file row to
+  // `filesFrom` are in order already (appended results): only the rest is
+  // sorted and then merged, so a search's batches cost linear time each.
+  void ApplySort(int dirsFrom, int filesFrom);
+  bool RowLess(std::uintptr_t a, std::uintptr_t b) const;
+
   Mode mode_ = Mode::kWelcome;
+  int sortColumn_ = -1;
+  Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
   int dirRows_ = 0;
   std::vector<std::uintptr_t> rows_;
 };

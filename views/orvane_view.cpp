@@ -1,10 +1,15 @@
 #include "views/orvane_view.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QSettings>
 #include <algorithm>
 
 #include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
 #include "views/file_list_model.h"
@@ -35,16 +40,24 @@ COrvaneView::COrvaneView(COrvaneDoc& doc, QWidget* parent)
   setItemsExpandable(false);
   setUniformRowHeights(true);
   setAllColumnsShowFocus(true);
-  setSortingEnabled(false);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setSelectionBehavior(QAbstractItemView::SelectRows);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setContextMenuPolicy(Qt::CustomContextMenu);
-  header()->setSectionsClickable(false);
   header()->setStretchLastSection(false);
   header()->resizeSection(CFileListModel::kNameColumn, 300);
   header()->resizeSection(CFileListModel::kSizeColumn, 100);
   header()->resizeSection(CFileListModel::kAddressColumn, 600);
+  // Unsorted (the document's order) until a header is clicked; a third
+  // click returns to it.
+  header()->setSortIndicator(-1, Qt::AscendingOrder);
+  header()->setSortIndicatorClearable(true);
+  setSortingEnabled(true);
+  connect(header(), &QHeaderView::sortIndicatorChanged, this, [this](int section) {
+    if (section >= 0) return;
+    if (model_->mode() == CFileListModel::Mode::kBrowse) ShowBrowse();
+    if (model_->mode() == CFileListModel::Mode::kResults) ShowResults();
+  });
   connect(this, &QAbstractItemView::doubleClicked, this, &COrvaneView::OnDoubleClicked);
   connect(this, &QWidget::customContextMenuRequested, this, &COrvaneView::OnContextMenu);
 }
@@ -121,17 +134,103 @@ int COrvaneView::ItemCount() const { return model_->rowCount(); }
 void COrvaneView::OnDoubleClicked(const QModelIndex& index) {
   if (!index.isValid()) return;
   if (CFTPDir* dir = model_->DirAt(index.row())) {
-    doc_.RecordStep(dir);
-    // The cleared mark must reach state.st, as a tree selection's does.
-    if (dir->readState.exchange(0) != 0) {
-      if (CFTPSite* site = dir->GetSite()) site->stateDirty.store(true);
-    }
-    doc_.ShowDirectory(dir);
-    ShowBrowse();
-    emit directoryActivated(dir);
+    OpenDirectory(dir);
     return;
   }
   if (model_->FileAt(index.row())) emit fileActivated(model_->DisplayPathAt(index.row()));
+}
+
+void COrvaneView::OpenDirectory(CFTPDir* dir) {
+  doc_.RecordStep(dir);
+  // The cleared mark must reach state.st, as a tree selection's does.
+  if (dir->readState.exchange(0) != 0) {
+    if (CFTPSite* site = dir->GetSite()) site->stateDirty.store(true);
+  }
+  doc_.ShowDirectory(dir);
+  ShowBrowse();
+  emit directoryActivated(dir);
+}
+
+void COrvaneView::ShowInFolder(int row) {
+  CFTPDir* dir = model_->DirAt(row);
+  CFTPFile* file = model_->FileAt(row);
+  // A site's root has no folder above it: it is shown itself.
+  CFTPDir* folder = dir ? (dir->parent ? dir->parent : dir) : file ? file->parent : nullptr;
+  if (!folder) return;
+  OpenDirectory(folder);
+  for (int shown = 0; shown < model_->rowCount(); ++shown) {
+    if ((dir && model_->DirAt(shown) == dir) || (file && model_->FileAt(shown) == file)) {
+      const QModelIndex index = model_->index(shown, 0);
+      selectionModel()->setCurrentIndex(
+          index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      scrollTo(index);
+      break;
+    }
+  }
+}
+
+int COrvaneView::CopySelectedAddresses() {
+  QStringList lines;
+  for (const std::string& path : SelectedDisplayPaths()) {
+    // Addresses are percent-encoded ASCII; a welcome row has none.
+    const std::string address = path.empty() ? std::string() : doc_.GetFileAddress(path);
+    if (!address.empty()) lines << QString::fromLatin1(address.data(), qsizetype(address.size()));
+  }
+  QClipboard* clipboard = QGuiApplication::clipboard();
+  if (lines.isEmpty() || !clipboard) return 0;
+  clipboard->setText(lines.join(QLatin1Char('\n')));
+  return static_cast<int>(lines.size());
+}
+
+void COrvaneView::SaveLayout() const {
+  QSettings().setValue(QStringLiteral("list/header"), header()->saveState());
+}
+
+void COrvaneView::RestoreLayout() {
+  header()->restoreState(QSettings().value(QStringLiteral("list/header")).toByteArray());
+}
+
+void COrvaneView::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Copy)) {
+    if (const int count = CopySelectedAddresses()) emit addressesCopied(count);
+    return;
+  }
+  QModelIndex current = currentIndex();
+  // A refill leaves no current row; the menu keys then take the first.
+  if (!current.isValid() && model_->rowCount() > 0 &&
+      (event->key() == Qt::Key_Menu || event->key() == Qt::Key_F10)) {
+    current = model_->index(0, 0);
+    selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  }
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (event->modifiers() != Qt::NoModifier && event->modifiers() != Qt::KeypadModifier) break;
+      OnDoubleClicked(current);
+      return;
+    case Qt::Key_Backspace:
+      emit contextCommand(kCmdUp);
+      return;
+    case Qt::Key_Menu:
+      if (current.isValid()) OnContextMenu(visualRect(current).center());
+      return;
+    case Qt::Key_F10:
+      if (event->modifiers() != Qt::ShiftModifier) break;
+      if (current.isValid()) OnContextMenu(visualRect(current).center());
+      return;
+    default:
+      break;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+void COrvaneView::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::BackButton || event->button() == Qt::ForwardButton) {
+    emit contextCommand(event->button() == Qt::BackButton ? kCmdBack : kCmdForward);
+    event->accept();
+    return;
+  }
+  QTreeView::mousePressEvent(event);
 }
 
 void COrvaneView::OnContextMenu(const QPoint& pos) {
@@ -142,8 +241,22 @@ void COrvaneView::OnContextMenu(const QPoint& pos) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("fileViewMenu"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  connect(menu->addAction(tr("复制路径")), &QAction::triggered, this,
-          [this] { emit contextCommand(kCmdCopyPath); });
+  // Queued, as the tree's commands are: they run once the menu is done.
+  connect(
+      menu->addAction(tr("复制路径")), &QAction::triggered, this,
+      [this] { emit contextCommand(kCmdCopyPath); }, Qt::QueuedConnection);
+  // Results come from anywhere; browse rows are in their folder already.
+  if (model_->mode() == CFileListModel::Mode::kResults) {
+    const QPersistentModelIndex row = index;
+    QAction* show = menu->addAction(tr("在文件夹中显示"));
+    show->setObjectName(QStringLiteral("actionShowInFolder"));
+    connect(
+        show, &QAction::triggered, this,
+        [this, row] {
+          if (row.isValid()) ShowInFolder(row.row());
+        },
+        Qt::QueuedConnection);
+  }
   menu->popup(viewport()->mapToGlobal(pos));
 }
 

@@ -6,7 +6,13 @@
 // selected. Double-clicking a directory row makes it the browse location
 // itself (history step, mark cleared, ShowDirectory, refill) and then emits
 // directoryActivated; double-clicking a file row emits fileActivated with
-// the row's display path, which the frame opens. Front-end thread only.
+// the row's display path, which the frame opens. Enter does what a
+// double-click does to the current row; Backspace, the mouse's back and
+// forward buttons and the Menu key (or Shift+F10) reach the frame's
+// commands through contextCommand. Ctrl+C copies the addresses of the
+// selected rows. Clicking a header sorts the rows (see CFileListModel);
+// the header's layout goes to the settings through SaveLayout.
+// Front-end thread only.
 #pragma once
 
 #include <QTreeView>
@@ -25,6 +31,10 @@ class COrvaneView : public QTreeView {
 
  public:
   static constexpr int kCmdCopyPath = 32796;  // "复制路径" of the list's menu
+  // Sent for Backspace and the mouse's back and forward buttons.
+  static constexpr int kCmdForward = 32797;
+  static constexpr int kCmdBack = 32798;
+  static constexpr int kCmdUp = 32801;
 
   explicit COrvaneView(COrvaneDoc& doc, QWidget* parent = nullptr);
 
@@ -52,6 +62,15 @@ class COrvaneView : public QTreeView {
   std::vector<CFTPFile*> ListedFiles() const;
   bool resultMode() const;
   int ItemCount() const;
+  // Opens the directory holding the row's entry (a result, typically) and
+  // selects the entry's row there, as a file manager's "show in folder".
+  void ShowInFolder(int row);
+  // The full addresses of the selected rows, one a line, to the clipboard;
+  // the number copied (0: nothing selected, the clipboard is left alone).
+  int CopySelectedAddresses();
+  // Column widths and the sort, kept under "list/header".
+  void SaveLayout() const;
+  void RestoreLayout();
 
   CFileListModel* listModel() const { return model_; }
 
@@ -59,9 +78,16 @@ class COrvaneView : public QTreeView {
   void directoryActivated(orvane::CFTPDir* dir);
   void fileActivated(const std::string& displayPath);
   void contextCommand(int commandId);
+  // After Ctrl+C put `count` addresses on the clipboard.
+  void addressesCopied(int count);
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void OnDoubleClicked(const QModelIndex& index);
+  void OpenDirectory(CFTPDir* dir);
   void OnContextMenu(const QPoint& pos);
 
   COrvaneDoc& doc_;

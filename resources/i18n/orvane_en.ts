@@ -253,6 +253,23 @@ the FTP session could not be created</translation>
     </message>
 </context>
 <context>
+    <name>orvane::CFrameFollow</name>
+    <message numerus="yes">
+        <source>%n 项，共 %1</source>
+        <translation>
+            <numerusform>%n entry, %1 in all</numerusform>
+            <numerusform>%n entries, %1 in all</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>已复制 %n 个地址</source>
+        <translation>
+            <numerusform>%n address copied</numerusform>
+            <numerusform>%n addresses copied</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>orvane::CFindDialog</name>
     <message>
         <source>查找</source>
@@ -458,8 +475,8 @@ the FTP session could not be created</translation>
         <translation>Warning</translation>
     </message>
     <message>
-        <source>是否确定要删除?</source>
-        <translation>Delete it, are you sure?</translation>
+        <source>是否确定要删除站点“%1”?</source>
+        <translation>Delete the site “%1”?</translation>
     </message>
     <message>
         <source>没有程序能打开这个地址：
@@ -565,6 +582,10 @@ Copy it to the clipboard?</translation>
     <message>
         <source>复制路径</source>
         <translation>Copy path</translation>
+    </message>
+    <message>
+        <source>在文件夹中显示</source>
+        <translation>Show in folder</translation>
     </message>
 </context>
 <context>

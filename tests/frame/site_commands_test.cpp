@@ -315,14 +315,16 @@ void SiteCommandsTest::deleteAsksAndRemovesSiteAndFiles() {
   Select(pub);
 
   MessageRecorder recorder;
-  recorder.answers = {QMessageBox::Cancel, QMessageBox::Ok};
+  recorder.answers = {QMessageBox::No, QMessageBox::Yes};
   frame.Command(kCmdDeleteSite);
   QCOMPARE(frame.doc().sites().size(), std::size_t{2});
   frame.Command(kCmdDeleteSite);
   QCOMPARE(recorder.messages.size(), std::size_t{2});
   QCOMPARE(recorder.messages[0].title, QStringLiteral("警告"));
-  QCOMPARE(recorder.messages[0].text, QStringLiteral("是否确定要删除?"));
-  QCOMPARE(recorder.messages[0].buttons, QMessageBox::Ok | QMessageBox::Cancel);
+  // The box names the site, and Enter alone keeps it.
+  QCOMPARE(recorder.messages[0].text, QStringLiteral("是否确定要删除站点“b.example”?"));
+  QCOMPARE(recorder.messages[0].buttons, QMessageBox::Yes | QMessageBox::No);
+  QCOMPARE(recorder.messages[0].defaultButton, QMessageBox::No);
 
   QCOMPARE(frame.doc().sites().size(), std::size_t{1});
   QCOMPARE(frame.doc().sites().front()->host, std::string("a.example"));

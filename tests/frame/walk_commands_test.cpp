@@ -122,6 +122,7 @@ void WalkCommandsTest::deletingSearchedSiteKeepsWalkSound() {
     // A click on the site item browses it, then its menu deletes it.
     frame_->dirView().setCurrentIndex(
         frame_->dirView().treeModel()->FindItem(searched->rootDir.get()));
+    recorder_.answers.push_back(QMessageBox::Yes);
     emit frame_->dirView().contextCommand(kCmdDeleteSite);
   });
   QCOMPARE(frame_->doc().sites().size(), std::size_t{1});
