@@ -343,7 +343,7 @@ void SiteCommandsTest::deleteThatCannotBeRecordedKeepsSiteAndFilesAndSaysWhy() {
   dir_->AddDir("site-change.pending");
   Select(frame.doc().sites()[1]->rootDir.get());
   MessageRecorder recorder;
-  recorder.answers = {QMessageBox::Ok};
+  recorder.answers = {QMessageBox::Yes};
   frame.Command(kCmdDeleteSite);
   QCOMPARE(frame.doc().sites().size(), std::size_t{2});
   QCOMPARE(recorder.messages.size(), std::size_t{2});

@@ -269,7 +269,7 @@ void ViewsFollowTest::siteCommandsChangeOnlyTheirItem() {
   QCOMPARE(selectedLabel(), QStringLiteral("delta"));
   QVERIFY(bravoOpen());
 
-  recorder.answers.push_back(QMessageBox::Ok);
+  recorder.answers.push_back(QMessageBox::Yes);
   frame->action(kCmdDeleteSite)->trigger();
   QCOMPARE(TreeChildren(tree, {}),
            (QStringList{QStringLiteral("bravo"), QStringLiteral("charlie")}));

@@ -88,6 +88,8 @@ void CopyPathOfRow(COrvaneView& list, int row) {
   QVERIFY(menu);
   menu->actions().front()->trigger();
   menu->close();
+  // The command arrives once the menu has closed.
+  QCoreApplication::processEvents();
 }
 
 }  // namespace
@@ -210,7 +212,7 @@ void WindowTextsTest::treeCommandsActOnTheFocusedItem() {
   CClosedPort closed;
   CMainFrame& frame = Start({{"127.0.0.1", closed.port()}});
   MessageRecorder recorder;
-  recorder.answers = {QMessageBox::Ok};
+  recorder.answers = {QMessageBox::Yes};
   // Right after start the tree gets the focus frame on its first item, and
   // nothing is selected.
   CDirView& tree = frame.dirView();
