@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -388,8 +389,8 @@ bool CFTPSite::SaveState(const std::filesystem::path& programDir, std::string* e
   return WriteState(*rootDir, dir / "state.st", error);
 }
 
-bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir,
-                                   std::string* error) const {
+bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std::string* error,
+                                   const std::vector<std::string>* journal) const {
   if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
@@ -409,6 +410,19 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir,
   }
   if (state.Close() != ArchiveError::kNone)
     return FailedWrite(stateFile, stateFile.target(), error);
+  if (journal && !journal->empty()) {
+    // The journal rides in the same commit: its records and the catalog
+    // they describe become current together. A journal that cannot be
+    // read is started anew rather than holding the catalog back.
+    const std::filesystem::path journalPath = dir / kJournalFileName;
+    std::string oldJournal;
+    if (!ReadJournalFile(journalPath, oldJournal)) oldJournal.clear();
+    const std::string bytes = RewriteJournal(oldJournal, *journal, journalLimits);
+    CAtomicFile& journalFile = commit.Add(kJournalFileName);
+    if (!journalFile.is_open() || !journalFile.sink().Write(bytes.data(), bytes.size())) {
+      return FailedWrite(journalFile, journalFile.target(), error);
+    }
+  }
   if (!commit.Commit()) {
     if (error) *error = commit.error();
     return false;
@@ -528,6 +542,24 @@ void ClearAt(CFTPDir& root, const CFTPDir& sourceRoot, const std::vector<MarkRef
 
 }  // namespace
 
+void CFTPSite::BeginChanges() {
+  std::lock_guard guard(lock);
+  changes.active = true;
+  changes.record = JournalRecord{};
+  changes.record.startTime = static_cast<std::int64_t>(std::time(nullptr));
+  changes.record.summary = !rootDir || (rootDir->files.empty() && rootDir->subdirs.empty());
+}
+
+void CFTPSite::EndChanges(JournalRecord::Outcome outcome) {
+  std::lock_guard guard(lock);
+  if (!changes.active) return;
+  changes.active = false;
+  changes.record.endTime = static_cast<std::int64_t>(std::time(nullptr));
+  changes.record.outcome = outcome;
+  journalPending.push_back(EncodeJournalRecord(changes.record));
+  changes.record = JournalRecord{};
+}
+
 CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir, bool withCatalog,
                                          std::string* error) {
   std::lock_guard files(filesLock);
@@ -600,17 +632,33 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
   }
 
   bool saved = false;
+  // The records written are dropped from the queue only once their commit
+  // is decided; a record queued meanwhile stays for the next save.
+  const auto dropWritten = [this](std::size_t written) {
+    journalPending.erase(journalPending.begin(),
+                         journalPending.begin() + static_cast<std::ptrdiff_t>(written));
+  };
   if (withCatalog) {
     catalogUnsaved.store(false);
-    saved = SaveCatalogAndState(programDir, error);
+    std::vector<std::string> journal;
+    {
+      std::lock_guard guard(lock);
+      journal = journalPending;
+    }
+    saved = SaveCatalogAndState(programDir, error, &journal);
     if (!saved) catalogUnsaved.store(true);
+    if (saved) {
+      std::lock_guard guard(lock);
+      dropWritten(journal.size());
+    }
   } else if (full) {
     // The merges of an update whose own save failed: the lock holds off
     // any later merge for the length of the walk.
     std::lock_guard guard(lock);
     catalogUnsaved.store(false);
-    saved = SaveCatalogAndState(programDir, error);
+    saved = SaveCatalogAndState(programDir, error, &journalPending);
     if (!saved) catalogUnsaved.store(true);
+    if (saved) dropWritten(journalPending.size());
   } else {
     std::lock_guard guard(lock);
     saved = SaveState(programDir, error);

@@ -21,8 +21,10 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog/archive_types.h"
+#include "catalog/change_journal.h"
 #include "catalog/data_dir_lock.h"
 #include "catalog/ftp_dir.h"
 
@@ -174,8 +176,10 @@ class CFTPSite {
   // Both files in one walk of the catalog (a quarter faster for a large
   // one), replaced as one commit (CSiteFilesCommit): true when both were,
   // false with both old files in place.
-  bool SaveCatalogAndState(const std::filesystem::path& programDir,
-                           std::string* error = nullptr) const;
+  // With `journal` (encoded records), changes.jn is rewritten with them in
+  // the same commit.
+  bool SaveCatalogAndState(const std::filesystem::path& programDir, std::string* error = nullptr,
+                           const std::vector<std::string>* journal = nullptr) const;
 
   // The save that other processes on the same data directory can live
   // with; what the update worker (withCatalog) and the closing document
@@ -257,6 +261,26 @@ class CFTPSite {
   // both files: while set, the marks in memory are positions in a tree
   // that content.ct does not hold, and are never written without it.
   std::atomic<bool> catalogUnsaved{false};
+
+  // The changes of the running update, collected by its merges under
+  // `lock` while `active`; the record is closed by EndChanges.
+  struct ChangeCollector {
+    bool active = false;
+    JournalRecord record;
+  };
+  ChangeCollector changes;
+  // Starts collecting: a catalog that is empty now makes the update a
+  // first crawl, recorded as counts only. Takes `lock`.
+  void BeginChanges();
+  // Closes the running update's record and queues it for the next save of
+  // the catalog. Takes `lock`.
+  void EndChanges(JournalRecord::Outcome outcome);
+  // Records of updates whose catalog is not saved yet, oldest first, each
+  // one encoded frame; written with the catalog and dropped by that
+  // commit, so none is lost to a failed save. Under `lock`.
+  std::vector<std::string> journalPending;
+  // How much of its history the journal keeps.
+  JournalLimits journalLimits;
 
   // Set while the site is in the site list on disk as this process knows
   // it (read from or written to site.ds): only then does a save look there

@@ -112,8 +112,27 @@ std::int64_t CListingMerge::Find(const List& list, Index& index, std::string_vie
   return -1;
 }
 
+JournalRecord* CListingMerge::Journal() {
+  if (!site_ || !site_->changes.active) return nullptr;
+  return &site_->changes.record;
+}
+
+void CListingMerge::Note(JournalRecord& record, JournalEntry entry, std::string_view name) {
+  // A first crawl keeps the counts only: every entry would be "added".
+  if (record.summary) return;
+  if (!havePath_) {
+    path_ = dir_.GetPath();
+    if (path_.empty() || path_.back() != '/') path_.push_back('/');
+    havePath_ = true;
+  }
+  entry.path.reserve(path_.size() + name.size());
+  entry.path.assign(path_).append(name);
+  record.entries.push_back(std::move(entry));
+}
+
 bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t size) {
   if (name == "." || name == "..") return false;
+  JournalRecord* journal = Journal();
   if (isDirectory) {
     const std::int64_t found = Find(dir_.subdirs, dirIndex_, name);
     if (found >= 0) {
@@ -131,7 +150,11 @@ bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t s
     if (found >= 0) {
       CFTPFile& file = *dir_.files[static_cast<std::size_t>(found)];
       file.seen = 1;
-      file.size.store(size, std::memory_order_relaxed);
+      const std::uint64_t oldSize = file.size.exchange(size, std::memory_order_relaxed);
+      if (journal && oldSize != size) {
+        ++journal->resized;
+        Note(*journal, {JournalEntry::Kind::kResized, false, {}, size, oldSize, 0}, name);
+      }
       return false;
     }
     auto file = CFTPFile::Make(name, size, 1);
@@ -142,6 +165,11 @@ bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t s
     }
   }
   if (site_) site_->hasNewEntries.store(true, std::memory_order_relaxed);
+  if (journal) {
+    ++journal->added;
+    Note(*journal, {JournalEntry::Kind::kAdded, isDirectory, {}, isDirectory ? 0 : size, 0, 0},
+         name);
+  }
   return true;
 }
 
@@ -157,6 +185,11 @@ std::size_t CListingMerge::Sweep(IRemovalSink& sink) {
       ++kept;
     } else {
       ++removed;
+      if (JournalRecord* journal = Journal()) {
+        ++journal->removed;
+        Note(*journal, {JournalEntry::Kind::kRemoved, false, {}, file->size.load(), 0, 0},
+             file->name());
+      }
       sink.FileRemoved(std::move(file));
     }
   }
@@ -171,6 +204,12 @@ std::size_t CListingMerge::Sweep(IRemovalSink& sink) {
       ++kept;
     } else {
       ++removed;
+      if (JournalRecord* journal = Journal()) {
+        // A subtree once, at its root, with what went with it.
+        ++journal->removed;
+        Note(*journal, {JournalEntry::Kind::kRemoved, true, {}, 0, 0, sub->CountEntries()},
+             sub->name());
+      }
       sink.DirRemoved(std::move(sub));
     }
   }

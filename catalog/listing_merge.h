@@ -15,14 +15,21 @@
 // directories are indexed by name for the duration of the merge, so a
 // listing of n entries costs O(n) rather than O(n^2).
 //
+// While the site collects changes (CFTPSite::BeginChanges), every entry
+// added, resized or removed is noted in its journal record; a removed
+// directory once, with the number of entries below it.
+//
 // The caller holds the site's lock around every call and keeps the
 // directory alive for the life of the merge.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "catalog/change_journal.h"
 
 namespace orvane {
 
@@ -75,8 +82,15 @@ class CListingMerge {
   template <typename List>
   void Build(const List& list, Index& index);
 
+  // The running update's record, or null when no changes are collected.
+  JournalRecord* Journal();
+  void Note(JournalRecord& record, JournalEntry entry, std::string_view name);
+
   CFTPDir& dir_;
   CFTPSite* site_;
+  // The directory's path with a trailing "/", made at the first change.
+  std::string path_;
+  bool havePath_ = false;
   Index fileIndex_;
   Index dirIndex_;
 };

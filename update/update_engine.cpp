@@ -515,6 +515,7 @@ void CUpdateEngine::RunJob(Job& job) {
   CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
   ListenerRemovalSink removals(listener_);
   bool crawled = false;
+  site.BeginChanges();
   {
     // Extra connections that cannot log in, or fail, only leave the crawl
     // with fewer; each is in the session table while it lives, so Close()
@@ -540,6 +541,16 @@ void CUpdateEngine::RunJob(Job& job) {
     site.resumePending.store(0);
     site.resumeDir = nullptr;
     site.SetOutcome(Outcome::kSucceeded, kUpdateSucceeded);
+  }
+  {
+    JournalRecord::Outcome outcome = JournalRecord::Outcome::kSucceeded;
+    if (!crawled) {
+      const Outcome now = site.Status().outcome;
+      outcome = now == Outcome::kStopped                                ? JournalRecord::Outcome::kStopped
+                : now == Outcome::kBrokenOff || now == Outcome::kResuming ? JournalRecord::Outcome::kBrokenOff
+                                                                          : JournalRecord::Outcome::kFailed;
+    }
+    site.EndChanges(outcome);
   }
   listener_.PostSiteStatus(sitePtr);
   UnregisterSession(key, session);

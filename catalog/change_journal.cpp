@@ -1,0 +1,226 @@
+#include "catalog/change_journal.h"
+
+#include <array>
+#include <cerrno>
+#include <deque>
+
+#include "catalog/atomic_file.h"
+
+namespace orvane {
+
+namespace {
+
+// "ORVJ", the format version, three bytes kept zero.
+constexpr std::string_view kHeader{"ORVJ\x01\0\0\0", 8};
+constexpr std::size_t kFrameHeader = 8;
+// Far beyond any record the writer makes; a length above it is damage,
+// not a reason to look for gigabytes.
+constexpr std::size_t kMaxPayload = std::size_t{1} << 30;
+
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t c = i;
+    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    table[i] = c;
+  }
+  return table;
+}
+constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+
+void PutFixed32(std::string& out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t GetFixed32(const char* p) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) {
+    value |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+  }
+  return value;
+}
+
+void PutVarint(std::string& out, std::uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<char>(value));
+}
+
+bool GetVarint(std::string_view& in, std::uint64_t& value) {
+  value = 0;
+  for (int shift = 0; shift < 64 && !in.empty(); shift += 7) {
+    const auto byte = static_cast<unsigned char>(in.front());
+    in.remove_prefix(1);
+    // The tenth byte may carry only the top bit of the value.
+    if (shift == 63 && byte > 1) return false;
+    value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+bool GetByte(std::string_view& in, std::uint8_t& value) {
+  if (in.empty()) return false;
+  value = static_cast<std::uint8_t>(in.front());
+  in.remove_prefix(1);
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::string_view bytes) {
+  std::uint32_t c = 0xFFFFFFFFu;
+  for (char ch : bytes) c = kCrcTable[(c ^ static_cast<unsigned char>(ch)) & 0xFF] ^ (c >> 8);
+  return c ^ 0xFFFFFFFFu;
+}
+
+std::string EncodeJournalRecord(const JournalRecord& record) {
+  std::string payload;
+  PutVarint(payload, static_cast<std::uint64_t>(record.startTime));
+  PutVarint(payload, static_cast<std::uint64_t>(record.endTime));
+  payload.push_back(static_cast<char>(record.outcome));
+  payload.push_back(record.summary ? 1 : 0);
+  PutVarint(payload, record.added);
+  PutVarint(payload, record.removed);
+  PutVarint(payload, record.resized);
+  PutVarint(payload, record.entries.size());
+  for (const JournalEntry& entry : record.entries) {
+    payload.push_back(static_cast<char>(entry.kind));
+    payload.push_back(entry.isDirectory ? 1 : 0);
+    PutVarint(payload, entry.path.size());
+    payload.append(entry.path);
+    PutVarint(payload, entry.size);
+    if (entry.kind == JournalEntry::Kind::kResized) PutVarint(payload, entry.oldSize);
+    if (entry.kind == JournalEntry::Kind::kRemoved) PutVarint(payload, entry.below);
+  }
+  std::string frame;
+  frame.reserve(kFrameHeader + payload.size());
+  PutFixed32(frame, static_cast<std::uint32_t>(payload.size()));
+  PutFixed32(frame, Crc32(payload));
+  frame.append(payload);
+  return frame;
+}
+
+JournalFrames ScanJournal(std::string_view bytes) {
+  JournalFrames result;
+  if (bytes.empty()) return result;
+  if (bytes.substr(0, kHeader.size()) != kHeader) {
+    result.damaged = true;
+    return result;
+  }
+  std::size_t at = kHeader.size();
+  while (bytes.size() - at >= kFrameHeader) {
+    const std::uint32_t length = GetFixed32(bytes.data() + at);
+    const std::uint32_t crc = GetFixed32(bytes.data() + at + 4);
+    if (length > kMaxPayload || length > bytes.size() - at - kFrameHeader) break;
+    if (Crc32(bytes.substr(at + kFrameHeader, length)) != crc) break;
+    result.frames.push_back({at, kFrameHeader + length});
+    at += kFrameHeader + length;
+  }
+  result.validBytes = at;
+  result.damaged = at != bytes.size();
+  return result;
+}
+
+bool DecodeJournalRecord(std::string_view frame, JournalRecord& record) {
+  if (frame.size() < kFrameHeader) return false;
+  std::string_view in = frame.substr(kFrameHeader);
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;
+  std::uint8_t outcome = 0;
+  std::uint8_t flags = 0;
+  std::uint64_t count = 0;
+  if (!GetVarint(in, start) || !GetVarint(in, end) || !GetByte(in, outcome) ||
+      !GetByte(in, flags) || !GetVarint(in, record.added) || !GetVarint(in, record.removed) ||
+      !GetVarint(in, record.resized) || !GetVarint(in, count)) {
+    return false;
+  }
+  if (outcome < 1 || outcome > 4 || flags > 1) return false;
+  record.startTime = static_cast<std::int64_t>(start);
+  record.endTime = static_cast<std::int64_t>(end);
+  record.outcome = static_cast<JournalRecord::Outcome>(outcome);
+  record.summary = flags != 0;
+  record.entries.clear();
+  // Every entry takes at least four bytes: a count beyond that is a lie,
+  // and is not allowed to reserve memory.
+  if (count > in.size() / 4) return false;
+  record.entries.reserve(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    JournalEntry entry;
+    std::uint8_t kind = 0;
+    std::uint8_t isDirectory = 0;
+    std::uint64_t pathSize = 0;
+    if (!GetByte(in, kind) || !GetByte(in, isDirectory) || !GetVarint(in, pathSize)) return false;
+    if (kind < 1 || kind > 3 || isDirectory > 1 || pathSize > in.size()) return false;
+    entry.kind = static_cast<JournalEntry::Kind>(kind);
+    entry.isDirectory = isDirectory != 0;
+    entry.path.assign(in.substr(0, pathSize));
+    in.remove_prefix(pathSize);
+    if (!GetVarint(in, entry.size)) return false;
+    if (entry.kind == JournalEntry::Kind::kResized && !GetVarint(in, entry.oldSize)) return false;
+    if (entry.kind == JournalEntry::Kind::kRemoved && !GetVarint(in, entry.below)) return false;
+    record.entries.push_back(std::move(entry));
+  }
+  return in.empty();
+}
+
+std::vector<JournalRecord> ReadJournal(std::string_view bytes, bool* damaged) {
+  const JournalFrames scan = ScanJournal(bytes);
+  bool bad = scan.damaged;
+  std::vector<JournalRecord> records;
+  records.reserve(scan.frames.size());
+  for (const JournalFrames::Frame& frame : scan.frames) {
+    JournalRecord record;
+    if (DecodeJournalRecord(bytes.substr(frame.offset, frame.size), record)) {
+      records.push_back(std::move(record));
+    } else {
+      bad = true;
+    }
+  }
+  if (damaged) *damaged = bad;
+  return records;
+}
+
+std::string RewriteJournal(std::string_view oldBytes, const std::vector<std::string>& added,
+                           const JournalLimits& limits) {
+  const JournalFrames scan = ScanJournal(oldBytes);
+  // Newest first: the frames to keep are the longest tail within the limits.
+  std::deque<std::string_view> kept;
+  std::size_t bytes = kHeader.size();
+  std::size_t count = 0;
+  const auto fits = [&](std::size_t size) {
+    // The newest record is kept whatever its size.
+    return count == 0 || (count < limits.maxUpdates && bytes + size <= limits.maxBytes);
+  };
+  std::vector<std::string_view> fresh;
+  for (auto it = added.rbegin(); it != added.rend(); ++it) {
+    if (!fits(it->size())) break;
+    fresh.push_back(*it);
+    bytes += it->size();
+    ++count;
+  }
+  if (fresh.size() == added.size()) {
+    for (auto it = scan.frames.rbegin(); it != scan.frames.rend(); ++it) {
+      if (!fits(it->size)) break;
+      kept.push_front(oldBytes.substr(it->offset, it->size));
+      bytes += it->size;
+      ++count;
+    }
+  }
+  std::string out;
+  out.reserve(bytes);
+  out.append(kHeader);
+  for (std::string_view frame : kept) out.append(frame);
+  for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) out.append(*it);
+  return out;
+}
+
+bool ReadJournalFile(const std::filesystem::path& path, std::string& bytes) {
+  bytes.clear();
+  if (ReadWholeFile(path, bytes)) return true;
+  return errno == ENOENT;
+}
+
+}  // namespace orvane
