@@ -556,6 +556,9 @@ void CFTPSite::EndChanges(JournalRecord::Outcome outcome) {
   changes.active = false;
   changes.record.endTime = static_cast<std::int64_t>(std::time(nullptr));
   changes.record.outcome = outcome;
+  changes.lastAdded = changes.record.added;
+  changes.lastRemoved = changes.record.removed;
+  changes.lastResized = changes.record.resized;
   journalPending.push_back(EncodeJournalRecord(changes.record));
   changes.record = JournalRecord{};
 }

@@ -267,6 +267,10 @@ class CFTPSite {
   struct ChangeCollector {
     bool active = false;
     JournalRecord record;
+    // The counts of the last record closed, for front ends.
+    std::uint64_t lastAdded = 0;
+    std::uint64_t lastRemoved = 0;
+    std::uint64_t lastResized = 0;
   };
   ChangeCollector changes;
   // Starts collecting: a catalog that is empty now makes the update a

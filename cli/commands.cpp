@@ -36,6 +36,12 @@ constexpr std::array kCommands{
                "--quiet prints nothing when every site succeeded, else only the sites that did "
                "not (on stderr) and errors. --no-recursive lists each directory on its own "
                "instead of asking the server for whole subtrees."},
+    CliCommand{"changes", RunChanges,
+               "[KEY] [--since TIME|DURATION] [--kind added,removed,resized]", false, true,
+               "Prints what the updates of all sites (or one) added, removed and resized, "
+               "newest first: one line per update, then one per entry. TIME is "
+               "YYYY-MM-DD[THH:MM[:SS]] (UTC), DURATION a number with s, m, h, d or w; "
+               "--kind keeps only the entries of those kinds. A first update is one line."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
     CliCommand{"new", RunNew, "[--all]", false, true,

@@ -58,6 +58,8 @@ int RunSites(CliContext& context, const std::vector<std::string>& args);
 int RunAdd(CliContext& context, const std::vector<std::string>& args);
 int RunEdit(CliContext& context, const std::vector<std::string>& args);
 int RunDelete(CliContext& context, const std::vector<std::string>& args);
+// The change journals (cli/changes_command.cpp).
+int RunChanges(CliContext& context, const std::vector<std::string>& args);
 int RunTree(CliContext& context, const std::vector<std::string>& args);
 
 // Updates (cli/update_command.cpp).

@@ -487,6 +487,15 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
           .Number(status.counts.listingsIncomplete)
           .Key("namesSkipped")
           .Number(status.counts.namesSkipped);
+      {
+        std::lock_guard guard(site->lock);
+        json.Key("added")
+            .Number(site->changes.lastAdded)
+            .Key("removed")
+            .Number(site->changes.lastRemoved)
+            .Key("resized")
+            .Number(site->changes.lastResized);
+      }
       if (const std::string failure = site->SaveError(); !failure.empty()) {
         json.Key("saveError").String(failure);
       }
