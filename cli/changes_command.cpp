@@ -60,12 +60,23 @@ bool ParseSince(std::string_view text, std::int64_t now, std::int64_t& since) {
   if (text.size() >= 2) {
     std::int64_t unit = 0;
     switch (text.back()) {
-      case 's': unit = 1; break;
-      case 'm': unit = 60; break;
-      case 'h': unit = 3600; break;
-      case 'd': unit = 86400; break;
-      case 'w': unit = 7 * 86400; break;
-      default: break;
+      case 's':
+        unit = 1;
+        break;
+      case 'm':
+        unit = 60;
+        break;
+      case 'h':
+        unit = 3600;
+        break;
+      case 'd':
+        unit = 86400;
+        break;
+      case 'w':
+        unit = 7 * 86400;
+        break;
+      default:
+        break;
     }
     std::uint64_t count = 0;
     if (unit != 0 && ParseNumber(text.substr(0, text.size() - 1), 0,
@@ -145,8 +156,9 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   std::int64_t since = 0;
   if (const std::string* text = parsed.Value("since"); text && !ParseSince(*text, now, since)) {
-    return context.UsageError("changes", "--since takes YYYY-MM-DD[THH:MM[:SS]] or a number "
-                                         "with s, m, h, d or w");
+    return context.UsageError("changes",
+                              "--since takes YYYY-MM-DD[THH:MM[:SS]] or a number "
+                              "with s, m, h, d or w");
   }
   bool wanted[4] = {false, true, true, true};
   if (const std::string* text = parsed.Value("kind"); text && !ParseKinds(*text, wanted)) {
@@ -217,8 +229,8 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
           .BeginArray();
     } else {
       out << IsoTime(record.endTime) << '\t' << CliContext::Escaped(key) << '\t'
-          << OutcomeName(record.outcome) << "\t+" << record.added << " -" << record.removed
-          << " ~" << record.resized << (record.summary ? "\tfirst update" : "") << '\n';
+          << OutcomeName(record.outcome) << "\t+" << record.added << " -" << record.removed << " ~"
+          << record.resized << (record.summary ? "\tfirst update" : "") << '\n';
     }
     for (const JournalEntry& entry : record.entries) {
       if (!wanted[static_cast<int>(entry.kind)]) continue;

@@ -546,9 +546,10 @@ void CUpdateEngine::RunJob(Job& job) {
     JournalRecord::Outcome outcome = JournalRecord::Outcome::kSucceeded;
     if (!crawled) {
       const Outcome now = site.Status().outcome;
-      outcome = now == Outcome::kStopped                                ? JournalRecord::Outcome::kStopped
-                : now == Outcome::kBrokenOff || now == Outcome::kResuming ? JournalRecord::Outcome::kBrokenOff
-                                                                          : JournalRecord::Outcome::kFailed;
+      outcome = now == Outcome::kStopped ? JournalRecord::Outcome::kStopped
+                : now == Outcome::kBrokenOff || now == Outcome::kResuming
+                    ? JournalRecord::Outcome::kBrokenOff
+                    : JournalRecord::Outcome::kFailed;
     }
     site.EndChanges(outcome);
   }

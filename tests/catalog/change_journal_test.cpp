@@ -205,11 +205,10 @@ TEST(ChangeJournalSave, EveryFailingStepLeavesCatalogAndJournalTogether) {
   EXPECT_TRUE(after[0].summary);
   EXPECT_EQ(after[0].added, 3u);
   EXPECT_TRUE(after[0].entries.empty());
-  EXPECT_EQ(after[1].entries,
-            (std::vector<JournalEntry>{{Kind::kResized, false, "/a", 5, 1, 0},
-                                       {Kind::kAdded, false, "/c", 3, 0, 0},
-                                       {Kind::kRemoved, false, "/b", 2, 0, 0},
-                                       {Kind::kRemoved, true, "/sub", 0, 0, 0}}));
+  EXPECT_EQ(after[1].entries, (std::vector<JournalEntry>{{Kind::kResized, false, "/a", 5, 1, 0},
+                                                         {Kind::kAdded, false, "/c", 3, 0, 0},
+                                                         {Kind::kRemoved, false, "/b", 2, 0, 0},
+                                                         {Kind::kRemoved, true, "/sub", 0, 0, 0}}));
 
   for (long failAt = 0; failAt < counter.calls; ++failAt) {
     SCOPED_TRACE(failAt);

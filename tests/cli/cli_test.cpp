@@ -900,6 +900,70 @@ TEST_F(CliUpdateTest, EveryCommandWritesOneJsonDocument) {
   }
 }
 
+// The journal holds exactly what changed on the server between updates;
+// a damaged tail leaves the catalog readable and is cut by the next update.
+TEST_F(CliUpdateTest, ChangesListsWhatEachUpdateChanged) {
+  StartServer();
+  AddSite();
+  Output first = Cli({"--json", "update"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(Json(first.out, "[(s['added'], s['removed'], s['resized']) for s in d['sites']]"),
+            "[(8, 0, 0)]");
+
+  served.AddFile("pub/fresh.txt", "12");
+  served.Remove("pub/readme.txt");
+  served.AddFile("top.bin", "abcdef");
+  served.AddFile("new/inner.txt", "x");
+  served.Remove("pub/big");
+  Output second = Cli({"--json", "update"});
+  ASSERT_EQ(second.status, 0) << second.err;
+  EXPECT_EQ(Json(second.out, "[(s['added'], s['removed'], s['resized']) for s in d['sites']]"),
+            "[(3, 2, 1)]");
+
+  Output changes = Cli({"--json", "changes", "127.0.0.1"});
+  ASSERT_EQ(changes.status, 0) << changes.err;
+  EXPECT_EQ(Json(changes.out,
+                 "[(u['outcome'], u['firstUpdate'], u['added'], u['removed'], u['resized'], "
+                 "sorted((e['kind'], e['path'], e['directory'], e['size'], e.get('oldSize'), "
+                 "e.get('below')) for e in u['entries'])) for u in d]"),
+            "[('succeeded', False, 3, 2, 1, ["
+            "('added', '/new', True, 0, None, None), "
+            "('added', '/new/inner.txt', False, 1, None, None), "
+            "('added', '/pub/fresh.txt', False, 2, None, None), "
+            "('removed', '/pub/big', True, 0, None, 2), "
+            "('removed', '/pub/readme.txt', False, 5, None, None), "
+            "('resized', '/top.bin', False, 6, 3, None)]), "
+            "('succeeded', True, 8, 0, 0, [])]");
+  // Plain lines, filtered by kind and time.
+  Output removed = Cli({"changes", "--kind", "removed,resized", "--since", "1h"});
+  ASSERT_EQ(removed.status, 0) << removed.err;
+  const std::vector<std::string> lines = Lines(removed.out);
+  ASSERT_EQ(lines.size(), 5u) << removed.out;
+  EXPECT_TRUE(Contains(lines[0], "\t127.0.0.1\tsucceeded\t+3 -2 ~1")) << lines[0];
+  EXPECT_TRUE(Contains(removed.out, "-\t<DIR>\t/pub/big\t(2 below)\n"));
+  EXPECT_TRUE(Contains(removed.out, "~\t3->6\t/top.bin\n"));
+  EXPECT_FALSE(Contains(removed.out, "fresh.txt"));
+  EXPECT_TRUE(Contains(lines[4], "first update"));
+  EXPECT_EQ(Cli({"changes", "--since", "2100-01-01"}).status, 1);
+  EXPECT_EQ(Cli({"changes", "--kind", "renamed"}).status, 2);
+  EXPECT_EQ(Cli({"changes", "--since", "yesterday"}).status, 2);
+
+  const fs::path journal = dataDir / "Data" / "127.0.0.1" / "changes.jn";
+  const auto size = fs::file_size(journal);
+  std::ofstream(journal, std::ios::binary | std::ios::app) << "torn tail";
+  EXPECT_EQ(Cli({"tree", "127.0.0.1", "new"}).out, "*\t1\tftp://127.0.0.1/new/inner.txt\n");
+  Output damaged = Cli({"changes"});
+  EXPECT_EQ(damaged.status, 0);
+  EXPECT_TRUE(Contains(damaged.err, "damaged tail"));
+  served.Remove("new");
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  Output after = Cli({"--json", "changes"});
+  EXPECT_TRUE(after.err.empty()) << after.err;
+  EXPECT_EQ(Json(after.out, "[(u['removed'], len(u['entries'])) for u in d]"),
+            "[(1, 1), (2, 6), (0, 0)]");
+  EXPECT_GT(fs::file_size(journal), size);
+}
+
 // update --new lists what this run marked new, not what earlier runs left
 // unread.
 TEST_F(CliUpdateTest, UpdateNewListsWhatThisRunAdded) {
@@ -1156,8 +1220,10 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
     std::vector<std::string> args;
     std::string path;
   } cases[] = {
-      {{"add", "h", "--anonymous"}, siteList}, {{"import", list.string()}, siteList},
-      {{"update"}, siteDir + "/content.ct"},   {{"mark-read", "--all"}, siteDir + "/state.st"},
+      {{"add", "h", "--anonymous"}, siteList},
+      {{"import", list.string()}, siteList},
+      {{"update"}, siteDir + "/content.ct"},
+      {{"mark-read", "--all"}, siteDir + "/state.st"},
       // A delete records what it is about to do before it touches site.ds.
       {{"delete", "127.0.0.1"}, dataDir.string() + "/site-change.pending"},
   };
