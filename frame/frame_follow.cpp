@@ -71,6 +71,11 @@ void CFrameFollow::Schedule() {
   if (!refresh_->isActive()) refresh_->start();
 }
 
+void CFrameFollow::ListingEnded() {
+  Refresh();
+  if (!summary_->text().isEmpty()) frame_.statusBar()->showMessage(summary_->text());
+}
+
 void CFrameFollow::Refresh() {
   const CFileListModel& model = *frame_.fileView().listModel();
   const COrvaneDoc& doc = frame_.doc();

@@ -24,6 +24,10 @@ class CFrameFollow : public QObject {
  public:
   // A child of `frame`; adds its pane to the frame's status bar.
   explicit CFrameFollow(CMainFrame& frame);
+  // A search or listing has ended: its count and size become the status
+  // bar's message, in place of whatever an earlier command left there (the
+  // end of an update run, typically).
+  void ListingEnded();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -321,7 +321,7 @@ void CMainFrame::CreatePanes() {
   connect(dirView_, &CDirView::contextCommand, this, &CMainFrame::Command);
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
   fileView_->ShowWelcome();
-  new CFrameFollow(*this);
+  frameFollow_ = new CFrameFollow(*this);
 }
 
 void CMainFrame::RestoreSettings() {
@@ -542,6 +542,16 @@ void CMainFrame::SetShownRead() {
   // The files listed, whichever list that is: a directory, results or an
   // unread listing.
   doc_->SetFilesRead(fileView_->ListedFiles());
+  // A result or unread list also lists new directories, which would stay
+  // coloured. Only a directory's own mark goes: what lies below it was not
+  // listed. A browsed directory's subdirectories keep theirs, as opening
+  // one is what reads it.
+  if (fileView_->resultMode()) {
+    for (CFTPDir* dir : fileView_->ListedDirs()) {
+      if (dir->readState.exchange(0) == 0) continue;
+      if (CFTPSite* site = dir->GetSite()) site->stateDirty.store(true);
+    }
+  }
   fileView_->viewport()->update();
   dirView_->viewport()->update();
 }
@@ -561,9 +571,8 @@ void CMainFrame::ReportMarksFailure(const QString& failure) {
 }
 
 void CMainFrame::CopyListPath() {
-  const std::vector<std::string> paths = fileView_->SelectedDisplayPaths();
-  if (paths.empty()) return;
-  CopyAddress(paths.front());
+  // Every selected row, one address a line, as Ctrl+C copies them.
+  CopyAddresses(fileView_->SelectedDisplayPaths());
 }
 
 void CMainFrame::ReportChange(SiteChange change) {
@@ -748,7 +757,7 @@ void CMainFrame::OpenFile(const std::string& displayPath) {
 void CMainFrame::CopyTreePath() {
   CFTPDir* dir = dirView_->CurrentDirectory();
   if (!dir) return;
-  CopyAddress(dir->GetDisplayPath());
+  CopyAddresses({dir->GetDisplayPath()});
 }
 
 void CMainFrame::SetTreeRead() {
@@ -773,7 +782,9 @@ void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk) {
   resultMode_ = true;
   fileView_->ShowResults();
   walks_->Start(std::move(walk), [this] {
-    if (resultMode_) fileView_->AppendResults();
+    if (!resultMode_) return;
+    fileView_->AppendResults();
+    frameFollow_->ListingEnded();
   });
 }
 

@@ -24,6 +24,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "document/orvane_doc.h"
 #include "frame/command_ids.h"
@@ -35,6 +37,7 @@ class QTimer;
 namespace orvane {
 
 class CCatalogFollower;
+class CFrameFollow;
 class CDirView;
 class CMarksSaver;
 class COrvaneView;
@@ -137,9 +140,10 @@ class CMainFrame : public QMainWindow {
   void ReportChange(SiteChange change);
 
   // ---- main_frame_reports.cpp: what the user is told ----------------------
-  // Puts the entry's full address on the clipboard and says so; says
-  // nothing when there is no address (a welcome row).
-  void CopyAddress(const std::string& displayPath);
+  // Puts the entries' full addresses on the clipboard, one a line, and says
+  // how many; rows without an address (welcome rows) are left out, and
+  // nothing is said when none has one.
+  void CopyAddresses(const std::vector<std::string>& displayPaths);
   // Why these settings cannot be saved beside the other sites (a site with
   // the same host and user name), or empty.
   QString DuplicateProblem(const SiteSettings& settings, const CFTPSite* except) const;
@@ -171,6 +175,7 @@ class CMainFrame : public QMainWindow {
   CWalkRunner* walks_ = nullptr;
   CMarksSaver* marksSaver_ = nullptr;
   CCatalogFollower* follower_ = nullptr;
+  CFrameFollow* frameFollow_ = nullptr;
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;

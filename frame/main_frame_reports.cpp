@@ -14,16 +14,29 @@
 
 namespace orvane {
 
-void CMainFrame::CopyAddress(const std::string& displayPath) {
+void CMainFrame::CopyAddresses(const std::vector<std::string>& displayPaths) {
   // A welcome row, or an entry whose site went meanwhile, has no address:
-  // nothing is copied, so nothing is said.
-  const std::string address = doc_->GetFileAddress(displayPath);
-  if (address.empty()) return;
-  if (!host_->SetClipboardText(address)) {
+  // it is left out, and when nothing is left nothing is said.
+  std::string lines;
+  int count = 0;
+  for (const std::string& path : displayPaths) {
+    const std::string address = doc_->GetFileAddress(path);
+    if (address.empty()) continue;
+    if (count++ > 0) lines += '\n';
+    lines += address;
+  }
+  if (count == 0) return;
+  if (!host_->SetClipboardText(lines)) {
     CDialogSeam::Warn(this, tr("无法使用剪贴板，路径没有复制。"));
     return;
   }
-  CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+  if (count == 1) {
+    CDialogSeam::Inform(this, tr("文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。"));
+  } else {
+    CDialogSeam::Inform(
+        this, tr("%n 个文件路径已复制到剪贴板上（每行一个），粘贴到FTP软件或浏览器中即可。",
+                 nullptr, count));
+  }
 }
 
 QString CMainFrame::DuplicateProblem(const SiteSettings& settings, const CFTPSite* except) const {

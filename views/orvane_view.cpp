@@ -127,6 +127,15 @@ std::vector<CFTPFile*> COrvaneView::ListedFiles() const {
   return files;
 }
 
+std::vector<CFTPDir*> COrvaneView::ListedDirs() const {
+  std::vector<CFTPDir*> dirs;
+  dirs.reserve(static_cast<std::size_t>(model_->dirRows()));
+  for (int row = 0; row < model_->dirRows(); ++row) {
+    if (CFTPDir* dir = model_->DirAt(row)) dirs.push_back(dir);
+  }
+  return dirs;
+}
+
 bool COrvaneView::resultMode() const { return model_->mode() == CFileListModel::Mode::kResults; }
 
 int COrvaneView::ItemCount() const { return model_->rowCount(); }

@@ -60,6 +60,8 @@ class COrvaneView : public QTreeView {
   std::vector<std::string> SelectedDisplayPaths() const;
   // The files of the rows shown, in row order (none for welcome rows).
   std::vector<CFTPFile*> ListedFiles() const;
+  // The directories of the rows shown, in row order.
+  std::vector<CFTPDir*> ListedDirs() const;
   bool resultMode() const;
   int ItemCount() const;
   // Opens the directory holding the row's entry (a result, typically) and

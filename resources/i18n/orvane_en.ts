@@ -462,6 +462,13 @@ the FTP session could not be created</translation>
         <source>文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。</source>
         <translation>The file path is on the clipboard; paste it into an FTP program or a browser.</translation>
     </message>
+    <message numerus="yes">
+        <source>%n 个文件路径已复制到剪贴板上（每行一个），粘贴到FTP软件或浏览器中即可。</source>
+        <translation>
+            <numerusform>%n file path is on the clipboard (one a line); paste it into an FTP program or a browser.</numerusform>
+            <numerusform>%n file paths are on the clipboard (one a line); paste them into an FTP program or a browser.</numerusform>
+        </translation>
+    </message>
     <message>
         <source>站点列表无法写入 %1，这次的改动只保留到程序退出。</source>
         <translation>The site list could not be written to %1; this change lasts only until the program ends.</translation>

@@ -106,6 +106,9 @@ class WindowCommandsTest : public QObject {
   void headerSortsDirectoriesFirstAcrossNavigation();
   void columnWidthsAreRemembered();
   void summaryAndTitleFollowList();
+  void setReadInResultsClearsListedDirectories();
+  void copyPathCopiesEverySelectedRow();
+  void listingEndShowsItsSummary();
 
  private:
   // alpha's catalog on disk: pub/{old.txt (2 bytes), new.txt (3, new)},
@@ -798,6 +801,63 @@ void WindowCommandsTest::summaryAndTitleFollowList() {
   QTest::keyClick(&frame_->fileView(), Qt::Key_Backspace);
   QTRY_COMPARE(summary->text(), QStringLiteral("3 项，共 1字节"));
   QTRY_COMPARE(frame_->windowTitle(), QStringLiteral("alpha - / - Orvane"));
+}
+
+void WindowCommandsTest::setReadInResultsClearsListedDirectories() {
+  COrvaneView& list = frame_->fileView();
+  const fs::path stateFile = Alpha().DataDirectory(dir_->path()) / "state.st";
+  const std::string before = ReadBytes(stateFile);
+  // Browsing, the listed subdirectories keep their marks: opening one reads it.
+  STEP(ClickTree(Alpha().rootDir.get()));
+  QTRY_COMPARE(Rows(list), Names({"pub", "fresh", "a-root-new.txt"}));
+  CFTPDir* fresh = Subdir(*Alpha().rootDir, "fresh");
+  QVERIFY(fresh);
+  QTest::keyClick(&list, Qt::Key_D, Qt::AltModifier);
+  QTRY_COMPARE(CountMarks(*Alpha().rootDir), 3);
+  QVERIFY(fresh->readState != 0);
+  QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(stateFile) != before, kWaitMs);
+  const std::string browsed = ReadBytes(stateFile);
+  // In results, a listed directory loses its own mark, not its contents'.
+  AnswerDialog([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("fresh"));
+  });
+  frame_->action(kCmdSearch)->trigger();
+  QTRY_COMPARE(Rows(list), QStringList{QStringLiteral("fresh")});
+  QTRY_VERIFY(!frame_->doc().walking());
+  const QModelIndex row = list.model()->index(0, 0);
+  QVERIFY(row.data(Qt::BackgroundRole).isValid());
+  QTest::keyClick(&list, Qt::Key_D, Qt::AltModifier);
+  QTRY_VERIFY(!row.data(Qt::BackgroundRole).isValid());
+  QCOMPARE(fresh->readState.load(), 0);
+  QCOMPARE(CountMarks(*Alpha().rootDir), 2);
+  QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(stateFile) != browsed, kWaitMs);
+}
+
+void WindowCommandsTest::copyPathCopiesEverySelectedRow() {
+  STEP(BrowsePub());
+  STEP(ClickRow(QStringLiteral("old.txt")));
+  STEP(ClickRow(QStringLiteral("new.txt"), Qt::ControlModifier));
+  STEP(Trigger(Via::kListMenu, kCmdCopyPath, QStringLiteral("复制路径")));
+  const QString base = QStringLiteral("ftp://127.0.0.1:%1/pub/").arg(alphaServer_->port());
+  QTRY_COMPARE(QGuiApplication::clipboard()->text(),
+               base + QStringLiteral("old.txt\n") + base + QStringLiteral("new.txt"));
+  QTRY_COMPARE(recorder_->texts().size(), 1);
+  QVERIFY2(recorder_->texts().front().startsWith(QStringLiteral("2 ")),
+           qPrintable(recorder_->texts().front()));
+}
+
+void WindowCommandsTest::listingEndShowsItsSummary() {
+  QStatusBar* bar = frame_->statusBar();
+  STEP(ClickTree(Alpha().rootDir.get()));
+  frame_->action(kCmdUpdate)->trigger();
+  QTRY_COMPARE_WITH_TIMEOUT(bar->currentMessage(), QStringLiteral("更新完成"), kWaitMs);
+  AnswerDialog([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("readme"));
+  });
+  frame_->action(kCmdSearch)->trigger();
+  // The update fetched pub/readme.txt: "hello".
+  QTRY_COMPARE(bar->currentMessage(), QStringLiteral("1 项，共 5字节"));
+  QCOMPARE(Rows(frame_->fileView()), QStringList{QStringLiteral("readme.txt")});
 }
 
 QTEST_MAIN(WindowCommandsTest)
