@@ -78,14 +78,32 @@ void CCatalogFollower::Settle() {
     if (CheckCatalogFiles(doc, *site) != CatalogReload::kReloaded) continue;
     std::weak_ptr<CFTPSite> weak = site;
     const CFTPSite* key = site.get();
-    readers_.emplace(
-        key, std::thread([this, key, weak, programDir, settings = SiteSettings::Of(*site)] {
-          std::shared_ptr<CFTPSite> fresh = ReadCatalogFiles(programDir, settings);
-          QMetaObject::invokeMethod(
-              this, [this, key, weak, fresh] { Merge(key, weak, fresh); }, Qt::QueuedConnection);
-        }));
+    readers_.emplace(key,
+                     std::thread([this, key, weak, programDir, settings = SiteSettings::Of(*site)] {
+                       std::shared_ptr<CFTPSite> fresh = ReadCatalogFiles(programDir, settings);
+                       bool wake = false;
+                       {
+                         std::lock_guard guard(readMutex_);
+                         wake = read_.empty();
+                         read_.push_back({key, weak, std::move(fresh)});
+                       }
+                       if (wake) QMetaObject::invokeMethod(this, "MergeRead", Qt::QueuedConnection);
+                     }));
   }
   Watch();
+}
+
+void CCatalogFollower::MergeRead() {
+  for (;;) {
+    Read read;
+    {
+      std::lock_guard guard(readMutex_);
+      if (read_.empty()) return;
+      read = std::move(read_.front());
+      read_.pop_front();
+    }
+    Merge(read.key, read.site, read.fresh);
+  }
 }
 
 void CCatalogFollower::Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>& site,

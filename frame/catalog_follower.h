@@ -17,7 +17,9 @@
 #pragma once
 
 #include <QObject>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -57,12 +59,24 @@ class CCatalogFollower : public QObject {
   // read in full) is merged if the site can still take it.
   void Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>& site,
              const std::shared_ptr<CFTPSite>& fresh);
+  // Merges the reads that have ended. A reader leaves its result in `read_`
+  // and wakes this by name, so the reader's thread never holds a call that
+  // the window's thread has run.
+  Q_INVOKABLE void MergeRead();
+
+  struct Read {
+    const CFTPSite* key;
+    std::weak_ptr<CFTPSite> site;
+    std::shared_ptr<CFTPSite> fresh;
+  };
 
   CMainFrame& frame_;
   QFileSystemWatcher* watcher_;
   QTimer* settle_;
   // One read at a time per site, keyed by the site.
   std::unordered_map<const CFTPSite*, std::thread> readers_;
+  std::mutex readMutex_;
+  std::deque<Read> read_;
 };
 
 }  // namespace orvane
