@@ -151,6 +151,12 @@ std::string CListingPrefetcher::NextLocked() {
   return path;
 }
 
+std::string CListingPrefetcher::FarthestLocked() {
+  std::string path = std::move(frontier_.extract(std::prev(frontier_.end())).value());
+  inProgress_.insert(path);
+  return path;
+}
+
 void CListingPrefetcher::DiscoverLocked(const std::string& path, const PrefetchedListing& listing) {
   if (!listing.result.ok()) return;
   const std::size_t depth = DepthOf(path) + 1;
@@ -235,9 +241,12 @@ std::optional<PrefetchedListing> CListingPrefetcher::Take(const std::string& pat
     }
     if (helper != nullptr && !frontier_.empty() && !BufferFullLocked()) {
       // Another connection is listing it: rather than wait, the walk's
-      // own connection lists what comes next.
+      // own connection lists ahead, from the far end of the frontier. The
+      // walk is stuck until that listing ends, so it takes the directory
+      // the walk needs last: the near ones stay with the extra connections,
+      // and a slow one among them never holds the walk before its turn.
       waiting.reset();
-      std::string next = NextLocked();
+      std::string next = FarthestLocked();
       lock.unlock();
       PrefetchedListing listing = ListOn(*helper, next, 0);
       lock.lock();

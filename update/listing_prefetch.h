@@ -145,6 +145,8 @@ class CListingPrefetcher {
   // Takes the first directory of the frontier (the caller holds the lock
   // and has checked there is one).
   std::string NextLocked();
+  // The frontier's last directory in walk order, marked in progress.
+  std::string FarthestLocked();
   PrefetchedListing ListOn(CFtpSession& session, const std::string& path, int number);
   // Keeps a listing for the walk and adds the subdirectories it shows to
   // the frontier. False: the listing is not kept (the walk lists the
