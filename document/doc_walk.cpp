@@ -44,21 +44,24 @@ CDocWalk::CDocWalk(COrvaneDoc& doc, Mode mode, std::string keyword)
 
 CDocWalk::~CDocWalk() = default;
 
-std::unique_ptr<CDocWalk> CDocWalk::Search(COrvaneDoc& doc, std::string keyword) {
-  std::unique_ptr<CDocWalk> walk(new CDocWalk(doc, Mode::kFind, std::move(keyword)));
-  walk->resultWalk_ = true;
-  walk->nothingFound_ = kNothingFound;
-  // Commands during the walk may change the site list; the walk goes on
-  // over the sites it started with.
+void CDocWalk::AddSiteUnits(const COrvaneDoc& doc, int kind) {
   for (const auto& site : doc.sites()) {
     Unit unit;
     unit.site = site;
     unit.owner = site.get();
     unit.dir = site->rootDir.get();
-    unit.load = true;
-    unit.siteRoot = true;
-    walk->units_.push_back(std::move(unit));
+    unit.load = kind != kThisUpdate;
+    unit.takesPart = kind;
+    units_.push_back(std::move(unit));
   }
+}
+
+std::unique_ptr<CDocWalk> CDocWalk::Search(COrvaneDoc& doc, std::string keyword) {
+  std::unique_ptr<CDocWalk> walk(new CDocWalk(doc, Mode::kFind, std::move(keyword)));
+  walk->resultWalk_ = true;
+  walk->nothingFound_ = kNothingFound;
+  walk->AddSiteUnits(doc, 0);
+  for (Unit& unit : walk->units_) unit.siteRoot = true;
   return walk;
 }
 
@@ -66,17 +69,9 @@ std::unique_ptr<CDocWalk> CDocWalk::NewFiles(COrvaneDoc& doc, int kind) {
   std::unique_ptr<CDocWalk> walk(new CDocWalk(doc, Mode::kFind, std::string(kNewKeyword)));
   walk->resultWalk_ = true;
   walk->nothingFound_ = kNoUnreadFiles;
-  for (const auto& site : doc.sites()) {
-    Unit unit;
-    unit.site = site;
-    unit.owner = site.get();
-    // The root's subdirectories and then its own unread files: the same
-    // order as a search, with the root itself never listed.
-    unit.dir = site->rootDir.get();
-    unit.load = kind != kThisUpdate;
-    unit.takesPart = kind;
-    walk->units_.push_back(std::move(unit));
-  }
+  // The root's subdirectories and then its own unread files: the same
+  // order as a search, with the root itself never listed.
+  walk->AddSiteUnits(doc, kind);
   return walk;
 }
 
@@ -124,15 +119,7 @@ std::unique_ptr<CDocWalk> CDocWalk::ClearBelow(COrvaneDoc& doc, CFTPDir* dir) {
 
 std::unique_ptr<CDocWalk> CDocWalk::SetSitesRead(COrvaneDoc& doc, int kind) {
   std::unique_ptr<CDocWalk> walk(new CDocWalk(doc, Mode::kClear, {}));
-  for (const auto& site : doc.sites()) {
-    Unit unit;
-    unit.site = site;
-    unit.owner = site.get();
-    unit.dir = site->rootDir.get();
-    unit.load = kind != kThisUpdate;
-    unit.takesPart = kind;
-    walk->units_.push_back(std::move(unit));
-  }
+  walk->AddSiteUnits(doc, kind);
   return walk;
 }
 

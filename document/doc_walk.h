@@ -117,6 +117,10 @@ class CDocWalk {
   };
 
   CDocWalk(COrvaneDoc& doc, Mode mode, std::string keyword);
+  // One unit per site of the list as it is now, each walking its root's
+  // children: the walk goes on over these sites whatever commands change
+  // the list meanwhile. `kind` as for NewFiles (0: every site, loaded).
+  void AddSiteUnits(const COrvaneDoc& doc, int kind);
 
   Step Walk();
   bool Due();
