@@ -19,6 +19,7 @@
 #include "frame/dialog_seam.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
+#include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 
 namespace orvane::test {
@@ -87,6 +88,35 @@ inline std::unique_ptr<CMainFrame> StartFrame(const std::filesystem::path& dataD
   frame->show();
   frame->ShowLoadErrors();
   return frame;
+}
+
+// A pyftpdlib server over `root`; the test ends when it cannot start.
+inline std::unique_ptr<CFtpServer> StartServer(const CTempTree& root,
+                                               const PyFtpOptions& options = {}) {
+  auto started = CFtpServer::StartPyftpdlib(root.path(), options);
+  if (!started.server) qFatal("FTP server: %s", started.error.c_str());
+  return std::move(started.server);
+}
+
+// One anonymous site for the server.
+inline void WriteServerSite(const std::filesystem::path& dataDir, const CFtpServer& server) {
+  IDocumentHost quiet;
+  COrvaneDoc doc(dataDir, quiet);
+  auto site = std::make_shared<CFTPSite>();
+  site->host = server.host();
+  site->userName = "anonymous";
+  site->password = std::string(kAnonymousPassword);
+  site->port = server.port();
+  doc.AppendSite(site);
+  if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
+}
+
+// Every new mark below `dir`, `dir` itself excluded.
+inline int CountMarks(const CFTPDir& dir) {
+  int count = 0;
+  for (const auto& file : dir.files) count += file->readState != 0;
+  for (const auto& sub : dir.subdirs) count += (sub->readState != 0) + CountMarks(*sub);
+  return count;
 }
 
 }  // namespace orvane::test

@@ -47,14 +47,6 @@ void WriteCatalogs(const fs::path& dir) {
   if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
 }
 
-// Every new mark of the site's catalog, root excluded.
-int CountMarks(const CFTPDir& dir) {
-  int count = 0;
-  for (const auto& file : dir.files) count += file->readState != 0;
-  for (const auto& sub : dir.subdirs) count += (sub->readState != 0) + CountMarks(*sub);
-  return count;
-}
-
 CFTPDir* Subdir(CFTPDir& dir, std::string_view name) {
   for (const auto& sub : dir.subdirs) {
     if (sub->name() == name) return sub.get();

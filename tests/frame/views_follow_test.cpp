@@ -29,24 +29,6 @@ namespace {
 // Generous bound for a loaded two-core machine.
 constexpr int kWaitMs = 60000;
 
-std::unique_ptr<CFtpServer> StartServer(const CTempTree& root) {
-  auto started = CFtpServer::StartPyftpdlib(root.path(), {});
-  if (!started.server) qFatal("FTP server: %s", started.error.c_str());
-  return std::move(started.server);
-}
-
-void WriteServerSite(const fs::path& dataDir, const CFtpServer& server) {
-  IDocumentHost quiet;
-  COrvaneDoc doc(dataDir, quiet);
-  auto site = std::make_shared<CFTPSite>();
-  site->host = server.host();
-  site->userName = "anonymous";
-  site->password = std::string(kAnonymousPassword);
-  site->port = server.port();
-  doc.AppendSite(site);
-  if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
-}
-
 // The list's rows as "name size", in row order.
 QStringList ListRows(COrvaneView& list) {
   QStringList rows;

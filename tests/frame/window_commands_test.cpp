@@ -52,13 +52,6 @@ enum class Via { kMenu, kToolBar, kKey, kTreeMenu, kListMenu };
 // "Show in folder" of the list's menu has no command number of the frame.
 constexpr int kShowInFolder = -1;
 
-int CountMarks(const CFTPDir& dir) {
-  int count = 0;
-  for (const auto& file : dir.files) count += file->readState != 0;
-  for (const auto& sub : dir.subdirs) count += (sub->readState != 0) + CountMarks(*sub);
-  return count;
-}
-
 CFTPDir* Subdir(CFTPDir& dir, std::string_view name) {
   for (const auto& sub : dir.subdirs) {
     if (sub->name() == name) return sub.get();
