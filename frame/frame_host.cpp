@@ -91,6 +91,7 @@ void CFrameHost::FilesAppended(std::size_t) {
 void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
                                    const SiteStatus& status) {
   frame_.dirView().UpdateSiteItem(site.get());
+  frame_.RefreshSitesOverview();
   // The worker merged its last listing before it posted a final state; the
   // removals it posted before have been handled, in order.
   if (status.state != kUpdateRunning && status.state != kNeverUpdated) {
@@ -103,6 +104,7 @@ void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
   // expansion stay as they are. The first reading of site.ds builds the
   // whole top level at once.
   const auto& sites = frame_.doc().sites();
+  frame_.RefreshSitesOverview();
   if (frame_.dirView().model()->rowCount() == 0) {
     frame_.dirView().ReloadSites();
     return;
@@ -114,11 +116,14 @@ void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
 
 void CFrameHost::SiteChanged(std::size_t index) {
   // The label may change and with it the item's place in the sorted tree.
+  frame_.RefreshSitesOverview();
   frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {
   const std::vector<const CFTPDir*> gone{frame_.doc().sites()[index]->rootDir.get()};
+  // Its row goes at the refresh, which runs after the site has left.
+  frame_.RefreshSitesOverview();
   EntriesRemoving(gone, {});
 }
 
