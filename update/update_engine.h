@@ -118,7 +118,11 @@ struct UpdateProgress {
 // catalog/data_dir_lock.h): when another process holds it the site ends at
 // "更新失败:\n" kBeingUpdatedElsewhere, and nothing is fetched or saved. It
 // saves through CFTPSite::SaveFiles, which takes over what other processes
-// changed meanwhile; a failed save is left in the site's SaveError().
+// changed meanwhile; a failed save is left in the site's SaveError(). When
+// a site's update has ended (no resumption follows) its health record
+// (catalog/site_health.h) gets the success or the error, before the worker
+// stops counting as running; a stopped update and a site left to another
+// process record nothing.
 //
 // A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
 // kAnonymousPassword, else the stored userName and password; the port's low
