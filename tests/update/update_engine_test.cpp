@@ -20,6 +20,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/site_health.h"
 #include "tests/support/catalog_lines.h"
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
@@ -231,7 +232,12 @@ TEST_F(UpdateEngineTest, OneWorkerUpdatesSitesOneAfterAnotherInListOrder) {
     for (std::size_t i = 0; i < events.size(); ++i) {
       if (events[i].site != site.get() || !events[i].fromEngine) continue;
       if (events[i].text == kStatusConnecting) connecting.push_back(i);
-      if (events[i].text == kStatusSucceeded) done.push_back(i);
+      // The first success: the site is announced again once its health
+      // is recorded.
+      if (events[i].text == kStatusSucceeded) {
+        done.push_back(i);
+        break;
+      }
     }
   }
   ASSERT_EQ(connecting.size(), 4u);
@@ -472,7 +478,12 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << "no retry";
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 0);
     EXPECT_EQ(site->retryCount.load(), 0);
-    EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path())));
+    // No catalog, only the health record with the error.
+    EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path()) / "content.ct"));
+    const std::optional<SiteHealth> health = ReadSiteHealth(site->DataDirectory(data_.path()));
+    ASSERT_TRUE(health.has_value());
+    EXPECT_FALSE(health->HasSucceeded());
+    EXPECT_TRUE(health->Failing());
   }
   EXPECT_EQ(StatusText(good->Status()), kStatusSucceeded);
   const auto commands = server->Commands();
