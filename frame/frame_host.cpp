@@ -91,12 +91,15 @@ void CFrameHost::FilesAppended(std::size_t) {
 void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
                                    const SiteStatus& status) {
   frame_.dirView().UpdateSiteItem(site.get());
-  frame_.RefreshSitesOverview();
   // The worker merged its last listing before it posted a final state; the
   // removals it posted before have been handled, in order.
   if (status.state != kUpdateRunning && status.state != kNeverUpdated) {
     frame_.catalogFollower().CatalogChanged(*site);
   }
+}
+
+void CFrameHost::SiteHealthChanged(const std::shared_ptr<CFTPSite>&) {
+  frame_.RefreshSitesOverview();
 }
 
 void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {

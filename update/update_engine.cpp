@@ -484,11 +484,9 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   }
   // The update has ended (no resumption follows): its health is recorded
   // while the worker still counts as running, so whoever waits for the
-  // work to end finds it, and the front end hears again about the site so
-  // that it shows the record.
+  // work to end finds it.
   if (UpdateEnd end; !resume && UpdateEndOf(site, job.data->startedMs, end)) {
-    std::string error;
-    if (RecordSiteHealth(site, programDir_, end, &error)) listener_.PostSiteStatus(job.data->site);
+    if (RecordSiteHealth(site, programDir_, end)) listener_.PostSiteHealth(job.data->site);
   }
   bool stoppedMeanwhile = false;
   bool workEnded = false;

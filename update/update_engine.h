@@ -52,6 +52,9 @@ class IEngineListener {
   // from now on until the next command. Lets a front end that waits for
   // the end of the work stop waiting at once.
   virtual void PostWorkEnded() {}
+  // The site's health record (catalog/site_health.h) was written: its
+  // update has ended. Comes after the site's final status.
+  virtual void PostSiteHealth(std::shared_ptr<CFTPSite> /*site*/) {}
 };
 
 // Status texts of the scheduler's outcomes (UTF-8; StatusText in
