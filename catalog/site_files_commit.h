@@ -31,7 +31,8 @@ namespace orvane {
 inline constexpr std::string_view kCommitRecordName = "commit.pending";
 // Every file a commit may replace. A file that joins the site's data
 // directory is added here, so that its temporaries are cleaned up too.
-inline constexpr std::string_view kSiteFileNames[] = {"content.ct", "state.st", "changes.jn"};
+inline constexpr std::string_view kSiteFileNames[] = {"content.ct", "state.st", "changes.jn",
+                                                      "health.txt"};
 
 class CSiteFilesCommit {
  public:

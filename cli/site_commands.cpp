@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/site_health.h"
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
@@ -247,6 +249,59 @@ bool ParseOnOff(std::string_view text, bool& value) {
   return false;
 }
 
+// Seconds since the epoch as ISO 8601 UTC.
+std::string UtcTime(std::int64_t seconds) {
+  const auto time = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  if (!::gmtime_r(&time, &utc)) return std::to_string(seconds);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// The site's health record as fields of its object; null for what is not
+// known (no record, no success yet, no error yet).
+void HealthFields(JsonWriter& json, const std::optional<SiteHealth>& health) {
+  const bool succeeded = health && health->HasSucceeded();
+  const auto number = [&](std::string_view key, std::uint64_t value) {
+    json.Key(key);
+    if (succeeded) {
+      json.Number(value);
+    } else {
+      json.Raw("null");
+    }
+  };
+  json.Key("lastUpdate");
+  if (succeeded) {
+    json.String(UtcTime(health->lastSuccess));
+  } else {
+    json.Raw("null");
+  }
+  number("durationMs", succeeded ? health->durationMs : 0);
+  number("entries", succeeded ? health->entries : 0);
+  number("bytes", succeeded ? health->bytes : 0);
+  number("newEntries", succeeded ? health->newEntries : 0);
+  const bool failed = health && health->HasError();
+  json.Key("lastError");
+  if (failed) {
+    json.String(CliContext::Shown(health->errorText));
+  } else {
+    json.Raw("null");
+  }
+  json.Key("lastErrorKind");
+  if (failed) {
+    json.String(health->errorKind);
+  } else {
+    json.Raw("null");
+  }
+  json.Key("lastErrorTime");
+  if (failed) {
+    json.String(UtcTime(health->errorTime));
+  } else {
+    json.Raw("null");
+  }
+}
+
 }  // namespace
 
 int RunSites(CliContext& context, const std::vector<std::string>& args) {
@@ -272,8 +327,9 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
           .Key("remarks")
           .String(CliContext::Shown(site->remarks))
           .Key("anonymousUpdate")
-          .Bool(site->anonymousUpdate)
-          .EndObject();
+          .Bool(site->anonymousUpdate);
+      HealthFields(json, ReadSiteHealth(site->DataDirectory(context.doc.GetProgramDir())));
+      json.EndObject();
     }
     out << json.EndArray().Text();
     return 0;

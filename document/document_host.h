@@ -58,6 +58,8 @@ class ISiteStatusSink {
   virtual ~ISiteStatusSink() = default;
   virtual void SiteStatusChanged(const std::shared_ptr<CFTPSite>& /*site*/,
                                  const SiteStatus& /*status*/) {}
+  // The site's health record was written (its update ended).
+  virtual void SiteHealthChanged(const std::shared_ptr<CFTPSite>& /*site*/) {}
 };
 
 // The document's site list changes only through its operations (AddSite,

@@ -65,6 +65,13 @@ void CEngineBridge::PostSiteStatus(std::shared_ptr<CFTPSite> site) {
   });
 }
 
+void CEngineBridge::PostSiteHealth(std::shared_ptr<CFTPSite> site) {
+  if (!site) return;
+  post_([shared = shared_, site = std::move(site)] {
+    if (shared->statusSink && !site->removed.load()) shared->statusSink->SiteHealthChanged(site);
+  });
+}
+
 void CEngineBridge::PostWorkEnded() {
   post_([] {});
 }

@@ -45,6 +45,7 @@ class CEngineBridge final : public IEngineListener {
   // Posts an event that does nothing: it wakes a front end waiting in its
   // own loop for the end of the work (orvane-cli), which then finds it.
   void PostWorkEnded() override;
+  void PostSiteHealth(std::shared_ptr<CFTPSite> site) override;
 
   // Front-end thread: hands the removals gathered so far to the document
   // now (a posted event would do it later).

@@ -29,6 +29,7 @@ enum CommandId : int {
   kCmdShowUpdates = 32807,
   kCmdTreeCopyPath = 32808,
   kCmdHelp = 32809,
+  kCmdSitesOverview = 32810,
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdToolBar = 59392,

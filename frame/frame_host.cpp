@@ -98,11 +98,16 @@ void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
   }
 }
 
+void CFrameHost::SiteHealthChanged(const std::shared_ptr<CFTPSite>&) {
+  frame_.RefreshSitesOverview();
+}
+
 void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
   // Each new site gets its item; the others, their children and their
   // expansion stay as they are. The first reading of site.ds builds the
   // whole top level at once.
   const auto& sites = frame_.doc().sites();
+  frame_.RefreshSitesOverview();
   if (frame_.dirView().model()->rowCount() == 0) {
     frame_.dirView().ReloadSites();
     return;
@@ -114,11 +119,14 @@ void CFrameHost::SitesAdded(std::size_t first, std::size_t count) {
 
 void CFrameHost::SiteChanged(std::size_t index) {
   // The label may change and with it the item's place in the sorted tree.
+  frame_.RefreshSitesOverview();
   frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {
   const std::vector<const CFTPDir*> gone{frame_.doc().sites()[index]->rootDir.get()};
+  // Its row goes at the refresh, which runs after the site has left.
+  frame_.RefreshSitesOverview();
   EntriesRemoving(gone, {});
 }
 

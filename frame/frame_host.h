@@ -38,6 +38,8 @@ class CFrameHost final : public IDocumentHost {
 
   // ISiteStatusSink: a site's icon, boldness and tool tip.
   void SiteStatusChanged(const std::shared_ptr<CFTPSite>& site, const SiteStatus& status) override;
+  // The Sites overview shows the new record.
+  void SiteHealthChanged(const std::shared_ptr<CFTPSite>& site) override;
 
   // ISiteListSink: the tree's site items; a leaving site's entries leave
   // both views first.

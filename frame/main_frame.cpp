@@ -35,6 +35,7 @@
 #include "frame/marks_saver.h"
 #include "frame/screen_fit.h"
 #include "frame/site_dlg.h"
+#include "frame/sites_overview.h"
 #include "frame/update_num_set.h"
 #include "frame/walk_runner.h"
 #include "update/update_engine.h"
@@ -76,6 +77,8 @@ const ActionSpec kActions[] = {
      QT_TRANSLATE_NOOP("orvane::CMainFrame", "向上")},
     {kCmdSwitch, "Switch", QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索"),
      QT_TRANSLATE_NOOP("orvane::CMainFrame", "切换浏览/搜索窗口")},
+    {kCmdSitesOverview, "SitesOverview", QT_TRANSLATE_NOOP("orvane::CMainFrame", "站点概况(&O)"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示所有站点的更新情况")},
     {kCmdUpdate, "Update", QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新"),
      QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新所选站点")},
     {kCmdUpdateAll, "UpdateAll", QT_TRANSLATE_NOOP("orvane::CMainFrame", "更新全部"),
@@ -258,7 +261,8 @@ void CMainFrame::CreateMenus() {
   add(edit, {kCmdAddSite, kCmdEditSite, kCmdDeleteSite});
   QMenu* view = menuBar()->addMenu(tr("视图(&V)"));
   view->setObjectName(QStringLiteral("menuView"));
-  add(view, {kCmdToolBar, kCmdStatusBar, kCmdForward, kCmdBack, kCmdUp, kCmdSwitch});
+  add(view, {kCmdToolBar, kCmdStatusBar, kCmdForward, kCmdBack, kCmdUp, kCmdSwitch, 0,
+             kCmdSitesOverview});
   QMenu* actions = menuBar()->addMenu(tr("操作(&O)"));
   actions->setObjectName(QStringLiteral("menuActions"));
   add(actions, {kCmdUpdate, kCmdUpdateAll, kCmdStopUpdate, 0, kCmdSearch, kCmdShowNew,
@@ -495,6 +499,9 @@ void CMainFrame::Command(int commandId) {
     case kCmdAbout:
       About();
       break;
+    case kCmdSitesOverview:
+      ShowSitesOverview();
+      break;
     default:
       break;
   }
@@ -562,8 +569,24 @@ void CMainFrame::SetSitesRead(int kind) {
 
 void CMainFrame::MarksCleared() {
   for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
+  RefreshSitesOverview();
   dirView_->viewport()->update();
   fileView_->viewport()->update();
+}
+
+void CMainFrame::ShowSitesOverview() {
+  if (!sitesOverview_) {
+    sitesOverview_ = new CSitesOverview(*doc_, this);
+    connect(sitesOverview_, &CSitesOverview::siteActivated, this,
+            [this](CFTPSite* site) { dirView_->SelectSite(site); });
+  }
+  sitesOverview_->show();
+  sitesOverview_->raise();
+  sitesOverview_->activateWindow();
+}
+
+void CMainFrame::RefreshSitesOverview() {
+  if (sitesOverview_) sitesOverview_->Refresh();
 }
 
 void CMainFrame::ReportMarksFailure(const QString& failure) {

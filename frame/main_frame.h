@@ -42,6 +42,7 @@ class CDirView;
 class CMarksSaver;
 class COrvaneView;
 class CWalkRunner;
+class CSitesOverview;
 class CFrameHost;
 class CEngineBridge;
 class CUpdateEngine;
@@ -115,6 +116,10 @@ class CMainFrame : public QMainWindow {
   void ImportSites();
   void OpenHelp();
   void About();
+  // The Sites overview window (made at its first showing), and its
+  // refresh when the sites or their records may have changed.
+  void ShowSitesOverview();
+  void RefreshSitesOverview();
   void SetShownRead();
   void SetSitesRead(int kind);
   // After a walk that cleared marks: the bold items and colours follow.
@@ -179,6 +184,7 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;
+  CSitesOverview* sitesOverview_ = nullptr;
   QHash<int, QAction*> actions_;
   QStringList loadErrors_;
   std::vector<std::weak_ptr<CFTPSite>> runSites_;

@@ -12,6 +12,7 @@
 // exists.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,9 @@ class CThreadData {
   int partial = 0;
   // Server path of the start directory; copied into a resumption job.
   std::string startPath = "/";
+  // When the update's first worker began (wall clock, ms since the epoch);
+  // a resumption keeps it, so the update's duration covers every attempt.
+  std::int64_t startedMs = 0;
 };
 
 }  // namespace orvane

@@ -1,6 +1,7 @@
 #include "update/update_engine.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "catalog/site_health.h"
 #include "update/listing_prefetch.h"
 
 namespace orvane {
@@ -69,6 +71,73 @@ FtpLogin LoginFor(const CFTPSite& site) {
     login.password = site.password;
   }
   return login;
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+const char* FailureKind(SiteStatus::Failure failure) {
+  using Failure = SiteStatus::Failure;
+  switch (failure) {
+    case Failure::kRefused:
+      return "refused";
+    case Failure::kTimedOut:
+      return "timed-out";
+    case Failure::kLoginRefused:
+      return "login-refused";
+    case Failure::kHostNotFound:
+      return "host-not-found";
+    case Failure::kClosed:
+      return "closed";
+    case Failure::kServerError:
+      return "server-error";
+    case Failure::kNone:
+    case Failure::kBusyElsewhere:
+    case Failure::kOther:
+      break;
+  }
+  return "";
+}
+
+// How the site's update ended, for its health record; false when it ended
+// in a way that says nothing about the site (stopped by the user, left to
+// another process that is updating it).
+bool UpdateEndOf(const CFTPSite& site, std::int64_t startMs, UpdateEnd& end) {
+  const SiteStatus status = site.Status();
+  end.startMs = startMs;
+  end.endMs = NowMs();
+  std::string kind = FailureKind(status.failure);
+  switch (status.outcome) {
+    case Outcome::kSucceeded:
+      // A crawl whose catalog could not be saved did not bring the site
+      // up to date.
+      if (std::string saveError = site.SaveError(); !saveError.empty()) {
+        end.errorKind = "save";
+        end.errorText = std::move(saveError);
+        return true;
+      }
+      end.succeeded = true;
+      return true;
+    case Outcome::kFailed:
+      if (status.failure == SiteStatus::Failure::kBusyElsewhere) return false;
+      end.errorKind = kind.empty() ? "other" : kind;
+      end.errorText = status.errorText;
+      return true;
+    case Outcome::kNoSession:
+      end.errorKind = "no-session";
+      end.errorText = "the FTP session could not be created";
+      return true;
+    case Outcome::kBrokenOff:
+    case Outcome::kResuming:
+      end.errorKind = kind.empty() ? "broken-off" : kind;
+      end.errorText = status.errorText;
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -392,6 +461,7 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   // The previous worker of this site, which queued this job, has ended
   // (runningSites_), so its resume point is settled.
   const CFTPDir* resumedAt = site.resumePending.load() != 0 ? site.resumeDir : nullptr;
+  if (job.data->startedMs == 0) job.data->startedMs = NowMs();
   RunJob(job);
 
   bool resume = false;
@@ -411,6 +481,12 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
       site.retryCount.fetch_add(1);
       resume = true;
     }
+  }
+  // The update has ended (no resumption follows): its health is recorded
+  // while the worker still counts as running, so whoever waits for the
+  // work to end finds it.
+  if (UpdateEnd end; !resume && UpdateEndOf(site, job.data->startedMs, end)) {
+    if (RecordSiteHealth(site, programDir_, end)) listener_.PostSiteHealth(job.data->site);
   }
   bool stoppedMeanwhile = false;
   bool workEnded = false;
@@ -433,6 +509,7 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
         next->startDir = job.data->startDir;
         next->partial = 0;
         next->startPath = job.data->startPath;
+        next->startedMs = job.data->startedMs;
         // Same run, and not counted in progressTotal again: the site is.
         updateQueue_.push_back(Job{std::move(next), job.run});
       }

@@ -52,6 +52,9 @@ class IEngineListener {
   // from now on until the next command. Lets a front end that waits for
   // the end of the work stop waiting at once.
   virtual void PostWorkEnded() {}
+  // The site's health record (catalog/site_health.h) was written: its
+  // update has ended. Comes after the site's final status.
+  virtual void PostSiteHealth(std::shared_ptr<CFTPSite> /*site*/) {}
 };
 
 // Status texts of the scheduler's outcomes (UTF-8; StatusText in
@@ -118,7 +121,11 @@ struct UpdateProgress {
 // catalog/data_dir_lock.h): when another process holds it the site ends at
 // "更新失败:\n" kBeingUpdatedElsewhere, and nothing is fetched or saved. It
 // saves through CFTPSite::SaveFiles, which takes over what other processes
-// changed meanwhile; a failed save is left in the site's SaveError().
+// changed meanwhile; a failed save is left in the site's SaveError(). When
+// a site's update has ended (no resumption follows) its health record
+// (catalog/site_health.h) gets the success or the error, before the worker
+// stops counting as running; a stopped update and a site left to another
+// process record nothing.
 //
 // A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
 // kAnonymousPassword, else the stored userName and password; the port's low

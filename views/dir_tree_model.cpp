@@ -3,7 +3,9 @@
 #include <QFont>
 #include <QTimer>
 #include <algorithm>
+#include <ctime>
 #include <mutex>
+#include <optional>
 #include <unordered_set>
 
 #include "catalog/code_page.h"
@@ -11,6 +13,7 @@
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
 #include "views/display_text.h"
+#include "views/health_text.h"
 #include "views/state_icons.h"
 
 namespace orvane {
@@ -242,14 +245,31 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::ToolTipRole:
       if (item->siteItem) {
+        using Outcome = SiteStatus::Outcome;
         const SiteStatus status = item->site->Status();
-        QString tip = StatusTip(status);
+        QString tip;
+        // Before any update in this run the record says more than "not
+        // updated"; after one, this run's status comes first.
+        if (status.outcome != Outcome::kNone) tip = StatusTip(status) + QLatin1Char('\n');
         // A running crawl's progress, read when the tip shows.
-        if (status.outcome == SiteStatus::Outcome::kConnected) {
-          tip += QLatin1Char('\n') +
-                 tr("已列出 %1 个目录, %2 个条目")
+        if (status.outcome == Outcome::kConnected) {
+          tip += tr("已列出 %1 个目录, %2 个条目")
                      .arg(item->site->dirsListed.load(std::memory_order_relaxed))
-                     .arg(item->site->entriesListed.load(std::memory_order_relaxed));
+                     .arg(item->site->entriesListed.load(std::memory_order_relaxed)) +
+                 QLatin1Char('\n');
+        }
+        // The record is a few hundred bytes, read when the tip shows, so a
+        // record another process wrote shows too.
+        const std::optional<SiteHealth> health =
+            CHealthText::Current(*item->site, doc_.GetProgramDir());
+        const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+        tip += CHealthText::Summary(health, now);
+        // The last error, unless this run's failure already says it.
+        const bool failedNow =
+            status.outcome == Outcome::kFailed || status.outcome == Outcome::kNoSession ||
+            status.outcome == Outcome::kBrokenOff || status.outcome == Outcome::kResuming;
+        if (health && health->Failing() && !failedNow) {
+          tip += QLatin1Char('\n') + CHealthText::LastError(health, now);
         }
         return tip;
       }

@@ -343,6 +343,14 @@ the FTP session could not be created</translation>
         <translation>Switch between browsing and search results</translation>
     </message>
     <message>
+        <source>站点概况(&amp;O)</source>
+        <translation>Sites &amp;Overview</translation>
+    </message>
+    <message>
+        <source>显示所有站点的更新情况</source>
+        <translation>Show how every site's updates have fared</translation>
+    </message>
+    <message>
         <source>更新</source>
         <translation>Update</translation>
     </message>
@@ -607,6 +615,56 @@ Copy it to the clipboard?</translation>
     </message>
 </context>
 <context>
+    <name>orvane::CSitesOverview</name>
+    <message>
+        <source>站点概况</source>
+        <translation>Sites Overview</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CSitesOverviewModel</name>
+    <message>
+        <source>站点</source>
+        <translation>Site</translation>
+    </message>
+    <message>
+        <source>地址</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>上次更新</source>
+        <translation>Last update</translation>
+    </message>
+    <message>
+        <source>用时</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>项数</source>
+        <translation>Entries</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>新项</source>
+        <translation>New</translation>
+    </message>
+    <message>
+        <source>上次错误</source>
+        <translation>Last error</translation>
+    </message>
+    <message>
+        <source>出错时间</source>
+        <translation>Error time</translation>
+    </message>
+    <message>
+        <source>从未更新</source>
+        <translation>never updated</translation>
+    </message>
+</context>
+<context>
     <name>orvane::CSiteDlg</name>
     <message>
         <source>服务器</source>
@@ -709,6 +767,98 @@ Copy it to the clipboard?</translation>
     <message>
         <source>请输入 %1 到 %2 之间的整数。</source>
         <translation>Please enter an integer between %1 and %2.</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CHealthText</name>
+    <message>
+        <source>刚刚</source>
+        <translation>just now</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 分钟前</source>
+        <translation>
+            <numerusform>%n minute ago</numerusform>
+            <numerusform>%n minutes ago</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 小时前</source>
+        <translation>
+            <numerusform>%n hour ago</numerusform>
+            <numerusform>%n hours ago</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 天前</source>
+        <translation>
+            <numerusform>%n day ago</numerusform>
+            <numerusform>%n days ago</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>%1 分 %2 秒</source>
+        <translation>%1 min %2 s</translation>
+    </message>
+    <message>
+        <source>%1 小时 %2 分</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>连接被拒绝</source>
+        <translation>connection refused</translation>
+    </message>
+    <message>
+        <source>服务器没有及时回答</source>
+        <translation>the server did not answer in time</translation>
+    </message>
+    <message>
+        <source>服务器拒绝登录</source>
+        <translation>login refused</translation>
+    </message>
+    <message>
+        <source>找不到主机</source>
+        <translation>host not found</translation>
+    </message>
+    <message>
+        <source>服务器关闭了连接</source>
+        <translation>the server closed the connection</translation>
+    </message>
+    <message>
+        <source>服务器拒绝了命令</source>
+        <translation>the server refused a command</translation>
+    </message>
+    <message>
+        <source>创建Internet会话失败</source>
+        <translation>the FTP session could not be created</translation>
+    </message>
+    <message>
+        <source>更新意外终止</source>
+        <translation>the update broke off</translation>
+    </message>
+    <message>
+        <source>保存目录失败</source>
+        <translation>the catalog could not be saved</translation>
+    </message>
+    <message>
+        <source>其他错误</source>
+        <translation>other error</translation>
+    </message>
+    <message>
+        <source>从未更新</source>
+        <translation>never updated</translation>
+    </message>
+    <message>
+        <source>%1更新，%2 项，%3，%4 项新</source>
+        <translation>updated %1, %2 entries, %3, %4 new</translation>
+    </message>
+    <message>
+        <source>上次错误（%1）：%2</source>
+        <translation>last error (%1): %2</translation>
     </message>
 </context>
 <context>

@@ -656,6 +656,35 @@ TEST_F(CliUpdateTest, UpdateAllBringsTheTreeIntoTheCatalog) {
   EXPECT_TRUE(found);
 }
 
+TEST_F(CliUpdateTest, SitesShowsTheHealthOfEachSiteAndAFailureKeepsTheLastSuccess) {
+  StartServer();
+  AddSite();
+  const std::string fields =
+      "[(s['lastUpdate'] is not None, s['durationMs'] is not None, s['entries'], s['bytes'], "
+      "s['newEntries'], s['lastErrorKind'], s['lastError'] is None) for s in d]";
+  EXPECT_EQ(Json(Cli({"--json", "sites"}).out, fields),
+            "[(False, False, None, None, None, None, True)]");
+
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  const std::string first = Cli({"--json", "sites"}).out;
+  EXPECT_EQ(Json(first, fields), "[(True, True, 8, 5000000016, 8, None, True)]");
+
+  // The server goes away: the error is recorded, the last success stays.
+  server.reset();
+  EXPECT_NE(Cli({"update"}).status, 0);
+  const std::string second = Cli({"--json", "sites"}).out;
+  EXPECT_EQ(Json(second,
+                 "(d[0]['lastUpdate'], d[0]['entries'], d[0]['lastErrorKind'], "
+                 "d[0]['lastErrorTime'] >= d[0]['lastUpdate'], len(d[0]['lastError']) > 0)"),
+            "(" + Json(first, "repr(d[0]['lastUpdate'])") + ", 8, 'refused', True, True)");
+
+  // A record that is not one reads as nothing known.
+  std::ofstream(dataDir / "Data" / "127.0.0.1" / "health.txt", std::ios::trunc) << "\xff\x00junk";
+  const Output garbage = Cli({"--json", "sites"});
+  EXPECT_EQ(garbage.status, 0) << garbage.err;
+  EXPECT_EQ(Json(garbage.out, fields), "[(False, False, None, None, None, None, True)]");
+}
+
 TEST_F(CliUpdateTest, SecondUpdateFollowsTheServerAndUpdatingADirectoryStaysInside) {
   StartServer();
   AddSite();

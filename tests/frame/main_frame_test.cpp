@@ -16,6 +16,7 @@
 #include "catalog/ftp_file.h"
 #include "frame/translation.h"
 #include "tests/frame/frame_fixture.h"
+#include "views/health_text.h"
 
 using namespace orvane;
 using namespace orvane::test;
@@ -344,6 +345,14 @@ void MainFrameTest::englishTextsOutsideChineseLocales() {
   auto frame = StartFrame(dir.path());
   QCOMPARE(frame->action(kCmdImport)->text(), QStringLiteral("Import"));
   QCOMPARE(frame->action(kCmdBack)->iconText(), QStringLiteral("Back"));
+  QCOMPARE(frame->action(kCmdSitesOverview)->text(), QStringLiteral("Sites &Overview"));
+  SiteHealth health;
+  health.lastSuccess = 1'000'000;
+  health.entries = 42'020;
+  health.bytes = 1024;
+  health.newEntries = 7;
+  QCOMPARE(CHealthText::Summary(health, health.lastSuccess + 3 * 3600 + 5),
+           QStringLiteral("updated 3 hours ago, 42,020 entries, 1.00K, 7 new"));
   for (QTranslator* translator : app.findChildren<QTranslator*>()) {
     QCoreApplication::removeTranslator(translator);
   }

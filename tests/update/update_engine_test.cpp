@@ -20,6 +20,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/site_health.h"
 #include "tests/support/catalog_lines.h"
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
@@ -472,7 +473,12 @@ TEST_F(UpdateEngineTest, ConnectionFailureIsReportedAndNotRetried) {
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 1) << "no retry";
     EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnected), 0);
     EXPECT_EQ(site->retryCount.load(), 0);
-    EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path())));
+    // No catalog, only the health record with the error.
+    EXPECT_FALSE(std::filesystem::exists(site->DataDirectory(data_.path()) / "content.ct"));
+    const std::optional<SiteHealth> health = ReadSiteHealth(site->DataDirectory(data_.path()));
+    ASSERT_TRUE(health.has_value());
+    EXPECT_FALSE(health->HasSucceeded());
+    EXPECT_TRUE(health->Failing());
   }
   EXPECT_EQ(StatusText(good->Status()), kStatusSucceeded);
   const auto commands = server->Commands();

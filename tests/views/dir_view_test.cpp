@@ -6,6 +6,9 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <ctime>
+
+#include "catalog/site_health.h"
 #include "tests/views/view_fixture.h"
 #include "update/status_text.h"
 #include "views/dir_tree_model.h"
@@ -30,6 +33,7 @@ class DirViewTest : public QObject {
   void selectingANewDirectoryRunsTheSelectionSteps();
   void selectingASiteListsItsRootAndKeepsItsExpandButton();
   void updateSiteItemRedrawsIconBoldAndTip();
+  void siteTipShowsItsHealthWithNewEntriesCountedWhenLoaded();
   void statusTipIsTheCoreTextWithWhatWasNotFetched_data();
   void statusTipIsTheCoreTextWithWhatWasNotFetched();
   void rightClickSelectsTheItemAndOffersItsMenu();
@@ -199,7 +203,7 @@ void DirViewTest::updateSiteItemRedrawsIconBoldAndTip() {
   QCOMPARE(item.data(Qt::DecorationRole).value<QIcon>().cacheKey(),
            CStateIcons::SiteStateIcon(kUpdateFailed).cacheKey());
   QVERIFY(item.data(Qt::FontRole).value<QFont>().bold());
-  QCOMPARE(item.data(Qt::ToolTipRole).toString(), QStringLiteral("更新失败:\n连接超时"));
+  QCOMPARE(item.data(Qt::ToolTipRole).toString(), QStringLiteral("更新失败:\n连接超时\n从未更新"));
   QVERIFY(!model->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
   QVERIFY(Child(model->index(0, 0), 0).data(Qt::ToolTipRole).isNull());
   // A running crawl's tip counts what it has listed so far.
@@ -207,7 +211,38 @@ void DirViewTest::updateSiteItemRedrawsIconBoldAndTip() {
   beta.dirsListed = 12;
   beta.entriesListed = 345;
   QCOMPARE(item.data(Qt::ToolTipRole).toString(),
-           QStringLiteral("已连接,正在更新...\n已列出 12 个目录, 345 个条目"));
+           QStringLiteral("已连接,正在更新...\n已列出 12 个目录, 345 个条目\n从未更新"));
+}
+
+void DirViewTest::siteTipShowsItsHealthWithNewEntriesCountedWhenLoaded() {
+  const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+  SiteHealth health;
+  health.lastSuccess = now - 3 * 3600 - 100;
+  health.entries = 42'020;
+  health.bytes = 13'314'398'617ULL;
+  health.newEntries = 7;
+  health.errorKind = "refused";
+  health.errorText = "Failed to connect\nto 127.0.0.1";
+  health.errorTime = now - 2 * 3600 - 100;
+  for (const auto& site : f->doc.sites()) {
+    const std::filesystem::path dir = site->DataDirectory(f->data.path());
+    std::filesystem::create_directories(dir);
+    QVERIFY(WriteSiteHealth(dir, health));
+  }
+  const QString size = CFileListModel::FormatSize(health.bytes);
+  // alpha's catalog is loaded: two entries are still marked new there.
+  QCOMPARE(model->index(0, 0).data(Qt::ToolTipRole).toString(),
+           QStringLiteral("3 小时前更新，42,020 项，%1，2 项新\n上次错误（2 小时前）：连接被拒绝 — "
+                          "Failed to connect to 127.0.0.1")
+               .arg(size));
+  // beta's is not: the figure of the record stands; an error older than
+  // the last success is not the site's state.
+  CFTPSite& beta = *f->doc.sites()[1];
+  beta.loadState = kNotLoaded;
+  health.errorTime = health.lastSuccess - 1;
+  QVERIFY(WriteSiteHealth(beta.DataDirectory(f->data.path()), health));
+  QCOMPARE(model->index(1, 0).data(Qt::ToolTipRole).toString(),
+           QStringLiteral("3 小时前更新，42,020 项，%1，7 项新").arg(size));
 }
 
 void DirViewTest::statusTipIsTheCoreTextWithWhatWasNotFetched_data() {
