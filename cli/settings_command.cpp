@@ -74,7 +74,7 @@ int RunSettings(CliContext& context, const std::vector<std::string>& args) {
   // settings; a change needs the directory.
   if (!CreateDataDirectory(context.doc.GetProgramDir(), error) ||
       !context.doc.SetUserSettings(settings, &error)) {
-    return context.Fail(kExitFailed, "orvane-cli: " + error);
+    return context.Fail(kExitFailed, "orvane-cli: could not save " + error);
   }
   Show(context, settings);
   return kExitSuccess;
