@@ -28,6 +28,23 @@ constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
 }
 constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
 
+// Slicing by eight: table k gives the CRC of a byte followed by k zero
+// bytes, so eight bytes take eight lookups with no chain between them. A
+// full journal is checked whole at every save and every `changes`, and
+// this runs several times faster than a byte at a time.
+constexpr std::array<std::array<std::uint32_t, 256>, 8> MakeSlicedTables() {
+  std::array<std::array<std::uint32_t, 256>, 8> tables{};
+  tables[0] = kCrcTable;
+  for (std::size_t k = 1; k < 8; ++k) {
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      const std::uint32_t previous = tables[k - 1][i];
+      tables[k][i] = kCrcTable[previous & 0xFF] ^ (previous >> 8);
+    }
+  }
+  return tables;
+}
+constexpr auto kSlicedTables = MakeSlicedTables();
+
 void PutFixed32(std::string& out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
@@ -72,7 +89,19 @@ bool GetByte(std::string_view& in, std::uint8_t& value) {
 
 std::uint32_t Crc32(std::string_view bytes) {
   std::uint32_t c = 0xFFFFFFFFu;
-  for (char ch : bytes) c = kCrcTable[(c ^ static_cast<unsigned char>(ch)) & 0xFF] ^ (c >> 8);
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t size = bytes.size();
+  const auto& t = kSlicedTables;
+  while (size >= 8) {
+    // Little-endian by construction, whatever the machine's order.
+    const std::uint32_t low = c ^ (std::uint32_t{data[0]} | std::uint32_t{data[1]} << 8 |
+                                   std::uint32_t{data[2]} << 16 | std::uint32_t{data[3]} << 24);
+    c = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
+        t[3][data[4]] ^ t[2][data[5]] ^ t[1][data[6]] ^ t[0][data[7]];
+    data += 8;
+    size -= 8;
+  }
+  for (; size > 0; --size, ++data) c = kCrcTable[(c ^ *data) & 0xFF] ^ (c >> 8);
   return c ^ 0xFFFFFFFFu;
 }
 
