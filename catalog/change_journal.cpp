@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cerrno>
-#include <deque>
 
 #include "catalog/atomic_file.h"
 
@@ -212,37 +211,49 @@ std::vector<JournalRecord> ReadJournal(std::string_view bytes, bool* damaged) {
   return records;
 }
 
-std::string RewriteJournal(std::string_view oldBytes, const std::vector<std::string>& added,
-                           const JournalLimits& limits) {
+std::vector<std::string_view> RewriteJournalParts(std::string_view oldBytes,
+                                                  const std::vector<std::string>& added,
+                                                  const JournalLimits& limits) {
   const JournalFrames scan = ScanJournal(oldBytes);
   // Newest first: the frames to keep are the longest tail within the limits.
-  std::deque<std::string_view> kept;
   std::size_t bytes = kHeader.size();
   std::size_t count = 0;
   const auto fits = [&](std::size_t size) {
     // The newest record is kept whatever its size.
     return count == 0 || (count < limits.maxUpdates && bytes + size <= limits.maxBytes);
   };
-  std::vector<std::string_view> fresh;
-  for (auto it = added.rbegin(); it != added.rend(); ++it) {
-    if (!fits(it->size())) break;
-    fresh.push_back(*it);
+  std::size_t freshCount = 0;
+  for (auto it = added.rbegin(); it != added.rend() && fits(it->size()); ++it) {
     bytes += it->size();
     ++count;
+    ++freshCount;
   }
-  if (fresh.size() == added.size()) {
-    for (auto it = scan.frames.rbegin(); it != scan.frames.rend(); ++it) {
-      if (!fits(it->size)) break;
-      kept.push_front(oldBytes.substr(it->offset, it->size));
+  // The whole old frames form one run of bytes: the ones kept are its tail.
+  std::size_t keptFrom = scan.validBytes;
+  if (freshCount == added.size()) {
+    for (auto it = scan.frames.rbegin(); it != scan.frames.rend() && fits(it->size); ++it) {
+      keptFrom = it->offset;
       bytes += it->size;
       ++count;
     }
   }
+  std::vector<std::string_view> parts;
+  parts.reserve(2 + freshCount);
+  parts.push_back(kHeader);
+  if (keptFrom < scan.validBytes)
+    parts.push_back(oldBytes.substr(keptFrom, scan.validBytes - keptFrom));
+  for (std::size_t i = added.size() - freshCount; i < added.size(); ++i) parts.push_back(added[i]);
+  return parts;
+}
+
+std::string RewriteJournal(std::string_view oldBytes, const std::vector<std::string>& added,
+                           const JournalLimits& limits) {
+  const std::vector<std::string_view> parts = RewriteJournalParts(oldBytes, added, limits);
+  std::size_t size = 0;
+  for (std::string_view part : parts) size += part.size();
   std::string out;
-  out.reserve(bytes);
-  out.append(kHeader);
-  for (std::string_view frame : kept) out.append(frame);
-  for (auto it = fresh.rbegin(); it != fresh.rend(); ++it) out.append(*it);
+  out.reserve(size);
+  for (std::string_view part : parts) out.append(part);
   return out;
 }
 

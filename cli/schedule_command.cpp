@@ -317,12 +317,14 @@ int Install(CliContext& context, const fs::path& unitDir, std::uint64_t interval
   const fs::path program = ThisProgram();
   if (program.empty()) return context.Fail(kExitFailed, "orvane-cli: cannot find its own path");
   const std::optional<std::string> programWord = SystemdWord(program.string());
-  const std::optional<std::string> dataWord = SystemdWord(context.doc.GetProgramDir().string());
+  // The service does not start in this working directory.
+  const fs::path dataDir = fs::absolute(context.doc.GetProgramDir());
+  const std::optional<std::string> dataWord = SystemdWord(dataDir.string());
   if (!programWord || !dataWord) {
-    return context.Fail(kExitFailed,
-                        "orvane-cli: a unit file cannot name a path that is not UTF-8: " +
-                            CliContext::Escaped(CliContext::Shown(
-                                (!programWord ? program : context.doc.GetProgramDir()).string())));
+    return context.Fail(
+        kExitFailed,
+        "orvane-cli: a unit file cannot name a path that is not UTF-8: " +
+            CliContext::Escaped(CliContext::Shown((!programWord ? program : dataDir).string())));
   }
   const std::string every = IntervalText(interval);
   const std::string service =
