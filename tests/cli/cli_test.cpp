@@ -233,8 +233,14 @@ class CliTest : public ::testing::Test {
 // ---- Site commands ----------------------------------------------------------
 
 TEST_F(CliTest, ReadingCreatesNothingAndTheFirstChangeMakesAnOwnerOnlyDataDirectory) {
-  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
-           {"sites"}, {"tree", "h"}, {"search", "x"}, {"new", "--all"}, {"address", "ftp://h/a"}}) {
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{{"sites"},
+                                             {"tree", "h"},
+                                             {"search", "x"},
+                                             {"new", "--all"},
+                                             {"address", "ftp://h/a"},
+                                             {"changes"},
+                                             {"settings"}}) {
     Output result = Cli(command);
     EXPECT_NE(result.status, 2) << command[0] << ": " << result.err;
     EXPECT_FALSE(fs::exists(work.path() / "nested")) << command[0];
