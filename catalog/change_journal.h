@@ -57,7 +57,8 @@ struct JournalRecord {
 };
 
 // How much a journal keeps: the newest `maxUpdates` records, and no more
-// than `maxBytes` in all. The newest record is kept whatever its size.
+// than `maxBytes` in all. The newest record is kept whatever its size. The
+// defaults are the user settings' (document/user_settings.h).
 struct JournalLimits {
   std::size_t maxUpdates = 1000;
   std::size_t maxBytes = 16u << 20;
@@ -92,6 +93,12 @@ std::vector<JournalRecord> ReadJournal(std::string_view bytes, bool* damaged = n
 // together with `added` (oldest dropped first, whole), then `added`.
 std::string RewriteJournal(std::string_view oldBytes, const std::vector<std::string>& added,
                            const JournalLimits& limits);
+// The same bytes as parts to write one after the other, viewing
+// `oldBytes`, `added` and the header: a save writes a full journal without
+// first copying it into one more string.
+std::vector<std::string_view> RewriteJournalParts(std::string_view oldBytes,
+                                                  const std::vector<std::string>& added,
+                                                  const JournalLimits& limits);
 
 // The file's bytes; empty when it is missing. False when it is there but
 // cannot be read.

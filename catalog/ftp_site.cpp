@@ -417,10 +417,12 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std:
     const std::filesystem::path journalPath = dir / kJournalFileName;
     std::string oldJournal;
     if (!ReadJournalFile(journalPath, oldJournal)) oldJournal.clear();
-    const std::string bytes = RewriteJournal(oldJournal, *journal, journalLimits);
     CAtomicFile& journalFile = commit.Add(kJournalFileName);
-    if (!journalFile.is_open() || !journalFile.sink().Write(bytes.data(), bytes.size())) {
-      return FailedWrite(journalFile, journalFile.target(), error);
+    if (!journalFile.is_open()) return FailedWrite(journalFile, journalFile.target(), error);
+    for (std::string_view part : RewriteJournalParts(oldJournal, *journal, GetJournalLimits())) {
+      if (!journalFile.sink().Write(part.data(), part.size())) {
+        return FailedWrite(journalFile, journalFile.target(), error);
+      }
     }
   }
   if (!commit.Commit()) {
@@ -543,6 +545,7 @@ void ClearAt(CFTPDir& root, const CFTPDir& sourceRoot, const std::vector<MarkRef
 }  // namespace
 
 void CFTPSite::BeginChanges() {
+  if (GetJournalLimits().maxUpdates == 0) return;
   std::lock_guard guard(lock);
   changes.active = true;
   changes.record = JournalRecord{};

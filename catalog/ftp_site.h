@@ -283,8 +283,18 @@ class CFTPSite {
   // one encoded frame; written with the catalog and dropped by that
   // commit, so none is lost to a failed save. Under `lock`.
   std::vector<std::string> journalPending;
-  // How much of its history the journal keeps.
-  JournalLimits journalLimits;
+  // How much of its history the journal keeps; the document sets them from
+  // the user's settings while updates may be saving. maxUpdates 0 keeps no
+  // journal at all: updates then collect no changes (for measuring what
+  // the journal costs; the settings never go below 1).
+  JournalLimits GetJournalLimits() const {
+    return {journalMaxUpdates_.load(std::memory_order_relaxed),
+            journalMaxBytes_.load(std::memory_order_relaxed)};
+  }
+  void SetJournalLimits(const JournalLimits& limits) {
+    journalMaxUpdates_.store(limits.maxUpdates, std::memory_order_relaxed);
+    journalMaxBytes_.store(limits.maxBytes, std::memory_order_relaxed);
+  }
 
   // Set while the site is in the site list on disk as this process knows
   // it (read from or written to site.ds): only then does a save look there
@@ -306,6 +316,8 @@ class CFTPSite {
   CrawlCounts crawlCounts_;
   std::string saveError_;
   LoadResult loadResult_;
+  std::atomic<std::size_t> journalMaxUpdates_{JournalLimits{}.maxUpdates};
+  std::atomic<std::size_t> journalMaxBytes_{JournalLimits{}.maxBytes};
 };
 
 // Whether a site may hold this host: not empty, and no blank, "/", "@",

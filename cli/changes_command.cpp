@@ -139,6 +139,17 @@ bool ParseKinds(std::string_view text, bool (&wanted)[4]) {
   }
 }
 
+// A stored path as `changes` prints it (CliContext::Escaped of the shown
+// text), without the two copies for the plain ASCII most paths are.
+void AppendShownPath(std::string& text, std::string_view bytes) {
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; })) {
+    text.append(bytes);
+  } else {
+    text.append(CliContext::Escaped(CliContext::Shown(bytes)));
+  }
+}
+
 struct SiteRecord {
   std::string key;
   JournalRecord record;
@@ -202,6 +213,14 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
   });
 
   std::ostream& out = context.out;
+  // Plain lines are gathered and written in large blocks: a stream insert
+  // per field would cost more than reading the journal.
+  std::string text;
+  const auto number = [&text](std::uint64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+  };
   JsonWriter json;
   json.BeginArray();
   for (const SiteRecord& item : records) {
@@ -228,14 +247,19 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
           .Key("entries")
           .BeginArray();
     } else {
-      out << IsoTime(record.endTime) << '\t' << CliContext::Escaped(key) << '\t'
-          << OutcomeName(record.outcome) << "\t+" << record.added << " -" << record.removed << " ~"
-          << record.resized << (record.summary ? "\tfirst update" : "") << '\n';
+      text.append(IsoTime(record.endTime)).append("\t").append(CliContext::Escaped(key));
+      text.append("\t").append(OutcomeName(record.outcome)).append("\t+");
+      number(record.added);
+      text.append(" -");
+      number(record.removed);
+      text.append(" ~");
+      number(record.resized);
+      text.append(record.summary ? "\tfirst update\n" : "\n");
     }
     for (const JournalEntry& entry : record.entries) {
       if (!wanted[static_cast<int>(entry.kind)]) continue;
-      const std::string path = CliContext::Shown(entry.path);
       if (context.json) {
+        const std::string path = CliContext::Shown(entry.path);
         json.BeginObject()
             .Key("kind")
             .String(KindName(entry.kind))
@@ -255,22 +279,33 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
       const char sign = entry.kind == JournalEntry::Kind::kAdded     ? '+'
                         : entry.kind == JournalEntry::Kind::kRemoved ? '-'
                                                                      : '~';
-      out << sign << '\t';
+      text += sign;
+      text += '\t';
       if (entry.kind == JournalEntry::Kind::kResized) {
-        out << entry.oldSize << "->" << entry.size;
+        number(entry.oldSize);
+        text.append("->");
+        number(entry.size);
       } else if (entry.isDirectory) {
-        out << "<DIR>";
+        text.append("<DIR>");
       } else {
-        out << entry.size;
+        number(entry.size);
       }
-      out << '\t' << CliContext::Escaped(path);
+      text += '\t';
+      AppendShownPath(text, entry.path);
       if (entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory) {
-        out << "\t(" << entry.below << " below)";
+        text.append("\t(");
+        number(entry.below);
+        text.append(" below)");
       }
-      out << '\n';
+      text += '\n';
     }
     if (context.json) json.EndArray().EndObject();
+    if (text.size() >= (std::size_t{1} << 16)) {
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
   }
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
   if (context.json) out << json.EndArray().Text();
   return records.empty() ? kExitNothing : kExitSuccess;
 }

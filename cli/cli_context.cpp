@@ -60,6 +60,12 @@ std::string CliContext::ShownPath(const CFTPFile& file) {
 
 std::string CliContext::Escaped(std::string_view shown) {
   static constexpr char kHex[] = "0123456789abcdef";
+  // Printable ASCII other than "\\" needs nothing: no format character is
+  // below U+00AD. Most names are such, and a long listing shows them all.
+  if (std::all_of(shown.begin(), shown.end(),
+                  [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; })) {
+    return std::string(shown);
+  }
   // Format characters as the window shows them, so a name cannot pose as
   // another on a terminal either.
   const std::string text = MakeFormatCharsVisible(shown);

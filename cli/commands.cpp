@@ -42,6 +42,16 @@ constexpr std::array kCommands{
                "newest first: one line per update, then one per entry. TIME is "
                "YYYY-MM-DD[THH:MM[:SS]] (UTC), DURATION a number with s, m, h, d or w; "
                "--kind keeps only the entries of those kinds. A first update is one line."},
+    CliCommand{"schedule", RunSchedule, "[--every DURATION | --off]", false, true,
+               "Without options, shows whether updates run by themselves and when next. "
+               "--every installs a systemd user timer that runs \"update --all --quiet\" on "
+               "this data directory every DURATION (5m to 365d: 30m, 6h, 1d, 2w) and enables "
+               "it; when systemctl cannot enable it, the files stay and the exit status is 3. "
+               "--off stops the timer and removes its files."},
+    CliCommand{"settings", RunSettings, "[journal-updates N | journal-megabytes M]", false, true,
+               "Shows the settings the window and the tool share, or changes one: each "
+               "site's change journal keeps its last N updates (1 to 100000; 1000) in at most "
+               "M MiB (1 to 4096; 16), the oldest dropped whole."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
     CliCommand{"new", RunNew, "[--all]", false, true,

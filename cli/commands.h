@@ -65,6 +65,11 @@ int RunTree(CliContext& context, const std::vector<std::string>& args);
 // Updates (cli/update_command.cpp).
 int RunUpdate(CliContext& context, const std::vector<std::string>& args);
 
+// Scheduled updates through systemd (cli/schedule_command.cpp).
+int RunSchedule(CliContext& context, const std::vector<std::string>& args);
+// The settings both programs share (cli/settings_command.cpp).
+int RunSettings(CliContext& context, const std::vector<std::string>& args);
+
 // Search, listings, import and addresses (cli/search_commands.cpp).
 int RunSearch(CliContext& context, const std::vector<std::string>& args);
 int RunNew(CliContext& context, const std::vector<std::string>& args);

@@ -192,6 +192,7 @@ bool COrvaneDoc::FinishSiteChange() {
 
 bool COrvaneDoc::OnNewDocument(bool createMissing) {
   const std::filesystem::path path = programDir_ / "site.ds";
+  userSettings_ = UserSettings::Load(programDir_);
   if (::access((programDir_ / kSiteChangeRecord).c_str(), F_OK) == 0) {
     // A delete or a key change was interrupted: its site and catalog are
     // put back together before anything reads them.
@@ -222,7 +223,10 @@ bool COrvaneDoc::OnNewDocument(bool createMissing) {
   const std::size_t before = siteList_.size();
   const ArchiveError error = Serialize(archive);
   ::close(fd);
-  for (std::size_t i = before; i < siteList_.size(); ++i) siteList_[i]->listed.store(true);
+  for (std::size_t i = before; i < siteList_.size(); ++i) {
+    siteList_[i]->listed.store(true);
+    ApplyUserSettings(*siteList_[i]);
+  }
   if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);
   // The sites read before the damage stay: there is nothing better to offer,
   // and the next save writes exactly those.
@@ -437,13 +441,26 @@ SiteChange COrvaneDoc::AddSite(std::shared_ptr<CFTPSite> site) {
   RefreshSiteList();
   if (HasSiteWithLogin(site->host, site->userName)) return SiteChange::kRefused;
   site->loadState.store(kLoaded);
+  ApplyUserSettings(*site);
   siteList_.push_back(std::move(site));
   host_.SitesAdded(siteList_.size() - 1, 1);
   return SaveSiteList() ? SiteChange::kSaved : SiteChange::kNotSaved;
 }
 
+bool COrvaneDoc::SetUserSettings(const UserSettings& settings, std::string* error) {
+  if (!settings.Save(programDir_, error)) return false;
+  userSettings_ = settings.Clamped();
+  for (const auto& site : siteList_) ApplyUserSettings(*site);
+  return true;
+}
+
+void COrvaneDoc::ApplyUserSettings(CFTPSite& site) const {
+  site.SetJournalLimits(userSettings_.journalLimits());
+}
+
 void COrvaneDoc::AppendSite(std::shared_ptr<CFTPSite> site) {
   if (!site) return;
+  ApplyUserSettings(*site);
   siteList_.push_back(std::move(site));
   host_.SitesAdded(siteList_.size() - 1, 1);
 }

@@ -31,6 +31,7 @@
 #include "catalog/ftp_site.h"
 #include "document/dir_node.h"
 #include "document/document_host.h"
+#include "document/user_settings.h"
 
 namespace orvane {
 
@@ -113,6 +114,13 @@ class COrvaneDoc {
   ArchiveError Serialize(CArchiveReader& archive);
   void Serialize(CArchiveWriter& archive) const;
   const std::filesystem::path& GetProgramDir() const { return programDir_; }
+  // The shared settings (document/user_settings.h), read from the data
+  // directory by OnNewDocument and applied to every site the list gets.
+  const UserSettings& userSettings() const { return userSettings_; }
+  // Saves `settings` and applies them to every site (a running update's
+  // save takes them too). False with the reason in `error` when they could
+  // not be saved; nothing changes then.
+  bool SetUserSettings(const UserSettings& settings, std::string* error = nullptr);
   // Reads a site's catalog once per run, whoever asks first. When an update
   // worker is reading it, this waits in slices of kLoadWaitSlice and pumps
   // messages in between (removed entries and deleted sites are parked
@@ -305,12 +313,15 @@ class COrvaneDoc {
   // Takes the site at `index` out of the list, as a delete does, without
   // touching its files.
   void RemoveSiteAt(std::size_t index);
+  // A site that joins the list takes the user's settings.
+  void ApplyUserSettings(CFTPSite& site) const;
   static ArchiveError ReadSites(CArchiveReader& archive,
                                 std::vector<std::shared_ptr<CFTPSite>>& sites);
 
   std::vector<std::shared_ptr<CFTPSite>> siteList_;
   std::filesystem::path programDir_;
   IDocumentHost& host_;
+  UserSettings userSettings_;
   // site.ds as this process last read or wrote it.
   FileIdentity siteListOnDisk_;
   std::string siteListError_;

@@ -70,6 +70,7 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path, ImportReport* re
     site->userName = login.userName;
     site->password = login.password;
     site->port = login.port;
+    ApplyUserSettings(*site);
     siteList_.push_back(std::move(site));
   }
   if (siteList_.size() > before) host_.SitesAdded(before, siteList_.size() - before);

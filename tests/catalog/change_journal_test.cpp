@@ -57,6 +57,9 @@ TEST(ChangeJournal, RecordsReadBackAsWritten) {
   EXPECT_FALSE(damaged);
   // The checksum is the usual CRC-32.
   EXPECT_EQ(Crc32("123456789"), 0xCBF43926u);
+  // Eight-byte blocks and a tail.
+  EXPECT_EQ(Crc32("The quick brown fox jumps over the lazy dog"), 0x414FA339u);
+  EXPECT_EQ(Crc32(""), 0u);
 }
 
 // Any cut or flipped byte loses the record it hits and everything after

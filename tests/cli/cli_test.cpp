@@ -233,8 +233,14 @@ class CliTest : public ::testing::Test {
 // ---- Site commands ----------------------------------------------------------
 
 TEST_F(CliTest, ReadingCreatesNothingAndTheFirstChangeMakesAnOwnerOnlyDataDirectory) {
-  for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
-           {"sites"}, {"tree", "h"}, {"search", "x"}, {"new", "--all"}, {"address", "ftp://h/a"}}) {
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{{"sites"},
+                                             {"tree", "h"},
+                                             {"search", "x"},
+                                             {"new", "--all"},
+                                             {"address", "ftp://h/a"},
+                                             {"changes"},
+                                             {"settings"}}) {
     Output result = Cli(command);
     EXPECT_NE(result.status, 2) << command[0] << ": " << result.err;
     EXPECT_FALSE(fs::exists(work.path() / "nested")) << command[0];
@@ -316,7 +322,12 @@ TEST_F(CliTest, BadCommandLinesExitWithTwo) {
                                              {"update", "--threads", "501"},
                                              {"update", "--connections", "0"},
                                              {"update", "--connections", "17"},
-                                             {"update", "--all", "key"}}) {
+                                             {"update", "--all", "key"},
+                                             {"settings", "journal-updates"},
+                                             {"settings", "journal-updates", "0"},
+                                             {"settings", "journal-megabytes", "4097"},
+                                             {"settings", "journal-megabytes", "-1"},
+                                             {"settings", "colour", "1"}}) {
     Output result = Cli(args);
     EXPECT_EQ(result.status, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
     EXPECT_FALSE(result.err.empty());
@@ -1253,6 +1264,7 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
       {{"import", list.string()}, siteList},
       {{"update"}, siteDir + "/content.ct"},
       {{"mark-read", "--all"}, siteDir + "/state.st"},
+      {{"settings", "journal-updates", "5"}, dataDir.string() + "/orvane.conf"},
       // A delete records what it is about to do before it touches site.ds.
       {{"delete", "127.0.0.1"}, dataDir.string() + "/site-change.pending"},
   };
@@ -1271,6 +1283,156 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
             "True")
       << json.out;
   EXPECT_EQ(Lines(Cli({"sites"}).out).size(), 1u);
+}
+
+// ---- Schedule and settings ---------------------------------------------------
+
+// The units go to a temporary configuration directory, and systemctl is
+// never called (ORVANE_SYSTEMCTL empty) or is /bin/false, a manager that
+// does not answer: no test enables a timer on the machine running it.
+class CliScheduleTest : public CliTest {
+ protected:
+  std::vector<std::string> Env(const std::string& systemctl = "", bool xdg = true) const {
+    return {"HOME=" + (work.path() / "home").string(),
+            "XDG_CONFIG_HOME=" + (xdg ? (work.path() / "config").string() : std::string()),
+            "ORVANE_SYSTEMCTL=" + systemctl};
+  }
+  static std::string Read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  const fs::path unitDir = work.path() / "config" / "systemd" / "user";
+  const fs::path homeUnitDir = work.path() / "home" / ".config" / "systemd" / "user";
+};
+
+TEST_F(CliScheduleTest, ScheduleWritesShowsAndRemovesTheUnits) {
+  const std::string timer = (unitDir / "orvane-update.timer").string();
+  const struct Step {
+    std::vector<std::string> args;
+    std::string systemctl;
+    int status;
+    std::string out;
+    // The interval the timer file holds afterwards; empty: no unit files.
+    std::string every;
+    std::string err = {};
+    // Afterwards, link the timer into timers.target as `enable` does.
+    bool linkWanted = false;
+  } steps[] = {
+      {{"schedule"}, "", 0, "off\n", ""},
+      // Written, not enabled: no success.
+      {{"schedule", "--every", "6h"}, "", 3, "every 6h\n", "6h", "did not enable them"},
+      {{"schedule"},
+       "",
+       0,
+       "every 6h\ntimer: " + timer + "\nstate: unknown (no answer from systemctl --user)\n",
+       "6h"},
+      {{"schedule", "--every", "4m"}, "", 2, "", "6h", "--every takes"},
+      {{"schedule", "--every", "6x"}, "", 2, "", "6h", "--every takes"},
+      {{"schedule", "--every", "0h"}, "", 2, "", "6h", "--every takes"},
+      {{"schedule", "--every", "366d"}, "", 2, "", "6h", "--every takes"},
+      {{"schedule", "--every", "1h", "--off"}, "", 2, "", "6h", "exclude"},
+      {{"schedule", "now"}, "", 2, "", "6h", "unexpected"},
+      // A manager that does not answer.
+      {{"schedule", "--every", "90m"},
+       "/bin/false",
+       3,
+       "every 90min\n",
+       "90min",
+       "daemon-reload failed",
+       true},
+      {{"schedule", "--every", "2w"}, "", 3, "every 2w\n", "2w"},
+      {{"schedule", "--off"}, "", 0, "off\n", ""},
+      {{"schedule", "--off"}, "", 0, "off\n", ""},
+  };
+  for (const Step& step : steps) {
+    const std::string name = Traced(step.args.back());
+    Output result = Cli(step.args, Env(step.systemctl));
+    EXPECT_EQ(result.status, step.status) << name << ": " << result.err;
+    EXPECT_EQ(result.out, step.out) << name;
+    EXPECT_TRUE(Contains(result.err, step.err)) << name << ": " << result.err;
+    if (step.every.empty()) {
+      EXPECT_FALSE(fs::exists(unitDir / "orvane-update.timer")) << name;
+      EXPECT_FALSE(fs::exists(unitDir / "orvane-update.service")) << name;
+      EXPECT_FALSE(fs::is_symlink(unitDir / "timers.target.wants" / "orvane-update.timer"));
+    } else {
+      const std::string text = Read(unitDir / "orvane-update.timer");
+      EXPECT_TRUE(Contains(text, "\nOnUnitActiveSec=" + step.every + "\n")) << name << text;
+      EXPECT_TRUE(Contains(text, "\nWantedBy=timers.target\n")) << name << text;
+      EXPECT_TRUE(fs::exists(unitDir / "orvane-update.service")) << name;
+    }
+    if (step.linkWanted) {
+      fs::create_directories(unitDir / "timers.target.wants");
+      fs::create_symlink(unitDir / "orvane-update.timer",
+                         unitDir / "timers.target.wants" / "orvane-update.timer");
+    }
+  }
+}
+
+// The service runs this program on this data directory, quoted so that
+// systemd takes neither a space, a specifier nor a variable from the path.
+TEST_F(CliScheduleTest, ServiceRunsThisProgramOnThisDataDirectory) {
+  dataDir = work.path() / "my data 100%";
+  Output installed = Cli({"--json", "schedule", "--every", "1d"}, Env("", false));
+  EXPECT_EQ(installed.status, 3) << installed.err;
+  EXPECT_EQ(Json(installed.out, "(d['schedule'], d['every'], d['seconds'], d['enabled'])"),
+            "('on', '1d', 86400, False)");
+  const std::string service = Read(homeUnitDir / "orvane-update.service");
+  EXPECT_TRUE(Contains(service, "\nExecStart=\"" + fs::canonical(CliBinary()).string() +
+                                    "\" --data-dir \"" + (work.path() / "my data 100%%").string() +
+                                    "\" update --all --quiet\n"))
+      << service;
+  Output shown = Cli({"--json", "schedule"}, Env("", false));
+  EXPECT_EQ(Json(shown.out, "(d['schedule'], d['seconds'], 'active' in d)"),
+            "('on', 86400, False)");
+  EXPECT_EQ(Cli({"schedule", "--off"}, Env("", false)).status, 0);
+  EXPECT_FALSE(fs::exists(homeUnitDir / "orvane-update.service"));
+}
+
+TEST_F(CliScheduleTest, UnitFilesPassSystemdAnalyzeVerify) {
+  const char* analyze = "/usr/bin/systemd-analyze";
+  if (::access(analyze, X_OK) != 0) GTEST_SKIP() << "systemd-analyze is not installed";
+  // Every character systemd would read as syntax, and a line break.
+  dataDir = work.path() / "d a\"t\\a %h $HOME\nx";
+  ASSERT_EQ(Cli({"schedule", "--every", "30m"}, Env()).status, 3);
+  const fs::path runtime = work.path() / "runtime";
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  Output verified =
+      Child({analyze, "--user", "verify", (unitDir / "orvane-update.service").string(),
+             (unitDir / "orvane-update.timer").string()},
+            {"HOME=" + (work.path() / "home").string(),
+             "XDG_CONFIG_HOME=" + (work.path() / "config").string(),
+             "XDG_RUNTIME_DIR=" + runtime.string()})
+          .Finish();
+  EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+  // It warns about what it ignores without failing.
+  EXPECT_EQ(verified.out + verified.err, "");
+}
+
+// The journal cap comes from the data directory's settings: the oldest
+// updates go whole, the newest stay whole.
+TEST_F(CliUpdateTest, JournalKeepsTheUpdatesTheSettingsAllow) {
+  Output set = Cli({"settings", "journal-updates", "2"});
+  ASSERT_EQ(set.status, 0) << set.err;
+  EXPECT_EQ(set.out, "journal-updates 2\njournal-megabytes 16\n");
+  EXPECT_EQ(Json(Cli({"--json", "settings"}).out, "(d['journalUpdates'], d['journalMegabytes'])"),
+            "(2, 16)");
+  StartServer();
+  AddSite();
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  served.AddFile("one/a", "1");
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  served.AddFile("two/b", "22");
+  served.Remove("one");
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  Output changes = Cli({"--json", "changes"});
+  ASSERT_EQ(changes.status, 0) << changes.err;
+  EXPECT_EQ(Json(changes.out,
+                 "[(u['firstUpdate'], sorted((e['kind'], e['path']) for e in "
+                 "u['entries'])) for u in d]"),
+            "[(False, [('added', '/two'), ('added', '/two/b'), ('removed', '/one')]), "
+            "(False, [('added', '/one'), ('added', '/one/a')])]");
 }
 
 }  // namespace
