@@ -29,6 +29,8 @@ enum CommandId : int {
   kCmdShowUpdates = 32807,
   kCmdTreeCopyPath = 32808,
   kCmdHelp = 32809,
+  kCmdChangesView = 32820,
+  kCmdWatchWords = 32821,
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdToolBar = 59392,
