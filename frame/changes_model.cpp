@@ -133,6 +133,12 @@ int CChangesModel::columnCount(const QModelIndex&) const { return kColumnCount; 
 
 bool CChangesModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
 
+Qt::ItemFlags CChangesModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags flags = QAbstractItemModel::flags(index);
+  if (index.isValid() && index.internalId() != 0) flags |= Qt::ItemNeverHasChildren;
+  return flags;
+}
+
 QVariant CChangesModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   if (index.internalId() == 0) {

@@ -92,6 +92,9 @@ class CChangesModel : public QAbstractItemModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
   bool hasChildren(const QModelIndex& parent = {}) const override;
+  // Entry rows never have children: the tree's expand-all (and the "*"
+  // key) then keeps no persistent index per entry.
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   // Texts shared with the export.
   static QString OutcomeText(JournalRecord::Outcome outcome);
