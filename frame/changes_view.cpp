@@ -380,9 +380,26 @@ int CChangesView::CopySelected() {
 }
 
 bool CChangesView::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == tree_ && event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+  if (watched != tree_ || event->type() != QEvent::KeyPress) {
+    return QWidget::eventFilter(watched, event);
+  }
+  auto* key = static_cast<QKeyEvent*>(event);
+  // The tree's own Ctrl+C would copy the current cell's text.
+  if (key->matches(QKeySequence::Copy)) {
     CopySelected();
+    return true;
+  }
+  const QModelIndex current = tree_->currentIndex();
+  const bool menuKey = key->key() == Qt::Key_Menu ||
+                       (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier);
+  if (menuKey && current.isValid()) {
+    OnContextMenu(tree_->visualRect(current).center());
+    return true;
+  }
+  // Enter does to an entry what a double-click does; on an update row it
+  // is the tree's (open or close).
+  if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && model_->EntryAt(current)) {
+    ShowInFolder(current);
     return true;
   }
   return QWidget::eventFilter(watched, event);

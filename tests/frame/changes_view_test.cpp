@@ -5,6 +5,7 @@
 // opened through the View menu; filters are clicked, entries double-clicked
 // and copied with Ctrl+C, exports read back, watch words typed into their
 // dialog.
+#include <QAbstractItemModelTester>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
@@ -14,6 +15,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -71,6 +73,9 @@ class ChangesViewTest : public QObject {
   QStringList NewestEntries() const;
   QModelIndex EntryRow(const QString& text) const;
   void ClickEntry(const QString& text);
+  // The Menu key on the current row, then the item of that object name
+  // reached with the arrow keys and Enter.
+  void ChooseFromMenu(const char* actionName);
 
   std::unique_ptr<CTempTree> served_;
   std::unique_ptr<CFtpServer> server_;
@@ -187,8 +192,24 @@ void ChangesViewTest::ClickEntry(const QString& text) {
   QVERIFY(tree->selectionModel()->isSelected(index));
 }
 
+void ChangesViewTest::ChooseFromMenu(const char* actionName) {
+  QTest::keyClick(View().tree(), Qt::Key_Menu);
+  QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+  auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+  auto* wanted = menu->findChild<QAction*>(QLatin1String(actionName));
+  QVERIFY2(wanted, actionName);
+  for (int step = 0; menu->activeAction() != wanted && step <= menu->actions().size(); ++step) {
+    QTest::keyClick(menu, Qt::Key_Down);
+  }
+  QCOMPARE(menu->activeAction(), wanted);
+  QTest::keyClick(menu, Qt::Key_Return);
+  QTRY_VERIFY(!QApplication::activePopupWidget());
+}
+
 void ChangesViewTest::viewListsUpdatesAndFiltersHideRows() {
   STEP(UpdateTwiceAndOpen());
+  // Checks every index, parent and row count through the resets below.
+  QAbstractItemModelTester tester(&Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
   // Newest first: the second update, the first crawl's summary, beta's.
   QCOMPARE(UpdateSites(),
            (QStringList{QStringLiteral("alpha"), QStringLiteral("alpha"), QStringLiteral("beta")}));
@@ -260,11 +281,11 @@ void ChangesViewTest::doubleClickShowsAddedEntryInItsFolder() {
   QVERIFY(frame_->doc().currentNode);
   QCOMPARE(frame_->doc().currentNode->directory->name(), std::string_view("pub"));
 
-  // beta's entry is in no catalog: the status bar says so.
+  // beta's entry is in no catalog: the status bar says so (here through
+  // the menu's "在文件夹中显示").
   const QString gone = QStringLiteral("+ /你好.txt");
   STEP(ClickEntry(gone));
-  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {},
-                     tree->visualRect(EntryRow(gone)).center());
+  STEP(ChooseFromMenu("changesShowAction"));
   QTRY_VERIFY2(frame_->statusBar()->currentMessage().contains(QStringLiteral("你好.txt")),
                qPrintable(frame_->statusBar()->currentMessage()));
   QCOMPARE(frame_->doc().currentNode->directory->name(), std::string_view("pub"));
@@ -277,6 +298,10 @@ void ChangesViewTest::copyKeyCopiesRemovedEntryAddress() {
   QTest::keyClick(View().tree(), Qt::Key_C, Qt::ControlModifier);
   QTRY_COMPARE(QGuiApplication::clipboard()->text(),
                QStringLiteral("ftp://127.0.0.1:%1/pub/old.iso").arg(server_->port()));
+  STEP(ClickEntry(QStringLiteral("~ /pub/grow.bin")));
+  STEP(ChooseFromMenu("changesCopyAction"));
+  QTRY_COMPARE(QGuiApplication::clipboard()->text(),
+               QStringLiteral("ftp://127.0.0.1:%1/pub/grow.bin").arg(server_->port()));
 }
 
 void ChangesViewTest::exportWritesCsvAndJson() {
@@ -288,10 +313,16 @@ void ChangesViewTest::exportWritesCsvAndJson() {
   auto* button = View().findChild<QPushButton*>(QStringLiteral("changesExportButton"));
   const fs::path csvPath = data_->path() / "changes.csv";
   const fs::path jsonPath = data_->path() / "changes.json";
+  // CSV through the button, JSON through the tree's menu.
   for (const fs::path& path : {csvPath, jsonPath}) {
     CDialogSeam::SetFileHook(
         [path](QFileDialog&) { return QString::fromStdString(path.string()); });
-    QTest::mouseClick(button, Qt::LeftButton);
+    if (path == csvPath) {
+      QTest::mouseClick(button, Qt::LeftButton);
+    } else {
+      STEP(ClickEntry(QStringLiteral("~ /pub/grow.bin")));
+      STEP(ChooseFromMenu("changesExportAction"));
+    }
     QTRY_VERIFY(fs::exists(path));
   }
 
@@ -351,6 +382,17 @@ void ChangesViewTest::watchWordsHighlightMatchingEntries() {
               .data()
               .toString()
               .endsWith(QStringLiteral("关注 1")));
+
+  // The dock's own button edits the same list: emptied, nothing stands out.
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QPlainTextEdit*>(QStringLiteral("watchWordsEdit"))->clear();
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return dialog.result();
+  });
+  QTest::mouseClick(View().findChild<QPushButton*>(QStringLiteral("changesWatchButton")),
+                    Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!EntryRow(movie).data(CChangesModel::kWatchedRole).toBool(), kWaitMs);
+  QVERIFY(QSettings().value(QStringLiteral("changes/watchWords")).toStringList().isEmpty());
 
   // Reached by name, as a notification's click reaches it.
   frame_->findChild<QDockWidget*>(QStringLiteral("changesDock"))->hide();
