@@ -2,6 +2,7 @@
 // Back/Forward/Up availability, the keys, help, remembered layout and the
 // English texts.
 #include <QAction>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -344,6 +345,8 @@ void MainFrameTest::englishTextsOutsideChineseLocales() {
   auto frame = StartFrame(dir.path());
   QCOMPARE(frame->action(kCmdImport)->text(), QStringLiteral("Import"));
   QCOMPARE(frame->action(kCmdBack)->iconText(), QStringLiteral("Back"));
+  QCOMPARE(frame->findChild<QDockWidget*>(QStringLiteral("changesDock"))->windowTitle(),
+           QStringLiteral("Changes"));
   for (QTranslator* translator : app.findChildren<QTranslator*>()) {
     QCoreApplication::removeTranslator(translator);
   }
