@@ -345,6 +345,14 @@ void CMainFrame::CreateChangesDock() {
 }
 
 void CMainFrame::ShowChangesView() {
+  // Reached from outside the window too (a notification clicked while the
+  // window was minimised or hidden in the tray).
+  if (isMinimized()) {
+    showNormal();
+  } else if (!isVisible()) {
+    show();
+  }
+  activateWindow();
   changesDock_->show();
   changesDock_->raise();
   changesView_->tree()->setFocus(Qt::OtherFocusReason);
