@@ -1,5 +1,6 @@
 #include "frame/changes_view.h"
 
+#include <sys/stat.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+
 #include <algorithm>
 #include <ctime>
 
@@ -216,17 +218,44 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
                                         const std::vector<std::string>& words) {
   Result result;
   CWatchWords watch(words);
+  std::unordered_map<std::string, Parsed> parsed;
   for (const Source& source : sources) {
-    std::string bytes;
-    if (!ReadJournalFile(source.journal, bytes)) {
-      result.problems << QString::fromStdString(source.journal.string());
-      continue;
+    // Each save replaces the journal by a rename: a new inode, so a file
+    // with the identity parsed last time holds the same records. Taken
+    // before the read, so a file replaced meanwhile is read again next time.
+    Parsed identity;
+    struct stat info {};
+    if (::stat(source.journal.c_str(), &info) == 0) {
+      identity.device = info.st_dev;
+      identity.inode = info.st_ino;
+      identity.size = info.st_size;
+      identity.mtimeNs =
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
     }
-    // A damaged tail is cut by the site's next update; the records before
-    // it are whole and shown.
-    std::vector<JournalRecord> records = ReadJournal(bytes);
+    const std::string path = source.journal.string();
+    if (auto twin = parsed.find(path); twin != parsed.end()) {
+      // Two sites of one key (a site list written elsewhere) share a
+      // journal.
+      identity.records = twin->second.records;
+    } else if (auto known = parsed_.find(path);
+               known != parsed_.end() && known->second.device == identity.device &&
+               known->second.inode == identity.inode && known->second.size == identity.size &&
+               known->second.mtimeNs == identity.mtimeNs) {
+      identity.records = std::move(known->second.records);
+    } else {
+      std::string bytes;
+      if (!ReadJournalFile(source.journal, bytes)) {
+        result.problems << QString::fromStdString(path);
+        continue;
+      }
+      // A damaged tail is cut by the site's next update; the records
+      // before it are whole and shown.
+      identity.records = ReadJournal(bytes);
+    }
+    const std::vector<JournalRecord>& records =
+        parsed.insert_or_assign(path, std::move(identity)).first->second.records;
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
-      ChangeUpdate update{source.key, source.label, std::move(*it), {}, 0};
+      ChangeUpdate update{source.key, source.label, *it, {}, 0};
       if (!watch.Empty()) {
         const std::vector<JournalEntry>& entries = update.record.entries;
         update.watched.resize(entries.size());
@@ -241,6 +270,8 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
       result.updates.push_back(std::move(update));
     }
   }
+  // Journals of sites no longer listed are forgotten.
+  parsed_ = std::move(parsed);
   // Newest first; each journal came newest first, and the sort keeps that
   // among equal times.
   std::stable_sort(result.updates.begin(), result.updates.end(),

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "frame/changes_model.h"
@@ -84,7 +85,8 @@ class CChangesView : public QWidget {
     std::vector<ChangeUpdate> updates;
     QStringList problems;
   };
-  static Result Read(const std::vector<Source>& sources, const std::vector<std::string>& words);
+  // Runs on the reader's thread.
+  Result Read(const std::vector<Source>& sources, const std::vector<std::string>& words);
 
   void StartRead();
   // The read ended: its result replaces the rows. Invoked by name from the
@@ -114,6 +116,17 @@ class CChangesView : public QWidget {
   std::thread reader_;
   std::mutex readMutex_;
   std::unique_ptr<Result> read_;
+  // The journals as last parsed, by path, with the file they came from:
+  // an update of one site leaves the others' megabytes unparsed. Used by
+  // one reader at a time (each joined before the next starts).
+  struct Parsed {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;
+    std::int64_t mtimeNs = 0;
+    std::vector<JournalRecord> records;
+  };
+  std::unordered_map<std::string, Parsed> parsed_;
 };
 
 }  // namespace orvane

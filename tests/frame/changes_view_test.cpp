@@ -59,6 +59,7 @@ class ChangesViewTest : public QObject {
   void copyKeyCopiesRemovedEntryAddress();
   void exportWritesCsvAndJson();
   void watchWordsHighlightMatchingEntries();
+  void viewFollowsUpdatesHereAndElsewhere();
 
  private:
   // Two updates of alpha with its tree changed between them, then the view
@@ -398,6 +399,27 @@ void ChangesViewTest::watchWordsHighlightMatchingEntries() {
   frame_->findChild<QDockWidget*>(QStringLiteral("changesDock"))->hide();
   QVERIFY(QMetaObject::invokeMethod(frame_.get(), "ShowChangesView"));
   QTRY_VERIFY(frame_->findChild<QDockWidget*>(QStringLiteral("changesDock"))->isVisible());
+}
+
+void ChangesViewTest::viewFollowsUpdatesHereAndElsewhere() {
+  STEP(UpdateTwiceAndOpen());
+  // A third update from this window, the view open.
+  served_->AddFile("pub/third.txt", "3");
+  STEP(UpdateAlpha());
+  QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 4, kWaitMs);
+  QCOMPARE(NewestEntries(), QStringList{QStringLiteral("+ /pub/third.txt")});
+  // Another process commits beta's journal anew: a file renamed into place.
+  JournalRecord record;
+  record.endTime = static_cast<std::int64_t>(std::time(nullptr)) + 60;
+  record.startTime = record.endTime - 1;
+  record.removed = 1;
+  record.entries.push_back({JournalEntry::Kind::kRemoved, false, "/gone.txt", 3, 0, 0});
+  const fs::path betaDir = frame_->doc().sites().back()->DataDirectory(data_->path());
+  const std::string old = ReadBytes(betaDir / kJournalFileName);
+  WriteBytes(betaDir / "changes.tmp", RewriteJournal(old, {EncodeJournalRecord(record)}, {}));
+  fs::rename(betaDir / "changes.tmp", betaDir / kJournalFileName);
+  QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 5, kWaitMs);
+  QCOMPARE(NewestEntries(), QStringList{QStringLiteral("− /gone.txt")});
 }
 
 QTEST_MAIN(ChangesViewTest)
