@@ -170,6 +170,9 @@ CChangesView::CChangesView(CMainFrame& frame, QWidget* parent)
 }
 
 CChangesView::~CChangesView() {
+  // A read of many journals stops at the next one: the window's close
+  // waits for no parse it would throw away.
+  stopping_.store(true);
   if (reader_.joinable()) reader_.join();
 }
 
@@ -220,6 +223,7 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
   CWatchWords watch(words);
   std::unordered_map<std::string, Parsed> parsed;
   for (const Source& source : sources) {
+    if (stopping_.load()) break;
     // Each save replaces the journal by a rename: a new inode, so a file
     // with the identity parsed last time holds the same records. Taken
     // before the read, so a file replaced meanwhile is read again next time.

@@ -11,15 +11,17 @@
 // password); "导出…" writes the rows the filters let through as CSV or JSON.
 //
 // Journals can be megabytes per site, so they are read and parsed on a
-// thread of its own; the window's thread only swaps the result in. The
-// view reads them when it is shown and again, shortly after, whenever the
-// frame's catalog follower says a catalog changed (an update ended here or
-// another process committed one); while hidden it only notes that it is
-// stale. Front-end thread only.
+// thread of its own, and a journal whose file has not changed since the
+// last read is not parsed again; the window's thread only swaps the result
+// in. The view reads them when it is shown and again, shortly after,
+// whenever the frame's catalog follower says a catalog changed (an update
+// ended here or another process committed one); while hidden it only notes
+// that it is stale. Front-end thread only.
 #pragma once
 
 #include <QStringList>
 #include <QWidget>
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -112,6 +114,7 @@ class CChangesView : public QWidget {
   QTimer* settle_;
   bool stale_ = true;
   bool readAgain_ = false;
+  std::atomic<bool> stopping_{false};
   int readsDone_ = 0;
   std::thread reader_;
   std::mutex readMutex_;
