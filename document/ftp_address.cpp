@@ -242,12 +242,16 @@ void AppendPercentEncoded(std::string& out, std::string_view text, AddressPart p
   }
 }
 
-std::string BuildFileAddress(const CFTPSite& site, std::string_view place) {
+namespace {
+
+std::string BuildAddress(const CFTPSite& site, std::string_view place, bool withPassword) {
   std::string address(kScheme);
   if (!site.IsAnonymous()) {
     AppendPercentEncoded(address, site.userName, AddressPart::kUserInfo);
-    address.push_back(':');
-    AppendPercentEncoded(address, site.password, AddressPart::kUserInfo);
+    if (withPassword) {
+      address.push_back(':');
+      AppendPercentEncoded(address, site.password, AddressPart::kUserInfo);
+    }
     address.push_back('@');
   }
   AppendHost(address, site.host);
@@ -264,6 +268,16 @@ std::string BuildFileAddress(const CFTPSite& site, std::string_view place) {
     place.remove_prefix(slash + 1);
   }
   return address;
+}
+
+}  // namespace
+
+std::string BuildFileAddress(const CFTPSite& site, std::string_view place) {
+  return BuildAddress(site, place, true);
+}
+
+std::string BuildShareableAddress(const CFTPSite& site, std::string_view place) {
+  return BuildAddress(site, place, false);
 }
 
 }  // namespace orvane

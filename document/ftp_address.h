@@ -63,6 +63,10 @@ void SplitDisplayPath(std::string_view displayPath, std::string_view& key, std::
 
 // The full address of `place` (as SplitDisplayPath returns it) on `site`.
 std::string BuildFileAddress(const CFTPSite& site, std::string_view place);
+// The same address without the password ("ftp://user@host:port/..."): for
+// addresses that are shown or saved elsewhere, where the login's secret
+// has no business. The password is asked for by whatever opens it.
+std::string BuildShareableAddress(const CFTPSite& site, std::string_view place);
 
 // Where percent-encoding is applied: the user name and password of the
 // login (RFC 3986 userinfo without ":"), or one segment of a path.

@@ -58,6 +58,9 @@ void CCatalogFollower::Watch() {
 
 void CCatalogFollower::Settle() {
   COrvaneDoc& doc = frame_.doc();
+  // A site's directory changed: another process may have committed an
+  // update of a site this window has not loaded.
+  emit catalogsChanged();
   {
     // The list operations read site.ds under this lock; another process's
     // change is taken over whole or not at all. The window never waits for
@@ -128,6 +131,7 @@ void CCatalogFollower::Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>&
 
 void CCatalogFollower::CatalogChanged(const CFTPSite& site) {
   COrvaneDoc& doc = frame_.doc();
+  emit catalogsChanged();
   frame_.dirView().FollowCatalog(&site);
   // The browse lists are the children of the current location; taken again,
   // they hold what the catalog holds now (the list shows them in browse

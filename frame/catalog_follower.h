@@ -52,6 +52,11 @@ class CCatalogFollower : public QObject {
   // directories).
   void Watch();
 
+ signals:
+  // A catalog changed, here or in another process: what the views derive
+  // from the sites' files (the change journals) may have changed too.
+  void catalogsChanged();
+
  private:
   // Handles a burst once it has settled: site.ds, then every loaded catalog.
   void Settle();

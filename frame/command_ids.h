@@ -30,6 +30,8 @@ enum CommandId : int {
   kCmdTreeCopyPath = 32808,
   kCmdHelp = 32809,
   kCmdSitesOverview = 32810,
+  kCmdChangesView = 32820,
+  kCmdWatchWords = 32821,
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdToolBar = 59392,

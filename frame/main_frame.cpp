@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QFileDialog>
 #include <QIcon>
@@ -17,6 +18,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 #include <QUrl>
 #include <algorithm>
 
@@ -25,6 +27,7 @@
 #include "document/engine_bridge.h"
 #include "document/name_matcher.h"
 #include "frame/catalog_follower.h"
+#include "frame/changes_view.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
 #include "frame/find_dialog.h"
@@ -99,6 +102,10 @@ const ActionSpec kActions[] = {
     {kCmdSettings, "Settings", QT_TRANSLATE_NOOP("orvane::CMainFrame", "设置(&S)"), nullptr},
     {kCmdHelp, "Help", QT_TRANSLATE_NOOP("orvane::CMainFrame", "帮助(&H)"), nullptr},
     {kCmdAbout, "About", QT_TRANSLATE_NOOP("orvane::CMainFrame", "关于 Orvane(&A)..."), nullptr},
+    {kCmdChangesView, "ChangesView", QT_TRANSLATE_NOOP("orvane::CMainFrame", "变化(&C)"),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "显示各站点每次更新新增、删除和改变大小的文件")},
+    {kCmdWatchWords, "WatchWords", QT_TRANSLATE_NOOP("orvane::CMainFrame", "关注词(&W)..."),
+     QT_TRANSLATE_NOOP("orvane::CMainFrame", "编辑在变化中突出显示的关注词")},
 };
 
 // Toolbar buttons, left to right, with their short labels.
@@ -162,6 +169,7 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
   CreateToolBar();
   CreateStatusBar();
   CreatePanes();
+  CreateChangesDock();
   RestoreSettings();
   UpdateNavigation();
 }
@@ -262,14 +270,14 @@ void CMainFrame::CreateMenus() {
   QMenu* view = menuBar()->addMenu(tr("视图(&V)"));
   view->setObjectName(QStringLiteral("menuView"));
   add(view, {kCmdToolBar, kCmdStatusBar, kCmdForward, kCmdBack, kCmdUp, kCmdSwitch, 0,
-             kCmdSitesOverview});
+             kCmdSitesOverview, kCmdChangesView});
   QMenu* actions = menuBar()->addMenu(tr("操作(&O)"));
   actions->setObjectName(QStringLiteral("menuActions"));
   add(actions, {kCmdUpdate, kCmdUpdateAll, kCmdStopUpdate, 0, kCmdSearch, kCmdShowNew,
                 kCmdShowAllNew, 0, kCmdSetRead, kCmdSetUpdateRead, kCmdSetAllRead});
   QMenu* settings = menuBar()->addMenu(tr("设置(&S)"));
   settings->setObjectName(QStringLiteral("menuSettings"));
-  add(settings, {kCmdSettings});
+  add(settings, {kCmdSettings, kCmdWatchWords});
   QMenu* help = menuBar()->addMenu(tr("帮助(&H)"));
   help->setObjectName(QStringLiteral("menuHelp"));
   add(help, {kCmdHelp, kCmdAbout});
@@ -326,6 +334,31 @@ void CMainFrame::CreatePanes() {
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
   fileView_->ShowWelcome();
   frameFollow_ = new CFrameFollow(*this);
+}
+
+void CMainFrame::CreateChangesDock() {
+  changesDock_ = new QDockWidget(tr("变化"), this);
+  changesDock_->setObjectName(QStringLiteral("changesDock"));
+  changesView_ = new CChangesView(*this, changesDock_);
+  changesDock_->setWidget(changesView_);
+  addDockWidget(Qt::BottomDockWidgetArea, changesDock_);
+  // Opened from the View menu; a saved layout may show it at start.
+  changesDock_->hide();
+  connect(follower_, &CCatalogFollower::catalogsChanged, changesView_, &CChangesView::Reload);
+}
+
+void CMainFrame::ShowChangesView() {
+  // Reached from outside the window too (a notification clicked while the
+  // window was minimised or hidden in the tray).
+  if (isMinimized()) {
+    showNormal();
+  } else if (!isVisible()) {
+    show();
+  }
+  activateWindow();
+  changesDock_->show();
+  changesDock_->raise();
+  changesView_->tree()->setFocus(Qt::OtherFocusReason);
 }
 
 void CMainFrame::RestoreSettings() {
@@ -501,6 +534,12 @@ void CMainFrame::Command(int commandId) {
       break;
     case kCmdSitesOverview:
       ShowSitesOverview();
+      break;
+    case kCmdChangesView:
+      ShowChangesView();
+      break;
+    case kCmdWatchWords:
+      changesView_->EditWatchWords();
       break;
     default:
       break;

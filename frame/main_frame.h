@@ -31,12 +31,14 @@
 #include "frame/command_ids.h"
 
 class QAction;
+class QDockWidget;
 class QSplitter;
 class QTimer;
 
 namespace orvane {
 
 class CCatalogFollower;
+class CChangesView;
 class CFrameFollow;
 class CDirView;
 class CMarksSaver;
@@ -78,9 +80,17 @@ class CMainFrame : public QMainWindow {
   // them.
   CCatalogFollower& catalogFollower() { return *follower_; }
 
+  // The Changes dock (a journal reader of its own; see frame/changes_view.h).
+  CChangesView& changesView() { return *changesView_; }
+
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
   bool resultMode() const { return resultMode_; }
+
+ public slots:
+  // Shows the Changes dock, raised and with the focus; also reached by name
+  // through QMetaObject::invokeMethod (a notification's click).
+  Q_INVOKABLE void ShowChangesView();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -101,6 +111,7 @@ class CMainFrame : public QMainWindow {
   void CreateToolBar();
   void CreateStatusBar();
   void CreatePanes();
+  void CreateChangesDock();
   void RestoreSettings();
   void SaveSettings() const;
 
@@ -181,6 +192,8 @@ class CMainFrame : public QMainWindow {
   CMarksSaver* marksSaver_ = nullptr;
   CCatalogFollower* follower_ = nullptr;
   CFrameFollow* frameFollow_ = nullptr;
+  QDockWidget* changesDock_ = nullptr;
+  CChangesView* changesView_ = nullptr;
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;

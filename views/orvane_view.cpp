@@ -178,6 +178,21 @@ void COrvaneView::ShowInFolder(int row) {
   }
 }
 
+bool COrvaneView::ShowInFolder(CFTPDir* folder, std::string_view name) {
+  OpenDirectory(folder);
+  for (int shown = 0; shown < model_->rowCount(); ++shown) {
+    const CFTPDir* dir = model_->DirAt(shown);
+    const CFTPFile* file = model_->FileAt(shown);
+    if (!(dir && dir->name() == name) && !(file && file->name() == name)) continue;
+    const QModelIndex index = model_->index(shown, 0);
+    selectionModel()->setCurrentIndex(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    scrollTo(index);
+    return true;
+  }
+  return false;
+}
+
 int COrvaneView::CopySelectedAddresses() {
   QStringList lines;
   for (const std::string& path : SelectedDisplayPaths()) {

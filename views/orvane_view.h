@@ -17,6 +17,7 @@
 
 #include <QTreeView>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orvane {
@@ -67,6 +68,10 @@ class COrvaneView : public QTreeView {
   // Opens the directory holding the row's entry (a result, typically) and
   // selects the entry's row there, as a file manager's "show in folder".
   void ShowInFolder(int row);
+  // The same for an entry known by its folder and name (one the list need
+  // not show): opens `folder` and selects the entry's row. False when the
+  // folder holds no entry of that name (the folder is shown all the same).
+  bool ShowInFolder(CFTPDir* folder, std::string_view name);
   // The full addresses of the selected rows, one a line, to the clipboard;
   // the number copied (0: nothing selected, the clipboard is left alone).
   int CopySelectedAddresses();

@@ -291,6 +291,26 @@ the FTP session could not be created</translation>
 <context>
     <name>orvane::CMainFrame</name>
     <message>
+        <source>变化(&amp;C)</source>
+        <translation>&amp;Changes</translation>
+    </message>
+    <message>
+        <source>显示各站点每次更新新增、删除和改变大小的文件</source>
+        <translation>Show the files each update of each site added, removed and resized</translation>
+    </message>
+    <message>
+        <source>关注词(&amp;W)...</source>
+        <translation>&amp;Watch words...</translation>
+    </message>
+    <message>
+        <source>编辑在变化中突出显示的关注词</source>
+        <translation>Edit the watch words highlighted among the changes</translation>
+    </message>
+    <message>
+        <source>变化</source>
+        <translation>Changes</translation>
+    </message>
+    <message>
         <source>导入</source>
         <translation>Import</translation>
     </message>
@@ -866,6 +886,191 @@ Copy it to the clipboard?</translation>
     <message>
         <source>Orvane 帮助</source>
         <translation>Orvane Help</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CChangesModel</name>
+    <message numerus="yes">
+        <source>目录，含 %n 项</source>
+        <translation>
+            <numerusform>Directory, %n entry below</numerusform>
+            <numerusform>Directory, %n entries below</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>目录</source>
+        <translation>Directory</translation>
+    </message>
+    <message numerus="yes">
+        <source>关注 %n</source>
+        <translation>
+            <numerusform>%n watched</numerusform>
+            <numerusform>%n watched</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1（首次更新）</source>
+        <translation>%1 (first update)</translation>
+    </message>
+    <message>
+        <source>时间 / 路径</source>
+        <translation>Time / Path</translation>
+    </message>
+    <message>
+        <source>变化 / 大小</source>
+        <translation>Changes / Size</translation>
+    </message>
+    <message>
+        <source>站点 / 种类</source>
+        <translation>Site / Kind</translation>
+    </message>
+    <message>
+        <source>结果</source>
+        <translation>Outcome</translation>
+    </message>
+    <message>
+        <source>成功</source>
+        <translation>Succeeded</translation>
+    </message>
+    <message>
+        <source>已终止</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>部分完成</source>
+        <translation>Partly done</translation>
+    </message>
+    <message>
+        <source>失败</source>
+        <translation>Failed</translation>
+    </message>
+    <message>
+        <source>新增</source>
+        <translation>Added</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Removed</translation>
+    </message>
+    <message>
+        <source>大小改变</source>
+        <translation>Resized</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CChangesView</name>
+    <message>
+        <source>新增</source>
+        <translation>Added</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Removed</translation>
+    </message>
+    <message>
+        <source>大小改变</source>
+        <translation>Resized</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>今天</source>
+        <translation>Today</translation>
+    </message>
+    <message>
+        <source>最近 7 天</source>
+        <translation>Last 7 days</translation>
+    </message>
+    <message>
+        <source>最近 30 天</source>
+        <translation>Last 30 days</translation>
+    </message>
+    <message>
+        <source>导出…</source>
+        <translation>Export…</translation>
+    </message>
+    <message>
+        <source>关注词…</source>
+        <translation>Watch words…</translation>
+    </message>
+    <message>
+        <source>无法读取变化记录：%1</source>
+        <translation>Cannot read the change journal: %1</translation>
+    </message>
+    <message>
+        <source>所有站点</source>
+        <translation>All sites</translation>
+    </message>
+    <message>
+        <source>“%1”已被删除，不在目录中。</source>
+        <translation>“%1” was removed; it is in no folder.</translation>
+    </message>
+    <message>
+        <source>站点“%1”已不在列表中。</source>
+        <translation>The site “%1” is no longer in the list.</translation>
+    </message>
+    <message>
+        <source>“%1”已不在目录中。</source>
+        <translation>“%1” is no longer in its folder.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个地址已复制到剪贴板上。</source>
+        <translation>
+            <numerusform>%n address copied to the clipboard.</numerusform>
+            <numerusform>%n addresses copied to the clipboard.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>复制路径</source>
+        <translation>Copy path</translation>
+    </message>
+    <message>
+        <source>在文件夹中显示</source>
+        <translation>Show in folder</translation>
+    </message>
+    <message>
+        <source>导出变化</source>
+        <translation>Export changes</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON 文件 (*.json)</source>
+        <translation>JSON files (*.json)</translation>
+    </message>
+    <message>
+        <source>无法导出到 %1：%2</source>
+        <translation>Cannot export to %1: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>已导出 %n 项变化到 %1</source>
+        <translation>
+            <numerusform>Exported %n change to %1</numerusform>
+            <numerusform>Exported %n changes to %1</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CWatchWordsDlg</name>
+    <message>
+        <source>关注词</source>
+        <translation>Watch words</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>每行一个关注词。含 * 或 ? 的是通配模式（匹配整个名字），其余的按包含查找。</source>
+        <translation>One watch word a line. A word with * or ? is a pattern over the whole name; any other word matches names that contain it.</translation>
     </message>
 </context>
 </TS>

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 #include <deque>
 #include <filesystem>
@@ -109,6 +111,27 @@ inline void WriteServerSite(const std::filesystem::path& dataDir, const CFtpServ
   site->port = server.port();
   doc.AppendSite(site);
   if (!doc.SaveSiteList()) qFatal("cannot write site.ds");
+}
+
+// Opens the menu bar's menu holding `action` with Alt and its letter, walks
+// down to the item with the arrow keys and presses Enter, as a person does.
+inline void ChooseFromMenuBar(QMainWindow& frame, QAction* action) {
+  QMenu* menu = nullptr;
+  for (QAction* top : frame.menuBar()->actions()) {
+    if (top->menu() && top->menu()->actions().contains(action)) menu = top->menu();
+  }
+  QVERIFY2(menu, qPrintable(action->text()));
+  const QString title = menu->title();
+  const int amp = title.indexOf(QLatin1Char('&'));
+  QVERIFY(amp >= 0);
+  QTest::keyClick(&frame, title.at(amp + 1).toLatin1(), Qt::AltModifier);
+  QTRY_VERIFY(menu->isVisible());
+  for (int step = 0; menu->activeAction() != action && step < menu->actions().size(); ++step) {
+    QTest::keyClick(menu, Qt::Key_Down);
+  }
+  QCOMPARE(menu->activeAction(), action);
+  QTest::keyClick(menu, Qt::Key_Return);
+  QTRY_VERIFY(!menu->isVisible());
 }
 
 // Every new mark below `dir`, `dir` itself excluded.

@@ -2,6 +2,7 @@
 // Back/Forward/Up availability, the keys, help, remembered layout and the
 // English texts.
 #include <QAction>
+#include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSplitter>
@@ -353,6 +354,8 @@ void MainFrameTest::englishTextsOutsideChineseLocales() {
   health.newEntries = 7;
   QCOMPARE(CHealthText::Summary(health, health.lastSuccess + 3 * 3600 + 5),
            QStringLiteral("updated 3 hours ago, 42,020 entries, 1.00K, 7 new"));
+  QCOMPARE(frame->findChild<QDockWidget*>(QStringLiteral("changesDock"))->windowTitle(),
+           QStringLiteral("Changes"));
   for (QTranslator* translator : app.findChildren<QTranslator*>()) {
     QCoreApplication::removeTranslator(translator);
   }
