@@ -131,6 +131,7 @@ void CUpdateSchedule::Fire() {
   // The user's dialog, menu, walk or update comes first; the run waits.
   if (busy_()) {
     timer_->start(retryMs_);
+    emit deferred();
     return;
   }
   run_();

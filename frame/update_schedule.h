@@ -66,6 +66,8 @@ class CUpdateSchedule : public QObject {
  signals:
   // After Start() has read the journals.
   void ready();
+  // A due run waits for the user (see `busy`).
+  void deferred();
 
  private:
   void Started(qint64 lastUpdateMs);

@@ -1,0 +1,176 @@
+// The desktop notification at an update run's end, on a private session
+// bus: the test starts its own dbus-daemon, registers a recorder of Notify
+// calls as the notification service, runs real updates against a real FTP
+// server whose tree changes between the runs, and reads what the window
+// told the desktop. A click (ActionInvoked) brings the window back.
+#include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+
+#include "frame/run_notifier.h"
+#include "tests/frame/frame_fixture.h"
+#include "tests/support/ftp_server.h"
+#include "update/update_engine.h"
+
+using namespace orvane;
+using namespace orvane::test;
+
+namespace {
+
+// Generous bound for a loaded two-core machine.
+constexpr int kWaitMs = 60000;
+constexpr uint kFirstId = 41;
+
+}  // namespace
+
+// Answers org.freedesktop.Notifications.Notify with a fresh id and keeps
+// what was asked.
+class NotifyRecorder : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+ public:
+  struct Call {
+    QString app;
+    uint replaces;
+    QString summary;
+    QString body;
+    QStringList actions;
+  };
+  std::vector<Call> calls;
+
+ public slots:
+  uint Notify(const QString& app, uint replaces, const QString&, const QString& summary,
+              const QString& body, const QStringList& actions, const QVariantMap&, int) {
+    calls.push_back({app, replaces, summary, body, actions});
+    return kFirstId + static_cast<uint>(calls.size()) - 1;
+  }
+};
+
+class RunNotifyTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void cleanupTestCase();
+  void runEndTellsCountsAndClickShowsWindow();
+  void turnedOffSendsNothing();
+
+ private:
+  QProcess daemon_;
+  NotifyRecorder recorder_;
+};
+
+void RunNotifyTest::initTestCase() {
+  QSettings().clear();
+  daemon_.setProgram(QStringLiteral("dbus-daemon"));
+  daemon_.setArguments({QStringLiteral("--session"), QStringLiteral("--print-address"),
+                        QStringLiteral("--nofork")});
+  daemon_.start();
+  QVERIFY2(daemon_.waitForStarted(), "dbus-daemon (Debian's dbus) is needed");
+  while (!daemon_.canReadLine()) QVERIFY(daemon_.waitForReadyRead(kWaitMs));
+  const QByteArray address = daemon_.readLine().trimmed();
+  QVERIFY(!address.isEmpty());
+  // Before the window's first use of the session bus.
+  qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+  QDBusConnection service =
+      QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("recorder"));
+  QVERIFY(service.isConnected());
+  QVERIFY(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
+  QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &recorder_,
+                                 QDBusConnection::ExportAllSlots));
+}
+
+void RunNotifyTest::cleanupTestCase() {
+  QDBusConnection::disconnectFromBus(QStringLiteral("recorder"));
+  daemon_.terminate();
+  daemon_.waitForFinished(kWaitMs);
+}
+
+void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
+  CTempTree served;
+  served.AddFile("pub/readme.txt", "hello");
+  served.AddFile("pub/old.txt", "12");
+  served.AddFile("keep.txt", "k");
+  auto server = StartServer(served);
+  CTempTree data;
+  WriteServerSite(data.path(), *server);
+  QSettings().setValue(QStringLiteral("changes/watchWords"),
+                       QStringList{QStringLiteral("*.iso"), QStringLiteral("nothing-like-it")});
+  MessageRecorder boxes;
+  auto frame = StartFrame(data.path());
+  QStatusBar* bar = frame->statusBar();
+
+  // A first crawl: its record counts every entry it found.
+  frame->Command(kCmdUpdateAll);
+  QTRY_COMPARE_WITH_TIMEOUT(recorder_.calls.size(), std::size_t{1}, kWaitMs);
+  QCOMPARE(bar->currentMessage(), QStringLiteral("更新完成"));
+  const NotifyRecorder::Call first = recorder_.calls.back();
+  QCOMPARE(first.app, QStringLiteral("Orvane"));
+  QCOMPARE(first.summary, QStringLiteral("1 个站点已更新"));
+  QCOMPARE(first.body, QStringLiteral("新增 4 项，删除 0 项，0 项匹配关注词"));
+  QVERIFY(first.actions.contains(QStringLiteral("default")));
+
+  // Two added (one a watched name), one removed, one resized: the second
+  // run tells only its own changes, and replaces the first notification.
+  served.AddFile("pub/disk.iso", "iso");
+  served.AddFile("notes.txt", "n");
+  served.Remove("pub/old.txt");
+  served.AddFile("keep.txt", "longer");
+  frame->Command(kCmdUpdateAll);
+  QTRY_COMPARE_WITH_TIMEOUT(recorder_.calls.size(), std::size_t{2}, kWaitMs);
+  const NotifyRecorder::Call second = recorder_.calls.back();
+  QCOMPARE(second.replaces, kFirstId);
+  QCOMPARE(second.summary, QStringLiteral("1 个站点已更新"));
+  QCOMPARE(second.body, QStringLiteral("新增 2 项，删除 1 项，1 项匹配关注词"));
+
+  // A click on it shows the hidden window.
+  frame->hide();
+  QDBusMessage click = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                  QStringLiteral("org.freedesktop.Notifications"),
+                                                  QStringLiteral("ActionInvoked"));
+  click << kFirstId + 1 << QStringLiteral("default");
+  QVERIFY(QDBusConnection(QStringLiteral("recorder")).send(click));
+  QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible(), kWaitMs);
+  QVERIFY(boxes.messages.empty());
+  QSettings().remove(QStringLiteral("changes/watchWords"));
+}
+
+void RunNotifyTest::turnedOffSendsNothing() {
+  CTempTree served;
+  served.AddFile("pub/readme.txt", "hello");
+  auto server = StartServer(served);
+  CTempTree data;
+  WriteServerSite(data.path(), *server);
+  const std::size_t before = recorder_.calls.size();
+  auto frame = StartFrame(data.path());
+  // Through the settings dialog, as the user turns it off and on.
+  const auto setNotify = [&frame](bool on) {
+    CDialogSeam::SetDialogHook([on](QDialog& dialog) {
+      dialog.findChild<QCheckBox*>(QStringLiteral("notifyCheck"))->setChecked(on);
+      dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+      return dialog.result();
+    });
+    frame->Command(kCmdSettings);
+    CDialogSeam::ClearHooks();
+  };
+  setNotify(false);
+  frame->Command(kCmdUpdateAll);
+  QTRY_COMPARE_WITH_TIMEOUT(frame->statusBar()->currentMessage(), QStringLiteral("更新完成"),
+                            kWaitMs);
+  // The next run's notification comes after any the first run sent, so
+  // once it is there, the first run's would be too.
+  setNotify(true);
+  served.AddFile("pub/more.txt", "more");
+  frame->Command(kCmdUpdateAll);
+  QTRY_VERIFY_WITH_TIMEOUT(recorder_.calls.size() > before, kWaitMs);
+  QCOMPARE(recorder_.calls.size(), before + 1);
+  QCOMPARE(recorder_.calls.back().body, QStringLiteral("新增 1 项，删除 0 项"));
+}
+
+QTEST_MAIN(RunNotifyTest)
+#include "run_notify_test.moc"
