@@ -105,7 +105,7 @@ void CUpdateSchedule::RunStarted() {
   Arm();
 }
 
-qint64 CUpdateSchedule::DueAt() const {
+qint64 CUpdateSchedule::NextRunAt() const {
   if (!started_) return -1;
   if (startRunDue_) return 0;
   if (settings_.everyHours <= 0) return -1;
@@ -113,7 +113,7 @@ qint64 CUpdateSchedule::DueAt() const {
 }
 
 void CUpdateSchedule::Arm() {
-  const qint64 due = DueAt();
+  const qint64 due = NextRunAt();
   if (due < 0) {
     timer_->stop();
     return;
@@ -122,7 +122,7 @@ void CUpdateSchedule::Arm() {
 }
 
 void CUpdateSchedule::Fire() {
-  const qint64 due = DueAt();
+  const qint64 due = NextRunAt();
   if (due < 0) return;
   if (clock_() < due) {
     Arm();

@@ -62,6 +62,9 @@ class CUpdateSchedule : public QObject {
   void RunStarted();
   // Whether the journals were read and the timer is in charge.
   bool started() const { return started_; }
+  // When the next run is due (milliseconds since the epoch, 0 for now), or
+  // -1 for none.
+  qint64 NextRunAt() const;
 
  signals:
   // After Start() has read the journals.
@@ -74,8 +77,6 @@ class CUpdateSchedule : public QObject {
   // Sets the timer for the next due run, or stops it when none is due.
   void Arm();
   void Fire();
-  // When the next run is due, or -1 for none.
-  qint64 DueAt() const;
 
   std::function<bool()> busy_;
   std::function<void()> run_;

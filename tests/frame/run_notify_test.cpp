@@ -3,6 +3,8 @@
 // calls as the notification service, runs real updates against a real FTP
 // server whose tree changes between the runs, and reads what the window
 // told the desktop. A click (ActionInvoked) brings the window back.
+#include <sys/prctl.h>
+
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
+#include <csignal>
 
 #include "frame/run_notifier.h"
 #include "tests/frame/frame_fixture.h"
@@ -68,8 +71,10 @@ class RunNotifyTest : public QObject {
 void RunNotifyTest::initTestCase() {
   QSettings().clear();
   daemon_.setProgram(QStringLiteral("dbus-daemon"));
-  daemon_.setArguments({QStringLiteral("--session"), QStringLiteral("--print-address"),
-                        QStringLiteral("--nofork")});
+  // A test that dies takes its bus with it.
+  daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+  daemon_.setArguments(
+      {QStringLiteral("--session"), QStringLiteral("--print-address"), QStringLiteral("--nofork")});
   daemon_.start();
   QVERIFY2(daemon_.waitForStarted(), "dbus-daemon (Debian's dbus) is needed");
   while (!daemon_.canReadLine()) QVERIFY(daemon_.waitForReadyRead(kWaitMs));
