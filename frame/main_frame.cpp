@@ -394,6 +394,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     return;
   }
   host_->SetClosing();
+  schedule_->Stop();
   // Running updates stop, every blocked FTP call is broken off, and the
   // window waits (in a small box, events still running) for the workers,
   // which save what they merged.

@@ -84,6 +84,7 @@ class CMainFrame : public QMainWindow {
   // Updates that run by themselves, and the notification at a run's end.
   CUpdateSchedule& schedule() { return *schedule_; }
   CRunNotifier& notifier() { return *notifier_; }
+  CTrayIcon& tray() { return *tray_; }
   // Closes the window and ends the program, even where closing the window
   // would only hide it in the tray.
   void Quit();

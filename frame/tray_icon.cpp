@@ -11,11 +11,24 @@ namespace orvane {
 
 CTrayIcon::CTrayIcon(QWidget* window, std::function<void()> updateNow, std::function<void()> quit,
                      QObject* parent)
-    : QObject(parent), window_(window), updateNow_(std::move(updateNow)), quit_(std::move(quit)) {}
+    : QObject(parent),
+      window_(window),
+      updateNow_(std::move(updateNow)),
+      quit_(std::move(quit)),
+      // A tray menu has no parent widget: it must not go with the window it
+      // shows.
+      menu_(new QMenu) {
+  menu_->setObjectName(QStringLiteral("trayMenu"));
+  QAction* show = menu_->addAction(tr("显示窗口"), this, [this] { ShowWindow(); });
+  show->setObjectName(QStringLiteral("actionTrayShow"));
+  QAction* update = menu_->addAction(tr("立即更新"), this, [this] { updateNow_(); });
+  update->setObjectName(QStringLiteral("actionTrayUpdate"));
+  menu_->addSeparator();
+  QAction* quitAction = menu_->addAction(tr("退出"), this, [this] { quit_(); });
+  quitAction->setObjectName(QStringLiteral("actionTrayQuit"));
+}
 
 CTrayIcon::~CTrayIcon() {
-  // The menu has no parent widget (a tray menu must not be owned by the
-  // window it shows).
   delete icon_;
   delete menu_;
 }
@@ -27,15 +40,6 @@ void CTrayIcon::SetActive(bool active) {
     return;
   }
   if (!icon_) {
-    menu_ = new QMenu;
-    menu_->setObjectName(QStringLiteral("trayMenu"));
-    QAction* show = menu_->addAction(tr("显示窗口"), this, [this] { ShowWindow(); });
-    show->setObjectName(QStringLiteral("actionTrayShow"));
-    QAction* update = menu_->addAction(tr("立即更新"), this, [this] { updateNow_(); });
-    update->setObjectName(QStringLiteral("actionTrayUpdate"));
-    menu_->addSeparator();
-    QAction* quit = menu_->addAction(tr("退出"), this, [this] { quit_(); });
-    quit->setObjectName(QStringLiteral("actionTrayQuit"));
     icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/frame/orvane.svg")), this);
     icon_->setToolTip(QStringLiteral("Orvane"));
     icon_->setContextMenu(menu_);

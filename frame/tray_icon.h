@@ -30,13 +30,15 @@ class CTrayIcon : public QObject {
   bool KeepsRunning() const;
   // Shows the window where it was, in front.
   void ShowWindow();
+  // The icon's menu (made whether or not there is a tray).
+  QMenu* menu() const { return menu_; }
 
  private:
   QWidget* window_;
   std::function<void()> updateNow_;
   std::function<void()> quit_;
+  QMenu* menu_;
   QSystemTrayIcon* icon_ = nullptr;
-  QMenu* menu_ = nullptr;
 };
 
 }  // namespace orvane

@@ -90,6 +90,7 @@ void CUpdateSchedule::Start(std::vector<std::filesystem::path> journals) {
 }
 
 void CUpdateSchedule::Started(qint64 lastUpdateMs) {
+  if (stopped_) return;
   started_ = true;
   // A run the user started while the journals were read counts too.
   lastRunMs_ = std::max(lastRunMs_, lastUpdateMs);
@@ -97,6 +98,12 @@ void CUpdateSchedule::Started(qint64 lastUpdateMs) {
                  clock_() - lastRunMs_ >= qint64{settings_.atStartHours} * hourMs_;
   Arm();
   emit ready();
+}
+
+void CUpdateSchedule::Stop() {
+  stopped_ = true;
+  started_ = false;
+  timer_->stop();
 }
 
 void CUpdateSchedule::RunStarted() {

@@ -58,6 +58,8 @@ class CUpdateSchedule : public QObject {
   // Reads the journals (Data/KEY/changes.jn of every site) in the
   // background and then arms the timer; once, after the site list is read.
   void Start(std::vector<std::filesystem::path> journals);
+  // No more runs: the window is closing for good.
+  void Stop();
   // An update of every site began (the user's or ours).
   void RunStarted();
   // Whether the journals were read and the timer is in charge.
@@ -87,6 +89,7 @@ class CUpdateSchedule : public QObject {
   QTimer* timer_;
   bool started_ = false;
   bool startRunDue_ = false;
+  bool stopped_ = false;
   // The later of the journals' last update and the last run of every site.
   qint64 lastRunMs_ = 0;
   // Reads the journals; waited for when the schedule goes.

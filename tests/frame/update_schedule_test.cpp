@@ -5,8 +5,10 @@
 // closing still quits where there is no tray. The process has no session
 // bus at all, so every run here also shows that a missing notification
 // service changes nothing.
+#include <QAction>
 #include <QCheckBox>
 #include <QDialog>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -17,6 +19,7 @@
 
 #include "catalog/change_journal.h"
 #include "frame/run_notifier.h"
+#include "frame/tray_icon.h"
 #include "frame/update_schedule.h"
 #include "tests/frame/frame_fixture.h"
 #include "tests/support/ftp_server.h"
@@ -51,6 +54,7 @@ class UpdateScheduleTest : public QObject {
   void atStartRunsOnlyWhenLastUpdateIsOld();
   void settingsDialogSavesSchedule();
   void closeQuitsWithoutTray();
+  void trayMenuShowsUpdatesAndQuits();
 
  private:
   std::unique_ptr<CTempTree> served_;
@@ -201,6 +205,24 @@ void UpdateScheduleTest::closeQuitsWithoutTray() {
   }
   QVERIFY(!frame->isVisible());
   // The close went all the way: the settings were saved on the way out.
+  QVERIFY(QSettings().contains(QStringLiteral("frame/geometry")));
+}
+
+void UpdateScheduleTest::trayMenuShowsUpdatesAndQuits() {
+  auto frame = StartFrame(data_->path());
+  QMenu* menu = frame->tray().menu();
+  const auto choose = [menu](const char* name) {
+    menu->findChild<QAction*>(QLatin1String(name))->trigger();
+  };
+  frame->hide();
+  choose("actionTrayShow");
+  QVERIFY(frame->isVisible());
+  choose("actionTrayUpdate");
+  QTRY_COMPARE_WITH_TIMEOUT(Journal(siteDir_).size(), std::size_t{1}, kWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(frame->statusBar()->currentMessage(), QStringLiteral("更新完成"),
+                            kWaitMs);
+  choose("actionTrayQuit");
+  QVERIFY(!frame->isVisible());
   QVERIFY(QSettings().contains(QStringLiteral("frame/geometry")));
 }
 
