@@ -13,7 +13,9 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <csignal>
+#include <ctime>
 
+#include "catalog/change_journal.h"
 #include "frame/run_notifier.h"
 #include "tests/frame/frame_fixture.h"
 #include "tests/support/ftp_server.h"
@@ -21,6 +23,7 @@
 
 using namespace orvane;
 using namespace orvane::test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -106,18 +109,28 @@ void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
   WriteServerSite(data.path(), *server);
   QSettings().setValue(QStringLiteral("changes/watchWords"),
                        QStringList{QStringLiteral("*.iso"), QStringLiteral("nothing-like-it")});
+  // A record from a clock an hour ahead (another machine's, or this one's
+  // before it was set right): its time alone would count it in every run.
+  JournalRecord ahead;
+  ahead.startTime = static_cast<std::int64_t>(std::time(nullptr)) + 3600;
+  ahead.endTime = ahead.startTime + 1;
+  ahead.added = 7;
+  const fs::path siteDir = data.path() / "Data" / server->host();
+  fs::create_directories(siteDir);
+  WriteBytes(siteDir / kJournalFileName, RewriteJournal({}, {EncodeJournalRecord(ahead)}, {}));
   MessageRecorder boxes;
   auto frame = StartFrame(data.path());
   QStatusBar* bar = frame->statusBar();
 
-  // A first crawl: its record counts every entry it found.
+  // A first crawl: its record counts every entry it found (4), and the
+  // record ahead is new to this run too.
   frame->Command(kCmdUpdateAll);
   QTRY_COMPARE_WITH_TIMEOUT(recorder_.calls.size(), std::size_t{1}, kWaitMs);
   QCOMPARE(bar->currentMessage(), QStringLiteral("更新完成"));
   const NotifyRecorder::Call first = recorder_.calls.back();
   QCOMPARE(first.app, QStringLiteral("Orvane"));
   QCOMPARE(first.summary, QStringLiteral("1 个站点已更新"));
-  QCOMPARE(first.body, QStringLiteral("新增 4 项，删除 0 项，0 项匹配关注词"));
+  QCOMPARE(first.body, QStringLiteral("新增 11 项，删除 0 项，0 项匹配关注词"));
   QVERIFY(first.actions.contains(QStringLiteral("default")));
 
   // Two added (one a watched name), one removed, one resized: the second
