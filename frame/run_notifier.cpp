@@ -48,21 +48,16 @@ QString CRunNotifier::Body(const Counts& counts) {
   return parts.join(tr("，"));
 }
 
-CRunNotifier::CRunNotifier(QWidget* window, QObject* parent) : QObject(parent), window_(window) {
-  pool_.setMaxThreadCount(1);
-}
+CRunNotifier::CRunNotifier(QWidget* window, QObject* parent) : QObject(parent), window_(window) {}
 
-CRunNotifier::~CRunNotifier() {
-  // A count still running posts to this object; it must be done first.
-  pool_.waitForDone();
-}
+CRunNotifier::~CRunNotifier() = default;
 
 void CRunNotifier::RunBegan() { runStart_ = static_cast<std::int64_t>(std::time(nullptr)); }
 
 void CRunNotifier::RunEnded(const Outcome& outcome, std::vector<Site> sites,
                             std::vector<std::string> words) {
   if (!Enabled()) return;
-  pool_.start(
+  reader_.Post(
       [this, outcome, sites = std::move(sites), words = std::move(words), since = runStart_] {
         CWatchWords watch(words);
         Counts counts;
@@ -70,9 +65,25 @@ void CRunNotifier::RunEnded(const Outcome& outcome, std::vector<Site> sites,
         counts.failed = outcome.failed;
         counts.watching = !watch.Empty();
         for (const Site& site : sites) CountSite(site, since, watch, counts);
-        QMetaObject::invokeMethod(
-            this, [this, counts] { Send(counts); }, Qt::QueuedConnection);
+        {
+          std::lock_guard guard(seenMutex_);
+          counted_.push_back(counts);
+        }
+        QMetaObject::invokeMethod(this, "SendCounted", Qt::QueuedConnection);
       });
+}
+
+void CRunNotifier::SendCounted() {
+  for (;;) {
+    Counts counts;
+    {
+      std::lock_guard guard(seenMutex_);
+      if (counted_.empty()) return;
+      counts = counted_.front();
+      counted_.pop_front();
+    }
+    Send(counts);
+  }
 }
 
 void CRunNotifier::CountSite(const Site& site, std::int64_t since, CWatchWords& words,

@@ -17,13 +17,15 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QThreadPool>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "frame/serial_worker.h"
 
 class QWidget;
 
@@ -77,6 +79,9 @@ class CRunNotifier : public QObject {
   void OnActionInvoked(uint id, const QString& action);
 
  private:
+  // Sends what the pool has counted. The counts go through our own mutex,
+  // not through a posted functor, so the hand-over is plain to see.
+  Q_INVOKABLE void SendCounted();
   void Send(const Counts& counts);
   // Runs on the pool: adds the records of `site` that are new since the
   // last run's to `counts`.
@@ -96,7 +101,10 @@ class CRunNotifier : public QObject {
   };
   std::mutex seenMutex_;
   std::map<std::string, Seen> seen_;
-  QThreadPool pool_;
+  std::deque<Counts> counted_;  // under seenMutex_
+  // Reads the journals, one run after another; declared last, so it is
+  // joined before the rest goes.
+  CSerialWorker reader_;
 };
 
 }  // namespace orvane

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "catalog/change_journal.h"
 
@@ -65,13 +66,9 @@ CUpdateSchedule::CUpdateSchedule(std::function<bool()> busy, std::function<void(
       timer_(new QTimer(this)) {
   timer_->setSingleShot(true);
   connect(timer_, &QTimer::timeout, this, &CUpdateSchedule::Fire);
-  pool_.setMaxThreadCount(1);
 }
 
-CUpdateSchedule::~CUpdateSchedule() {
-  // The reader posts its answer to this object; it must be done first.
-  pool_.waitForDone();
-}
+CUpdateSchedule::~CUpdateSchedule() = default;
 
 void CUpdateSchedule::Apply(const Settings& settings) {
   settings_ = settings;
@@ -79,14 +76,26 @@ void CUpdateSchedule::Apply(const Settings& settings) {
 }
 
 void CUpdateSchedule::Start(std::vector<std::filesystem::path> journals) {
-  pool_.start([this, journals = std::move(journals)] {
+  reader_.Post([this, journals = std::move(journals)] {
     qint64 oldest = std::numeric_limits<qint64>::max();
     for (const auto& path : journals) oldest = std::min(oldest, NewestEndMs(path));
     // No sites: nothing is old.
     if (journals.empty()) oldest = 0;
-    QMetaObject::invokeMethod(
-        this, [this, oldest] { Started(oldest); }, Qt::QueuedConnection);
+    {
+      std::lock_guard guard(readMutex_);
+      read_ = oldest;
+    }
+    QMetaObject::invokeMethod(this, "TakeRead", Qt::QueuedConnection);
   });
+}
+
+void CUpdateSchedule::TakeRead() {
+  std::optional<qint64> read;
+  {
+    std::lock_guard guard(readMutex_);
+    read = std::exchange(read_, std::nullopt);
+  }
+  if (read) Started(*read);
 }
 
 void CUpdateSchedule::Started(qint64 lastUpdateMs) {

@@ -20,10 +20,13 @@
 #pragma once
 
 #include <QObject>
-#include <QThreadPool>
 #include <filesystem>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <vector>
+
+#include "frame/serial_worker.h"
 
 class QTimer;
 
@@ -75,6 +78,9 @@ class CUpdateSchedule : public QObject {
   void deferred();
 
  private:
+  // Takes what the reader found. The answer goes through our own mutex,
+  // not through a posted functor, so the hand-over is plain to see.
+  Q_INVOKABLE void TakeRead();
   void Started(qint64 lastUpdateMs);
   // Sets the timer for the next due run, or stops it when none is due.
   void Arm();
@@ -92,8 +98,10 @@ class CUpdateSchedule : public QObject {
   bool stopped_ = false;
   // The later of the journals' last update and the last run of every site.
   qint64 lastRunMs_ = 0;
-  // Reads the journals; waited for when the schedule goes.
-  QThreadPool pool_;
+  std::mutex readMutex_;
+  std::optional<qint64> read_;
+  // Reads the journals; joined when the schedule goes.
+  CSerialWorker reader_;
 };
 
 }  // namespace orvane
