@@ -59,6 +59,13 @@ class NotifyRecorder : public QObject {
   }
 };
 
+// Never destroyed: the bus connection's own thread may still look at a
+// registered object after the connection is dropped.
+NotifyRecorder& Recorder() {
+  static NotifyRecorder* const recorder = new NotifyRecorder;
+  return *recorder;
+}
+
 class RunNotifyTest : public QObject {
   Q_OBJECT
 
@@ -71,7 +78,7 @@ class RunNotifyTest : public QObject {
  private:
   pid_t daemonPid_ = -1;  // the shell that holds the daemon
   int lifeline_ = -1;
-  NotifyRecorder recorder_;
+  NotifyRecorder& recorder_ = Recorder();
 };
 
 void RunNotifyTest::initTestCase() {
