@@ -136,8 +136,7 @@ void CMainFrame::NotifyRunEnd(const std::vector<std::weak_ptr<CFTPSite>>& run) {
     const RunEnd end = EndOf(site->Status());
     if (end == RunEnd::kFailed) ++outcome.failed;
     if (end == RunEnd::kPartial || end == RunEnd::kFull) ++outcome.updated;
-    sites.push_back(
-        {site->siteKey(), site->DataDirectory(doc_->GetProgramDir()) / kJournalFileName});
+    sites.push_back({site->DataDirectory(doc_->GetProgramDir()) / kJournalFileName});
   }
   if (sites.empty()) return;
   std::vector<std::string> words;

@@ -56,14 +56,15 @@ void CRunNotifier::RunBegan() { runStart_ = static_cast<std::int64_t>(std::time(
 
 void CRunNotifier::RunEnded(const Outcome& outcome, std::vector<Site> sites,
                             std::vector<std::string> words) {
-  if (!Enabled()) return;
+  const bool send = Enabled();
   reader_.Post(
-      [this, outcome, sites = std::move(sites), words = std::move(words), since = runStart_] {
+      [this, outcome, send, sites = std::move(sites), words = std::move(words), since = runStart_] {
         CWatchWords watch(words);
         Counts counts;
         counts.updated = outcome.updated;
         counts.failed = outcome.failed;
         counts.watching = !watch.Empty();
+        counts.send = send;
         for (const Site& site : sites) CountSite(site, since, watch, counts);
         {
           std::lock_guard guard(seenMutex_);
@@ -101,7 +102,7 @@ void CRunNotifier::CountSite(const Site& site, std::int64_t since, CWatchWords& 
   std::size_t first = 0;
   {
     std::lock_guard guard(seenMutex_);
-    if (const auto seen = seen_.find(site.key); seen != seen_.end()) {
+    if (const auto seen = seen_.find(site.journal); seen != seen_.end()) {
       for (std::size_t i = scan.frames.size(); i-- > 0;) {
         if (scan.frames[i].size == seen->second.size && Crc32(frameBytes(i)) == seen->second.crc) {
           first = i + 1;
@@ -119,10 +120,11 @@ void CRunNotifier::CountSite(const Site& site, std::int64_t since, CWatchWords& 
   }
   const std::size_t last = scan.frames.size() - 1;
   std::lock_guard guard(seenMutex_);
-  seen_[site.key] = {Crc32(frameBytes(last)), scan.frames[last].size};
+  seen_[site.journal] = {Crc32(frameBytes(last)), scan.frames[last].size};
 }
 
 void CRunNotifier::Send(const Counts& counts) {
+  if (!counts.send) return;
   // Without a session bus (a bare session, a service account) the run's
   // end shows in the status bar only.
   QDBusConnection bus = QDBusConnection::sessionBus();

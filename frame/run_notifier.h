@@ -42,8 +42,7 @@ class CRunNotifier : public QObject {
 
   // A site of the ended run.
   struct Site {
-    std::string key;                // Data/KEY
-    std::filesystem::path journal;  // its changes.jn
+    std::filesystem::path journal;  // its Data/KEY/changes.jn
   };
   // What the window knows when the run ends.
   struct Outcome {
@@ -58,6 +57,7 @@ class CRunNotifier : public QObject {
     std::uint64_t removed = 0;
     std::uint64_t matched = 0;
     bool watching = false;  // the user has watch words
+    bool send = true;       // notifications are on
   };
   static QString Summary(const Counts& counts);
   static QString Body(const Counts& counts);
@@ -93,14 +93,16 @@ class CRunNotifier : public QObject {
   QSet<uint> ids_;
   uint lastId_ = 0;
   bool listening_ = false;
-  // Per site, the last journal frame already counted (its CRC and size):
-  // two runs within one second cannot be told apart by their times.
+  // Per journal, the last frame already counted (its CRC and size): two
+  // runs within one second cannot be told apart by their times. Kept up
+  // while notifications are off too, so turning them on counts nothing
+  // twice.
   struct Seen {
     std::uint32_t crc = 0;
     std::size_t size = 0;
   };
   std::mutex seenMutex_;
-  std::map<std::string, Seen> seen_;
+  std::map<std::filesystem::path, Seen> seen_;
   std::deque<Counts> counted_;  // under seenMutex_
   // Reads the journals, one run after another; declared last, so it is
   // joined before the rest goes.
