@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   frame.OpenDocument();
   // A desktop's logout or a kill from the terminal closes the window as
   // Quit does, so running updates stop and the marks are saved.
-  const orvane::CQuitSignals quitSignals([&frame] { frame.close(); });
+  const orvane::CQuitSignals quitSignals([&frame] { frame.Quit(); });
   frame.show();
   // A load error is shown over the main window once the splash is gone.
   if (splash) {

@@ -39,7 +39,9 @@
 #include "frame/screen_fit.h"
 #include "frame/site_dlg.h"
 #include "frame/sites_overview.h"
+#include "frame/tray_icon.h"
 #include "frame/update_num_set.h"
+#include "frame/update_schedule.h"
 #include "frame/walk_runner.h"
 #include "update/update_engine.h"
 #include "views/about_dlg.h"
@@ -171,6 +173,7 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
   CreatePanes();
   CreateChangesDock();
   RestoreSettings();
+  CreateSchedule();
   UpdateNavigation();
 }
 
@@ -404,6 +407,7 @@ void CMainFrame::OpenDocument() {
   dirView_->ReloadSites();
   // From now on, what other processes change in the data directory shows.
   follower_->Watch();
+  StartSchedule();
 }
 
 void CMainFrame::ShowLoadErrors() {
@@ -419,7 +423,15 @@ void CMainFrame::showEvent(QShowEvent* event) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  // While updates run by themselves, the window's close button only puts
+  // the program in the tray.
+  if (!quitting_ && tray_->KeepsRunning()) {
+    hide();
+    event->ignore();
+    return;
+  }
   host_->SetClosing();
+  schedule_->Stop();
   // Running updates stop, every blocked FTP call is broken off, and the
   // window waits (in a small box, events still running) for the workers,
   // which save what they merged.
@@ -464,7 +476,9 @@ void CMainFrame::Command(int commandId) {
       break;
     case kCmdSettings: {
       CUpdateNumSet dialog(engine_->MaxWorkers(), engine_->ConnectionsPerSite(), this);
+      ShowScheduleSettings(dialog);
       if (CDialogSeam::Exec(dialog) != QDialog::Accepted) break;
+      ApplyScheduleSettings(dialog);
       QSettings settings;
       if (engine_->SetMaxWorkers(dialog.Value())) {
         settings.setValue(QStringLiteral("update/threads"), dialog.Value());
@@ -475,7 +489,7 @@ void CMainFrame::Command(int commandId) {
       break;
     }
     case kCmdExit:
-      close();
+      Quit();
       break;
     case kCmdAddSite:
       AddSite();
@@ -704,6 +718,7 @@ void CMainFrame::EditSite() {
 }
 
 void CMainFrame::UpdateAll() {
+  schedule_->RunStarted();
   BeginRun(doc_->sites());
   engine_->UpdateAll(doc_->sites());
   for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
@@ -731,7 +746,9 @@ void CMainFrame::ShowProgress() {
   const UpdateProgress progress = engine_->Progress();
   if (progress.finished) {
     progressTimer_->stop();
+    const std::vector<std::weak_ptr<CFTPSite>> run = runSites_;
     statusBar()->showMessage(RunSummary());
+    NotifyRunEnd(run);
     return;
   }
   statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));

@@ -47,6 +47,10 @@ class CWalkRunner;
 class CSitesOverview;
 class CFrameHost;
 class CEngineBridge;
+class CRunNotifier;
+class CTrayIcon;
+class CUpdateNumSet;
+class CUpdateSchedule;
 class CUpdateEngine;
 
 class CMainFrame : public QMainWindow {
@@ -82,6 +86,14 @@ class CMainFrame : public QMainWindow {
 
   // The Changes dock (a journal reader of its own; see frame/changes_view.h).
   CChangesView& changesView() { return *changesView_; }
+
+  // Updates that run by themselves, and the notification at a run's end.
+  CUpdateSchedule& schedule() { return *schedule_; }
+  CRunNotifier& notifier() { return *notifier_; }
+  CTrayIcon& tray() { return *tray_; }
+  // Closes the window and ends the program, even where closing the window
+  // would only hide it in the tray.
+  void Quit();
 
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
@@ -172,6 +184,19 @@ class CMainFrame : public QMainWindow {
   // failed, were stopped or were only partly fetched.
   QString RunSummary();
 
+  // ---- main_frame_schedule.cpp: updates that run by themselves ----------
+  void CreateSchedule();
+  // Once the site list is read: the schedule learns when the sites were
+  // last updated.
+  void StartSchedule();
+  // Whether a scheduled run would get in the user's way: a modal dialog or
+  // a menu open, a walk or an update running.
+  bool UserBusy() const;
+  void ShowScheduleSettings(CUpdateNumSet& dialog) const;
+  void ApplyScheduleSettings(const CUpdateNumSet& dialog);
+  // Tells the notifier how the run of `run` ended (main_frame_reports.cpp).
+  void NotifyRunEnd(const std::vector<std::weak_ptr<CFTPSite>>& run);
+
   // Called on any thread: queues `event` for RunPosted and wakes the event
   // loop when the queue was empty. The events stay in our own queue rather
   // than in Qt's posted calls, so the thread that posts never holds the last
@@ -201,6 +226,10 @@ class CMainFrame : public QMainWindow {
   QHash<int, QAction*> actions_;
   QStringList loadErrors_;
   std::vector<std::weak_ptr<CFTPSite>> runSites_;
+  CUpdateSchedule* schedule_ = nullptr;
+  CRunNotifier* notifier_ = nullptr;
+  CTrayIcon* tray_ = nullptr;
+  bool quitting_ = false;
   bool resultMode_ = false;
 };
 

@@ -1,18 +1,45 @@
 // The frame's reports to its user: copied addresses, duplicate sites, the
 // import's outcome and the end of an update run. Kept apart from the
 // command plumbing in main_frame.cpp.
+#include <QSettings>
 #include <QTimer>
 #include <algorithm>
 #include <climits>
+#include <set>
 #include <utility>
 
 #include "catalog/ftp_site.h"
 #include "frame/dialog_seam.h"
 #include "frame/frame_host.h"
 #include "frame/main_frame.h"
+#include "frame/run_notifier.h"
 #include "views/display_text.h"
 
 namespace orvane {
+
+namespace {
+
+enum class RunEnd { kNone, kFailed, kStopped, kPartial, kFull };
+
+RunEnd EndOf(const SiteStatus& status) {
+  using Outcome = SiteStatus::Outcome;
+  switch (status.outcome) {
+    case Outcome::kFailed:
+    case Outcome::kNoSession:
+    case Outcome::kBrokenOff:
+    case Outcome::kResuming:
+      return RunEnd::kFailed;
+    case Outcome::kStopped:
+    case Outcome::kStoppedQueued:
+      return RunEnd::kStopped;
+    case Outcome::kSucceeded:
+      return status.counts.any() ? RunEnd::kPartial : RunEnd::kFull;
+    default:
+      return RunEnd::kNone;
+  }
+}
+
+}  // namespace
 
 void CMainFrame::CopyAddresses(const std::vector<std::string>& displayPaths) {
   // A welcome row, or an entry whose site went meanwhile, has no address:
@@ -62,32 +89,29 @@ QString CMainFrame::ImportSummary(const COrvaneDoc::ImportReport& report) {
 }
 
 void CMainFrame::BeginRun(const std::vector<std::shared_ptr<CFTPSite>>& sites) {
-  if (!progressTimer_->isActive()) runSites_.clear();
+  if (!progressTimer_->isActive()) {
+    runSites_.clear();
+    notifier_->RunBegan();
+  }
   runSites_.insert(runSites_.end(), sites.begin(), sites.end());
 }
 
 QString CMainFrame::RunSummary() {
-  using Outcome = SiteStatus::Outcome;
   int failed = 0;
   int stopped = 0;
   int partial = 0;
   for (const auto& weak : std::exchange(runSites_, {})) {
     const std::shared_ptr<CFTPSite> site = weak.lock();
     if (!site) continue;  // deleted meanwhile
-    const SiteStatus status = site->Status();
-    switch (status.outcome) {
-      case Outcome::kFailed:
-      case Outcome::kNoSession:
-      case Outcome::kBrokenOff:
-      case Outcome::kResuming:
+    switch (EndOf(site->Status())) {
+      case RunEnd::kFailed:
         ++failed;
         break;
-      case Outcome::kStopped:
-      case Outcome::kStoppedQueued:
+      case RunEnd::kStopped:
         ++stopped;
         break;
-      case Outcome::kSucceeded:
-        if (status.counts.any()) ++partial;
+      case RunEnd::kPartial:
+        ++partial;
         break;
       default:
         break;
@@ -99,6 +123,28 @@ QString CMainFrame::RunSummary() {
   if (stopped) parts << tr("%n 个站点被终止", nullptr, stopped);
   if (partial) parts << tr("%n 个站点未能完整获取", nullptr, partial);
   return tr("更新结束：%1").arg(parts.join(tr("，")));
+}
+
+void CMainFrame::NotifyRunEnd(const std::vector<std::weak_ptr<CFTPSite>>& run) {
+  CRunNotifier::Outcome outcome;
+  std::vector<CRunNotifier::Site> sites;
+  std::set<const CFTPSite*> counted;
+  for (const auto& weak : run) {
+    const std::shared_ptr<CFTPSite> site = weak.lock();
+    // Deleted meanwhile, or queued twice in one run.
+    if (!site || !counted.insert(site.get()).second) continue;
+    const RunEnd end = EndOf(site->Status());
+    if (end == RunEnd::kFailed) ++outcome.failed;
+    if (end == RunEnd::kPartial || end == RunEnd::kFull) ++outcome.updated;
+    sites.push_back({site->DataDirectory(doc_->GetProgramDir()) / kJournalFileName});
+  }
+  if (sites.empty()) return;
+  std::vector<std::string> words;
+  for (const QString& word :
+       QSettings().value(QStringLiteral("changes/watchWords")).toStringList()) {
+    words.push_back(word.toStdString());
+  }
+  notifier_->RunEnded(outcome, std::move(sites), std::move(words));
 }
 
 }  // namespace orvane

@@ -1,7 +1,9 @@
 #include "frame/update_num_set.h"
 
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -9,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "frame/dialog_seam.h"
+#include "frame/update_schedule.h"
 #include "update/update_engine.h"
 
 namespace orvane {
@@ -17,7 +20,12 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
     : QDialog(parent),
       edit_(new QLineEdit(QString::number(current), this)),
       connections_(new QSpinBox(this)),
-      total_(new QLabel(this)) {
+      total_(new QLabel(this)),
+      every_(new QCheckBox(tr("定时更新所有站点，每隔（小时）："), this)),
+      everyHours_(new QSpinBox(this)),
+      atStart_(new QCheckBox(tr("启动时更新所有站点，如果上次更新早于（小时）："), this)),
+      atStartHours_(new QSpinBox(this)),
+      notify_(new QCheckBox(tr("更新结束时显示桌面通知"), this)) {
   setObjectName(QStringLiteral("updateNumSet"));
   setWindowTitle(tr("设置更新线程"));
   edit_->setObjectName(QStringLiteral("threadsEdit"));
@@ -38,6 +46,30 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
   connect(edit_, &QLineEdit::textChanged, this, &CUpdateNumSet::ShowTotal);
   connect(connections_, &QSpinBox::valueChanged, this, &CUpdateNumSet::ShowTotal);
   ShowTotal();
+
+  // The hours keep their last value while switched off, so switching on
+  // again brings back what the user had.
+  auto* schedule = new QGroupBox(tr("自动更新"), this);
+  schedule->setObjectName(QStringLiteral("scheduleGroup"));
+  every_->setObjectName(QStringLiteral("everyCheck"));
+  everyHours_->setObjectName(QStringLiteral("everyHoursEdit"));
+  atStart_->setObjectName(QStringLiteral("atStartCheck"));
+  atStartHours_->setObjectName(QStringLiteral("atStartHoursEdit"));
+  notify_->setObjectName(QStringLiteral("notifyCheck"));
+  for (QSpinBox* hours : {everyHours_, atStartHours_}) {
+    hours->setRange(1, CUpdateSchedule::kMaxHours);
+    hours->setValue(24);
+  }
+  connect(every_, &QCheckBox::toggled, everyHours_, &QWidget::setEnabled);
+  connect(atStart_, &QCheckBox::toggled, atStartHours_, &QWidget::setEnabled);
+  auto* scheduleRows = new QGridLayout(schedule);
+  scheduleRows->addWidget(every_, 0, 0);
+  scheduleRows->addWidget(everyHours_, 0, 1);
+  scheduleRows->addWidget(atStart_, 1, 0);
+  scheduleRows->addWidget(atStartHours_, 1, 1);
+  scheduleRows->addWidget(notify_, 2, 0, 1, 2);
+  SetSchedule(0, 0, true);
+
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
@@ -47,12 +79,31 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
   connect(buttons, &QDialogButtonBox::rejected, this, &CUpdateNumSet::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
+  layout->addWidget(schedule);
   layout->addWidget(buttons);
 }
 
 int CUpdateNumSet::Value() const { return edit_->text().trimmed().toInt(); }
 
 int CUpdateNumSet::Connections() const { return connections_->value(); }
+
+void CUpdateNumSet::SetSchedule(int everyHours, int atStartHours, bool notify) {
+  every_->setChecked(everyHours > 0);
+  everyHours_->setEnabled(everyHours > 0);
+  if (everyHours > 0) everyHours_->setValue(everyHours);
+  atStart_->setChecked(atStartHours > 0);
+  atStartHours_->setEnabled(atStartHours > 0);
+  if (atStartHours > 0) atStartHours_->setValue(atStartHours);
+  notify_->setChecked(notify);
+}
+
+int CUpdateNumSet::EveryHours() const { return every_->isChecked() ? everyHours_->value() : 0; }
+
+int CUpdateNumSet::AtStartHours() const {
+  return atStart_->isChecked() ? atStartHours_->value() : 0;
+}
+
+bool CUpdateNumSet::Notify() const { return notify_->isChecked(); }
 
 void CUpdateNumSet::ShowTotal() {
   bool isNumber = false;

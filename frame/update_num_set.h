@@ -1,10 +1,14 @@
 // "设置更新线程": how many sites are updated at once (1 to 500) and how many
 // connections each site's crawl may use (1 to 16). The program opens at most
-// the product of the two; the dialog says so as the values change.
+// the product of the two; the dialog says so as the values change. Below
+// them, the updates that run by themselves (every N hours, at start when
+// the last update is older than N hours) and whether a run's end is told
+// by a desktop notification.
 #pragma once
 
 #include <QDialog>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -24,6 +28,13 @@ class CUpdateNumSet : public QDialog {
   int Value() const;
   // The accepted connections per site.
   int Connections() const;
+  // The scheduled updates shown: hours, 0 for off.
+  void SetSchedule(int everyHours, int atStartHours, bool notify);
+  // The accepted schedule: hours, 0 for off.
+  int EveryHours() const;
+  int AtStartHours() const;
+  bool Notify() const;
+
   // Refuses (with the message, the dialog staying open) text that is not a
   // whole number from 1 to 500.
   void accept() override;
@@ -34,6 +45,11 @@ class CUpdateNumSet : public QDialog {
   QLineEdit* edit_;
   QSpinBox* connections_;
   QLabel* total_;
+  QCheckBox* every_;
+  QSpinBox* everyHours_;
+  QCheckBox* atStart_;
+  QSpinBox* atStartHours_;
+  QCheckBox* notify_;
 };
 
 }  // namespace orvane

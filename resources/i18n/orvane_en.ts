@@ -624,6 +624,52 @@ Copy it to the clipboard?</translation>
     </message>
 </context>
 <context>
+    <name>orvane::CRunNotifier</name>
+    <message numerus="yes">
+        <source>%n 个站点已更新</source>
+        <translation>
+            <numerusform>%n site updated</numerusform>
+            <numerusform>%n sites updated</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>新增 %n 项</source>
+        <translation>
+            <numerusform>%n entry added</numerusform>
+            <numerusform>%n entries added</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>删除 %n 项</source>
+        <translation>
+            <numerusform>%n removed</numerusform>
+            <numerusform>%n removed</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 项匹配关注词</source>
+        <translation>
+            <numerusform>%n watch word match</numerusform>
+            <numerusform>%n watch word matches</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点失败</source>
+        <translation>
+            <numerusform>%n site failed</numerusform>
+            <numerusform>%n sites failed</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>显示变化</source>
+        <translation>Show changes</translation>
+    </message>
+</context>
+<context>
     <name>orvane::CSearchDialog</name>
     <message>
         <source>正在搜索...</source>
@@ -755,6 +801,21 @@ Copy it to the clipboard?</translation>
     </message>
 </context>
 <context>
+    <name>orvane::CTrayIcon</name>
+    <message>
+        <source>显示窗口</source>
+        <translation>Show window</translation>
+    </message>
+    <message>
+        <source>立即更新</source>
+        <translation>Update now</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+</context>
+<context>
     <name>orvane::CUpdateNumSet</name>
     <message>
         <source>设置更新线程</source>
@@ -787,6 +848,22 @@ Copy it to the clipboard?</translation>
     <message>
         <source>请输入 %1 到 %2 之间的整数。</source>
         <translation>Please enter an integer between %1 and %2.</translation>
+    </message>
+    <message>
+        <source>定时更新所有站点，每隔（小时）：</source>
+        <translation>Update all sites every (hours):</translation>
+    </message>
+    <message>
+        <source>启动时更新所有站点，如果上次更新早于（小时）：</source>
+        <translation>Update all sites at start when the last update is older than (hours):</translation>
+    </message>
+    <message>
+        <source>更新结束时显示桌面通知</source>
+        <translation>Show a desktop notification when an update run ends</translation>
+    </message>
+    <message>
+        <source>自动更新</source>
+        <translation>Automatic updates</translation>
     </message>
 </context>
 <context>

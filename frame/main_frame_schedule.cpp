@@ -1,0 +1,64 @@
+// The frame's updates that run by themselves: the schedule, the tray icon
+// that keeps the program running while they are on, the notification at
+// each run's end, and their settings. Kept apart from the command plumbing
+// in main_frame.cpp.
+#include <QApplication>
+#include <QTimer>
+
+#include "catalog/ftp_site.h"
+#include "frame/main_frame.h"
+#include "frame/run_notifier.h"
+#include "frame/tray_icon.h"
+#include "frame/update_num_set.h"
+#include "frame/update_schedule.h"
+#include "frame/walk_runner.h"
+#include "update/update_engine.h"
+
+namespace orvane {
+
+void CMainFrame::CreateSchedule() {
+  // The same command as the user's Update all: same engine, same settings,
+  // and a site another process is updating is left to it as ever.
+  schedule_ =
+      new CUpdateSchedule([this] { return UserBusy(); }, [this] { Command(kCmdUpdateAll); }, this);
+  notifier_ = new CRunNotifier(this, this);
+  tray_ = new CTrayIcon(
+      this, [this] { Command(kCmdUpdateAll); }, [this] { Quit(); }, this);
+  tray_->SetActive(schedule_->settings().everyHours > 0);
+}
+
+void CMainFrame::StartSchedule() {
+  if (schedule_->started()) return;
+  std::vector<std::filesystem::path> journals;
+  for (const auto& site : doc_->sites()) {
+    journals.push_back(site->DataDirectory(doc_->GetProgramDir()) / kJournalFileName);
+  }
+  schedule_->Start(std::move(journals));
+}
+
+bool CMainFrame::UserBusy() const {
+  return QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+         doc_->walking() || walks_->busy() || engine_->HasWork() || progressTimer_->isActive();
+}
+
+void CMainFrame::ShowScheduleSettings(CUpdateNumSet& dialog) const {
+  const CUpdateSchedule::Settings& settings = schedule_->settings();
+  dialog.SetSchedule(settings.everyHours, settings.atStartHours, CRunNotifier::Enabled());
+}
+
+void CMainFrame::ApplyScheduleSettings(const CUpdateNumSet& dialog) {
+  const CUpdateSchedule::Settings settings{dialog.EveryHours(), dialog.AtStartHours()};
+  CUpdateSchedule::Save(settings);
+  schedule_->Apply(settings);
+  CRunNotifier::SetEnabled(dialog.Notify());
+  tray_->SetActive(settings.everyHours > 0);
+}
+
+void CMainFrame::Quit() {
+  quitting_ = true;
+  // With the tray icon the program does not end with its last window.
+  if (close() && !QApplication::quitOnLastWindowClosed()) QApplication::quit();
+  quitting_ = false;
+}
+
+}  // namespace orvane
