@@ -12,47 +12,13 @@
 #include "catalog/ftp_site.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
+#include "cli/journal_json.h"
 #include "cli/json_writer.h"
 #include "document/orvane_doc.h"
 
 namespace orvane {
 
 namespace {
-
-std::string_view OutcomeName(JournalRecord::Outcome outcome) {
-  switch (outcome) {
-    case JournalRecord::Outcome::kSucceeded:
-      return "succeeded";
-    case JournalRecord::Outcome::kStopped:
-      return "stopped";
-    case JournalRecord::Outcome::kBrokenOff:
-      return "brokenOff";
-    case JournalRecord::Outcome::kFailed:
-      return "failed";
-  }
-  return "unknown";
-}
-
-std::string_view KindName(JournalEntry::Kind kind) {
-  switch (kind) {
-    case JournalEntry::Kind::kAdded:
-      return "added";
-    case JournalEntry::Kind::kRemoved:
-      return "removed";
-    case JournalEntry::Kind::kResized:
-      return "resized";
-  }
-  return "unknown";
-}
-
-std::string IsoTime(std::int64_t seconds) {
-  const auto time = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (!::gmtime_r(&time, &utc)) return std::to_string(seconds);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 // "6h", "30m", "2d", "1w", "90s": that long before `now`; or a UTC date
 // "YYYY-MM-DD" with an optional "THH:MM" or "THH:MM:SS". False otherwise.
@@ -227,27 +193,11 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
     const JournalRecord& record = item.record;
     const std::string key = CliContext::Shown(item.key);
     if (context.json) {
-      json.BeginObject()
-          .Key("key")
-          .String(key)
-          .Key("start")
-          .String(IsoTime(record.startTime))
-          .Key("end")
-          .String(IsoTime(record.endTime))
-          .Key("outcome")
-          .String(OutcomeName(record.outcome))
-          .Key("firstUpdate")
-          .Bool(record.summary)
-          .Key("added")
-          .Number(record.added)
-          .Key("removed")
-          .Number(record.removed)
-          .Key("resized")
-          .Number(record.resized)
-          .Key("entries")
-          .BeginArray();
+      json.BeginObject();
+      WriteRecordMembers(json, key, record);
+      json.Key("entries").BeginArray();
     } else {
-      text.append(IsoTime(record.endTime)).append("\t").append(CliContext::Escaped(key));
+      text.append(UtcTimeText(record.endTime)).append("\t").append(CliContext::Escaped(key));
       text.append("\t").append(OutcomeName(record.outcome)).append("\t+");
       number(record.added);
       text.append(" -");
@@ -259,20 +209,8 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
     for (const JournalEntry& entry : record.entries) {
       if (!wanted[static_cast<int>(entry.kind)]) continue;
       if (context.json) {
-        const std::string path = CliContext::Shown(entry.path);
-        json.BeginObject()
-            .Key("kind")
-            .String(KindName(entry.kind))
-            .Key("path")
-            .String(path)
-            .Key("directory")
-            .Bool(entry.isDirectory)
-            .Key("size")
-            .Number(entry.size);
-        if (entry.kind == JournalEntry::Kind::kResized) json.Key("oldSize").Number(entry.oldSize);
-        if (entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory) {
-          json.Key("below").Number(entry.below);
-        }
+        json.BeginObject();
+        WriteEntryMembers(json, CliContext::Shown(entry.path), entry);
         json.EndObject();
         continue;
       }

@@ -19,6 +19,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
+#include "cli/journal_json.h"
 #include "cli/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/site_fields.h"
@@ -249,16 +250,6 @@ bool ParseOnOff(std::string_view text, bool& value) {
   return false;
 }
 
-// Seconds since the epoch as ISO 8601 UTC.
-std::string UtcTime(std::int64_t seconds) {
-  const auto time = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (!::gmtime_r(&time, &utc)) return std::to_string(seconds);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
 // The site's health record as fields of its object; null for what is not
 // known (no record, no success yet, no error yet).
 void HealthFields(JsonWriter& json, const std::optional<SiteHealth>& health) {
@@ -273,7 +264,7 @@ void HealthFields(JsonWriter& json, const std::optional<SiteHealth>& health) {
   };
   json.Key("lastUpdate");
   if (succeeded) {
-    json.String(UtcTime(health->lastSuccess));
+    json.String(UtcTimeText(health->lastSuccess));
   } else {
     json.Raw("null");
   }
@@ -296,7 +287,7 @@ void HealthFields(JsonWriter& json, const std::optional<SiteHealth>& health) {
   }
   json.Key("lastErrorTime");
   if (failed) {
-    json.String(UtcTime(health->errorTime));
+    json.String(UtcTimeText(health->errorTime));
   } else {
     json.Raw("null");
   }

@@ -29,6 +29,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "cli/journal_json.h"
 #include "cli/json_writer.h"
 #include "document/ftp_address.h"
 #include "document/orvane_doc.h"
@@ -57,41 +58,6 @@ QString Csv(const QString& field) {
   QString quoted = field;
   quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
   return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-std::string IsoTime(std::int64_t seconds) {
-  const auto time = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (!::gmtime_r(&time, &utc)) return std::to_string(seconds);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
-std::string_view OutcomeName(JournalRecord::Outcome outcome) {
-  switch (outcome) {
-    case JournalRecord::Outcome::kSucceeded:
-      return "succeeded";
-    case JournalRecord::Outcome::kStopped:
-      return "stopped";
-    case JournalRecord::Outcome::kBrokenOff:
-      return "brokenOff";
-    case JournalRecord::Outcome::kFailed:
-      return "failed";
-  }
-  return "unknown";
-}
-
-std::string_view KindName(JournalEntry::Kind kind) {
-  switch (kind) {
-    case JournalEntry::Kind::kAdded:
-      return "added";
-    case JournalEntry::Kind::kRemoved:
-      return "removed";
-    case JournalEntry::Kind::kResized:
-      return "resized";
-  }
-  return "unknown";
 }
 
 QString Text(std::string_view latin1) {
@@ -506,9 +472,9 @@ bool CChangesView::WriteCsv(const QString& path, QString& error) const {
     const ChangeUpdate& update = model_->updates()[shown.update];
     const JournalRecord& record = update.record;
     const QString head =
-        QStringList{Text(IsoTime(record.endTime)),    Csv(update.siteLabel),
-                    Csv(DisplayName(update.siteKey)), Text(OutcomeName(record.outcome)),
-                    QString::number(record.added),    QString::number(record.removed),
+        QStringList{Text(UtcTimeText(record.endTime)), Csv(update.siteLabel),
+                    Csv(DisplayName(update.siteKey)),  Text(OutcomeName(record.outcome)),
+                    QString::number(record.added),     QString::number(record.removed),
                     QString::number(record.resized)}
             .join(QLatin1Char(','));
     if (shown.entries.empty()) {
@@ -549,42 +515,13 @@ bool CChangesView::WriteJson(const QString& path, QString& error) const {
   for (const CChangesModel::ShownUpdate& shown : model_->shown()) {
     const ChangeUpdate& update = model_->updates()[shown.update];
     const JournalRecord& record = update.record;
-    json.BeginObject()
-        .Key("key")
-        .String(update.siteKey)
-        .Key("start")
-        .String(IsoTime(record.startTime))
-        .Key("end")
-        .String(IsoTime(record.endTime))
-        .Key("outcome")
-        .String(OutcomeName(record.outcome))
-        .Key("firstUpdate")
-        .Bool(record.summary)
-        .Key("added")
-        .Number(record.added)
-        .Key("removed")
-        .Number(record.removed)
-        .Key("resized")
-        .Number(record.resized)
-        .Key("watchMatches")
-        .Number(update.watchMatches)
-        .Key("entries")
-        .BeginArray();
+    json.BeginObject();
+    WriteRecordMembers(json, update.siteKey, record);
+    json.Key("watchMatches").Number(update.watchMatches).Key("entries").BeginArray();
     for (const std::uint32_t e : shown.entries) {
       const JournalEntry& entry = record.entries[e];
-      json.BeginObject()
-          .Key("kind")
-          .String(KindName(entry.kind))
-          .Key("path")
-          .String(entry.path)
-          .Key("directory")
-          .Bool(entry.isDirectory)
-          .Key("size")
-          .Number(entry.size);
-      if (entry.kind == JournalEntry::Kind::kResized) json.Key("oldSize").Number(entry.oldSize);
-      if (entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory) {
-        json.Key("below").Number(entry.below);
-      }
+      json.BeginObject();
+      WriteEntryMembers(json, entry.path, entry);
       if (e < update.watched.size() && update.watched[e]) json.Key("watched").Bool(true);
       json.EndObject();
     }

@@ -1002,6 +1002,14 @@ TEST_F(CliUpdateTest, ChangesListsWhatEachUpdateChanged) {
   EXPECT_EQ(Json(after.out, "[(u['removed'], len(u['entries'])) for u in d]"),
             "[(1, 1), (2, 6), (0, 0)]");
   EXPECT_GT(fs::file_size(journal), size);
+
+  // A name that is not UTF-8 is shown decoded, its bytes kept in rawPath.
+  served.AddFile("\xC4\xE3\xBA\xC3.txt", "1");
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  EXPECT_EQ(Json(Cli({"--json", "changes"}).out,
+                 "[(e['path'], e['rawPath'].encode('utf-8', 'surrogateescape')) "
+                 "for e in d[0]['entries']]"),
+            "[('/\xE4\xBD\xA0\xE5\xA5\xBD.txt', b'/\\xc4\\xe3\\xba\\xc3.txt')]");
 }
 
 // update --new lists what this run marked new, not what earlier runs left

@@ -33,15 +33,8 @@ using namespace orvane;
 using namespace orvane::test;
 namespace fs = std::filesystem;
 
-#define STEP(call)                          \
-  do {                                      \
-    call;                                   \
-    if (QTest::currentTestFailed()) return; \
-  } while (false)
-
 namespace {
 
-constexpr int kWaitMs = 60000;
 // "你好.txt" in code page 936: not UTF-8.
 constexpr std::string_view kGbkName = "/\xC4\xE3\xBA\xC3.txt";
 

@@ -24,7 +24,17 @@
 #include "tests/support/ftp_server.h"
 #include "tests/support/temp_tree.h"
 
+// A helper's failed check ends the test function too.
+#define STEP(call)                          \
+  do {                                      \
+    call;                                   \
+    if (QTest::currentTestFailed()) return; \
+  } while (false)
+
 namespace orvane::test {
+
+// Generous bound for a waited event on a loaded two-core machine.
+constexpr int kWaitMs = 60000;
 
 struct SiteSpec {
   std::string host;

@@ -29,8 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Generous bound for a loaded two-core machine.
-constexpr int kWaitMs = 60000;
 constexpr uint kFirstId = 41;
 
 }  // namespace

@@ -19,12 +19,6 @@ using namespace orvane;
 using namespace orvane::test;
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr int kWaitMs = 60000;
-
-}  // namespace
-
 class SitesOverviewTest : public QObject {
   Q_OBJECT
 

@@ -17,13 +17,6 @@ using namespace orvane;
 using namespace orvane::test;
 namespace fs = std::filesystem;
 
-namespace {
-
-// Generous bound for a loaded two-core machine.
-constexpr int kWaitMs = 60000;
-
-}  // namespace
-
 class UpdateCommandsTest : public QObject {
   Q_OBJECT
 

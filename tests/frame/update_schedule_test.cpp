@@ -32,9 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Generous bound for a loaded two-core machine.
-constexpr int kWaitMs = 60000;
-
 std::vector<JournalRecord> Journal(const fs::path& dir) {
   std::string bytes;
   if (!ReadJournalFile(dir / kJournalFileName, bytes)) return {};

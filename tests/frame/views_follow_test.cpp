@@ -26,9 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Generous bound for a loaded two-core machine.
-constexpr int kWaitMs = 60000;
-
 // The list's rows as "name size", in row order.
 QStringList ListRows(COrvaneView& list) {
   QStringList rows;

@@ -34,17 +34,7 @@ using namespace orvane;
 using namespace orvane::test;
 namespace fs = std::filesystem;
 
-// A helper's failed check ends the test function too.
-#define STEP(call)                          \
-  do {                                      \
-    call;                                   \
-    if (QTest::currentTestFailed()) return; \
-  } while (false)
-
 namespace {
-
-// Generous bound for a loaded two-core machine.
-constexpr int kWaitMs = 60000;
 
 // How a case reaches its command.
 enum class Via { kMenu, kToolBar, kKey, kTreeMenu, kListMenu };

@@ -26,8 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Generous bound for a loaded two-core machine.
-constexpr int kWaitMs = 60000;
 constexpr const char* kCopied = "文件路径已复制到剪贴板上，粘贴到FTP软件或浏览器中即可。";
 
 struct SiteLine {
