@@ -29,11 +29,11 @@ void CMainFrame::CreateSchedule() {
 
 void CMainFrame::StartSchedule() {
   if (schedule_->started()) return;
-  std::vector<std::filesystem::path> journals;
+  std::vector<std::filesystem::path> siteDirs;
   for (const auto& site : doc_->sites()) {
-    journals.push_back(site->DataDirectory(doc_->GetProgramDir()) / kJournalFileName);
+    siteDirs.push_back(site->DataDirectory(doc_->GetProgramDir()));
   }
-  schedule_->Start(std::move(journals));
+  schedule_->Start(std::move(siteDirs));
 }
 
 bool CMainFrame::UserBusy() const {

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "catalog/change_journal.h"
+#include "catalog/site_health.h"
 
 namespace orvane {
 
@@ -22,19 +22,11 @@ const QString kAtStartKey = QStringLiteral("schedule/atStartHours");
 // noticed within the hour.
 constexpr qint64 kMaxWaitMs = 3600 * 1000;
 
-// When the newest whole record of the journal ended, in milliseconds
-// since the epoch; 0 when the site has no record.
-qint64 NewestEndMs(const std::filesystem::path& path) {
-  std::string bytes;
-  if (!ReadJournalFile(path, bytes)) return 0;
-  const JournalFrames scan = ScanJournal(bytes);
-  for (auto frame = scan.frames.rbegin(); frame != scan.frames.rend(); ++frame) {
-    JournalRecord record;
-    if (DecodeJournalRecord(std::string_view(bytes).substr(frame->offset, frame->size), record)) {
-      return std::max<qint64>(0, record.endTime) * 1000;
-    }
-  }
-  return 0;
+// When the site's last successful update ended, in milliseconds since the
+// epoch; 0 when it never succeeded (or its record cannot be read).
+qint64 LastSuccessMs(const std::filesystem::path& siteDir) {
+  const std::optional<SiteHealth> health = ReadSiteHealth(siteDir);
+  return health ? std::max<qint64>(0, health->lastSuccess) * 1000 : 0;
 }
 
 int ReadHours(const QSettings& settings, const QString& key) {
@@ -75,12 +67,15 @@ void CUpdateSchedule::Apply(const Settings& settings) {
   Arm();
 }
 
-void CUpdateSchedule::Start(std::vector<std::filesystem::path> journals) {
-  reader_.Post([this, journals = std::move(journals)] {
+void CUpdateSchedule::Start(std::vector<std::filesystem::path> siteDirs) {
+  if (siteDirs.empty()) {
+    // No sites: nothing is old, and the periods count from now.
+    Started(clock_());
+    return;
+  }
+  reader_.Post([this, siteDirs = std::move(siteDirs)] {
     qint64 oldest = std::numeric_limits<qint64>::max();
-    for (const auto& path : journals) oldest = std::min(oldest, NewestEndMs(path));
-    // No sites: nothing is old.
-    if (journals.empty()) oldest = 0;
+    for (const auto& dir : siteDirs) oldest = std::min(oldest, LastSuccessMs(dir));
     {
       std::lock_guard guard(readMutex_);
       read_ = oldest;

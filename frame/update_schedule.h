@@ -8,10 +8,11 @@
 // walk or an update running) and, while it says yes, looks again every
 // retry interval. `run` starts the run the way the user's Update all does.
 //
-// "The last update" is the oldest of the sites' newest journal records'
-// end times (a site with no record counts as never updated, so it makes
-// the at-start run due). The journals are read once, off the window
-// thread, when Start() is given them. A run of every site started by the
+// "The last update" is the oldest of the sites' last successful updates,
+// from the health record beside each catalog (a site never updated makes
+// the at-start run due; an empty site list makes nothing due). The
+// records, a few hundred bytes each, are read once, off the window thread,
+// when Start() is given the sites' directories. A run of every site started by the
 // user or by the schedule begins a new period, so a site that keeps
 // failing does not make the schedule run again and again.
 //
@@ -58,21 +59,21 @@ class CUpdateSchedule : public QObject {
   const Settings& settings() const { return settings_; }
   // New settings take effect at once (a period already over runs now).
   void Apply(const Settings& settings);
-  // Reads the journals (Data/KEY/changes.jn of every site) in the
+  // Reads the health records in the sites' directories (Data/KEY) in the
   // background and then arms the timer; once, after the site list is read.
-  void Start(std::vector<std::filesystem::path> journals);
+  void Start(std::vector<std::filesystem::path> siteDirs);
   // No more runs: the window is closing for good.
   void Stop();
   // An update of every site began (the user's or ours).
   void RunStarted();
-  // Whether the journals were read and the timer is in charge.
+  // Whether the records were read and the timer is in charge.
   bool started() const { return started_; }
   // When the next run is due (milliseconds since the epoch, 0 for now), or
   // -1 for none.
   qint64 NextRunAt() const;
 
  signals:
-  // After Start() has read the journals.
+  // After Start() has read the records.
   void ready();
   // A due run waits for the user (see `busy`).
   void deferred();
@@ -96,11 +97,11 @@ class CUpdateSchedule : public QObject {
   bool started_ = false;
   bool startRunDue_ = false;
   bool stopped_ = false;
-  // The later of the journals' last update and the last run of every site.
+  // The later of the records' last update and the last run of every site.
   qint64 lastRunMs_ = 0;
   std::mutex readMutex_;
   std::optional<qint64> read_;
-  // Reads the journals; joined when the schedule goes.
+  // Reads the records; joined when the schedule goes.
   CSerialWorker reader_;
 };
 

@@ -18,6 +18,7 @@
 #include <ctime>
 
 #include "catalog/change_journal.h"
+#include "catalog/site_health.h"
 #include "frame/run_notifier.h"
 #include "frame/tray_icon.h"
 #include "frame/update_schedule.h"
@@ -119,11 +120,10 @@ void UpdateScheduleTest::atStartRunsOnlyWhenLastUpdateIsOld() {
   QFETCH(int, atStartHours);
   QFETCH(bool, runs);
   if (hoursAgo >= 0) {
-    JournalRecord record;
-    record.endTime = static_cast<std::int64_t>(std::time(nullptr)) - hoursAgo * 3600;
-    record.startTime = record.endTime - 10;
+    SiteHealth health;
+    health.lastSuccess = static_cast<std::int64_t>(std::time(nullptr)) - hoursAgo * 3600;
     fs::create_directories(siteDir_);
-    WriteBytes(siteDir_ / kJournalFileName, RewriteJournal({}, {EncodeJournalRecord(record)}, {}));
+    QVERIFY(WriteSiteHealth(siteDir_, health));
   }
   CUpdateSchedule::Save({0, atStartHours});
   auto frame = StartFrame(data_->path());
