@@ -48,6 +48,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/loopback_ports.h"
 #include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
@@ -116,34 +117,6 @@ void ChangeTree(const fs::path& root, int round) {
     } else {
       fs::remove(file);
     }
-  }
-}
-
-// Each listing's data connection leaves a port in TIME_WAIT for a minute,
-// about 2,000 an update; a run that finds the loopback's ephemeral ports
-// used up breaks off. Before each update the benchmark waits (untimed)
-// until enough of them have expired.
-int TimeWaitSockets() {
-  int count = 0;
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      if (state == "06") ++count;
-    }
-  }
-  return count;
-}
-
-void WaitForFreePorts() {
-  constexpr int kMaxTimeWait = 14000;
-  const auto deadline = Clock::now() + std::chrono::seconds(90);
-  while (TimeWaitSockets() > kMaxTimeWait && Clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
   }
 }
 
@@ -234,7 +207,7 @@ void BM_UpdateJournal(benchmark::State& state) {
   };
   int failures = 0;
   const auto update = [&cpu, &failures](Mode& mode, bool measured) {
-    WaitForFreePorts();
+    bench::WaitForFreePorts(14000);
     QuietListener listener;
     CUpdateEngine engine(listener, mode.data);
     const auto start = Clock::now();

@@ -31,6 +31,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/loopback_ports.h"
 #include "catalog/ftp_site.h"
 #include "tests/support/ftp_server.h"
 #include "update/update_engine.h"
@@ -115,35 +116,6 @@ Fixture& TheFixture() {
   return fixture;
 }
 
-// Every listing opens a data connection, and the server, which closes it,
-// keeps the port in TIME_WAIT for a minute: one update-all leaves about
-// 10,000 such ports on loopback, where client and server share one range
-// of ephemeral ports. Before each run the benchmark waits (untimed) until
-// most of them have expired, so that a run never finds the range used up.
-int TimeWaitSockets() {
-  int count = 0;
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state;
-      fields >> slot >> local >> remote >> state;
-      if (state == "06") ++count;
-    }
-  }
-  return count;
-}
-
-void WaitForFreePorts() {
-  constexpr int kMaxTimeWait = 4000;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-  while (TimeWaitSockets() > kMaxTimeWait && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-  }
-}
-
 class QuietListener final : public IEngineListener {
  public:
   void PostSiteStatus(std::shared_ptr<CFTPSite>) override {}
@@ -181,7 +153,7 @@ void UpdateAll(benchmark::State& state) {
       site->anonymousUpdate = true;
       sites.push_back(site);
     }
-    WaitForFreePorts();
+    bench::WaitForFreePorts(4000);
     QuietListener listener;
     CUpdateEngine engine(listener, data);
     engine.SetMaxWorkers(workers);
