@@ -34,6 +34,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "catalog/site_health.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
 
@@ -235,12 +236,21 @@ std::string Snapshot(const fs::path& dir) {
     Walk(*site->rootDir, out);
     out.append("\n");
     JournalOf(*site, dir, out);
+    // The health record is written after the commit, on its own (a failed
+    // update has one and no new catalog): it is not part of the old or new
+    // state, but it is always whole.
+    const fs::path siteDir = site->DataDirectory(dir);
+    if (fs::exists(siteDir / "health.txt") && !ReadSiteHealth(siteDir)) {
+      out.append("HEALTH RECORD DAMAGED\n");
+    }
   }
   std::set<std::string> names;
   std::error_code error;
   // Files only: an empty directory holds no catalog.
   for (const auto& entry : fs::recursive_directory_iterator(dir / "Data", error)) {
-    if (!entry.is_directory()) names.insert(fs::relative(entry.path(), dir / "Data").string());
+    if (!entry.is_directory() && entry.path().filename() != "health.txt") {
+      names.insert(fs::relative(entry.path(), dir / "Data").string());
+    }
   }
   for (const auto& name : names) out.append("data ").append(name).append("\n");
   return out;
@@ -324,9 +334,16 @@ std::vector<Scenario> Scenarios() {
          auto site = LoadedSite(doc, "a.example");
          // A run that got through left nothing to update: another would
          // only add an empty record to the journal.
-         if (InCatalog(*site->rootDir, "/new-file")) return;
-         MergeAtRoot(*site);
-         site->SaveFiles(dir, true);
+         bool saved = true;
+         if (!InCatalog(*site->rootDir, "/new-file")) {
+           MergeAtRoot(*site);
+           saved = site->SaveFiles(dir, true) != CFTPSite::SaveResult::kFailed;
+         }
+         // The update's end, as the engine records it after the save: a
+         // save that failed is the update's error.
+         UpdateEnd end{saved, 1'000'000, 1'002'000, {}, {}};
+         if (!saved) end = {false, 1'000'000, 1'002'000, "save", "disk"};
+         RecordSiteHealth(*site, dir, end);
        },
        false},
       {"mark-read",
