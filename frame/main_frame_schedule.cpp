@@ -4,8 +4,11 @@
 // in main_frame.cpp.
 #include <QApplication>
 #include <QTimer>
+#include <string>
 
 #include "catalog/ftp_site.h"
+#include "document/user_settings.h"
+#include "frame/dialog_seam.h"
 #include "frame/main_frame.h"
 #include "frame/run_notifier.h"
 #include "frame/tray_icon.h"
@@ -44,6 +47,9 @@ bool CMainFrame::UserBusy() const {
 void CMainFrame::ShowScheduleSettings(CUpdateNumSet& dialog) const {
   const CUpdateSchedule::Settings& settings = schedule_->settings();
   dialog.SetSchedule(settings.everyHours, settings.atStartHours, CRunNotifier::Enabled());
+  const UserSettings& shared = doc_->userSettings();
+  dialog.SetJournalLimits(static_cast<int>(shared.journalUpdates),
+                          static_cast<int>(shared.journalMegabytes));
 }
 
 void CMainFrame::ApplyScheduleSettings(const CUpdateNumSet& dialog) {
@@ -52,6 +58,17 @@ void CMainFrame::ApplyScheduleSettings(const CUpdateNumSet& dialog) {
   schedule_->Apply(settings);
   CRunNotifier::SetEnabled(dialog.Notify());
   tray_->SetActive(settings.everyHours > 0);
+
+  // Shared with orvane-cli through the data directory: written only when
+  // changed, so a dialog closed with OK does not rewrite another program's
+  // settings.
+  UserSettings shared = doc_->userSettings();
+  shared.journalUpdates = static_cast<std::size_t>(dialog.JournalUpdates());
+  shared.journalMegabytes = static_cast<std::size_t>(dialog.JournalMegabytes());
+  std::string error;
+  if (!(shared == doc_->userSettings()) && !doc_->SetUserSettings(shared, &error)) {
+    CDialogSeam::Warn(this, tr("设置无法保存：\n%1").arg(QString::fromStdString(error)));
+  }
 }
 
 void CMainFrame::Quit() {

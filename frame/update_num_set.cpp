@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "document/user_settings.h"
 #include "frame/dialog_seam.h"
 #include "frame/update_schedule.h"
 #include "update/update_engine.h"
@@ -25,7 +26,9 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
       everyHours_(new QSpinBox(this)),
       atStart_(new QCheckBox(tr("启动时更新所有站点，如果上次更新早于（小时）："), this)),
       atStartHours_(new QSpinBox(this)),
-      notify_(new QCheckBox(tr("更新结束时显示桌面通知"), this)) {
+      notify_(new QCheckBox(tr("更新结束时显示桌面通知"), this)),
+      journalUpdates_(new QSpinBox(this)),
+      journalMegabytes_(new QSpinBox(this)) {
   setObjectName(QStringLiteral("updateNumSet"));
   setWindowTitle(tr("设置更新线程"));
   edit_->setObjectName(QStringLiteral("threadsEdit"));
@@ -70,6 +73,27 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
   scheduleRows->addWidget(notify_, 2, 0, 1, 2);
   SetSchedule(0, 0, true);
 
+  auto* journal = new QGroupBox(tr("变化记录"), this);
+  journal->setObjectName(QStringLiteral("journalGroup"));
+  journalUpdates_->setObjectName(QStringLiteral("journalUpdatesEdit"));
+  journalUpdates_->setRange(static_cast<int>(UserSettings::kMinJournalUpdates),
+                            static_cast<int>(UserSettings::kMaxJournalUpdates));
+  journalMegabytes_->setObjectName(QStringLiteral("journalMegabytesEdit"));
+  journalMegabytes_->setRange(static_cast<int>(UserSettings::kMinJournalMegabytes),
+                              static_cast<int>(UserSettings::kMaxJournalMegabytes));
+  auto* updatesLabel = new QLabel(tr("每个站点保留最近的更新次数："), this);
+  updatesLabel->setBuddy(journalUpdates_);
+  auto* megabytesLabel = new QLabel(tr("每个站点最多占用（MB）："), this);
+  megabytesLabel->setBuddy(journalMegabytes_);
+  auto* journalRows = new QGridLayout(journal);
+  journalRows->addWidget(updatesLabel, 0, 0);
+  journalRows->addWidget(journalUpdates_, 0, 1);
+  journalRows->addWidget(megabytesLabel, 1, 0);
+  journalRows->addWidget(journalMegabytes_, 1, 1);
+  const UserSettings defaults;
+  SetJournalLimits(static_cast<int>(defaults.journalUpdates),
+                   static_cast<int>(defaults.journalMegabytes));
+
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
   buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
@@ -80,6 +104,7 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
   layout->addWidget(schedule);
+  layout->addWidget(journal);
   layout->addWidget(buttons);
 }
 
@@ -104,6 +129,15 @@ int CUpdateNumSet::AtStartHours() const {
 }
 
 bool CUpdateNumSet::Notify() const { return notify_->isChecked(); }
+
+void CUpdateNumSet::SetJournalLimits(int updates, int megabytes) {
+  journalUpdates_->setValue(updates);
+  journalMegabytes_->setValue(megabytes);
+}
+
+int CUpdateNumSet::JournalUpdates() const { return journalUpdates_->value(); }
+
+int CUpdateNumSet::JournalMegabytes() const { return journalMegabytes_->value(); }
 
 void CUpdateNumSet::ShowTotal() {
   bool isNumber = false;

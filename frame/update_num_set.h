@@ -2,8 +2,9 @@
 // connections each site's crawl may use (1 to 16). The program opens at most
 // the product of the two; the dialog says so as the values change. Below
 // them, the updates that run by themselves (every N hours, at start when
-// the last update is older than N hours) and whether a run's end is told
-// by a desktop notification.
+// the last update is older than N hours), whether a run's end is told
+// by a desktop notification, and how much each site's change journal keeps
+// (the settings orvane-cli shares, see document/user_settings.h).
 #pragma once
 
 #include <QDialog>
@@ -34,6 +35,10 @@ class CUpdateNumSet : public QDialog {
   int EveryHours() const;
   int AtStartHours() const;
   bool Notify() const;
+  // The change journal's limits shown and accepted: updates kept, MiB.
+  void SetJournalLimits(int updates, int megabytes);
+  int JournalUpdates() const;
+  int JournalMegabytes() const;
 
   // Refuses (with the message, the dialog staying open) text that is not a
   // whole number from 1 to 500.
@@ -50,6 +55,8 @@ class CUpdateNumSet : public QDialog {
   QCheckBox* atStart_;
   QSpinBox* atStartHours_;
   QCheckBox* notify_;
+  QSpinBox* journalUpdates_;
+  QSpinBox* journalMegabytes_;
 };
 
 }  // namespace orvane

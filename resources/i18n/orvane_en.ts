@@ -291,6 +291,12 @@ the FTP session could not be created</translation>
 <context>
     <name>orvane::CMainFrame</name>
     <message>
+        <source>设置无法保存：
+%1</source>
+        <translation>The settings could not be saved:
+%1</translation>
+    </message>
+    <message>
         <source>变化(&amp;C)</source>
         <translation>&amp;Changes</translation>
     </message>
@@ -860,6 +866,18 @@ Copy it to the clipboard?</translation>
     <message>
         <source>更新结束时显示桌面通知</source>
         <translation>Show a desktop notification when an update run ends</translation>
+    </message>
+    <message>
+        <source>变化记录</source>
+        <translation>Change journal</translation>
+    </message>
+    <message>
+        <source>每个站点保留最近的更新次数：</source>
+        <translation>Updates kept per site:</translation>
+    </message>
+    <message>
+        <source>每个站点最多占用（MB）：</source>
+        <translation>At most per site (MB):</translation>
     </message>
     <message>
         <source>自动更新</source>

@@ -19,6 +19,7 @@
 
 #include "catalog/change_journal.h"
 #include "catalog/site_health.h"
+#include "document/user_settings.h"
 #include "frame/run_notifier.h"
 #include "frame/tray_icon.h"
 #include "frame/update_schedule.h"
@@ -144,7 +145,7 @@ void UpdateScheduleTest::settingsDialogSavesSchedule() {
   auto frame = StartFrame(data_->path());
   struct Shown {
     bool every, atStart, notify;
-    int everyHours, atStartHours;
+    int everyHours, atStartHours, journalUpdates;
   } shown{};
   const auto answer = [&shown](bool every, int everyHours, bool atStart, int atStartHours,
                                bool notify) {
@@ -154,13 +155,16 @@ void UpdateScheduleTest::settingsDialogSavesSchedule() {
       auto* atStartCheck = dialog.findChild<QCheckBox*>(QStringLiteral("atStartCheck"));
       auto* atStartEdit = dialog.findChild<QSpinBox*>(QStringLiteral("atStartHoursEdit"));
       auto* notifyCheck = dialog.findChild<QCheckBox*>(QStringLiteral("notifyCheck"));
+      auto* journalUpdates = dialog.findChild<QSpinBox*>(QStringLiteral("journalUpdatesEdit"));
       shown = {everyCheck->isChecked(), atStartCheck->isChecked(), notifyCheck->isChecked(),
-               everyEdit->value(), atStartEdit->value()};
+               everyEdit->value(),      atStartEdit->value(),      journalUpdates->value()};
       everyCheck->setChecked(every);
       everyEdit->setValue(everyHours);
       atStartCheck->setChecked(atStart);
       atStartEdit->setValue(atStartHours);
       notifyCheck->setChecked(notify);
+      journalUpdates->setValue(250);
+      dialog.findChild<QSpinBox*>(QStringLiteral("journalMegabytesEdit"))->setValue(3);
       dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
       return dialog.result();
     });
@@ -173,6 +177,11 @@ void UpdateScheduleTest::settingsDialogSavesSchedule() {
   QCOMPARE(QSettings().value(QStringLiteral("schedule/atStartHours")).toInt(), 12);
   QVERIFY(!CRunNotifier::Enabled());
   QVERIFY(frame->schedule().settings() == (CUpdateSchedule::Settings{6, 12}));
+  // The journal's limits go to the data directory, where orvane-cli reads
+  // them, and to every site at once.
+  QCOMPARE(shown.journalUpdates, 1000);
+  QVERIFY(UserSettings::Load(data_->path()) == (UserSettings{250, 3}));
+  QCOMPARE(frame->doc().sites().front()->GetJournalLimits().maxUpdates, std::size_t{250});
   // The thread fields of the same dialog keep working.
   QCOMPARE(frame->engine().MaxWorkers(), CUpdateEngine::kDefaultMaxWorkers);
 
@@ -184,6 +193,7 @@ void UpdateScheduleTest::settingsDialogSavesSchedule() {
   QVERIFY(shown.every && shown.atStart && !shown.notify);
   QCOMPARE(shown.everyHours, 6);
   QCOMPARE(shown.atStartHours, 12);
+  QCOMPARE(shown.journalUpdates, 250);
   QCOMPARE(frame->schedule().settings().everyHours, 0);
   QCOMPARE(QSettings().value(QStringLiteral("schedule/everyHours")).toInt(), 0);
   QVERIFY(CRunNotifier::Enabled());
