@@ -12,6 +12,8 @@
 //   site update    held for the whole update of a site, so that a second
 //                  updater of the same site skips it instead of writing
 //                  over the first one's catalog
+//   window         held by the window for its whole life: one window per
+//                  data directory
 //
 // flock locks belong to an open file, so two holders in one process
 // exclude each other as two processes do. Move-only; the destructor unlocks.
@@ -41,7 +43,7 @@ struct FileIdentity {
 
 class CDataDirLock {
  public:
-  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate };
+  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate, kWindow };
 
   CDataDirLock() = default;
   ~CDataDirLock();

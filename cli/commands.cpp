@@ -1,14 +1,16 @@
 #include "cli/commands.h"
 
 #include <array>
+#include <string>
 
 namespace orvane {
 
 namespace {
 
 constexpr std::array kCommands{
-    CliCommand{"sites", RunSites, "", false, true,
-               "Lists the sites: key, host, port, login, nickname, remarks."},
+    CliCommand{"sites", RunSites, "[--keys]", false, true,
+               "Lists the sites: key, host, port, login, nickname, remarks; --keys prints "
+               "only the keys, one a line."},
     CliCommand{"add", RunAdd,
                "HOST [--port N] [--user NAME [--password TEXT | --password-stdin] | --anonymous] "
                "[--nickname TEXT] [--remarks TEXT] [--anonymous-update]",
@@ -70,9 +72,80 @@ constexpr std::array kCommands{
                "Prints the full ftp:// address (with port and login) of ftp://KEY/PATH."},
 };
 
+constexpr std::array kGlobalOptions{
+    CliGlobalOption{"--data-dir", "DIR",
+                    "Keep site.ds and Data/ in DIR instead of the usual data directory."},
+    CliGlobalOption{"--json", "",
+                    "Every command writes one JSON document on stdout; an error is "
+                    "{\"error\": TEXT} with the exit status below (schemas in the README)."},
+    CliGlobalOption{"--help", "", "Prints this help (also: help, -h)."},
+    CliGlobalOption{"--version", "", "Prints the version."},
+};
+
+constexpr std::array kExitStatuses{
+    CliExitStatus{kExitSuccess, "success"},
+    CliExitStatus{kExitNothing, "nothing found (search, new), or no such site or directory"},
+    CliExitStatus{kExitUsage, "usage error"},
+    CliExitStatus{kExitPartial,
+                  "partial: some sites failed, were stopped or skipped, or could not be fully "
+                  "fetched"},
+    CliExitStatus{kExitFailed, "every site failed, or data could not be saved"},
+    CliExitStatus{kExitInterrupted, "stopped with Ctrl-C (a listing), or ended by a second Ctrl-C"},
+};
+
+// Writes `text` from `column` on, wrapped at 78 columns with the lines after
+// the first indented by `indent`.
+void PrintWrapped(std::ostream& stream, std::string_view text, std::size_t column,
+                  std::size_t indent) {
+  while (!text.empty()) {
+    const std::size_t space = text.find(' ');
+    const std::string_view word = text.substr(0, space);
+    text.remove_prefix(space == std::string_view::npos ? text.size() : space + 1);
+    if (column + 1 + word.size() > 78) {
+      stream << '\n' << std::string(indent, ' ');
+      column = indent;
+    } else if (column > indent) {
+      stream << ' ';
+      ++column;
+    }
+    stream << word;
+    column += word.size();
+  }
+  stream << '\n';
+}
+
 }  // namespace
 
 std::span<const CliCommand> CliCommands() { return kCommands; }
+std::span<const CliGlobalOption> CliGlobalOptions() { return kGlobalOptions; }
+std::span<const CliExitStatus> CliExitStatuses() { return kExitStatuses; }
+
+void PrintCliUsage(std::ostream& stream) {
+  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n"
+            "       orvane-cli help | --help | --version\n\ncommands:\n";
+  for (const CliCommand& command : kCommands) {
+    std::string head = "  " + std::string(command.name);
+    if (!command.usage.empty()) head += ' ' + std::string(command.usage);
+    // The usage on its own line, the sentence after it from column 6.
+    stream << head;
+    PrintWrapped(stream, command.summary, 78, 6);
+  }
+  stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
+            "\noptions:\n";
+  for (const CliGlobalOption& option : kGlobalOptions) {
+    std::string head = "  " + std::string(option.name);
+    if (!option.argument.empty()) head += ' ' + std::string(option.argument);
+    stream << head;
+    PrintWrapped(stream, option.summary, 78, 6);
+  }
+  stream << "\nexit status:\n";
+  for (const CliExitStatus& exit : kExitStatuses) {
+    std::string head = "  " + std::to_string(exit.status);
+    head.resize(7, ' ');
+    stream << head;
+    PrintWrapped(stream, exit.meaning, head.size(), 7);
+  }
+}
 
 const CliCommand* FindCliCommand(std::string_view name) {
   for (const CliCommand& command : kCommands) {

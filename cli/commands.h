@@ -10,6 +10,7 @@
 // declare it below and add one line to the table in cli/commands.cpp.
 #pragma once
 
+#include <ostream>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,6 +53,25 @@ struct CliCommand {
 // Every command, in the order the help text lists them.
 std::span<const CliCommand> CliCommands();
 const CliCommand* FindCliCommand(std::string_view name);
+
+// An option that stands before (or anywhere around) the command.
+struct CliGlobalOption {
+  std::string_view name;      // "--data-dir"
+  std::string_view argument;  // "DIR", or empty for a flag
+  std::string_view summary;
+};
+std::span<const CliGlobalOption> CliGlobalOptions();
+
+struct CliExitStatus {
+  int status;
+  std::string_view meaning;
+};
+// The exit statuses, as --help and the manual page list them.
+std::span<const CliExitStatus> CliExitStatuses();
+
+// The help text (--help): commands, global options and exit statuses, all
+// from the tables above, as is the manual page (cli/cli_manual.h).
+void PrintCliUsage(std::ostream& stream);
 
 // Site list and catalogs (cli/site_commands.cpp).
 int RunSites(CliContext& context, const std::vector<std::string>& args);

@@ -13,6 +13,7 @@
 
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
+#include "cli/cli_manual.h"
 #include "cli/commands.h"
 #include "cli/json_writer.h"
 #include "document/orvane_doc.h"
@@ -23,43 +24,7 @@ namespace {
 
 constexpr std::string_view kVersion = orvane::kOrvaneVersion;
 
-void PrintUsage(std::ostream& stream) {
-  stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n"
-            "       orvane-cli help | --help | --version\n\ncommands:\n";
-  for (const orvane::CliCommand& command : orvane::CliCommands()) {
-    stream << "  " << command.name;
-    if (!command.usage.empty()) stream << ' ' << command.usage;
-    // The sentence wrapped at 78 columns, indented.
-    std::size_t column = 78;
-    std::string_view rest = command.summary;
-    while (!rest.empty()) {
-      const std::size_t space = rest.find(' ');
-      const std::string_view word = rest.substr(0, space);
-      rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
-      if (column + 1 + word.size() > 78) {
-        stream << "\n      ";
-        column = 6;
-      } else {
-        stream << ' ';
-        ++column;
-      }
-      stream << word;
-      column += word.size();
-    }
-    stream << '\n';
-  }
-  stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
-            "--json: every command writes one JSON document on stdout; an error is\n"
-            "{\"error\": TEXT} with the exit status below (schemas in the README).\n"
-            "\nexit status:\n"
-            "  0    success\n"
-            "  1    nothing found (search, new), or no such site or directory\n"
-            "  2    usage error\n"
-            "  3    partial: some sites failed, were stopped or skipped, or could not be\n"
-            "       fully fetched\n"
-            "  4    every site failed, or data could not be saved\n"
-            "  130  stopped with Ctrl-C (a listing), or ended by a second Ctrl-C\n";
-}
+void PrintUsage(std::ostream& stream) { orvane::PrintCliUsage(stream); }
 
 // With --json, an error is one object on stdout: {"error": TEXT}, with
 // "result" holding what the command wrote before it failed, if anything.
@@ -82,6 +47,17 @@ int main(int argc, char** argv) {
   bool badDataDir = false;
   bool dataDirGiven = false;
   bool version = false;
+  // Build steps, not in the help: the manual page and the completion
+  // scripts, from the command table.
+  if (argc == 2 && std::string_view(argv[1]) == "--man") {
+    WriteCliManPage(std::cout);
+    return 0;
+  }
+  if (argc == 3 && std::string_view(argv[1]) == "--completion") {
+    if (WriteCliCompletion(std::cout, argv[2])) return 0;
+    std::cerr << "orvane-cli: no completion for " << argv[2] << "\n";
+    return kExitUsage;
+  }
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (optionsEnded) {

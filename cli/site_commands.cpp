@@ -296,8 +296,23 @@ void HealthFields(JsonWriter& json, const std::optional<SiteHealth>& health) {
 }  // namespace
 
 int RunSites(CliContext& context, const std::vector<std::string>& args) {
-  if (!args.empty()) return context.UsageError("sites", "takes no arguments");
+  const bool keysOnly = args.size() == 1 && args.front() == "--keys";
+  if (!args.empty() && !keysOnly) return context.UsageError("sites", "takes only --keys");
   std::ostream& out = context.out;
+  if (keysOnly) {
+    // For shell completion: what a command takes as KEY, one a line.
+    JsonWriter json;
+    json.BeginArray();
+    for (const auto& site : context.doc.sites()) {
+      if (context.json) {
+        json.String(CliContext::Shown(site->siteKey()));
+      } else {
+        out << OneLine(site->siteKey()) << '\n';
+      }
+    }
+    if (context.json) out << json.EndArray().Text();
+    return 0;
+  }
   if (context.json) {
     JsonWriter json;
     json.BeginArray();

@@ -40,8 +40,12 @@ std::filesystem::path ChooseDataDirectory(const std::filesystem::path& explicitD
   if (!executableDir.empty() && IsDirectory(executableDir)) {
     // A program directory that already holds a site list is the user's
     // data directory, even if it is read-only now: its sites must show.
+    // An installed program (share/orvane beside its bin directory) never
+    // starts one there: root can write to /usr/bin, and a package's
+    // directory is no place for a user's passwords.
+    const bool installed = IsDirectory(executableDir.parent_path() / "share" / "orvane");
     if (::access((executableDir / "site.ds").c_str(), F_OK) == 0 ||
-        ::access(executableDir.c_str(), W_OK) == 0) {
+        (!installed && ::access(executableDir.c_str(), W_OK) == 0)) {
       return executableDir;
     }
   }

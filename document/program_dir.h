@@ -5,7 +5,9 @@
 //   1. the directory given with --data-dir;
 //   2. $ORVANE_HOME when set and not empty;
 //   3. the directory of the program file, when it already holds site.ds or
-//      is writable (a portable installation keeps its data beside it);
+//      is writable (a portable installation keeps its data beside it), but
+//      the latter not for an installed program (PREFIX/bin beside
+//      PREFIX/share/orvane);
 //   4. $XDG_DATA_HOME/orvane, or ~/.local/share/orvane when XDG_DATA_HOME is
 //      unset, empty or not absolute.
 // The chosen directory is created (with missing parents) owner-only, 0700.

@@ -666,8 +666,13 @@ void CMainFrame::ReportChange(SiteChange change) {
   CDialogSeam::Warn(this, tr("站点列表无法写入 %1，这次的改动只保留到程序退出。").arg(path));
 }
 
-void CMainFrame::AddSite() {
+void CMainFrame::AddSite(const SiteSettings* prefill) {
   CSiteDlg dialog(this);
+  if (prefill) {
+    CFTPSite filled;
+    prefill->ApplyTo(filled);
+    dialog.FillFrom(filled);
+  }
   dialog.SetSiteCheck(
       [this](const SiteSettings& typed) { return DuplicateProblem(typed, nullptr); });
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;

@@ -95,6 +95,13 @@ class CMainFrame : public QMainWindow {
   // would only hide it in the tray.
   void Quit();
 
+  // Comes to the front (out of the tray too) and shows `address`, an
+  // ftp://, ftps:// or sftp:// address: its site selected and its path
+  // shown, as far as the catalog holds it. An address of a site not in the
+  // list opens the new-site dialog filled in with its host, port and login.
+  // An empty address only brings the window forward.
+  void ShowAddress(const QString& address);
+
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
   bool resultMode() const { return resultMode_; }
@@ -133,7 +140,8 @@ class CMainFrame : public QMainWindow {
   void Navigate(CFTPDir* (COrvaneDoc::*step)());
   void SwitchPane();
   void SwitchBrowseResults();
-  void AddSite();
+  // The new-site dialog, empty or filled in with `prefill`.
+  void AddSite(const SiteSettings* prefill = nullptr);
   void EditSite();
   void DeleteSite();
   void ImportSites();

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "catalog/change_journal.h"
+#include "document/version.h"
 #include "document/watch_words.h"
 
 namespace orvane {
@@ -138,10 +139,12 @@ void CRunNotifier::Send(const Counts& counts) {
   QDBusMessage call =
       QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
   QVariantMap hints;
-  hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("orvane"));
+  const QString appId =
+      QString::fromUtf8(kOrvaneAppId.data(), static_cast<qsizetype>(kOrvaneAppId.size()));
+  hints.insert(QStringLiteral("desktop-entry"), appId);
   // The previous run's notification, if still shown, is replaced rather
   // than stacked.
-  call << QStringLiteral("Orvane") << lastId_ << QStringLiteral("orvane") << summary << body
+  call << QStringLiteral("Orvane") << lastId_ << appId << summary << body
        << QStringList{kDefaultAction, tr("显示变化")} << hints << qint32{-1};
   auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
   connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* done) {

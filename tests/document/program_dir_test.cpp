@@ -76,6 +76,15 @@ TEST_F(DataDirectoryTest, ProgramDirectoryHoldingASiteListIsUsedEvenReadOnly) {
   ::chmod((tree.path() / "prog").c_str(), 0755);
 }
 
+TEST_F(DataDirectoryTest, InstalledProgramDirectoryIsUsedOnlyWhenItHoldsASiteList) {
+  tree.AddFile("usr/share/orvane/help.pdf");
+  tree.AddFile("usr/bin/orvane");
+  EXPECT_EQ(ChooseDataDirectory({}, tree.path() / "usr/bin"),
+            tree.path() / "home/.local/share/orvane");
+  tree.AddFile("usr/bin/site.ds");
+  EXPECT_EQ(ChooseDataDirectory({}, tree.path() / "usr/bin"), tree.path() / "usr/bin");
+}
+
 TEST_F(DataDirectoryTest, OtherwiseTheXdgDataDirectory) {
   ScopedEnv data("XDG_DATA_HOME", "/xdg/data");
   EXPECT_EQ(ChooseDataDirectory({}, missingProgramDir), fs::path("/xdg/data/orvane"));
