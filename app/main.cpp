@@ -71,6 +71,7 @@ void WriteManPage() {
               option.description);
   }
   page.Item("-h, --help", "Prints the options.");
+  page.Item("--help-all", "Prints the options with those of Qt (as -platform, -style).");
   page.Item("-v, --version", "Prints the version.");
   page.Item("ADDRESS", kAddressHelp);
   page.Section("EXIT STATUS");

@@ -29,23 +29,6 @@ int HexValue(char c) {
   return -1;
 }
 
-// "%" and two hex digits become their byte; any other "%" stays, so that
-// an older list with a literal "%" in a password still imports.
-std::string PercentDecoded(std::string_view text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      decoded.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
-      i += 2;
-    } else {
-      decoded.push_back(text[i]);
-    }
-  }
-  return decoded;
-}
-
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -139,6 +122,21 @@ void AppendHost(std::string& out, std::string_view host) {
 }
 
 }  // namespace
+
+std::string PercentDecoded(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      decoded.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      decoded.push_back(text[i]);
+    }
+  }
+  return decoded;
+}
 
 ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   if (line.size() > kMaxImportLine) return ImportLine::kSkipped;

@@ -56,6 +56,11 @@ enum class ImportLine {
 // kSite.
 ImportLine ParseImportLine(std::string_view line, ImportedLogin& login);
 
+// `text` with each "%" and two hex digits turned into their byte; any
+// other "%" stays, so that an older list with a literal "%" in a password
+// still imports.
+std::string PercentDecoded(std::string_view text);
+
 // Splits a display path ("ftp://" optional, then the site key, then the
 // entry's place starting with "/") into the key and the place. The place is
 // empty when the path has no "/" after the key.

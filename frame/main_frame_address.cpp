@@ -26,30 +26,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
                                             [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The path of an address as bytes: percent escapes decoded, the query and
-// the fragment dropped.
-std::string PathBytes(std::string_view path) {
-  path = path.substr(0, path.find_first_of("?#"));
-  std::string bytes;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '%' && i + 2 < path.size() && HexValue(path[i + 1]) >= 0 &&
-        HexValue(path[i + 2]) >= 0) {
-      bytes += static_cast<char>(HexValue(path[i + 1]) * 16 + HexValue(path[i + 2]));
-      i += 2;
-    } else {
-      bytes += path[i];
-    }
-  }
-  return bytes;
-}
-
 }  // namespace
 
 void CMainFrame::ShowAddress(const QString& address) {
@@ -74,7 +50,10 @@ void CMainFrame::ShowAddress(const QString& address) {
   }
   const std::size_t slash = rest.find('/');
   const std::string place =
-      slash == std::string_view::npos ? std::string() : PathBytes(rest.substr(slash));
+      slash == std::string_view::npos
+          ? std::string()
+          // The query and the fragment are no part of the path.
+          : PercentDecoded(rest.substr(slash, rest.find_first_of("?#", slash) - slash));
   std::shared_ptr<CFTPSite> site;
   for (const auto& candidate : doc_->sites()) {
     if (EqualNoCase(candidate->host, login.host) && candidate->userName == login.userName) {

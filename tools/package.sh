@@ -33,7 +33,7 @@ if [ -z "$build" ]; then
   # RELRO, PIE) and the source path mapped out of the debug information.
   eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
   CXXFLAGS="$CXXFLAGS $CPPFLAGS" CFLAGS="$CFLAGS $CPPFLAGS" \
-    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
     -DORVANE_TESTS=OFF -DORVANE_BENCH=OFF >/dev/null
   cmake --build "$build"
 fi
@@ -46,6 +46,9 @@ rm -rf "$work"
 mkdir -p "$work/debian"
 cp "$src/tools/debian/control" "$work/debian/control"
 DESTDIR="$stage" cmake --install "$build" --prefix /usr --strip >/dev/null
+# What the compiler notes about itself is of no use in the package.
+strip --remove-section=.comment --remove-section=.note "$stage/usr/bin/orvane" \
+  "$stage/usr/bin/orvane-cli"
 
 doc="$stage/usr/share/doc/orvane"
 mkdir -p "$doc"
@@ -61,7 +64,7 @@ CHANGELOG
 gzip -9n -c "$work/debian/changelog" >"$doc/changelog.gz"
 
 cd "$work"
-dpkg-shlibdeps -Tdebian/substvars "$stage/usr/bin/orvane" "$stage/usr/bin/orvane-cli"
+dpkg-shlibdeps -Tdebian/substvars debian/orvane/usr/bin/orvane debian/orvane/usr/bin/orvane-cli
 # Nothing of debhelper's adds to it here.
 echo "misc:Depends=" >>debian/substvars
 mkdir -p "$stage/DEBIAN"

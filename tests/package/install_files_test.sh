@@ -77,7 +77,7 @@ completion)
     expect "delete" orvane-cli de
     expect "--data-dir" orvane-cli --da
     expect "files.example.net@bob ftp.example.org" orvane-cli --data-dir "$data" tree ''
-    expect "ftp.example.org" orvane-cli --data-dir "$data" --json update f
+    expect "ftp.example.org" orvane-cli --data-dir "$data" --json update ft
     expect "other.example" orvane-cli --data-dir "$work/other" delete ''
     expect "" orvane-cli --data-dir "$data" tree ftp.example.org ''
     expect "--anonymous --anonymous-update" orvane-cli edit k --an
@@ -85,7 +85,7 @@ completion)
     expect "added" orvane-cli changes --kind a
     expect "journal-megabytes journal-updates" orvane-cli settings ''
     expect "--keys" orvane-cli sites --k
-    expect "ftp.example.org" orvane-cli --data-dir "$data" edit --port 21 ''
+    expect "files.example.net@bob ftp.example.org" orvane-cli --data-dir "$data" edit --port 21 ''
   done
   ;;
 
