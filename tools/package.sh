@@ -64,10 +64,11 @@ CHANGELOG
 gzip -9n -c "$work/debian/changelog" >"$doc/changelog.gz"
 
 cd "$work"
+# dpkg-shlibdeps finds the package's root by its DEBIAN directory.
+mkdir -p "$stage/DEBIAN"
 dpkg-shlibdeps -Tdebian/substvars debian/orvane/usr/bin/orvane debian/orvane/usr/bin/orvane-cli
 # Nothing of debhelper's adds to it here.
 echo "misc:Depends=" >>debian/substvars
-mkdir -p "$stage/DEBIAN"
 dpkg-gencontrol -porvane -Pdebian/orvane -Tdebian/substvars
 (cd "$stage" && find usr -type f -print0 | sort -z | xargs -0 md5sum >DEBIAN/md5sums)
 chmod 0644 "$stage/DEBIAN/control" "$stage/DEBIAN/md5sums"

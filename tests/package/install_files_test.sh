@@ -112,7 +112,7 @@ package)
   done
   grep -v '^/usr' "$work/files" | grep -vx '/' && fail "files outside /usr"
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libcurl4 libqt6widgets6 libqt6dbus6 libc6; do
+  for library in libcurl4 libqt6widgets6 libqt6dbus6 libqt6network6 libqt6svg6 qt6-qpa-plugins libc6; do
     grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
   done
   ;;
