@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "document/man_page.h"
@@ -36,6 +37,53 @@ std::vector<std::string> UsageTokens(std::string_view usage) {
 
 bool IsWord(const std::string& token) {
   return token != "[" && token != "]" && token != "|" && !token.starts_with('-');
+}
+
+// What a command's usage line allows, as completion needs it.
+struct CliUsageShape {
+  struct Option {
+    std::string name;   // "--port"
+    std::string value;  // its value's placeholder ("N", "on|off"), or empty
+  };
+  std::vector<Option> options;
+  // What can stand as the first argument: placeholders ("KEY", "FILE") and
+  // literal words ("journal-updates").
+  std::vector<std::string> first;
+};
+
+CliUsageShape ParseCliUsage(std::string_view usage) {
+  CliUsageShape shape;
+  const std::vector<std::string> tokens = UsageTokens(usage);
+  bool seenWord = false;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const std::string& token = tokens[i];
+    if (token.starts_with("--")) {
+      CliUsageShape::Option option{token, {}};
+      // A word right after the option, with no bracket or bar between, is
+      // its value.
+      if (i + 1 < tokens.size() && IsWord(tokens[i + 1])) option.value = tokens[++i];
+      shape.options.push_back(option);
+    } else if (IsWord(token)) {
+      // The first word of the line, or the first after a bar, can start the
+      // arguments.
+      if (!seenWord || (i > 0 && tokens[i - 1] == "|")) shape.first.push_back(token);
+      seenWord = true;
+    }
+  }
+  return shape;
+}
+
+// A word for a single-quoted bash string.
+std::string BashQuoted(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
 }
 
 // The first sentence of a summary, for a completion's description.
@@ -173,8 +221,8 @@ void WriteBashCompletion(std::ostream& out) {
   for (const CliCommand& command : CliCommands()) names.emplace_back(command.name);
   std::vector<std::string> global;
   for (const CliGlobalOption& option : CliGlobalOptions()) global.emplace_back(option.name);
-  out << "_orvane_cli_commands='" << Joined(names) << "'\n"
-      << "_orvane_cli_global='" << Joined(global) << "'\n\n";
+  out << "_orvane_cli_commands=" << BashQuoted(Joined(names)) << "\n"
+      << "_orvane_cli_global=" << BashQuoted(Joined(global)) << "\n\n";
   // A command's options, the placeholder of an option's value, and what
   // its first argument may be: one case per command.
   std::string options, values, first;
@@ -184,16 +232,17 @@ void WriteBashCompletion(std::ostream& out) {
     for (const CliUsageShape::Option& option : shape.options) {
       optionNames.push_back(option.name);
       if (!option.value.empty()) {
-        values += "        " + std::string(command.name) + ':' + option.name + ") echo '" +
-                  option.value + "' ;;\n";
+        values += "        " + std::string(command.name) + ':' + option.name + ") echo " +
+                  BashQuoted(option.value) + " ;;\n";
       }
     }
     if (!optionNames.empty()) {
-      options +=
-          "        " + std::string(command.name) + ") echo '" + Joined(optionNames) + "' ;;\n";
+      options += "        " + std::string(command.name) + ") echo " +
+                 BashQuoted(Joined(optionNames)) + " ;;\n";
     }
     if (!shape.first.empty()) {
-      first += "        " + std::string(command.name) + ") echo '" + Joined(shape.first) + "' ;;\n";
+      first += "        " + std::string(command.name) + ") echo " +
+               BashQuoted(Joined(shape.first)) + " ;;\n";
     }
   }
   out << "_orvane_cli_options()\n{\n    case $1 in\n"
@@ -258,28 +307,6 @@ void WriteFishCompletion(std::ostream& out) {
 }
 
 }  // namespace
-
-CliUsageShape ParseCliUsage(std::string_view usage) {
-  CliUsageShape shape;
-  const std::vector<std::string> tokens = UsageTokens(usage);
-  bool seenWord = false;
-  for (std::size_t i = 0; i < tokens.size(); ++i) {
-    const std::string& token = tokens[i];
-    if (token.starts_with("--")) {
-      CliUsageShape::Option option{token, {}};
-      // A word right after the option, with no bracket or bar between, is
-      // its value.
-      if (i + 1 < tokens.size() && IsWord(tokens[i + 1])) option.value = tokens[++i];
-      shape.options.push_back(option);
-    } else if (IsWord(token)) {
-      // The first word of the line, or the first after a bar, can start the
-      // arguments.
-      if (!seenWord || (i > 0 && tokens[i - 1] == "|")) shape.first.push_back(token);
-      seenWord = true;
-    }
-  }
-  return shape;
-}
 
 bool WriteCliCompletion(std::ostream& out, std::string_view shell) {
   if (shell == "bash") {

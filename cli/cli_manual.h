@@ -6,9 +6,7 @@
 #pragma once
 
 #include <ostream>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace orvane {
 
@@ -18,18 +16,5 @@ void WriteCliManPage(std::ostream& out);
 // The completion script for `shell` ("bash" or "fish"); false for another
 // shell.
 bool WriteCliCompletion(std::ostream& out, std::string_view shell);
-
-// What a command's usage line allows, as completion needs it.
-struct CliUsageShape {
-  struct Option {
-    std::string name;   // "--port"
-    std::string value;  // its value's placeholder ("N", "on|off"), or empty
-  };
-  std::vector<Option> options;
-  // What can stand as the first argument: placeholders ("KEY", "FILE") and
-  // literal words ("journal-updates").
-  std::vector<std::string> first;
-};
-CliUsageShape ParseCliUsage(std::string_view usage);
 
 }  // namespace orvane

@@ -3,6 +3,9 @@
 # offscreen platform), the suite again under AddressSanitizer +
 # UndefinedBehaviorSanitizer, the engine, document and window suites under
 # ThreadSanitizer, then each fuzz target for a bounded time from its seeds.
+# The first run also checks what an installation puts in place (label
+# "package": desktop entry, AppStream metainfo, manual pages against --help,
+# shell completion, and lintian on a Debian package of that build).
 # Tests start the FTP servers they need themselves, on loopback.
 set -eu
 cd "$(dirname "$0")/.."

@@ -305,6 +305,8 @@ TEST_F(CliTest, AddListsAndRejectsDuplicates) {
 TEST_F(CliTest, BadCommandLinesExitWithTwo) {
   for (const auto& args :
        std::vector<std::vector<std::string>>{{"frobnicate"},
+                                             {"sites", "--keys", "x"},
+                                             {"sites", "--key"},
                                              {"add", "h"},
                                              {"add", "h", "--anonymous", "--user", "u"},
                                              {"add", "h", "--anonymous", "--port", "-1"},
