@@ -333,18 +333,11 @@ void WriteCliManPage(std::ostream& out) {
       "in names escaped; counts and messages go to stderr.");
   page.Paragraph("KEY names a site: its host for an anonymous site, else host@user.");
   page.Section("COMMANDS");
-  for (const CliCommand& command : CliCommands()) {
-    std::string usage(command.name);
-    if (!command.usage.empty()) usage += ' ' + std::string(command.usage);
-    page.Item(usage, command.summary);
-  }
+  for (const CliCommand& command : CliCommands()) page.Item(UsageLine(command), command.summary);
   page.Section("OPTIONS");
   page.Paragraph("These options may stand anywhere before an argument \"--\".");
-  for (const CliGlobalOption& option : CliGlobalOptions()) {
-    std::string usage(option.name);
-    if (!option.argument.empty()) usage += ' ' + std::string(option.argument);
-    page.Item(usage, option.summary);
-  }
+  for (const CliGlobalOption& option : CliGlobalOptions())
+    page.Item(UsageLine(option), option.summary);
   page.Section("EXIT STATUS");
   for (const CliExitStatus& exit : CliExitStatuses()) {
     page.Item(std::to_string(exit.status), exit.meaning);

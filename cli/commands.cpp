@@ -120,22 +120,30 @@ std::span<const CliCommand> CliCommands() { return kCommands; }
 std::span<const CliGlobalOption> CliGlobalOptions() { return kGlobalOptions; }
 std::span<const CliExitStatus> CliExitStatuses() { return kExitStatuses; }
 
+std::string UsageLine(const CliCommand& command) {
+  std::string line(command.name);
+  if (!command.usage.empty()) line += ' ' + std::string(command.usage);
+  return line;
+}
+
+std::string UsageLine(const CliGlobalOption& option) {
+  std::string line(option.name);
+  if (!option.argument.empty()) line += ' ' + std::string(option.argument);
+  return line;
+}
+
 void PrintCliUsage(std::ostream& stream) {
   stream << "usage: orvane-cli [--data-dir DIR] [--json] COMMAND [ARGS...]\n"
             "       orvane-cli help | --help | --version\n\ncommands:\n";
   for (const CliCommand& command : kCommands) {
-    std::string head = "  " + std::string(command.name);
-    if (!command.usage.empty()) head += ' ' + std::string(command.usage);
     // The usage on its own line, the sentence after it from column 6.
-    stream << head;
+    stream << "  " << UsageLine(command);
     PrintWrapped(stream, command.summary, 78, 6);
   }
   stream << "\nKEY names a site: its host for an anonymous site, else host@user.\n"
             "\noptions:\n";
   for (const CliGlobalOption& option : kGlobalOptions) {
-    std::string head = "  " + std::string(option.name);
-    if (!option.argument.empty()) head += ' ' + std::string(option.argument);
-    stream << head;
+    stream << "  " << UsageLine(option);
     PrintWrapped(stream, option.summary, 78, 6);
   }
   stream << "\nexit status:\n";

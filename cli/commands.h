@@ -69,6 +69,11 @@ struct CliExitStatus {
 // The exit statuses, as --help and the manual page list them.
 std::span<const CliExitStatus> CliExitStatuses();
 
+// "NAME USAGE": a command or an option as the help and the manual page
+// head their entries.
+std::string UsageLine(const CliCommand& command);
+std::string UsageLine(const CliGlobalOption& option);
+
 // The help text (--help): commands, global options and exit statuses, all
 // from the tables above, as is the manual page (cli/cli_manual.h).
 void PrintCliUsage(std::ostream& stream);
