@@ -54,6 +54,14 @@ constexpr std::array kCommands{
                "M MiB (1 to 4096; 16), the oldest dropped whole."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
+    CliCommand{"find", RunFind, "QUERY... [--sort name|size|site|path] [--limit N]", false, true,
+               "Prints the stored entries that match QUERY, one line each: site, size, mark "
+               "(* new, - removed) and path. Words must all match (case, Simplified and "
+               "Traditional Chinese folded); \"a phrase\", * and ? over the whole name, -word, "
+               "a | b, parentheses, ext:iso,mkv, size:>1G, size:10M..2G, dir:, file:, new:, "
+               "site:NAME, path:/pub/*, added:<7d, removed:<30d, changed:<1d and /regex/. "
+               "Exit 1 when nothing matches, 2 when the query cannot be parsed (the error "
+               "names the column)."},
     CliCommand{"new", RunNew, "[--all]", false, true,
                "Prints the entries marked new in the sites updated earlier in the same "
                "process, which from a shell is always nothing (use update --new for what an "

@@ -21,8 +21,9 @@ class CliContext;
 
 // Exit statuses, as --help and the README list them.
 inline constexpr int kExitSuccess = 0;
-// Nothing found (search, new), or the named site or directory does not exist.
+// Nothing found (search, find, new), or the named site or directory does not exist.
 inline constexpr int kExitNothing = 1;
+// Also a find query that cannot be parsed.
 inline constexpr int kExitUsage = 2;
 // Some sites failed, were stopped or skipped, or could not be fully fetched.
 inline constexpr int kExitPartial = 3;
@@ -72,6 +73,8 @@ int RunSettings(CliContext& context, const std::vector<std::string>& args);
 
 // Search, listings, import and addresses (cli/search_commands.cpp).
 int RunSearch(CliContext& context, const std::vector<std::string>& args);
+// The find query language over an index of every catalog (cli/find_command.cpp).
+int RunFind(CliContext& context, const std::vector<std::string>& args);
 int RunNew(CliContext& context, const std::vector<std::string>& args);
 int RunMarkRead(CliContext& context, const std::vector<std::string>& args);
 int RunImport(CliContext& context, const std::vector<std::string>& args);

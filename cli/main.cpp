@@ -53,7 +53,7 @@ void PrintUsage(std::ostream& stream) {
             "{\"error\": TEXT} with the exit status below (schemas in the README).\n"
             "\nexit status:\n"
             "  0    success\n"
-            "  1    nothing found (search, new), or no such site or directory\n"
+            "  1    nothing found (search, find, new), or no such site or directory\n"
             "  2    usage error\n"
             "  3    partial: some sites failed, were stopped or skipped, or could not be\n"
             "       fully fetched\n"
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
   // The one document goes out whole: a second Ctrl-C now would add
   // another, or cut this one.
   CCliHost::HoldInterrupts();
-  if (json) {
+  if (json && !context.streamed()) {
     const std::string result = jsonOut.str();
     if (!context.error().empty()) {
       PrintJsonError(context.error(), result);

@@ -13,6 +13,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "document/find_query.h"
+#include "document/orvane_doc.h"
 #include "document/search_fold.h"
 
 namespace orvane {
@@ -364,6 +365,14 @@ std::size_t CFindIndex::MemoryBytes() const {
   std::size_t bytes = 0;
   for (const auto& segment : segments_) bytes += segment->Bytes();
   return bytes;
+}
+
+void IndexEveryCatalog(COrvaneDoc& doc, CFindIndex& index) {
+  const std::vector<std::shared_ptr<CFTPSite>> sites = doc.sites();
+  for (const auto& site : sites) {
+    doc.EnsureCatalogLoaded(*site);
+    index.Build(site, doc.GetProgramDir());
+  }
 }
 
 std::string FindHitRawPath(const FindHit& hit) {

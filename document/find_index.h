@@ -32,6 +32,7 @@ class CFTPDir;
 class CFTPFile;
 class CFTPSite;
 class CFindQuery;
+class COrvaneDoc;
 
 // An entry an update removed, as the site's journal keeps it.
 struct FindGhost {
@@ -79,7 +80,11 @@ class CFindIndex {
   std::vector<std::unique_ptr<Segment>> segments_;
 };
 
-// The decoded server path of a hit's entry, "/a/b", and its raw bytes.
+// Loads every site's catalog (COrvaneDoc::EnsureCatalogLoaded) and builds
+// its segment.
+void IndexEveryCatalog(COrvaneDoc& doc, CFindIndex& index);
+
+// The server path of a hit's entry, "/a/b", as raw bytes.
 std::string FindHitRawPath(const FindHit& hit);
 
 }  // namespace orvane
