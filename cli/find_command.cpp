@@ -21,8 +21,7 @@
 #include "catalog/ftp_site.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
-#include "cli/journal_json.h"
-#include "cli/json_writer.h"
+#include "cli/find_json.h"
 #include "document/find_index.h"
 #include "document/find_query.h"
 #include "document/orvane_doc.h"
@@ -33,21 +32,6 @@ namespace {
 
 // Output gathered into blocks of this size before each write.
 constexpr std::size_t kBlock = 1 << 16;
-
-// A raw server path shown one component at a time: one server may mix
-// UTF-8 and code page names in one path.
-std::string ShownServerPath(std::string_view raw) {
-  std::string shown;
-  std::size_t from = 1;
-  while (from <= raw.size()) {
-    std::size_t cut = raw.find('/', from);
-    if (cut == std::string_view::npos) cut = raw.size();
-    shown.push_back('/');
-    shown += CliContext::Shown(raw.substr(from, cut - from));
-    from = cut + 1;
-  }
-  return shown.empty() ? std::string("/") : shown;
-}
 
 struct Row {
   FindHit hit;
@@ -115,20 +99,11 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
     block.clear();
   };
   const auto print = [&](const FindHit& hit) {
-    const std::string raw = FindHitRawPath(hit);
-    const std::string shown = ShownServerPath(raw);
-    const std::string key = CliContext::Shown(hit.site->siteKey());
     if (context.json) {
       // Each entry through a writer of its own, opened as the outermost
       // array so that it is laid out as a whole document's element would be.
       JsonWriter json;
-      json.BeginArray().BeginObject().Key("site").String(key).Key("path").String(shown);
-      if (shown != raw) json.Key("rawPath").String(raw);
-      json.Key("type").String(IsDir(hit) ? "dir" : "file");
-      if (!IsDir(hit) || hit.ghost) json.Key("size").Number(SizeOf(hit));
-      json.Key("new").Bool(IsNew(hit));
-      if (hit.ghost) json.Key("removed").String(UtcTimeText(hit.ghost->time));
-      json.EndObject();
+      WriteFindHit(json.BeginArray(), hit);
       if (firstJson) {
         block += json.Text();
       } else {
@@ -137,13 +112,13 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       }
       firstJson = false;
     } else {
-      block += CliContext::Escaped(key);
+      block += CliContext::Escaped(CliContext::Shown(hit.site->siteKey()));
       block.push_back('\t');
       block += IsDir(hit) && !hit.ghost ? std::string("<DIR>") : std::to_string(SizeOf(hit));
       block.push_back('\t');
       block.push_back(hit.ghost ? '-' : IsNew(hit) ? '*' : ' ');
       block.push_back('\t');
-      block += CliContext::Escaped(shown);
+      block += CliContext::Escaped(FindShownPath(FindHitRawPath(hit)));
       block.push_back('\n');
     }
     if (block.size() >= kBlock) flush();
@@ -163,10 +138,10 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
         const std::string raw = FindHitRawPath(hit);
         row.sortKey = CliContext::Shown(raw.substr(raw.rfind('/') + 1));
       } else if (sort == "path") {
-        row.sortKey = ShownServerPath(FindHitRawPath(hit));
+        row.sortKey = FindShownPath(FindHitRawPath(hit));
       } else if (sort == "site") {
         row.sortKey = CliContext::Shown(hit.site->siteKey()) + '\n' +
-                      ShownServerPath(FindHitRawPath(hit));
+                      FindShownPath(FindHitRawPath(hit));
       }
       rows.push_back(std::move(row));
       return true;
