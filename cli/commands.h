@@ -48,6 +48,9 @@ struct CliCommand {
   bool readOnly = false;
   // One sentence for the help text: what the command does.
   std::string_view summary = {};
+  // Whether the command goes online: orvane-cli runs it in the program
+  // that links the FTP client (cli/online_launch.cpp).
+  bool online = false;
 };
 
 // Every command, in the order the help text lists them.
@@ -63,8 +66,12 @@ int RunDelete(CliContext& context, const std::vector<std::string>& args);
 int RunChanges(CliContext& context, const std::vector<std::string>& args);
 int RunTree(CliContext& context, const std::vector<std::string>& args);
 
-// Updates (cli/update_command.cpp).
+// Updates (cli/update_command.cpp; in orvane-cli, cli/online_launch.cpp).
 int RunUpdate(CliContext& context, const std::vector<std::string>& args);
+// Replaces the process with orvane-cli-online, from orvane-cli's
+// directory, given the same arguments; returns only when that failed (exit
+// status 4, with the reason on stderr).
+int ExecOnlineProgram(char** argv);
 
 // Scheduled updates through systemd (cli/schedule_command.cpp).
 int RunSchedule(CliContext& context, const std::vector<std::string>& args);

@@ -145,6 +145,9 @@ int main(int argc, char** argv) {
   const CliCommand* command = FindCliCommand(args.front());
   if (!command) return fail(kExitUsage, "orvane-cli: unknown command " + args.front(), true);
   args.erase(args.begin());
+#ifdef ORVANE_CLI_LAUNCHER
+  if (command->online) return ExecOnlineProgram(argv);
+#endif
   if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());

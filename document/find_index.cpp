@@ -278,6 +278,7 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
     if (!literal || word.size() > literal->size()) literal = &word;
   }
   if (literal && !literal->empty()) {
+    const bool single = query.IsSingleWord();
     const char* base = segment.texts.data();
     const std::size_t size = segment.texts.size();
     std::uint32_t entry = 0;
@@ -295,7 +296,7 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
       entry = static_cast<std::uint32_t>(std::upper_bound(first, last, at) -
                                          segment.start.data() - 1);
       subject.Reset(entry);
-      if (query.Matches(subject) && !visit(HitOf(segment, entry))) return false;
+      if ((single || query.Matches(subject)) && !visit(HitOf(segment, entry))) return false;
       from = segment.start[entry + 1];
       ++entry;
       if (entry >= count) break;

@@ -571,6 +571,7 @@ std::unique_ptr<CFindQuery> CFindQuery::Parse(std::string_view text, std::int64_
   if (query->root_) {
     query->wantsRemoved_ = MentionsRemoved(*query->root_);
     CollectRequired(*query->root_, query->required_);
+    query->singleWord_ = query->root_->kind == Kind::kWord;
   }
   return query;
 }

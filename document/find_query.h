@@ -78,6 +78,9 @@ class CFindQuery {
   bool SiteMayMatch(std::string_view siteTexts) const;
 
   bool Matches(FindSubject& subject) const;
+  // Whether the query is one word and nothing else: an entry whose texts
+  // contain RequiredLiterals().front() matches, no more testing needed.
+  bool IsSingleWord() const { return singleWord_; }
 
   struct Node;
 
@@ -85,6 +88,7 @@ class CFindQuery {
   CFindQuery() = default;
   std::unique_ptr<Node> root_;
   bool wantsRemoved_ = false;
+  bool singleWord_ = false;
   std::vector<std::string> required_;
 };
 

@@ -88,7 +88,19 @@ std::string DecodeForSearch(const CFTPSite& /*site*/, std::string_view bytes) {
 void AppendSearchFold(std::string_view text, std::string& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
+  // The run of plain ASCII at the start (most names are nothing else),
+  // lower-cased straight into place.
   std::size_t i = 0;
+  while (i < n && p[i] >= 0x02 && p[i] < 0x80) ++i;
+  if (i) {
+    const std::size_t at = out.size();
+    out.resize(at + i);
+    char* dst = out.data() + at;
+    for (std::size_t k = 0; k < i; ++k) {
+      const unsigned char b = p[k];
+      dst[k] = static_cast<char>(static_cast<unsigned>(b - 'A') < 26u ? b + 32 : b);
+    }
+  }
   while (i < n) {
     const unsigned char b = p[i];
     if (b < 0x80) {
