@@ -20,6 +20,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "cli/cli_context.h"
+#include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "cli/find_json.h"
 #include "document/find_index.h"
@@ -93,7 +94,9 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
   std::uint64_t count = 0;
   std::string block;
   bool firstJson = true;
-  std::ostream& out = context.json ? context.StreamJson() : context.out;
+  // Streamed, unless main must wrap it in the error of a damaged site list.
+  std::ostream& out =
+      context.json && context.host.loadErrorCount() == 0 ? context.StreamJson() : context.out;
   const auto flush = [&] {
     out.write(block.data(), static_cast<std::streamsize>(block.size()));
     block.clear();
