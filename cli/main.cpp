@@ -54,7 +54,7 @@ void PrintUsage(std::ostream& stream) {
             "\nexit status:\n"
             "  0    success\n"
             "  1    nothing found (search, find, new), or no such site or directory\n"
-            "  2    usage error\n"
+            "  2    usage error, or a find query that cannot be read\n"
             "  3    partial: some sites failed, were stopped or skipped, or could not be\n"
             "       fully fetched\n"
             "  4    every site failed, or data could not be saved\n"
