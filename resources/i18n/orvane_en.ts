@@ -292,7 +292,7 @@ the FTP session could not be created</translation>
     <name>orvane::CMainFrame</name>
     <message>
         <source>即时查找(&amp;K)</source>
-        <translation>Find as You <translation>Find as You Type</translation>amp;Type</translation>
+        <translation>Find as You &amp;Type</translation>
     </message>
     <message>
         <source>边输入边查找所有站点的目录</source>
