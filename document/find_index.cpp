@@ -1,5 +1,7 @@
 #include "document/find_index.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -254,6 +256,56 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
   segment.texts.shrink_to_fit();
 }
 
+// The first occurrence of `needle` (at least two bytes) in [s, s + n), or
+// null. Candidates are the places where both the needle's first and last
+// bytes sit, 32 (or 16) at a time, each then compared in full: several
+// times faster than memmem over a buffer of short names, and what makes a
+// keystroke's scan of a million names take a few milliseconds.
+[[gnu::target("avx2")]] const char* FindLiteralAvx2(const char* s, std::size_t n,
+                                                     std::string_view needle) {
+  const std::size_t k = needle.size();
+  const __m256i first = _mm256_set1_epi8(needle.front());
+  const __m256i last = _mm256_set1_epi8(needle.back());
+  std::size_t i = 0;
+  for (; i + k - 1 + 32 <= n; i += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + k - 1));
+    auto mask = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
+    while (mask) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (std::memcmp(s + at + 1, needle.data() + 1, k - 2) == 0) return s + at;
+      mask &= mask - 1;
+    }
+  }
+  return static_cast<const char*>(::memmem(s + i, n - i, needle.data(), k));
+}
+
+const char* FindLiteralSse2(const char* s, std::size_t n, std::string_view needle) {
+  const std::size_t k = needle.size();
+  const __m128i first = _mm_set1_epi8(needle.front());
+  const __m128i last = _mm_set1_epi8(needle.back());
+  std::size_t i = 0;
+  for (; i + k - 1 + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k - 1));
+    auto mask = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    while (mask) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (std::memcmp(s + at + 1, needle.data() + 1, k - 2) == 0) return s + at;
+      mask &= mask - 1;
+    }
+  }
+  return static_cast<const char*>(::memmem(s + i, n - i, needle.data(), k));
+}
+
+const char* FindLiteral(const char* s, std::size_t n, std::string_view needle) {
+  if (needle.size() == 1) return static_cast<const char*>(std::memchr(s, needle.front(), n));
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 ? FindLiteralAvx2(s, n, needle) : FindLiteralSse2(s, n, needle);
+}
+
 FindHit HitOf(const Segment& segment, std::uint32_t i) {
   FindHit hit;
   hit.site = segment.site.get();
@@ -284,9 +336,9 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
     std::uint32_t entry = 0;
     std::size_t from = 0;
     while (from < size) {
-      const void* found = ::memmem(base + from, size - from, literal->data(), literal->size());
+      const char* found = FindLiteral(base + from, size - from, *literal);
       if (!found) break;
-      const auto at = static_cast<std::uint32_t>(static_cast<const char*>(found) - base);
+      const auto at = static_cast<std::uint32_t>(found - base);
       // Hits come in order: gallop forward from the last entry to the one
       // whose texts hold `at`.
       std::uint32_t step = 1;

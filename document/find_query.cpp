@@ -39,6 +39,10 @@ struct CFindQuery::Node {
   FindSubject::Journal journal = FindSubject::Journal::kAdded;
   std::int64_t after = std::numeric_limits<std::int64_t>::min();
   std::int64_t before = std::numeric_limits<std::int64_t>::max();
+  // kSite: the answer for the site texts last seen.
+  mutable bool siteKnown = false;
+  mutable std::string siteSeen;
+  mutable bool siteMatches = false;
 };
 
 namespace {
@@ -510,9 +514,17 @@ bool Eval(const Node& node, FindSubject& subject) {
       return !subject.IsDir();
     case Kind::kNew:
       return subject.IsNew();
-    case Kind::kSite:
-      return AnyText(subject.SiteTexts(),
-                     [&](std::string_view t) { return GlobMatch(node.text, t); });
+    case Kind::kSite: {
+      // Every entry of a site has the same site texts: tested once a site.
+      const std::string_view texts = subject.SiteTexts();
+      if (!node.siteKnown || texts != node.siteSeen) {
+        node.siteKnown = true;
+        node.siteSeen.assign(texts);
+        node.siteMatches =
+            AnyText(texts, [&](std::string_view t) { return GlobMatch(node.text, t); });
+      }
+      return node.siteMatches;
+    }
     case Kind::kPath:
       return GlobMatch(node.text, subject.Path());
     case Kind::kJournal: {
@@ -548,6 +560,8 @@ void CollectRequired(const Node& node, std::vector<std::string>& out) {
   } else if (node.kind == Kind::kGlob) {
     std::string literal = LongestLiteral(node.text);
     if (!literal.empty()) out.push_back(std::move(literal));
+  } else if (node.kind == Kind::kExt && node.exts.size() == 1) {
+    out.push_back("." + node.exts.front());
   } else if (node.kind == Kind::kAnd) {
     for (const auto& child : node.children) CollectRequired(*child, out);
   }
