@@ -85,10 +85,7 @@ class IndexSubject final : public FindSubject {
     i_ = i;
     pathBuilt_ = false;
   }
-  std::string_view Texts() override {
-    return std::string_view(segment_.texts)
-        .substr(segment_.start[i_], segment_.start[i_ + 1] - segment_.start[i_] - 1);
-  }
+  std::string_view Texts() override { return TextsOf(i_); }
   bool IsDir() override { return segment_.entries[i_] & 1; }
   std::uint64_t Size() override {
     return IsDir() ? 0 : reinterpret_cast<const CFTPFile*>(segment_.entries[i_])->size.load();
@@ -101,18 +98,23 @@ class IndexSubject final : public FindSubject {
   std::string_view SiteTexts() override { return segment_.siteTexts; }
   std::string_view Path() override {
     if (!pathBuilt_) {
-      chain_.clear();
-      for (std::uint32_t p = i_; p != Segment::kNoParent; p = segment_.parent[p]) {
-        chain_.push_back(p);
+      // Entries of one directory sit together: its path is built once.
+      const std::uint32_t parent = segment_.parent[i_];
+      if (parent != parentOfPath_) {
+        parentOfPath_ = parent;
+        chain_.clear();
+        for (std::uint32_t p = parent; p != Segment::kNoParent; p = segment_.parent[p]) {
+          chain_.push_back(p);
+        }
+        parentPath_.clear();
+        for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+          parentPath_.push_back('/');
+          parentPath_.append(FirstText(TextsOf(*it)));
+        }
       }
-      path_.clear();
-      for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
-        path_.push_back('/');
-        const std::uint32_t e = *it;
-        path_.append(FirstText(std::string_view(segment_.texts)
-                                   .substr(segment_.start[e],
-                                           segment_.start[e + 1] - segment_.start[e] - 1)));
-      }
+      path_.assign(parentPath_);
+      path_.push_back('/');
+      path_.append(FirstText(TextsOf(i_)));
       pathBuilt_ = true;
     }
     return path_;
@@ -125,10 +127,17 @@ class IndexSubject final : public FindSubject {
   }
 
  private:
+  std::string_view TextsOf(std::uint32_t e) const {
+    return std::string_view(segment_.texts)
+        .substr(segment_.start[e], segment_.start[e + 1] - segment_.start[e] - 1);
+  }
+
   const Segment& segment_;
   std::uint32_t i_ = 0;
   bool pathBuilt_ = false;
   std::vector<std::uint32_t> chain_;
+  std::uint32_t parentOfPath_ = Segment::kNoParent - 1;
+  std::string parentPath_;
   std::string path_;
 };
 
