@@ -327,6 +327,34 @@ FindHit HitOf(const Segment& segment, std::uint32_t i) {
   return hit;
 }
 
+// Calls `each` with every entry whose texts hold `literal`, in order; false
+// when `each` said stop.
+template <typename F>
+bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
+  const auto count = static_cast<std::uint32_t>(segment.entries.size());
+  const char* base = segment.texts.data();
+  const std::size_t size = segment.texts.size();
+  std::uint32_t entry = 0;
+  std::size_t from = 0;
+  while (from < size && entry < count) {
+    const char* found = FindLiteral(base + from, size - from, literal);
+    if (!found) break;
+    const auto at = static_cast<std::uint32_t>(found - base);
+    // Hits come in order: gallop forward from the last entry to the one
+    // whose texts hold `at`.
+    std::uint32_t step = 1;
+    while (entry + step < count && segment.start[entry + step] <= at) step *= 2;
+    const auto* first = segment.start.data() + entry;
+    const auto* last = segment.start.data() + std::min<std::size_t>(entry + step, count) + 1;
+    entry = static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start.data() -
+                                       1);
+    if (!each(entry)) return false;
+    from = segment.start[entry + 1];
+    ++entry;
+  }
+  return true;
+}
+
 // Runs the query over one segment; false when `visit` said stop.
 bool FindIn(const Segment& segment, const CFindQuery& query,
             const std::function<bool(const FindHit&)>& visit) {
@@ -334,33 +362,23 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
   IndexSubject subject(segment);
   const auto count = static_cast<std::uint32_t>(segment.entries.size());
   const std::vector<std::string>& required = query.RequiredLiterals();
-  const std::string* literal = nullptr;
-  for (const std::string& word : required) {
-    if (!literal || word.size() > literal->size()) literal = &word;
-  }
-  if (literal && !literal->empty()) {
+  const auto test = [&](std::uint32_t entry, bool known) {
+    subject.Reset(entry);
+    return !(known || query.Matches(subject)) || visit(HitOf(segment, entry));
+  };
+  if (required.size() == 1) {
     const bool single = query.IsSingleWord();
-    const char* base = segment.texts.data();
-    const std::size_t size = segment.texts.size();
-    std::uint32_t entry = 0;
-    std::size_t from = 0;
-    while (from < size) {
-      const char* found = FindLiteral(base + from, size - from, *literal);
-      if (!found) break;
-      const auto at = static_cast<std::uint32_t>(found - base);
-      // Hits come in order: gallop forward from the last entry to the one
-      // whose texts hold `at`.
-      std::uint32_t step = 1;
-      while (entry + step < count && segment.start[entry + step] <= at) step *= 2;
-      const auto* first = segment.start.data() + entry;
-      const auto* last = segment.start.data() + std::min<std::size_t>(entry + step, count) + 1;
-      entry = static_cast<std::uint32_t>(std::upper_bound(first, last, at) -
-                                         segment.start.data() - 1);
-      subject.Reset(entry);
-      if ((single || query.Matches(subject)) && !visit(HitOf(segment, entry))) return false;
-      from = segment.start[entry + 1];
-      ++entry;
-      if (entry >= count) break;
+    if (!ScanLiteral(segment, required.front(), [&](std::uint32_t e) { return test(e, single); })) {
+      return false;
+    }
+  } else if (!required.empty()) {
+    // Any of several literals: the entries holding one, in entry order.
+    std::vector<bool> candidate(count);
+    for (const std::string& literal : required) {
+      ScanLiteral(segment, literal, [&](std::uint32_t e) { return candidate[e] = true; });
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (candidate[i] && !test(i, false)) return false;
     }
   } else {
     for (std::uint32_t i = 0; i < count; ++i) {

@@ -554,16 +554,51 @@ std::string LongestLiteral(std::string_view glob) {
   return std::string(best);
 }
 
-void CollectRequired(const Node& node, std::vector<std::string>& out) {
-  if (node.kind == Kind::kWord) {
-    out.push_back(node.text);
-  } else if (node.kind == Kind::kGlob) {
-    std::string literal = LongestLiteral(node.text);
-    if (!literal.empty()) out.push_back(std::move(literal));
-  } else if (node.kind == Kind::kExt && node.exts.size() == 1) {
-    out.push_back("." + node.exts.front());
-  } else if (node.kind == Kind::kAnd) {
-    for (const auto& child : node.children) CollectRequired(*child, out);
+// Literals of which every entry the node holds for contains at least one;
+// empty when there are none to say.
+std::vector<std::string> Required(const Node& node) {
+  switch (node.kind) {
+    case Kind::kWord:
+      return {node.text};
+    case Kind::kGlob: {
+      std::string literal = LongestLiteral(node.text);
+      if (literal.empty()) return {};
+      return {std::move(literal)};
+    }
+    case Kind::kExt: {
+      std::vector<std::string> dotted;
+      for (const std::string& ext : node.exts) dotted.push_back("." + ext);
+      return dotted;
+    }
+    case Kind::kOr: {
+      std::vector<std::string> any;
+      for (const auto& child : node.children) {
+        std::vector<std::string> part = Required(*child);
+        if (part.empty()) return {};
+        any.insert(any.end(), part.begin(), part.end());
+      }
+      return any;
+    }
+    case Kind::kAnd: {
+      // The most telling child: the one whose shortest literal is longest,
+      // then the one with fewer literals.
+      std::vector<std::string> best;
+      std::size_t bestShortest = 0;
+      for (const auto& child : node.children) {
+        std::vector<std::string> part = Required(*child);
+        if (part.empty()) continue;
+        std::size_t shortest = part.front().size();
+        for (const std::string& literal : part) shortest = std::min(shortest, literal.size());
+        if (best.empty() || shortest > bestShortest ||
+            (shortest == bestShortest && part.size() < best.size())) {
+          best = std::move(part);
+          bestShortest = shortest;
+        }
+      }
+      return best;
+    }
+    default:
+      return {};
   }
 }
 
@@ -584,7 +619,7 @@ std::unique_ptr<CFindQuery> CFindQuery::Parse(std::string_view text, std::int64_
   if (parser.failed()) return nullptr;
   if (query->root_) {
     query->wantsRemoved_ = MentionsRemoved(*query->root_);
-    CollectRequired(*query->root_, query->required_);
+    query->required_ = Required(*query->root_);
     query->singleWord_ = query->root_->kind == Kind::kWord;
   }
   return query;

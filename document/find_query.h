@@ -69,8 +69,8 @@ class CFindQuery {
   bool Empty() const { return root_ == nullptr; }
   // Whether removed entries (journal ghosts) are to be tested.
   bool WantsRemoved() const { return wantsRemoved_; }
-  // Literals every hit's texts contain (folded), for an index to narrow the
-  // candidates; empty when there is none.
+  // Literals (folded) of which every hit's texts contain at least one, for
+  // an index to narrow the candidates; empty when there are none.
   const std::vector<std::string>& RequiredLiterals() const { return required_; }
   // Whether the query can only hold for an entry of a site whose texts are
   // these: a site: filter at the top that no entry of it can pass. False
