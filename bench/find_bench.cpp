@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/name_corpus.h"
+#include "bench/percentiles.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -35,45 +37,6 @@ constexpr int kTopDirs = 100;
 constexpr int kSubdirsPerTop = 9;
 constexpr int kFilesPerDir = 99;
 
-const char* const kWords[] = {"linux",   "kernel", "backup", "Release", "setup",  "Music",
-                              "photo",   "debian", "src",    "patch",   "DOCS",   "manual",
-                              "archive", "tools",  "x86_64", "update",  "driver", "video"};
-const char* const kExtensions[] = {".tar.gz", ".zip", ".txt", ".iso", ".mp3", ".pdf", ".rpm"};
-// 资料, 软件, 文档 in code page 936; 音乐, 照片 in UTF-8.
-const char* const kGbkWords[] = {"\xD7\xCA\xC1\xCF", "\xC8\xED\xBC\xFE", "\xCE\xC4\xB5\xB5"};
-const char* const kUtf8Words[] = {"\xE9\x9F\xB3\xE4\xB9\x90", "\xE7\x85\xA7\xE7\x89\x87"};
-
-class Corpus {
- public:
-  std::string NextName() {
-    ++count_;
-    std::string name;
-    const unsigned kind = rng_() % 100;
-    const char* word = kWords[rng_() % std::size(kWords)];
-    if (kind < 10) {
-      name = std::string(kGbkWords[rng_() % std::size(kGbkWords)]) + "_" + word;
-    } else if (kind < 15) {
-      name = std::string(kUtf8Words[rng_() % std::size(kUtf8Words)]) + "-" + word;
-    } else {
-      name = std::string(word) + "-" + kWords[rng_() % std::size(kWords)];
-    }
-    name += '_';
-    name += std::to_string(rng_() % 1000000);
-    if (count_ % 1000 == 0) name += "_NeedLe";
-    while (name.size() < 20 + rng_() % 12) {
-      name += "_v";
-      name += std::to_string(rng_() % 100);
-    }
-    name += kExtensions[rng_() % std::size(kExtensions)];
-    return name;
-  }
-  std::uint64_t NextSize() { return std::uint64_t{1} << (rng_() % 34); }
-
- private:
-  std::mt19937 rng_{12345};
-  long count_ = 0;
-};
-
 int Sites() {
   const char* scale = std::getenv("ORVANE_FIND_BENCH_SCALE");
   return 10 * (scale ? std::max(1, std::atoi(scale)) : 1);
@@ -81,7 +44,7 @@ int Sites() {
 
 struct Fixture {
   Fixture() : doc(Dir(), host) {
-    Corpus corpus;
+    bench::NameCorpus corpus;
     std::ofstream flat(Dir() / "names.txt", std::ios::binary);
     for (int s = 0; s < Sites(); ++s) {
       auto site = std::make_shared<CFTPSite>();
@@ -212,10 +175,7 @@ void Keystrokes(benchmark::State& state, const std::vector<std::string>& typed) 
       }
     }
   }
-  std::sort(times.begin(), times.end());
-  state.counters["p50_ms"] = times[times.size() / 2];
-  state.counters["p95_ms"] = times[times.size() * 95 / 100];
-  state.counters["max_ms"] = times.back();
+  bench::ReportPercentiles(state, times);
   state.counters["last_hits"] = static_cast<double>(hits);
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bench/offscreen_main.h"
+#include "bench/percentiles.h"
 #include "frame/find_bar.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
@@ -59,10 +60,7 @@ void Type(benchmark::State& state, const std::vector<QString>& queries) {
       }
     }
   }
-  std::sort(times.begin(), times.end());
-  state.counters["p50_ms"] = times[times.size() / 2];
-  state.counters["p95_ms"] = times[times.size() * 95 / 100];
-  state.counters["max_ms"] = times.back();
+  bench::ReportPercentiles(state, times);
   state.counters["rows"] = frame.fileView().model()->rowCount();
 }
 

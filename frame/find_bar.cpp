@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -261,16 +260,7 @@ bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CFindBar::Export() {
-  QFileDialog dialog(this, tr("导出查找结果"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters({tr("CSV 文件 (*.csv)"), tr("JSON 文件 (*.json)")});
-  dialog.setDefaultSuffix(QStringLiteral("csv"));
-  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-    dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.json")) ? QStringLiteral("json")
-                                                                      : QStringLiteral("csv"));
-  });
-  const QString path = CDialogSeam::OpenFile(dialog);
+  const QString path = CDialogSeam::ExportPath(this, tr("导出查找结果"));
   if (path.isEmpty()) return;
   QString error;
   if (!ExportTo(path, error)) CDialogSeam::Warn(this, tr("无法导出到 %1：%2").arg(path, error));

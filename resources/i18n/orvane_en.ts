@@ -64,6 +64,14 @@
 <context>
     <name>orvane::CDialogSeam</name>
     <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON 文件 (*.json)</source>
+        <translation>JSON files (*.json)</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>
@@ -1223,14 +1231,6 @@ Copy it to the clipboard?</translation>
     <message>
         <source>导出查找结果</source>
         <translation>Export the hits</translation>
-    </message>
-    <message>
-        <source>CSV 文件 (*.csv)</source>
-        <translation>CSV files (*.csv)</translation>
-    </message>
-    <message>
-        <source>JSON 文件 (*.json)</source>
-        <translation>JSON files (*.json)</translation>
     </message>
     <message>
         <source>无法导出到 %1：%2</source>
