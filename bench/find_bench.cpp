@@ -110,7 +110,8 @@ Fixture& Catalogs() {
 CFindIndex& Index() {
   static CFindIndex* index = [] {
     auto* built = new CFindIndex;
-    for (const auto& site : Catalogs().doc.sites()) built->Build(site, Catalogs().doc.GetProgramDir());
+    for (const auto& site : Catalogs().doc.sites())
+      built->Build(site, Catalogs().doc.GetProgramDir());
     return built;
   }();
   return *index;

@@ -14,10 +14,9 @@ inline constexpr int kMatchEvery = 1000;  // 0.1% of the names hold the rare wor
 class NameCorpus {
  public:
   std::string NextName() {
-    static const char* const kWords[] = {"linux",   "kernel",  "backup", "Release", "setup",
-                                         "Music",   "photo",   "debian", "src",     "patch",
-                                         "DOCS",    "manual",  "archive", "tools",  "x86_64",
-                                         "update",  "driver",  "video"};
+    static const char* const kWords[] = {
+        "linux", "kernel", "backup", "Release", "setup", "Music",  "photo",  "debian", "src",
+        "patch", "DOCS",   "manual", "archive", "tools", "x86_64", "update", "driver", "video"};
     static const char* const kExtensions[] = {".tar.gz", ".zip", ".txt", ".iso",
                                               ".mp3",    ".pdf", ".rpm"};
     // 资料, 软件, 文档 in code page 936; 音乐, 照片 in UTF-8.

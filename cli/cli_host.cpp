@@ -126,11 +126,11 @@ void CCliHost::ReportLoadError(const std::string& text) {
 bool CCliHost::SetClipboardText(const std::string& text) {
   if (json_) {
     *out_ << JsonWriter()
-                .BeginObject()
-                .Key("text")
-                .String(CliContext::Shown(text))
-                .EndObject()
-                .Text();
+                 .BeginObject()
+                 .Key("text")
+                 .String(CliContext::Shown(text))
+                 .EndObject()
+                 .Text();
   } else {
     *out_ << CliContext::Shown(text) << '\n';
   }

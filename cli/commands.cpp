@@ -35,7 +35,8 @@ constexpr std::array kCommands{
                "change is a line. --new then prints the entries this update marked new. "
                "--quiet prints nothing when every site succeeded, else only the sites that did "
                "not (on stderr) and errors. --no-recursive lists each directory on its own "
-               "instead of asking the server for whole subtrees.", true},
+               "instead of asking the server for whole subtrees.",
+               true},
     CliCommand{"changes", RunChanges,
                "[KEY] [--since TIME|DURATION] [--kind added,removed,resized]", false, true,
                "Prints what the updates of all sites (or one) added, removed and resized, "

@@ -143,8 +143,8 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       } else if (sort == "path") {
         row.sortKey = FindShownPath(FindHitRawPath(hit));
       } else if (sort == "site") {
-        row.sortKey = CliContext::Shown(hit.site->siteKey()) + '\n' +
-                      FindShownPath(FindHitRawPath(hit));
+        row.sortKey =
+            CliContext::Shown(hit.site->siteKey()) + '\n' + FindShownPath(FindHitRawPath(hit));
       }
       rows.push_back(std::move(row));
       return true;
@@ -155,8 +155,8 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       return a.sortKey < b.sortKey;
     };
     if (limit < rows.size()) {
-      std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(limit),
-                        rows.end(), less);
+      std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(limit), rows.end(),
+                        less);
       rows.resize(limit);
     } else {
       std::stable_sort(rows.begin(), rows.end(), less);

@@ -271,7 +271,7 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
 // times faster than memmem over a buffer of short names, and what makes a
 // keystroke's scan of a million names take a few milliseconds.
 [[gnu::target("avx2")]] const char* FindLiteralAvx2(const char* s, std::size_t n,
-                                                     std::string_view needle) {
+                                                    std::string_view needle) {
   const std::size_t k = needle.size();
   const __m256i first = _mm256_set1_epi8(needle.front());
   const __m256i last = _mm256_set1_epi8(needle.back());
@@ -279,8 +279,8 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
   for (; i + k - 1 + 32 <= n; i += 32) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + k - 1));
-    auto mask = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
+    auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
     while (mask) {
       const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
       if (std::memcmp(s + at + 1, needle.data() + 1, k - 2) == 0) return s + at;
@@ -346,8 +346,8 @@ bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
     while (entry + step < count && segment.start[entry + step] <= at) step *= 2;
     const auto* first = segment.start.data() + entry;
     const auto* last = segment.start.data() + std::min<std::size_t>(entry + step, count) + 1;
-    entry = static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start.data() -
-                                       1);
+    entry =
+        static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start.data() - 1);
     if (!each(entry)) return false;
     from = segment.start[entry + 1];
     ++entry;

@@ -92,8 +92,8 @@ struct Token {
   std::string name;    // the filter's name
 };
 
-constexpr std::string_view kFilters[] = {"ext",  "size", "dir",     "file",    "new",
-                                         "site", "path", "added",   "removed", "changed"};
+constexpr std::string_view kFilters[] = {"ext",  "size", "dir",   "file",    "new",
+                                         "site", "path", "added", "removed", "changed"};
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -115,8 +115,9 @@ class Parser {
       }
       const char c = text_[i];
       if (c == '(' || c == ')' || c == '|') {
-        token.type = c == '(' ? Token::Type::kOpen
-                              : c == ')' ? Token::Type::kClose : Token::Type::kOr;
+        token.type = c == '('   ? Token::Type::kOpen
+                     : c == ')' ? Token::Type::kClose
+                                : Token::Type::kOr;
         ++i;
       } else if (c == '-' && i + 1 < n && !IsSpace(text_[i + 1])) {
         token.type = Token::Type::kNot;
@@ -139,9 +140,8 @@ class Parser {
         }
         const std::string_view word = text_.substr(i, j - i);
         const std::size_t colon = word.find(':');
-        const std::string name = colon == std::string_view::npos
-                                     ? std::string()
-                                     : SearchFold(word.substr(0, colon));
+        const std::string name =
+            colon == std::string_view::npos ? std::string() : SearchFold(word.substr(0, colon));
         if (colon != std::string_view::npos &&
             std::find(std::begin(kFilters), std::end(kFilters), name) != std::end(kFilters)) {
           token.type = Token::Type::kFilter;
@@ -321,11 +321,20 @@ class Parser {
     double scale = 1;
     if (unit.size() == 1) {
       switch (unit[0] | 0x20) {
-        case 'k': scale = 1024.0; break;
-        case 'm': scale = 1024.0 * 1024; break;
-        case 'g': scale = 1024.0 * 1024 * 1024; break;
-        case 't': scale = 1024.0 * 1024 * 1024 * 1024; break;
-        default: return false;
+        case 'k':
+          scale = 1024.0;
+          break;
+        case 'm':
+          scale = 1024.0 * 1024;
+          break;
+        case 'g':
+          scale = 1024.0 * 1024 * 1024;
+          break;
+        case 't':
+          scale = 1024.0 * 1024 * 1024 * 1024;
+          break;
+        default:
+          return false;
       }
     } else if (!unit.empty()) {
       return false;
@@ -340,12 +349,23 @@ class Parser {
     if (text.size() < 2) return false;
     std::int64_t scale = 0;
     switch (text.back()) {
-      case 's': scale = 1; break;
-      case 'm': scale = 60; break;
-      case 'h': scale = 3600; break;
-      case 'd': scale = 86400; break;
-      case 'w': scale = 7 * 86400; break;
-      default: return false;
+      case 's':
+        scale = 1;
+        break;
+      case 'm':
+        scale = 60;
+        break;
+      case 'h':
+        scale = 3600;
+        break;
+      case 'd':
+        scale = 86400;
+        break;
+      case 'w':
+        scale = 7 * 86400;
+        break;
+      default:
+        return false;
     }
     std::int64_t number = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size() - 1, number);

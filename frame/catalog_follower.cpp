@@ -8,8 +8,8 @@
 #include "catalog/ftp_site.h"
 #include "document/catalog_reload.h"
 #include "document/orvane_doc.h"
-#include "frame/frame_views.h"
 #include "frame/find_bar.h"
+#include "frame/frame_views.h"
 #include "frame/main_frame.h"
 
 namespace orvane {

@@ -81,12 +81,11 @@ QString CDialogSeam::ExportPath(QWidget* parent, const QString& title) {
   dialog.setNameFilters({QCoreApplication::translate("orvane::CDialogSeam", "CSV 文件 (*.csv)"),
                          QCoreApplication::translate("orvane::CDialogSeam", "JSON 文件 (*.json)")});
   dialog.setDefaultSuffix(QStringLiteral("csv"));
-  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
-                   [&dialog](const QString& filter) {
-                     dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.json"))
-                                                 ? QStringLiteral("json")
-                                                 : QStringLiteral("csv"));
-                   });
+  QObject::connect(
+      &dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.json")) ? QStringLiteral("json")
+                                                                          : QStringLiteral("csv"));
+      });
   return OpenFile(dialog);
 }
 

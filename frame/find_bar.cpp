@@ -69,7 +69,8 @@ CFindBar::CFindBar(CMainFrame& frame, QWidget* parent)
       rebuild_(new QTimer(this)) {
   setObjectName(QStringLiteral("findBar"));
   edit_->setObjectName(QStringLiteral("findEdit"));
-  edit_->setPlaceholderText(tr("查找：词、\"短语\"、*.iso、-排除、a | b、ext:、size:>1G、site:、/正则/"));
+  edit_->setPlaceholderText(
+      tr("查找：词、\"短语\"、*.iso、-排除、a | b、ext:、size:>1G、site:、/正则/"));
   edit_->setClearButtonEnabled(true);
   edit_->installEventFilter(this);
   status_->setObjectName(QStringLiteral("findStatus"));
@@ -177,7 +178,8 @@ void CFindBar::Rebuild() {
     stale_.erase(site.get());
   }
   // Sites no longer listed.
-  std::erase_if(stale_, [&doc](const CFTPSite* site) { return doc.IndexOf(site) >= doc.sites().size(); });
+  std::erase_if(stale_,
+                [&doc](const CFTPSite* site) { return doc.IndexOf(site) >= doc.sites().size(); });
   if (isVisible() && !edit_->text().isEmpty()) Run();
 }
 
@@ -196,9 +198,9 @@ void CFindBar::Run() {
   clock.start();
   const QByteArray typed = edit_->text().toUtf8();
   CFindQuery::Error error;
-  const std::unique_ptr<CFindQuery> query = CFindQuery::Parse(
-      std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())),
-      static_cast<std::int64_t>(std::time(nullptr)), error);
+  const std::unique_ptr<CFindQuery> query =
+      CFindQuery::Parse(std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())),
+                        static_cast<std::int64_t>(std::time(nullptr)), error);
   if (!query) {
     status_->setText(tr("第 %1 列：%2")
                          .arg(error.column)
@@ -226,13 +228,15 @@ void CFindBar::Run() {
   for (CFTPFile* file : files) doc.AddResult(file);
   doc.FlushResults();
   QString text = tr("%n 项", nullptr, static_cast<int>(dirs.size() + files.size()));
-  if (removed) text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr, static_cast<int>(removed));
+  if (removed)
+    text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr, static_cast<int>(removed));
   if (!stale_.empty()) text += tr("（正在更新索引）");
   status_->setText(text + QStringLiteral(" · %1 ms").arg(clock.elapsed()));
 }
 
 bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != edit_ || event->type() != QEvent::KeyPress) return QWidget::eventFilter(watched, event);
+  if (watched != edit_ || event->type() != QEvent::KeyPress)
+    return QWidget::eventFilter(watched, event);
   auto* key = static_cast<QKeyEvent*>(event);
   COrvaneView& list = *frame_.fileView_;
   switch (key->key()) {
@@ -286,8 +290,10 @@ bool CFindBar::ExportTo(const QString& path, QString& error) const {
       const std::string raw = FindHitRawPath(hit);
       const QString shown = FromUtf8(FindShownPath(raw));
       const std::string_view name = hit.file ? hit.file->name() : hit.dir->name();
-      const bool isNew = hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
-      text += QStringList{CsvCell(FromUtf8(DecodeName(hit.site->siteKey()))), CsvCell(shown),
+      const bool isNew =
+          hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
+      text += QStringList{CsvCell(FromUtf8(DecodeName(hit.site->siteKey()))),
+                          CsvCell(shown),
                           CsvCell(FromUtf8(DecodeName(name))),
                           hit.file ? QStringLiteral("file") : QStringLiteral("dir"),
                           hit.file ? QString::number(hit.file->size.load()) : QString(),
@@ -299,7 +305,8 @@ bool CFindBar::ExportTo(const QString& path, QString& error) const {
   }
   QSaveFile file(path);
   const auto size = static_cast<qint64>(bytes.size());
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size || !file.commit()) {
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size ||
+      !file.commit()) {
     error = file.errorString();
     return false;
   }

@@ -10,7 +10,6 @@
 #include <QFileDialog>
 #include <QIcon>
 #include <QKeySequence>
-#include <QVBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSettings>
@@ -21,6 +20,7 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "catalog/ftp_site.h"
@@ -28,10 +28,10 @@
 #include "document/engine_bridge.h"
 #include "document/name_matcher.h"
 #include "frame/catalog_follower.h"
-#include "frame/find_bar.h"
 #include "frame/changes_view.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
+#include "frame/find_bar.h"
 #include "frame/find_dialog.h"
 #include "frame/frame_follow.h"
 #include "frame/frame_host.h"

@@ -137,7 +137,7 @@ std::unique_ptr<CFindQuery> MustParse(std::string_view text) {
 }
 
 // Names that come in twins the fold must bring together.
-const char* const kStems[] = {"Report", "REPORT", "电影", "電影", "档案", "檔案", "Straße",
+const char* const kStems[] = {"Report",  "REPORT",   "电影", "電影",   "档案",   "檔案",  "Straße",
                               "STRASSE", "ｆｕｌｌ", "FULL", "música", "MÚSICA", "movie", "data"};
 const char* const kExts[] = {".iso", ".mkv", ".txt", ".PDF", "", ".tar.gz"};
 
@@ -162,9 +162,7 @@ class FindIndexTest : public DocumentTest {
     for (const bool gbk : {true, false}) {
       auto site = AddSite(doc, gbk ? "gbk.example" : "utf8.example");
       if (gbk) site->nickname = Utf8ToCp936("影视站");
-      const auto encode = [gbk](std::string utf8) {
-        return gbk ? Utf8ToCp936(utf8) : utf8;
-      };
+      const auto encode = [gbk](std::string utf8) { return gbk ? Utf8ToCp936(utf8) : utf8; };
       std::vector<CFTPDir*> dirs{site->rootDir.get()};
       std::vector<JournalEntry> added, resized, removed;
       for (int i = 0; i < 1500; ++i) {
@@ -184,8 +182,8 @@ class FindIndexTest : public DocumentTest {
           if (next(7) == 0) added.push_back({JournalEntry::Kind::kAdded, false, path, size});
           if (next(9) == 0) resized.push_back({JournalEntry::Kind::kResized, false, path, size});
           if (next(11) == 0) {
-            removed.push_back(
-                {JournalEntry::Kind::kRemoved, false, parentPath + "/" + encode("gone " + name), 7});
+            removed.push_back({JournalEntry::Kind::kRemoved, false,
+                               parentPath + "/" + encode("gone " + name), 7});
           }
         }
       }
@@ -318,8 +316,9 @@ TEST_F(FindIndexTest, GrammarMeansWhatItSays) {
       {"ext:iso,MKV", {"Alpha Beta.iso", "alpha.mkv"}},
       {"dir:", {"alpha dir"}},
       {"file: alpha", {"Alpha Beta.iso", "alpha.mkv"}},
-      {"size:100", {"Alpha Beta.iso", "alpha.mkv", "beta gamma.txt", "Ärger.txt", "ärger 2.TXT",
-                    "簡體.doc", "简体.doc", "a*b.txt", "x(1).txt"}},
+      {"size:100",
+       {"Alpha Beta.iso", "alpha.mkv", "beta gamma.txt", "Ärger.txt", "ärger 2.TXT", "簡體.doc",
+        "简体.doc", "a*b.txt", "x(1).txt"}},
       {"size:>100", {}},
       {"/^A.*iso$/", {"Alpha Beta.iso"}},
       {"/體/", {"簡體.doc", "简体.doc"}},

@@ -87,7 +87,8 @@ void FindBarTest::typingListsHitsAndEscBrowsesAgain() {
   COrvaneView& list = frame_->fileView();
   // Traditional typed, Simplified and Traditional names found.
   TypeCommitted(edit_, QStringLiteral("電影"));
-  QTRY_COMPARE(ListNames(list), (QStringList{QStringLiteral("电影"), QStringLiteral("電影 one.mkv")}));
+  QTRY_COMPARE(ListNames(list),
+               (QStringList{QStringLiteral("电影"), QStringLiteral("電影 one.mkv")}));
   QVERIFY(frame_->resultMode());
   QTest::keyClicks(edit_, QStringLiteral(" file:"));
   QTRY_COMPARE(ListNames(list), QStringList{QStringLiteral("電影 one.mkv")});
@@ -121,7 +122,8 @@ void FindBarTest::exportWritesCellsASpreadsheetKeepsAsText() {
   const fs::path csv = data_->path() / "hits.csv";
   const fs::path json = data_->path() / "hits.json";
   for (const fs::path& path : {csv, json}) {
-    CDialogSeam::SetFileHook([&path](QFileDialog&) { return QString::fromStdString(path.string()); });
+    CDialogSeam::SetFileHook(
+        [&path](QFileDialog&) { return QString::fromStdString(path.string()); });
     QTest::mouseClick(frame_->findChild<QToolButton*>(QStringLiteral("findExport")),
                       Qt::LeftButton);
   }
@@ -129,20 +131,21 @@ void FindBarTest::exportWritesCellsASpreadsheetKeepsAsText() {
            std::string("site,path,name,type,size,new\r\n"
                        "files.example,/docs/readme.txt,readme.txt,file,10,0\r\n"
                        "files.example,/docs/=sum(A1).txt,'=sum(A1).txt,file,10,0\r\n"));
-  QCOMPARE(ReadBytes(json),
-           std::string("[\n {\"site\": \"files.example\", \"path\": \"/docs/readme.txt\", \"type\": "
-                       "\"file\", \"size\": 10, \"new\": false},\n {\"site\": \"files.example\", "
-                       "\"path\": \"/docs/=sum(A1).txt\", \"type\": \"file\", \"size\": 10, "
-                       "\"new\": false}\n]\n"));
+  QCOMPARE(
+      ReadBytes(json),
+      std::string("[\n {\"site\": \"files.example\", \"path\": \"/docs/readme.txt\", \"type\": "
+                  "\"file\", \"size\": 10, \"new\": false},\n {\"site\": \"files.example\", "
+                  "\"path\": \"/docs/=sum(A1).txt\", \"type\": \"file\", \"size\": 10, "
+                  "\"new\": false}\n]\n"));
 }
 
 void FindBarTest::hitsFollowAnotherProcessesCommit() {
   QTest::keyClicks(edit_, QStringLiteral("ext:txt"));
   QTRY_COMPARE(ListNames(frame_->fileView()).size(), 3);
   WriteCatalog(data_->path(), {"readme.txt", "added.txt"});
-  QTRY_COMPARE_WITH_TIMEOUT(ListNames(frame_->fileView()),
-                            (QStringList{QStringLiteral("readme.txt"), QStringLiteral("added.txt")}),
-                            kWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(
+      ListNames(frame_->fileView()),
+      (QStringList{QStringLiteral("readme.txt"), QStringLiteral("added.txt")}), kWaitMs);
   QCOMPARE(edit_->text(), QStringLiteral("ext:txt"));
 }
 
