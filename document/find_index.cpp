@@ -259,6 +259,7 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
     }
   }
   segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
+  // What doubling left unused would be a third of the index.
   segment.entries.shrink_to_fit();
   segment.start.shrink_to_fit();
   segment.parent.shrink_to_fit();
