@@ -1146,14 +1146,6 @@ Copy it to the clipboard?</translation>
         <translation>Export changes</translation>
     </message>
     <message>
-        <source>CSV 文件 (*.csv)</source>
-        <translation>CSV files (*.csv)</translation>
-    </message>
-    <message>
-        <source>JSON 文件 (*.json)</source>
-        <translation>JSON files (*.json)</translation>
-    </message>
-    <message>
         <source>无法导出到 %1：%2</source>
         <translation>Cannot export to %1: %2</translation>
     </message>
