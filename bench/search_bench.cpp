@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/name_corpus.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -33,7 +34,6 @@ constexpr int kSites = 10;
 constexpr int kTopDirs = 100;
 constexpr int kSubdirsPerTop = 9;
 constexpr int kFilesPerDir = 99;
-constexpr int kMatchEvery = 1000;  // 0.1% of the names hold the keyword
 
 class CountingHost : public IDocumentHost {
  public:
@@ -49,51 +49,9 @@ class CountingHost : public IDocumentHost {
   long pumps = 0;
 };
 
-const char* const kWords[] = {"linux",   "kernel", "backup", "Release", "setup",  "Music",
-                              "photo",   "debian", "src",    "patch",   "DOCS",   "manual",
-                              "archive", "tools",  "x86_64", "update",  "driver", "video"};
-const char* const kExtensions[] = {".tar.gz", ".zip", ".txt", ".iso", ".mp3", ".pdf", ".rpm"};
-// 资料, 软件, 文档 in code page 936; 音乐, 照片 in UTF-8.
-const char* const kGbkWords[] = {"\xD7\xCA\xC1\xCF", "\xC8\xED\xBC\xFE", "\xCE\xC4\xB5\xB5"};
-const char* const kUtf8Words[] = {"\xE9\x9F\xB3\xE4\xB9\x90", "\xE7\x85\xA7\xE7\x89\x87"};
-
-class Corpus {
- public:
-  Corpus() : rng_(12345) {}
-
-  std::string NextName() {
-    ++count_;
-    std::string name;
-    const unsigned kind = rng_() % 100;
-    const char* word = kWords[rng_() % std::size(kWords)];
-    if (kind < 10) {
-      name = std::string(kGbkWords[rng_() % std::size(kGbkWords)]) + "_" + word;
-    } else if (kind < 15) {
-      name = std::string(kUtf8Words[rng_() % std::size(kUtf8Words)]) + "-" + word;
-    } else {
-      name = std::string(word) + "-" + kWords[rng_() % std::size(kWords)];
-    }
-    name += '_';
-    name += std::to_string(rng_() % 1000000);
-    if (count_ % kMatchEvery == 0) name += "_NeedLe";
-    while (name.size() < 20 + rng_() % 12) {
-      name += "_v";
-      name += std::to_string(rng_() % 100);
-    }
-    name += kExtensions[rng_() % std::size(kExtensions)];
-    return name;
-  }
-
-  bool NextIsNew() { return count_ % kMatchEvery == 7; }
-
- private:
-  std::mt19937 rng_;
-  long count_ = 0;
-};
-
 struct Fixture {
   Fixture() : doc(dir(), host) {
-    Corpus corpus;
+    bench::NameCorpus corpus;
     std::ofstream flat(FlatFile(), std::ios::binary);
     auto name = [&] {
       std::string n = corpus.NextName();

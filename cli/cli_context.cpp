@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iostream>
 #include <mutex>
 #include <ostream>
 
@@ -37,6 +38,11 @@ std::string ShownDirPath(const CFTPDir& dir) {
 CliContext::CliContext(COrvaneDoc& doc, CCliHost& host, std::ostream& out, std::ostream& err,
                        bool json)
     : doc(doc), host(host), out(out), err(err), json(json) {}
+
+std::ostream& CliContext::StreamJson() {
+  streamed_ = true;
+  return std::cout;
+}
 
 std::string CliContext::StoredText(std::string_view typed) {
   if (IsAscii(typed) || !IsValidUtf8(typed)) return std::string(typed);

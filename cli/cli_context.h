@@ -69,8 +69,16 @@ class CliContext {
   int UsageError(std::string_view command, std::string_view problem);
   const std::string& error() const { return error_; }
 
+  // With --json, for a command whose document may be larger than memory
+  // should hold: stdout itself, which the command writes its one document
+  // to as it goes; main then adds nothing to it. Call it only once nothing
+  // can fail any more.
+  std::ostream& StreamJson();
+  bool streamed() const { return streamed_; }
+
  private:
   std::string error_;
+  bool streamed_ = false;
 };
 
 // Splits "--name value" / "--name=value" options from positional arguments.

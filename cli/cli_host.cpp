@@ -46,7 +46,7 @@ constexpr std::chrono::milliseconds kInterruptPoll{50};
 }  // namespace
 
 CCliHost::CCliHost(std::ostream& out, std::ostream& err, bool json)
-    : out_(out), err_(err), json_(json) {}
+    : out_(&out), err_(err), json_(json) {}
 
 CCliHost::~CCliHost() = default;
 
@@ -72,6 +72,10 @@ bool CCliHost::Interrupted() { return g_interrupted.load(); }
 void CCliHost::RequestInterrupt() { g_interrupted.store(true); }
 
 bool CCliHost::PumpMessages() {
+  // Results go out at each pause of a walk (every few milliseconds), in
+  // blocks rather than a write per line, and a script reading the pipe
+  // still sees them as the walk goes.
+  out_->flush();
   RunPendingEvents();
   return !Interrupted();
 }
@@ -121,16 +125,16 @@ void CCliHost::ReportLoadError(const std::string& text) {
 
 bool CCliHost::SetClipboardText(const std::string& text) {
   if (json_) {
-    out_ << JsonWriter()
-                .BeginObject()
-                .Key("text")
-                .String(CliContext::Shown(text))
-                .EndObject()
-                .Text();
+    *out_ << JsonWriter()
+                 .BeginObject()
+                 .Key("text")
+                 .String(CliContext::Shown(text))
+                 .EndObject()
+                 .Text();
   } else {
-    out_ << CliContext::Shown(text) << '\n';
+    *out_ << CliContext::Shown(text) << '\n';
   }
-  out_.flush();
+  out_->flush();
   return true;
 }
 
@@ -173,7 +177,19 @@ void CCliHost::AppendResultLine(const std::string& path, const std::string& rawP
   ++resultCount_;
   if (!json_) {
     // Results stream: a script reading the pipe sees each one as it is found.
-    out_ << CliContext::Escaped(path) << '\n' << std::flush;
+    *out_ << CliContext::Escaped(path) << '\n';
+    return;
+  }
+  if (streamJson_) {
+    // Each entry through a writer of its own, laid out as an element of the
+    // outermost array, and written at once: memory stays flat.
+    JsonWriter entry;
+    WriteEntry(entry.BeginArray(), path, rawPath, isDir, size, isNew);
+    if (resultCount_ == 1) {
+      *out_ << entry.Text();
+    } else {
+      *out_ << ',' << std::string_view(entry.Text()).substr(1);
+    }
     return;
   }
   if (pendingJson_.Empty()) pendingJson_.BeginArray();
@@ -183,7 +199,11 @@ void CCliHost::AppendResultLine(const std::string& path, const std::string& rawP
 void CCliHost::FinishResults() {
   if (!json_) return;
   if (pendingJson_.Empty()) pendingJson_.BeginArray();
-  out_ << pendingJson_.EndArray().Text() << std::flush;
+  if (streamJson_) {
+    *out_ << (resultCount_ ? "\n]\n" : "[]\n") << std::flush;
+    return;
+  }
+  *out_ << pendingJson_.EndArray().Text() << std::flush;
   pendingJson_ = JsonWriter();
 }
 

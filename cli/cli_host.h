@@ -68,6 +68,12 @@ class CCliHost final : public IDocumentHost {
   // one JSON array (empty when there were none). Without --json, results
   // were printed as they came and this does nothing.
   void FinishResults();
+  // With --json: the results of the listing that follows go to `out` as
+  // they come, one array element at a time (CliContext::StreamJson).
+  void StreamJsonTo(std::ostream& out) {
+    out_ = &out;
+    streamJson_ = true;
+  }
   std::size_t resultCount() const { return resultCount_; }
   int loadErrorCount() const { return loadErrors_; }
   // The last message the document showed (an error, for the JSON error
@@ -94,7 +100,8 @@ class CCliHost final : public IDocumentHost {
   void AppendResultLine(const std::string& path, const std::string& rawPath, bool isDir,
                         std::uint64_t size, bool isNew);
 
-  std::ostream& out_;
+  std::ostream* out_;
+  bool streamJson_ = false;
   std::ostream& err_;
   const bool json_;
   const COrvaneDoc* doc_ = nullptr;

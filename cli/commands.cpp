@@ -37,7 +37,8 @@ constexpr std::array kCommands{
                "change is a line. --new then prints the entries this update marked new. "
                "--quiet prints nothing when every site succeeded, else only the sites that did "
                "not (on stderr) and errors. --no-recursive lists each directory on its own "
-               "instead of asking the server for whole subtrees."},
+               "instead of asking the server for whole subtrees.",
+               true},
     CliCommand{"changes", RunChanges,
                "[KEY] [--since TIME|DURATION] [--kind added,removed,resized]", false, true,
                "Prints what the updates of all sites (or one) added, removed and resized, "
@@ -56,6 +57,14 @@ constexpr std::array kCommands{
                "M MiB (1 to 4096; 16), the oldest dropped whole."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
+    CliCommand{"find", RunFind, "QUERY... [--sort name|size|site|path] [--limit N]", false, true,
+               "Prints the stored entries that match QUERY, one line each: site, size, mark "
+               "(* new, - removed) and path. Words must all match (case, Simplified and "
+               "Traditional Chinese folded); \"a phrase\", * and ? over the whole name, -word, "
+               "a | b, parentheses, ext:iso,mkv, size:>1G, size:10M..2G, dir:, file:, new:, "
+               "site:NAME, path:/pub/*, added:<7d, removed:<30d, changed:<1d and /regex/. "
+               "Exit 1 when nothing matches, 2 when the query cannot be parsed (the error "
+               "names the column)."},
     CliCommand{"new", RunNew, "[--all]", false, true,
                "Prints the entries marked new in the sites updated earlier in the same "
                "process, which from a shell is always nothing (use update --new for what an "
@@ -84,8 +93,8 @@ constexpr std::array kGlobalOptions{
 
 constexpr std::array kExitStatuses{
     CliExitStatus{kExitSuccess, "success"},
-    CliExitStatus{kExitNothing, "nothing found (search, new), or no such site or directory"},
-    CliExitStatus{kExitUsage, "usage error"},
+    CliExitStatus{kExitNothing, "nothing found (search, find, new), or no such site or directory"},
+    CliExitStatus{kExitUsage, "usage error, or a find query that cannot be read"},
     CliExitStatus{kExitPartial,
                   "partial: some sites failed, were stopped or skipped, or could not be fully "
                   "fetched"},

@@ -22,8 +22,9 @@ class CliContext;
 
 // Exit statuses, as --help and the README list them.
 inline constexpr int kExitSuccess = 0;
-// Nothing found (search, new), or the named site or directory does not exist.
+// Nothing found (search, find, new), or the named site or directory does not exist.
 inline constexpr int kExitNothing = 1;
+// Also a find query that cannot be parsed.
 inline constexpr int kExitUsage = 2;
 // Some sites failed, were stopped or skipped, or could not be fully fetched.
 inline constexpr int kExitPartial = 3;
@@ -48,6 +49,9 @@ struct CliCommand {
   bool readOnly = false;
   // One sentence for the help text: what the command does.
   std::string_view summary = {};
+  // Whether the command goes online: orvane-cli runs it in the program
+  // that links the FTP client (cli/online_launch.cpp).
+  bool online = false;
 };
 
 // Every command, in the order the help text lists them.
@@ -87,8 +91,12 @@ int RunDelete(CliContext& context, const std::vector<std::string>& args);
 int RunChanges(CliContext& context, const std::vector<std::string>& args);
 int RunTree(CliContext& context, const std::vector<std::string>& args);
 
-// Updates (cli/update_command.cpp).
+// Updates (cli/update_command.cpp; in orvane-cli, cli/online_launch.cpp).
 int RunUpdate(CliContext& context, const std::vector<std::string>& args);
+// Replaces the process with orvane-cli-online, from orvane-cli's
+// directory, given the same arguments; returns only when that failed (exit
+// status 4, with the reason on stderr).
+int ExecOnlineProgram(char** argv);
 
 // Scheduled updates through systemd (cli/schedule_command.cpp).
 int RunSchedule(CliContext& context, const std::vector<std::string>& args);
@@ -97,6 +105,8 @@ int RunSettings(CliContext& context, const std::vector<std::string>& args);
 
 // Search, listings, import and addresses (cli/search_commands.cpp).
 int RunSearch(CliContext& context, const std::vector<std::string>& args);
+// The find query language over an index of every catalog (cli/find_command.cpp).
+int RunFind(CliContext& context, const std::vector<std::string>& args);
 int RunNew(CliContext& context, const std::vector<std::string>& args);
 int RunMarkRead(CliContext& context, const std::vector<std::string>& args);
 int RunImport(CliContext& context, const std::vector<std::string>& args);

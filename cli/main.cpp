@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
   const CliCommand* command = FindCliCommand(args.front());
   if (!command) return fail(kExitUsage, "orvane-cli: unknown command " + args.front(), true);
   args.erase(args.begin());
+#ifdef ORVANE_CLI_LAUNCHER
+  if (command->online) return ExecOnlineProgram(argv);
+#endif
   if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
@@ -170,7 +173,7 @@ int main(int argc, char** argv) {
   // The one document goes out whole: a second Ctrl-C now would add
   // another, or cut this one.
   CCliHost::HoldInterrupts();
-  if (json) {
+  if (json && !context.streamed()) {
     const std::string result = jsonOut.str();
     if (!context.error().empty()) {
       PrintJsonError(context.error(), result);

@@ -109,6 +109,11 @@ int RunSearch(CliContext& context, const std::vector<std::string>& args) {
   }
   // Typed text is UTF-8; the matcher keeps it in both encodings.
   const std::string keyword = FoldKeyword(parsed.positional[0]);
+  // A damaged site list is said by main in the JSON document, which must
+  // then wait; else the entries stream out as they are found.
+  if (context.json && context.host.loadErrorCount() == 0) {
+    context.host.StreamJsonTo(context.StreamJson());
+  }
   if (keyword == "#new") {
     ListEveryNewEntry(context);
   } else {

@@ -550,12 +550,26 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     return context.Fail(kExitNothing, "orvane-cli tree: no stored directory " + args[1]);
   }
 
-  std::ostream& out = context.out;
+  // The JSON array streams out an element at a time (memory flat in the
+  // size of the tree), unless it must wait for main to wrap it in the
+  // error of a damaged catalog or site list.
+  const bool stream = context.json && !damaged && context.host.loadErrorCount() == 0;
+  std::ostream& out = stream ? context.StreamJson() : context.out;
   JsonWriter json;
   json.BeginArray();
+  std::size_t printed = 0;
   auto print = [&](const auto& entry, bool isDir, std::uint64_t size) {
     const bool isNew = entry.readState.load() != 0;
-    if (context.json) {
+    if (stream) {
+      JsonWriter element;
+      CCliHost::WriteEntry(element.BeginArray(), CliContext::ShownPath(entry),
+                           entry.GetDisplayPath(), isDir, size, isNew);
+      if (printed++ == 0) {
+        out << element.Text();
+      } else {
+        out << ',' << std::string_view(element.Text()).substr(1);
+      }
+    } else if (context.json) {
       CCliHost::WriteEntry(json, CliContext::ShownPath(entry), entry.GetDisplayPath(), isDir, size,
                            isNew);
     } else {
@@ -580,7 +594,11 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
     }
     for (auto it = subdirs.rbegin(); it != subdirs.rend(); ++it) pending.push_back(*it);
   }
-  if (context.json) out << json.EndArray().Text();
+  if (stream) {
+    out << (printed ? "\n]\n" : "[]\n");
+  } else if (context.json) {
+    out << json.EndArray().Text();
+  }
   if (damaged) return context.Fail(kExitFailed, damage);
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "catalog/ftp_site.h"
 #include "document/catalog_reload.h"
 #include "document/orvane_doc.h"
+#include "frame/find_bar.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
 
@@ -132,6 +133,7 @@ void CCatalogFollower::Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>&
 void CCatalogFollower::CatalogChanged(const CFTPSite& site) {
   COrvaneDoc& doc = frame_.doc();
   emit catalogsChanged();
+  if (CFindBar* bar = frame_.findBar()) bar->SiteChanged(site);
   frame_.dirView().FollowCatalog(&site);
   // The browse lists are the children of the current location; taken again,
   // they hold what the catalog holds now (the list shows them in browse

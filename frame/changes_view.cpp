@@ -443,16 +443,7 @@ void CChangesView::EditWatchWords() {
 }
 
 void CChangesView::Export() {
-  QFileDialog dialog(this, tr("导出变化"));
-  dialog.setAcceptMode(QFileDialog::AcceptSave);
-  dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilters({tr("CSV 文件 (*.csv)"), tr("JSON 文件 (*.json)")});
-  dialog.setDefaultSuffix(QStringLiteral("csv"));
-  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
-    dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.json")) ? QStringLiteral("json")
-                                                                      : QStringLiteral("csv"));
-  });
-  const QString path = CDialogSeam::OpenFile(dialog);
+  const QString path = CDialogSeam::ExportPath(this, tr("导出变化"));
   if (path.isEmpty()) return;
   QString error;
   const bool json = path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);

@@ -74,6 +74,21 @@ QString CDialogSeam::OpenFile(QFileDialog& dialog) {
   return files.isEmpty() ? QString() : files.front();
 }
 
+QString CDialogSeam::ExportPath(QWidget* parent, const QString& title) {
+  QFileDialog dialog(parent, title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters({QCoreApplication::translate("orvane::CDialogSeam", "CSV 文件 (*.csv)"),
+                         QCoreApplication::translate("orvane::CDialogSeam", "JSON 文件 (*.json)")});
+  dialog.setDefaultSuffix(QStringLiteral("csv"));
+  QObject::connect(
+      &dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains(QStringLiteral("*.json")) ? QStringLiteral("json")
+                                                                          : QStringLiteral("csv"));
+      });
+  return OpenFile(dialog);
+}
+
 bool CDialogSeam::OpenUrl(const QUrl& url) {
   if (urlHook()) return urlHook()(url);
   return QDesktopServices::openUrl(url);

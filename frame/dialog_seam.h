@@ -48,6 +48,9 @@ class CDialogSeam {
   static int Exec(QDialog& dialog);
   // The file chosen in `dialog` (set up by the caller), or empty.
   static QString OpenFile(QFileDialog& dialog);
+  // A file to export to, asked in a save dialog titled `title` that offers
+  // CSV and JSON (the suffix follows the filter chosen); empty for Cancel.
+  static QString ExportPath(QWidget* parent, const QString& title);
   // QDesktopServices::openUrl, or the hook.
   static bool OpenUrl(const QUrl& url);
 

@@ -9,6 +9,7 @@
 #include "document/orvane_doc.h"
 #include "frame/catalog_follower.h"
 #include "frame/dialog_seam.h"
+#include "frame/find_bar.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
 #include "frame/search_dialog.h"
@@ -121,6 +122,8 @@ void CFrameHost::SiteChanged(std::size_t index) {
   // The label may change and with it the item's place in the sorted tree.
   frame_.RefreshSitesOverview();
   frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
+  // A new key or nickname changes what site: matches.
+  if (CFindBar* bar = frame_.findBar()) bar->SiteChanged(*frame_.doc().sites()[index]);
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {
@@ -133,6 +136,7 @@ void CFrameHost::SiteRemoving(std::size_t index) {
 void CFrameHost::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
                                  const std::vector<const CFTPFile*>& files) {
   frame_.dirView().EntriesRemoving(dirs);
+  if (CFindBar* bar = frame_.findBar()) bar->EntriesRemoving(dirs, files);
   frame_.fileView().EntriesRemoving(dirs, files);
 }
 

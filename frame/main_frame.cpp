@@ -20,6 +20,7 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QUrl>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "catalog/ftp_site.h"
@@ -30,6 +31,7 @@
 #include "frame/changes_view.h"
 #include "frame/close_dlg.h"
 #include "frame/dialog_seam.h"
+#include "frame/find_bar.h"
 #include "frame/find_dialog.h"
 #include "frame/frame_follow.h"
 #include "frame/frame_host.h"
@@ -206,6 +208,7 @@ CMainFrame::~CMainFrame() {
   // The views refer to the document's entries; they go first.
   delete splitter_;
   splitter_ = nullptr;
+  findBar_ = nullptr;
 }
 
 void CMainFrame::CreateActions() {
@@ -252,6 +255,14 @@ void CMainFrame::CreateActions() {
   nextPane->setShortcutContext(Qt::WindowShortcut);
   connect(nextPane, &QAction::triggered, this, &CMainFrame::SwitchPane);
   addAction(nextPane);
+  // Ctrl+K: no key of the menus, the views or the dialogs takes it.
+  findAction_ = new QAction(tr("即时查找(&K)"), this);
+  findAction_->setObjectName(QStringLiteral("actionFindBar"));
+  findAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+  findAction_->setShortcutContext(Qt::WindowShortcut);
+  findAction_->setStatusTip(tr("边输入边查找所有站点的目录"));
+  connect(findAction_, &QAction::triggered, this, [this] { findBar_->Open(); });
+  addAction(findAction_);
 }
 
 void CMainFrame::CreateMenus() {
@@ -278,6 +289,7 @@ void CMainFrame::CreateMenus() {
   actions->setObjectName(QStringLiteral("menuActions"));
   add(actions, {kCmdUpdate, kCmdUpdateAll, kCmdStopUpdate, 0, kCmdSearch, kCmdShowNew,
                 kCmdShowAllNew, 0, kCmdSetRead, kCmdSetUpdateRead, kCmdSetAllRead});
+  actions->insertAction(actions_[kCmdShowNew], findAction_);
   QMenu* settings = menuBar()->addMenu(tr("设置(&S)"));
   settings->setObjectName(QStringLiteral("menuSettings"));
   add(settings, {kCmdSettings, kCmdWatchWords});
@@ -318,9 +330,18 @@ void CMainFrame::CreatePanes() {
   splitter_->setObjectName(QStringLiteral("splitter"));
   splitter_->setChildrenCollapsible(false);
   dirView_ = new CDirView(*doc_, splitter_);
-  fileView_ = new COrvaneView(*doc_, splitter_);
+  // The list with the find bar above it.
+  auto* listPane = new QWidget(splitter_);
+  listPane->setObjectName(QStringLiteral("listPane"));
+  auto* listLayout = new QVBoxLayout(listPane);
+  listLayout->setContentsMargins(0, 0, 0, 0);
+  listLayout->setSpacing(0);
+  fileView_ = new COrvaneView(*doc_, listPane);
+  findBar_ = new CFindBar(*this, listPane);
+  listLayout->addWidget(findBar_);
+  listLayout->addWidget(fileView_, 1);
   splitter_->addWidget(dirView_);
-  splitter_->addWidget(fileView_);
+  splitter_->addWidget(listPane);
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
   splitter_->setSizes({kTreeWidth, std::max(kTreeWidth, width() - kTreeWidth)});

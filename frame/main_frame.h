@@ -39,6 +39,7 @@ namespace orvane {
 
 class CCatalogFollower;
 class CChangesView;
+class CFindBar;
 class CFrameFollow;
 class CDirView;
 class CMarksSaver;
@@ -84,6 +85,10 @@ class CMainFrame : public QMainWindow {
   // them.
   CCatalogFollower& catalogFollower() { return *follower_; }
 
+  // The find bar over the list (Ctrl+K; see frame/find_bar.h); null once
+  // the views are gone.
+  CFindBar* findBar() { return findBar_; }
+
   // The Changes dock (a journal reader of its own; see frame/changes_view.h).
   CChangesView& changesView() { return *changesView_; }
 
@@ -124,6 +129,7 @@ class CMainFrame : public QMainWindow {
 
  private:
   friend class CFrameHost;
+  friend class CFindBar;
 
   void CreateActions();
   void CreateMenus();
@@ -230,6 +236,8 @@ class CMainFrame : public QMainWindow {
   QSplitter* splitter_ = nullptr;
   CDirView* dirView_ = nullptr;
   COrvaneView* fileView_ = nullptr;
+  CFindBar* findBar_ = nullptr;
+  QAction* findAction_ = nullptr;
   CSitesOverview* sitesOverview_ = nullptr;
   QHash<int, QAction*> actions_;
   QStringList loadErrors_;

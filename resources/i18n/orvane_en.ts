@@ -64,6 +64,14 @@
 <context>
     <name>orvane::CDialogSeam</name>
     <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON 文件 (*.json)</source>
+        <translation>JSON files (*.json)</translation>
+    </message>
+    <message>
         <source>确定</source>
         <translation>OK</translation>
     </message>
@@ -290,6 +298,14 @@ the FTP session could not be created</translation>
 </context>
 <context>
     <name>orvane::CMainFrame</name>
+    <message>
+        <source>即时查找(&amp;K)</source>
+        <translation>Find as You &amp;Type</translation>
+    </message>
+    <message>
+        <source>边输入边查找所有站点的目录</source>
+        <translation>Find in every catalog as you type</translation>
+    </message>
     <message>
         <source>设置无法保存：
 %1</source>
@@ -1130,14 +1146,6 @@ Copy it to the clipboard?</translation>
         <translation>Export changes</translation>
     </message>
     <message>
-        <source>CSV 文件 (*.csv)</source>
-        <translation>CSV files (*.csv)</translation>
-    </message>
-    <message>
-        <source>JSON 文件 (*.json)</source>
-        <translation>JSON files (*.json)</translation>
-    </message>
-    <message>
         <source>无法导出到 %1：%2</source>
         <translation>Cannot export to %1: %2</translation>
     </message>
@@ -1166,6 +1174,59 @@ Copy it to the clipboard?</translation>
     <message>
         <source>每行一个关注词。含 * 或 ? 的是通配模式（匹配整个名字），其余的按包含查找。</source>
         <translation>One watch word a line. A word with * or ? is a pattern over the whole name; any other word matches names that contain it.</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CFindBar</name>
+    <message>
+        <source>查找：词、"短语"、*.iso、-排除、a | b、ext:、size:&gt;1G、site:、/正则/</source>
+        <translation>Find: words, "phrase", *.iso, -exclude, a | b, ext:, size:&gt;1G, site:, /regex/</translation>
+    </message>
+    <message>
+        <source>导出</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>把结果导出为 CSV 或 JSON 文件</source>
+        <translation>Export the hits to a CSV or JSON file</translation>
+    </message>
+    <message>
+        <source>正在读取目录…</source>
+        <translation>Reading the catalogs…</translation>
+    </message>
+    <message>
+        <source>另一个查找正在进行</source>
+        <translation>Another search is running</translation>
+    </message>
+    <message>
+        <source>第 %1 列：%2</source>
+        <translation>Column %1: %2</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 项</source>
+        <translation>
+            <numerusform>%n entry</numerusform>
+            <numerusform>%n entries</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>（另有 %n 项已删除，见 orvane-cli find）</source>
+        <translation>
+            <numerusform> (and %n removed entry: see orvane-cli find)</numerusform>
+            <numerusform> (and %n removed entries: see orvane-cli find)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>（正在更新索引）</source>
+        <translation> (updating the index)</translation>
+    </message>
+    <message>
+        <source>导出查找结果</source>
+        <translation>Export the hits</translation>
+    </message>
+    <message>
+        <source>无法导出到 %1：%2</source>
+        <translation>Cannot export to %1: %2</translation>
     </message>
 </context>
 </TS>

@@ -163,6 +163,61 @@ TEST_F(SearchCliTest, JsonListsTheSameEntries) {
             "\"new\": false}\n]\n");
 }
 
+// 文檔: the Traditional form of 文档.
+constexpr char kDocTraditional[] = "\xE6\x96\x87\xE6\xAA\x94";
+
+TEST_F(SearchCliTest, FindPrintsOneLinePerHitAndExitsByWhatItFound) {
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {{"find", "abc"},
+       0,
+       {"files.example\t20\t*\t/pub/ABC.iso", "files.example\t30\t \t/pub/abc.txt"}},
+      {{"find", kDocTraditional},
+       0,
+       {std::string("files.example\t10\t*\t/") + kDirUtf8 + "/" + kDocUtf8 + ".txt"}},
+      {{"find", "dir:", "|", "readme"},
+       0,
+       {std::string("files.example\t<DIR>\t*\t/") + kDirUtf8, "files.example\t<DIR>\t \t/pub",
+        "files.example\t40\t \t/Readme"}},
+      {{"find", "file:", "--sort", "size", "--limit", "2"},
+       0,
+       {"files.example\t40\t \t/Readme", "files.example\t30\t \t/pub/abc.txt"}},
+      {{"find", "file:", "--sort", "name", "--limit", "1"},
+       0,
+       {"files.example\t20\t*\t/pub/ABC.iso"}},
+      {{"find", "abc", "-ext:iso"}, 0, {"files.example\t30\t \t/pub/abc.txt"}},
+      {{"find", "zzz"}, 1, {}},
+      {{"find", ""}, 1, {}},
+      {{"find", "(abc"}, 2, {}},
+      {{"find", "abc", "--sort", "colour"}, 2, {}},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = Cli(c.args);
+    SCOPED_TRACE(c.args.back());
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_EQ(run.Lines(), c.lines);
+  }
+  EXPECT_THAT(Cli({"find", "a", "(b"}).err, HasSubstr("column 3: unmatched '('"));
+}
+
+TEST_F(SearchCliTest, FindJsonKeepsRawBytesOfNamesThatAreNotUtf8) {
+  const CliRun run = Cli({"--json", "find", kDocUtf8});
+  EXPECT_EQ(run.status, 0) << run.err;
+  // Bytes that are not UTF-8 as lone surrogates; the pairs that happen to
+  // be valid UTF-8 stay as they are (the JSON writer's rule).
+  const std::string raw =
+      "\"/\\udcd6\\udcd0\\udcce\\udcc4\xC4\xBF\xC2\xBC/\\udcce\xC4\xB5\\udcb5.txt\"";
+  EXPECT_EQ(run.out, std::string("[\n {\"site\": \"files.example\", \"path\": \"/") + kDirUtf8 +
+                         "/" + kDocUtf8 + ".txt\", \"rawPath\": " + raw +
+                         ", \"type\": \"file\", \"size\": 10, \"new\": true}\n]\n");
+  const CliRun none = Cli({"--json", "find", "zzz"});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "[]\n");
+}
+
 // Every entry still marked new, those inside a new directory too: a script
 // fetching what is new needs each one.
 TEST_F(SearchCliTest, NewListsEveryEntryMarkedNewInsideNewDirectoriesToo) {

@@ -1,0 +1,175 @@
+// find: the find query language (document/find_query.h) over every stored
+// catalog, answered from an index built as the catalogs are read.
+//
+// Plain output is one line per hit: the site's key, the size ("<DIR>" for
+// a directory), the mark ("*" new, "-" removed by an update, " " neither)
+// and the decoded server path, tab-separated and escaped for a terminal.
+// Lines are written in large blocks, not one write per line. --json
+// streams one array of entries with the members of `changes --json`
+// ("path", "rawPath" when the bytes differ) straight to stdout, so memory
+// stays flat however many hits there are.
+#include <algorithm>
+#include <ctime>
+#include <iostream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "catalog/code_page.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "cli/cli_context.h"
+#include "cli/cli_host.h"
+#include "cli/commands.h"
+#include "cli/find_json.h"
+#include "document/find_index.h"
+#include "document/find_query.h"
+#include "document/orvane_doc.h"
+
+namespace orvane {
+
+namespace {
+
+// Output gathered into blocks of this size before each write.
+constexpr std::size_t kBlock = 1 << 16;
+
+struct Row {
+  FindHit hit;
+  std::uint64_t size = 0;
+  std::string sortKey;
+};
+
+std::uint64_t SizeOf(const FindHit& hit) {
+  if (hit.ghost) return hit.ghost->size;
+  return hit.file ? hit.file->size.load() : 0;
+}
+
+bool IsDir(const FindHit& hit) { return hit.ghost ? hit.ghost->isDir : hit.dir != nullptr; }
+
+bool IsNew(const FindHit& hit) {
+  if (hit.ghost) return false;
+  return hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
+}
+
+}  // namespace
+
+int RunFind(CliContext& context, const std::vector<std::string>& args) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs(args, {"sort", "limit"}, {}, parsed, error)) {
+    return context.UsageError("find", error);
+  }
+  if (parsed.positional.empty()) return context.UsageError("find", "give a QUERY");
+  std::string sort;
+  if (const std::string* value = parsed.Value("sort")) {
+    sort = *value;
+    if (sort != "name" && sort != "size" && sort != "site" && sort != "path") {
+      return context.UsageError("find", "--sort takes name, size, site or path");
+    }
+  }
+  std::uint64_t limit = std::numeric_limits<std::uint64_t>::max();
+  if (const std::string* value = parsed.Value("limit")) {
+    if (!ParseNumber(*value, 0, limit, limit)) {
+      return context.UsageError("find", "--limit takes a number");
+    }
+  }
+  // The words of the command line are one query; text typed on a terminal
+  // in another encoding is read the way names are.
+  std::string typed;
+  for (const std::string& word : parsed.positional) {
+    if (!typed.empty()) typed.push_back(' ');
+    typed += word;
+  }
+  if (!IsValidUtf8(typed)) typed = DecodeName(typed);
+  CFindQuery::Error parseError;
+  const std::unique_ptr<CFindQuery> query =
+      CFindQuery::Parse(typed, static_cast<std::int64_t>(std::time(nullptr)), parseError);
+  if (!query) return context.Fail(kExitUsage, "orvane-cli find: " + parseError.Text());
+
+  CFindIndex index;
+  IndexEveryCatalog(context.doc, index);
+
+  std::vector<Row> rows;
+  std::uint64_t count = 0;
+  std::string block;
+  bool firstJson = true;
+  // Streamed, unless main must wrap it in the error of a damaged site list.
+  std::ostream& out =
+      context.json && context.host.loadErrorCount() == 0 ? context.StreamJson() : context.out;
+  const auto flush = [&] {
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    block.clear();
+  };
+  const auto print = [&](const FindHit& hit) {
+    if (context.json) {
+      // Each entry through a writer of its own, opened as the outermost
+      // array so that it is laid out as a whole document's element would be.
+      JsonWriter json;
+      WriteFindHit(json.BeginArray(), hit);
+      if (firstJson) {
+        block += json.Text();
+      } else {
+        block.push_back(',');
+        block.append(json.Text(), 1);
+      }
+      firstJson = false;
+    } else {
+      block += CliContext::Escaped(CliContext::Shown(hit.site->siteKey()));
+      block.push_back('\t');
+      block += IsDir(hit) && !hit.ghost ? std::string("<DIR>") : std::to_string(SizeOf(hit));
+      block.push_back('\t');
+      block.push_back(hit.ghost ? '-' : IsNew(hit) ? '*' : ' ');
+      block.push_back('\t');
+      block += CliContext::Escaped(FindShownPath(FindHitRawPath(hit)));
+      block.push_back('\n');
+    }
+    if (block.size() >= kBlock) flush();
+  };
+
+  if (sort.empty()) {
+    index.Find(*query, [&](const FindHit& hit) {
+      if (count >= limit) return false;
+      ++count;
+      print(hit);
+      return true;
+    });
+  } else {
+    index.Find(*query, [&](const FindHit& hit) {
+      Row row{hit, SizeOf(hit), {}};
+      if (sort == "name") {
+        const std::string raw = FindHitRawPath(hit);
+        row.sortKey = CliContext::Shown(raw.substr(raw.rfind('/') + 1));
+      } else if (sort == "path") {
+        row.sortKey = FindShownPath(FindHitRawPath(hit));
+      } else if (sort == "site") {
+        row.sortKey =
+            CliContext::Shown(hit.site->siteKey()) + '\n' + FindShownPath(FindHitRawPath(hit));
+      }
+      rows.push_back(std::move(row));
+      return true;
+    });
+    const auto less = [&](const Row& a, const Row& b) {
+      // Largest first: what a person sorting by size looks for.
+      if (sort == "size") return a.size > b.size;
+      return a.sortKey < b.sortKey;
+    };
+    if (limit < rows.size()) {
+      std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(limit), rows.end(),
+                        less);
+      rows.resize(limit);
+    } else {
+      std::stable_sort(rows.begin(), rows.end(), less);
+    }
+    for (const Row& row : rows) {
+      ++count;
+      print(row.hit);
+    }
+  }
+  if (context.json) block += firstJson ? "[]\n" : "\n]\n";
+  flush();
+  out.flush();
+  return count ? kExitSuccess : kExitNothing;
+}
+
+}  // namespace orvane

@@ -1,0 +1,43 @@
+#include "cli/find_json.h"
+
+#include "catalog/code_page.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "cli/journal_json.h"
+#include "document/find_index.h"
+
+namespace orvane {
+
+std::string FindShownPath(std::string_view raw) {
+  std::string shown;
+  std::size_t from = 1;
+  while (from <= raw.size()) {
+    std::size_t cut = raw.find('/', from);
+    if (cut == std::string_view::npos) cut = raw.size();
+    shown.push_back('/');
+    shown += DecodeName(raw.substr(from, cut - from));
+    from = cut + 1;
+  }
+  return shown.empty() ? std::string("/") : shown;
+}
+
+void WriteFindHit(JsonWriter& json, const FindHit& hit) {
+  const std::string raw = FindHitRawPath(hit);
+  const std::string shown = FindShownPath(raw);
+  const bool isDir = hit.ghost ? hit.ghost->isDir : hit.dir != nullptr;
+  json.BeginObject().Key("site").String(DecodeName(hit.site->siteKey())).Key("path").String(shown);
+  if (shown != raw) json.Key("rawPath").String(raw);
+  json.Key("type").String(isDir ? "dir" : "file");
+  if (hit.ghost) {
+    json.Key("size").Number(hit.ghost->size).Key("new").Bool(false);
+    json.Key("removed").String(UtcTimeText(hit.ghost->time));
+  } else {
+    if (hit.file) json.Key("size").Number(hit.file->size.load());
+    json.Key("new").Bool(hit.file ? hit.file->readState.load() != 0
+                                  : hit.dir->readState.load() != 0);
+  }
+  json.EndObject();
+}
+
+}  // namespace orvane

@@ -1,0 +1,470 @@
+#include "document/find_index.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "catalog/change_journal.h"
+#include "catalog/code_page.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "document/find_query.h"
+#include "document/orvane_doc.h"
+#include "document/search_fold.h"
+
+namespace orvane {
+
+struct CFindIndex::Segment {
+  std::shared_ptr<CFTPSite> site;
+  std::string siteTexts;
+  // Entry i: a CFTPDir* with the low bit set, or a CFTPFile*.
+  std::vector<std::uintptr_t> entries;
+  // Entry i's texts start at start[i] and end one byte (the NUL) before
+  // start[i + 1]; one more element than entries.
+  std::vector<std::uint32_t> start;
+  // Entry index of the parent directory; kNoParent below the root.
+  std::vector<std::uint32_t> parent;
+  std::string texts;
+  struct Times {
+    std::int64_t added = 0;
+    std::int64_t changed = 0;
+  };
+  std::unordered_map<std::uint32_t, Times> journal;
+  std::vector<FindGhost> ghosts;
+
+  static constexpr std::uint32_t kNoParent = std::numeric_limits<std::uint32_t>::max();
+
+  std::size_t Bytes() const {
+    return entries.capacity() * sizeof(std::uintptr_t) + start.capacity() * 4 +
+           parent.capacity() * 4 + texts.capacity() + journal.size() * 32 +
+           ghosts.capacity() * sizeof(FindGhost);
+  }
+};
+
+namespace {
+
+using Segment = CFindIndex::Segment;
+
+// The first text of entry texts (the decoded name).
+std::string_view FirstText(std::string_view texts) {
+  return texts.substr(0, texts.find(kTextSeparator));
+}
+
+std::string FoldedSiteTexts(const CFTPSite& site) {
+  std::string texts = SearchFold(DecodeName(site.siteKey()));
+  if (!site.nickname.empty()) {
+    texts.push_back(kTextSeparator);
+    AppendSearchFold(Cp936ToUtf8(site.nickname), texts);
+  }
+  return texts;
+}
+
+std::string FoldedPath(const CFTPSite& site, std::string_view rawPath) {
+  std::string path;
+  std::size_t from = 1;
+  while (from <= rawPath.size()) {
+    std::size_t cut = rawPath.find('/', from);
+    if (cut == std::string_view::npos) cut = rawPath.size();
+    path.push_back('/');
+    AppendSearchFold(DecodeForSearch(site, rawPath.substr(from, cut - from)), path);
+    from = cut + 1;
+  }
+  return path;
+}
+
+class IndexSubject final : public FindSubject {
+ public:
+  explicit IndexSubject(const Segment& segment) : segment_(segment) {}
+  void Reset(std::uint32_t i) {
+    i_ = i;
+    pathBuilt_ = false;
+  }
+  std::string_view Texts() override { return TextsOf(i_); }
+  bool IsDir() override { return segment_.entries[i_] & 1; }
+  std::uint64_t Size() override {
+    return IsDir() ? 0 : reinterpret_cast<const CFTPFile*>(segment_.entries[i_])->size.load();
+  }
+  bool IsNew() override {
+    const std::uintptr_t e = segment_.entries[i_];
+    return e & 1 ? reinterpret_cast<const CFTPDir*>(e & ~std::uintptr_t{1})->readState.load() != 0
+                 : reinterpret_cast<const CFTPFile*>(e)->readState.load() != 0;
+  }
+  std::string_view SiteTexts() override { return segment_.siteTexts; }
+  std::string_view Path() override {
+    if (!pathBuilt_) {
+      // Entries of one directory sit together: its path is built once.
+      const std::uint32_t parent = segment_.parent[i_];
+      if (parent != parentOfPath_) {
+        parentOfPath_ = parent;
+        chain_.clear();
+        for (std::uint32_t p = parent; p != Segment::kNoParent; p = segment_.parent[p]) {
+          chain_.push_back(p);
+        }
+        parentPath_.clear();
+        for (auto it = chain_.rbegin(); it != chain_.rend(); ++it) {
+          parentPath_.push_back('/');
+          parentPath_.append(FirstText(TextsOf(*it)));
+        }
+      }
+      path_.assign(parentPath_);
+      path_.push_back('/');
+      path_.append(FirstText(TextsOf(i_)));
+      pathBuilt_ = true;
+    }
+    return path_;
+  }
+  std::int64_t JournalTime(Journal kind) override {
+    if (kind == Journal::kRemoved || segment_.journal.empty()) return 0;
+    const auto it = segment_.journal.find(i_);
+    if (it == segment_.journal.end()) return 0;
+    return kind == Journal::kAdded ? it->second.added : it->second.changed;
+  }
+
+ private:
+  std::string_view TextsOf(std::uint32_t e) const {
+    return std::string_view(segment_.texts)
+        .substr(segment_.start[e], segment_.start[e + 1] - segment_.start[e] - 1);
+  }
+
+  const Segment& segment_;
+  std::uint32_t i_ = 0;
+  bool pathBuilt_ = false;
+  std::vector<std::uint32_t> chain_;
+  std::uint32_t parentOfPath_ = Segment::kNoParent - 1;
+  std::string parentPath_;
+  std::string path_;
+};
+
+class GhostSubject final : public FindSubject {
+ public:
+  GhostSubject(const FindGhost& ghost, std::string_view siteTexts)
+      : ghost_(ghost), siteTexts_(siteTexts) {}
+  std::string_view Texts() override { return ghost_.texts; }
+  bool IsDir() override { return ghost_.isDir; }
+  std::uint64_t Size() override { return ghost_.size; }
+  bool IsNew() override { return false; }
+  std::string_view SiteTexts() override { return siteTexts_; }
+  std::string_view Path() override { return ghost_.foldedPath; }
+  std::int64_t JournalTime(Journal kind) override {
+    return kind == Journal::kRemoved ? ghost_.time : 0;
+  }
+
+ private:
+  const FindGhost& ghost_;
+  std::string_view siteTexts_;
+};
+
+// The parent of a raw path ("/" for a root entry) and its last component.
+std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {"/", path};
+  return {slash == 0 ? std::string_view("/") : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+void Build(Segment& segment, const std::filesystem::path& programDir) {
+  CFTPSite& site = *segment.site;
+  segment.siteTexts = FoldedSiteTexts(site);
+  segment.entries.clear();
+  segment.start.clear();
+  segment.parent.clear();
+  segment.texts.clear();
+  segment.journal.clear();
+  segment.ghosts.clear();
+
+  // The journal first: which paths to note while walking.
+  std::unordered_map<std::string, Segment::Times> times;
+  std::unordered_set<std::string> journalDirs;
+  {
+    std::string bytes;
+    const std::filesystem::path file = site.DataDirectory(programDir) / kJournalFileName;
+    if (ReadJournalFile(file, bytes) && !bytes.empty()) {
+      for (const JournalRecord& record : ReadJournal(bytes)) {
+        for (const JournalEntry& entry : record.entries) {
+          if (entry.kind == JournalEntry::Kind::kRemoved) {
+            FindGhost ghost;
+            ghost.path = entry.path;
+            ghost.size = entry.size;
+            ghost.isDir = entry.isDirectory;
+            ghost.time = record.endTime;
+            AppendSearchTexts(site, SplitPath(entry.path).second, ghost.texts);
+            ghost.foldedPath = FoldedPath(site, entry.path);
+            segment.ghosts.push_back(std::move(ghost));
+            continue;
+          }
+          Segment::Times& t = times[entry.path];
+          (entry.kind == JournalEntry::Kind::kAdded ? t.added : t.changed) = record.endTime;
+          journalDirs.emplace(SplitPath(entry.path).first);
+        }
+      }
+    }
+  }
+
+  struct Pending {
+    CFTPDir* dir;
+    std::uint32_t index;  // kNoParent for the root
+    std::string path;     // raw path, kept only while the journal needs it
+  };
+  std::vector<Pending> pending;
+  if (site.rootDir) pending.push_back({site.rootDir.get(), Segment::kNoParent, "/"});
+  std::vector<CFTPDir*> dirs;
+  std::vector<CFTPFile*> files;
+  const bool trackPaths = !times.empty();
+  std::string childPath;
+  const auto note = [&](std::uint32_t index, const std::string& dirPath, std::string_view name) {
+    childPath.assign(dirPath);
+    if (childPath.size() > 1) childPath.push_back('/');
+    childPath.append(name);
+    const auto it = times.find(childPath);
+    if (it != times.end()) segment.journal.emplace(index, it->second);
+  };
+  while (!pending.empty()) {
+    Pending current = std::move(pending.back());
+    pending.pop_back();
+    SnapshotChildren(*current.dir, &site, dirs, files);
+    const bool noteHere = trackPaths && journalDirs.count(current.path) != 0;
+    const std::size_t firstDir = segment.entries.size();
+    for (CFTPDir* dir : dirs) {
+      const auto index = static_cast<std::uint32_t>(segment.entries.size());
+      segment.entries.push_back(reinterpret_cast<std::uintptr_t>(dir) | 1);
+      segment.parent.push_back(current.index);
+      segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
+      AppendSearchTexts(site, dir->name(), segment.texts);
+      segment.texts.push_back('\0');
+      if (noteHere) note(index, current.path, dir->name());
+    }
+    for (CFTPFile* file : files) {
+      const auto index = static_cast<std::uint32_t>(segment.entries.size());
+      segment.entries.push_back(reinterpret_cast<std::uintptr_t>(file));
+      segment.parent.push_back(current.index);
+      segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
+      AppendSearchTexts(site, file->name(), segment.texts);
+      segment.texts.push_back('\0');
+      if (noteHere) note(index, current.path, file->name());
+    }
+    // Entered in reverse so the first subdirectory's subtree comes first.
+    for (std::size_t k = dirs.size(); k-- > 0;) {
+      std::string path;
+      if (trackPaths) {
+        path = current.path;
+        if (path.size() > 1) path.push_back('/');
+        path.append(dirs[k]->name());
+      }
+      pending.push_back({dirs[k], static_cast<std::uint32_t>(firstDir + k), std::move(path)});
+    }
+  }
+  segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
+  // What doubling left unused would be a third of the index.
+  segment.entries.shrink_to_fit();
+  segment.start.shrink_to_fit();
+  segment.parent.shrink_to_fit();
+  segment.texts.shrink_to_fit();
+}
+
+// The first occurrence of `needle` (at least two bytes) in [s, s + n), or
+// null. Candidates are the places where both the needle's first and last
+// bytes sit, 32 (or 16) at a time, each then compared in full: several
+// times faster than memmem over a buffer of short names, and what makes a
+// keystroke's scan of a million names take a few milliseconds.
+[[gnu::target("avx2")]] const char* FindLiteralAvx2(const char* s, std::size_t n,
+                                                    std::string_view needle) {
+  const std::size_t k = needle.size();
+  const __m256i first = _mm256_set1_epi8(needle.front());
+  const __m256i last = _mm256_set1_epi8(needle.back());
+  std::size_t i = 0;
+  for (; i + k - 1 + 32 <= n; i += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + k - 1));
+    auto mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, last))));
+    while (mask) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (std::memcmp(s + at + 1, needle.data() + 1, k - 2) == 0) return s + at;
+      mask &= mask - 1;
+    }
+  }
+  return static_cast<const char*>(::memmem(s + i, n - i, needle.data(), k));
+}
+
+const char* FindLiteralSse2(const char* s, std::size_t n, std::string_view needle) {
+  const std::size_t k = needle.size();
+  const __m128i first = _mm_set1_epi8(needle.front());
+  const __m128i last = _mm_set1_epi8(needle.back());
+  std::size_t i = 0;
+  for (; i + k - 1 + 16 <= n; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + k - 1));
+    auto mask = static_cast<std::uint32_t>(
+        _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, last))));
+    while (mask) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (std::memcmp(s + at + 1, needle.data() + 1, k - 2) == 0) return s + at;
+      mask &= mask - 1;
+    }
+  }
+  return static_cast<const char*>(::memmem(s + i, n - i, needle.data(), k));
+}
+
+const char* FindLiteral(const char* s, std::size_t n, std::string_view needle) {
+  if (needle.size() == 1) return static_cast<const char*>(std::memchr(s, needle.front(), n));
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2 ? FindLiteralAvx2(s, n, needle) : FindLiteralSse2(s, n, needle);
+}
+
+FindHit HitOf(const Segment& segment, std::uint32_t i) {
+  FindHit hit;
+  hit.site = segment.site.get();
+  const std::uintptr_t e = segment.entries[i];
+  if (e & 1) {
+    hit.dir = reinterpret_cast<CFTPDir*>(e & ~std::uintptr_t{1});
+  } else {
+    hit.file = reinterpret_cast<CFTPFile*>(e);
+  }
+  return hit;
+}
+
+// Calls `each` with every entry whose texts hold `literal`, in order; false
+// when `each` said stop.
+template <typename F>
+bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
+  const auto count = static_cast<std::uint32_t>(segment.entries.size());
+  const char* base = segment.texts.data();
+  const std::size_t size = segment.texts.size();
+  std::uint32_t entry = 0;
+  std::size_t from = 0;
+  while (from < size && entry < count) {
+    const char* found = FindLiteral(base + from, size - from, literal);
+    if (!found) break;
+    const auto at = static_cast<std::uint32_t>(found - base);
+    // Hits come in order: gallop forward from the last entry to the one
+    // whose texts hold `at`.
+    std::uint32_t step = 1;
+    while (entry + step < count && segment.start[entry + step] <= at) step *= 2;
+    const auto* first = segment.start.data() + entry;
+    const auto* last = segment.start.data() + std::min<std::size_t>(entry + step, count) + 1;
+    entry =
+        static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start.data() - 1);
+    if (!each(entry)) return false;
+    from = segment.start[entry + 1];
+    ++entry;
+  }
+  return true;
+}
+
+// Runs the query over one segment; false when `visit` said stop.
+bool FindIn(const Segment& segment, const CFindQuery& query,
+            const std::function<bool(const FindHit&)>& visit) {
+  if (!query.SiteMayMatch(segment.siteTexts)) return true;
+  IndexSubject subject(segment);
+  const auto count = static_cast<std::uint32_t>(segment.entries.size());
+  const std::vector<std::string>& required = query.RequiredLiterals();
+  const auto test = [&](std::uint32_t entry, bool known) {
+    subject.Reset(entry);
+    return !(known || query.Matches(subject)) || visit(HitOf(segment, entry));
+  };
+  if (required.size() == 1) {
+    const bool single = query.IsSingleWord();
+    if (!ScanLiteral(segment, required.front(), [&](std::uint32_t e) { return test(e, single); })) {
+      return false;
+    }
+  } else if (!required.empty()) {
+    // Any of several literals: the entries holding one, in entry order.
+    std::vector<bool> candidate(count);
+    for (const std::string& literal : required) {
+      ScanLiteral(segment, literal, [&](std::uint32_t e) { return candidate[e] = true; });
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (candidate[i] && !test(i, false)) return false;
+    }
+  } else {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      subject.Reset(i);
+      if (query.Matches(subject) && !visit(HitOf(segment, i))) return false;
+    }
+  }
+  if (query.WantsRemoved()) {
+    for (const FindGhost& ghost : segment.ghosts) {
+      GhostSubject ghostSubject(ghost, segment.siteTexts);
+      if (!query.Matches(ghostSubject)) continue;
+      FindHit hit;
+      hit.site = segment.site.get();
+      hit.ghost = &ghost;
+      if (!visit(hit)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+CFindIndex::CFindIndex() = default;
+CFindIndex::~CFindIndex() = default;
+
+void CFindIndex::Build(const std::shared_ptr<CFTPSite>& site,
+                       const std::filesystem::path& programDir) {
+  for (auto& segment : segments_) {
+    if (segment->site == site) {
+      orvane::Build(*segment, programDir);
+      return;
+    }
+  }
+  auto segment = std::make_unique<Segment>();
+  segment->site = site;
+  orvane::Build(*segment, programDir);
+  segments_.push_back(std::move(segment));
+}
+
+void CFindIndex::Drop(const CFTPSite* site) {
+  std::erase_if(segments_, [site](const auto& segment) { return segment->site.get() == site; });
+}
+
+bool CFindIndex::Has(const CFTPSite* site) const {
+  return std::any_of(segments_.begin(), segments_.end(),
+                     [site](const auto& segment) { return segment->site.get() == site; });
+}
+
+void CFindIndex::Find(const CFindQuery& query,
+                      const std::function<bool(const FindHit&)>& visit) const {
+  if (query.Empty()) return;
+  for (const auto& segment : segments_) {
+    if (!FindIn(*segment, query, visit)) return;
+  }
+}
+
+std::size_t CFindIndex::EntryCount() const {
+  std::size_t count = 0;
+  for (const auto& segment : segments_) count += segment->entries.size();
+  return count;
+}
+
+std::size_t CFindIndex::MemoryBytes() const {
+  std::size_t bytes = 0;
+  for (const auto& segment : segments_) bytes += segment->Bytes();
+  return bytes;
+}
+
+void IndexEveryCatalog(COrvaneDoc& doc, CFindIndex& index) {
+  const std::vector<std::shared_ptr<CFTPSite>> sites = doc.sites();
+  for (const auto& site : sites) {
+    doc.EnsureCatalogLoaded(*site);
+    index.Build(site, doc.GetProgramDir());
+  }
+}
+
+std::string FindHitRawPath(const FindHit& hit) {
+  if (hit.ghost) return hit.ghost->path;
+  if (hit.file) {
+    std::string path = hit.file->parent ? hit.file->parent->GetPath() : std::string();
+    if (path.empty() || path.back() != '/') path.push_back('/');
+    path.append(hit.file->name());
+    return path;
+  }
+  return hit.dir ? hit.dir->GetPath() : std::string();
+}
+
+}  // namespace orvane

@@ -1,0 +1,316 @@
+#include "frame/find_bar.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSaveFile>
+#include <QTimer>
+#include <QToolButton>
+#include <ctime>
+
+#include "catalog/catalog_loader.h"
+#include "catalog/code_page.h"
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "cli/find_json.h"
+#include "document/find_query.h"
+#include "frame/dialog_seam.h"
+#include "frame/main_frame.h"
+#include "views/display_text.h"
+#include "views/orvane_view.h"
+
+namespace orvane {
+
+namespace {
+
+// One CSV cell (RFC 4180): quoted when it holds a separator, a quote or a
+// line end, quotes doubled; a cell a spreadsheet would take for a formula
+// (starting with = + - @, a tab or a carriage return) gets a "'" in front,
+// so that it stays text.
+QString CsvCell(QString cell) {
+  static const QString kFormula = QStringLiteral("=+-@\t\r");
+  if (!cell.isEmpty() && kFormula.contains(cell.front())) cell.prepend(QLatin1Char('\''));
+  static const QString kSpecial = QStringLiteral(",\"\r\n");
+  bool quote = false;
+  for (const QChar c : cell) quote = quote || kSpecial.contains(c);
+  if (!quote) return cell;
+  cell.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+  return QLatin1Char('"') + cell + QLatin1Char('"');
+}
+
+QString FromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+FindHit HitOf(CFTPDir* dir, CFTPFile* file) {
+  FindHit hit;
+  hit.dir = dir;
+  hit.file = file;
+  const CFTPDir* parent = dir ? dir : file->parent;
+  hit.site = parent ? parent->GetSite() : nullptr;
+  return hit;
+}
+
+}  // namespace
+
+CFindBar::CFindBar(CMainFrame& frame, QWidget* parent)
+    : QWidget(parent),
+      frame_(frame),
+      edit_(new QLineEdit(this)),
+      status_(new QLabel(this)),
+      export_(new QToolButton(this)),
+      rebuild_(new QTimer(this)) {
+  setObjectName(QStringLiteral("findBar"));
+  edit_->setObjectName(QStringLiteral("findEdit"));
+  edit_->setPlaceholderText(
+      tr("查找：词、\"短语\"、*.iso、-排除、a | b、ext:、size:>1G、site:、/正则/"));
+  edit_->setClearButtonEnabled(true);
+  edit_->installEventFilter(this);
+  status_->setObjectName(QStringLiteral("findStatus"));
+  export_->setObjectName(QStringLiteral("findExport"));
+  export_->setText(tr("导出"));
+  export_->setToolTip(tr("把结果导出为 CSV 或 JSON 文件"));
+  connect(export_, &QToolButton::clicked, this, &CFindBar::Export);
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 2);
+  layout->addWidget(edit_, 1);
+  layout->addWidget(status_);
+  layout->addWidget(export_);
+  rebuild_->setSingleShot(true);
+  rebuild_->setInterval(kRebuildDelayMs);
+  connect(rebuild_, &QTimer::timeout, this, &CFindBar::Rebuild);
+  // Every keystroke is answered at once: the index answers a query over a
+  // million names in a few milliseconds.
+  connect(edit_, &QLineEdit::textChanged, this, &CFindBar::Run);
+  hide();
+}
+
+CFindBar::~CFindBar() {
+  closing_ = true;
+  if (loader_.joinable()) loader_.join();
+}
+
+void CFindBar::Open() {
+  show();
+  edit_->setFocus(Qt::ShortcutFocusReason);
+  edit_->selectAll();
+  if (!indexed_) {
+    indexed_ = true;
+    for (const auto& site : frame_.doc().sites()) stale_.insert(site.get());
+    LoadCatalogs();
+    Rebuild();
+  } else if (!edit_->text().isEmpty()) {
+    Run();
+  }
+}
+
+void CFindBar::Close() {
+  hide();
+  frame_.resultMode_ = false;
+  frame_.fileView_->ShowBrowse();
+  frame_.fileView_->setFocus(Qt::OtherFocusReason);
+}
+
+void CFindBar::LoadCatalogs() {
+  std::vector<std::shared_ptr<CFTPSite>> unloaded;
+  for (const auto& site : frame_.doc().sites()) {
+    if (site->loadState.load() != kLoaded) unloaded.push_back(site);
+  }
+  if (unloaded.empty()) return;
+  status_->setText(tr("正在读取目录…"));
+  loader_ = std::thread([this, unloaded, programDir = frame_.doc().GetProgramDir()] {
+    for (const auto& site : unloaded) {
+      if (closing_) return;
+      EnsureCatalogLoaded(*site, programDir);
+      QMetaObject::invokeMethod(this, "CatalogLoaded", Qt::QueuedConnection);
+    }
+  });
+}
+
+void CFindBar::CatalogLoaded() {
+  // Whichever finished: every loaded site not indexed yet is built.
+  for (const auto& site : frame_.doc().sites()) {
+    if (site->loadState.load() == kLoaded && !index_.Has(site.get())) stale_.insert(site.get());
+  }
+  ScheduleRebuild();
+}
+
+void CFindBar::ScheduleRebuild() {
+  if (!rebuild_->isActive()) rebuild_->start();
+}
+
+void CFindBar::SiteChanged(const CFTPSite& site) {
+  if (!indexed_) return;
+  stale_.insert(&site);
+  ScheduleRebuild();
+}
+
+void CFindBar::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
+                               const std::vector<const CFTPFile*>& files) {
+  if (!indexed_) return;
+  const auto drop = [this](const CFTPDir* dir) {
+    if (!dir) return;
+    const CFTPSite* site = dir->GetSite();
+    if (!site || stale_.count(site)) return;
+    index_.Drop(site);
+    stale_.insert(site);
+  };
+  for (const CFTPDir* dir : dirs) drop(dir);
+  for (const CFTPFile* file : files) drop(file->parent);
+  ScheduleRebuild();
+}
+
+void CFindBar::Rebuild() {
+  COrvaneDoc& doc = frame_.doc();
+  // A site's segment is built once its catalog is read and no update of
+  // this process is merging into it half-way; it is built again at the
+  // commit that ends the update.
+  for (const auto& site : doc.sites()) {
+    if (!stale_.count(site.get()) || site->loadState.load() != kLoaded) continue;
+    index_.Build(site, doc.GetProgramDir());
+    stale_.erase(site.get());
+  }
+  // Sites no longer listed.
+  std::erase_if(stale_,
+                [&doc](const CFTPSite* site) { return doc.IndexOf(site) >= doc.sites().size(); });
+  if (isVisible() && !edit_->text().isEmpty()) Run();
+}
+
+void CFindBar::Run() {
+  COrvaneDoc& doc = frame_.doc();
+  // A walk is filling the result lists (a keyword search, a listing): they
+  // are its own until it ends.
+  if (doc.walking()) {
+    status_->setText(tr("另一个查找正在进行"));
+    QTimer::singleShot(50, this, [this] {
+      if (isVisible() && !frame_.doc().walking()) Run();
+    });
+    return;
+  }
+  QElapsedTimer clock;
+  clock.start();
+  const QByteArray typed = edit_->text().toUtf8();
+  CFindQuery::Error error;
+  const std::unique_ptr<CFindQuery> query =
+      CFindQuery::Parse(std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())),
+                        static_cast<std::int64_t>(std::time(nullptr)), error);
+  if (!query) {
+    status_->setText(tr("第 %1 列：%2")
+                         .arg(error.column)
+                         .arg(QString::fromUtf8(error.message.data(),
+                                                static_cast<qsizetype>(error.message.size()))));
+    return;
+  }
+  std::vector<CFTPDir*> dirs;
+  std::vector<CFTPFile*> files;
+  std::size_t removed = 0;
+  index_.Find(*query, [&](const FindHit& hit) {
+    if (hit.dir) {
+      dirs.push_back(hit.dir);
+    } else if (hit.file) {
+      files.push_back(hit.file);
+    } else {
+      ++removed;
+    }
+    return true;
+  });
+  frame_.resultMode_ = true;
+  // Directories first, then files, as the list shows them: two appends.
+  doc.ClearResults();
+  for (CFTPDir* dir : dirs) doc.AddResult(dir);
+  for (CFTPFile* file : files) doc.AddResult(file);
+  doc.FlushResults();
+  QString text = tr("%n 项", nullptr, static_cast<int>(dirs.size() + files.size()));
+  if (removed)
+    text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr, static_cast<int>(removed));
+  if (!stale_.empty()) text += tr("（正在更新索引）");
+  status_->setText(text + QStringLiteral(" · %1 ms").arg(clock.elapsed()));
+}
+
+bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != edit_ || event->type() != QEvent::KeyPress)
+    return QWidget::eventFilter(watched, event);
+  auto* key = static_cast<QKeyEvent*>(event);
+  COrvaneView& list = *frame_.fileView_;
+  switch (key->key()) {
+    case Qt::Key_Escape:
+      Close();
+      return true;
+    case Qt::Key_Down:
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+      if (list.model()->rowCount() == 0) return true;
+      if (!list.currentIndex().isValid()) {
+        list.setCurrentIndex(list.model()->index(0, 0));
+      }
+      list.setFocus(Qt::OtherFocusReason);
+      if (key->key() != Qt::Key_Down) {
+        // Enter opens the current row, as Enter in the list does.
+        QKeyEvent open(QEvent::KeyPress, key->key(), key->modifiers());
+        QCoreApplication::sendEvent(&list, &open);
+      }
+      return true;
+    }
+    default:
+      return QWidget::eventFilter(watched, event);
+  }
+}
+
+void CFindBar::Export() {
+  const QString path = CDialogSeam::ExportPath(this, tr("导出查找结果"));
+  if (path.isEmpty()) return;
+  QString error;
+  if (!ExportTo(path, error)) CDialogSeam::Warn(this, tr("无法导出到 %1：%2").arg(path, error));
+}
+
+bool CFindBar::ExportTo(const QString& path, QString& error) const {
+  const COrvaneView& list = *frame_.fileView_;
+  std::vector<FindHit> hits;
+  for (CFTPDir* dir : list.ListedDirs()) hits.push_back(HitOf(dir, nullptr));
+  for (CFTPFile* file : list.ListedFiles()) hits.push_back(HitOf(nullptr, file));
+  std::string bytes;
+  if (path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)) {
+    JsonWriter json;
+    json.BeginArray();
+    for (const FindHit& hit : hits) {
+      if (hit.site) WriteFindHit(json, hit);
+    }
+    bytes = json.EndArray().Text();
+  } else {
+    QString text = QStringLiteral("site,path,name,type,size,new\r\n");
+    for (const FindHit& hit : hits) {
+      if (!hit.site) continue;
+      const std::string raw = FindHitRawPath(hit);
+      const QString shown = FromUtf8(FindShownPath(raw));
+      const std::string_view name = hit.file ? hit.file->name() : hit.dir->name();
+      const bool isNew =
+          hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
+      text += QStringList{CsvCell(FromUtf8(DecodeName(hit.site->siteKey()))),
+                          CsvCell(shown),
+                          CsvCell(FromUtf8(DecodeName(name))),
+                          hit.file ? QStringLiteral("file") : QStringLiteral("dir"),
+                          hit.file ? QString::number(hit.file->size.load()) : QString(),
+                          isNew ? QStringLiteral("1") : QStringLiteral("0")}
+                  .join(QLatin1Char(','));
+      text += QStringLiteral("\r\n");
+    }
+    bytes = text.toUtf8().toStdString();
+  }
+  QSaveFile file(path);
+  const auto size = static_cast<qint64>(bytes.size());
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes.data(), size) != size ||
+      !file.commit()) {
+    error = file.errorString();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace orvane

@@ -1,0 +1,94 @@
+// The find bar: the find query language (document/find_query.h) typed over
+// the file list, answered from an index of every catalog at each keystroke.
+//
+// Opened with Ctrl+K (Esc closes it and the list browses again). Its hits
+// are the document's result lists, so the list shows them as it shows any
+// result: the same columns and sorting, the same context menu (copy
+// address, show in folder, set read), Enter or a double click opens. Down
+// moves into the list. The bar's menu exports the hits as CSV or JSON.
+//
+// The index follows the catalogs: a removal notice drops the segments of
+// the sites it touches at once (their entries are about to be destroyed),
+// and every commit (an update's end, another process's files merged) marks
+// the site's segment for a rebuild; shortly after, the segments are built
+// again and the query typed is answered again, so new entries appear and
+// removed ones leave without retyping. Catalogs not yet loaded are read on
+// a thread of their own when the bar first opens. Front-end thread only.
+#pragma once
+
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "document/find_index.h"
+
+class QLabel;
+class QLineEdit;
+class QTimer;
+class QToolButton;
+
+namespace orvane {
+
+class CFTPDir;
+class CFTPFile;
+class CFTPSite;
+class CMainFrame;
+
+class CFindBar : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The time an edit waits for more typing before the index is rebuilt
+  // after a burst of removal notices or commits.
+  static constexpr int kRebuildDelayMs = 200;
+
+  CFindBar(CMainFrame& frame, QWidget* parent);
+  ~CFindBar() override;
+
+  // Shows the bar with the focus in its field, the text selected.
+  void Open();
+  // Hides it; the list shows the browsed directory again.
+  void Close();
+
+  // The site's catalog was committed: its segment is built again.
+  void SiteChanged(const CFTPSite& site);
+  // Entries are about to be destroyed: the segments that hold them go now.
+  void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
+                       const std::vector<const CFTPFile*>& files);
+
+  const CFindIndex& index() const { return index_; }
+  // Writes the listed hits to `path`: CSV (RFC 4180, cells a spreadsheet
+  // keeps as text) or, for a ".json" path, JSON as `orvane-cli find`
+  // writes it. False with the reason in `error`.
+  bool ExportTo(const QString& path, QString& error) const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // Answers the query typed into the result lists.
+  void Run();
+  // Builds the segments marked stale, then answers again.
+  void Rebuild();
+  void ScheduleRebuild();
+  // Reads the catalogs not loaded yet, on a thread of its own.
+  void LoadCatalogs();
+  Q_INVOKABLE void CatalogLoaded();
+  void Export();
+
+  CMainFrame& frame_;
+  QLineEdit* edit_;
+  QLabel* status_;
+  QToolButton* export_;
+  QTimer* rebuild_;
+  CFindIndex index_;
+  std::unordered_set<const CFTPSite*> stale_;
+  bool indexed_ = false;
+  std::thread loader_;
+  std::atomic<bool> closing_{false};
+};
+
+}  // namespace orvane
