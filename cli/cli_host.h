@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/document_host.h"
 
 namespace orvane {

@@ -14,7 +14,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/program_dir.h"
 #include "document/version.h"

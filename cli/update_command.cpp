@@ -39,7 +39,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/engine_bridge.h"
 #include "document/orvane_doc.h"
 #include "update/status_text.h"

@@ -26,11 +26,13 @@
 #include <ctime>
 
 #include "catalog/change_journal.h"
+#include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
-#include "cli/journal_json.h"
-#include "cli/json_writer.h"
+#include "document/journal_json.h"
+#include "document/json_writer.h"
+#include "document/csv_field.h"
 #include "document/ftp_address.h"
 #include "document/orvane_doc.h"
 #include "document/watch_words.h"
@@ -48,20 +50,20 @@ namespace {
 // from midnight, -1 everything).
 constexpr int kRangeDays[] = {-1, 0, 7, 30};
 
-QString Csv(const QString& field) {
-  // RFC 4180: a field with a separator, a quote or a line end is quoted,
-  // its quotes doubled.
-  static const QString kSpecial = QStringLiteral(",\"\r\n");
-  bool quote = false;
-  for (const QChar c : field) quote = quote || kSpecial.contains(c);
-  if (!quote) return field;
-  QString quoted = field;
-  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
+std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
 QString Text(std::string_view latin1) {
   return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
+
+bool SaveText(const QString& path, const std::string& text, QString& error) {
+  QSaveFile file(path);
+  const auto size = static_cast<qint64>(text.size());
+  if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), size) != size || !file.commit()) {
+    error = file.errorString();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -464,47 +466,39 @@ void CChangesView::Export() {
 }
 
 bool CChangesView::WriteCsv(const QString& path, QString& error) const {
-  QString text = QStringLiteral(
-      "time,site,key,outcome,added,removed,resized,kind,path,directory,size,old size,below,"
-      "address\r\n");
+  std::string text;
+  AppendCsvRecord(text, {"time", "site", "key", "outcome", "added", "removed", "resized", "kind",
+                         "path", "directory", "size", "old size", "below", "address"});
   const COrvaneDoc& doc = frame_.doc();
   for (const CChangesModel::ShownUpdate& shown : model_->shown()) {
     const ChangeUpdate& update = model_->updates()[shown.update];
     const JournalRecord& record = update.record;
-    const QString head =
-        QStringList{Text(UtcTimeText(record.endTime)), Csv(update.siteLabel),
-                    Csv(DisplayName(update.siteKey)),  Text(OutcomeName(record.outcome)),
-                    QString::number(record.added),     QString::number(record.removed),
-                    QString::number(record.resized)}
-            .join(QLatin1Char(','));
+    const std::string time = UtcTimeText(record.endTime);
+    const std::string site = Utf8(update.siteLabel);
+    const std::string key = Utf8(DisplayName(update.siteKey));
+    const std::string added = std::to_string(record.added);
+    const std::string removed = std::to_string(record.removed);
+    const std::string resized = std::to_string(record.resized);
+    const std::string_view outcome = OutcomeName(record.outcome);
     if (shown.entries.empty()) {
-      text += head + QStringLiteral(",,,,,,,\r\n");
+      AppendCsvRecord(text, {time, site, key, outcome, added, removed, resized, "", "", "", "", "",
+                             "", ""});
       continue;
     }
-    const std::shared_ptr<CFTPSite> site = doc.FindSite(update.siteKey);
+    const std::shared_ptr<CFTPSite> owner = doc.FindSite(update.siteKey);
     for (const std::uint32_t e : shown.entries) {
       const JournalEntry& entry = record.entries[e];
-      const bool resized = entry.kind == JournalEntry::Kind::kResized;
+      const bool grew = entry.kind == JournalEntry::Kind::kResized;
       const bool below = entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory;
-      text += head + QLatin1Char(',') +
-              QStringList{Text(KindName(entry.kind)),
-                          Csv(DisplayPath(entry.path)),
-                          entry.isDirectory ? QStringLiteral("1") : QStringLiteral("0"),
-                          QString::number(entry.size),
-                          resized ? QString::number(entry.oldSize) : QString(),
-                          below ? QString::number(entry.below) : QString(),
-                          site ? Text(BuildShareableAddress(*site, entry.path)) : QString()}
-                  .join(QLatin1Char(',')) +
-              QStringLiteral("\r\n");
+      AppendCsvRecord(
+          text, {time, site, key, outcome, added, removed, resized, KindName(entry.kind),
+                 Utf8(DisplayPath(entry.path)), entry.isDirectory ? "1" : "0",
+                 std::to_string(entry.size), grew ? std::to_string(entry.oldSize) : std::string(),
+                 below ? std::to_string(entry.below) : std::string(),
+                 owner ? BuildShareableAddress(*owner, entry.path) : std::string()});
     }
   }
-  QSaveFile file(path);
-  const QByteArray bytes = text.toUtf8();
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return SaveText(path, text, error);
 }
 
 bool CChangesView::WriteJson(const QString& path, QString& error) const {
@@ -521,21 +515,16 @@ bool CChangesView::WriteJson(const QString& path, QString& error) const {
     for (const std::uint32_t e : shown.entries) {
       const JournalEntry& entry = record.entries[e];
       json.BeginObject();
-      WriteEntryMembers(json, entry.path, entry);
+      // A readable path and, where it differs, the exact bytes: the
+      // members orvane-cli writes.
+      WriteEntryMembers(json, DecodeName(entry.path), entry);
       if (e < update.watched.size() && update.watched[e]) json.Key("watched").Bool(true);
       json.EndObject();
     }
     json.EndArray().EndObject();
   }
   json.EndArray();
-  QSaveFile file(path);
-  const std::string& text = json.Text();
-  const auto size = static_cast<qint64>(text.size());
-  if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), size) != size || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return SaveText(path, json.Text(), error);
 }
 
 }  // namespace orvane
