@@ -6,6 +6,7 @@
 
 #include "views/display_text.h"
 #include "views/file_list_model.h"
+#include "views/plain_tip.h"
 
 namespace orvane {
 
@@ -215,7 +216,7 @@ QVariant CChangesModel::EntryData(const ChangeUpdate& update, std::size_t e, int
     case Qt::BackgroundRole:
       return watched ? QVariant(kWatchedBackground) : QVariant();
     case Qt::ToolTipRole:
-      return column == kWhatColumn ? DisplayPath(entry.path) : QVariant();
+      return column == kWhatColumn ? PlainTip(DisplayPath(entry.path)) : QVariant();
     case kKindRole:
       return static_cast<int>(entry.kind);
     case kPathRole:

@@ -37,6 +37,7 @@ QString PathInSite(const CFTPDir& dir) {
 CFrameFollow::CFrameFollow(CMainFrame& frame)
     : QObject(&frame), frame_(frame), summary_(new QLabel), refresh_(new QTimer(this)) {
   summary_->setObjectName(QStringLiteral("listSummary"));
+  summary_->setTextFormat(Qt::PlainText);
   frame.statusBar()->addPermanentWidget(summary_);
   refresh_->setSingleShot(true);
   refresh_->setInterval(0);

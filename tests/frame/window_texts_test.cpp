@@ -2,6 +2,10 @@
 // cells, set-read in every list, copy path, the tree's focused item, the
 // end of an update run and its errors, and the window's size.
 #include <QClipboard>
+#include <QDockWidget>
+#include <QTableView>
+#include <QTimer>
+#include <QTreeView>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -11,11 +15,17 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
+#include "catalog/site_health.h"
+#include "frame/changes_model.h"
+#include "frame/changes_view.h"
+#include "frame/sites_overview_model.h"
 #include "tests/frame/frame_fixture.h"
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
+#include "tests/views/shown_tip.h"
 #include "update/update_engine.h"
 #include "views/dir_tree_model.h"
 #include "views/file_list_model.h"
@@ -113,6 +123,8 @@ class WindowTextsTest : public QObject {
   void treeCommandsActOnTheFocusedItem();
   void updateEndCountsFailuresInTheUsersLanguage();
   void windowFitsTheScreen();
+  void namesShowAsPlainTextEverywhere_data();
+  void namesShowAsPlainTextEverywhere();
 
  private:
   CMainFrame& Start(const std::vector<SiteLine>& lines) {
@@ -264,11 +276,10 @@ void WindowTextsTest::updateEndCountsFailuresInTheUsersLanguage() {
                             QStringLiteral("更新结束：2 个站点失败"), kWaitMs);
   QCOMPARE(sites[1]->updateState.load(), static_cast<int>(kUpdateSucceeded));
   const auto tip = [&](const CFTPSite& site) {
-    return frame.dirView()
+    return ShownTip(frame.dirView()
         .treeModel()
         ->FindItem(site.rootDir.get())
-        .data(Qt::ToolTipRole)
-        .toString();
+        .data(Qt::ToolTipRole));
   };
   const QString login = tip(*sites[2]);
   QVERIFY2(login.startsWith(QStringLiteral("更新失败:\n服务器拒绝登录")), qPrintable(login));
@@ -292,6 +303,93 @@ void WindowTextsTest::windowFitsTheScreen() {
     frame.close();
     frame_.reset();
   }
+}
+
+
+void WindowTextsTest::namesShowAsPlainTextEverywhere_data() {
+  QTest::addColumn<QString>("name");
+  QTest::newRow("heading") << QStringLiteral("<h1>HUGE<i>tip.txt");
+  QTest::newRow("colour") << QStringLiteral("<font color=red>red");
+  QTest::newRow("entity") << QStringLiteral("a&amp;b");
+  QTest::newRow("link") << QStringLiteral("<a href=http:x>link");
+}
+
+void WindowTextsTest::namesShowAsPlainTextEverywhere() {
+  // One site whose nickname, whose server's last error and whose journaled
+  // entry are the name.
+  QFETCH(QString, name);
+  const std::string bytes = name.toStdString();
+  auto site = std::make_shared<CFTPSite>();
+  {
+    IDocumentHost quiet;
+    COrvaneDoc doc(dir_->path(), quiet);
+    site->host = "10.0.0.9";
+    site->userName = "anonymous";
+    site->password = std::string(kAnonymousPassword);
+    site->nickname = bytes;
+    doc.AppendSite(site);
+    QVERIFY(doc.SaveSiteList());
+  }
+  const fs::path siteDir = site->DataDirectory(dir_->path());
+  fs::create_directories(siteDir);
+  SiteHealth health;
+  health.errorKind = "connect";
+  health.errorText = bytes;
+  health.errorTime = static_cast<std::int64_t>(std::time(nullptr));
+  QVERIFY(WriteSiteHealth(siteDir, health));
+  JournalRecord record;
+  record.startTime = record.endTime = health.errorTime;
+  record.added = 1;
+  record.entries.push_back({JournalEntry::Kind::kAdded, false, "/" + bytes, 1, 0, 0});
+  WriteBytes(siteDir / kJournalFileName, RewriteJournal({}, {EncodeJournalRecord(record)}, {}));
+  frame_ = StartFrame(dir_->path());
+  QVERIFY(QTest::qWaitForWindowActive(frame_.get()));
+
+  // The tree's tool tip on the site.
+  const QModelIndex item = frame_->dirView().treeModel()->index(0, 0);
+  QCOMPARE(item.data().toString(), name);
+  QVERIFY2(ShownTip(item.data(Qt::ToolTipRole)).contains(name),
+           qPrintable(item.data(Qt::ToolTipRole).toString()));
+
+  // The Changes view's tool tip on the entry.
+  STEP(ChooseFromMenuBar(*frame_, frame_->action(kCmdChangesView)));
+  CChangesModel& changes = *frame_->changesView().changesModel();
+  QTRY_VERIFY_WITH_TIMEOUT(changes.rowCount() == 1 && changes.rowCount(changes.index(0, 0)) == 1,
+                           kWaitMs);
+  QCOMPARE(ShownTip(changes.index(0, 0, changes.index(0, 0)).data(Qt::ToolTipRole)),
+           QLatin1Char('/') + name);
+
+  // The Sites overview's tool tip on the error.
+  frame_->activateWindow();
+  QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(frame_.get()));
+  STEP(ChooseFromMenuBar(*frame_, frame_->action(kCmdSitesOverview)));
+  QTableView* table = nullptr;
+  QTRY_VERIFY((table = frame_->findChild<QTableView*>(QStringLiteral("sitesOverviewTable"))));
+  const QModelIndex error = table->model()->index(0, CSitesOverviewModel::kLastError);
+  QVERIFY2(ShownTip(error.data(Qt::ToolTipRole)).endsWith(name),
+           qPrintable(error.data(Qt::ToolTipRole).toString()));
+  table->window()->close();
+
+  // The real box that asks before the site is deleted, answered No.
+  frame_->activateWindow();
+  QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(frame_.get()));
+  frame_->dirView().setCurrentIndex(item);
+  QString boxText;
+  Qt::TextFormat boxFormat = Qt::AutoText;
+  QTimer answer;
+  connect(&answer, &QTimer::timeout, this, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    boxText = box->text();
+    boxFormat = box->textFormat();
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  answer.start(10);
+  STEP(ChooseFromMenuBar(*frame_, frame_->action(kCmdDeleteSite)));
+  QTRY_VERIFY(!boxText.isEmpty());
+  QCOMPARE(boxFormat, Qt::PlainText);
+  QVERIFY(boxText.contains(name));
+  QCOMPARE(frame_->doc().sites().size(), std::size_t{1});
 }
 
 QTEST_MAIN(WindowTextsTest)
