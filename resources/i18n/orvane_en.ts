@@ -1051,6 +1051,10 @@ Copy it to the clipboard?</translation>
         <source>大小改变</source>
         <translation>Resized</translation>
     </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CChangesView</name>
@@ -1147,6 +1151,10 @@ Copy it to the clipboard?</translation>
             <numerusform>Exported %n change to %1</numerusform>
             <numerusform>Exported %n changes to %1</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>隐藏无变化的更新</source>
+        <translation>Hide updates without changes</translation>
     </message>
 </context>
 <context>

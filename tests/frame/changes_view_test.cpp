@@ -19,9 +19,11 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTreeView>
+#include <QHeaderView>
 #include <ctime>
 
 #include "catalog/change_journal.h"
@@ -88,6 +90,7 @@ class ChangesViewTest : public QObject {
   void exportWritesCsvAndJson();
   void watchWordsHighlightMatchingEntries();
   void viewFollowsUpdatesHereAndElsewhere();
+  void failedAndUnchangedUpdatesAreRowsTheFilterSorts();
 
  private:
   // Two updates of alpha with its tree changed between them, then the view
@@ -443,10 +446,28 @@ void ChangesViewTest::watchWordsHighlightMatchingEntries() {
 
 void ChangesViewTest::viewFollowsUpdatesHereAndElsewhere() {
   STEP(UpdateTwiceAndOpen());
-  // A third update from this window, the view open.
+  // Worked through as a person does: the newest update open, an entry
+  // selected, and scrolled so that entry is the top row.
+  QTreeView* tree = View().tree();
+  tree->setMaximumHeight(4 * tree->sizeHintForRow(0) + tree->header()->height());
+  STEP(ClickEntry(QStringLiteral("~ /pub/grow.bin")));
+  QTRY_VERIFY(tree->verticalScrollBar()->maximum() > 0);
+  tree->scrollTo(EntryRow(QStringLiteral("~ /pub/grow.bin")), QAbstractItemView::PositionAtTop);
+  const auto topText = [tree] { return tree->indexAt(QPoint(1, 1)).data().toString(); };
+  QCOMPARE(topText(), QStringLiteral("~ /pub/grow.bin"));
+  // A third update from this window, the view open: a new row above, and
+  // what was open, selected and on top stays so.
   served_->AddFile("pub/third.txt", "3");
+  const int reads = View().readsDone();
   STEP(UpdateAlpha());
   QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 4, kWaitMs);
+  QTRY_VERIFY(View().readsDone() > reads);
+  const QModelIndex kept = EntryRow(QStringLiteral("~ /pub/grow.bin"));
+  QVERIFY(tree->isExpanded(kept.parent()));
+  QVERIFY(tree->selectionModel()->isSelected(kept));
+  QCOMPARE(tree->currentIndex(), kept);
+  QCOMPARE(topText(), QStringLiteral("~ /pub/grow.bin"));
+  tree->setMaximumHeight(QWIDGETSIZE_MAX);
   QCOMPARE(NewestEntries(), QStringList{QStringLiteral("+ /pub/third.txt")});
   // Another process commits beta's journal anew: a file renamed into place.
   JournalRecord record;
@@ -460,6 +481,36 @@ void ChangesViewTest::viewFollowsUpdatesHereAndElsewhere() {
   fs::rename(betaDir / "changes.tmp", betaDir / kJournalFileName);
   QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 5, kWaitMs);
   QCOMPARE(NewestEntries(), QStringList{QStringLiteral("− /gone.txt")});
+}
+
+void ChangesViewTest::failedAndUnchangedUpdatesAreRowsTheFilterSorts() {
+  STEP(UpdateTwiceAndOpen());
+  // An update that changes nothing is hidden while the box is checked.
+  auto* hide = View().findChild<QCheckBox*>(QStringLiteral("changesHideUnchangedCheck"));
+  QVERIFY(hide->isChecked());
+  int reads = View().readsDone();
+  STEP(UpdateAlpha());
+  QTRY_VERIFY_WITH_TIMEOUT(View().readsDone() > reads, kWaitMs);
+  QCOMPARE(Model().rowCount(), 3);
+  QTest::mouseClick(hide, Qt::LeftButton);
+  QTRY_COMPARE(Model().rowCount(), 4);
+  QCOMPARE(Model().index(0, CChangesModel::kCountColumn).data().toString(),
+           QStringLiteral("+0 −0 ~0"));
+  QTest::mouseClick(hide, Qt::LeftButton);
+  QTRY_COMPARE(Model().rowCount(), 3);
+  QCOMPARE(QSettings().value(QLatin1String(CChangesView::kHideUnchangedKey)).toBool(), true);
+
+  // The server gone: the update that cannot connect is a row, with why.
+  server_.reset();
+  reads = View().readsDone();
+  frame_->dirView().SelectSite(frame_->doc().sites().front().get());
+  frame_->Command(kCmdUpdate);
+  QTRY_VERIFY_WITH_TIMEOUT(frame_->statusBar()->currentMessage().contains(QStringLiteral("失败")),
+                           kWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 4, kWaitMs);
+  QCOMPARE(UpdateSites().front(), QStringLiteral("alpha"));
+  const QString outcome = Model().index(0, CChangesModel::kOutcomeColumn).data().toString();
+  QVERIFY2(outcome.startsWith(QStringLiteral("失败：连接被拒绝")), qPrintable(outcome));
 }
 
 QTEST_MAIN(ChangesViewTest)
