@@ -47,6 +47,7 @@ bool CMainFrame::UserBusy() const {
 void CMainFrame::ShowScheduleSettings(CUpdateNumSet& dialog) const {
   const CUpdateSchedule::Settings& settings = schedule_->settings();
   dialog.SetSchedule(settings.everyHours, settings.atStartHours, CRunNotifier::Enabled());
+  dialog.SetNotifyEveryRun(CRunNotifier::EveryRun());
   const UserSettings& shared = doc_->userSettings();
   dialog.SetJournalLimits(static_cast<int>(shared.journalUpdates),
                           static_cast<int>(shared.journalMegabytes));
@@ -57,6 +58,7 @@ void CMainFrame::ApplyScheduleSettings(const CUpdateNumSet& dialog) {
   CUpdateSchedule::Save(settings);
   schedule_->Apply(settings);
   CRunNotifier::SetEnabled(dialog.Notify());
+  CRunNotifier::SetEveryRun(dialog.NotifyEveryRun());
   tray_->SetActive(settings.everyHours > 0);
 
   // Shared with orvane-cli through the data directory: written only when

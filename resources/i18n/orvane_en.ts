@@ -659,13 +659,6 @@ Copy it to the clipboard?</translation>
             <numerusform>%n watch word matches</numerusform>
         </translation>
     </message>
-    <message numerus="yes">
-        <source>%n 个站点失败</source>
-        <translation>
-            <numerusform>%n site failed</numerusform>
-            <numerusform>%n sites failed</numerusform>
-        </translation>
-    </message>
     <message>
         <source>，</source>
         <translation>, </translation>
@@ -673,6 +666,39 @@ Copy it to the clipboard?</translation>
     <message>
         <source>显示变化</source>
         <translation>Show changes</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点未能完整获取</source>
+        <translation>
+            <numerusform>%n site fetched in part</numerusform>
+            <numerusform>%n sites fetched in part</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点更新失败</source>
+        <translation>
+            <numerusform>%n site failed to update</numerusform>
+            <numerusform>%n sites failed to update</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>更新结束</source>
+        <translation>Update run ended</translation>
+    </message>
+    <message numerus="yes">
+        <source>大小改变 %n 项</source>
+        <translation>
+            <numerusform>%n resized</numerusform>
+            <numerusform>%n resized</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>失败：%1</source>
+        <translation>Failed: %1</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
     </message>
 </context>
 <context>
@@ -824,10 +850,6 @@ Copy it to the clipboard?</translation>
 <context>
     <name>orvane::CUpdateNumSet</name>
     <message>
-        <source>设置更新线程</source>
-        <translation>Update threads</translation>
-    </message>
-    <message>
         <source>设置更新线程数：</source>
         <translation>Number of update threads:</translation>
     </message>
@@ -864,10 +886,6 @@ Copy it to the clipboard?</translation>
         <translation>Update all sites at start when the last update is older than (hours):</translation>
     </message>
     <message>
-        <source>更新结束时显示桌面通知</source>
-        <translation>Show a desktop notification when an update run ends</translation>
-    </message>
-    <message>
         <source>变化记录</source>
         <translation>Change journal</translation>
     </message>
@@ -882,6 +900,18 @@ Copy it to the clipboard?</translation>
     <message>
         <source>自动更新</source>
         <translation>Automatic updates</translation>
+    </message>
+    <message>
+        <source>更新设置</source>
+        <translation>Update settings</translation>
+    </message>
+    <message>
+        <source>更新有变化或失败时显示桌面通知</source>
+        <translation>Show a desktop notification when an update run changes something or fails</translation>
+    </message>
+    <message>
+        <source>没有变化也通知</source>
+        <translation>Also when nothing changed</translation>
     </message>
 </context>
 <context>
