@@ -334,6 +334,13 @@ void CMainFrame::CreatePanes() {
   });
   connect(fileView_, &COrvaneView::fileActivated, this, &CMainFrame::OpenFile);
   connect(dirView_, &CDirView::contextCommand, this, &CMainFrame::Command);
+  // A click on the chosen item while the list shows results, or another
+  // place, goes back to browsing it.
+  connect(dirView_, &CDirView::chosenItemClicked, this, [this](CFTPDir* dir) {
+    if (resultMode_ || !doc_->currentNode || doc_->currentNode->directory != dir) {
+      dirView_->ShowChosen();
+    }
+  });
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
   fileView_->ShowWelcome();
   frameFollow_ = new CFrameFollow(*this);
@@ -853,12 +860,15 @@ void CMainFrame::Search() {
   if (doc_->walking()) return;
   CFindDialog dialog(this);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
-  StartListing(CDocWalk::Search(*doc_, FoldKeyword(dialog.Keyword().toStdString())));
+  StartListing(CDocWalk::Search(*doc_, FoldKeyword(dialog.Keyword().toStdString())),
+               tr("搜索: %1").arg(dialog.Keyword()));
 }
 
-void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk) {
+void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk, const QString& title) {
   // The list follows the result lists as the walk fills them.
   resultMode_ = true;
+  resultsTitle_ = title;
+  frameFollow_->ListingStarted();
   fileView_->ShowResults();
   walks_->Start(std::move(walk), [this] {
     if (!resultMode_) return;
@@ -869,13 +879,15 @@ void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk) {
 
 void CMainFrame::ShowNewFiles(int kind) {
   if (doc_->walking()) return;
-  StartListing(CDocWalk::NewFiles(*doc_, kind));
+  StartListing(CDocWalk::NewFiles(*doc_, kind),
+               kind == 1 ? tr("本次更新的新文件") : tr("所有站点的新文件"));
 }
 
 void CMainFrame::ShowTreeUpdates() {
   CFTPDir* dir = dirView_->CurrentDirectory();
   if (!dir || doc_->walking()) return;
-  StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true));
+  StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true),
+               tr("更新: %1").arg(DisplayPath(dir->GetDisplayPath())));
 }
 
 }  // namespace orvane

@@ -98,6 +98,8 @@ class CMainFrame : public QMainWindow {
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
   bool resultMode() const { return resultMode_; }
+  // What the result list holds, for the title bar ("搜索: WORD").
+  const QString& resultsTitle() const { return resultsTitle_; }
 
  public slots:
   // Shows the Changes dock, raised and with the focus; also reached by name
@@ -149,7 +151,7 @@ class CMainFrame : public QMainWindow {
   void MarksCleared();
   void ReportMarksFailure(const QString& failure);
   // Shows the results and starts a walk that fills them.
-  void StartListing(std::unique_ptr<CDocWalk> walk);
+  void StartListing(std::unique_ptr<CDocWalk> walk, const QString& title);
   void CopyListPath();
   void CopyTreePath();
   void SetTreeRead();
@@ -231,6 +233,7 @@ class CMainFrame : public QMainWindow {
   CTrayIcon* tray_ = nullptr;
   bool quitting_ = false;
   bool resultMode_ = false;
+  QString resultsTitle_;
 };
 
 }  // namespace orvane

@@ -617,6 +617,22 @@ Copy it to the clipboard?</translation>
         <source>所有文件 (*)</source>
         <translation>All files (*)</translation>
     </message>
+    <message>
+        <source>搜索: %1</source>
+        <translation>Search: %1</translation>
+    </message>
+    <message>
+        <source>本次更新的新文件</source>
+        <translation>New in the last update</translation>
+    </message>
+    <message>
+        <source>所有站点的新文件</source>
+        <translation>New files of all sites</translation>
+    </message>
+    <message>
+        <source>更新: %1</source>
+        <translation>Updates: %1</translation>
+    </message>
 </context>
 <context>
     <name>orvane::COrvaneView</name>

@@ -123,6 +123,7 @@ class WindowTextsTest : public QObject {
   void treeCommandsActOnTheFocusedItem();
   void updateEndCountsFailuresInTheUsersLanguage();
   void windowFitsTheScreen();
+  void resultListSaysWhatItHoldsUntilTheChosenItemIsClicked();
   void namesShowAsPlainTextEverywhere_data();
   void namesShowAsPlainTextEverywhere();
 
@@ -306,6 +307,40 @@ void WindowTextsTest::windowFitsTheScreen() {
 }
 
 
+void WindowTextsTest::resultListSaysWhatItHoldsUntilTheChosenItemIsClicked() {
+  CMainFrame& frame = Start({{"10.0.0.7"}});
+  const CFTPDir* root = frame.doc().sites().front()->rootDir.get();
+  STEP(ClickTreeItem(frame, root));
+  const CFileListModel& list = *frame.fileView().listModel();
+  QTRY_COMPARE(list.mode(), CFileListModel::Mode::kBrowse);
+  QTRY_VERIFY2(frame.windowTitle().endsWith(QStringLiteral(" - / - Orvane")),
+               qPrintable(frame.windowTitle()));
+  const QString browsing = frame.windowTitle();
+
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("New"));
+    return int{QDialog::Accepted};
+  });
+  STEP(ChooseFromMenuBar(frame, frame.action(kCmdSearch)));
+  QTRY_VERIFY(!frame.doc().walking() && list.mode() == CFileListModel::Mode::kResults);
+  QTRY_COMPARE(frame.windowTitle(), QStringLiteral("搜索: New - Orvane"));
+  // new.txt and news.txt; the count stays while the list shows them.
+  QTRY_VERIFY2(frame.statusBar()->currentMessage().startsWith(QStringLiteral("2 项")),
+               qPrintable(frame.statusBar()->currentMessage()));
+
+  // The tree item chosen before the search, clicked again: browsing it,
+  // and the status bar's count of the results is gone.
+  STEP(ClickTreeItem(frame, root));
+  QTRY_COMPARE(list.mode(), CFileListModel::Mode::kBrowse);
+  QTRY_COMPARE(frame.windowTitle(), browsing);
+  QVERIFY2(!frame.statusBar()->currentMessage().startsWith(QStringLiteral("2 项")),
+           qPrintable(frame.statusBar()->currentMessage()));
+  // A click on the item while it is browsed changes nothing.
+  const bool couldGoBack = frame.doc().CanGoBack();
+  STEP(ClickTreeItem(frame, root));
+  QCOMPARE(frame.doc().CanGoBack(), couldGoBack);
+}
+
 void WindowTextsTest::namesShowAsPlainTextEverywhere_data() {
   QTest::addColumn<QString>("name");
   QTest::newRow("heading") << QStringLiteral("<h1>HUGE<i>tip.txt");
@@ -338,7 +373,9 @@ void WindowTextsTest::namesShowAsPlainTextEverywhere() {
   health.errorTime = static_cast<std::int64_t>(std::time(nullptr));
   QVERIFY(WriteSiteHealth(siteDir, health));
   JournalRecord record;
+  // An update that broke off after it found one entry: the error is its.
   record.startTime = record.endTime = health.errorTime;
+  record.outcome = JournalRecord::Outcome::kBrokenOff;
   record.added = 1;
   record.entries.push_back({JournalEntry::Kind::kAdded, false, "/" + bytes, 1, 0, 0});
   WriteBytes(siteDir / kJournalFileName, RewriteJournal({}, {EncodeJournalRecord(record)}, {}));
@@ -358,6 +395,8 @@ void WindowTextsTest::namesShowAsPlainTextEverywhere() {
                            kWaitMs);
   QCOMPARE(ShownTip(changes.index(0, 0, changes.index(0, 0)).data(Qt::ToolTipRole)),
            QLatin1Char('/') + name);
+  QVERIFY(ShownTip(changes.index(0, CChangesModel::kOutcomeColumn).data(Qt::ToolTipRole))
+              .endsWith(name));
 
   // The Sites overview's tool tip on the error.
   frame_->activateWindow();
