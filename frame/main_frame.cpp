@@ -342,6 +342,10 @@ void CMainFrame::CreatePanes() {
     }
   });
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
+  connect(fileView_, &COrvaneView::directoryCommand, this, [this](int id, CFTPDir* dir) {
+    if (id == kCmdTreeSetRead) SetDirectoryRead(dir);
+    if (id == kCmdShowUpdates) ShowUpdatesOf(dir);
+  });
   fileView_->ShowWelcome();
   frameFollow_ = new CFrameFollow(*this);
 }
@@ -846,8 +850,9 @@ void CMainFrame::CopyTreePath() {
   CopyAddresses({dir->GetDisplayPath()});
 }
 
-void CMainFrame::SetTreeRead() {
-  CFTPDir* dir = dirView_->CurrentDirectory();
+void CMainFrame::SetTreeRead() { SetDirectoryRead(dirView_->CurrentDirectory()); }
+
+void CMainFrame::SetDirectoryRead(CFTPDir* dir) {
   if (!dir) return;
   doc_->ClearSiteFlag(dir);
   dirView_->UpdateSiteItem(dir->GetSite());
@@ -883,8 +888,9 @@ void CMainFrame::ShowNewFiles(int kind) {
                kind == 1 ? tr("本次更新的新文件") : tr("所有站点的新文件"));
 }
 
-void CMainFrame::ShowTreeUpdates() {
-  CFTPDir* dir = dirView_->CurrentDirectory();
+void CMainFrame::ShowTreeUpdates() { ShowUpdatesOf(dirView_->CurrentDirectory()); }
+
+void CMainFrame::ShowUpdatesOf(CFTPDir* dir) {
   if (!dir || doc_->walking()) return;
   StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true),
                tr("更新: %1").arg(DisplayPath(dir->GetDisplayPath())));

@@ -156,6 +156,9 @@ class CMainFrame : public QMainWindow {
   void CopyTreePath();
   void SetTreeRead();
   void ShowTreeUpdates();
+  // The same for a directory chosen elsewhere (the list's menu).
+  void SetDirectoryRead(CFTPDir* dir);
+  void ShowUpdatesOf(CFTPDir* dir);
   // Asks for a keyword and lists what matches in every catalog.
   void Search();
   // The unread entries of this run's updates (1) or of every site (2).

@@ -644,6 +644,18 @@ Copy it to the clipboard?</translation>
         <source>在文件夹中显示</source>
         <translation>Show in folder</translation>
     </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>设置已读</source>
+        <translation>Mark read</translation>
+    </message>
+    <message>
+        <source>显示更新</source>
+        <translation>Show updates</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CRunNotifier</name>

@@ -87,14 +87,14 @@ void ClickTreeItem(CMainFrame& frame, const CFTPDir* dir) {
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(index).center());
 }
 
-// Opens the list's context menu on a row and chooses its only item.
+// Opens the list's context menu on a row and chooses 复制路径.
 void CopyPathOfRow(COrvaneView& list, int row) {
   const QPoint at = list.visualRect(list.listModel()->index(row, 0)).center();
   QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
   emit list.customContextMenuRequested(at);
   auto* menu = list.findChild<QMenu*>(QStringLiteral("fileViewMenu"));
   QVERIFY(menu);
-  menu->actions().front()->trigger();
+  menu->findChild<QAction*>(QStringLiteral("actionCopyPath"))->trigger();
   menu->close();
   // The command arrives once the menu has closed.
   QCoreApplication::processEvents();
@@ -124,6 +124,7 @@ class WindowTextsTest : public QObject {
   void updateEndCountsFailuresInTheUsersLanguage();
   void windowFitsTheScreen();
   void resultListSaysWhatItHoldsUntilTheChosenItemIsClicked();
+  void listMenuOnADirectoryActsOnIt();
   void namesShowAsPlainTextEverywhere_data();
   void namesShowAsPlainTextEverywhere();
 
@@ -339,6 +340,44 @@ void WindowTextsTest::resultListSaysWhatItHoldsUntilTheChosenItemIsClicked() {
   const bool couldGoBack = frame.doc().CanGoBack();
   STEP(ClickTreeItem(frame, root));
   QCOMPARE(frame.doc().CanGoBack(), couldGoBack);
+}
+
+void WindowTextsTest::listMenuOnADirectoryActsOnIt() {
+  CMainFrame& frame = Start({{"10.0.0.7"}});
+  CFTPDir* root = frame.doc().sites().front()->rootDir.get();
+  STEP(ClickTreeItem(frame, root));
+  COrvaneView& list = frame.fileView();
+  QTRY_VERIFY(RowOf(list, QStringLiteral("pub")) >= 0);
+  CFTPDir* pub = root->subdirs.front().get();
+  // The Menu key on the "pub" row, then the item by the arrow keys.
+  const auto choose = [&](const char* name) {
+    const int row = RowOf(list, QStringLiteral("pub"));
+    QVERIFY(row >= 0);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                      list.visualRect(list.listModel()->index(row, 0)).center());
+    QTest::keyClick(&list, Qt::Key_Menu);
+    QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    auto* wanted = menu->findChild<QAction*>(QLatin1String(name));
+    QVERIFY2(wanted, name);
+    for (int step = 0; menu->activeAction() != wanted && step <= menu->actions().size(); ++step) {
+      QTest::keyClick(menu, Qt::Key_Down);
+    }
+    QTest::keyClick(menu, Qt::Key_Return);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+  };
+  STEP(choose("actionDirectoryShowUpdates"));
+  QTRY_VERIFY(!frame.doc().walking() && list.resultMode());
+  QCOMPARE(list.ItemCount(), 1);
+  QCOMPARE(list.listModel()->index(0, 0).data().toString(), QStringLiteral("new.txt"));
+  QTRY_VERIFY(frame.windowTitle().startsWith(QStringLiteral("更新: ")));
+  STEP(ClickTreeItem(frame, root));
+  QTRY_VERIFY(!list.resultMode());
+  QCOMPARE(CountMarks(*pub), 1);
+  STEP(choose("actionDirectorySetRead"));
+  QTRY_COMPARE(CountMarks(*pub), 0);
+  STEP(choose("actionOpenDirectory"));
+  QTRY_COMPARE(frame.doc().currentNode->directory, pub);
 }
 
 void WindowTextsTest::namesShowAsPlainTextEverywhere_data() {
