@@ -633,6 +633,24 @@ Copy it to the clipboard?</translation>
         <source>更新: %1</source>
         <translation>Updates: %1</translation>
     </message>
+    <message>
+        <source>已读标记无法保存：
+%1</source>
+        <translation>The read marks cannot be saved:
+%1</translation>
+    </message>
+    <message>
+        <source>无法保存这次的改动（%1），站点保持原样。</source>
+        <translation>This change cannot be saved (%1); the site stays as it was.</translation>
+    </message>
+    <message>
+        <source>新站点的数据目录已有文件（%1），站点保持原样。</source>
+        <translation>The new site&apos;s data directory already holds files (%1); the site stays as it was.</translation>
+    </message>
+    <message>
+        <source>删除没有完成：%1</source>
+        <translation>The site was not deleted completely: %1</translation>
+    </message>
 </context>
 <context>
     <name>orvane::COrvaneView</name>
@@ -851,6 +869,26 @@ Copy it to the clipboard?</translation>
     <message>
         <source>“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2</source>
         <translation>"%1" holds characters the site list cannot store (it uses the GBK encoding): %2</translation>
+    </message>
+    <message>
+        <source>站点昵称</source>
+        <translation>Nickname</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Remarks</translation>
+    </message>
+    <message>
+        <source>站点地址必须是主机名、IPv4 地址或 IPv6 地址。</source>
+        <translation>The site address must be a host name, an IPv4 address or an IPv6 address.</translation>
+    </message>
+    <message>
+        <source>“%1”不能包含换行符或空字符。</source>
+        <translation>“%1” cannot contain a line break or a null character.</translation>
+    </message>
+    <message>
+        <source>站点地址和用户名太长，无法作为数据目录的名称。</source>
+        <translation>The site address and user name are too long to name the site&apos;s data directory.</translation>
     </message>
 </context>
 <context>

@@ -5,6 +5,7 @@
 #include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTimer>
@@ -356,6 +357,30 @@ void MainFrameTest::englishTextsOutsideChineseLocales() {
            QStringLiteral("updated 3 hours ago, 42,020 entries, 1.00K, 7 new"));
   QCOMPARE(frame->findChild<QDockWidget*>(QStringLiteral("changesDock"))->windowTitle(),
            QStringLiteral("Changes"));
+  // The settings box is named for what it holds; a refused field is named
+  // in English.
+  QString title;
+  CDialogSeam::SetDialogHook([&title](QDialog& dialog) {
+    title = dialog.windowTitle();
+    return int{QDialog::Rejected};
+  });
+  frame->Command(kCmdSettings);
+  QCOMPARE(title, QStringLiteral("Update settings"));
+  MessageRecorder boxes;
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(QStringLiteral("h.example"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("nicknameEdit"))
+        ->setText(QString::fromUtf8("\xF0\x9F\x98\x80"));
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return int{QDialog::Rejected};
+  });
+  frame->Command(kCmdAddSite);
+  QCOMPARE(boxes.messages.size(), std::size_t{1});
+  const QString refused = boxes.messages.front().text;
+  QVERIFY2(refused.contains(QStringLiteral("Nickname")), qPrintable(refused));
+  QVERIFY2(!refused.contains(QRegularExpression(QStringLiteral("[\\x{4e00}-\\x{9fff}]"))),
+           qPrintable(refused));
+  CDialogSeam::ClearHooks();
   for (QTranslator* translator : app.findChildren<QTranslator*>()) {
     QCoreApplication::removeTranslator(translator);
   }
