@@ -760,9 +760,11 @@ void CMainFrame::ShowProgress() {
     const std::vector<std::weak_ptr<CFTPSite>> run = runSites_;
     statusBar()->showMessage(RunSummary());
     NotifyRunEnd(run);
+    UpdateTrayTip();
     return;
   }
   statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));
+  UpdateTrayTip();
 }
 
 void CMainFrame::DeleteSite() {

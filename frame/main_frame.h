@@ -167,6 +167,8 @@ class CMainFrame : public QMainWindow {
   void OpenFile(const std::string& displayPath);
   void UpdateAll();
   void UpdateSelected();
+  // The tray's tool tip: the last and next update, a running one's progress.
+  void UpdateTrayTip();
   // The status bar's progress ("更新%d/%d", finally "更新完成").
   void ShowProgress();
   // Says so when a change of the site list could not be written.

@@ -651,6 +651,30 @@ Copy it to the clipboard?</translation>
         <source>删除没有完成：%1</source>
         <translation>The site was not deleted completely: %1</translation>
     </message>
+    <message>
+        <source>正在更新：%1/%2 个站点</source>
+        <translation>Updating: %1 of %2 sites</translation>
+    </message>
+    <message>
+        <source>上次更新：%1</source>
+        <translation>Last update: %1</translation>
+    </message>
+    <message>
+        <source>上次更新：从未</source>
+        <translation>Last update: never</translation>
+    </message>
+    <message>
+        <source>下次更新：%1</source>
+        <translation>Next update: %1</translation>
+    </message>
+    <message>
+        <source>下次更新：现在</source>
+        <translation>Next update: now</translation>
+    </message>
+    <message>
+        <source>下次更新：未安排</source>
+        <translation>Next update: none scheduled</translation>
+    </message>
 </context>
 <context>
     <name>orvane::COrvaneView</name>
