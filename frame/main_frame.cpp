@@ -814,8 +814,10 @@ void CMainFrame::OpenHelp() {
   // Beside the program, whatever the current directory is; an installed
   // program keeps it in share/orvane.
   const QDir programDir(QCoreApplication::applicationDirPath());
-  QString path = programDir.filePath(QStringLiteral("help.pdf"));
-  const QString installed = programDir.filePath(QStringLiteral("../share/orvane/help.pdf"));
+  // In the interface's language: help_zh.pdf for Chinese.
+  const QString name = CHelpBrowser::PdfName();
+  QString path = programDir.filePath(name);
+  const QString installed = programDir.filePath(QStringLiteral("../share/orvane/") + name);
   if (!QFile::exists(path) && QFile::exists(installed)) path = QDir::cleanPath(installed);
   if (QFile::exists(path) && CDialogSeam::OpenUrl(QUrl::fromLocalFile(path))) return;
   // No PDF viewer (or no help.pdf): the guide is built into the program.

@@ -1102,6 +1102,14 @@ Copy it to the clipboard?</translation>
         <source>Orvane 帮助</source>
         <translation>Orvane Help</translation>
     </message>
+    <message>
+        <source>:/frame/guide_zh.md</source>
+        <translation>:/frame/guide.md</translation>
+    </message>
+    <message>
+        <source>help_zh.pdf</source>
+        <translation>help.pdf</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CChangesModel</name>
