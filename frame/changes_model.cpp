@@ -114,8 +114,8 @@ QModelIndex CChangesModel::Find(const RowKey& key) const {
     const QModelIndex update = index(static_cast<int>(row), 0);
     if (key.entry < 0) return update;
     const std::vector<std::uint32_t>& entries = rows_[row].entries;
-    const auto at = std::lower_bound(entries.begin(), entries.end(),
-                                     static_cast<std::uint32_t>(key.entry));
+    const auto at =
+        std::lower_bound(entries.begin(), entries.end(), static_cast<std::uint32_t>(key.entry));
     if (at == entries.end() || *at != static_cast<std::uint32_t>(key.entry)) return {};
     return index(static_cast<int>(at - entries.begin()), 0, update);
   }

@@ -24,8 +24,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <optional>
 #include <ctime>
+#include <optional>
 
 #include "catalog/change_journal.h"
 #include "catalog/code_page.h"
@@ -33,10 +33,10 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/site_health.h"
-#include "document/journal_json.h"
-#include "document/json_writer.h"
 #include "document/csv_field.h"
 #include "document/ftp_address.h"
+#include "document/journal_json.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/watch_words.h"
 #include "frame/dialog_seam.h"
@@ -98,10 +98,10 @@ CChangesView::CChangesView(CMainFrame& frame, QWidget* parent)
     check->setChecked(true);
     connect(check, &QCheckBox::toggled, this, &CChangesView::ApplyFilter);
   }
-  hideUnchangedCheck_->setChecked(QSettings().value(QLatin1String(kHideUnchangedKey), true).toBool());
-  connect(hideUnchangedCheck_, &QCheckBox::toggled, this, [](bool hide) {
-    QSettings().setValue(QLatin1String(kHideUnchangedKey), hide);
-  });
+  hideUnchangedCheck_->setChecked(
+      QSettings().value(QLatin1String(kHideUnchangedKey), true).toBool());
+  connect(hideUnchangedCheck_, &QCheckBox::toggled, this,
+          [](bool hide) { QSettings().setValue(QLatin1String(kHideUnchangedKey), hide); });
   connect(siteCombo_, &QComboBox::currentIndexChanged, this, &CChangesView::ApplyFilter);
   connect(timeCombo_, &QComboBox::currentIndexChanged, this, &CChangesView::ApplyFilter);
   auto* exportButton = new QPushButton(tr("导出…"), this);
@@ -257,8 +257,8 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
         JournalRecord record;
         record.startTime = record.endTime = health->errorTime;
         record.outcome = JournalRecord::Outcome::kFailed;
-        ChangeUpdate update{source.key, source.label, record, {}, 0, health->errorKind,
-                            health->errorText};
+        ChangeUpdate update{source.key, source.label,      record,           {},
+                            0,          health->errorKind, health->errorText};
         result.updates.push_back(std::move(update));
       }
     }
@@ -566,8 +566,8 @@ bool CChangesView::WriteCsv(const QString& path, QString& error) const {
     const std::string resized = std::to_string(record.resized);
     const std::string_view outcome = OutcomeName(record.outcome);
     if (shown.entries.empty()) {
-      AppendCsvRecord(text, {time, site, key, outcome, added, removed, resized, "", "", "", "", "",
-                             "", ""});
+      AppendCsvRecord(
+          text, {time, site, key, outcome, added, removed, resized, "", "", "", "", "", "", ""});
       continue;
     }
     const std::shared_ptr<CFTPSite> owner = doc.FindSite(update.siteKey);

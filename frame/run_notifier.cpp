@@ -77,24 +77,24 @@ void CRunNotifier::RunEnded(const Outcome& outcome, std::vector<Site> sites,
                             std::vector<std::string> words) {
   const bool send = Enabled();
   const bool everyRun = EveryRun();
-  reader_.Post(
-      [this, outcome, send, everyRun, sites = std::move(sites), words = std::move(words), since = runStart_] {
-        CWatchWords watch(words);
-        Counts counts;
-        counts.updated = outcome.updated;
-        counts.partial = outcome.partial;
-        counts.failed = outcome.failed;
-        counts.failedSites = outcome.failedSites;
-        counts.watching = !watch.Empty();
-        counts.send = send;
-        counts.everyRun = everyRun;
-        for (const Site& site : sites) CountSite(site, since, watch, counts);
-        {
-          std::lock_guard guard(seenMutex_);
-          counted_.push_back(counts);
-        }
-        QMetaObject::invokeMethod(this, "SendCounted", Qt::QueuedConnection);
-      });
+  reader_.Post([this, outcome, send, everyRun, sites = std::move(sites), words = std::move(words),
+                since = runStart_] {
+    CWatchWords watch(words);
+    Counts counts;
+    counts.updated = outcome.updated;
+    counts.partial = outcome.partial;
+    counts.failed = outcome.failed;
+    counts.failedSites = outcome.failedSites;
+    counts.watching = !watch.Empty();
+    counts.send = send;
+    counts.everyRun = everyRun;
+    for (const Site& site : sites) CountSite(site, since, watch, counts);
+    {
+      std::lock_guard guard(seenMutex_);
+      counted_.push_back(counts);
+    }
+    QMetaObject::invokeMethod(this, "SendCounted", Qt::QueuedConnection);
+  });
 }
 
 void CRunNotifier::SendCounted() {

@@ -20,8 +20,8 @@
 
 #include <QObject>
 #include <QSet>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <deque>
 #include <filesystem>

@@ -1,8 +1,8 @@
 #include "frame/sites_overview.h"
 
 #include <QHeaderView>
-#include <QSortFilterProxyModel>
 #include <QScrollBar>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>

@@ -269,8 +269,7 @@ void COrvaneView::OnContextMenu(const QPoint& pos) {
   // and a directory row is looked up again then (an update may have
   // removed it meanwhile).
   const QPersistentModelIndex row = index;
-  const auto forDirectory = [this, menu, row](const QString& text, const char* name,
-                                              auto command) {
+  const auto forDirectory = [this, menu, row](const QString& text, const char* name, auto command) {
     QAction* action = menu->addAction(text);
     action->setObjectName(QLatin1String(name));
     connect(

@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QFont>
 #include <QHash>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -23,7 +24,6 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTreeView>
-#include <QHeaderView>
 #include <ctime>
 
 #include "catalog/change_journal.h"
@@ -374,9 +374,11 @@ void ChangesViewTest::exportWritesCsvAndJson() {
   QCOMPARE(byPath[QStringLiteral("/pub/grow.bin")].mid(7, 5),
            (QStringList{QStringLiteral("resized"), QStringLiteral("/pub/grow.bin"),
                         QStringLiteral("0"), QStringLiteral("6"), QStringLiteral("2")}));
-  QVERIFY(byPath[QStringLiteral("/pub/grow.bin")][13].startsWith(QStringLiteral("ftp://127.0.0.1:")));
+  QVERIFY(
+      byPath[QStringLiteral("/pub/grow.bin")][13].startsWith(QStringLiteral("ftp://127.0.0.1:")));
   QVERIFY(byPath.contains(QStringLiteral("/你好.txt")));
-  QCOMPARE(byPath[QString::fromUtf8(kCellName)][13], QStringLiteral("ftp://beta.example:21/x,=1+2*3"));
+  QCOMPARE(byPath[QString::fromUtf8(kCellName)][13],
+           QStringLiteral("ftp://beta.example:21/x,=1+2*3"));
   QVERIFY(!csv.contains(QStringLiteral("old.iso")));
 
   const std::string json = ReadBytes(jsonPath);

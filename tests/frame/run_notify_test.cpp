@@ -209,9 +209,8 @@ void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
   QTRY_COMPARE_WITH_TIMEOUT(recorder_.calls.size(), std::size_t{3}, kWaitMs);
   const NotifyRecorder::Call failed = recorder_.calls.back();
   QCOMPARE(failed.summary, QStringLiteral("1 个站点更新失败"));
-  QCOMPARE(failed.body,
-           QStringLiteral("新增 0 项，删除 0 项，大小改变 0 项，0 项匹配关注词\n"
-                          "失败：&lt;a href=http:x&gt;site"));
+  QCOMPARE(failed.body, QStringLiteral("新增 0 项，删除 0 项，大小改变 0 项，0 项匹配关注词\n"
+                                       "失败：&lt;a href=http:x&gt;site"));
   QVERIFY(boxes.messages.empty());
   QSettings().remove(QStringLiteral("changes/watchWords"));
 }

@@ -115,7 +115,8 @@ void SitesOverviewTest::viewMenuOpensItAndAHeaderClickSortsByNumber() {
   QTRY_VERIFY(table.window()->frameGeometry().width() <= area.width());
   QVERIFY2(table.horizontalHeader()->length() <= table.viewport()->width() ||
                table.window()->width() >= area.width() - 50,
-           qPrintable(QStringLiteral("%1 in %2").arg(table.horizontalHeader()->length())
+           qPrintable(QStringLiteral("%1 in %2")
+                          .arg(table.horizontalHeader()->length())
                           .arg(table.viewport()->width())));
   const QAbstractItemModel& model = *table.model();
   QCOMPARE(model.headerData(CSitesOverviewModel::kEntries, Qt::Horizontal).toString(),

@@ -3,17 +3,17 @@
 // end of an update run and its errors, and the window's size.
 #include <QClipboard>
 #include <QDockWidget>
-#include <QTableView>
-#include <QTimer>
-#include <QTreeView>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
 #include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
@@ -278,10 +278,8 @@ void WindowTextsTest::updateEndCountsFailuresInTheUsersLanguage() {
                             QStringLiteral("更新结束：2 个站点失败"), kWaitMs);
   QCOMPARE(sites[1]->updateState.load(), static_cast<int>(kUpdateSucceeded));
   const auto tip = [&](const CFTPSite& site) {
-    return ShownTip(frame.dirView()
-        .treeModel()
-        ->FindItem(site.rootDir.get())
-        .data(Qt::ToolTipRole));
+    return ShownTip(
+        frame.dirView().treeModel()->FindItem(site.rootDir.get()).data(Qt::ToolTipRole));
   };
   const QString login = tip(*sites[2]);
   QVERIFY2(login.startsWith(QStringLiteral("更新失败:\n服务器拒绝登录")), qPrintable(login));
@@ -306,7 +304,6 @@ void WindowTextsTest::windowFitsTheScreen() {
     frame_.reset();
   }
 }
-
 
 void WindowTextsTest::resultListSaysWhatItHoldsUntilTheChosenItemIsClicked() {
   CMainFrame& frame = Start({{"10.0.0.7"}});
