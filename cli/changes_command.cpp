@@ -12,8 +12,8 @@
 #include "catalog/ftp_site.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
-#include "cli/journal_json.h"
-#include "cli/json_writer.h"
+#include "document/journal_json.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 
 namespace orvane {

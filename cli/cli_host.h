@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/json_writer.h"
 #include "document/document_host.h"
+#include "document/json_writer.h"
 
 namespace orvane {
 

@@ -22,7 +22,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "cli/find_json.h"
+#include "document/find_json.h"
 #include "document/find_index.h"
 #include "document/find_query.h"
 #include "document/orvane_doc.h"

@@ -15,7 +15,7 @@
 #include "cli/cli_host.h"
 #include "cli/cli_manual.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/program_dir.h"
 #include "document/version.h"

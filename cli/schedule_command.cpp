@@ -36,7 +36,7 @@
 #include "catalog/atomic_file.h"
 #include "cli/cli_context.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 
 extern char** environ;

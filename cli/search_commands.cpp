@@ -17,7 +17,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/name_matcher.h"
 #include "document/orvane_doc.h"
 

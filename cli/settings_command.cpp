@@ -6,7 +6,7 @@
 
 #include "cli/cli_context.h"
 #include "cli/commands.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/program_dir.h"
 #include "document/user_settings.h"

@@ -19,8 +19,8 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "cli/journal_json.h"
-#include "cli/json_writer.h"
+#include "document/journal_json.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/site_fields.h"
 

@@ -3,9 +3,12 @@
 #include <QColor>
 #include <QDateTime>
 #include <QFont>
+#include <algorithm>
 
 #include "views/display_text.h"
 #include "views/file_list_model.h"
+#include "views/health_text.h"
+#include "views/plain_tip.h"
 
 namespace orvane {
 
@@ -69,6 +72,11 @@ void CChangesModel::Rebuild() {
     const ChangeUpdate& update = updates_[u];
     if (!filter_.siteKey.empty() && update.siteKey != filter_.siteKey) continue;
     if (update.record.endTime < filter_.from || update.record.endTime > filter_.to) continue;
+    const JournalRecord& record = update.record;
+    if (filter_.hideUnchanged && record.outcome == JournalRecord::Outcome::kSucceeded &&
+        record.added == 0 && record.removed == 0 && record.resized == 0) {
+      continue;
+    }
     ShownUpdate row{static_cast<std::uint32_t>(u), {}};
     const std::vector<JournalEntry>& entries = update.record.entries;
     row.entries.reserve(everyKind ? entries.size() : 0);
@@ -83,6 +91,35 @@ void CChangesModel::Rebuild() {
     entryRows_ += row.entries.size();
     rows_.push_back(std::move(row));
   }
+}
+
+CChangesModel::RowKey CChangesModel::KeyOf(const QModelIndex& index) const {
+  const ChangeUpdate* update = UpdateAt(index);
+  if (!update) return {};
+  RowKey key{update->siteKey, update->record.startTime, update->record.endTime, -1};
+  if (index.internalId() != 0) {
+    key.entry = static_cast<int>(
+        rows_[index.internalId() - 1].entries[static_cast<std::size_t>(index.row())]);
+  }
+  return key;
+}
+
+QModelIndex CChangesModel::Find(const RowKey& key) const {
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    const JournalRecord& record = updates_[rows_[row].update].record;
+    if (record.startTime != key.start || record.endTime != key.end ||
+        updates_[rows_[row].update].siteKey != key.siteKey) {
+      continue;
+    }
+    const QModelIndex update = index(static_cast<int>(row), 0);
+    if (key.entry < 0) return update;
+    const std::vector<std::uint32_t>& entries = rows_[row].entries;
+    const auto at =
+        std::lower_bound(entries.begin(), entries.end(), static_cast<std::uint32_t>(key.entry));
+    if (at == entries.end() || *at != static_cast<std::uint32_t>(key.entry)) return {};
+    return index(static_cast<int>(at - entries.begin()), 0, update);
+  }
+  return {};
 }
 
 const ChangeUpdate* CChangesModel::UpdateAt(const QModelIndex& index) const {
@@ -167,12 +204,19 @@ QVariant CChangesModel::UpdateData(const ChangeUpdate& update, int column, int r
         }
         case kSiteColumn:
           return update.siteLabel;
-        case kOutcomeColumn:
-          return record.summary ? tr("%1（首次更新）").arg(OutcomeText(record.outcome))
-                                : OutcomeText(record.outcome);
+        case kOutcomeColumn: {
+          const QString outcome = record.summary
+                                      ? tr("%1（首次更新）").arg(OutcomeText(record.outcome))
+                                      : OutcomeText(record.outcome);
+          const QString error = ErrorText(update);
+          return error.isEmpty() ? outcome : tr("%1：%2").arg(outcome, error);
+        }
         default:
           return {};
       }
+    case Qt::ToolTipRole:
+      // The whole error behind the cell a narrow column cuts.
+      return column == kOutcomeColumn ? PlainTip(ErrorText(update)) : QVariant();
     case Qt::FontRole:
       if (update.watchMatches == 0) return {};
       {
@@ -215,7 +259,7 @@ QVariant CChangesModel::EntryData(const ChangeUpdate& update, std::size_t e, int
     case Qt::BackgroundRole:
       return watched ? QVariant(kWatchedBackground) : QVariant();
     case Qt::ToolTipRole:
-      return column == kWhatColumn ? DisplayPath(entry.path) : QVariant();
+      return column == kWhatColumn ? PlainTip(DisplayPath(entry.path)) : QVariant();
     case kKindRole:
       return static_cast<int>(entry.kind);
     case kPathRole:
@@ -281,6 +325,15 @@ QString CChangesModel::CountsText(const JournalRecord& record) {
       .arg(QChar(0x2212))
       .arg(record.removed)
       .arg(record.resized);
+}
+
+QString CChangesModel::ErrorText(const ChangeUpdate& update) {
+  if (update.errorKind.empty()) return {};
+  QString text = CHealthText::ErrorKind(update.errorKind);
+  if (!update.errorText.empty()) {
+    text += QStringLiteral(" — ") + DisplayName(update.errorText).simplified();
+  }
+  return text;
 }
 
 }  // namespace orvane

@@ -7,10 +7,12 @@
 // update row + 1, so parent() needs no search. 100,000 entry rows cost a
 // vector of 100,000 indices, no object per row.
 //
-// The filter: a site (empty: all), a time range over the update's end, and
-// the entry kinds shown. With every kind shown every update in range is
-// listed, a first crawl's summary and an update that changed nothing
-// included; with some kinds hidden only updates that keep an entry are.
+// The filter: a site (empty: all), a time range over the update's end, the
+// entry kinds shown, and whether updates that went through and changed
+// nothing ("+0 −0 ~0") are hidden. With every kind shown every other
+// update in range is listed, a first crawl's summary and an update that
+// failed included; with some kinds hidden only updates that keep an entry
+// are.
 // Front-end thread only.
 #pragma once
 
@@ -33,6 +35,11 @@ struct ChangeUpdate {
   // Per entry: an added entry a watch word matches.
   std::vector<bool> watched;
   std::size_t watchMatches = 0;
+  // Why an update that did not succeed ended, from the site's health
+  // record (a HealthErrorKind token and the server's words); empty when
+  // the record names no failure of this update.
+  std::string errorKind;
+  std::string errorText;
 };
 
 class CChangesModel : public QAbstractItemModel {
@@ -57,8 +64,22 @@ class CChangesModel : public QAbstractItemModel {
     bool added = true;
     bool removed = true;
     bool resized = true;
+    bool hideUnchanged = false;
     bool operator==(const Filter&) const = default;
   };
+
+  // A row that stays the same row across re-reads and filters: its update
+  // (site and times) and, for an entry row, the entry's place in it.
+  struct RowKey {
+    std::string siteKey;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    int entry = -1;
+    bool operator==(const RowKey&) const = default;
+  };
+  RowKey KeyOf(const QModelIndex& index) const;
+  // The row of `key` in column 0, or an invalid index when it is not shown.
+  QModelIndex Find(const RowKey& key) const;
 
   explicit CChangesModel(QObject* parent = nullptr);
 
@@ -102,6 +123,8 @@ class CChangesModel : public QAbstractItemModel {
   static QString TimeText(std::int64_t seconds);
   // "+3 −1 ~2".
   static QString CountsText(const JournalRecord& record);
+  // "连接被拒绝 — <the server's words>", empty without a failure.
+  static QString ErrorText(const ChangeUpdate& update);
 
  private:
   void Rebuild();

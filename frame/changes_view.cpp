@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -24,14 +25,18 @@
 
 #include <algorithm>
 #include <ctime>
+#include <optional>
 
 #include "catalog/change_journal.h"
+#include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
-#include "cli/journal_json.h"
-#include "cli/json_writer.h"
+#include "catalog/site_health.h"
+#include "document/csv_field.h"
 #include "document/ftp_address.h"
+#include "document/journal_json.h"
+#include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/watch_words.h"
 #include "frame/dialog_seam.h"
@@ -47,21 +52,23 @@ namespace {
 // Entries of the time combo: how far back each reaches (days; 0 is today
 // from midnight, -1 everything).
 constexpr int kRangeDays[] = {-1, 0, 7, 30};
+// The health record is written a moment after the journal record closes.
+constexpr std::int64_t kFailureSlackSeconds = 60;
 
-QString Csv(const QString& field) {
-  // RFC 4180: a field with a separator, a quote or a line end is quoted,
-  // its quotes doubled.
-  static const QString kSpecial = QStringLiteral(",\"\r\n");
-  bool quote = false;
-  for (const QChar c : field) quote = quote || kSpecial.contains(c);
-  if (!quote) return field;
-  QString quoted = field;
-  quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
+std::string Utf8(const QString& text) { return text.toUtf8().toStdString(); }
 
 QString Text(std::string_view latin1) {
   return QString::fromLatin1(latin1.data(), static_cast<qsizetype>(latin1.size()));
+}
+
+bool SaveText(const QString& path, const std::string& text, QString& error) {
+  QSaveFile file(path);
+  const auto size = static_cast<qint64>(text.size());
+  if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), size) != size || !file.commit()) {
+    error = file.errorString();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -76,6 +83,7 @@ CChangesView::CChangesView(CMainFrame& frame, QWidget* parent)
       addedCheck_(new QCheckBox(tr("新增"), this)),
       removedCheck_(new QCheckBox(tr("删除"), this)),
       resizedCheck_(new QCheckBox(tr("大小改变"), this)),
+      hideUnchangedCheck_(new QCheckBox(tr("隐藏无变化的更新"), this)),
       settle_(new QTimer(this)) {
   setObjectName(QStringLiteral("changesView"));
   siteCombo_->setObjectName(QStringLiteral("changesSiteCombo"));
@@ -85,10 +93,15 @@ CChangesView::CChangesView(CMainFrame& frame, QWidget* parent)
   addedCheck_->setObjectName(QStringLiteral("changesAddedCheck"));
   removedCheck_->setObjectName(QStringLiteral("changesRemovedCheck"));
   resizedCheck_->setObjectName(QStringLiteral("changesResizedCheck"));
-  for (QCheckBox* check : {addedCheck_, removedCheck_, resizedCheck_}) {
+  hideUnchangedCheck_->setObjectName(QStringLiteral("changesHideUnchangedCheck"));
+  for (QCheckBox* check : {addedCheck_, removedCheck_, resizedCheck_, hideUnchangedCheck_}) {
     check->setChecked(true);
     connect(check, &QCheckBox::toggled, this, &CChangesView::ApplyFilter);
   }
+  hideUnchangedCheck_->setChecked(
+      QSettings().value(QLatin1String(kHideUnchangedKey), true).toBool());
+  connect(hideUnchangedCheck_, &QCheckBox::toggled, this,
+          [](bool hide) { QSettings().setValue(QLatin1String(kHideUnchangedKey), hide); });
   connect(siteCombo_, &QComboBox::currentIndexChanged, this, &CChangesView::ApplyFilter);
   connect(timeCombo_, &QComboBox::currentIndexChanged, this, &CChangesView::ApplyFilter);
   auto* exportButton = new QPushButton(tr("导出…"), this);
@@ -121,6 +134,7 @@ CChangesView::CChangesView(CMainFrame& frame, QWidget* parent)
   bar->addWidget(addedCheck_);
   bar->addWidget(removedCheck_);
   bar->addWidget(resizedCheck_);
+  bar->addWidget(hideUnchangedCheck_);
   bar->addStretch(1);
   bar->addWidget(watchButton);
   bar->addWidget(exportButton);
@@ -168,8 +182,9 @@ void CChangesView::StartRead() {
   const COrvaneDoc& doc = frame_.doc();
   for (const auto& site : doc.sites()) {
     const std::string key = site->siteKey();
+    const std::filesystem::path dir = site->DataDirectory(doc.GetProgramDir());
     sources.push_back({key, DisplayName(site->nickname.empty() ? key : site->nickname),
-                       site->DataDirectory(doc.GetProgramDir()) / kJournalFileName});
+                       dir / kJournalFileName, dir});
   }
   std::vector<std::string> words;
   for (const QString& word : StoredWatchWords()) words.push_back(word.toStdString());
@@ -224,8 +239,35 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
     }
     const std::vector<JournalRecord>& records =
         parsed.insert_or_assign(path, std::move(identity)).first->second.records;
+    // The health record keeps the last failure's words. An update that
+    // ended early has a journal record about then; one that never got to
+    // list anything (no connection, no login) has none and becomes a row
+    // of its own.
+    const std::optional<SiteHealth> health = ReadSiteHealth(source.dir);
+    const JournalRecord* failed = nullptr;
+    if (health && health->HasError()) {
+      for (const JournalRecord& record : records) {
+        if (record.outcome != JournalRecord::Outcome::kSucceeded &&
+            health->errorTime >= record.startTime &&
+            health->errorTime <= record.endTime + kFailureSlackSeconds) {
+          failed = &record;
+        }
+      }
+      if (!failed) {
+        JournalRecord record;
+        record.startTime = record.endTime = health->errorTime;
+        record.outcome = JournalRecord::Outcome::kFailed;
+        ChangeUpdate update{source.key, source.label,      record,           {},
+                            0,          health->errorKind, health->errorText};
+        result.updates.push_back(std::move(update));
+      }
+    }
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
-      ChangeUpdate update{source.key, source.label, *it, {}, 0};
+      ChangeUpdate update{source.key, source.label, *it, {}, 0, {}, {}};
+      if (&*it == failed) {
+        update.errorKind = health->errorKind;
+        update.errorText = health->errorText;
+      }
       if (!watch.Empty()) {
         const std::vector<JournalEntry>& entries = update.record.entries;
         update.watched.resize(entries.size());
@@ -259,8 +301,10 @@ void CChangesView::TakeRead() {
   }
   if (reader_.joinable()) reader_.join();
   if (!result) return;
+  const Kept kept = Keep();
+  model_->SetFilter(CurrentFilter());
   model_->SetUpdates(std::move(result->updates));
-  ApplyFilter();
+  Restore(kept);
   ++readsDone_;
   if (!result->problems.isEmpty()) {
     Say(tr("无法读取变化记录：%1").arg(result->problems.join(QStringLiteral("、"))));
@@ -282,7 +326,7 @@ void CChangesView::RefillSites() {
   siteCombo_->setCurrentIndex(keep < 0 ? 0 : keep);
 }
 
-void CChangesView::ApplyFilter() {
+CChangesModel::Filter CChangesView::CurrentFilter() const {
   CChangesModel::Filter filter;
   filter.siteKey = siteCombo_->currentData().toByteArray().toStdString();
   const int range = std::clamp(timeCombo_->currentIndex(), 0, 3);
@@ -293,7 +337,50 @@ void CChangesView::ApplyFilter() {
   filter.added = addedCheck_->isChecked();
   filter.removed = removedCheck_->isChecked();
   filter.resized = resizedCheck_->isChecked();
+  filter.hideUnchanged = hideUnchangedCheck_->isChecked();
+  return filter;
+}
+
+void CChangesView::ApplyFilter() {
+  const CChangesModel::Filter filter = CurrentFilter();
+  if (filter == model_->filter()) return;
+  const Kept kept = Keep();
   model_->SetFilter(filter);
+  Restore(kept);
+}
+
+CChangesView::Kept CChangesView::Keep() const {
+  Kept kept;
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const QModelIndex index = model_->index(row, 0);
+    if (tree_->isExpanded(index)) kept.expanded.push_back(model_->KeyOf(index));
+  }
+  for (const QModelIndex& index : tree_->selectionModel()->selectedRows()) {
+    kept.selected.push_back(model_->KeyOf(index));
+  }
+  kept.current = model_->KeyOf(tree_->currentIndex());
+  kept.top = model_->KeyOf(tree_->indexAt(QPoint(0, 0)));
+  return kept;
+}
+
+void CChangesView::Restore(const Kept& kept) {
+  for (const CChangesModel::RowKey& key : kept.expanded) {
+    if (const QModelIndex index = model_->Find(key); index.isValid()) tree_->expand(index);
+  }
+  QItemSelection selection;
+  for (const CChangesModel::RowKey& key : kept.selected) {
+    if (const QModelIndex index = model_->Find(key); index.isValid()) {
+      selection.select(index, index.siblingAtColumn(CChangesModel::kColumnCount - 1));
+    }
+  }
+  if (const QModelIndex current = model_->Find(kept.current); current.isValid()) {
+    tree_->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+  }
+  tree_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+  // The row that was at the top stays there, whatever came in above it.
+  if (const QModelIndex top = model_->Find(kept.top); top.isValid()) {
+    tree_->scrollTo(top, QAbstractItemView::PositionAtTop);
+  }
 }
 
 void CChangesView::Say(const QString& text) { frame_.statusBar()->showMessage(text); }
@@ -455,47 +542,39 @@ void CChangesView::Export() {
 }
 
 bool CChangesView::WriteCsv(const QString& path, QString& error) const {
-  QString text = QStringLiteral(
-      "time,site,key,outcome,added,removed,resized,kind,path,directory,size,old size,below,"
-      "address\r\n");
+  std::string text;
+  AppendCsvRecord(text, {"time", "site", "key", "outcome", "added", "removed", "resized", "kind",
+                         "path", "directory", "size", "old size", "below", "address"});
   const COrvaneDoc& doc = frame_.doc();
   for (const CChangesModel::ShownUpdate& shown : model_->shown()) {
     const ChangeUpdate& update = model_->updates()[shown.update];
     const JournalRecord& record = update.record;
-    const QString head =
-        QStringList{Text(UtcTimeText(record.endTime)), Csv(update.siteLabel),
-                    Csv(DisplayName(update.siteKey)),  Text(OutcomeName(record.outcome)),
-                    QString::number(record.added),     QString::number(record.removed),
-                    QString::number(record.resized)}
-            .join(QLatin1Char(','));
+    const std::string time = UtcTimeText(record.endTime);
+    const std::string site = Utf8(update.siteLabel);
+    const std::string key = Utf8(DisplayName(update.siteKey));
+    const std::string added = std::to_string(record.added);
+    const std::string removed = std::to_string(record.removed);
+    const std::string resized = std::to_string(record.resized);
+    const std::string_view outcome = OutcomeName(record.outcome);
     if (shown.entries.empty()) {
-      text += head + QStringLiteral(",,,,,,,\r\n");
+      AppendCsvRecord(
+          text, {time, site, key, outcome, added, removed, resized, "", "", "", "", "", "", ""});
       continue;
     }
-    const std::shared_ptr<CFTPSite> site = doc.FindSite(update.siteKey);
+    const std::shared_ptr<CFTPSite> owner = doc.FindSite(update.siteKey);
     for (const std::uint32_t e : shown.entries) {
       const JournalEntry& entry = record.entries[e];
-      const bool resized = entry.kind == JournalEntry::Kind::kResized;
+      const bool grew = entry.kind == JournalEntry::Kind::kResized;
       const bool below = entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory;
-      text += head + QLatin1Char(',') +
-              QStringList{Text(KindName(entry.kind)),
-                          Csv(DisplayPath(entry.path)),
-                          entry.isDirectory ? QStringLiteral("1") : QStringLiteral("0"),
-                          QString::number(entry.size),
-                          resized ? QString::number(entry.oldSize) : QString(),
-                          below ? QString::number(entry.below) : QString(),
-                          site ? Text(BuildShareableAddress(*site, entry.path)) : QString()}
-                  .join(QLatin1Char(',')) +
-              QStringLiteral("\r\n");
+      AppendCsvRecord(
+          text, {time, site, key, outcome, added, removed, resized, KindName(entry.kind),
+                 Utf8(DisplayPath(entry.path)), entry.isDirectory ? "1" : "0",
+                 std::to_string(entry.size), grew ? std::to_string(entry.oldSize) : std::string(),
+                 below ? std::to_string(entry.below) : std::string(),
+                 owner ? BuildShareableAddress(*owner, entry.path) : std::string()});
     }
   }
-  QSaveFile file(path);
-  const QByteArray bytes = text.toUtf8();
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return SaveText(path, text, error);
 }
 
 bool CChangesView::WriteJson(const QString& path, QString& error) const {
@@ -512,21 +591,16 @@ bool CChangesView::WriteJson(const QString& path, QString& error) const {
     for (const std::uint32_t e : shown.entries) {
       const JournalEntry& entry = record.entries[e];
       json.BeginObject();
-      WriteEntryMembers(json, entry.path, entry);
+      // A readable path and, where it differs, the exact bytes: the
+      // members orvane-cli writes.
+      WriteEntryMembers(json, DecodeName(entry.path), entry);
       if (e < update.watched.size() && update.watched[e]) json.Key("watched").Bool(true);
       json.EndObject();
     }
     json.EndArray().EndObject();
   }
   json.EndArray();
-  QSaveFile file(path);
-  const std::string& text = json.Text();
-  const auto size = static_cast<qint64>(text.size());
-  if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), size) != size || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return SaveText(path, json.Text(), error);
 }
 
 }  // namespace orvane

@@ -5,7 +5,11 @@
 // A bar of filters (site, time range, kinds) over one tree of updates,
 // newest first, each expandable to its entries (CChangesModel). Added
 // entries a watch word matches are bold on a coloured background; removed
-// ones are struck through with the size they had. Double-clicking an added
+// ones are struck through with the size they had. Updates that failed,
+// stopped or fetched only part of their site are rows too, with the error
+// the site's health record gives; updates that changed nothing are hidden
+// unless the person asks for them. A re-read keeps what is expanded,
+// selected and scrolled to. Double-clicking an added
 // or resized entry shows it in its folder in the tree and the list; Ctrl+C
 // and "复制路径" copy the selected entries' ftp:// addresses (never the
 // password); "导出…" writes the rows the filters let through as CSV or JSON.
@@ -47,6 +51,8 @@ class CChangesView : public QWidget {
  public:
   // The QSettings key of the watch words (a QStringList, one word each).
   static constexpr const char* kWatchWordsKey = "changes/watchWords";
+  // Whether updates that changed nothing are hidden (on unless unchecked).
+  static constexpr const char* kHideUnchangedKey = "changes/hideUnchanged";
   // How long a burst of catalog changes may last before the journals are
   // read again.
   static constexpr int kSettleMs = 200;
@@ -82,6 +88,8 @@ class CChangesView : public QWidget {
     std::string key;
     QString label;
     std::filesystem::path journal;
+    // Its Data/KEY: the health record names the last failure.
+    std::filesystem::path dir;
   };
   struct Result {
     std::vector<ChangeUpdate> updates;
@@ -96,6 +104,17 @@ class CChangesView : public QWidget {
   Q_INVOKABLE void TakeRead();
   void RefillSites();
   void ApplyFilter();
+  CChangesModel::Filter CurrentFilter() const;
+  // What the person has open, selected and scrolled to, by rows' keys, so
+  // that a re-read or a filter change rebuilding the rows keeps it.
+  struct Kept {
+    std::vector<CChangesModel::RowKey> expanded;
+    std::vector<CChangesModel::RowKey> selected;
+    CChangesModel::RowKey current;
+    CChangesModel::RowKey top;
+  };
+  Kept Keep() const;
+  void Restore(const Kept& kept);
   void OnDoubleClicked(const QModelIndex& index);
   void ShowInFolder(const QModelIndex& index);
   void OnContextMenu(const QPoint& pos);
@@ -111,6 +130,7 @@ class CChangesView : public QWidget {
   QCheckBox* addedCheck_;
   QCheckBox* removedCheck_;
   QCheckBox* resizedCheck_;
+  QCheckBox* hideUnchangedCheck_;
   QTimer* settle_;
   bool stale_ = true;
   bool readAgain_ = false;

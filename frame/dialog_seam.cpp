@@ -37,6 +37,9 @@ QMessageBox::StandardButton CDialogSeam::Show(QWidget* parent, const Message& me
   if (shown.title.isEmpty()) shown.title = QStringLiteral("Orvane");
   if (messageHook()) return messageHook()(shown);
   QMessageBox box(shown.icon, shown.title, shown.text, shown.buttons, parent);
+  // Texts carry names and servers' words, never markup of ours: a name
+  // like "<font color=red>" shows as typed.
+  box.setTextFormat(Qt::PlainText);
   if (shown.defaultButton != QMessageBox::NoButton) box.setDefaultButton(shown.defaultButton);
   // The system's own labels, so a Chinese box does not carry English buttons.
   if (QAbstractButton* ok = box.button(QMessageBox::Ok)) {

@@ -19,7 +19,8 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
-#include "cli/find_json.h"
+#include "document/csv_field.h"
+#include "document/find_json.h"
 #include "document/find_query.h"
 #include "frame/dialog_seam.h"
 #include "frame/main_frame.h"
@@ -29,25 +30,6 @@
 namespace orvane {
 
 namespace {
-
-// One CSV cell (RFC 4180): quoted when it holds a separator, a quote or a
-// line end, quotes doubled; a cell a spreadsheet would take for a formula
-// (starting with = + - @, a tab or a carriage return) gets a "'" in front,
-// so that it stays text.
-QString CsvCell(QString cell) {
-  static const QString kFormula = QStringLiteral("=+-@\t\r");
-  if (!cell.isEmpty() && kFormula.contains(cell.front())) cell.prepend(QLatin1Char('\''));
-  static const QString kSpecial = QStringLiteral(",\"\r\n");
-  bool quote = false;
-  for (const QChar c : cell) quote = quote || kSpecial.contains(c);
-  if (!quote) return cell;
-  cell.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + cell + QLatin1Char('"');
-}
-
-QString FromUtf8(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 FindHit HitOf(CFTPDir* dir, CFTPFile* file) {
   FindHit hit;
@@ -284,24 +266,17 @@ bool CFindBar::ExportTo(const QString& path, QString& error) const {
     }
     bytes = json.EndArray().Text();
   } else {
-    QString text = QStringLiteral("site,path,name,type,size,new\r\n");
+    bytes = "site,path,name,type,size,new\r\n";
     for (const FindHit& hit : hits) {
       if (!hit.site) continue;
-      const std::string raw = FindHitRawPath(hit);
-      const QString shown = FromUtf8(FindShownPath(raw));
       const std::string_view name = hit.file ? hit.file->name() : hit.dir->name();
       const bool isNew =
           hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
-      text += QStringList{CsvCell(FromUtf8(DecodeName(hit.site->siteKey()))),
-                          CsvCell(shown),
-                          CsvCell(FromUtf8(DecodeName(name))),
-                          hit.file ? QStringLiteral("file") : QStringLiteral("dir"),
-                          hit.file ? QString::number(hit.file->size.load()) : QString(),
-                          isNew ? QStringLiteral("1") : QStringLiteral("0")}
-                  .join(QLatin1Char(','));
-      text += QStringLiteral("\r\n");
+      const std::string size = hit.file ? std::to_string(hit.file->size.load()) : std::string();
+      AppendCsvRecord(bytes, {DecodeName(hit.site->siteKey()), FindShownPath(FindHitRawPath(hit)),
+                              DecodeName(name), hit.file ? "file" : "dir", size,
+                              isNew ? "1" : "0"});
     }
-    bytes = text.toUtf8().toStdString();
   }
   QSaveFile file(path);
   const auto size = static_cast<qint64>(bytes.size());

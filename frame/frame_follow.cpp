@@ -37,6 +37,7 @@ QString PathInSite(const CFTPDir& dir) {
 CFrameFollow::CFrameFollow(CMainFrame& frame)
     : QObject(&frame), frame_(frame), summary_(new QLabel), refresh_(new QTimer(this)) {
   summary_->setObjectName(QStringLiteral("listSummary"));
+  summary_->setTextFormat(Qt::PlainText);
   frame.statusBar()->addPermanentWidget(summary_);
   refresh_->setSingleShot(true);
   refresh_->setInterval(0);
@@ -73,7 +74,16 @@ void CFrameFollow::Schedule() {
 
 void CFrameFollow::ListingEnded() {
   Refresh();
-  if (!summary_->text().isEmpty()) frame_.statusBar()->showMessage(summary_->text());
+  listingMessage_ = summary_->text();
+  if (!listingMessage_.isEmpty()) frame_.statusBar()->showMessage(listingMessage_);
+}
+
+void CFrameFollow::ListingStarted() { DropListingMessage(); }
+
+void CFrameFollow::DropListingMessage() {
+  QStatusBar* bar = frame_.statusBar();
+  if (!listingMessage_.isEmpty() && bar->currentMessage() == listingMessage_) bar->clearMessage();
+  listingMessage_.clear();
 }
 
 void CFrameFollow::Refresh() {
@@ -95,6 +105,17 @@ void CFrameFollow::Refresh() {
   CFTPDir* shown = model.mode() == CFileListModel::Mode::kBrowse && doc.currentNode
                        ? doc.currentNode->directory
                        : nullptr;
+  // The listing's count in the status bar describes that listing only:
+  // once the list shows something else it goes.
+  const Shown now{model.mode(), shown};
+  if (now.mode != shown_.mode || now.dir != shown_.dir) {
+    DropListingMessage();
+    shown_ = now;
+  }
+  if (model.mode() == CFileListModel::Mode::kResults && !frame_.resultsTitle().isEmpty()) {
+    frame_.setWindowTitle(QStringLiteral("%1 - Orvane").arg(frame_.resultsTitle()));
+    return;
+  }
   const CFTPSite* site = shown ? shown->GetSite() : nullptr;
   if (!site) {
     frame_.setWindowTitle(QStringLiteral("Orvane"));

@@ -14,7 +14,7 @@ CHelpBrowser::CHelpBrowser(QWidget* parent) : QDialog(parent), browser_(new QTex
   setWindowTitle(tr("Orvane 帮助"));
   browser_->setObjectName(QStringLiteral("helpText"));
   browser_->setOpenExternalLinks(true);
-  QFile guide(QStringLiteral(":/frame/guide.md"));
+  QFile guide(GuideResource());
   if (guide.open(QIODevice::ReadOnly)) {
     browser_->setMarkdown(QString::fromUtf8(guide.readAll()));
   }
@@ -26,5 +26,14 @@ CHelpBrowser::CHelpBrowser(QWidget* parent) : QDialog(parent), browser_(new QTex
   resize(720, 640);
   FitToScreen(*this);
 }
+
+QString CHelpBrowser::GuideResource() {
+  // The guide's name is a text of the interface: the English translation
+  // names the English guide, so the guide always speaks the window's
+  // language.
+  return tr(":/frame/guide_zh.md");
+}
+
+QString CHelpBrowser::PdfName() { return tr("help_zh.pdf"); }
 
 }  // namespace orvane

@@ -355,7 +355,18 @@ void CMainFrame::CreatePanes() {
   });
   connect(fileView_, &COrvaneView::fileActivated, this, &CMainFrame::OpenFile);
   connect(dirView_, &CDirView::contextCommand, this, &CMainFrame::Command);
+  // A click on the chosen item while the list shows results, or another
+  // place, goes back to browsing it.
+  connect(dirView_, &CDirView::chosenItemClicked, this, [this](CFTPDir* dir) {
+    if (resultMode_ || !doc_->currentNode || doc_->currentNode->directory != dir) {
+      dirView_->ShowChosen();
+    }
+  });
   connect(fileView_, &COrvaneView::contextCommand, this, &CMainFrame::Command);
+  connect(fileView_, &COrvaneView::directoryCommand, this, [this](int id, CFTPDir* dir) {
+    if (id == kCmdTreeSetRead) SetDirectoryRead(dir);
+    if (id == kCmdShowUpdates) ShowUpdatesOf(dir);
+  });
   fileView_->ShowWelcome();
   frameFollow_ = new CFrameFollow(*this);
 }
@@ -775,9 +786,11 @@ void CMainFrame::ShowProgress() {
     const std::vector<std::weak_ptr<CFTPSite>> run = runSites_;
     statusBar()->showMessage(RunSummary());
     NotifyRunEnd(run);
+    UpdateTrayTip();
     return;
   }
   statusBar()->showMessage(tr("更新%1/%2").arg(progress.done).arg(progress.total));
+  UpdateTrayTip();
 }
 
 void CMainFrame::DeleteSite() {
@@ -827,8 +840,10 @@ void CMainFrame::OpenHelp() {
   // Beside the program, whatever the current directory is; an installed
   // program keeps it in share/orvane.
   const QDir programDir(QCoreApplication::applicationDirPath());
-  QString path = programDir.filePath(QStringLiteral("help.pdf"));
-  const QString installed = programDir.filePath(QStringLiteral("../share/orvane/help.pdf"));
+  // In the interface's language: help_zh.pdf for Chinese.
+  const QString name = CHelpBrowser::PdfName();
+  QString path = programDir.filePath(name);
+  const QString installed = programDir.filePath(QStringLiteral("../share/orvane/") + name);
   if (!QFile::exists(path) && QFile::exists(installed)) path = QDir::cleanPath(installed);
   if (QFile::exists(path) && CDialogSeam::OpenUrl(QUrl::fromLocalFile(path))) return;
   // No PDF viewer (or no help.pdf): the guide is built into the program.
@@ -865,8 +880,9 @@ void CMainFrame::CopyTreePath() {
   CopyAddresses({dir->GetDisplayPath()});
 }
 
-void CMainFrame::SetTreeRead() {
-  CFTPDir* dir = dirView_->CurrentDirectory();
+void CMainFrame::SetTreeRead() { SetDirectoryRead(dirView_->CurrentDirectory()); }
+
+void CMainFrame::SetDirectoryRead(CFTPDir* dir) {
   if (!dir) return;
   doc_->ClearSiteFlag(dir);
   dirView_->UpdateSiteItem(dir->GetSite());
@@ -879,12 +895,15 @@ void CMainFrame::Search() {
   if (doc_->walking()) return;
   CFindDialog dialog(this);
   if (CDialogSeam::Exec(dialog) != QDialog::Accepted) return;
-  StartListing(CDocWalk::Search(*doc_, FoldKeyword(dialog.Keyword().toStdString())));
+  StartListing(CDocWalk::Search(*doc_, FoldKeyword(dialog.Keyword().toStdString())),
+               tr("搜索: %1").arg(dialog.Keyword()));
 }
 
-void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk) {
+void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk, const QString& title) {
   // The list follows the result lists as the walk fills them.
   resultMode_ = true;
+  resultsTitle_ = title;
+  frameFollow_->ListingStarted();
   fileView_->ShowResults();
   walks_->Start(std::move(walk), [this] {
     if (!resultMode_) return;
@@ -895,13 +914,16 @@ void CMainFrame::StartListing(std::unique_ptr<CDocWalk> walk) {
 
 void CMainFrame::ShowNewFiles(int kind) {
   if (doc_->walking()) return;
-  StartListing(CDocWalk::NewFiles(*doc_, kind));
+  StartListing(CDocWalk::NewFiles(*doc_, kind),
+               kind == 1 ? tr("本次更新的新文件") : tr("所有站点的新文件"));
 }
 
-void CMainFrame::ShowTreeUpdates() {
-  CFTPDir* dir = dirView_->CurrentDirectory();
+void CMainFrame::ShowTreeUpdates() { ShowUpdatesOf(dirView_->CurrentDirectory()); }
+
+void CMainFrame::ShowUpdatesOf(CFTPDir* dir) {
   if (!dir || doc_->walking()) return;
-  StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true));
+  StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true),
+               tr("更新: %1").arg(DisplayPath(dir->GetDisplayPath())));
 }
 
 }  // namespace orvane

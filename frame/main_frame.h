@@ -110,6 +110,8 @@ class CMainFrame : public QMainWindow {
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
   bool resultMode() const { return resultMode_; }
+  // What the result list holds, for the title bar ("搜索: WORD").
+  const QString& resultsTitle() const { return resultsTitle_; }
 
  public slots:
   // Shows the Changes dock, raised and with the focus; also reached by name
@@ -163,11 +165,14 @@ class CMainFrame : public QMainWindow {
   void MarksCleared();
   void ReportMarksFailure(const QString& failure);
   // Shows the results and starts a walk that fills them.
-  void StartListing(std::unique_ptr<CDocWalk> walk);
+  void StartListing(std::unique_ptr<CDocWalk> walk, const QString& title);
   void CopyListPath();
   void CopyTreePath();
   void SetTreeRead();
   void ShowTreeUpdates();
+  // The same for a directory chosen elsewhere (the list's menu).
+  void SetDirectoryRead(CFTPDir* dir);
+  void ShowUpdatesOf(CFTPDir* dir);
   // Asks for a keyword and lists what matches in every catalog.
   void Search();
   // The unread entries of this run's updates (1) or of every site (2).
@@ -176,6 +181,8 @@ class CMainFrame : public QMainWindow {
   void OpenFile(const std::string& displayPath);
   void UpdateAll();
   void UpdateSelected();
+  // The tray's tool tip: the last and next update, a running one's progress.
+  void UpdateTrayTip();
   // The status bar's progress ("更新%d/%d", finally "更新完成").
   void ShowProgress();
   // Says so when a change of the site list could not be written.
@@ -247,6 +254,7 @@ class CMainFrame : public QMainWindow {
   CTrayIcon* tray_ = nullptr;
   bool quitting_ = false;
   bool resultMode_ = false;
+  QString resultsTitle_;
 };
 
 }  // namespace orvane

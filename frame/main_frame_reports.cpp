@@ -134,8 +134,12 @@ void CMainFrame::NotifyRunEnd(const std::vector<std::weak_ptr<CFTPSite>>& run) {
     // Deleted meanwhile, or queued twice in one run.
     if (!site || !counted.insert(site.get()).second) continue;
     const RunEnd end = EndOf(site->Status());
-    if (end == RunEnd::kFailed) ++outcome.failed;
-    if (end == RunEnd::kPartial || end == RunEnd::kFull) ++outcome.updated;
+    if (end == RunEnd::kFailed) {
+      ++outcome.failed;
+      outcome.failedSites << DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
+    }
+    if (end == RunEnd::kPartial) ++outcome.partial;
+    if (end == RunEnd::kFull) ++outcome.updated;
     sites.push_back({site->DataDirectory(doc_->GetProgramDir()) / kJournalFileName});
   }
   if (sites.empty()) return;

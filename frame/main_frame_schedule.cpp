@@ -3,6 +3,8 @@
 // each run's end, and their settings. Kept apart from the command plumbing
 // in main_frame.cpp.
 #include <QApplication>
+#include <QDateTime>
+#include <QStringList>
 #include <QTimer>
 #include <string>
 
@@ -28,6 +30,25 @@ void CMainFrame::CreateSchedule() {
   tray_ = new CTrayIcon(
       this, [this] { Command(kCmdUpdateAll); }, [this] { Quit(); }, this);
   tray_->SetActive(schedule_->settings().everyHours > 0);
+  connect(schedule_, &CUpdateSchedule::ready, this, &CMainFrame::UpdateTrayTip);
+}
+
+void CMainFrame::UpdateTrayTip() {
+  const auto when = [](qint64 ms) {
+    return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+  };
+  QStringList lines{QStringLiteral("Orvane")};
+  const UpdateProgress progress = engine_->Progress();
+  if (!progress.finished) {
+    lines << tr("正在更新：%1/%2 个站点").arg(progress.done).arg(progress.total);
+  }
+  const qint64 last = schedule_->LastRunAt();
+  lines << (last > 0 ? tr("上次更新：%1").arg(when(last)) : tr("上次更新：从未"));
+  const qint64 next = schedule_->NextRunAt();
+  lines << (next > 0    ? tr("下次更新：%1").arg(when(next))
+            : next == 0 ? tr("下次更新：现在")
+                        : tr("下次更新：未安排"));
+  tray_->SetToolTip(lines.join(QLatin1Char('\n')));
 }
 
 void CMainFrame::StartSchedule() {
@@ -47,6 +68,7 @@ bool CMainFrame::UserBusy() const {
 void CMainFrame::ShowScheduleSettings(CUpdateNumSet& dialog) const {
   const CUpdateSchedule::Settings& settings = schedule_->settings();
   dialog.SetSchedule(settings.everyHours, settings.atStartHours, CRunNotifier::Enabled());
+  dialog.SetNotifyEveryRun(CRunNotifier::EveryRun());
   const UserSettings& shared = doc_->userSettings();
   dialog.SetJournalLimits(static_cast<int>(shared.journalUpdates),
                           static_cast<int>(shared.journalMegabytes));
@@ -57,7 +79,9 @@ void CMainFrame::ApplyScheduleSettings(const CUpdateNumSet& dialog) {
   CUpdateSchedule::Save(settings);
   schedule_->Apply(settings);
   CRunNotifier::SetEnabled(dialog.Notify());
+  CRunNotifier::SetEveryRun(dialog.NotifyEveryRun());
   tray_->SetActive(settings.everyHours > 0);
+  UpdateTrayTip();
 
   // Shared with orvane-cli through the data directory: written only when
   // changed, so a dialog closed with OK does not rewrite another program's

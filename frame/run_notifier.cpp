@@ -22,6 +22,7 @@ namespace orvane {
 namespace {
 
 const QString kEnabledKey = QStringLiteral("notify/enabled");
+const QString kEveryRunKey = QStringLiteral("notify/everyRun");
 const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
@@ -36,17 +37,35 @@ bool CRunNotifier::Enabled() { return QSettings().value(kEnabledKey, true).toBoo
 
 void CRunNotifier::SetEnabled(bool enabled) { QSettings().setValue(kEnabledKey, enabled); }
 
+bool CRunNotifier::EveryRun() { return QSettings().value(kEveryRunKey, false).toBool(); }
+
+void CRunNotifier::SetEveryRun(bool everyRun) { QSettings().setValue(kEveryRunKey, everyRun); }
+
+bool CRunNotifier::Eventful(const Counts& counts) {
+  return counts.added + counts.removed + counts.resized > 0 || counts.failed > 0 ||
+         counts.partial > 0;
+}
+
 QString CRunNotifier::Summary(const Counts& counts) {
-  return tr("%n 个站点已更新", nullptr, counts.updated);
+  QStringList parts;
+  if (counts.updated) parts << tr("%n 个站点已更新", nullptr, counts.updated);
+  if (counts.partial) parts << tr("%n 个站点未能完整获取", nullptr, counts.partial);
+  if (counts.failed) parts << tr("%n 个站点更新失败", nullptr, counts.failed);
+  if (parts.isEmpty()) return tr("更新结束");
+  return parts.join(tr("，"));
 }
 
 QString CRunNotifier::Body(const Counts& counts) {
   QStringList parts{tr("新增 %n 项", nullptr, Clamp(counts.added)),
-                    tr("删除 %n 项", nullptr, Clamp(counts.removed))};
+                    tr("删除 %n 项", nullptr, Clamp(counts.removed)),
+                    tr("大小改变 %n 项", nullptr, Clamp(counts.resized))};
   // Without watch words a count of matches would only puzzle.
   if (counts.watching) parts << tr("%n 项匹配关注词", nullptr, Clamp(counts.matched));
-  if (counts.failed) parts << tr("%n 个站点失败", nullptr, counts.failed);
-  return parts.join(tr("，"));
+  QString body = parts.join(tr("，"));
+  if (!counts.failedSites.isEmpty()) {
+    body += QLatin1Char('\n') + tr("失败：%1").arg(counts.failedSites.join(tr("、")));
+  }
+  return body;
 }
 
 CRunNotifier::CRunNotifier(QWidget* window, QObject* parent) : QObject(parent), window_(window) {}
@@ -58,21 +77,25 @@ void CRunNotifier::RunBegan() { runStart_ = static_cast<std::int64_t>(std::time(
 void CRunNotifier::RunEnded(const Outcome& outcome, std::vector<Site> sites,
                             std::vector<std::string> words) {
   const bool send = Enabled();
-  reader_.Post(
-      [this, outcome, send, sites = std::move(sites), words = std::move(words), since = runStart_] {
-        CWatchWords watch(words);
-        Counts counts;
-        counts.updated = outcome.updated;
-        counts.failed = outcome.failed;
-        counts.watching = !watch.Empty();
-        counts.send = send;
-        for (const Site& site : sites) CountSite(site, since, watch, counts);
-        {
-          std::lock_guard guard(seenMutex_);
-          counted_.push_back(counts);
-        }
-        QMetaObject::invokeMethod(this, "SendCounted", Qt::QueuedConnection);
-      });
+  const bool everyRun = EveryRun();
+  reader_.Post([this, outcome, send, everyRun, sites = std::move(sites), words = std::move(words),
+                since = runStart_] {
+    CWatchWords watch(words);
+    Counts counts;
+    counts.updated = outcome.updated;
+    counts.partial = outcome.partial;
+    counts.failed = outcome.failed;
+    counts.failedSites = outcome.failedSites;
+    counts.watching = !watch.Empty();
+    counts.send = send;
+    counts.everyRun = everyRun;
+    for (const Site& site : sites) CountSite(site, since, watch, counts);
+    {
+      std::lock_guard guard(seenMutex_);
+      counted_.push_back(counts);
+    }
+    QMetaObject::invokeMethod(this, "SendCounted", Qt::QueuedConnection);
+  });
 }
 
 void CRunNotifier::SendCounted() {
@@ -117,6 +140,7 @@ void CRunNotifier::CountSite(const Site& site, std::int64_t since, CWatchWords& 
     if (!DecodeJournalRecord(frameBytes(i), record) || record.startTime < since) continue;
     counts.added += record.added;
     counts.removed += record.removed;
+    counts.resized += record.resized;
     counts.matched += words.CountMatches(record);
   }
   const std::size_t last = scan.frames.size() - 1;
@@ -125,7 +149,7 @@ void CRunNotifier::CountSite(const Site& site, std::int64_t since, CWatchWords& 
 }
 
 void CRunNotifier::Send(const Counts& counts) {
-  if (!counts.send) return;
+  if (!counts.send || (!counts.everyRun && !Eventful(counts))) return;
   // Without a session bus (a bare session, a service account) the run's
   // end shows in the status bar only.
   QDBusConnection bus = QDBusConnection::sessionBus();
@@ -135,7 +159,9 @@ void CRunNotifier::Send(const Counts& counts) {
                              SLOT(OnActionInvoked(uint, QString)));
   }
   const QString summary = Summary(counts);
-  const QString body = Body(counts);
+  // The service may read the body as markup: a site named "<b>x" shows
+  // as typed.
+  const QString body = Body(counts).toHtmlEscaped();
   QDBusMessage call =
       QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
   QVariantMap hints;

@@ -1,8 +1,12 @@
 // Tells the desktop when an update run has ended, through the freedesktop
-// notification service on the session bus: how many sites were updated,
-// how many entries the run added and removed, how many of the added ones
-// match a watch word, and how many sites failed. Clicking the notification
-// shows the window and its Changes view.
+// notification service on the session bus, when something happened: an
+// entry added, removed or resized, or a site that failed or was fetched
+// only in part (the setting "notify/everyRun" tells every run). The title
+// says what happened (updated, partly fetched, failed); the body counts
+// the entries added, removed and resized and the added ones a watch word
+// matches, and names the sites that failed. The body is escaped, as the
+// specification lets the service read it as markup. Clicking the
+// notification shows the window and its Changes view.
 //
 // The counts come from the journal records the run wrote (Data/KEY/
 // changes.jn), read on a thread of the notifier's own so the window never
@@ -17,6 +21,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -39,6 +44,9 @@ class CRunNotifier : public QObject {
  public:
   static bool Enabled();
   static void SetEnabled(bool enabled);
+  // Whether a run that changed nothing and failed nowhere is told too.
+  static bool EveryRun();
+  static void SetEveryRun(bool everyRun);
 
   // A site of the ended run.
   struct Site {
@@ -46,19 +54,28 @@ class CRunNotifier : public QObject {
   };
   // What the window knows when the run ends.
   struct Outcome {
-    int updated = 0;  // sites whose update went through
+    int updated = 0;  // sites whose update went through whole
+    int partial = 0;  // went through, but some directories were not listed
     int failed = 0;
+    QStringList failedSites;  // their names as shown
   };
   // What the notification says.
   struct Counts {
     int updated = 0;
+    int partial = 0;
     int failed = 0;
+    QStringList failedSites;
     std::uint64_t added = 0;
     std::uint64_t removed = 0;
+    std::uint64_t resized = 0;
     std::uint64_t matched = 0;
     bool watching = false;  // the user has watch words
     bool send = true;       // notifications are on
+    bool everyRun = false;  // sent even when nothing happened
   };
+  // Something a person wants to hear of.
+  static bool Eventful(const Counts& counts);
+  // The title and the body as plain text.
   static QString Summary(const Counts& counts);
   static QString Body(const Counts& counts);
 

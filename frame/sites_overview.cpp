@@ -1,11 +1,13 @@
 #include "frame/sites_overview.h"
 
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "frame/screen_fit.h"
 #include "frame/sites_overview_model.h"
 
 namespace orvane {
@@ -51,6 +53,14 @@ void CSitesOverview::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   model_->Reload();
   table_->resizeColumnsToContents();
+  // Wide enough for every column, the last error and its time included,
+  // as far as the screen allows.
+  const int needed = table_->horizontalHeader()->length() + 2 * table_->frameWidth() +
+                     table_->verticalScrollBar()->sizeHint().width();
+  if (needed > table_->viewport()->width()) {
+    resize(width() + needed - table_->width(), height());
+    FitToScreen(*this);
+  }
 }
 
 void CSitesOverview::Activated(const QModelIndex& index) {

@@ -9,6 +9,7 @@
 #include "views/display_text.h"
 #include "views/file_list_model.h"
 #include "views/health_text.h"
+#include "views/plain_tip.h"
 
 namespace orvane {
 
@@ -115,7 +116,7 @@ QVariant CSitesOverviewModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::ToolTipRole) {
     // The whole error and the exact times behind the short cells.
-    if (column == kLastError && failed) return CHealthText::LastError(health, now_);
+    if (column == kLastError && failed) return PlainTip(CHealthText::LastError(health, now_));
     if (column == kLastUpdate && succeeded) {
       return QDateTime::fromSecsSinceEpoch(health->lastSuccess).toString(Qt::ISODate);
     }

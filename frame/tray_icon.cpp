@@ -41,7 +41,7 @@ void CTrayIcon::SetActive(bool active) {
   }
   if (!icon_) {
     icon_ = new QSystemTrayIcon(QIcon(QStringLiteral(":/frame/orvane.svg")), this);
-    icon_->setToolTip(QStringLiteral("Orvane"));
+    icon_->setToolTip(toolTip_);
     icon_->setContextMenu(menu_);
     connect(icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
@@ -53,6 +53,11 @@ void CTrayIcon::SetActive(bool active) {
   // A dialog closed while the window is in the tray must not end the
   // program; only Quit does.
   QApplication::setQuitOnLastWindowClosed(false);
+}
+
+void CTrayIcon::SetToolTip(const QString& text) {
+  toolTip_ = text;
+  if (icon_) icon_->setToolTip(text);
 }
 
 bool CTrayIcon::KeepsRunning() const { return icon_ && icon_->isVisible(); }

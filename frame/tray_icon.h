@@ -1,13 +1,15 @@
 // The icon in the desktop's tray while updates run by themselves: closing
 // the window then only hides it, and the program keeps updating in the
 // background. Its menu shows the window, starts an update of every site
-// or quits; a click on the icon shows the window.
+// or quits; a click on the icon shows the window. Its tool tip gives the
+// last and the next update, and a running update's progress.
 //
 // Only where the desktop has a tray (QSystemTrayIcon::isSystemTrayAvailable);
 // elsewhere SetActive does nothing and closing the window quits as ever.
 #pragma once
 
 #include <QObject>
+#include <QString>
 #include <functional>
 
 class QMenu;
@@ -32,6 +34,9 @@ class CTrayIcon : public QObject {
   void ShowWindow();
   // The icon's menu (made whether or not there is a tray).
   QMenu* menu() const { return menu_; }
+  // The tool tip, kept whether or not there is a tray.
+  void SetToolTip(const QString& text);
+  const QString& toolTip() const { return toolTip_; }
 
  private:
   QWidget* window_;
@@ -39,6 +44,7 @@ class CTrayIcon : public QObject {
   std::function<void()> quit_;
   QMenu* menu_;
   QSystemTrayIcon* icon_ = nullptr;
+  QString toolTip_ = QStringLiteral("Orvane");
 };
 
 }  // namespace orvane

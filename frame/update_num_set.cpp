@@ -26,11 +26,14 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
       everyHours_(new QSpinBox(this)),
       atStart_(new QCheckBox(tr("启动时更新所有站点，如果上次更新早于（小时）："), this)),
       atStartHours_(new QSpinBox(this)),
-      notify_(new QCheckBox(tr("更新结束时显示桌面通知"), this)),
+      notify_(new QCheckBox(tr("更新有变化或失败时显示桌面通知"), this)),
+      notifyEveryRun_(new QCheckBox(tr("没有变化也通知"), this)),
       journalUpdates_(new QSpinBox(this)),
       journalMegabytes_(new QSpinBox(this)) {
   setObjectName(QStringLiteral("updateNumSet"));
-  setWindowTitle(tr("设置更新线程"));
+  // It holds more than the threads: connections, the schedule, the
+  // notifications and the change journal.
+  setWindowTitle(tr("更新设置"));
   edit_->setObjectName(QStringLiteral("threadsEdit"));
   connections_->setObjectName(QStringLiteral("connectionsEdit"));
   connections_->setRange(1, CUpdateEngine::kMaxConnectionsPerSite);
@@ -59,6 +62,8 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
   atStart_->setObjectName(QStringLiteral("atStartCheck"));
   atStartHours_->setObjectName(QStringLiteral("atStartHoursEdit"));
   notify_->setObjectName(QStringLiteral("notifyCheck"));
+  notifyEveryRun_->setObjectName(QStringLiteral("notifyEveryRunCheck"));
+  connect(notify_, &QCheckBox::toggled, notifyEveryRun_, &QWidget::setEnabled);
   for (QSpinBox* hours : {everyHours_, atStartHours_}) {
     hours->setRange(1, CUpdateSchedule::kMaxHours);
     hours->setValue(24);
@@ -71,6 +76,7 @@ CUpdateNumSet::CUpdateNumSet(int current, int connections, QWidget* parent)
   scheduleRows->addWidget(atStart_, 1, 0);
   scheduleRows->addWidget(atStartHours_, 1, 1);
   scheduleRows->addWidget(notify_, 2, 0, 1, 2);
+  scheduleRows->addWidget(notifyEveryRun_, 3, 0, 1, 2);
   SetSchedule(0, 0, true);
 
   auto* journal = new QGroupBox(tr("变化记录"), this);
@@ -129,6 +135,10 @@ int CUpdateNumSet::AtStartHours() const {
 }
 
 bool CUpdateNumSet::Notify() const { return notify_->isChecked(); }
+
+void CUpdateNumSet::SetNotifyEveryRun(bool everyRun) { notifyEveryRun_->setChecked(everyRun); }
+
+bool CUpdateNumSet::NotifyEveryRun() const { return notifyEveryRun_->isChecked(); }
 
 void CUpdateNumSet::SetJournalLimits(int updates, int megabytes) {
   journalUpdates_->setValue(updates);

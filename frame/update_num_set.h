@@ -1,9 +1,10 @@
-// "设置更新线程": how many sites are updated at once (1 to 500) and how many
+// "更新设置" (update settings): how many sites are updated at once (1 to 500) and how many
 // connections each site's crawl may use (1 to 16). The program opens at most
 // the product of the two; the dialog says so as the values change. Below
 // them, the updates that run by themselves (every N hours, at start when
 // the last update is older than N hours), whether a run's end is told
-// by a desktop notification, and how much each site's change journal keeps
+// by a desktop notification (when something changed or failed, or every
+// run), and how much each site's change journal keeps
 // (the settings orvane-cli shares, see document/user_settings.h).
 #pragma once
 
@@ -35,6 +36,9 @@ class CUpdateNumSet : public QDialog {
   int EveryHours() const;
   int AtStartHours() const;
   bool Notify() const;
+  // Whether a run with nothing new and no failure is told too.
+  void SetNotifyEveryRun(bool everyRun);
+  bool NotifyEveryRun() const;
   // The change journal's limits shown and accepted: updates kept, MiB.
   void SetJournalLimits(int updates, int megabytes);
   int JournalUpdates() const;
@@ -55,6 +59,7 @@ class CUpdateNumSet : public QDialog {
   QCheckBox* atStart_;
   QSpinBox* atStartHours_;
   QCheckBox* notify_;
+  QCheckBox* notifyEveryRun_;
   QSpinBox* journalUpdates_;
   QSpinBox* journalMegabytes_;
 };

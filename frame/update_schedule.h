@@ -71,6 +71,9 @@ class CUpdateSchedule : public QObject {
   // When the next run is due (milliseconds since the epoch, 0 for now), or
   // -1 for none.
   qint64 NextRunAt() const;
+  // When the last update of every site ran (milliseconds since the epoch),
+  // or -1 when none is known.
+  qint64 LastRunAt() const { return started_ && lastRunMs_ > 0 ? lastRunMs_ : -1; }
 
  signals:
   // After Start() has read the records.

@@ -14,6 +14,7 @@
 #include "document/orvane_doc.h"
 #include "views/display_text.h"
 #include "views/health_text.h"
+#include "views/plain_tip.h"
 #include "views/state_icons.h"
 
 namespace orvane {
@@ -271,7 +272,7 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
         if (health && health->Failing() && !failedNow) {
           tip += QLatin1Char('\n') + CHealthText::LastError(health, now);
         }
-        return tip;
+        return PlainTip(tip);
       }
       return {};
     default:

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <utility>
 
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
@@ -25,6 +26,7 @@ CDirView::CDirView(COrvaneDoc& doc, QWidget* parent)
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &CDirView::OnSelectionChanged);
   connect(this, &QWidget::customContextMenuRequested, this, &CDirView::OnContextMenu);
+  connect(this, &QAbstractItemView::clicked, this, &CDirView::OnClicked);
   model_->ReloadSites();
 }
 
@@ -135,7 +137,15 @@ void CDirView::mousePressEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
+  const QModelIndex pressed = indexAt(event->position().toPoint());
+  pressOnSelected_ = event->button() == Qt::LeftButton && pressed.isValid() &&
+                     selectionModel()->isSelected(pressed);
   QTreeView::mousePressEvent(event);
+}
+
+void CDirView::OnClicked(const QModelIndex& index) {
+  if (!std::exchange(pressOnSelected_, false) || !selectionModel()->isSelected(index)) return;
+  if (CFTPDir* dir = model_->DirectoryAt(index)) emit chosenItemClicked(dir);
 }
 
 QModelIndex CDirView::CommandIndex() const {
@@ -203,6 +213,10 @@ void CDirView::OnCollapsed(const QModelIndex& index) {
 
 void CDirView::OnSelectionChanged() {
   if (quietSelection_) return;
+  ShowChosen();
+}
+
+void CDirView::ShowChosen() {
   const QModelIndexList selected = selectionModel()->selectedIndexes();
   if (selected.isEmpty()) return;
   // The first use of a site reads its catalog, which may pump events; they

@@ -76,10 +76,18 @@ class CDirView : public QTreeView {
 
   CDirTreeModel* treeModel() const { return model_; }
 
+ public:
+  // Runs the selection steps for the selected item again: its directory
+  // becomes the browse location and the list shows it.
+  void ShowChosen();
+
  signals:
   // After the selection steps; the frame refills the file list.
   void directoryActivated(orvane::CFTPDir* dir);
   void contextCommand(int commandId);
+  // The selected item was clicked again (the selection did not change);
+  // the frame decides whether the list should show it again.
+  void chosenItemClicked(orvane::CFTPDir* dir);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -91,6 +99,7 @@ class CDirView : public QTreeView {
   // only the focus frame is on it; false when there is no current item.
   bool SelectCurrent();
   void OnSelectionChanged();
+  void OnClicked(const QModelIndex& index);
   void OnExpanded(const QModelIndex& index);
   void OnCollapsed(const QModelIndex& index);
   void OnContextMenu(const QPoint& pos);
@@ -99,6 +108,8 @@ class CDirView : public QTreeView {
   CDirTreeModel* model_;
   // Set while the tree changes the selection itself (purges, SelectDirectory).
   bool quietSelection_ = false;
+  // The last left press landed on the item already selected.
+  bool pressOnSelected_ = false;
 };
 
 }  // namespace orvane

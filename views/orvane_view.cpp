@@ -265,13 +265,35 @@ void COrvaneView::OnContextMenu(const QPoint& pos) {
   auto* menu = new QMenu(this);
   menu->setObjectName(QStringLiteral("fileViewMenu"));
   menu->setAttribute(Qt::WA_DeleteOnClose);
-  // Queued, as the tree's commands are: they run once the menu is done.
+  // Queued, as the tree's commands are: they run once the menu is done,
+  // and a directory row is looked up again then (an update may have
+  // removed it meanwhile).
+  const QPersistentModelIndex row = index;
+  const auto forDirectory = [this, menu, row](const QString& text, const char* name, auto command) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    connect(
+        action, &QAction::triggered, this,
+        [this, row, command] {
+          if (CFTPDir* dir = row.isValid() ? model_->DirAt(row.row()) : nullptr) command(dir);
+        },
+        Qt::QueuedConnection);
+  };
+  // A directory offers what its tree item does.
+  if (model_->DirAt(index.row())) {
+    forDirectory(tr("打开"), "actionOpenDirectory", [this](CFTPDir* dir) { OpenDirectory(dir); });
+    forDirectory(tr("设置已读"), "actionDirectorySetRead",
+                 [this](CFTPDir* dir) { emit directoryCommand(kCmdSetDirectoryRead, dir); });
+    forDirectory(tr("显示更新"), "actionDirectoryShowUpdates",
+                 [this](CFTPDir* dir) { emit directoryCommand(kCmdShowUpdates, dir); });
+  }
+  QAction* copy = menu->addAction(tr("复制路径"));
+  copy->setObjectName(QStringLiteral("actionCopyPath"));
   connect(
-      menu->addAction(tr("复制路径")), &QAction::triggered, this,
-      [this] { emit contextCommand(kCmdCopyPath); }, Qt::QueuedConnection);
+      copy, &QAction::triggered, this, [this] { emit contextCommand(kCmdCopyPath); },
+      Qt::QueuedConnection);
   // Results come from anywhere; browse rows are in their folder already.
   if (model_->mode() == CFileListModel::Mode::kResults) {
-    const QPersistentModelIndex row = index;
     QAction* show = menu->addAction(tr("在文件夹中显示"));
     show->setObjectName(QStringLiteral("actionShowInFolder"));
     connect(

@@ -36,6 +36,10 @@ class COrvaneView : public QTreeView {
   static constexpr int kCmdForward = 32797;
   static constexpr int kCmdBack = 32798;
   static constexpr int kCmdUp = 32801;
+  // Sent with a directory row's directory: the tree's "设置已读" and
+  // "显示更新" (directoryCommand).
+  static constexpr int kCmdSetDirectoryRead = 32804;
+  static constexpr int kCmdShowUpdates = 32807;
 
   explicit COrvaneView(COrvaneDoc& doc, QWidget* parent = nullptr);
 
@@ -85,6 +89,9 @@ class COrvaneView : public QTreeView {
   void directoryActivated(orvane::CFTPDir* dir);
   void fileActivated(const std::string& displayPath);
   void contextCommand(int commandId);
+  // A command of the tree's (set read, show updates) chosen on a directory
+  // row of the list's menu, for that directory.
+  void directoryCommand(int commandId, orvane::CFTPDir* dir);
   // After Ctrl+C put `count` addresses on the clipboard.
   void addressesCopied(int count);
 

@@ -633,6 +633,64 @@ Copy it to the clipboard?</translation>
         <source>所有文件 (*)</source>
         <translation>All files (*)</translation>
     </message>
+    <message>
+        <source>搜索: %1</source>
+        <translation>Search: %1</translation>
+    </message>
+    <message>
+        <source>本次更新的新文件</source>
+        <translation>New in the last update</translation>
+    </message>
+    <message>
+        <source>所有站点的新文件</source>
+        <translation>New files of all sites</translation>
+    </message>
+    <message>
+        <source>更新: %1</source>
+        <translation>Updates: %1</translation>
+    </message>
+    <message>
+        <source>已读标记无法保存：
+%1</source>
+        <translation>The read marks cannot be saved:
+%1</translation>
+    </message>
+    <message>
+        <source>无法保存这次的改动（%1），站点保持原样。</source>
+        <translation>This change cannot be saved (%1); the site stays as it was.</translation>
+    </message>
+    <message>
+        <source>新站点的数据目录已有文件（%1），站点保持原样。</source>
+        <translation>The new site&apos;s data directory already holds files (%1); the site stays as it was.</translation>
+    </message>
+    <message>
+        <source>删除没有完成：%1</source>
+        <translation>The site was not deleted completely: %1</translation>
+    </message>
+    <message>
+        <source>正在更新：%1/%2 个站点</source>
+        <translation>Updating: %1 of %2 sites</translation>
+    </message>
+    <message>
+        <source>上次更新：%1</source>
+        <translation>Last update: %1</translation>
+    </message>
+    <message>
+        <source>上次更新：从未</source>
+        <translation>Last update: never</translation>
+    </message>
+    <message>
+        <source>下次更新：%1</source>
+        <translation>Next update: %1</translation>
+    </message>
+    <message>
+        <source>下次更新：现在</source>
+        <translation>Next update: now</translation>
+    </message>
+    <message>
+        <source>下次更新：未安排</source>
+        <translation>Next update: none scheduled</translation>
+    </message>
 </context>
 <context>
     <name>orvane::COrvaneView</name>
@@ -643,6 +701,18 @@ Copy it to the clipboard?</translation>
     <message>
         <source>在文件夹中显示</source>
         <translation>Show in folder</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>设置已读</source>
+        <translation>Mark read</translation>
+    </message>
+    <message>
+        <source>显示更新</source>
+        <translation>Show updates</translation>
     </message>
 </context>
 <context>
@@ -675,13 +745,6 @@ Copy it to the clipboard?</translation>
             <numerusform>%n watch word matches</numerusform>
         </translation>
     </message>
-    <message numerus="yes">
-        <source>%n 个站点失败</source>
-        <translation>
-            <numerusform>%n site failed</numerusform>
-            <numerusform>%n sites failed</numerusform>
-        </translation>
-    </message>
     <message>
         <source>，</source>
         <translation>, </translation>
@@ -689,6 +752,39 @@ Copy it to the clipboard?</translation>
     <message>
         <source>显示变化</source>
         <translation>Show changes</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点未能完整获取</source>
+        <translation>
+            <numerusform>%n site fetched in part</numerusform>
+            <numerusform>%n sites fetched in part</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个站点更新失败</source>
+        <translation>
+            <numerusform>%n site failed to update</numerusform>
+            <numerusform>%n sites failed to update</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>更新结束</source>
+        <translation>Update run ended</translation>
+    </message>
+    <message numerus="yes">
+        <source>大小改变 %n 项</source>
+        <translation>
+            <numerusform>%n resized</numerusform>
+            <numerusform>%n resized</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>失败：%1</source>
+        <translation>Failed: %1</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
     </message>
 </context>
 <context>
@@ -814,6 +910,26 @@ Copy it to the clipboard?</translation>
         <source>“%1”中的字符无法保存（站点列表使用 GBK 编码）：%2</source>
         <translation>"%1" holds characters the site list cannot store (it uses the GBK encoding): %2</translation>
     </message>
+    <message>
+        <source>站点昵称</source>
+        <translation>Nickname</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Remarks</translation>
+    </message>
+    <message>
+        <source>站点地址必须是主机名、IPv4 地址或 IPv6 地址。</source>
+        <translation>The site address must be a host name, an IPv4 address or an IPv6 address.</translation>
+    </message>
+    <message>
+        <source>“%1”不能包含换行符或空字符。</source>
+        <translation>“%1” cannot contain a line break or a null character.</translation>
+    </message>
+    <message>
+        <source>站点地址和用户名太长，无法作为数据目录的名称。</source>
+        <translation>The site address and user name are too long to name the site&apos;s data directory.</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CSplash</name>
@@ -839,10 +955,6 @@ Copy it to the clipboard?</translation>
 </context>
 <context>
     <name>orvane::CUpdateNumSet</name>
-    <message>
-        <source>设置更新线程</source>
-        <translation>Update threads</translation>
-    </message>
     <message>
         <source>设置更新线程数：</source>
         <translation>Number of update threads:</translation>
@@ -880,10 +992,6 @@ Copy it to the clipboard?</translation>
         <translation>Update all sites at start when the last update is older than (hours):</translation>
     </message>
     <message>
-        <source>更新结束时显示桌面通知</source>
-        <translation>Show a desktop notification when an update run ends</translation>
-    </message>
-    <message>
         <source>变化记录</source>
         <translation>Change journal</translation>
     </message>
@@ -898,6 +1006,18 @@ Copy it to the clipboard?</translation>
     <message>
         <source>自动更新</source>
         <translation>Automatic updates</translation>
+    </message>
+    <message>
+        <source>更新设置</source>
+        <translation>Update settings</translation>
+    </message>
+    <message>
+        <source>更新有变化或失败时显示桌面通知</source>
+        <translation>Show a desktop notification when an update run changes something or fails</translation>
+    </message>
+    <message>
+        <source>没有变化也通知</source>
+        <translation>Also when nothing changed</translation>
     </message>
 </context>
 <context>
@@ -998,6 +1118,14 @@ Copy it to the clipboard?</translation>
         <source>Orvane 帮助</source>
         <translation>Orvane Help</translation>
     </message>
+    <message>
+        <source>:/frame/guide_zh.md</source>
+        <translation>:/frame/guide.md</translation>
+    </message>
+    <message>
+        <source>help_zh.pdf</source>
+        <translation>help.pdf</translation>
+    </message>
 </context>
 <context>
     <name>orvane::CChangesModel</name>
@@ -1066,6 +1194,10 @@ Copy it to the clipboard?</translation>
     <message>
         <source>大小改变</source>
         <translation>Resized</translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
     </message>
 </context>
 <context>
@@ -1155,6 +1287,10 @@ Copy it to the clipboard?</translation>
             <numerusform>Exported %n change to %1</numerusform>
             <numerusform>Exported %n changes to %1</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>隐藏无变化的更新</source>
+        <translation>Hide updates without changes</translation>
     </message>
 </context>
 <context>

@@ -12,12 +12,15 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFont>
+#include <QHash>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTreeView>
@@ -37,6 +40,40 @@ namespace {
 
 // "你好.txt" in code page 936: not UTF-8.
 constexpr std::string_view kGbkName = "/\xC4\xE3\xBA\xC3.txt";
+// A name that would add a cell, and a formula, to an unquoted CSV line.
+constexpr std::string_view kCellName = "/x,=1+2*3";
+
+// The records of an RFC 4180 text, each split into its fields.
+QList<QStringList> ParseCsv(const QString& text) {
+  QList<QStringList> records;
+  QStringList fields;
+  QString field;
+  bool quoted = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (quoted) {
+      if (c != QLatin1Char('"')) {
+        field += c;
+      } else if (i + 1 < text.size() && text[i + 1] == QLatin1Char('"')) {
+        field += c;
+        ++i;
+      } else {
+        quoted = false;
+      }
+    } else if (c == QLatin1Char('"')) {
+      quoted = true;
+    } else if (c == QLatin1Char(',')) {
+      fields << std::exchange(field, {});
+    } else if (c == QLatin1Char('\r') && text.mid(i, 2) == QStringLiteral("\r\n")) {
+      fields << std::exchange(field, {});
+      records << std::exchange(fields, {});
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  return records;
+}
 
 }  // namespace
 
@@ -53,6 +90,7 @@ class ChangesViewTest : public QObject {
   void exportWritesCsvAndJson();
   void watchWordsHighlightMatchingEntries();
   void viewFollowsUpdatesHereAndElsewhere();
+  void failedAndUnchangedUpdatesAreRowsTheFilterSorts();
 
  private:
   // Two updates of alpha with its tree changed between them, then the view
@@ -106,8 +144,9 @@ void ChangesViewTest::init() {
   JournalRecord old;
   old.endTime = static_cast<std::int64_t>(std::time(nullptr)) - 3 * 86400;
   old.startTime = old.endTime - 10;
-  old.added = 1;
+  old.added = 2;
   old.entries.push_back({JournalEntry::Kind::kAdded, false, std::string(kGbkName), 7, 0, 0});
+  old.entries.push_back({JournalEntry::Kind::kAdded, false, std::string(kCellName), 1, 0, 0});
   const fs::path betaDir = beta->DataDirectory(data_->path());
   fs::create_directories(betaDir);
   WriteBytes(betaDir / kJournalFileName, RewriteJournal({}, {EncodeJournalRecord(old)}, {}));
@@ -321,20 +360,33 @@ void ChangesViewTest::exportWritesCsvAndJson() {
   }
 
   const QString csv = QString::fromUtf8(QByteArray::fromStdString(ReadBytes(csvPath)));
-  const QStringList lines = csv.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-  // Header, three entries of the newest update and beta's entry; the
-  // first crawl's summary has no entry of the kinds shown.
-  QVERIFY2(lines.size() == 5, qPrintable(csv));
-  QVERIFY(lines[0].startsWith(QStringLiteral("time,site,")));
-  QVERIFY2(csv.contains(QStringLiteral(",added,\"/pub/say \"\"hi\"\", ok.txt\",0,1,")),
-           qPrintable(csv));
-  QVERIFY(csv.contains(QStringLiteral(",resized,/pub/grow.bin,0,6,2,,ftp://127.0.0.1:")));
-  QVERIFY(csv.contains(QStringLiteral(",added,/你好.txt,")));
+  const QList<QStringList> records = ParseCsv(csv);
+  // Header, three entries of the newest update and beta's two; the first
+  // crawl's summary has no entry of the kinds shown. No name adds a cell.
+  QVERIFY2(records.size() == 6, qPrintable(csv));
+  QCOMPARE(records[0].mid(0, 2), (QStringList{QStringLiteral("time"), QStringLiteral("site")}));
+  QHash<QString, QStringList> byPath;
+  for (const QStringList& record : records) {
+    QCOMPARE(record.size(), 14);
+    byPath[record[8]] = record;
+  }
+  QCOMPARE(byPath[QStringLiteral("/pub/say \"hi\", ok.txt")][7], QStringLiteral("added"));
+  QCOMPARE(byPath[QStringLiteral("/pub/grow.bin")].mid(7, 5),
+           (QStringList{QStringLiteral("resized"), QStringLiteral("/pub/grow.bin"),
+                        QStringLiteral("0"), QStringLiteral("6"), QStringLiteral("2")}));
+  QVERIFY(
+      byPath[QStringLiteral("/pub/grow.bin")][13].startsWith(QStringLiteral("ftp://127.0.0.1:")));
+  QVERIFY(byPath.contains(QStringLiteral("/你好.txt")));
+  QCOMPARE(byPath[QString::fromUtf8(kCellName)][13],
+           QStringLiteral("ftp://beta.example:21/x,=1+2*3"));
   QVERIFY(!csv.contains(QStringLiteral("old.iso")));
 
   const std::string json = ReadBytes(jsonPath);
-  // The code page bytes as they are, one escape each.
-  QVERIFY(json.find(R"("path": "/\udcc4\udce3\udcba\udcc3.txt")") != std::string::npos);
+  // A readable path and the code page bytes as they are, one escape each:
+  // what orvane-cli changes --json writes.
+  QVERIFY2(json.find(R"("path": "/你好.txt", "rawPath": "/\udcc4\udce3\udcba\udcc3.txt")") !=
+               std::string::npos,
+           json.c_str());
   QJsonParseError error;
   const QJsonDocument document = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
   QCOMPARE(error.error, QJsonParseError::NoError);
@@ -396,10 +448,28 @@ void ChangesViewTest::watchWordsHighlightMatchingEntries() {
 
 void ChangesViewTest::viewFollowsUpdatesHereAndElsewhere() {
   STEP(UpdateTwiceAndOpen());
-  // A third update from this window, the view open.
+  // Worked through as a person does: the newest update open, an entry
+  // selected, and scrolled so that entry is the top row.
+  QTreeView* tree = View().tree();
+  tree->setMaximumHeight(4 * tree->sizeHintForRow(0) + tree->header()->height());
+  STEP(ClickEntry(QStringLiteral("~ /pub/grow.bin")));
+  QTRY_VERIFY(tree->verticalScrollBar()->maximum() > 0);
+  tree->scrollTo(EntryRow(QStringLiteral("~ /pub/grow.bin")), QAbstractItemView::PositionAtTop);
+  const auto topText = [tree] { return tree->indexAt(QPoint(1, 1)).data().toString(); };
+  QCOMPARE(topText(), QStringLiteral("~ /pub/grow.bin"));
+  // A third update from this window, the view open: a new row above, and
+  // what was open, selected and on top stays so.
   served_->AddFile("pub/third.txt", "3");
+  const int reads = View().readsDone();
   STEP(UpdateAlpha());
   QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 4, kWaitMs);
+  QTRY_VERIFY(View().readsDone() > reads);
+  const QModelIndex kept = EntryRow(QStringLiteral("~ /pub/grow.bin"));
+  QVERIFY(tree->isExpanded(kept.parent()));
+  QVERIFY(tree->selectionModel()->isSelected(kept));
+  QCOMPARE(tree->currentIndex(), kept);
+  QCOMPARE(topText(), QStringLiteral("~ /pub/grow.bin"));
+  tree->setMaximumHeight(QWIDGETSIZE_MAX);
   QCOMPARE(NewestEntries(), QStringList{QStringLiteral("+ /pub/third.txt")});
   // Another process commits beta's journal anew: a file renamed into place.
   JournalRecord record;
@@ -413,6 +483,36 @@ void ChangesViewTest::viewFollowsUpdatesHereAndElsewhere() {
   fs::rename(betaDir / "changes.tmp", betaDir / kJournalFileName);
   QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 5, kWaitMs);
   QCOMPARE(NewestEntries(), QStringList{QStringLiteral("− /gone.txt")});
+}
+
+void ChangesViewTest::failedAndUnchangedUpdatesAreRowsTheFilterSorts() {
+  STEP(UpdateTwiceAndOpen());
+  // An update that changes nothing is hidden while the box is checked.
+  auto* hide = View().findChild<QCheckBox*>(QStringLiteral("changesHideUnchangedCheck"));
+  QVERIFY(hide->isChecked());
+  int reads = View().readsDone();
+  STEP(UpdateAlpha());
+  QTRY_VERIFY_WITH_TIMEOUT(View().readsDone() > reads, kWaitMs);
+  QCOMPARE(Model().rowCount(), 3);
+  QTest::mouseClick(hide, Qt::LeftButton);
+  QTRY_COMPARE(Model().rowCount(), 4);
+  QCOMPARE(Model().index(0, CChangesModel::kCountColumn).data().toString(),
+           QStringLiteral("+0 −0 ~0"));
+  QTest::mouseClick(hide, Qt::LeftButton);
+  QTRY_COMPARE(Model().rowCount(), 3);
+  QCOMPARE(QSettings().value(QLatin1String(CChangesView::kHideUnchangedKey)).toBool(), true);
+
+  // The server gone: the update that cannot connect is a row, with why.
+  server_.reset();
+  reads = View().readsDone();
+  frame_->dirView().SelectSite(frame_->doc().sites().front().get());
+  frame_->Command(kCmdUpdate);
+  QTRY_VERIFY_WITH_TIMEOUT(frame_->statusBar()->currentMessage().contains(QStringLiteral("失败")),
+                           kWaitMs);
+  QTRY_COMPARE_WITH_TIMEOUT(Model().rowCount(), 4, kWaitMs);
+  QCOMPARE(UpdateSites().front(), QStringLiteral("alpha"));
+  const QString outcome = Model().index(0, CChangesModel::kOutcomeColumn).data().toString();
+  QVERIFY2(outcome.startsWith(QStringLiteral("失败：连接被拒绝")), qPrintable(outcome));
 }
 
 QTEST_MAIN(ChangesViewTest)

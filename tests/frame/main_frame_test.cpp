@@ -5,6 +5,7 @@
 #include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSplitter>
 #include <QTextBrowser>
 #include <QTimer>
@@ -292,8 +293,9 @@ void MainFrameTest::missingHelpFileOpensTheBuiltInGuide() {
   QDir::setCurrent(oldCurrent);
   QVERIFY(offered.isEmpty());
   QVERIFY(recorder.messages.empty());
-  // docs/guide.md rendered: its text without the Markdown marks.
-  QVERIFY2(guide.contains(QStringLiteral("Orvane")), qPrintable(guide));
+  // docs/guide_zh.md rendered for the Chinese interface: its text without
+  // the Markdown marks.
+  QVERIFY2(guide.startsWith(QStringLiteral("Orvane 使用指南")), qPrintable(guide));
   QVERIFY(!guide.contains(QStringLiteral("## ")));
 }
 
@@ -356,6 +358,41 @@ void MainFrameTest::englishTextsOutsideChineseLocales() {
            QStringLiteral("updated 3 hours ago, 42,020 entries, 1.00K, 7 new"));
   QCOMPARE(frame->findChild<QDockWidget*>(QStringLiteral("changesDock"))->windowTitle(),
            QStringLiteral("Changes"));
+  // The settings box is named for what it holds; a refused field is named
+  // in English.
+  QString title;
+  CDialogSeam::SetDialogHook([&title](QDialog& dialog) {
+    title = dialog.windowTitle();
+    return int{QDialog::Rejected};
+  });
+  frame->Command(kCmdSettings);
+  QCOMPARE(title, QStringLiteral("Update settings"));
+  // F1 without a help.pdf beside the program: the English guide.
+  QString guide;
+  CDialogSeam::SetDialogHook([&guide](QDialog& dialog) {
+    if (auto* text = dialog.findChild<QTextBrowser*>(QStringLiteral("helpText"))) {
+      guide = text->toPlainText();
+    }
+    return int{QDialog::Rejected};
+  });
+  QVERIFY(QTest::qWaitForWindowActive(frame.get()));
+  QTest::keyClick(frame.get(), Qt::Key_F1);
+  QVERIFY2(guide.startsWith(QStringLiteral("Orvane user guide")), qPrintable(guide.left(40)));
+  MessageRecorder boxes;
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(QStringLiteral("h.example"));
+    dialog.findChild<QLineEdit*>(QStringLiteral("nicknameEdit"))
+        ->setText(QString::fromUtf8("\xF0\x9F\x98\x80"));
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return int{QDialog::Rejected};
+  });
+  frame->Command(kCmdAddSite);
+  QCOMPARE(boxes.messages.size(), std::size_t{1});
+  const QString refused = boxes.messages.front().text;
+  QVERIFY2(refused.contains(QStringLiteral("Nickname")), qPrintable(refused));
+  QVERIFY2(!refused.contains(QRegularExpression(QStringLiteral("[\\x{4e00}-\\x{9fff}]"))),
+           qPrintable(refused));
+  CDialogSeam::ClearHooks();
   for (QTranslator* translator : app.findChildren<QTranslator*>()) {
     QCoreApplication::removeTranslator(translator);
   }

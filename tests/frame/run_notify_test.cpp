@@ -139,7 +139,19 @@ void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
   served.AddFile("keep.txt", "k");
   auto server = StartServer(served);
   CTempTree data;
-  WriteServerSite(data.path(), *server);
+  {
+    // A nickname the service would read as a link.
+    IDocumentHost quiet;
+    COrvaneDoc doc(data.path(), quiet);
+    auto site = std::make_shared<CFTPSite>();
+    site->host = server->host();
+    site->port = server->port();
+    site->userName = "anonymous";
+    site->password = std::string(kAnonymousPassword);
+    site->nickname = "<a href=http:x>site";
+    doc.AppendSite(site);
+    QVERIFY(doc.SaveSiteList());
+  }
   QSettings().setValue(QStringLiteral("changes/watchWords"),
                        QStringList{QStringLiteral("*.iso"), QStringLiteral("nothing-like-it")});
   // A record from a clock an hour ahead (another machine's, or this one's
@@ -163,7 +175,7 @@ void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
   const NotifyRecorder::Call first = recorder_.calls.back();
   QCOMPARE(first.app, QStringLiteral("Orvane"));
   QCOMPARE(first.summary, QStringLiteral("1 个站点已更新"));
-  QCOMPARE(first.body, QStringLiteral("新增 11 项，删除 0 项，0 项匹配关注词"));
+  QCOMPARE(first.body, QStringLiteral("新增 11 项，删除 0 项，大小改变 0 项，0 项匹配关注词"));
   QVERIFY(first.actions.contains(QStringLiteral("default")));
 
   // Two added (one a watched name), one removed, one resized: the second
@@ -177,7 +189,7 @@ void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
   const NotifyRecorder::Call second = recorder_.calls.back();
   QCOMPARE(second.replaces, kFirstId);
   QCOMPARE(second.summary, QStringLiteral("1 个站点已更新"));
-  QCOMPARE(second.body, QStringLiteral("新增 2 项，删除 1 项，1 项匹配关注词"));
+  QCOMPARE(second.body, QStringLiteral("新增 2 项，删除 1 项，大小改变 1 项，1 项匹配关注词"));
 
   // A click on it shows the hidden window.
   frame->hide();
@@ -187,6 +199,18 @@ void RunNotifyTest::runEndTellsCountsAndClickShowsWindow() {
   click << kFirstId + 1 << QStringLiteral("default");
   QVERIFY(QDBusConnection(QStringLiteral("recorder")).send(click));
   QTRY_VERIFY_WITH_TIMEOUT(frame->isVisible(), kWaitMs);
+
+  // A run that changes nothing tells nothing; one that fails is told,
+  // titled so, and names the site as typed.
+  frame->Command(kCmdUpdateAll);
+  QTRY_COMPARE_WITH_TIMEOUT(bar->currentMessage(), QStringLiteral("更新完成"), kWaitMs);
+  server.reset();
+  frame->Command(kCmdUpdateAll);
+  QTRY_COMPARE_WITH_TIMEOUT(recorder_.calls.size(), std::size_t{3}, kWaitMs);
+  const NotifyRecorder::Call failed = recorder_.calls.back();
+  QCOMPARE(failed.summary, QStringLiteral("1 个站点更新失败"));
+  QCOMPARE(failed.body, QStringLiteral("新增 0 项，删除 0 项，大小改变 0 项，0 项匹配关注词\n"
+                                       "失败：&lt;a href=http:x&gt;site"));
   QVERIFY(boxes.messages.empty());
   QSettings().remove(QStringLiteral("changes/watchWords"));
 }
@@ -200,27 +224,35 @@ void RunNotifyTest::turnedOffSendsNothing() {
   const std::size_t before = recorder_.calls.size();
   auto frame = StartFrame(data.path());
   // Through the settings dialog, as the user turns it off and on.
-  const auto setNotify = [&frame](bool on) {
-    CDialogSeam::SetDialogHook([on](QDialog& dialog) {
+  const auto setNotify = [&frame](bool on, bool everyRun) {
+    CDialogSeam::SetDialogHook([on, everyRun](QDialog& dialog) {
       dialog.findChild<QCheckBox*>(QStringLiteral("notifyCheck"))->setChecked(on);
+      dialog.findChild<QCheckBox*>(QStringLiteral("notifyEveryRunCheck"))->setChecked(everyRun);
       dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
       return dialog.result();
     });
     frame->Command(kCmdSettings);
     CDialogSeam::ClearHooks();
   };
-  setNotify(false);
+  setNotify(false, true);
   frame->Command(kCmdUpdateAll);
   QTRY_COMPARE_WITH_TIMEOUT(frame->statusBar()->currentMessage(), QStringLiteral("更新完成"),
                             kWaitMs);
   // The next run's notification comes after any the first run sent, so
-  // once it is there, the first run's would be too.
-  setNotify(true);
-  served.AddFile("pub/more.txt", "more");
+  // once it is there, the first run's would be too. With every run told,
+  // a run with nothing new is told as well.
+  setNotify(true, true);
   frame->Command(kCmdUpdateAll);
   QTRY_VERIFY_WITH_TIMEOUT(recorder_.calls.size() > before, kWaitMs);
   QCOMPARE(recorder_.calls.size(), before + 1);
-  QCOMPARE(recorder_.calls.back().body, QStringLiteral("新增 1 项，删除 0 项"));
+  QCOMPARE(recorder_.calls.back().summary, QStringLiteral("1 个站点已更新"));
+  QCOMPARE(recorder_.calls.back().body, QStringLiteral("新增 0 项，删除 0 项，大小改变 0 项"));
+  setNotify(true, false);
+  served.AddFile("pub/more.txt", "more");
+  frame->Command(kCmdUpdateAll);
+  QTRY_VERIFY_WITH_TIMEOUT(recorder_.calls.size() > before + 1, kWaitMs);
+  QCOMPARE(recorder_.calls.back().body, QStringLiteral("新增 1 项，删除 0 项，大小改变 0 项"));
+  QSettings().remove(QStringLiteral("notify/everyRun"));
 }
 
 QTEST_MAIN(RunNotifyTest)

@@ -1,9 +1,11 @@
 // The Sites overview as a person uses it: opened from the View menu with
 // the keyboard, sorted by a header click, a row double-clicked to reach its
 // site, and its rows following a real update.
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
 #include <ctime>
@@ -60,6 +62,11 @@ void SitesOverviewTest::StartWithRecords() {
     health.durationMs = 1500;
     health.entries = entries;
     health.bytes = entries * 1000;
+    if (entries == 900) {
+      health.errorKind = "refused";
+      health.errorText = "Failed to connect to a.example port 21 after 2 ms: Couldn't connect";
+      health.errorTime = now - 60;
+    }
     const fs::path dir = data_->path() / "Data" / key;
     fs::create_directories(dir);
     QVERIFY(WriteSiteHealth(dir, health));
@@ -102,6 +109,15 @@ void SitesOverviewTest::viewMenuOpensItAndAHeaderClickSortsByNumber() {
   if (QTest::currentTestFailed()) return;
   QTableView& table = *Table();
   QTRY_COMPARE(table.model()->rowCount(), 4);
+  // Every column shows whole, the error's included, as far as the screen
+  // allows, and the box stays on the screen.
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  QTRY_VERIFY(table.window()->frameGeometry().width() <= area.width());
+  QVERIFY2(table.horizontalHeader()->length() <= table.viewport()->width() ||
+               table.window()->width() >= area.width() - 50,
+           qPrintable(QStringLiteral("%1 in %2")
+                          .arg(table.horizontalHeader()->length())
+                          .arg(table.viewport()->width())));
   const QAbstractItemModel& model = *table.model();
   QCOMPARE(model.headerData(CSitesOverviewModel::kEntries, Qt::Horizontal).toString(),
            QStringLiteral("项数"));

@@ -7,6 +7,7 @@
 // service changes nothing.
 #include <QAction>
 #include <QCheckBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QMenu>
 #include <QPushButton>
@@ -224,10 +225,31 @@ void UpdateScheduleTest::trayMenuShowsUpdatesAndQuits() {
   frame->hide();
   choose("actionTrayShow");
   QVERIFY(frame->isVisible());
+  const QString& tip = frame->tray().toolTip();
+  QTRY_COMPARE(tip, QStringLiteral("Orvane\n上次更新：从未\n下次更新：未安排"));
   choose("actionTrayUpdate");
+  // The run's progress, then the time it ran.
+  QVERIFY2(tip.contains(QStringLiteral("正在更新：0/1 个站点")), qPrintable(tip));
   QTRY_COMPARE_WITH_TIMEOUT(Journal(siteDir_).size(), std::size_t{1}, kWaitMs);
   QTRY_COMPARE_WITH_TIMEOUT(frame->statusBar()->currentMessage(), QStringLiteral("更新完成"),
                             kWaitMs);
+  const QString ran = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd"));
+  QVERIFY2(!tip.contains(QStringLiteral("正在更新")) &&
+               tip.contains(QStringLiteral("上次更新：%1").arg(ran)),
+           qPrintable(tip));
+  // Every 6 hours: the next run is 6 hours after that one.
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QCheckBox*>(QStringLiteral("everyCheck"))->setChecked(true);
+    dialog.findChild<QSpinBox*>(QStringLiteral("everyHoursEdit"))->setValue(6);
+    dialog.findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    return dialog.result();
+  });
+  frame->Command(kCmdSettings);
+  CDialogSeam::ClearHooks();
+  const QString next = QDateTime::fromMSecsSinceEpoch(frame->schedule().LastRunAt() + 6 * 3600'000)
+                           .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+  QVERIFY2(tip.endsWith(QStringLiteral("下次更新：%1").arg(next)), qPrintable(tip));
+  CUpdateSchedule::Save({0, 0});
   choose("actionTrayQuit");
   QVERIFY(!frame->isVisible());
   QVERIFY(QSettings().contains(QStringLiteral("frame/geometry")));

@@ -2,20 +2,30 @@
 // cells, set-read in every list, copy path, the tree's focused item, the
 // end of an update run and its errors, and the window's size.
 #include <QClipboard>
+#include <QDockWidget>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 
+#include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
+#include "catalog/site_health.h"
+#include "frame/changes_model.h"
+#include "frame/changes_view.h"
+#include "frame/sites_overview_model.h"
 #include "tests/frame/frame_fixture.h"
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
+#include "tests/views/shown_tip.h"
 #include "update/update_engine.h"
 #include "views/dir_tree_model.h"
 #include "views/file_list_model.h"
@@ -77,14 +87,14 @@ void ClickTreeItem(CMainFrame& frame, const CFTPDir* dir) {
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(index).center());
 }
 
-// Opens the list's context menu on a row and chooses its only item.
+// Opens the list's context menu on a row and chooses 复制路径.
 void CopyPathOfRow(COrvaneView& list, int row) {
   const QPoint at = list.visualRect(list.listModel()->index(row, 0)).center();
   QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, at);
   emit list.customContextMenuRequested(at);
   auto* menu = list.findChild<QMenu*>(QStringLiteral("fileViewMenu"));
   QVERIFY(menu);
-  menu->actions().front()->trigger();
+  menu->findChild<QAction*>(QStringLiteral("actionCopyPath"))->trigger();
   menu->close();
   // The command arrives once the menu has closed.
   QCoreApplication::processEvents();
@@ -113,6 +123,10 @@ class WindowTextsTest : public QObject {
   void treeCommandsActOnTheFocusedItem();
   void updateEndCountsFailuresInTheUsersLanguage();
   void windowFitsTheScreen();
+  void resultListSaysWhatItHoldsUntilTheChosenItemIsClicked();
+  void listMenuOnADirectoryActsOnIt();
+  void namesShowAsPlainTextEverywhere_data();
+  void namesShowAsPlainTextEverywhere();
 
  private:
   CMainFrame& Start(const std::vector<SiteLine>& lines) {
@@ -264,11 +278,8 @@ void WindowTextsTest::updateEndCountsFailuresInTheUsersLanguage() {
                             QStringLiteral("更新结束：2 个站点失败"), kWaitMs);
   QCOMPARE(sites[1]->updateState.load(), static_cast<int>(kUpdateSucceeded));
   const auto tip = [&](const CFTPSite& site) {
-    return frame.dirView()
-        .treeModel()
-        ->FindItem(site.rootDir.get())
-        .data(Qt::ToolTipRole)
-        .toString();
+    return ShownTip(
+        frame.dirView().treeModel()->FindItem(site.rootDir.get()).data(Qt::ToolTipRole));
   };
   const QString login = tip(*sites[2]);
   QVERIFY2(login.startsWith(QStringLiteral("更新失败:\n服务器拒绝登录")), qPrintable(login));
@@ -292,6 +303,168 @@ void WindowTextsTest::windowFitsTheScreen() {
     frame.close();
     frame_.reset();
   }
+}
+
+void WindowTextsTest::resultListSaysWhatItHoldsUntilTheChosenItemIsClicked() {
+  CMainFrame& frame = Start({{"10.0.0.7"}});
+  const CFTPDir* root = frame.doc().sites().front()->rootDir.get();
+  STEP(ClickTreeItem(frame, root));
+  const CFileListModel& list = *frame.fileView().listModel();
+  QTRY_COMPARE(list.mode(), CFileListModel::Mode::kBrowse);
+  QTRY_VERIFY2(frame.windowTitle().endsWith(QStringLiteral(" - / - Orvane")),
+               qPrintable(frame.windowTitle()));
+  const QString browsing = frame.windowTitle();
+
+  CDialogSeam::SetDialogHook([](QDialog& dialog) {
+    dialog.findChild<QLineEdit*>(QStringLiteral("keywordEdit"))->setText(QStringLiteral("New"));
+    return int{QDialog::Accepted};
+  });
+  STEP(ChooseFromMenuBar(frame, frame.action(kCmdSearch)));
+  QTRY_VERIFY(!frame.doc().walking() && list.mode() == CFileListModel::Mode::kResults);
+  QTRY_COMPARE(frame.windowTitle(), QStringLiteral("搜索: New - Orvane"));
+  // new.txt and news.txt; the count stays while the list shows them.
+  QTRY_VERIFY2(frame.statusBar()->currentMessage().startsWith(QStringLiteral("2 项")),
+               qPrintable(frame.statusBar()->currentMessage()));
+
+  // The tree item chosen before the search, clicked again: browsing it,
+  // and the status bar's count of the results is gone.
+  STEP(ClickTreeItem(frame, root));
+  QTRY_COMPARE(list.mode(), CFileListModel::Mode::kBrowse);
+  QTRY_COMPARE(frame.windowTitle(), browsing);
+  QVERIFY2(!frame.statusBar()->currentMessage().startsWith(QStringLiteral("2 项")),
+           qPrintable(frame.statusBar()->currentMessage()));
+  // A click on the item while it is browsed changes nothing.
+  const bool couldGoBack = frame.doc().CanGoBack();
+  STEP(ClickTreeItem(frame, root));
+  QCOMPARE(frame.doc().CanGoBack(), couldGoBack);
+}
+
+void WindowTextsTest::listMenuOnADirectoryActsOnIt() {
+  CMainFrame& frame = Start({{"10.0.0.7"}});
+  CFTPDir* root = frame.doc().sites().front()->rootDir.get();
+  STEP(ClickTreeItem(frame, root));
+  COrvaneView& list = frame.fileView();
+  QTRY_VERIFY(RowOf(list, QStringLiteral("pub")) >= 0);
+  CFTPDir* pub = root->subdirs.front().get();
+  // The Menu key on the "pub" row, then the item by the arrow keys.
+  const auto choose = [&](const char* name) {
+    const int row = RowOf(list, QStringLiteral("pub"));
+    QVERIFY(row >= 0);
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {},
+                      list.visualRect(list.listModel()->index(row, 0)).center());
+    QTest::keyClick(&list, Qt::Key_Menu);
+    QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    auto* wanted = menu->findChild<QAction*>(QLatin1String(name));
+    QVERIFY2(wanted, name);
+    for (int step = 0; menu->activeAction() != wanted && step <= menu->actions().size(); ++step) {
+      QTest::keyClick(menu, Qt::Key_Down);
+    }
+    QTest::keyClick(menu, Qt::Key_Return);
+    QTRY_VERIFY(!QApplication::activePopupWidget());
+  };
+  STEP(choose("actionDirectoryShowUpdates"));
+  QTRY_VERIFY(!frame.doc().walking() && list.resultMode());
+  QCOMPARE(list.ItemCount(), 1);
+  QCOMPARE(list.listModel()->index(0, 0).data().toString(), QStringLiteral("new.txt"));
+  QTRY_VERIFY(frame.windowTitle().startsWith(QStringLiteral("更新: ")));
+  STEP(ClickTreeItem(frame, root));
+  QTRY_VERIFY(!list.resultMode());
+  QCOMPARE(CountMarks(*pub), 1);
+  STEP(choose("actionDirectorySetRead"));
+  QTRY_COMPARE(CountMarks(*pub), 0);
+  STEP(choose("actionOpenDirectory"));
+  QTRY_COMPARE(frame.doc().currentNode->directory, pub);
+}
+
+void WindowTextsTest::namesShowAsPlainTextEverywhere_data() {
+  QTest::addColumn<QString>("name");
+  QTest::newRow("heading") << QStringLiteral("<h1>HUGE<i>tip.txt");
+  QTest::newRow("colour") << QStringLiteral("<font color=red>red");
+  QTest::newRow("entity") << QStringLiteral("a&amp;b");
+  QTest::newRow("link") << QStringLiteral("<a href=http:x>link");
+}
+
+void WindowTextsTest::namesShowAsPlainTextEverywhere() {
+  // One site whose nickname, whose server's last error and whose journaled
+  // entry are the name.
+  QFETCH(QString, name);
+  const std::string bytes = name.toStdString();
+  auto site = std::make_shared<CFTPSite>();
+  {
+    IDocumentHost quiet;
+    COrvaneDoc doc(dir_->path(), quiet);
+    site->host = "10.0.0.9";
+    site->userName = "anonymous";
+    site->password = std::string(kAnonymousPassword);
+    site->nickname = bytes;
+    doc.AppendSite(site);
+    QVERIFY(doc.SaveSiteList());
+  }
+  const fs::path siteDir = site->DataDirectory(dir_->path());
+  fs::create_directories(siteDir);
+  SiteHealth health;
+  health.errorKind = "connect";
+  health.errorText = bytes;
+  health.errorTime = static_cast<std::int64_t>(std::time(nullptr));
+  QVERIFY(WriteSiteHealth(siteDir, health));
+  JournalRecord record;
+  // An update that broke off after it found one entry: the error is its.
+  record.startTime = record.endTime = health.errorTime;
+  record.outcome = JournalRecord::Outcome::kBrokenOff;
+  record.added = 1;
+  record.entries.push_back({JournalEntry::Kind::kAdded, false, "/" + bytes, 1, 0, 0});
+  WriteBytes(siteDir / kJournalFileName, RewriteJournal({}, {EncodeJournalRecord(record)}, {}));
+  frame_ = StartFrame(dir_->path());
+  QVERIFY(QTest::qWaitForWindowActive(frame_.get()));
+
+  // The tree's tool tip on the site.
+  const QModelIndex item = frame_->dirView().treeModel()->index(0, 0);
+  QCOMPARE(item.data().toString(), name);
+  QVERIFY2(ShownTip(item.data(Qt::ToolTipRole)).contains(name),
+           qPrintable(item.data(Qt::ToolTipRole).toString()));
+
+  // The Changes view's tool tip on the entry.
+  STEP(ChooseFromMenuBar(*frame_, frame_->action(kCmdChangesView)));
+  CChangesModel& changes = *frame_->changesView().changesModel();
+  QTRY_VERIFY_WITH_TIMEOUT(changes.rowCount() == 1 && changes.rowCount(changes.index(0, 0)) == 1,
+                           kWaitMs);
+  QCOMPARE(ShownTip(changes.index(0, 0, changes.index(0, 0)).data(Qt::ToolTipRole)),
+           QLatin1Char('/') + name);
+  QVERIFY(ShownTip(changes.index(0, CChangesModel::kOutcomeColumn).data(Qt::ToolTipRole))
+              .endsWith(name));
+
+  // The Sites overview's tool tip on the error.
+  frame_->activateWindow();
+  QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(frame_.get()));
+  STEP(ChooseFromMenuBar(*frame_, frame_->action(kCmdSitesOverview)));
+  QTableView* table = nullptr;
+  QTRY_VERIFY((table = frame_->findChild<QTableView*>(QStringLiteral("sitesOverviewTable"))));
+  const QModelIndex error = table->model()->index(0, CSitesOverviewModel::kLastError);
+  QVERIFY2(ShownTip(error.data(Qt::ToolTipRole)).endsWith(name),
+           qPrintable(error.data(Qt::ToolTipRole).toString()));
+  table->window()->close();
+
+  // The real box that asks before the site is deleted, answered No.
+  frame_->activateWindow();
+  QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(frame_.get()));
+  frame_->dirView().setCurrentIndex(item);
+  QString boxText;
+  Qt::TextFormat boxFormat = Qt::AutoText;
+  QTimer answer;
+  connect(&answer, &QTimer::timeout, this, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    boxText = box->text();
+    boxFormat = box->textFormat();
+    QTest::keyClick(box, Qt::Key_Escape);
+  });
+  answer.start(10);
+  STEP(ChooseFromMenuBar(*frame_, frame_->action(kCmdDeleteSite)));
+  QTRY_VERIFY(!boxText.isEmpty());
+  QCOMPARE(boxFormat, Qt::PlainText);
+  QVERIFY(boxText.contains(name));
+  QCOMPARE(frame_->doc().sites().size(), std::size_t{1});
 }
 
 QTEST_MAIN(WindowTextsTest)

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "catalog/site_health.h"
+#include "tests/views/shown_tip.h"
 #include "tests/views/view_fixture.h"
 #include "update/status_text.h"
 #include "views/dir_tree_model.h"
@@ -18,6 +19,7 @@
 #include "views/state_icons.h"
 
 using namespace orvane;
+using orvane::test::ShownTip;
 
 class DirViewTest : public QObject {
   Q_OBJECT
@@ -203,14 +205,14 @@ void DirViewTest::updateSiteItemRedrawsIconBoldAndTip() {
   QCOMPARE(item.data(Qt::DecorationRole).value<QIcon>().cacheKey(),
            CStateIcons::SiteStateIcon(kUpdateFailed).cacheKey());
   QVERIFY(item.data(Qt::FontRole).value<QFont>().bold());
-  QCOMPARE(item.data(Qt::ToolTipRole).toString(), QStringLiteral("更新失败:\n连接超时\n从未更新"));
+  QCOMPARE(ShownTip(item.data(Qt::ToolTipRole)), QStringLiteral("更新失败:\n连接超时\n从未更新"));
   QVERIFY(!model->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
   QVERIFY(Child(model->index(0, 0), 0).data(Qt::ToolTipRole).isNull());
   // A running crawl's tip counts what it has listed so far.
   beta.SetOutcome(SiteStatus::Outcome::kConnected, kUpdateRunning);
   beta.dirsListed = 12;
   beta.entriesListed = 345;
-  QCOMPARE(item.data(Qt::ToolTipRole).toString(),
+  QCOMPARE(ShownTip(item.data(Qt::ToolTipRole)),
            QStringLiteral("已连接,正在更新...\n已列出 12 个目录, 345 个条目\n从未更新"));
 }
 
@@ -231,7 +233,7 @@ void DirViewTest::siteTipShowsItsHealthWithNewEntriesCountedWhenLoaded() {
   }
   const QString size = CFileListModel::FormatSize(health.bytes);
   // alpha's catalog is loaded: two entries are still marked new there.
-  QCOMPARE(model->index(0, 0).data(Qt::ToolTipRole).toString(),
+  QCOMPARE(ShownTip(model->index(0, 0).data(Qt::ToolTipRole)),
            QStringLiteral("3 小时前更新，42,020 项，%1，2 项新\n上次错误（2 小时前）：连接被拒绝 — "
                           "Failed to connect to 127.0.0.1")
                .arg(size));
@@ -241,7 +243,7 @@ void DirViewTest::siteTipShowsItsHealthWithNewEntriesCountedWhenLoaded() {
   beta.loadState = kNotLoaded;
   health.errorTime = health.lastSuccess - 1;
   QVERIFY(WriteSiteHealth(beta.DataDirectory(f->data.path()), health));
-  QCOMPARE(model->index(1, 0).data(Qt::ToolTipRole).toString(),
+  QCOMPARE(ShownTip(model->index(1, 0).data(Qt::ToolTipRole)),
            QStringLiteral("3 小时前更新，42,020 项，%1，7 项新").arg(size));
 }
 

@@ -280,13 +280,37 @@ void OrvaneViewTest::rightClickAddsTheRowToTheSelection() {
            (std::vector<std::string>{"ftp://ftp.example/pub", "ftp://ftp.example/image.PNG"}));
   auto* menu = view->findChild<QMenu*>(QStringLiteral("fileViewMenu"));
   QVERIFY(menu);
-  QCOMPARE(menu->actions().size(), 1);
-  QCOMPARE(menu->actions()[0]->text(), QStringLiteral("复制路径"));
-  menu->actions()[0]->trigger();
-  // The command comes once the menu's own event is over.
+  // A directory offers what its tree item does.
+  QStringList texts;
+  for (QAction* action : menu->actions()) texts << action->text();
+  QCOMPARE(texts, (QStringList{QStringLiteral("打开"), QStringLiteral("设置已读"),
+                               QStringLiteral("显示更新"), QStringLiteral("复制路径")}));
+  QSignalSpy forDirectory(view.get(), &COrvaneView::directoryCommand);
+  for (QAction* action : menu->actions().mid(1)) action->trigger();
+  // The commands come once the menu's own event is over.
   QTRY_COMPARE(commands.count(), 1);
   QCOMPARE(commands[0][0].toInt(), COrvaneView::kCmdCopyPath);
+  QCOMPARE(forDirectory.count(), 2);
+  QCOMPARE(forDirectory[0][0].toInt(), COrvaneView::kCmdSetDirectoryRead);
+  QCOMPARE(forDirectory[1][0].toInt(), COrvaneView::kCmdShowUpdates);
+  QCOMPARE(forDirectory[1][1].value<CFTPDir*>(), pub);
+  // Each menu goes before the next is looked for.
   menu->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // A file has only the address to copy.
+  emit view->customContextMenuRequested(view->visualRect(model->index(2, 0)).center());
+  menu = view->findChild<QMenu*>(QStringLiteral("fileViewMenu"));
+  QCOMPARE(menu->actions().size(), 1);
+  menu->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  // Open browses it, as a double-click does.
+  emit view->customContextMenuRequested(view->visualRect(model->index(0, 0)).center());
+  menu = view->findChild<QMenu*>(QStringLiteral("fileViewMenu"));
+  QVERIFY(menu);
+  QTest::keyClick(menu, Qt::Key_Down);
+  QTest::keyClick(menu, Qt::Key_Return);
+  QTRY_VERIFY(f->doc.currentNode && f->doc.currentNode->directory == pub);
+  QCOMPARE(model->DirAt(0), deep);
 }
 
 void OrvaneViewTest::removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed() {

@@ -1,4 +1,4 @@
-#include "cli/journal_json.h"
+#include "document/journal_json.h"
 
 #include <ctime>
 

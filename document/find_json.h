@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 
 namespace orvane {
 

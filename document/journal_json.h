@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "catalog/change_journal.h"
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 
 namespace orvane {
 

@@ -1,4 +1,5 @@
-// A small writer of one JSON document, for orvane-cli's --json output.
+// A small writer of one JSON document, for orvane-cli's --json output and
+// the window's exports.
 //
 // Strings are bytes: valid UTF-8 is written as it is (with '"', '\' and
 // control bytes escaped), and every byte that is not part of a valid UTF-8

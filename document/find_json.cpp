@@ -1,10 +1,10 @@
-#include "cli/find_json.h"
+#include "document/find_json.h"
 
 #include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
-#include "cli/journal_json.h"
+#include "document/journal_json.h"
 #include "document/find_index.h"
 
 namespace orvane {

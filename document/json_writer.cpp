@@ -1,4 +1,4 @@
-#include "cli/json_writer.h"
+#include "document/json_writer.h"
 
 namespace orvane {
 
