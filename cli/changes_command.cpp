@@ -105,19 +105,20 @@ bool ParseKinds(std::string_view text, bool (&wanted)[4]) {
   }
 }
 
-// A stored path as `changes` prints it (CliContext::Escaped of the shown
-// text), without the two copies for the plain ASCII most paths are.
-void AppendShownPath(std::string& text, std::string_view bytes) {
+// A stored path as `changes` prints it (CliContext::PlainName), without
+// the two copies for the plain ASCII most paths are.
+void AppendShownPath(std::string& text, std::string_view bytes, const CFTPSite* site) {
   if (std::all_of(bytes.begin(), bytes.end(),
                   [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; })) {
     text.append(bytes);
   } else {
-    text.append(CliContext::Escaped(CliContext::Shown(bytes)));
+    text.append(CliContext::PlainName(bytes, site));
   }
 }
 
 struct SiteRecord {
   std::string key;
+  const CFTPSite* site;
   JournalRecord record;
 };
 
@@ -167,7 +168,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
     std::vector<JournalRecord> journal = ReadJournal(bytes, &damaged);
     for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
       if (it->endTime < since) continue;
-      records.push_back({site->siteKey(), std::move(*it)});
+      records.push_back({site->siteKey(), site.get(), std::move(*it)});
     }
     // The tail is cut by the next update's save; what came before is whole.
     if (damaged) context.Message("orvane-cli changes: " + path.string() + " has a damaged tail");
@@ -197,7 +198,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
       WriteRecordMembers(json, key, record);
       json.Key("entries").BeginArray();
     } else {
-      text.append(UtcTimeText(record.endTime)).append("\t").append(CliContext::Escaped(key));
+      text.append(UtcTimeText(record.endTime)).append("\t").append(CliContext::Plain(item.key));
       text.append("\t").append(OutcomeName(record.outcome)).append("\t+");
       number(record.added);
       text.append(" -");
@@ -210,7 +211,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
       if (!wanted[static_cast<int>(entry.kind)]) continue;
       if (context.json) {
         json.BeginObject();
-        WriteEntryMembers(json, CliContext::Shown(entry.path), entry);
+        WriteEntryMembers(json, CliContext::ShownName(entry.path, item.site), entry);
         json.EndObject();
         continue;
       }
@@ -229,7 +230,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
         number(entry.size);
       }
       text += '\t';
-      AppendShownPath(text, entry.path);
+      AppendShownPath(text, entry.path, item.site);
       if (entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory) {
         text.append("\t(");
         number(entry.below);
