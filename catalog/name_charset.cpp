@@ -246,8 +246,10 @@ void CCharsetDecider::AddName(std::string_view name) {
 }
 
 NameCharset CCharsetDecider::Decide(ServerUtf8 server) const {
-  if (legacy_ + utf8_ > 0) return legacy_ > utf8_ ? NameCharset::kGbk : NameCharset::kUtf8;
-  if (open_ > 0 && server == ServerUtf8::kNotClaimed) return NameCharset::kGbk;
+  if (legacy_ != utf8_) return legacy_ > utf8_ ? NameCharset::kGbk : NameCharset::kUtf8;
+  // A tie of telling names is broken by the server's word; names that read
+  // well both ways are shown as the UTF-8 they are valid as.
+  if (legacy_ > 0 && server == ServerUtf8::kNotClaimed) return NameCharset::kGbk;
   return NameCharset::kUtf8;
 }
 

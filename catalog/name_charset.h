@@ -71,9 +71,10 @@ enum class ServerUtf8 : std::uint8_t { kUnknown, kNotClaimed, kClaimed };
 // implausible (a mix of scripts - Latin Extended, IPA, Greek, Cyrillic,
 // Armenian... - in one word, or signs no name uses), and open when it reads
 // as one script (a Russian or French name). Names of the first two kinds
-// vote; the majority wins, and a GBK-like name counts for GBK. Only when no
-// name tells, the server's FEAT answer decides (weak: servers claim UTF8
-// and serve raw bytes), and without it UTF-8.
+// vote, a GBK-like name counting for GBK; the majority wins. The server's
+// FEAT answer is weak evidence (servers claim UTF8 and serve raw bytes): it
+// only breaks a tie. Names that read well both ways, or none that tell,
+// are UTF-8.
 class CCharsetDecider {
  public:
   void AddName(std::string_view name);

@@ -197,7 +197,7 @@ QVariant CChangesModel::EntryData(const ChangeUpdate& update, std::size_t e, int
     case Qt::DisplayRole:
       switch (column) {
         case kWhatColumn:
-          return KindSign(entry.kind) + QLatin1Char(' ') + DisplayPath(entry.path);
+          return KindSign(entry.kind) + QLatin1Char(' ') + DisplayPath(entry.path, update.charset);
         case kCountColumn:
           return SizeText(entry);
         case kSiteColumn:
@@ -215,7 +215,7 @@ QVariant CChangesModel::EntryData(const ChangeUpdate& update, std::size_t e, int
     case Qt::BackgroundRole:
       return watched ? QVariant(kWatchedBackground) : QVariant();
     case Qt::ToolTipRole:
-      return column == kWhatColumn ? DisplayPath(entry.path) : QVariant();
+      return column == kWhatColumn ? DisplayPath(entry.path, update.charset) : QVariant();
     case kKindRole:
       return static_cast<int>(entry.kind);
     case kPathRole:

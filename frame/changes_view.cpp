@@ -168,7 +168,8 @@ void CChangesView::StartRead() {
   const COrvaneDoc& doc = frame_.doc();
   for (const auto& site : doc.sites()) {
     const std::string key = site->siteKey();
-    sources.push_back({key, DisplayName(site->nickname.empty() ? key : site->nickname),
+    sources.push_back({key, SiteText(site->nickname.empty() ? key : site->nickname),
+                       site->NameCharsetInUse(),
                        site->DataDirectory(doc.GetProgramDir()) / kJournalFileName});
   }
   std::vector<std::string> words;
@@ -225,7 +226,7 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
     const std::vector<JournalRecord>& records =
         parsed.insert_or_assign(path, std::move(identity)).first->second.records;
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
-      ChangeUpdate update{source.key, source.label, *it, {}, 0};
+      ChangeUpdate update{source.key, source.label, source.charset, *it, {}, 0};
       if (!watch.Empty()) {
         const std::vector<JournalEntry>& entries = update.record.entries;
         update.watched.resize(entries.size());
@@ -275,7 +276,7 @@ void CChangesView::RefillSites() {
   siteCombo_->addItem(tr("所有站点"), QByteArray());
   for (const auto& site : frame_.doc().sites()) {
     const std::string key = site->siteKey();
-    siteCombo_->addItem(DisplayName(site->nickname.empty() ? key : site->nickname),
+    siteCombo_->addItem(SiteText(site->nickname.empty() ? key : site->nickname),
                         QByteArray::fromStdString(key));
   }
   const int keep = siteCombo_->findData(current);
@@ -309,7 +310,7 @@ void CChangesView::ShowInFolder(const QModelIndex& index) {
   // Copied: the model may be refilled while the catalog is loaded.
   const std::string path = entry->path;
   const std::string key = update->siteKey;
-  const QString shown = DisplayPath(path);
+  const QString shown = DisplayPath(path, update->charset);
   if (entry->kind == JournalEntry::Kind::kRemoved) {
     Say(tr("“%1”已被删除，不在目录中。").arg(shown));
     return;
@@ -317,7 +318,7 @@ void CChangesView::ShowInFolder(const QModelIndex& index) {
   COrvaneDoc& doc = frame_.doc();
   const std::shared_ptr<CFTPSite> site = doc.FindSite(key);
   if (!site) {
-    Say(tr("站点“%1”已不在列表中。").arg(DisplayName(key)));
+    Say(tr("站点“%1”已不在列表中。").arg(SiteText(key)));
     return;
   }
   doc.EnsureCatalogLoaded(*site);
@@ -473,7 +474,7 @@ bool CChangesView::WriteCsv(const QString& path, QString& error) const {
     const JournalRecord& record = update.record;
     const QString head =
         QStringList{Text(UtcTimeText(record.endTime)), Csv(update.siteLabel),
-                    Csv(DisplayName(update.siteKey)),  Text(OutcomeName(record.outcome)),
+                    Csv(SiteText(update.siteKey)),  Text(OutcomeName(record.outcome)),
                     QString::number(record.added),     QString::number(record.removed),
                     QString::number(record.resized)}
             .join(QLatin1Char(','));
@@ -488,7 +489,7 @@ bool CChangesView::WriteCsv(const QString& path, QString& error) const {
       const bool below = entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory;
       text += head + QLatin1Char(',') +
               QStringList{Text(KindName(entry.kind)),
-                          Csv(DisplayPath(entry.path)),
+                          Csv(DisplayPath(entry.path, update.charset)),
                           entry.isDirectory ? QStringLiteral("1") : QStringLiteral("0"),
                           QString::number(entry.size),
                           resized ? QString::number(entry.oldSize) : QString(),

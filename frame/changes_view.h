@@ -81,6 +81,7 @@ class CChangesView : public QWidget {
   struct Source {
     std::string key;
     QString label;
+    NameCharset charset;
     std::filesystem::path journal;
   };
   struct Result {

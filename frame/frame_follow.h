@@ -28,6 +28,9 @@ class CFrameFollow : public QObject {
   // bar's message, in place of whatever an earlier command left there (the
   // end of an update run, typically).
   void ListingEnded();
+  // Something shown changed without a listing (a site's charset): the
+  // title and the summary are made again.
+  void ShowAnew() { Schedule(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

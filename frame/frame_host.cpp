@@ -121,6 +121,7 @@ void CFrameHost::SiteChanged(std::size_t index) {
   // The label may change and with it the item's place in the sorted tree.
   frame_.RefreshSitesOverview();
   frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
+  frame_.ShowNamesAnew();
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {
@@ -149,7 +150,7 @@ void CFrameHost::ReportLoadError(const std::string& text) {
 bool CFrameHost::SetClipboardText(const std::string& text) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (!clipboard) return false;
-  clipboard->setText(DecodedPath(text));
+  clipboard->setText(DecodedPath(text, NameCharset::kUtf8));
   return true;
 }
 

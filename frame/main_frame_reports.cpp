@@ -69,7 +69,7 @@ void CMainFrame::CopyAddresses(const std::vector<std::string>& displayPaths) {
 QString CMainFrame::DuplicateProblem(const SiteSettings& settings, const CFTPSite* except) const {
   if (!doc_->HasSiteWithLogin(settings.host, settings.userName, except)) return {};
   return tr("站点已有！已有一个站点的主机“%1”和用户名“%2”与此相同。")
-      .arg(DisplayName(settings.host), DisplayName(settings.userName));
+      .arg(SiteText(settings.host), SiteText(settings.userName));
 }
 
 QString CMainFrame::ImportSummary(const COrvaneDoc::ImportReport& report) {
