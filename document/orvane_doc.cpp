@@ -280,6 +280,13 @@ void COrvaneDoc::ApplySiteOptions(std::vector<std::shared_ptr<CFTPSite>>& sites)
   for (const auto& site : sites) {
     const SiteOptions* options = read.list.Find(site->siteKey());
     site->charset.store(options ? options->charset : NameCharset::kAuto);
+    // What "auto" decided is known before the catalog is read, so that
+    // the journal and the site's tip show names right too.
+    if (site->decidedCharset.load() == NameCharset::kAuto) {
+      if (const auto decision = ReadCharsetDecision(site->DataDirectory(programDir_))) {
+        site->decidedCharset.store(decision->decided);
+      }
+    }
   }
 }
 

@@ -35,6 +35,7 @@
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
 #include "catalog/site_health.h"
+#include "catalog/site_options.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
 
@@ -243,12 +244,17 @@ std::string Snapshot(const fs::path& dir) {
     if (fs::exists(siteDir / "health.txt") && !ReadSiteHealth(siteDir)) {
       out.append("HEALTH RECORD DAMAGED\n");
     }
+    // So is the charset decision written with it.
+    if (fs::exists(siteDir / kCharsetRecordFileName) && !ReadCharsetDecision(siteDir)) {
+      out.append("CHARSET RECORD DAMAGED\n");
+    }
   }
   std::set<std::string> names;
   std::error_code error;
   // Files only: an empty directory holds no catalog.
   for (const auto& entry : fs::recursive_directory_iterator(dir / "Data", error)) {
-    if (!entry.is_directory() && entry.path().filename() != "health.txt") {
+    if (!entry.is_directory() && entry.path().filename() != "health.txt" &&
+        entry.path().filename() != kCharsetRecordFileName) {
       names.insert(fs::relative(entry.path(), dir / "Data").string());
     }
   }
