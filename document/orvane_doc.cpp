@@ -111,14 +111,15 @@ bool IsDirectoryWithEntries(const std::filesystem::path& dir) {
          !error;
 }
 
-// Removes temporaries of site.ds and of the change record that a process
-// left when it died mid-save. Under the site-list lock.
+// Removes temporaries of site.ds, its side file and the change record that
+// a process left when it died mid-save. Under the site-list lock.
 void RemoveSiteListLeftovers(const std::filesystem::path& programDir) {
   std::error_code error;
   for (std::filesystem::directory_iterator it(programDir, error), end; !error && it != end;
        it.increment(error)) {
     const std::string entry = it->path().filename().string();
-    if (IsTemporaryOf(entry, "site.ds") || IsTemporaryOf(entry, kSiteChangeRecord)) {
+    if (IsTemporaryOf(entry, "site.ds") || IsTemporaryOf(entry, kSiteOptionsFileName) ||
+        IsTemporaryOf(entry, kSiteChangeRecord)) {
       FileSystem().Unlink(it->path().c_str());
     }
   }

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -25,6 +27,7 @@
 
 #include "catalog/data_dir_lock.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "document/version.h"
@@ -736,6 +739,98 @@ TEST_F(CliTest, HostileFieldsAreRefused) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before);
   // The brackets of an IPv6 address in a URL are not part of the host.
   EXPECT_EQ(Cli({"add", "[::1]", "--anonymous"}).out, "::1\n");
+}
+
+// One table of typed fields through import, add and edit: each reads back
+// as it was typed (stored as GBK, whatever the bytes also read as), a
+// site imported is the site add then finds, and what add refuses import
+// skips.
+TEST_F(CliTest, TypedFieldsReadBackAsTypedThroughImportAddAndEdit) {
+  struct Row {
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string nickname;
+    bool storable;
+  };
+  const Row rows[] = {
+      {"例.example", "小站用户", "密码:a@b", "小站", true},
+      {"files.example", "bob", "p w%/", "图片 系统 学习 小说 目录", true},
+      {"h.example", "Сергей", "пароль", "αβγ Привет", true},
+      {"e.example", "u\xF0\x9F\x98\x80", "x", "", false},
+      {"t.example", "a\tb", "x", "", false},
+  };
+  const auto percent = [](const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text) {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escape);
+    }
+    return out;
+  };
+  const fs::path list = work.path() / "list.txt";
+  {
+    std::ofstream file(list, std::ios::binary);
+    for (const Row& row : rows) {
+      // A TAB is skipped as it is written, not only as %09.
+      const std::string user = row.user.find('\t') != std::string::npos ? row.user
+                                                                           : percent(row.user);
+      file << "ftp://" << user << ":" << percent(row.password) << "@" << row.host << "\n";
+    }
+  }
+  Output imported = Cli({"--json", "import", list.string()});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(Json(imported.out, "(len(d['added']), d['skipped'])"), "(3, 2)");
+  const auto readBack = [this] {
+    QuietHost host;
+    COrvaneDoc doc(dataDir, host);
+    doc.OnNewDocument(false);
+    std::map<std::string, std::vector<std::string>> fields;
+    for (const auto& site : doc.sites()) {
+      fields[DecodeSiteText(site->host)] = {DecodeSiteText(site->userName),
+                                            DecodeSiteText(site->password),
+                                            DecodeSiteText(site->nickname)};
+    }
+    return fields;
+  };
+  auto fields = readBack();
+  for (const Row& row : rows) {
+    if (!row.storable) {
+      EXPECT_EQ(fields.count(row.host), 0u) << row.host;
+      continue;
+    }
+    EXPECT_EQ(fields[row.host], (std::vector<std::string>{row.user, row.password, ""}));
+    // The imported site is the one add finds: its key is stored the same.
+    Output again = Cli({"add", row.host, "--user", row.user, "--password", "other"});
+    EXPECT_EQ(again.status, 1) << row.host << again.err;
+    EXPECT_TRUE(Contains(again.err, "站点已有！")) << again.err;
+  }
+  for (const Row& row : rows) {
+    if (!row.storable) {
+      EXPECT_EQ(Cli({"add", "x" + row.host, "--user", row.user, "--password", "p"}).status,
+                row.user.find('\t') != std::string::npos ? 0 : 2)
+          << row.host;
+      continue;
+    }
+    const std::string key = row.host + "@" + row.user;
+    ASSERT_EQ(Cli({"delete", key}).status, 0) << key;
+    Output added = Cli({"add", row.host, "--user", row.user, "--password", row.password,
+                        "--nickname", row.nickname});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out, key + "\n");
+    ASSERT_EQ(Cli({"edit", key, "--remarks", row.nickname}).status, 0);
+    fields = readBack();
+    EXPECT_EQ(fields[row.host], (std::vector<std::string>{row.user, row.password, row.nickname}));
+    EXPECT_EQ(Json(Cli({"--json", "sites"}).out,
+                   "[s['remarks'] for s in d if s['key'] == '" + key + "'] == ['" +
+                       row.nickname + "']"),
+              "True");
+  }
+  // A character the user typed that GBK lacks is refused; one nobody typed
+  // never is (the fields above came back as their own characters).
+  EXPECT_EQ(Cli({"edit", "例.example@小站用户", "--nickname", "Сվ"}).status, 2);
+  EXPECT_EQ(Cli({"edit", "例.example@小站用户", "--remarks", "ok"}).status, 0);
 }
 
 // ---- Update and tree against a real server ----------------------------------

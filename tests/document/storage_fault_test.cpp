@@ -233,7 +233,8 @@ std::string Snapshot(const fs::path& dir) {
   for (const auto& site : doc.sites()) {
     doc.EnsureCatalogLoaded(*site);
     out.append("site ").append(site->siteKey()).append(" ").append(site->nickname);
-    out.append(" load=").append(std::to_string(site->GetLoadResult().kind)).append("\n");
+    out.append(" load=").append(std::to_string(site->GetLoadResult().kind));
+    out.append(" charset=").append(CharsetName(site->charset.load())).append("\n");
     Walk(*site->rootDir, out);
     out.append("\n");
     JournalOf(*site, dir, out);
@@ -381,6 +382,8 @@ std::vector<Scenario> Scenarios() {
          SiteSettings settings = SiteSettings::Of(*site);
          settings.userName = "carol";
          settings.nickname = "carol's";
+         // Kept in sites.opt, which changes with site.ds as one.
+         settings.charset = NameCharset::kGbk;
          doc.EditSite(*site, settings);
        },
        true},
