@@ -1109,6 +1109,19 @@ TEST_F(CliUpdateTest, ControlBytesInNamesAreEscapedInPlainOutput) {
   EXPECT_EQ(Json(Cli({"--json", "search", "2j"}).out,
                  "d[0]['path'] == 'ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c'"),
             "True");
+  // Bytes that decode to nothing print each as itself, so two names never
+  // print alike; a C1 control (an 8-bit CSI to some terminals) is written
+  // out as the window writes format characters.
+  served.AddFile("\xFF\xFE.bin", "x");
+  served.AddFile("\xFE\xFF.bin", "x");
+  served.AddFile("c1\xC2\x9B" "31m", "x");
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  ASSERT_EQ(Cli({"edit", "127.0.0.1", "--charset", "utf-8"}).status, 0);
+  const std::vector<std::string> lines = Lines(Cli({"tree", "127.0.0.1"}).out);
+  for (const char* path : {"ftp://127.0.0.1/\\xff\\xfe.bin", "ftp://127.0.0.1/\\xfe\\xff.bin",
+                           "ftp://127.0.0.1/c1<U+009B>31m"}) {
+    EXPECT_THAT(lines, ::testing::Contains(::testing::EndsWith(path))) << path;
+  }
 }
 
 // A right-to-left override cannot make an executable look like a text
