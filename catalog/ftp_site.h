@@ -242,6 +242,12 @@ class CFTPSite {
     return EffectiveCharset(charset.load(std::memory_order_relaxed),
                             decidedCharset.load(std::memory_order_relaxed));
   }
+  // The chosen charset, else the decided one; kAuto while nothing is
+  // decided (a catalog from before decisions were recorded, not read yet).
+  NameCharset KnownCharset() const {
+    const NameCharset chosen = charset.load(std::memory_order_relaxed);
+    return chosen != NameCharset::kAuto ? chosen : decidedCharset.load(std::memory_order_relaxed);
+  }
   // The "auto" decision over the whole catalog (read under `lock`).
   NameCharset DecideCharset(ServerUtf8 server) const;
 

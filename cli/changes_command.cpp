@@ -15,6 +15,7 @@
 #include "cli/journal_json.h"
 #include "cli/json_writer.h"
 #include "document/orvane_doc.h"
+#include "document/visible_text.h"
 
 namespace orvane {
 
@@ -105,20 +106,20 @@ bool ParseKinds(std::string_view text, bool (&wanted)[4]) {
   }
 }
 
-// A stored path as `changes` prints it (CliContext::PlainName), without
+// A stored path as `changes` prints it (escaped for a terminal), without
 // the two copies for the plain ASCII most paths are.
-void AppendShownPath(std::string& text, std::string_view bytes, const CFTPSite* site) {
+void AppendShownPath(std::string& text, std::string_view bytes, NameCharset charset) {
   if (std::all_of(bytes.begin(), bytes.end(),
                   [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; })) {
     text.append(bytes);
   } else {
-    text.append(CliContext::PlainName(bytes, site));
+    text.append(TerminalText(DecodeName(bytes, charset, InvalidBytes::kEscape)));
   }
 }
 
 struct SiteRecord {
   std::string key;
-  const CFTPSite* site;
+  NameCharset charset;
   JournalRecord record;
 };
 
@@ -166,9 +167,10 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
     }
     bool damaged = false;
     std::vector<JournalRecord> journal = ReadJournal(bytes, &damaged);
+    const NameCharset charset = JournalCharset(site->KnownCharset(), journal);
     for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
       if (it->endTime < since) continue;
-      records.push_back({site->siteKey(), site.get(), std::move(*it)});
+      records.push_back({site->siteKey(), charset, std::move(*it)});
     }
     // The tail is cut by the next update's save; what came before is whole.
     if (damaged) context.Message("orvane-cli changes: " + path.string() + " has a damaged tail");
@@ -211,7 +213,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
       if (!wanted[static_cast<int>(entry.kind)]) continue;
       if (context.json) {
         json.BeginObject();
-        WriteEntryMembers(json, CliContext::ShownName(entry.path, item.site), entry);
+        WriteEntryMembers(json, DecodeName(entry.path, item.charset), entry);
         json.EndObject();
         continue;
       }
@@ -230,7 +232,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
         number(entry.size);
       }
       text += '\t';
-      AppendShownPath(text, entry.path, item.site);
+      AppendShownPath(text, entry.path, item.charset);
       if (entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory) {
         text.append("\t(");
         number(entry.below);

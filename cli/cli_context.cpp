@@ -65,10 +65,6 @@ std::string CliContext::ShownName(std::string_view bytes, const CFTPSite* site) 
   return DecodeName(bytes, CharsetOf(site));
 }
 
-std::string CliContext::PlainName(std::string_view bytes, const CFTPSite* site) {
-  return TerminalText(DecodeName(bytes, CharsetOf(site), InvalidBytes::kEscape));
-}
-
 std::string CliContext::ShownPath(const CFTPDir& dir) {
   std::string path = ShownDirPath(dir, InvalidBytes::kReplace);
   if (!dir.parent) path += '/';

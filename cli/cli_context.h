@@ -52,7 +52,6 @@ class CliContext {
   static NameCharset CharsetOf(const CFTPSite* site);
   // A server's name (or a path of names) of `site`.
   static std::string ShownName(std::string_view bytes, const CFTPSite* site);
-  static std::string PlainName(std::string_view bytes, const CFTPSite* site);
   // Display path ("ftp://key/a/b"): the key as site-list text, the names
   // by the site's charset.
   static std::string ShownPath(const CFTPDir& dir);

@@ -169,7 +169,7 @@ void CChangesView::StartRead() {
   for (const auto& site : doc.sites()) {
     const std::string key = site->siteKey();
     sources.push_back({key, SiteText(site->nickname.empty() ? key : site->nickname),
-                       site->NameCharsetInUse(),
+                       site->KnownCharset(),
                        site->DataDirectory(doc.GetProgramDir()) / kJournalFileName});
   }
   std::vector<std::string> words;
@@ -225,8 +225,9 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
     }
     const std::vector<JournalRecord>& records =
         parsed.insert_or_assign(path, std::move(identity)).first->second.records;
+    const NameCharset charset = JournalCharset(source.charset, records);
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
-      ChangeUpdate update{source.key, source.label, source.charset, *it, {}, 0};
+      ChangeUpdate update{source.key, source.label, charset, *it, {}, 0};
       if (!watch.Empty()) {
         const std::vector<JournalEntry>& entries = update.record.entries;
         update.watched.resize(entries.size());

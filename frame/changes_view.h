@@ -81,6 +81,7 @@ class CChangesView : public QWidget {
   struct Source {
     std::string key;
     QString label;
+    // The site's chosen or decided charset; kAuto when nothing is decided.
     NameCharset charset;
     std::filesystem::path journal;
   };

@@ -277,8 +277,6 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
           tip += QLatin1Char('\n') + tr("文件名编码：%1").arg(CharsetLabel(chosen));
         } else if (decided != NameCharset::kAuto) {
           tip += QLatin1Char('\n') + tr("文件名编码：%1（自动）").arg(CharsetLabel(decided));
-        } else {
-          tip += QLatin1Char('\n') + tr("文件名编码：自动");
         }
         return tip;
       }

@@ -91,10 +91,6 @@
         <translation>Name encoding: %1 (automatic)</translation>
     </message>
     <message>
-        <source>文件名编码：自动</source>
-        <translation>Name encoding: automatic</translation>
-    </message>
-    <message>
         <source>未更新</source>
         <translation>Not updated</translation>
     </message>
