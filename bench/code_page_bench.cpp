@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "catalog/code_page.h"
+#include "catalog/name_charset.h"
+#include "document/visible_text.h"
 
 namespace {
 
@@ -56,14 +58,38 @@ void BM_FoldUtf8(benchmark::State& state) {
 }
 BENCHMARK(BM_FoldUtf8);
 
+// A GBK site's names through iconv (GB18030), and a UTF-8 site's.
 void BM_DecodeNameGbk(benchmark::State& state) {
   const auto names = MakeNames(true);
   for (auto _ : state) {
-    for (const auto& name : names) benchmark::DoNotOptimize(orvane::DecodeName(name));
+    for (const auto& name : names) {
+      benchmark::DoNotOptimize(orvane::DecodeName(name, orvane::NameCharset::kGbk));
+    }
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes(names)));
 }
 BENCHMARK(BM_DecodeNameGbk);
+
+void BM_DecodeNameUtf8(benchmark::State& state) {
+  const auto names = MakeNames(false);
+  for (auto _ : state) {
+    for (const auto& name : names) {
+      benchmark::DoNotOptimize(orvane::DecodeName(name, orvane::NameCharset::kUtf8));
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes(names)));
+}
+BENCHMARK(BM_DecodeNameUtf8);
+
+// The terminal escape of orvane-cli's plain output over decoded names.
+void BM_TerminalText(benchmark::State& state) {
+  const auto names = MakeNames(false);
+  for (auto _ : state) {
+    for (const auto& name : names) benchmark::DoNotOptimize(orvane::TerminalText(name));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * TotalBytes(names)));
+}
+BENCHMARK(BM_TerminalText);
 
 }  // namespace
 

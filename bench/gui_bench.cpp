@@ -97,9 +97,9 @@ void BM_ShowDirectory100kFilesStandardItemModel(benchmark::State& state) {
     auto model = std::make_unique<QStandardItemModel>(0, 3);
     for (const CFTPFile* file : catalog.doc.browseFiles) {
       QList<QStandardItem*> row;
-      row << new QStandardItem(CStateIcons::FileIcon(file->name()), DisplayName(file->name()))
+      row << new QStandardItem(CStateIcons::FileIcon(file->name()), NameText(file->name(), NameCharset::kUtf8))
           << new QStandardItem(CFileListModel::FormatSize(file->size))
-          << new QStandardItem(DisplayPath(file->GetDisplayPath()));
+          << new QStandardItem(DisplayPath(file->GetDisplayPath(), NameCharset::kUtf8));
       if (file->readState) row[0]->setBackground(CFileListModel::NewRowColor());
       model->appendRow(row);
     }

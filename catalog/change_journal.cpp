@@ -194,6 +194,15 @@ bool DecodeJournalRecord(std::string_view frame, JournalRecord& record) {
   return in.empty();
 }
 
+NameCharset JournalCharset(NameCharset charset, const std::vector<JournalRecord>& records) {
+  if (charset != NameCharset::kAuto) return charset;
+  CCharsetDecider decider;
+  for (const JournalRecord& record : records) {
+    for (const JournalEntry& entry : record.entries) decider.AddName(entry.path);
+  }
+  return decider.Decide(ServerUtf8::kUnknown);
+}
+
 std::vector<JournalRecord> ReadJournal(std::string_view bytes, bool* damaged) {
   const JournalFrames scan = ScanJournal(bytes);
   bool bad = scan.damaged;

@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "catalog/name_charset.h"
+
 namespace orvane {
 
 inline constexpr std::string_view kJournalFileName = "changes.jn";
@@ -88,6 +90,12 @@ bool DecodeJournalRecord(std::string_view frame, JournalRecord& record);
 
 // Every record of the bytes that decodes, oldest first.
 std::vector<JournalRecord> ReadJournal(std::string_view bytes, bool* damaged = nullptr);
+
+// The charset the names of `records` are shown in: `charset` when the site
+// has one (chosen or decided), else "auto" decided from the names the
+// records hold (a site from before decisions were recorded, whose catalog
+// is not read).
+NameCharset JournalCharset(NameCharset charset, const std::vector<JournalRecord>& records);
 
 // The new file: the header, the old whole frames that fit the limits
 // together with `added` (oldest dropped first, whole), then `added`.

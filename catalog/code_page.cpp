@@ -168,7 +168,29 @@ std::string Utf16ToCp936(std::u16string_view text) {
   return out;
 }
 
-std::string Cp936ToUtf8(std::string_view bytes) {
+void AppendInvalidByte(std::string& out, unsigned char byte, InvalidBytes invalid) {
+  if (invalid == InvalidBytes::kReplace) {
+    out.append(kReplacementUtf8);
+    return;
+  }
+  // U+DC00 + byte, as UTF-8 would write it if it allowed surrogates.
+  out.push_back(static_cast<char>(0xED));
+  out.push_back(static_cast<char>(0xB0 | (byte >> 6)));
+  out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+}
+
+int EscapedByteAt(const unsigned char* p, std::size_t n) {
+  if (n < 3 || p[0] != 0xED || (p[1] != 0xB2 && p[1] != 0xB3) || !IsContinuation(p[2])) return -1;
+  return ((p[1] & 0x03) << 6) | (p[2] & 0x3F);
+}
+
+std::size_t DecodeUtf8Char(const unsigned char* p, std::size_t n, char32_t& cp) {
+  return DecodeUtf8(p, n, cp);
+}
+
+void AppendUtf8Char(std::string& out, char32_t cp) { AppendUtf8(out, cp); }
+
+std::string Cp936ToUtf8(std::string_view bytes, InvalidBytes invalid) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -190,11 +212,15 @@ std::string Cp936ToUtf8(std::string_view bytes) {
       } else {
         // An undefined pair whose second byte is ASCII gives that byte back,
         // so a stray lead byte does not swallow a letter of the name.
-        out.append(kReplacementUtf8);
-        i += p[i + 1] < 0x80 ? 1 : 2;
+        const bool asciiTrail = p[i + 1] < 0x80;
+        AppendInvalidByte(out, c, invalid);
+        if (!asciiTrail && invalid == InvalidBytes::kEscape) {
+          AppendInvalidByte(out, p[i + 1], invalid);
+        }
+        i += asciiTrail ? 1 : 2;
       }
     } else {
-      out.append(kReplacementUtf8);
+      AppendInvalidByte(out, c, invalid);
       ++i;
     }
   }
@@ -259,10 +285,19 @@ bool IsAscii(std::string_view bytes) {
   return true;
 }
 
-std::string DecodeName(std::string_view bytes) {
-  // Pure ASCII is valid UTF-8 too, and reads the same either way.
-  if (IsValidUtf8(bytes)) return std::string(bytes);
-  return Cp936ToUtf8(bytes);
+bool IsDefinedCp936(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = p[i];
+    if (c <= 0x80) {
+      ++i;
+      continue;
+    }
+    if (Cp936CharLength(p + i, n - i) != 2 || DecodeDoubleByte(c, p[i + 1]) == 0) return false;
+    i += 2;
+  }
+  return true;
 }
 
 void FoldCp936(std::string_view text, std::string& out) {

@@ -15,9 +15,19 @@ namespace orvane {
 // bytes. Characters the code page lacks become '?'.
 std::string Utf16ToCp936(std::u16string_view text);
 
+// What a decoder writes for a byte that starts no character: U+FFFD, or
+// the byte's surrogate escape, U+DC80 + (byte - 0x80) written in UTF-8's
+// form (ED B2 80 to ED B3 BF; Python's "surrogateescape"). No valid UTF-8
+// holds such a sequence, so escaped text keeps every byte apart: the
+// terminal escape (document/visible_text.h) writes it as "\xFF".
+enum class InvalidBytes { kReplace, kEscape };
+void AppendInvalidByte(std::string& out, unsigned char byte, InvalidBytes invalid);
+// The byte a surrogate escape at p (n bytes available) stands for, or -1.
+int EscapedByteAt(const unsigned char* p, std::size_t n);
+
 // Code page 936 bytes to UTF-8. Bytes that are not a valid GBK sequence become
-// U+FFFD; never fails.
-std::string Cp936ToUtf8(std::string_view bytes);
+// U+FFFD (or their escape); never fails.
+std::string Cp936ToUtf8(std::string_view bytes, InvalidBytes invalid = InvalidBytes::kReplace);
 
 // UTF-8 to code page 936; characters the code page lacks become '?'.
 std::string Utf8ToCp936(std::string_view text);
@@ -28,10 +38,15 @@ bool IsValidUtf8(std::string_view bytes);
 // UTF-8 sequence (status texts that carry error messages stay decodable).
 std::string_view TruncateUtf8(std::string_view text, std::size_t limit);
 bool IsAscii(std::string_view bytes);
+// Whether every byte belongs to a character code page 936 defines: no
+// lone or undefined double-byte sequence, no 0xFF.
+bool IsDefinedCp936(std::string_view bytes);
 
-// How a name from a server is shown: valid UTF-8 with non-ASCII characters as
-// it is, everything else decoded as code page 936. Result is UTF-8.
-std::string DecodeName(std::string_view bytes);
+// Length (2-4) of the well-formed multi-byte UTF-8 sequence at p (n bytes
+// available), storing its code point; 0 when the bytes are not one
+// (overlongs, surrogates and values above U+10FFFF are not).
+std::size_t DecodeUtf8Char(const unsigned char* p, std::size_t n, char32_t& cp);
+void AppendUtf8Char(std::string& out, char32_t cp);
 
 // Length of the code page 936 character starting at p: 2 for a lead byte
 // (0x81-0xFE) followed by a trail byte (0x40-0x7E, 0x80-0xFE), else 1.

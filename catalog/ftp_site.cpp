@@ -17,6 +17,7 @@
 #include "catalog/atomic_file.h"
 #include "catalog/file_system.h"
 #include "catalog/site_files_commit.h"
+#include "catalog/site_options.h"
 
 namespace orvane {
 
@@ -279,6 +280,21 @@ bool ReadFilePair(const std::filesystem::path& dir, FilesRead& read) {
   return FileIdentity::Of(contentPath) == read.content && FileIdentity::Of(statePath) == read.state;
 }
 
+// Every name below `root` into the decider; the caller keeps the tree
+// still.
+void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider) {
+  std::vector<const CFTPDir*> stack{&root};
+  while (!stack.empty()) {
+    const CFTPDir* dir = stack.back();
+    stack.pop_back();
+    for (const auto& file : dir->files) decider.AddName(file->name());
+    for (const auto& sub : dir->subdirs) {
+      decider.AddName(sub->name());
+      stack.push_back(sub.get());
+    }
+  }
+}
+
 }  // namespace
 
 ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
@@ -315,8 +331,27 @@ ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
     std::lock_guard guard(statusLock_);
     loadResult_ = read->result;
   }
+  // The decision recorded with the catalog; a catalog from before such
+  // records is decided from its names, in memory only (a reader writes
+  // nothing), until its next update records one.
+  if (const std::optional<CharsetDecision> decision = ReadCharsetDecision(dir)) {
+    decidedCharset.store(decision->decided);
+  } else {
+    CCharsetDecider decider;
+    AddTreeNames(read->tree, decider);
+    if (decider.SawNonAscii()) decidedCharset.store(decider.Decide(ServerUtf8::kUnknown));
+  }
   LinkUnder(*rootDir, read->tree, lock);
   return read->contentResult;
+}
+
+NameCharset CFTPSite::DecideCharset(ServerUtf8 server) const {
+  CCharsetDecider decider;
+  if (rootDir) {
+    std::lock_guard guard(lock);
+    AddTreeNames(*rootDir, decider);
+  }
+  return decider.Decide(server);
 }
 
 CFTPSite::LoadResult CFTPSite::GetLoadResult() const {

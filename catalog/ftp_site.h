@@ -27,6 +27,7 @@
 #include "catalog/change_journal.h"
 #include "catalog/data_dir_lock.h"
 #include "catalog/ftp_dir.h"
+#include "catalog/name_charset.h"
 
 namespace orvane {
 
@@ -225,6 +226,30 @@ class CFTPSite {
   std::string nickname;
   std::string remarks;
   bool anonymousUpdate = false;
+  // The character set of the server's names, as chosen (kAuto: decided
+  // from evidence). Kept in sites.opt (catalog/site_options.h); written by
+  // the front end's thread, read by any.
+  std::atomic<NameCharset> charset{NameCharset::kAuto};
+  // What "auto" decided for this catalog (kAuto: nothing yet): read from
+  // Data/KEY/charset.txt or from the names when the catalog is loaded, and
+  // decided again when an update succeeds. Shown with the site.
+  std::atomic<NameCharset> decidedCharset{NameCharset::kAuto};
+  // What the server's FEAT reply said about UTF-8 in this process's last
+  // connection (the evidence recorded with the decision).
+  std::atomic<ServerUtf8> serverUtf8{ServerUtf8::kUnknown};
+  // The charset the site's names are decoded by now.
+  NameCharset NameCharsetInUse() const {
+    return EffectiveCharset(charset.load(std::memory_order_relaxed),
+                            decidedCharset.load(std::memory_order_relaxed));
+  }
+  // The chosen charset, else the decided one; kAuto while nothing is
+  // decided (a catalog from before decisions were recorded, not read yet).
+  NameCharset KnownCharset() const {
+    const NameCharset chosen = charset.load(std::memory_order_relaxed);
+    return chosen != NameCharset::kAuto ? chosen : decidedCharset.load(std::memory_order_relaxed);
+  }
+  // The "auto" decision over the whole catalog (read under `lock`).
+  NameCharset DecideCharset(ServerUtf8 server) const;
 
   // Catalog.
   std::unique_ptr<CFTPDir> rootDir;

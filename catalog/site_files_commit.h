@@ -32,7 +32,7 @@ inline constexpr std::string_view kCommitRecordName = "commit.pending";
 // Every file a commit may replace. A file that joins the site's data
 // directory is added here, so that its temporaries are cleaned up too.
 inline constexpr std::string_view kSiteFileNames[] = {"content.ct", "state.st", "changes.jn",
-                                                      "health.txt"};
+                                                      "health.txt", "charset.txt"};
 
 class CSiteFilesCommit {
  public:

@@ -13,6 +13,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/site_options.h"
 
 namespace orvane {
 
@@ -22,52 +23,6 @@ constexpr std::string_view kHeader = "orvane-health 1";
 // A record is a few hundred bytes; an error text is cut well below this.
 constexpr std::size_t kMaxRecordBytes = 16 * 1024;
 constexpr std::size_t kMaxErrorTextBytes = 4096;
-
-// Bytes that would end a line or hide in a terminal, and the escape byte
-// itself, are written as %XX; everything else (UTF-8 or not) as it is.
-bool NeedsEscape(unsigned char c) { return c < 0x20 || c == 0x7F || c == '%'; }
-
-void AppendEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (const unsigned char c : text) {
-    if (NeedsEscape(c)) {
-      out.push_back('%');
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Only the escapes the writer makes are accepted, so that one text has one
-// encoding.
-bool Unescape(std::string_view text, std::string& out) {
-  out.clear();
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c != '%') {
-      if (NeedsEscape(c)) return false;
-      out.push_back(static_cast<char>(c));
-      continue;
-    }
-    if (i + 2 >= text.size()) return false;
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
-    if (high < 0 || low < 0) return false;
-    const auto byte = static_cast<unsigned char>(high * 16 + low);
-    if (!NeedsEscape(byte)) return false;
-    out.push_back(static_cast<char>(byte));
-    i += 2;
-  }
-  return true;
-}
 
 // Plain decimal digits, no sign, no leading zero (but "0"), within range.
 template <typename Number>
@@ -119,7 +74,7 @@ std::string EncodeSiteHealth(const SiteHealth& health) {
     out.append("error-kind=").append(health.errorKind).push_back('\n');
     line("error-time", health.errorTime);
     out.append("error-text=");
-    AppendEscaped(out, CutText(health.errorText, kMaxErrorTextBytes));
+    AppendRecordEscaped(out, CutText(health.errorText, kMaxErrorTextBytes));
     out.push_back('\n');
   }
   // The last line, so that a record cut at a line end is not taken for a
@@ -192,7 +147,7 @@ std::optional<SiteHealth> DecodeSiteHealth(std::string_view bytes) {
       ok = ParseDecimal(value, health.errorTime);
     } else if (key == "error-text") {
       bit = kErrorText;
-      ok = value.size() <= 3 * kMaxErrorTextBytes && Unescape(value, health.errorText) &&
+      ok = value.size() <= 3 * kMaxErrorTextBytes && RecordUnescape(value, health.errorText) &&
            health.errorText.size() <= kMaxErrorTextBytes;
     }
     if (!ok || (seen & bit) != 0) return std::nullopt;
@@ -291,7 +246,18 @@ bool RecordSiteHealth(CFTPSite& site, const std::filesystem::path& programDir, c
     health.errorText = std::string(CutText(end.errorText, kMaxErrorTextBytes));
     health.errorTime = end.endMs / 1000;
   }
-  return WriteSiteHealth(dir, health, error);
+  if (!WriteSiteHealth(dir, health, error)) return false;
+  // A successful update decides "auto" again over the catalog it left,
+  // with what the server said this time; the record goes with the
+  // catalog's other files.
+  if (end.succeeded) {
+    CharsetDecision decision;
+    decision.server = site.serverUtf8.load();
+    decision.decided = site.DecideCharset(decision.server);
+    site.decidedCharset.store(decision.decided);
+    if (ReadCharsetDecision(dir) != decision) return WriteCharsetDecision(dir, decision, error);
+  }
+  return true;
 }
 
 }  // namespace orvane

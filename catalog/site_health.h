@@ -88,7 +88,8 @@ struct UpdateEnd {
 // the site's files lock (in-process and flock), as the other per-site
 // writes are. A site that was deleted (here or by another process) gets
 // nothing. False, with "<path>: <reason>", when the record could not be
-// written.
+// written. A success also decides the site's "auto" character set again
+// and records it (Data/KEY/charset.txt, catalog/site_options.h).
 bool RecordSiteHealth(CFTPSite& site, const std::filesystem::path& programDir, const UpdateEnd& end,
                       std::string* error = nullptr);
 

@@ -15,6 +15,7 @@
 #include "document/journal_json.h"
 #include "document/json_writer.h"
 #include "document/orvane_doc.h"
+#include "document/visible_text.h"
 
 namespace orvane {
 
@@ -105,19 +106,20 @@ bool ParseKinds(std::string_view text, bool (&wanted)[4]) {
   }
 }
 
-// A stored path as `changes` prints it (CliContext::Escaped of the shown
-// text), without the two copies for the plain ASCII most paths are.
-void AppendShownPath(std::string& text, std::string_view bytes) {
+// A stored path as `changes` prints it (escaped for a terminal), without
+// the two copies for the plain ASCII most paths are.
+void AppendShownPath(std::string& text, std::string_view bytes, NameCharset charset) {
   if (std::all_of(bytes.begin(), bytes.end(),
                   [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; })) {
     text.append(bytes);
   } else {
-    text.append(CliContext::Escaped(CliContext::Shown(bytes)));
+    text.append(TerminalText(DecodeName(bytes, charset, InvalidBytes::kEscape)));
   }
 }
 
 struct SiteRecord {
   std::string key;
+  NameCharset charset;
   JournalRecord record;
 };
 
@@ -165,9 +167,10 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
     }
     bool damaged = false;
     std::vector<JournalRecord> journal = ReadJournal(bytes, &damaged);
+    const NameCharset charset = JournalCharset(site->KnownCharset(), journal);
     for (auto it = journal.rbegin(); it != journal.rend(); ++it) {
       if (it->endTime < since) continue;
-      records.push_back({site->siteKey(), std::move(*it)});
+      records.push_back({site->siteKey(), charset, std::move(*it)});
     }
     // The tail is cut by the next update's save; what came before is whole.
     if (damaged) context.Message("orvane-cli changes: " + path.string() + " has a damaged tail");
@@ -197,7 +200,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
       WriteRecordMembers(json, key, record);
       json.Key("entries").BeginArray();
     } else {
-      text.append(UtcTimeText(record.endTime)).append("\t").append(CliContext::Escaped(key));
+      text.append(UtcTimeText(record.endTime)).append("\t").append(CliContext::Plain(item.key));
       text.append("\t").append(OutcomeName(record.outcome)).append("\t+");
       number(record.added);
       text.append(" -");
@@ -210,7 +213,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
       if (!wanted[static_cast<int>(entry.kind)]) continue;
       if (context.json) {
         json.BeginObject();
-        WriteEntryMembers(json, CliContext::Shown(entry.path), entry);
+        WriteEntryMembers(json, DecodeName(entry.path, item.charset), entry);
         json.EndObject();
         continue;
       }
@@ -229,7 +232,7 @@ int RunChanges(CliContext& context, const std::vector<std::string>& args) {
         number(entry.size);
       }
       text += '\t';
-      AppendShownPath(text, entry.path);
+      AppendShownPath(text, entry.path, item.charset);
       if (entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory) {
         text.append("\t(");
         number(entry.below);

@@ -6,30 +6,41 @@
 #include <mutex>
 #include <ostream>
 
-#include "catalog/code_page.h"
+#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "document/orvane_doc.h"
+#include "document/site_fields.h"
 #include "document/visible_text.h"
 
 namespace orvane {
 
 namespace {
 
-// "ftp://", the shown key, "/" and the shown names of the directories from
-// below the root down to `dir`, each decoded on its own: one server may mix
-// UTF-8 and code page names in one path.
-std::string ShownDirPath(const CFTPDir& dir) {
+// "ftp://", the site's key (site-list text), "/" and the names of the
+// directories from below the root down to `dir`, decoded by the site's
+// character set.
+std::string ShownDirPath(const CFTPDir& dir, InvalidBytes invalid) {
   std::vector<const CFTPDir*> chain;
   for (const CFTPDir* d = &dir; d->parent; d = d->parent) chain.push_back(d);
   const CFTPSite* site = dir.GetSite();
+  const NameCharset charset = CliContext::CharsetOf(site);
   std::string path = "ftp://";
-  if (site) path += DecodeName(site->siteKey());
+  if (site) path += DecodeSiteText(site->siteKey(), invalid);
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     path += '/';
-    path += DecodeName((*it)->name());
+    path += DecodeName((*it)->name(), charset, invalid);
   }
+  return path;
+}
+
+std::string ShownFilePath(const CFTPFile& file, InvalidBytes invalid) {
+  std::string path = file.parent ? ShownDirPath(*file.parent, invalid) : std::string("ftp://");
+  path += '/';
+  path += DecodeName(file.name(),
+                     CliContext::CharsetOf(file.parent ? file.parent->GetSite() : nullptr),
+                     invalid);
   return path;
 }
 
@@ -44,59 +55,43 @@ std::ostream& CliContext::StreamJson() {
   return std::cout;
 }
 
-std::string CliContext::StoredText(std::string_view typed) {
-  if (IsAscii(typed) || !IsValidUtf8(typed)) return std::string(typed);
-  return Utf8ToCp936(typed);
+std::string CliContext::StoredText(std::string_view typed) { return StoredSiteText(typed); }
+
+std::string CliContext::Shown(std::string_view bytes) { return DecodeSiteText(bytes); }
+
+std::string CliContext::Plain(std::string_view bytes) {
+  return TerminalText(DecodeSiteText(bytes, InvalidBytes::kEscape));
 }
 
-std::string CliContext::Shown(std::string_view bytes) { return DecodeName(bytes); }
+NameCharset CliContext::CharsetOf(const CFTPSite* site) {
+  return site ? site->NameCharsetInUse() : NameCharset::kUtf8;
+}
+
+std::string CliContext::ShownName(std::string_view bytes, const CFTPSite* site) {
+  return DecodeName(bytes, CharsetOf(site));
+}
 
 std::string CliContext::ShownPath(const CFTPDir& dir) {
-  std::string path = ShownDirPath(dir);
+  std::string path = ShownDirPath(dir, InvalidBytes::kReplace);
   if (!dir.parent) path += '/';
   return path;
 }
 
 std::string CliContext::ShownPath(const CFTPFile& file) {
-  std::string path = file.parent ? ShownDirPath(*file.parent) : std::string("ftp://");
-  path += '/';
-  path += DecodeName(file.name());
-  return path;
+  return ShownFilePath(file, InvalidBytes::kReplace);
 }
 
-std::string CliContext::Escaped(std::string_view shown) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  // Printable ASCII other than "\\" needs nothing: no format character is
-  // below U+00AD. Most names are such, and a long listing shows them all.
-  if (std::all_of(shown.begin(), shown.end(),
-                  [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; })) {
-    return std::string(shown);
-  }
-  // Format characters as the window shows them, so a name cannot pose as
-  // another on a terminal either.
-  const std::string text = MakeFormatCharsVisible(shown);
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\t') {
-      escaped += "\\t";
-    } else if (c == '\n') {
-      escaped += "\\n";
-    } else if (c == '\r') {
-      escaped += "\\r";
-    } else if (c == '\\') {
-      escaped += "\\\\";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      escaped += "\\x";
-      escaped += kHex[byte >> 4];
-      escaped += kHex[byte & 15];
-    } else {
-      escaped += c;
-    }
-  }
-  return escaped;
+std::string CliContext::PlainPath(const CFTPDir& dir) {
+  std::string path = ShownDirPath(dir, InvalidBytes::kEscape);
+  if (!dir.parent) path += '/';
+  return TerminalText(path);
 }
+
+std::string CliContext::PlainPath(const CFTPFile& file) {
+  return TerminalText(ShownFilePath(file, InvalidBytes::kEscape));
+}
+
+std::string CliContext::Escaped(std::string_view shown) { return TerminalText(shown); }
 
 std::shared_ptr<CFTPSite> CliContext::FindSite(std::string_view typedKey) const {
   if (auto site = doc.FindSite(typedKey)) return site;
@@ -127,7 +122,7 @@ CFTPDir* CliContext::FindDirectory(CFTPSite& site, std::string_view typedPath) c
     }
     if (!next) {
       for (const auto& sub : dir->subdirs) {
-        if (DecodeName(sub->name()) == part) {
+        if (DecodeName(sub->name(), CharsetOf(&site)) == part) {
           next = sub.get();
           break;
         }

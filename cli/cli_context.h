@@ -5,8 +5,11 @@
 // Texts typed on the command line are UTF-8. Stored texts (host, login,
 // nickname, remarks) are kept in the encoding the desktop program uses,
 // code page 936; names from servers are bytes as received. Everything shown
-// is UTF-8: system texts as they are, stored texts and names decoded with
-// DecodeName, one path component at a time.
+// is UTF-8: system texts as they are, stored texts decoded as code page
+// 936, names by their site's character set (catalog/name_charset.h). The
+// "Shown" forms are readable text for JSON (U+FFFD for a byte that decodes
+// to nothing); the "Plain" forms are for a terminal, escaped so that no two
+// different names print alike (TerminalText).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +18,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "catalog/name_charset.h"
 
 namespace orvane {
 
@@ -40,15 +45,22 @@ class CliContext {
   // page 936 (as the desktop program's dialogs store it); anything else is
   // taken as the bytes it already is.
   static std::string StoredText(std::string_view typed);
-  // Stored text or a name, shown as UTF-8.
+  // Site-list text (key, host, user, nickname, remarks) as UTF-8.
   static std::string Shown(std::string_view bytes);
-  // Display path ("ftp://key/a/b") decoded per component.
+  static std::string Plain(std::string_view bytes);
+  // The charset a site's names are decoded by (UTF-8 without a site).
+  static NameCharset CharsetOf(const CFTPSite* site);
+  // A server's name (or a path of names) of `site`.
+  static std::string ShownName(std::string_view bytes, const CFTPSite* site);
+  // Display path ("ftp://key/a/b"): the key as site-list text, the names
+  // by the site's charset.
   static std::string ShownPath(const CFTPDir& dir);
   static std::string ShownPath(const CFTPFile& file);
-  // Text for a terminal or a line-oriented reader: bytes below 0x20, 0x7F
-  // and "\" are written as escapes (\t, \n, \r, \\, \x1b ...), so a name
-  // from a server can neither drive the terminal nor split a line; format
-  // characters (a right-to-left override, say) as "<U+202E>".
+  static std::string PlainPath(const CFTPDir& dir);
+  static std::string PlainPath(const CFTPFile& file);
+  // UTF-8 text for a terminal or a line-oriented reader (TerminalText):
+  // controls, invalid bytes and format characters escaped, so a name from
+  // a server can neither drive the terminal nor split a line.
   static std::string Escaped(std::string_view text);
 
   // The first site whose key equals the typed key, as typed or as stored

@@ -148,8 +148,9 @@ void CCliHost::DirsAppended(std::size_t count) {
   const auto& dirs = doc_->resultDirs;
   for (std::size_t i = dirs.size() - std::min(count, dirs.size()); i < dirs.size(); ++i) {
     const CFTPDir* dir = dirs[i];
-    AppendResultLine(CliContext::ShownPath(*dir), json_ ? dir->GetDisplayPath() : std::string(),
-                     true, 0, dir->readState.load() != 0);
+    AppendResultLine(json_ ? CliContext::ShownPath(*dir) : CliContext::PlainPath(*dir),
+                     json_ ? dir->GetDisplayPath() : std::string(), true, 0,
+                     dir->readState.load() != 0);
   }
 }
 
@@ -158,8 +159,9 @@ void CCliHost::FilesAppended(std::size_t count) {
   const auto& files = doc_->resultFiles;
   for (std::size_t i = files.size() - std::min(count, files.size()); i < files.size(); ++i) {
     const CFTPFile* file = files[i];
-    AppendResultLine(CliContext::ShownPath(*file), json_ ? file->GetDisplayPath() : std::string(),
-                     false, file->size.load(), file->readState.load() != 0);
+    AppendResultLine(json_ ? CliContext::ShownPath(*file) : CliContext::PlainPath(*file),
+                     json_ ? file->GetDisplayPath() : std::string(), false, file->size.load(),
+                     file->readState.load() != 0);
   }
 }
 
@@ -177,7 +179,7 @@ void CCliHost::AppendResultLine(const std::string& path, const std::string& rawP
   ++resultCount_;
   if (!json_) {
     // Results stream: a script reading the pipe sees each one as it is found.
-    *out_ << CliContext::Escaped(path) << '\n';
+    *out_ << path << '\n';
     return;
   }
   if (streamJson_) {

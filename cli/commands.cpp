@@ -13,16 +13,20 @@ constexpr std::array kCommands{
                "only the keys, one a line."},
     CliCommand{"add", RunAdd,
                "HOST [--port N] [--user NAME [--password TEXT | --password-stdin] | --anonymous] "
-               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update]",
+               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update] [--charset CHARSET]",
                true, false,
                "Adds a site and prints its key; without a password option, asks for the "
-               "password on a terminal."},
+               "password on a terminal. CHARSET decodes the server's names: auto (decided "
+               "from the names), utf-8, gbk, big5, shift_jis, euc-jp, euc-kr, windows-1251 "
+               "or windows-1252."},
     CliCommand{"edit", RunEdit,
                "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT | --password-stdin] "
-               "[--anonymous] [--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off]",
+               "[--anonymous] [--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off] "
+               "[--charset CHARSET]",
                true, false,
                "Changes a site's settings; its catalog follows a new key. --password-stdin "
-               "reads the password from the first line of stdin."},
+               "reads the password from the first line of stdin. A new --charset shows the "
+               "stored names decoded anew, without an update."},
     CliCommand{"delete", RunDelete, "KEY", true, false, "Removes a site with its stored catalog."},
     CliCommand{"tree", RunTree, "KEY [PATH]", false, true,
                "Prints the stored catalog of a site (or of one directory): new mark, size, "

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "catalog/code_page.h"
+#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -75,13 +76,13 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
     }
   }
   // The words of the command line are one query; text typed on a terminal
-  // in another encoding is read the way names are.
+  // in another encoding is read as code page 936, as typed site texts are.
   std::string typed;
   for (const std::string& word : parsed.positional) {
     if (!typed.empty()) typed.push_back(' ');
     typed += word;
   }
-  if (!IsValidUtf8(typed)) typed = DecodeName(typed);
+  if (!IsValidUtf8(typed)) typed = DecodeName(typed, NameCharset::kGbk);
   CFindQuery::Error parseError;
   const std::unique_ptr<CFindQuery> query =
       CFindQuery::Parse(typed, static_cast<std::int64_t>(std::time(nullptr)), parseError);
@@ -115,13 +116,14 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       }
       firstJson = false;
     } else {
-      block += CliContext::Escaped(CliContext::Shown(hit.site->siteKey()));
+      block += CliContext::Plain(hit.site->siteKey());
       block.push_back('\t');
       block += IsDir(hit) && !hit.ghost ? std::string("<DIR>") : std::to_string(SizeOf(hit));
       block.push_back('\t');
       block.push_back(hit.ghost ? '-' : IsNew(hit) ? '*' : ' ');
       block.push_back('\t');
-      block += CliContext::Escaped(FindShownPath(FindHitRawPath(hit)));
+      block += CliContext::Escaped(FindShownPath(
+          FindHitRawPath(hit), hit.site->NameCharsetInUse(), InvalidBytes::kEscape));
       block.push_back('\n');
     }
     if (block.size() >= kBlock) flush();
@@ -139,12 +141,12 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       Row row{hit, SizeOf(hit), {}};
       if (sort == "name") {
         const std::string raw = FindHitRawPath(hit);
-        row.sortKey = CliContext::Shown(raw.substr(raw.rfind('/') + 1));
+        row.sortKey = CliContext::ShownName(raw.substr(raw.rfind('/') + 1), hit.site);
       } else if (sort == "path") {
-        row.sortKey = FindShownPath(FindHitRawPath(hit));
+        row.sortKey = FindShownPath(FindHitRawPath(hit), hit.site->NameCharsetInUse());
       } else if (sort == "site") {
-        row.sortKey =
-            CliContext::Shown(hit.site->siteKey()) + '\n' + FindShownPath(FindHitRawPath(hit));
+        row.sortKey = CliContext::Shown(hit.site->siteKey()) + '\n' +
+                      FindShownPath(FindHitRawPath(hit), hit.site->NameCharsetInUse());
       }
       rows.push_back(std::move(row));
       return true;

@@ -324,7 +324,8 @@ int Install(CliContext& context, const fs::path& unitDir, std::uint64_t interval
     return context.Fail(
         kExitFailed,
         "orvane-cli: a unit file cannot name a path that is not UTF-8: " +
-            CliContext::Escaped(CliContext::Shown((!programWord ? program : dataDir).string())));
+            CliContext::Escaped(DecodeName((!programWord ? program : dataDir).string(),
+                                                NameCharset::kUtf8, InvalidBytes::kEscape)));
   }
   const std::string every = IntervalText(interval);
   const std::string service =

@@ -46,7 +46,7 @@ const CFTPFile* FindFile(const CFTPSite& site, const CFTPDir& dir, std::string_v
     if (file->name() == typed || file->name() == stored) return file.get();
   }
   for (const auto& file : dir.files) {
-    if (CliContext::Shown(file->name()) == typed) return file.get();
+    if (CliContext::ShownName(file->name(), &site) == typed) return file.get();
   }
   return nullptr;
 }
@@ -204,7 +204,7 @@ int RunImport(CliContext& context, const std::vector<std::string>& args) {
     out << json.EndArray().EndObject().Text();
   } else {
     for (const auto& site : report.added) {
-      out << CliContext::Escaped(CliContext::Shown(site->siteKey())) << '\n';
+      out << CliContext::Plain(site->siteKey()) << '\n';
     }
   }
   out.flush();

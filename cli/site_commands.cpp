@@ -16,6 +16,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/site_health.h"
+#include "catalog/site_options.h"
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
@@ -30,7 +31,7 @@ namespace {
 
 // A stored text on one line of a tab-separated table.
 std::string OneLine(std::string_view bytes) {
-  return CliContext::Escaped(CliContext::Shown(bytes));
+  return CliContext::Plain(bytes);
 }
 
 bool Saved(CliContext& context, SiteChange change) {
@@ -59,7 +60,7 @@ void PrintKey(CliContext& context, std::string_view name, const std::string& key
     if (!otherName.empty()) json.Key(otherName).String(CliContext::Shown(other));
     context.out << json.EndObject().Text();
   } else if (!key.empty()) {
-    context.out << CliContext::Escaped(CliContext::Shown(key)) << '\n';
+    context.out << CliContext::Plain(key) << '\n';
   }
 }
 
@@ -101,7 +102,7 @@ int RefuseField(CliContext& context, std::string_view command, const SiteFieldPr
              "that sends it";
       break;
     case Kind::kKeyTooLong:
-      text = "the site key " + CliContext::Escaped(CliContext::Shown(key)) + " is too long (" +
+      text = "the site key " + CliContext::Plain(key) + " is too long (" +
              std::to_string(key.size()) + " bytes; at most " +
              std::to_string(MaxDataDirNameBytes()) + " fit the name of its data directory)";
       break;
@@ -238,6 +239,20 @@ int TakePassword(CliContext& context, std::string_view command, const ParsedArgs
   return 0;
 }
 
+constexpr char kCharsetUsage[] =
+    "--charset takes auto, utf-8, gbk, big5, shift_jis, euc-jp, euc-kr, windows-1251 or "
+    "windows-1252";
+
+// --charset, when given; false for a name that is none.
+bool ParseCharsetOption(const ParsedArgs& parsed, NameCharset& charset) {
+  const std::string* text = parsed.Value("charset");
+  if (!text) return true;
+  const std::optional<NameCharset> parsedCharset = ParseCharsetName(*text);
+  if (!parsedCharset) return false;
+  charset = *parsedCharset;
+  return true;
+}
+
 bool ParseOnOff(std::string_view text, bool& value) {
   if (text == "on" || text == "yes" || text == "1" || text == "true") {
     value = true;
@@ -275,7 +290,7 @@ void HealthFields(JsonWriter& json, const std::optional<SiteHealth>& health) {
   const bool failed = health && health->HasError();
   json.Key("lastError");
   if (failed) {
-    json.String(CliContext::Shown(health->errorText));
+    json.String(DecodeName(health->errorText, NameCharset::kUtf8));
   } else {
     json.Raw("null");
   }
@@ -333,8 +348,17 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
           .Key("remarks")
           .String(CliContext::Shown(site->remarks))
           .Key("anonymousUpdate")
-          .Bool(site->anonymousUpdate);
-      HealthFields(json, ReadSiteHealth(site->DataDirectory(context.doc.GetProgramDir())));
+          .Bool(site->anonymousUpdate)
+          .Key("charset")
+          .String(CharsetName(site->charset.load()));
+      const std::filesystem::path dataDir = site->DataDirectory(context.doc.GetProgramDir());
+      json.Key("charsetDecided");
+      if (const std::optional<CharsetDecision> decision = ReadCharsetDecision(dataDir)) {
+        json.String(CharsetName(decision->decided));
+      } else {
+        json.Raw("null");
+      }
+      HealthFields(json, ReadSiteHealth(dataDir));
       json.EndObject();
     }
     out << json.EndArray().Text();
@@ -351,10 +375,12 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
 int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"port", "user", "password", "nickname", "remarks"},
+  if (!ParseArgs(args, {"port", "user", "password", "nickname", "remarks", "charset"},
                  {"anonymous", "anonymous-update", "password-stdin"}, parsed, error)) {
     return context.UsageError("add", error);
   }
+  NameCharset charset = NameCharset::kAuto;
+  if (!ParseCharsetOption(parsed, charset)) return context.UsageError("add", kCharsetUsage);
   if (parsed.positional.size() != 1) return context.UsageError("add", "give one HOST");
   const bool anonymous = parsed.Has("anonymous");
   if (anonymous && (parsed.Has("user") || parsed.Has("password") || parsed.Has("password-stdin"))) {
@@ -405,6 +431,7 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
     return context.Fail(kExitNothing, "站点已有！");
   }
   settings.anonymousUpdate = parsed.Has("anonymous-update");
+  settings.charset = charset;
   if (const std::string* text = parsed.Value("nickname")) {
     settings.nickname = CliContext::StoredText(*text);
   }
@@ -428,7 +455,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
   if (!ParseArgs(args,
-                 {"host", "port", "user", "password", "nickname", "remarks", "anonymous-update"},
+                 {"host", "port", "user", "password", "nickname", "remarks", "anonymous-update",
+                  "charset"},
                  {"anonymous", "password-stdin"}, parsed, error)) {
     return context.UsageError("edit", error);
   }
@@ -452,6 +480,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
       text && !ParseNumber(*text, kMinSitePort, kMaxSitePort, port)) {
     return context.UsageError("edit", "--port takes a whole number from 1 to 65535");
   }
+  NameCharset charset = site->charset.load();
+  if (!ParseCharsetOption(parsed, charset)) return context.UsageError("edit", kCharsetUsage);
   bool anonymousUpdate = site->anonymousUpdate;
   if (const std::string* text = parsed.Value("anonymous-update");
       text && !ParseOnOff(*text, anonymousUpdate)) {
@@ -501,6 +531,7 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   }
   settings.port = static_cast<std::uint32_t>(port);
   settings.anonymousUpdate = anonymousUpdate;
+  settings.charset = charset;
   if (const std::string* text = parsed.Value("nickname")) {
     settings.nickname = CliContext::StoredText(*text);
   }
@@ -542,7 +573,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
   // read in full: what is printed is then not the whole catalog.
   const bool damaged = site->filesIncomplete.load();
   const std::string damage = "orvane-cli tree: the stored catalog of " +
-                             CliContext::Escaped(CliContext::Shown(site->siteKey())) +
+                             CliContext::Plain(site->siteKey()) +
                              " could not be read in full (content.ct or state.st is damaged or "
                              "unreadable); an update of the whole site replaces it";
   if (!start) {
@@ -574,7 +605,7 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
                            isNew);
     } else {
       out << (isNew ? '*' : ' ') << '\t' << (isDir ? std::string("<DIR>") : std::to_string(size))
-          << '\t' << CliContext::Escaped(CliContext::ShownPath(entry)) << '\n';
+          << '\t' << CliContext::PlainPath(entry) << '\n';
     }
   };
 

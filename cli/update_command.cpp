@@ -63,8 +63,8 @@ std::string OneLine(std::string text) {
 }
 
 std::string StatusLine(const CFTPSite& site, const SiteStatus& status) {
-  return CliContext::Escaped(CliContext::Shown(site.siteKey())) + ": " +
-         CliContext::Escaped(OneLine(CliContext::Shown(StatusText(status))));
+  return CliContext::Plain(site.siteKey()) + ": " +
+         CliContext::Escaped(OneLine(DecodeName(StatusText(status), NameCharset::kUtf8)));
 }
 
 bool IsRunning(SiteStatus::Outcome outcome) {
@@ -387,7 +387,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
          (outcome == SiteStatus::Outcome::kStopped || outcome == SiteStatus::Outcome::kBrokenOff ||
           outcome == SiteStatus::Outcome::kResuming));
     if (!crawled) continue;
-    const std::string shownKey = CliContext::Escaped(CliContext::Shown(site->siteKey()));
+    const std::string shownKey = CliContext::Plain(site->siteKey());
     if (!SiteListHasKey(context.doc.GetProgramDir() / "site.ds", site->siteKey())) {
       thrownAway.insert(site.get());
       context.Fail(kExitFailed, shownKey +
@@ -416,7 +416,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     // A site may report success and still have left parts of its tree as
     // they were stored; say how much.
     if (status.counts.any()) {
-      (quiet ? context.err : lines) << CliContext::Escaped(CliContext::Shown(site->siteKey()))
+      (quiet ? context.err : lines) << CliContext::Plain(site->siteKey())
                                     << ": not fetched: " << CountsText(status.counts) << '\n'
                                     << std::flush;
     }
@@ -444,7 +444,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
         const std::string raw = entry.GetDisplayPath();
         if (newBefore.Had(raw)) return;
         ++newCount;
-        const std::string shown = CliContext::ShownPath(entry);
+        const std::string shown =
+            context.json ? CliContext::ShownPath(entry) : CliContext::PlainPath(entry);
         if (context.json) {
           std::uint64_t size = 0;
           if constexpr (std::is_same_v<std::decay_t<decltype(entry)>, CFTPFile>) {
@@ -452,7 +453,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
           }
           CCliHost::WriteEntry(newEntries, shown, raw, isDir, size, true);
         } else {
-          context.out << CliContext::Escaped(shown) << '\n';
+          context.out << shown << '\n';
         }
       });
     }
@@ -470,7 +471,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
           .Key("key")
           .String(CliContext::Shown(site->siteKey()))
           .Key("status")
-          .String(CliContext::Shown(StatusText(status)))
+          .String(DecodeName(StatusText(status), NameCharset::kUtf8))
           .Key("outcome")
           .String(OutcomeName(status.outcome))
           .Key("updateState")

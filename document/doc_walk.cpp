@@ -250,6 +250,7 @@ bool CDocWalk::VisitDir(CFTPDir* dir, CFTPSite* site) {
     ClearMark(*dir, site);
     return false;
   }
+  matcher_.UseCharset(site ? site->NameCharsetInUse() : NameCharset::kAuto);
   if (!matcher_.MatchName(*dir)) return false;
   // A removed entry may still be in the walk's copy of a child list.
   if (!doc_.IsRemoved(dir)) doc_.AddResult(dir);
@@ -261,6 +262,7 @@ bool CDocWalk::VisitFile(CFTPFile* file, CFTPSite* site) {
     ClearMark(*file, site);
     return false;
   }
+  matcher_.UseCharset(site ? site->NameCharsetInUse() : NameCharset::kAuto);
   if (!matcher_.MatchName(*file)) return false;
   if (!doc_.IsRemoved(file)) doc_.AddResult(file);
   return true;

@@ -11,6 +11,7 @@
 
 #include "catalog/change_journal.h"
 #include "catalog/code_page.h"
+#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -57,10 +58,10 @@ std::string_view FirstText(std::string_view texts) {
 }
 
 std::string FoldedSiteTexts(const CFTPSite& site) {
-  std::string texts = SearchFold(DecodeName(site.siteKey()));
+  std::string texts = SearchFold(DecodeSiteText(site.siteKey()));
   if (!site.nickname.empty()) {
     texts.push_back(kTextSeparator);
-    AppendSearchFold(Cp936ToUtf8(site.nickname), texts);
+    AppendSearchFold(DecodeSiteText(site.nickname), texts);
   }
   return texts;
 }

@@ -4,19 +4,20 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "document/journal_json.h"
 #include "document/find_index.h"
 
 namespace orvane {
 
-std::string FindShownPath(std::string_view raw) {
+std::string FindShownPath(std::string_view raw, NameCharset charset, InvalidBytes invalid) {
   std::string shown;
   std::size_t from = 1;
   while (from <= raw.size()) {
     std::size_t cut = raw.find('/', from);
     if (cut == std::string_view::npos) cut = raw.size();
     shown.push_back('/');
-    shown += DecodeName(raw.substr(from, cut - from));
+    shown += DecodeName(raw.substr(from, cut - from), charset, invalid);
     from = cut + 1;
   }
   return shown.empty() ? std::string("/") : shown;
@@ -24,9 +25,9 @@ std::string FindShownPath(std::string_view raw) {
 
 void WriteFindHit(JsonWriter& json, const FindHit& hit) {
   const std::string raw = FindHitRawPath(hit);
-  const std::string shown = FindShownPath(raw);
+  const std::string shown = FindShownPath(raw, hit.site->NameCharsetInUse());
   const bool isDir = hit.ghost ? hit.ghost->isDir : hit.dir != nullptr;
-  json.BeginObject().Key("site").String(DecodeName(hit.site->siteKey())).Key("path").String(shown);
+  json.BeginObject().Key("site").String(DecodeSiteText(hit.site->siteKey())).Key("path").String(shown);
   if (shown != raw) json.Key("rawPath").String(raw);
   json.Key("type").String(isDir ? "dir" : "file");
   if (hit.ghost) {

@@ -7,14 +7,18 @@
 #include <string>
 #include <string_view>
 
+#include "catalog/code_page.h"
+#include "catalog/name_charset.h"
 #include "document/json_writer.h"
 
 namespace orvane {
 
 struct FindHit;
 
-// A raw server path ("/a/b") decoded one component at a time, as shown.
-std::string FindShownPath(std::string_view raw);
+// A raw server path ("/a/b") decoded one component at a time by the site's
+// character set, as shown.
+std::string FindShownPath(std::string_view raw, NameCharset charset,
+                          InvalidBytes invalid = InvalidBytes::kReplace);
 
 // The hit as the next element of the outermost array `json`.
 void WriteFindHit(JsonWriter& json, const FindHit& hit);

@@ -144,7 +144,9 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   if (line.empty()) return ImportLine::kBlank;
   for (const char c : line) {
     const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\t') || byte == 0x7F) return ImportLine::kSkipped;
+    // White space around the line is trimmed; a TAB inside it is a
+    // control byte like any other.
+    if (byte < 0x20 || byte == 0x7F) return ImportLine::kSkipped;
   }
   const std::size_t scheme = line.find("://");
   if (scheme != std::string_view::npos) {
@@ -200,6 +202,12 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   if (scheme == std::string_view::npos && at == std::string_view::npos &&
       login.host.find_first_of(".:") == std::string::npos && login.host != "localhost") {
     return ImportLine::kSkipped;
+  }
+  // The decoded fields are typed text as add takes it: stored as code
+  // page 936, and refused when the code page cannot hold a character.
+  for (std::string* field : {&login.host, &login.userName, &login.password}) {
+    if (!CharactersWithoutGbkForm(*field).empty()) return ImportLine::kSkipped;
+    *field = StoredSiteText(*field);
   }
   SiteSettings settings;
   settings.host = login.host;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "catalog/code_page.h"
+#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 
@@ -115,12 +116,27 @@ bool CNameMatcher::Search(std::string_view name) {
     // characters cannot be in it.
     return false;
   }
-  // A name that is valid UTF-8 is shown as UTF-8, so it is searched that
-  // way; it is also searched as code page text, since short code page names
-  // can happen to be valid UTF-8, and what the code page reading finds must
-  // stay found.
-  if (IsValidUtf8(name) && ContainsUtf8(name)) return true;
-  return ContainsCp936(name);
+  switch (charset_) {
+    case NameCharset::kUtf8:
+      return ContainsUtf8(name);
+    case NameCharset::kGbk:
+      return ContainsCp936(name);
+    case NameCharset::kAuto:
+      // No site told: a name is searched both ways, so that what either
+      // reading finds stays found.
+      if (IsValidUtf8(name) && ContainsUtf8(name)) return true;
+      return ContainsCp936(name);
+    default:
+      return ContainsDecoded(name);
+  }
+}
+
+bool CNameMatcher::ContainsDecoded(std::string_view name) {
+  if (!utf8Usable_) return false;
+  const std::string decoded = DecodeName(name, charset_);
+  FoldUtf8(decoded, fold_);
+  return std::string_view(fold_.data(), decoded.size()).find(utf8Keyword_) !=
+         std::string_view::npos;
 }
 
 // Looks for the ASCII keyword eight bytes at a time without copying the

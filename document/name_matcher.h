@@ -12,6 +12,13 @@
 // encodings, so a user who types 文档 finds a file whether its name arrived
 // as GBK or as UTF-8.
 //
+// A name is read by its site's character set once the walk says which
+// (UseCharset): code page 936 (GBK sites, the search described above), UTF-8,
+// or any other set decoded to UTF-8 first; so a keyword typed in Chinese
+// finds a GBK site's name and a UTF-8 site's name alike, and only where the
+// name shows it. Without a charset (kAuto) a name is read both ways, as
+// above.
+//
 // The reserved keyword "#new" tests new marks instead of names.
 //
 // A matcher keeps a fold buffer that it reuses for every name, so testing a
@@ -25,6 +32,7 @@
 
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
+#include "catalog/name_charset.h"
 
 namespace orvane {
 
@@ -43,6 +51,8 @@ class CNameMatcher {
   explicit CNameMatcher(std::string_view keyword);
 
   bool IsNewKeyword() const { return newKeyword_; }
+  // The charset of the names tested from now on (a site's NameCharsetInUse).
+  void UseCharset(NameCharset charset) { charset_ = charset; }
 
   // The entry test of the walks: the new mark for "#new", else the name.
   // Inline: the walks call it once per entry.
@@ -66,6 +76,7 @@ class CNameMatcher {
   AsciiScan FindAscii(std::string_view name) const;
   bool ContainsCp936(std::string_view name);
   bool ContainsUtf8(std::string_view name);
+  bool ContainsDecoded(std::string_view name);
 
   bool newKeyword_ = false;
   bool matchAll_ = false;
@@ -81,6 +92,7 @@ class CNameMatcher {
   bool cp936Usable_ = false;
   bool utf8Usable_ = false;
   std::string fold_;
+  NameCharset charset_ = NameCharset::kAuto;
 };
 
 }  // namespace orvane

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <unordered_set>
 #include <utility>
 
 #include "catalog/archive_reader.h"
@@ -16,6 +17,7 @@
 #include "catalog/catalog_loader.h"
 #include "catalog/file_system.h"
 #include "catalog/ftp_dir.h"
+#include "catalog/site_options.h"
 #include "document/removal_filter.h"
 
 namespace orvane {
@@ -109,14 +111,15 @@ bool IsDirectoryWithEntries(const std::filesystem::path& dir) {
          !error;
 }
 
-// Removes temporaries of site.ds and of the change record that a process
-// left when it died mid-save. Under the site-list lock.
+// Removes temporaries of site.ds, its side file and the change record that
+// a process left when it died mid-save. Under the site-list lock.
 void RemoveSiteListLeftovers(const std::filesystem::path& programDir) {
   std::error_code error;
   for (std::filesystem::directory_iterator it(programDir, error), end; !error && it != end;
        it.increment(error)) {
     const std::string entry = it->path().filename().string();
-    if (IsTemporaryOf(entry, "site.ds") || IsTemporaryOf(entry, kSiteChangeRecord)) {
+    if (IsTemporaryOf(entry, "site.ds") || IsTemporaryOf(entry, kSiteOptionsFileName) ||
+        IsTemporaryOf(entry, kSiteChangeRecord)) {
       FileSystem().Unlink(it->path().c_str());
     }
   }
@@ -223,6 +226,7 @@ bool COrvaneDoc::OnNewDocument(bool createMissing) {
   const std::size_t before = siteList_.size();
   const ArchiveError error = Serialize(archive);
   ::close(fd);
+  ApplySiteOptions(siteList_);
   for (std::size_t i = before; i < siteList_.size(); ++i) {
     siteList_[i]->listed.store(true);
     ApplyUserSettings(*siteList_[i]);
@@ -269,9 +273,51 @@ void COrvaneDoc::Serialize(CArchiveWriter& archive) const {
   }
 }
 
+void COrvaneDoc::ApplySiteOptions(std::vector<std::shared_ptr<CFTPSite>>& sites) {
+  const SiteOptionsRead read = ReadSiteOptions(programDir_);
+  // A damaged file is reported and read as every site "auto"; the next
+  // save writes what this process knows.
+  if (!read.ok()) host_.ReportLoadError(read.error);
+  for (const auto& site : sites) {
+    const SiteOptions* options = read.list.Find(site->siteKey());
+    site->charset.store(options ? options->charset : NameCharset::kAuto);
+    // What "auto" decided is known before the catalog is read, so that
+    // the journal and the site's tip show names right too.
+    if (site->decidedCharset.load() == NameCharset::kAuto) {
+      if (const auto decision = ReadCharsetDecision(site->DataDirectory(programDir_))) {
+        site->decidedCharset.store(decision->decided);
+      }
+    }
+  }
+}
+
+bool COrvaneDoc::SaveSiteOptions() {
+  // Written before site.ds, and holding the records of the sites site.ds
+  // lists now as well as those of the list about to replace it: whichever
+  // of the two a crash leaves, every site it lists finds its record. A
+  // record no list holds any more is dropped by the next save.
+  const SiteOptionsRead onDisk = ReadSiteOptions(programDir_);
+  SiteOptionsList list;
+  std::unordered_set<std::string> keys;
+  for (const auto& site : siteList_) {
+    std::string key = site->siteKey();
+    if (!keys.insert(key).second) continue;
+    const SiteOptions* old = onDisk.list.Find(key);
+    SiteOptions options = old ? *old : SiteOptions{};
+    options.charset = site->charset.load();
+    list.sites.emplace_back(std::move(key), std::move(options));
+  }
+  const std::filesystem::path siteDs = programDir_ / "site.ds";
+  for (const auto& [key, options] : onDisk.list.sites) {
+    if (keys.count(key) == 0 && SiteListHasKey(siteDs, key)) list.sites.emplace_back(key, options);
+  }
+  return WriteSiteOptions(programDir_, list, &siteListError_);
+}
+
 bool COrvaneDoc::SaveSiteList() {
   const std::filesystem::path path = programDir_ / "site.ds";
   RemoveSiteListLeftovers(programDir_);
+  if (!SaveSiteOptions()) return false;
   CAtomicFile file(path, kSiteListMode);
   bool saved = file.is_open();
   if (saved) {
@@ -308,6 +354,7 @@ void COrvaneDoc::RefreshSiteList() {
   // process's own view is written instead.
   if (error != ArchiveError::kNone) return;
   siteListOnDisk_ = identity;
+  ApplySiteOptions(fresh);
 
   auto findIn = [](const std::vector<std::shared_ptr<CFTPSite>>& list, const std::string& key) {
     return std::find_if(list.begin(), list.end(),
@@ -328,7 +375,8 @@ void COrvaneDoc::RefreshSiteList() {
     // process's settings (another process's edit of it is then lost).
     const bool differs = settings.nickname != site.nickname || settings.remarks != site.remarks ||
                          settings.port != site.port || settings.password != site.password ||
-                         settings.anonymousUpdate != site.anonymousUpdate;
+                         settings.anonymousUpdate != site.anonymousUpdate ||
+                         settings.charset != site.charset.load();
     if (differs && site.updateState.load() != kUpdateRunning) {
       settings.ApplyTo(site);
       host_.SiteChanged(i);
@@ -402,6 +450,7 @@ SiteSettings SiteSettings::Of(const CFTPSite& site) {
   settings.nickname = site.nickname;
   settings.remarks = site.remarks;
   settings.anonymousUpdate = site.anonymousUpdate;
+  settings.charset = site.charset.load();
   return settings;
 }
 
@@ -413,6 +462,7 @@ void SiteSettings::ApplyTo(CFTPSite& site) const {
   site.nickname = nickname;
   site.remarks = remarks;
   site.anonymousUpdate = anonymousUpdate;
+  site.charset.store(charset);
 }
 
 std::shared_ptr<CFTPSite> COrvaneDoc::FindSite(std::string_view key) const {

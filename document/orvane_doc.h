@@ -47,6 +47,8 @@ struct SiteSettings {
   std::string nickname;
   std::string remarks;
   bool anonymousUpdate = false;
+  // Kept in sites.opt beside site.ds (catalog/site_options.h).
+  NameCharset charset = NameCharset::kAuto;
 
   static SiteSettings Of(const CFTPSite& site);
   void ApplyTo(CFTPSite& site) const;
@@ -323,6 +325,11 @@ class COrvaneDoc {
   IDocumentHost& host_;
   UserSettings userSettings_;
   // site.ds as this process last read or wrote it.
+  // Sets the charset of each site from sites.opt (auto where it has none).
+  void ApplySiteOptions(std::vector<std::shared_ptr<CFTPSite>>& sites);
+  // Writes sites.opt for the list about to be saved; false with
+  // siteListError_ set.
+  bool SaveSiteOptions();
   FileIdentity siteListOnDisk_;
   std::string siteListError_;
   // Appends not yet told to the host: of one kind, the newest entries.

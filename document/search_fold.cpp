@@ -81,9 +81,8 @@ std::size_t DecodeUtf8(const unsigned char* p, std::size_t n, char32_t& c) {
 
 }  // namespace
 
-std::string DecodeForSearch(const CFTPSite& /*site*/, std::string_view bytes) {
-  // Today every site's names are read by the one display rule.
-  return DecodeName(bytes);
+std::string DecodeForSearch(const CFTPSite& site, std::string_view bytes) {
+  return DecodeName(bytes, site.NameCharsetInUse());
 }
 
 void AppendSearchFold(std::string_view text, std::string& out) {

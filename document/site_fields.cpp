@@ -101,6 +101,11 @@ std::string CharactersWithoutGbkForm(std::string_view typed) {
   return missing;
 }
 
+std::string StoredSiteText(std::string_view typed) {
+  if (IsAscii(typed) || !IsValidUtf8(typed)) return std::string(typed);
+  return Utf8ToCp936(typed);
+}
+
 SiteFieldProblem CheckTypedField(SiteField field, std::string_view typed) {
   SiteFieldProblem problem;
   problem.characters = CharactersWithoutGbkForm(typed);

@@ -59,6 +59,12 @@ bool IsSendableInCommand(std::string_view text);
 // valid UTF-8 are not typed text and are not looked at.
 std::string CharactersWithoutGbkForm(std::string_view typed);
 
+// The bytes site.ds keeps for typed text: valid UTF-8 becomes code page 936
+// (as the window's dialog stores it); anything else is taken as the bytes
+// it already is. Check CharactersWithoutGbkForm first: a character the
+// code page lacks would become "?".
+std::string StoredSiteText(std::string_view typed);
+
 // Typed text (UTF-8) for `field`, before it is converted for storing.
 SiteFieldProblem CheckTypedField(SiteField field, std::string_view typed);
 // The settings as they would be stored; the first problem found. With

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "catalog/code_page.h"
+
 namespace orvane {
 
 namespace {
@@ -75,6 +77,71 @@ std::string MakeFormatCharsVisible(std::string_view utf8) {
       out += escape;
     } else {
       out.append(utf8.substr(i, length));
+    }
+    i += length;
+  }
+  return out;
+}
+
+namespace {
+
+void AppendByteEscape(std::string& out, unsigned char byte) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[byte >> 4];
+  out += kHex[byte & 15];
+}
+
+}  // namespace
+
+std::string TerminalText(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  // Most names are printable ASCII without "\\": nothing to do. No format
+  // character or C1 control starts below 0xC2.
+  std::size_t i = 0;
+  while (i < n && p[i] >= 0x20 && p[i] < 0x7F && p[i] != '\\') ++i;
+  if (i == n) return std::string(text);
+  std::string out;
+  out.reserve(n + 16);
+  out.append(text.substr(0, i));
+  while (i < n) {
+    const unsigned char c = p[i];
+    if (c < 0xC2) {
+      ++i;
+      if (c >= 0x20 && c < 0x7F) {
+        if (c == '\\') out += '\\';
+        out += static_cast<char>(c);
+      } else if (c == '\t') {
+        out += "\\t";
+      } else if (c == '\n') {
+        out += "\\n";
+      } else if (c == '\r') {
+        out += "\\r";
+      } else {
+        // C0 controls, DEL, and 0x80-0xC1, which start no UTF-8 character.
+        AppendByteEscape(out, c);
+      }
+      continue;
+    }
+    if (const int escaped = EscapedByteAt(p + i, n - i); escaped >= 0) {
+      AppendByteEscape(out, static_cast<unsigned char>(escaped));
+      i += 3;
+      continue;
+    }
+    char32_t cp = 0;
+    const std::size_t length = DecodeUtf8Char(p + i, n - i, cp);
+    if (length == 0) {
+      AppendByteEscape(out, c);
+      ++i;
+      continue;
+    }
+    if (cp < 0xA0 || IsFormatChar(cp)) {
+      char escape[16];
+      std::snprintf(escape, sizeof escape, "<U+%04X>", static_cast<unsigned>(cp));
+      out += escape;
+    } else {
+      out.append(text.substr(i, length));
     }
     i += length;
   }

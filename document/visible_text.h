@@ -22,4 +22,13 @@ bool IsFormatChar(char32_t c);
 // upper-case hex digits). Bytes that are not valid UTF-8 pass unchanged.
 std::string MakeFormatCharsVisible(std::string_view utf8);
 
+// Decoded text (UTF-8, with surrogate escapes for undecodable bytes, see
+// catalog/code_page.h) for a terminal or a line-oriented reader, so that
+// no two different names print alike and none drives the terminal: TAB,
+// LF and CR as \t, \n, \r, a backslash as \\, other C0 controls and DEL
+// as \x1b; each byte that is not part of valid UTF-8, and each surrogate
+// escape, as \xff (the byte); C1 controls and format characters as
+// <U+009B>. Printable ASCII passes as it is.
+std::string TerminalText(std::string_view text);
+
 }  // namespace orvane

@@ -241,7 +241,7 @@ QVariant CChangesModel::EntryData(const ChangeUpdate& update, std::size_t e, int
     case Qt::DisplayRole:
       switch (column) {
         case kWhatColumn:
-          return KindSign(entry.kind) + QLatin1Char(' ') + DisplayPath(entry.path);
+          return KindSign(entry.kind) + QLatin1Char(' ') + DisplayPath(entry.path, update.charset);
         case kCountColumn:
           return SizeText(entry);
         case kSiteColumn:
@@ -259,7 +259,7 @@ QVariant CChangesModel::EntryData(const ChangeUpdate& update, std::size_t e, int
     case Qt::BackgroundRole:
       return watched ? QVariant(kWatchedBackground) : QVariant();
     case Qt::ToolTipRole:
-      return column == kWhatColumn ? PlainTip(DisplayPath(entry.path)) : QVariant();
+      return column == kWhatColumn ? PlainTip(DisplayPath(entry.path, update.charset)) : QVariant();
     case kKindRole:
       return static_cast<int>(entry.kind);
     case kPathRole:
@@ -331,7 +331,7 @@ QString CChangesModel::ErrorText(const ChangeUpdate& update) {
   if (update.errorKind.empty()) return {};
   QString text = CHealthText::ErrorKind(update.errorKind);
   if (!update.errorText.empty()) {
-    text += QStringLiteral(" — ") + DisplayName(update.errorText).simplified();
+    text += QStringLiteral(" — ") + NameText(update.errorText, NameCharset::kUtf8).simplified();
   }
   return text;
 }

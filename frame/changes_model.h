@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "catalog/change_journal.h"
+#include "catalog/name_charset.h"
 
 namespace orvane {
 
@@ -31,6 +32,9 @@ struct ChangeUpdate {
   std::string siteKey;
   // Nickname, or the key, decoded for display.
   QString siteLabel;
+  // The charset the site's names were shown in when the journal was read
+  // (the view reads again when a site changes).
+  NameCharset charset = NameCharset::kUtf8;
   JournalRecord record;
   // Per entry: an added entry a watch word matches.
   std::vector<bool> watched;

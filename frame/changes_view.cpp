@@ -183,8 +183,8 @@ void CChangesView::StartRead() {
   for (const auto& site : doc.sites()) {
     const std::string key = site->siteKey();
     const std::filesystem::path dir = site->DataDirectory(doc.GetProgramDir());
-    sources.push_back({key, DisplayName(site->nickname.empty() ? key : site->nickname),
-                       dir / kJournalFileName, dir});
+    sources.push_back({key, SiteText(site->nickname.empty() ? key : site->nickname),
+                       site->KnownCharset(), dir / kJournalFileName, dir});
   }
   std::vector<std::string> words;
   for (const QString& word : StoredWatchWords()) words.push_back(word.toStdString());
@@ -239,6 +239,7 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
     }
     const std::vector<JournalRecord>& records =
         parsed.insert_or_assign(path, std::move(identity)).first->second.records;
+    const NameCharset charset = JournalCharset(source.charset, records);
     // The health record keeps the last failure's words. An update that
     // ended early has a journal record about then; one that never got to
     // list anything (no connection, no login) has none and becomes a row
@@ -257,13 +258,13 @@ CChangesView::Result CChangesView::Read(const std::vector<Source>& sources,
         JournalRecord record;
         record.startTime = record.endTime = health->errorTime;
         record.outcome = JournalRecord::Outcome::kFailed;
-        ChangeUpdate update{source.key, source.label,      record,           {},
-                            0,          health->errorKind, health->errorText};
+        ChangeUpdate update{source.key, source.label, charset, record, {}, 0,
+                            health->errorKind, health->errorText};
         result.updates.push_back(std::move(update));
       }
     }
     for (auto it = records.rbegin(); it != records.rend(); ++it) {
-      ChangeUpdate update{source.key, source.label, *it, {}, 0, {}, {}};
+      ChangeUpdate update{source.key, source.label, charset, *it, {}, 0, {}, {}};
       if (&*it == failed) {
         update.errorKind = health->errorKind;
         update.errorText = health->errorText;
@@ -319,7 +320,7 @@ void CChangesView::RefillSites() {
   siteCombo_->addItem(tr("所有站点"), QByteArray());
   for (const auto& site : frame_.doc().sites()) {
     const std::string key = site->siteKey();
-    siteCombo_->addItem(DisplayName(site->nickname.empty() ? key : site->nickname),
+    siteCombo_->addItem(SiteText(site->nickname.empty() ? key : site->nickname),
                         QByteArray::fromStdString(key));
   }
   const int keep = siteCombo_->findData(current);
@@ -396,7 +397,7 @@ void CChangesView::ShowInFolder(const QModelIndex& index) {
   // Copied: the model may be refilled while the catalog is loaded.
   const std::string path = entry->path;
   const std::string key = update->siteKey;
-  const QString shown = DisplayPath(path);
+  const QString shown = DisplayPath(path, update->charset);
   if (entry->kind == JournalEntry::Kind::kRemoved) {
     Say(tr("“%1”已被删除，不在目录中。").arg(shown));
     return;
@@ -404,7 +405,7 @@ void CChangesView::ShowInFolder(const QModelIndex& index) {
   COrvaneDoc& doc = frame_.doc();
   const std::shared_ptr<CFTPSite> site = doc.FindSite(key);
   if (!site) {
-    Say(tr("站点“%1”已不在列表中。").arg(DisplayName(key)));
+    Say(tr("站点“%1”已不在列表中。").arg(SiteText(key)));
     return;
   }
   doc.EnsureCatalogLoaded(*site);
@@ -551,7 +552,7 @@ bool CChangesView::WriteCsv(const QString& path, QString& error) const {
     const JournalRecord& record = update.record;
     const std::string time = UtcTimeText(record.endTime);
     const std::string site = Utf8(update.siteLabel);
-    const std::string key = Utf8(DisplayName(update.siteKey));
+    const std::string key = Utf8(SiteText(update.siteKey));
     const std::string added = std::to_string(record.added);
     const std::string removed = std::to_string(record.removed);
     const std::string resized = std::to_string(record.resized);
@@ -568,7 +569,7 @@ bool CChangesView::WriteCsv(const QString& path, QString& error) const {
       const bool below = entry.kind == JournalEntry::Kind::kRemoved && entry.isDirectory;
       AppendCsvRecord(
           text, {time, site, key, outcome, added, removed, resized, KindName(entry.kind),
-                 Utf8(DisplayPath(entry.path)), entry.isDirectory ? "1" : "0",
+                 Utf8(DisplayPath(entry.path, update.charset)), entry.isDirectory ? "1" : "0",
                  std::to_string(entry.size), grew ? std::to_string(entry.oldSize) : std::string(),
                  below ? std::to_string(entry.below) : std::string(),
                  owner ? BuildShareableAddress(*owner, entry.path) : std::string()});
@@ -593,7 +594,7 @@ bool CChangesView::WriteJson(const QString& path, QString& error) const {
       json.BeginObject();
       // A readable path and, where it differs, the exact bytes: the
       // members orvane-cli writes.
-      WriteEntryMembers(json, DecodeName(entry.path), entry);
+      WriteEntryMembers(json, DecodeName(entry.path, update.charset), entry);
       if (e < update.watched.size() && update.watched[e]) json.Key("watched").Bool(true);
       json.EndObject();
     }

@@ -87,6 +87,8 @@ class CChangesView : public QWidget {
   struct Source {
     std::string key;
     QString label;
+    // The site's chosen or decided charset; kAuto when nothing is decided.
+    NameCharset charset;
     std::filesystem::path journal;
     // Its Data/KEY: the health record names the last failure.
     std::filesystem::path dir;

@@ -273,8 +273,9 @@ bool CFindBar::ExportTo(const QString& path, QString& error) const {
       const bool isNew =
           hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
       const std::string size = hit.file ? std::to_string(hit.file->size.load()) : std::string();
-      AppendCsvRecord(bytes, {DecodeName(hit.site->siteKey()), FindShownPath(FindHitRawPath(hit)),
-                              DecodeName(name), hit.file ? "file" : "dir", size,
+      const NameCharset charset = hit.site->NameCharsetInUse();
+      AppendCsvRecord(bytes, {DecodeSiteText(hit.site->siteKey()),
+                              FindShownPath(FindHitRawPath(hit), charset), DecodeName(name, charset), hit.file ? "file" : "dir", size,
                               isNew ? "1" : "0"});
     }
   }

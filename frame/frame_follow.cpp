@@ -26,8 +26,9 @@ constexpr int kCopiedNoteMs = 4000;
 // "/pub/music" of a directory inside its site; "/" for the root.
 QString PathInSite(const CFTPDir& dir) {
   QString path;
+  const NameCharset charset = CharsetOf(dir.GetSite());
   for (const CFTPDir* up = &dir; up && up->parent; up = up->parent) {
-    path.prepend(QLatin1Char('/') + DisplayName(up->name()));
+    path.prepend(QLatin1Char('/') + NameText(up->name(), charset));
   }
   return path.isEmpty() ? QStringLiteral("/") : path;
 }
@@ -121,7 +122,7 @@ void CFrameFollow::Refresh() {
     frame_.setWindowTitle(QStringLiteral("Orvane"));
     return;
   }
-  const QString label = DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
+  const QString label = SiteText(site->nickname.empty() ? site->siteKey() : site->nickname);
   frame_.setWindowTitle(QStringLiteral("%1 - %2 - Orvane").arg(label, PathInSite(*shown)));
   frame_.dirView().RevealDirectory(shown);
 }

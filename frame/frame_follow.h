@@ -36,6 +36,9 @@ class CFrameFollow : public QObject {
   void ListingEnded();
   // A search or listing starts: the last one's count no longer applies.
   void ListingStarted();
+  // Something shown changed without a listing (a site's charset): the
+  // title and the summary are made again.
+  void ShowAnew() { Schedule(); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -124,6 +124,7 @@ void CFrameHost::SiteChanged(std::size_t index) {
   frame_.dirView().SiteEdited(frame_.doc().sites()[index].get());
   // A new key or nickname changes what site: matches.
   if (CFindBar* bar = frame_.findBar()) bar->SiteChanged(*frame_.doc().sites()[index]);
+  frame_.ShowNamesAnew();
 }
 
 void CFrameHost::SiteRemoving(std::size_t index) {
@@ -153,7 +154,7 @@ void CFrameHost::ReportLoadError(const std::string& text) {
 bool CFrameHost::SetClipboardText(const std::string& text) {
   QClipboard* clipboard = QGuiApplication::clipboard();
   if (!clipboard) return false;
-  clipboard->setText(DecodedPath(text));
+  clipboard->setText(DecodedPath(text, NameCharset::kUtf8));
   return true;
 }
 

@@ -674,6 +674,15 @@ void CMainFrame::RefreshSitesOverview() {
   if (sitesOverview_) sitesOverview_->Refresh();
 }
 
+void CMainFrame::ShowNamesAnew() {
+  // The models decode at each paint; the journal's rows carry the charset
+  // they were read with, so the journal is read again.
+  dirView_->viewport()->update();
+  fileView_->viewport()->update();
+  if (changesView_) changesView_->Reload();
+  frameFollow_->ShowAnew();
+}
+
 void CMainFrame::ReportMarksFailure(const QString& failure) {
   CDialogSeam::Warn(this, tr("已读标记无法保存：\n%1").arg(failure));
 }
@@ -797,7 +806,7 @@ void CMainFrame::DeleteSite() {
   CFTPSite* site = dirView_->CurrentSite();
   if (!site) return;
   // The box names the site and a stray Enter keeps it.
-  const QString label = DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
+  const QString label = SiteText(site->nickname.empty() ? site->siteKey() : site->nickname);
   const QMessageBox::StandardButton answer = CDialogSeam::Show(
       this, {QMessageBox::Warning, tr("警告"), tr("是否确定要删除站点“%1”?").arg(label),
              QMessageBox::Yes | QMessageBox::No, QMessageBox::No});
@@ -923,7 +932,7 @@ void CMainFrame::ShowTreeUpdates() { ShowUpdatesOf(dirView_->CurrentDirectory())
 void CMainFrame::ShowUpdatesOf(CFTPDir* dir) {
   if (!dir || doc_->walking()) return;
   StartListing(CDocWalk::SearchInDir(*doc_, dir, std::string(kNewKeyword), true),
-               tr("更新: %1").arg(DisplayPath(dir->GetDisplayPath())));
+               tr("更新: %1").arg(DisplayPath(dir->GetDisplayPath(), CharsetOf(dir->GetSite()))));
 }
 
 }  // namespace orvane

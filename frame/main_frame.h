@@ -159,6 +159,9 @@ class CMainFrame : public QMainWindow {
   // refresh when the sites or their records may have changed.
   void ShowSitesOverview();
   void RefreshSitesOverview();
+  // A site's settings changed: every view shows its names decoded anew (by
+  // a new charset, say), without a new crawl.
+  void ShowNamesAnew();
   void SetShownRead();
   void SetSitesRead(int kind);
   // After a walk that cleared marks: the bold items and colours follow.

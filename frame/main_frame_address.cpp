@@ -86,8 +86,8 @@ void CMainFrame::ShowAddress(const QString& address) {
       walk.remove_prefix(begin);
       const std::string_view part = walk.substr(0, walk.find('/'));
       walk.remove_prefix(part.size());
-      const auto matches = [part](std::string_view stored) {
-        return stored == part || DecodeName(stored) == part;
+      const auto matches = [part, charset = site->NameCharsetInUse()](std::string_view stored) {
+        return stored == part || DecodeName(stored, charset) == part;
       };
       CFTPDir* next = nullptr;
       for (const auto& sub : folder->subdirs) {
@@ -111,7 +111,7 @@ void CMainFrame::ShowAddress(const QString& address) {
     fileView_->ShowInFolder(folder, name);
   }
   if (!missing.empty()) {
-    statusBar()->showMessage(tr("“%1”不在目录中。").arg(DisplayPath(place)));
+    statusBar()->showMessage(tr("“%1”不在目录中。").arg(DisplayPath(place, CharsetOf(site.get()))));
   }
 }
 

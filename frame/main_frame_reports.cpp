@@ -69,7 +69,7 @@ void CMainFrame::CopyAddresses(const std::vector<std::string>& displayPaths) {
 QString CMainFrame::DuplicateProblem(const SiteSettings& settings, const CFTPSite* except) const {
   if (!doc_->HasSiteWithLogin(settings.host, settings.userName, except)) return {};
   return tr("站点已有！已有一个站点的主机“%1”和用户名“%2”与此相同。")
-      .arg(DisplayName(settings.host), DisplayName(settings.userName));
+      .arg(SiteText(settings.host), SiteText(settings.userName));
 }
 
 QString CMainFrame::ImportSummary(const COrvaneDoc::ImportReport& report) {
@@ -136,7 +136,7 @@ void CMainFrame::NotifyRunEnd(const std::vector<std::weak_ptr<CFTPSite>>& run) {
     const RunEnd end = EndOf(site->Status());
     if (end == RunEnd::kFailed) {
       ++outcome.failed;
-      outcome.failedSites << DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
+      outcome.failedSites << SiteText(site->nickname.empty() ? site->siteKey() : site->nickname);
     }
     if (end == RunEnd::kPartial) ++outcome.partial;
     if (end == RunEnd::kFull) ++outcome.updated;

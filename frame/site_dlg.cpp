@@ -1,6 +1,7 @@
 #include "frame/site_dlg.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
@@ -49,6 +50,12 @@ CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
   remarks_->setTabChangesFocus(true);
   anonymousUpdate_ = new QCheckBox(tr("是否匿名更新站点内容"), this);
   anonymousUpdate_->setObjectName(QStringLiteral("anonymousUpdateCheck"));
+  charset_ = new QComboBox(this);
+  charset_->setObjectName(QStringLiteral("charsetCombo"));
+  for (const NameCharset charset : kAllNameCharsets) {
+    charset_->addItem(charset == NameCharset::kAuto ? tr("自动") : CharsetLabel(charset),
+                      static_cast<int>(charset));
+  }
 
   auto* form = new QFormLayout;
   form->addRow(tr("站点"), host_);
@@ -59,6 +66,7 @@ CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
   form->addRow(tr("站点昵称:"), nickname_);
   form->addRow(tr("备注:"), remarks_);
   form->addRow(QString(), anonymousUpdate_);
+  form->addRow(tr("文件名编码"), charset_);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   buttons->button(QDialogButtonBox::Ok)->setText(tr("确定"));
@@ -77,7 +85,7 @@ CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
 
 void CSiteDlg::SetText(TextField& field, QLineEdit* edit, const std::string& bytes) {
   field.stored = bytes;
-  field.shown = DisplayName(bytes);
+  field.shown = SiteText(bytes);
   edit->setText(field.shown);
 }
 
@@ -98,8 +106,13 @@ void CSiteDlg::FillFrom(const CFTPSite& site) {
   anonymousUpdate_->setChecked(site.anonymousUpdate);
   SetText(nicknameField_, nickname_, site.nickname);
   remarksField_.stored = site.remarks;
-  remarksField_.shown = DisplayName(site.remarks);
+  remarksField_.shown = SiteText(site.remarks);
   remarks_->setPlainText(remarksField_.shown);
+  const NameCharset decided = site.decidedCharset.load();
+  if (decided != NameCharset::kAuto) {
+    charset_->setItemText(0, tr("自动（当前：%1）").arg(CharsetLabel(decided)));
+  }
+  charset_->setCurrentIndex(charset_->findData(static_cast<int>(site.charset.load())));
 }
 
 void CSiteDlg::AnonymousToggled(bool checked) {
@@ -131,6 +144,10 @@ std::string CSiteDlg::Nickname() const { return Stored(nicknameField_, nickname_
 
 std::string CSiteDlg::Remarks() const { return Stored(remarksField_, remarks_->toPlainText()); }
 
+NameCharset CSiteDlg::Charset() const {
+  return static_cast<NameCharset>(charset_->currentData().toInt());
+}
+
 SiteSettings CSiteDlg::Settings() const {
   SiteSettings settings;
   settings.host = Host();
@@ -140,6 +157,7 @@ SiteSettings CSiteDlg::Settings() const {
   settings.nickname = Nickname();
   settings.remarks = Remarks();
   settings.anonymousUpdate = AnonymousUpdate();
+  settings.charset = Charset();
   return settings;
 }
 

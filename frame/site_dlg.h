@@ -1,8 +1,10 @@
 // The site dialog ("服务器"): host, login, port, nickname and remarks of one
 // FTP site, for adding a site and for editing one.
 //
-// Texts are shown by the display rule and typed text is stored as code page
-// 936 bytes, as site.ds keeps it. A field the user leaves as it was shown
+// Texts are shown as the code page 936 they are stored in, and typed text
+// is stored as code page 936 bytes, as site.ds keeps it. The character set
+// of the server's names is chosen in a list ("auto" shows what it decided
+// for the site's catalog). A field the user leaves as it was shown
 // keeps its stored bytes exactly, so editing the nickname never rewrites a
 // host whose bytes are not valid text (and never renames its data
 // directory). OK is refused, with a message and the dialog left open, when
@@ -22,6 +24,7 @@
 #include "document/orvane_doc.h"
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 
@@ -49,6 +52,7 @@ class CSiteDlg : public QDialog {
   bool AnonymousUpdate() const;
   std::string Nickname() const;
   std::string Remarks() const;
+  NameCharset Charset() const;
   // All of the above as the document takes them.
   SiteSettings Settings() const;
 
@@ -81,6 +85,7 @@ class CSiteDlg : public QDialog {
   QLineEdit* nickname_;
   QPlainTextEdit* remarks_;
   QCheckBox* anonymousUpdate_;
+  QComboBox* charset_;
   SiteCheck siteCheck_;
   TextField hostField_, userField_, passwordField_, nicknameField_, remarksField_;
   // The site an edit started from: fields it keeps are not checked again.

@@ -29,7 +29,7 @@ const char* const kHeaders[] = {
 static_assert(std::size(kHeaders) == CSitesOverviewModel::kColumnCount);
 
 QString Address(const CFTPSite& site) {
-  QString host = DisplayName(site.host);
+  QString host = SiteText(site.host);
   if (host.contains(QLatin1Char(':'))) host = QLatin1Char('[') + host + QLatin1Char(']');
   return site.port == 21 ? host : host + QLatin1Char(':') + QString::number(site.port);
 }
@@ -55,7 +55,7 @@ void CSitesOverviewModel::Reload() {
   for (const auto& site : doc_.sites()) {
     Row row;
     row.site = site;
-    row.name = DisplayName(site->nickname.empty() ? site->siteKey() : site->nickname);
+    row.name = SiteText(site->nickname.empty() ? site->siteKey() : site->nickname);
     row.address = Address(*site);
     row.health = CHealthText::Current(*site, doc_.GetProgramDir());
     rows_.push_back(std::move(row));
@@ -146,7 +146,7 @@ QVariant CSitesOverviewModel::data(const QModelIndex& index, int role) const {
       return health->errorText.empty()
                  ? CHealthText::ErrorKind(health->errorKind)
                  : CHealthText::ErrorKind(health->errorKind) + QStringLiteral(": ") +
-                       DisplayName(health->errorText).simplified();
+                       NameText(health->errorText, NameCharset::kUtf8).simplified();
     case kErrorTime:
       return failed ? CHealthText::Ago(health->errorTime, now_) : QString();
     default:

@@ -7,6 +7,8 @@
 #include <string_view>
 
 #include "catalog/code_page.h"
+#include "catalog/name_charset.h"
+#include "document/visible_text.h"
 
 namespace {
 
@@ -20,11 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace orvane;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
 
-  // Names shown to the user are always UTF-8, and valid UTF-8 is kept as is.
-  const std::string name = DecodeName(bytes);
-  Check(IsValidUtf8(name));
-  if (IsValidUtf8(bytes)) Check(name == bytes);
+  // Names shown to the user are always UTF-8 in every charset, a UTF-8
+  // site's valid names are kept as they are, and the escaped forms keep
+  // different bytes apart (the terminal shows them apart).
+  for (const NameCharset charset : kAllNameCharsets) {
+    Check(IsValidUtf8(DecodeName(bytes, charset)));
+    DecodeName(bytes, charset, InvalidBytes::kEscape);
+  }
+  if (IsValidUtf8(bytes)) Check(DecodeName(bytes, NameCharset::kUtf8) == bytes);
   if (IsAscii(bytes)) Check(IsValidUtf8(bytes));
+  Check(IsValidUtf8(TerminalText(DecodeName(bytes, NameCharset::kUtf8, InvalidBytes::kEscape))));
+  CCharsetDecider decider;
+  decider.AddName(bytes);
+  Check(decider.Decide(ServerUtf8::kUnknown) != NameCharset::kAuto);
 
   const std::string utf8 = Cp936ToUtf8(bytes);
   Check(IsValidUtf8(utf8));

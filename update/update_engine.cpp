@@ -13,6 +13,7 @@
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
 #include "catalog/site_health.h"
+#include "catalog/site_options.h"
 #include "update/listing_prefetch.h"
 
 namespace orvane {
@@ -577,6 +578,9 @@ void CUpdateEngine::RunJob(Job& job) {
     return;
   }
 
+  // Evidence for the site's "auto" character set, recorded when the
+  // update succeeds.
+  site.serverUtf8.store(ServerUtf8FromFeatures(session.serverFeatures()));
   site.SetOutcome(Outcome::kConnected);
   listener_.PostSiteStatus(sitePtr);
   if (run.stopRequested.load() || site.removed.load()) {

@@ -46,7 +46,7 @@ class ChangeScope {
 };
 
 QString SiteLabel(const CFTPSite& site) {
-  return DisplayName(site.nickname.empty() ? site.siteKey() : site.nickname);
+  return SiteText(site.nickname.empty() ? site.siteKey() : site.nickname);
 }
 
 }  // namespace
@@ -231,7 +231,7 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
       if (item->siteItem) return SiteLabel(*item->site);
-      return DisplayName(item->dir->name());
+      return NameText(item->dir->name(), CharsetOf(item->site));
     case Qt::DecorationRole:
       return item->siteItem ? CStateIcons::SiteStateIcon(item->state) : CStateIcons::FolderIcon();
     case Qt::FontRole:
@@ -271,6 +271,13 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
             status.outcome == Outcome::kBrokenOff || status.outcome == Outcome::kResuming;
         if (health && health->Failing() && !failedNow) {
           tip += QLatin1Char('\n') + CHealthText::LastError(health, now);
+        }
+        const NameCharset chosen = item->site->charset.load();
+        const NameCharset decided = item->site->decidedCharset.load();
+        if (chosen != NameCharset::kAuto) {
+          tip += QLatin1Char('\n') + tr("文件名编码：%1").arg(CharsetLabel(chosen));
+        } else if (decided != NameCharset::kAuto) {
+          tip += QLatin1Char('\n') + tr("文件名编码：%1（自动）").arg(CharsetLabel(decided));
         }
         return PlainTip(tip);
       }

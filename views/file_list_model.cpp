@@ -67,13 +67,13 @@ QString CFileListModel::DisplayAddress(const CFTPSite& site, std::string_view di
   std::string_view place;
   SplitDisplayPath(displayPath, key, place);
   QString address = QStringLiteral("ftp://");
-  if (!site.IsAnonymous()) address += DisplayName(site.userName) + QLatin1Char('@');
+  if (!site.IsAnonymous()) address += SiteText(site.userName) + QLatin1Char('@');
   // An IPv6 literal is bracketed, as in the copied address.
-  const QString host = DisplayName(site.host);
+  const QString host = SiteText(site.host);
   const bool bracket = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['));
   address += bracket ? QLatin1Char('[') + host + QLatin1Char(']') : host;
   if (site.port != 21) address += QLatin1Char(':') + QString::number(site.port);
-  return address + DisplayPath(place);
+  return address + DisplayPath(place, site.NameCharsetInUse());
 }
 
 QVariant CFileListModel::data(const QModelIndex& index, int role) const {
@@ -102,13 +102,14 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       switch (column) {
         case kNameColumn:
-          return DisplayName(dir ? dir->name() : file->name());
+          return NameText(dir ? dir->name() : file->name(),
+                          CharsetOf(dir ? dir->GetSite() : file->GetSite()));
         case kSizeColumn:
           return dir ? QStringLiteral("0") : FormatSize(file->size.load(std::memory_order_relaxed));
         default: {
           const std::string path = dir ? dir->GetDisplayPath() : file->GetDisplayPath();
           const CFTPSite* site = dir ? dir->GetSite() : file->GetSite();
-          return site ? DisplayAddress(*site, path) : DisplayPath(path);
+          return site ? DisplayAddress(*site, path) : DisplayPath(path, NameCharset::kUtf8);
         }
       }
     case Qt::ToolTipRole:

@@ -68,7 +68,7 @@ QString CHealthText::LastError(const std::optional<SiteHealth>& health, std::int
       tr("上次错误（%1）：%2").arg(Ago(health->errorTime, now), ErrorKind(health->errorKind));
   if (!health->errorText.empty()) {
     // The server's own words, made safe to show like any stored text.
-    text += QStringLiteral(" — ") + DisplayName(TruncateUtf8(health->errorText, 300)).simplified();
+    text += QStringLiteral(" — ") + NameText(TruncateUtf8(health->errorText, 300), NameCharset::kUtf8).simplified();
   }
   return text;
 }

@@ -91,6 +91,14 @@
 <context>
     <name>orvane::CDirTreeModel</name>
     <message>
+        <source>文件名编码：%1</source>
+        <translation>Name encoding: %1</translation>
+    </message>
+    <message>
+        <source>文件名编码：%1（自动）</source>
+        <translation>Name encoding: %1 (automatic)</translation>
+    </message>
+    <message>
         <source>未更新</source>
         <translation>Not updated</translation>
     </message>
@@ -861,6 +869,18 @@ Copy it to the clipboard?</translation>
     <message>
         <source>是否匿名更新站点内容</source>
         <translation>Update the site's content anonymously</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>文件名编码</source>
+        <translation>Name encoding</translation>
+    </message>
+    <message>
+        <source>自动（当前：%1）</source>
+        <translation>Automatic (now: %1)</translation>
     </message>
     <message>
         <source>站点</source>

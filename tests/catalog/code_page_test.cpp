@@ -189,28 +189,6 @@ TEST(CodePageConversion, EveryDoubleByteCodeAgreesWithSystemIconv) {
   }
 }
 
-TEST(CodePageDecodeName, GbkBytesAreDecoded) {
-  EXPECT_FALSE(IsValidUtf8(kDocGbk));
-  EXPECT_EQ(DecodeName(kDocGbk), kDocUtf8);
-  EXPECT_EQ(DecodeName(std::string(kDirGbk) + ".rar"), std::string(kDirUtf8) + ".rar");
-}
-
-TEST(CodePageDecodeName, Utf8AndAsciiPassThrough) {
-  EXPECT_EQ(DecodeName(kDirUtf8), kDirUtf8);
-  EXPECT_EQ(DecodeName("Caf\xC3\xA9"), "Caf\xC3\xA9");
-  EXPECT_EQ(DecodeName("README.TXT"), "README.TXT");
-  EXPECT_EQ(DecodeName(""), "");
-}
-
-TEST(CodePageDecodeName, ResultIsAlwaysUtf8) {
-  for (const std::string_view name :
-       {std::string_view("\xFF\xFE"), std::string_view("\xCE"), std::string_view("a\x80z"),
-        std::string_view("\xED\xA0\x80"), std::string_view("\xC0\x80")}) {
-    EXPECT_TRUE(IsValidUtf8(DecodeName(name))) << name;
-  }
-  EXPECT_EQ(DecodeName("a\x80z"), "a\xE2\x82\xACz");
-}
-
 TEST(CodePageUtf8, StrictValidation) {
   for (const std::string_view valid :
        {std::string_view(""), std::string_view("plain ascii"), kDocUtf8,

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -25,6 +27,7 @@
 
 #include "catalog/data_dir_lock.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "document/version.h"
@@ -229,6 +232,152 @@ class CliTest : public ::testing::Test {
   test::CTempTree work;
   fs::path dataDir = work.path() / "nested" / "data";
 };
+
+// ---- Character sets ---------------------------------------------------------
+
+// GBK words whose bytes are also valid two-byte UTF-8 (图片 reads "ͼƬ" as
+// UTF-8), one that is not (文档), and the words in UTF-8.
+constexpr char kPicturesGbk[] = "\xCD\xBC\xC6\xAC";
+constexpr char kSystemGbk[] = "\xCF\xB5\xCD\xB3";
+constexpr char kStudyGbk[] = "\xD1\xA7\xCF\xB0";
+constexpr char kNovelGbk[] = "\xD0\xA1\xCB\xB5";
+constexpr char kCatalogGbk[] = "\xC4\xBF\xC2\xBC";
+constexpr char kDocumentGbk[] = "\xCE\xC4\xB5\xB5";
+
+// A crawled catalog shows its names by the site's charset: "auto" decides
+// right for a vsftpd tree of GBK (which claims UTF8 and serves the bytes it
+// has), a pyftpdlib tree of UTF-8 and a mixed one; an explicit choice shows
+// the stored bytes anew at once, and the next update neither adds nor
+// removes an entry for it.
+TEST_F(CliTest, ServerNamesShowByTheSiteCharset) {
+  const std::string gbk = "\xCD\xBC\xC6\xAC";
+  test::CTempTree gbkTree;
+  gbkTree.AddFile(std::string(kPicturesGbk) + "/1.jpg", "x");
+  gbkTree.AddFile(std::string(kSystemGbk) + "/" + kStudyGbk + "/" + kNovelGbk + ".txt", "x");
+  gbkTree.AddFile(std::string(kCatalogGbk) + "/" + kDocumentGbk + ".txt", "x");
+  test::CTempTree utf8Tree;
+  utf8Tree.AddFile("图片/1.jpg", "x");
+  utf8Tree.AddFile("系统/学习/小说.txt", "x");
+  test::CTempTree mixedTree;
+  mixedTree.AddFile(std::string(kPicturesGbk) + "/" + kDocumentGbk + ".txt", "x");
+  mixedTree.AddFile("小说.txt", "x");
+
+  auto vsftpd = test::CFtpServer::StartVsftpd(gbkTree.path());
+  if (vsftpd.unavailable) GTEST_SKIP() << vsftpd.error;
+  ASSERT_TRUE(vsftpd.server) << vsftpd.error;
+  test::PyFtpOptions bob;
+  bob.user = "bob";
+  bob.password = "pw";
+  auto utf8Server = test::CFtpServer::StartPyftpdlib(utf8Tree.path(), bob);
+  if (utf8Server.unavailable) GTEST_SKIP() << utf8Server.error;
+  ASSERT_TRUE(utf8Server.server) << utf8Server.error;
+  test::PyFtpOptions eve = bob;
+  eve.user = "eve";
+  auto mixedServer = test::CFtpServer::StartPyftpdlib(mixedTree.path(), eve);
+  ASSERT_TRUE(mixedServer.server) << mixedServer.error;
+
+  ASSERT_EQ(Cli({"add", "127.0.0.1", "--anonymous", "--nickname", "小站", "--port",
+                 std::to_string(vsftpd.server->port())})
+                .status,
+            0);
+  for (const auto* server : {utf8Server.server.get(), mixedServer.server.get()}) {
+    ASSERT_EQ(Cli({"add", "127.0.0.1", "--user", server->user(), "--password", server->password(),
+                   "--port", std::to_string(server->port())})
+                  .status,
+              0);
+  }
+  Output update = Cli({"update", "--all"});
+  ASSERT_EQ(update.status, 0) << update.out << update.err;
+
+  Output sites = Cli({"--json", "sites"});
+  EXPECT_EQ(Json(sites.out, "[(s['key'], s['nickname'], s['charset'], s['charsetDecided']) "
+                            "for s in d]"),
+            "[('127.0.0.1', '小站', 'auto', 'gbk'), ('127.0.0.1@bob', '', 'auto', 'utf-8'), "
+            "('127.0.0.1@eve', '', 'auto', 'gbk')]");
+  EXPECT_TRUE(Contains(Cli({"sites"}).out, "\t小站\t")) << Cli({"sites"}).out;
+
+  // The paths `tree` prints, and the expected ones, in byte order.
+  const auto sorted = [](std::vector<std::string> paths) {
+    std::sort(paths.begin(), paths.end());
+    std::string joined;
+    for (const std::string& path : paths) joined += path + "\n";
+    return joined;
+  };
+  const auto tree = [this, &sorted](const std::string& key) {
+    std::vector<std::string> paths;
+    for (const std::string& line : Lines(Cli({"tree", key}).out)) {
+      paths.push_back(line.substr(line.rfind('\t') + 1));
+    }
+    return sorted(paths);
+  };
+  const std::string gbkRight = sorted(Lines(
+      "ftp://127.0.0.1/图片\nftp://127.0.0.1/图片/1.jpg\nftp://127.0.0.1/目录\n"
+      "ftp://127.0.0.1/目录/文档.txt\nftp://127.0.0.1/系统\nftp://127.0.0.1/系统/学习\n"
+      "ftp://127.0.0.1/系统/学习/小说.txt\n"));
+  // The same bytes read as UTF-8; 文档's bytes that are no UTF-8 stay apart.
+  const std::string gbkAsUtf8 = sorted(Lines(
+      "ftp://127.0.0.1/Ŀ¼\nftp://127.0.0.1/Ŀ¼/\\xceĵ\\xb5.txt\nftp://127.0.0.1/ϵͳ\n"
+      "ftp://127.0.0.1/ϵͳ/ѧϰ\nftp://127.0.0.1/ϵͳ/ѧϰ/С˵.txt\nftp://127.0.0.1/ͼƬ\n"
+      "ftp://127.0.0.1/ͼƬ/1.jpg\n"));
+  const std::string utf8Right = sorted(Lines(
+      "ftp://127.0.0.1@bob/图片\nftp://127.0.0.1@bob/图片/1.jpg\nftp://127.0.0.1@bob/系统\n"
+      "ftp://127.0.0.1@bob/系统/学习\nftp://127.0.0.1@bob/系统/学习/小说.txt\n"));
+  EXPECT_EQ(tree("127.0.0.1"), gbkRight);
+  EXPECT_EQ(tree("127.0.0.1@bob"), utf8Right);
+  EXPECT_EQ(tree("127.0.0.1@eve"), sorted({"ftp://127.0.0.1@eve/图片",
+                                           "ftp://127.0.0.1@eve/图片/文档.txt",
+                                           "ftp://127.0.0.1@eve/灏忚\uE1E9.txt"}));
+  // A keyword typed in Chinese finds the GBK name and the UTF-8 name.
+  EXPECT_EQ(Lines(Cli({"search", "小说"}).out),
+            (std::vector<std::string>{"ftp://127.0.0.1/系统/学习/小说.txt",
+                                      "ftp://127.0.0.1@bob/系统/学习/小说.txt"}));
+
+  // Shown anew without a crawl: the servers are gone meanwhile.
+  vsftpd.server.reset();
+  mixedServer.server.reset();
+  const struct {
+    const char* key;
+    const char* charset;
+    std::string tree;
+  } choices[] = {
+      {"127.0.0.1", "utf-8", gbkAsUtf8},
+      {"127.0.0.1", "gbk", gbkRight},
+      {"127.0.0.1", "auto", gbkRight},
+      {"127.0.0.1@bob", "gbk",
+       sorted({"ftp://127.0.0.1@bob/鍥剧墖", "ftp://127.0.0.1@bob/鍥剧墖/1.jpg",
+               "ftp://127.0.0.1@bob/绯荤粺", "ftp://127.0.0.1@bob/绯荤粺/瀛︿範",
+               "ftp://127.0.0.1@bob/绯荤粺/瀛︿範/灏忚\uE1E9.txt"})},
+      {"127.0.0.1@bob", "utf-8", utf8Right},
+      {"127.0.0.1@eve", "utf-8",
+       sorted({"ftp://127.0.0.1@eve/ͼƬ", "ftp://127.0.0.1@eve/ͼƬ/\\xceĵ\\xb5.txt",
+               "ftp://127.0.0.1@eve/小说.txt"})},
+  };
+  for (const auto& choice : choices) {
+    Output edit = Cli({"edit", choice.key, "--charset", choice.charset});
+    ASSERT_EQ(edit.status, 0) << edit.err;
+    EXPECT_EQ(tree(choice.key), choice.tree) << choice.key << " " << choice.charset;
+  }
+  // Search follows the charsets: bob's UTF-8 names read as GBK hold no 小说.
+  ASSERT_EQ(Cli({"edit", "127.0.0.1@bob", "--charset", "gbk"}).status, 0);
+  EXPECT_EQ(Lines(Cli({"search", "小说"}).out),
+            (std::vector<std::string>{"ftp://127.0.0.1/系统/学习/小说.txt",
+                                      "ftp://127.0.0.1@eve/小说.txt"}));
+  EXPECT_EQ(Json(Cli({"--json", "tree", "127.0.0.1", std::string(kPicturesGbk)}).out,
+                 "[(e['path'], e['rawPath'].encode('utf-8', 'surrogateescape')) for e in d]"),
+            "[('ftp://127.0.0.1/图片/1.jpg', b'ftp://127.0.0.1/\\xcd\\xbc\\xc6\\xac/1.jpg')]");
+  EXPECT_EQ(Cli({"edit", "127.0.0.1", "--charset", "latin-9"}).status, 2);
+
+  // The next update finds the same entries: nothing added, nothing removed.
+  vsftpd = test::CFtpServer::StartVsftpd(gbkTree.path());
+  ASSERT_TRUE(vsftpd.server) << vsftpd.error;
+  ASSERT_EQ(Cli({"edit", "127.0.0.1", "--port", std::to_string(vsftpd.server->port())}).status,
+            0);
+  ASSERT_EQ(Cli({"update", "127.0.0.1"}).status, 0);
+  EXPECT_EQ(Json(Cli({"--json", "changes", "127.0.0.1"}).out,
+                 "[(u['added'], u['removed'], u['resized']) for u in d]"),
+            "[(0, 0, 0), (7, 0, 0)]");
+  EXPECT_EQ(tree("127.0.0.1"), gbkRight);
+}
 
 // ---- Site commands ----------------------------------------------------------
 
@@ -594,6 +743,98 @@ TEST_F(CliTest, HostileFieldsAreRefused) {
   EXPECT_EQ(Cli({"add", "[::1]", "--anonymous"}).out, "::1\n");
 }
 
+// One table of typed fields through import, add and edit: each reads back
+// as it was typed (stored as GBK, whatever the bytes also read as), a
+// site imported is the site add then finds, and what add refuses import
+// skips.
+TEST_F(CliTest, TypedFieldsReadBackAsTypedThroughImportAddAndEdit) {
+  struct Row {
+    std::string host;
+    std::string user;
+    std::string password;
+    std::string nickname;
+    bool storable;
+  };
+  const Row rows[] = {
+      {"例.example", "小站用户", "密码:a@b", "小站", true},
+      {"files.example", "bob", "p w%/", "图片 系统 学习 小说 目录", true},
+      {"h.example", "Сергей", "пароль", "αβγ Привет", true},
+      {"e.example", "u\xF0\x9F\x98\x80", "x", "", false},
+      {"t.example", "a\tb", "x", "", false},
+  };
+  const auto percent = [](const std::string& text) {
+    std::string out;
+    for (const unsigned char c : text) {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escape);
+    }
+    return out;
+  };
+  const fs::path list = work.path() / "list.txt";
+  {
+    std::ofstream file(list, std::ios::binary);
+    for (const Row& row : rows) {
+      // A TAB is skipped as it is written, not only as %09.
+      const std::string user = row.user.find('\t') != std::string::npos ? row.user
+                                                                           : percent(row.user);
+      file << "ftp://" << user << ":" << percent(row.password) << "@" << row.host << "\n";
+    }
+  }
+  Output imported = Cli({"--json", "import", list.string()});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  EXPECT_EQ(Json(imported.out, "(len(d['added']), d['skipped'])"), "(3, 2)");
+  const auto readBack = [this] {
+    QuietHost host;
+    COrvaneDoc doc(dataDir, host);
+    doc.OnNewDocument(false);
+    std::map<std::string, std::vector<std::string>> fields;
+    for (const auto& site : doc.sites()) {
+      fields[DecodeSiteText(site->host)] = {DecodeSiteText(site->userName),
+                                            DecodeSiteText(site->password),
+                                            DecodeSiteText(site->nickname)};
+    }
+    return fields;
+  };
+  auto fields = readBack();
+  for (const Row& row : rows) {
+    if (!row.storable) {
+      EXPECT_EQ(fields.count(row.host), 0u) << row.host;
+      continue;
+    }
+    EXPECT_EQ(fields[row.host], (std::vector<std::string>{row.user, row.password, ""}));
+    // The imported site is the one add finds: its key is stored the same.
+    Output again = Cli({"add", row.host, "--user", row.user, "--password", "other"});
+    EXPECT_EQ(again.status, 1) << row.host << again.err;
+    EXPECT_TRUE(Contains(again.err, "站点已有！")) << again.err;
+  }
+  for (const Row& row : rows) {
+    if (!row.storable) {
+      EXPECT_EQ(Cli({"add", "x" + row.host, "--user", row.user, "--password", "p"}).status,
+                row.user.find('\t') != std::string::npos ? 0 : 2)
+          << row.host;
+      continue;
+    }
+    const std::string key = row.host + "@" + row.user;
+    ASSERT_EQ(Cli({"delete", key}).status, 0) << key;
+    Output added = Cli({"add", row.host, "--user", row.user, "--password", row.password,
+                        "--nickname", row.nickname});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out, key + "\n");
+    ASSERT_EQ(Cli({"edit", key, "--remarks", row.nickname}).status, 0);
+    fields = readBack();
+    EXPECT_EQ(fields[row.host], (std::vector<std::string>{row.user, row.password, row.nickname}));
+    EXPECT_EQ(Json(Cli({"--json", "sites"}).out,
+                   "[s['remarks'] for s in d if s['key'] == '" + key + "'] == ['" +
+                       row.nickname + "']"),
+              "True");
+  }
+  // A character the user typed that GBK lacks is refused; one nobody typed
+  // never is (the fields above came back as their own characters).
+  EXPECT_EQ(Cli({"edit", "例.example@小站用户", "--nickname", "Сվ"}).status, 2);
+  EXPECT_EQ(Cli({"edit", "例.example@小站用户", "--remarks", "ok"}).status, 0);
+}
+
 // ---- Update and tree against a real server ----------------------------------
 
 class CliUpdateTest : public CliTest {
@@ -870,6 +1111,19 @@ TEST_F(CliUpdateTest, ControlBytesInNamesAreEscapedInPlainOutput) {
   EXPECT_EQ(Json(Cli({"--json", "search", "2j"}).out,
                  "d[0]['path'] == 'ftp://127.0.0.1/a\\x1b[2J\\tb\\x7f\\\\c'"),
             "True");
+  // Bytes that decode to nothing print each as itself, so two names never
+  // print alike; a C1 control (an 8-bit CSI to some terminals) is written
+  // out as the window writes format characters.
+  served.AddFile("\xFF\xFE.bin", "x");
+  served.AddFile("\xFE\xFF.bin", "x");
+  served.AddFile("c1\xC2\x9B" "31m", "x");
+  ASSERT_EQ(Cli({"update"}).status, 0);
+  ASSERT_EQ(Cli({"edit", "127.0.0.1", "--charset", "utf-8"}).status, 0);
+  const std::vector<std::string> lines = Lines(Cli({"tree", "127.0.0.1"}).out);
+  for (const char* path : {"ftp://127.0.0.1/\\xff\\xfe.bin", "ftp://127.0.0.1/\\xfe\\xff.bin",
+                           "ftp://127.0.0.1/c1<U+009B>31m"}) {
+    EXPECT_THAT(lines, ::testing::Contains(::testing::EndsWith(path))) << path;
+  }
 }
 
 // A right-to-left override cannot make an executable look like a text
@@ -1264,7 +1518,8 @@ TEST_F(CliUpdateTest, FailedSavesAreReportedAndExitWithFour) {
   ASSERT_EQ(Cli({"update"}).status, 0);
   const fs::path list = work.path() / "list.txt";
   std::ofstream(list) << "ftp://imported.example/\n";
-  const std::string siteList = (dataDir / "site.ds").string();
+  // The site list's side file is written first, before site.ds.
+  const std::string siteList = (dataDir / "sites.opt").string();
   const std::string siteDir = (dataDir / "Data" / "127.0.0.1").string();
   const struct {
     std::vector<std::string> args;

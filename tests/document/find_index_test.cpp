@@ -10,6 +10,7 @@
 
 #include "catalog/change_journal.h"
 #include "catalog/code_page.h"
+#include "catalog/name_charset.h"
 #include "document/find_index.h"
 #include "document/find_query.h"
 #include "document/search_fold.h"
@@ -65,9 +66,9 @@ std::multiset<std::string> Scan(const COrvaneDoc& doc, const CFindQuery& query) 
       return time;
     };
     ScanSubject subject;
-    subject.siteTexts = SearchFold(DecodeName(site->siteKey()));
+    subject.siteTexts = SearchFold(DecodeSiteText(site->siteKey()));
     if (!site->nickname.empty()) {
-      subject.siteTexts += kTextSeparator + SearchFold(Cp936ToUtf8(site->nickname));
+      subject.siteTexts += kTextSeparator + SearchFold(DecodeSiteText(site->nickname));
     }
     const auto foldedPath = [&](const std::string& raw) {
       std::string path;
@@ -75,7 +76,7 @@ std::multiset<std::string> Scan(const COrvaneDoc& doc, const CFindQuery& query) 
       while (from <= raw.size()) {
         std::size_t cut = raw.find('/', from);
         if (cut == std::string::npos) cut = raw.size();
-        path += '/' + SearchFold(DecodeName(raw.substr(from, cut - from)));
+        path += '/' + SearchFold(DecodeName(raw.substr(from, cut - from), site->NameCharsetInUse()));
         from = cut + 1;
       }
       return path;

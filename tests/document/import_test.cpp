@@ -64,7 +64,15 @@ TEST(ImportLine, TakesTheLineApartOrSkipsIt) {
       {"ftp://:21", nullptr},
       {"ftp://h a", nullptr},
       {"\x89PNG", nullptr},
-      {"ftp://\xE4\xBE\x8B.cn", "\xE4\xBE\x8B.cn"},
+      // Decoded fields are stored as add stores typed text: GBK (例 is
+      // C0 FD), bytes that are no UTF-8 as they are; a character GBK
+      // lacks skips the line, as does a TAB inside it.
+      {"ftp://\xE4\xBE\x8B.cn", "\xC0\xFD.cn"},
+      {"ftp://%E4%BE%8B:%E4%BE%8B@h", "h", "\xC0\xFD", "\xC0\xFD"},
+      {"ftp://u:%F0%9F%98%80@h", nullptr},
+      {"ftp://\xF0\x9F\x98\x80.cn", nullptr},
+      {"ftp://u\t:p@h", nullptr},
+      {"ftp://u:p%09@h", "h", "u", "p\t"},
       {"ftp://h%2Fx", nullptr},
       {"ftp://h%3A1", nullptr},
       {"h:abc", nullptr},

@@ -25,6 +25,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
@@ -438,6 +439,53 @@ TEST_F(DocumentTest, EditingTheKeyMovesTheCatalogAndARunningSiteIsNotEdited) {
 
   CFTPSite stranger;
   EXPECT_EQ(doc->EditSite(stranger, settings), SiteChange::kRefused);
+}
+
+// The charset lives in sites.opt beside site.ds: a data directory from
+// before opens with every site "auto" and its site.ds untouched; a record
+// moves with its key, leaves with its site, and never passes to a site
+// added later under the same key.
+TEST_F(DocumentTest, CharsetsKeepToTheirSitesInTheSideFile) {
+  {
+    auto doc = Open();
+    ASSERT_EQ(doc->AddSite(MakeSite("h", "u", "p")), SiteChange::kSaved);
+    ASSERT_EQ(doc->AddSite(MakeSite("g", "u", "p")), SiteChange::kSaved);
+  }
+  fs::remove(dir.path() / "sites.opt");
+  const auto siteList = [this] {
+    std::ifstream in(dir.path() / "site.ds", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string before = siteList();
+  const auto charsets = [this] {
+    std::vector<std::string> found;
+    auto doc = Open();
+    for (const auto& site : doc->sites()) {
+      found.push_back(site->siteKey() + "=" + std::string(CharsetName(site->charset.load())));
+    }
+    return found;
+  };
+  EXPECT_THAT(charsets(), ElementsAre("h@u=auto", "g@u=auto"));
+  EXPECT_EQ(siteList(), before);
+  EXPECT_FALSE(fs::exists(dir.path() / "sites.opt"));
+
+  {
+    auto doc = Open();
+    CFTPSite& site = *doc->sites()[0];
+    SiteSettings settings = SiteSettings::Of(site);
+    settings.charset = NameCharset::kBig5;
+    ASSERT_EQ(doc->EditSite(site, settings), SiteChange::kSaved);
+    EXPECT_EQ(siteList(), before);  // site.ds keeps its layout and bytes
+    settings.userName = "v";
+    ASSERT_EQ(doc->EditSite(site, settings), SiteChange::kSaved);
+  }
+  EXPECT_THAT(charsets(), ElementsAre("h@v=big5", "g@u=auto"));
+  {
+    auto doc = Open();
+    doc->DeleteSite("h@v");
+    ASSERT_EQ(doc->AddSite(MakeSite("h", "v", "p")), SiteChange::kSaved);
+  }
+  EXPECT_THAT(charsets(), ElementsAre("g@u=auto", "h@v=auto"));
 }
 
 // ---- DeleteSite -------------------------------------------------------------

@@ -161,16 +161,36 @@ TEST_F(SearchTest, NewSearchReplacesTheResultsOfTheLastOne) {
   EXPECT_EQ(host.clearCalls, 2);
 }
 
-TEST_F(SearchTest, FindsChineseNamesInBothEncodings) {
-  CFTPDir* root = siteB->rootDir.get();
-  AddFile(root, "\xCE\xC4\xB5\xB5.txt");          // 文档 in GBK
-  AddFile(root, "\xE6\x96\x87\xE6\xA1\xA3.doc");  // 文档 in UTF-8
-  AddFile(root, "\xB5\xCE\xC4\xB5");              // CE C4 across two characters
-  Search("\xE6\x96\x87\xE6\xA1\xA3");
-  EXPECT_THAT(host.results, ElementsAre("ftp://b.example@u/\xCE\xC4\xB5\xB5.txt",
-                                        "ftp://b.example@u/\xE6\x96\x87\xE6\xA1\xA3.doc"));
-  Search("\xE6\x96\x87");  // 文
-  EXPECT_EQ(host.results.size(), 2u);
+// A name matches as its site shows it: a keyword typed in Chinese finds a
+// GBK site's name and a UTF-8 site's name alike, and nothing a site's
+// charset does not show.
+TEST_F(SearchTest, FindsNamesAsTheirSiteShowsThem) {
+  CFTPDir* gbkRoot = siteA->rootDir.get();
+  AddFile(gbkRoot, "\xCE\xC4\xB5\xB5.txt");  // 文档 in GBK
+  AddFile(gbkRoot, "\xB5\xCE\xC4\xB5");      // CE C4 across two characters
+  AddFile(siteB->rootDir.get(), "\xE6\x96\x87\xE6\xA1\xA3.doc");  // 文档 in UTF-8
+  const std::string gbkHit = "ftp://a.example/\xCE\xC4\xB5\xB5.txt";
+  const std::string utf8Hit = "ftp://b.example@u/\xE6\x96\x87\xE6\xA1\xA3.doc";
+  const struct {
+    NameCharset a;
+    NameCharset b;
+    std::vector<std::string> found;
+  } cases[] = {
+      {NameCharset::kGbk, NameCharset::kUtf8, {gbkHit, utf8Hit}},
+      {NameCharset::kGbk, NameCharset::kGbk, {gbkHit}},
+      {NameCharset::kUtf8, NameCharset::kUtf8, {utf8Hit}},
+      {NameCharset::kBig5, NameCharset::kAuto, {utf8Hit}},
+  };
+  for (const auto& c : cases) {
+    siteA->charset = c.a;
+    siteB->charset = c.b;
+    Search("\xE6\x96\x87\xE6\xA1\xA3");
+    EXPECT_EQ(host.results, c.found) << CharsetName(c.a) << " " << CharsetName(c.b);
+  }
+  // Big5 reads the GBK bytes as other characters: found by those.
+  siteA->charset = NameCharset::kBig5;
+  Search(DecodeName("\xCE\xC4\xB5\xB5", NameCharset::kBig5));
+  EXPECT_EQ(host.results, std::vector<std::string>{gbkHit});
 }
 
 TEST_F(SearchTest, LoadsCatalogsNotReadYet) {

@@ -35,6 +35,7 @@
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
 #include "catalog/site_health.h"
+#include "catalog/site_options.h"
 #include "document/orvane_doc.h"
 #include "tests/support/temp_tree.h"
 
@@ -232,7 +233,8 @@ std::string Snapshot(const fs::path& dir) {
   for (const auto& site : doc.sites()) {
     doc.EnsureCatalogLoaded(*site);
     out.append("site ").append(site->siteKey()).append(" ").append(site->nickname);
-    out.append(" load=").append(std::to_string(site->GetLoadResult().kind)).append("\n");
+    out.append(" load=").append(std::to_string(site->GetLoadResult().kind));
+    out.append(" charset=").append(CharsetName(site->charset.load())).append("\n");
     Walk(*site->rootDir, out);
     out.append("\n");
     JournalOf(*site, dir, out);
@@ -243,12 +245,17 @@ std::string Snapshot(const fs::path& dir) {
     if (fs::exists(siteDir / "health.txt") && !ReadSiteHealth(siteDir)) {
       out.append("HEALTH RECORD DAMAGED\n");
     }
+    // So is the charset decision written with it.
+    if (fs::exists(siteDir / kCharsetRecordFileName) && !ReadCharsetDecision(siteDir)) {
+      out.append("CHARSET RECORD DAMAGED\n");
+    }
   }
   std::set<std::string> names;
   std::error_code error;
   // Files only: an empty directory holds no catalog.
   for (const auto& entry : fs::recursive_directory_iterator(dir / "Data", error)) {
-    if (!entry.is_directory() && entry.path().filename() != "health.txt") {
+    if (!entry.is_directory() && entry.path().filename() != "health.txt" &&
+        entry.path().filename() != kCharsetRecordFileName) {
       names.insert(fs::relative(entry.path(), dir / "Data").string());
     }
   }
@@ -375,6 +382,8 @@ std::vector<Scenario> Scenarios() {
          SiteSettings settings = SiteSettings::Of(*site);
          settings.userName = "carol";
          settings.nickname = "carol's";
+         // Kept in sites.opt, which changes with site.ds as one.
+         settings.charset = NameCharset::kGbk;
          doc.EditSite(*site, settings);
        },
        true},

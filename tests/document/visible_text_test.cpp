@@ -37,6 +37,24 @@ TEST(VisibleText, FormatCharactersAreWrittenOutOthersStay) {
   for (const Case& c : cases) EXPECT_EQ(MakeFormatCharsVisible(c.in), c.shown) << c.name;
 }
 
+TEST(VisibleText, TerminalTextEscapesWhatCouldDriveOrFoolATerminal) {
+  const Case cases[] = {
+      {"ascii as it is", "readme.txt", "readme.txt"},
+      {"c0 and backslash", "a\tb\nc\rd\x1b[2J\\e\x7f", "a\\tb\\nc\\rd\\x1b[2J\\\\e\\x7f"},
+      {"c1 csi", "x\xC2\x9B" "31m", "x<U+009B>31m"},
+      {"format char", "rtl\xE2\x80\xAEtxt", "rtl<U+202E>txt"},
+      {"no-break space stays", "a\xC2\xA0" "b", "a\xC2\xA0" "b"},
+      {"cjk stays", "\xE6\x96\x87", "\xE6\x96\x87"},
+      {"invalid bytes apart", "\xFF\xFE.bin", "\\xff\\xfe.bin"},
+      {"swapped", "\xFE\xFF.bin", "\\xfe\\xff.bin"},
+      {"continuation and overlong lead", "\x80\xC1" "a", "\\x80\\xc1" "a"},
+      {"cut sequence", "\xE6\x96" "a", "\\xe6\\x96" "a"},
+      {"surrogate escape", "\xED\xB3\xBF\xED\xB2\x80", "\\xff\\x80"},
+      {"encoded surrogate", "\xED\xA0\x80", "\\xed\\xa0\\x80"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TerminalText(c.in), c.shown) << c.name;
+}
+
 TEST(VisibleText, RangeEdgesOfTheTable) {
   EXPECT_TRUE(IsFormatChar(0x202A));
   EXPECT_TRUE(IsFormatChar(0x202E));

@@ -1,6 +1,8 @@
 // Adding, editing, deleting and importing sites through the real dialogs,
 // answered through the dialog seam.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QTranslator>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -9,6 +11,7 @@
 
 #include "frame/frame_views.h"
 #include "frame/site_dlg.h"
+#include "frame/translation.h"
 #include "tests/frame/frame_fixture.h"
 
 using namespace orvane;
@@ -78,6 +81,8 @@ class SiteCommandsTest : public QObject {
   void deleteAsksAndRemovesSiteAndFiles();
   void deleteThatCannotBeRecordedKeepsSiteAndFilesAndSaysWhy();
   void importUsesTextFileDialog();
+  void typedFieldsReadBackAsTyped_data();
+  void typedFieldsReadBackAsTyped();
 
  private:
   CMainFrame& Start(const std::vector<SiteSpec>& sites = {}) {
@@ -380,6 +385,87 @@ void SiteCommandsTest::importUsesTextFileDialog() {
   for (const auto& site : Stored(dir_->path())) keys << QString::fromStdString(site->siteKey());
   QCOMPARE(keys, QStringList({QStringLiteral("a.example"), QStringLiteral("a.example@u"),
                               QStringLiteral("b.example")}));
+}
+
+// The fields of the table, typed in the dialog in either
+// interface language: each reads back as typed (小站 is valid UTF-8 once
+// stored as GBK, and was shown as "Сվ"), an edit that keeps them is never
+// refused over a character nobody typed, and the charset chosen stays.
+void SiteCommandsTest::typedFieldsReadBackAsTyped_data() {
+  QTest::addColumn<bool>("english");
+  QTest::addColumn<QString>("host");
+  QTest::addColumn<QString>("user");
+  QTest::addColumn<QString>("password");
+  QTest::addColumn<QString>("nickname");
+  for (const bool english : {false, true}) {
+    const char* language = english ? "english " : "chinese ";
+    QTest::addRow("%sgbk that reads as utf-8", language)
+        << english << QStringLiteral("例.example") << QStringLiteral("小站用户")
+        << QStringLiteral("密码:a@b") << QStringLiteral("小站");
+    QTest::addRow("%swords", language)
+        << english << QStringLiteral("files.example") << QStringLiteral("bob")
+        << QStringLiteral("p w%/") << QStringLiteral("图片 系统 学习 小说 目录");
+    QTest::addRow("%scyrillic and greek", language)
+        << english << QStringLiteral("h.example") << QStringLiteral("Сергей")
+        << QStringLiteral("пароль") << QStringLiteral("αβγ Привет");
+  }
+}
+
+void SiteCommandsTest::typedFieldsReadBackAsTyped() {
+  QFETCH(bool, english);
+  QFETCH(QString, host);
+  QFETCH(QString, user);
+  QFETCH(QString, password);
+  QFETCH(QString, nickname);
+  QCoreApplication& app = *QCoreApplication::instance();
+  QCOMPARE(InstallTranslators(app, english ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                           : QLocale(QLocale::Chinese, QLocale::China)),
+           english);
+  CMainFrame& frame = Start();
+  MessageRecorder recorder;
+  AnswerDialog([&](QDialog& dialog) {
+    Fill(dialog, {host, QStringLiteral("21"), false, user, password, nickname});
+    auto* charset = dialog.findChild<QComboBox*>(QStringLiteral("charsetCombo"));
+    charset->setCurrentIndex(charset->findData(static_cast<int>(NameCharset::kGbk)));
+  });
+  frame.Command(kCmdAddSite);
+  QCOMPARE(recorder.texts(), QStringList());
+  const auto readBack = [this] {
+    const auto stored = Stored(dir_->path());
+    QStringList fields;
+    for (const std::string* bytes : {&stored.at(0)->host, &stored.at(0)->userName,
+                                     &stored.at(0)->password, &stored.at(0)->nickname}) {
+      fields << QString::fromStdString(DecodeSiteText(*bytes));
+    }
+    fields << QString::fromLatin1(CharsetName(stored.at(0)->charset.load()).data());
+    return fields;
+  };
+  const QStringList typed{host, user, password, nickname, QStringLiteral("gbk")};
+  QCOMPARE(readBack(), typed);
+  // The window shows the nickname as typed.
+  CFTPSite* site = frame.doc().sites().front().get();
+  frame.dirView().SelectSite(site);
+  QCOMPARE(frame.dirView().currentIndex().data().toString(), nickname);
+
+  // Editing shows every field as typed; OK with them unchanged is no error.
+  QStringList shown;
+  AnswerDialog([&](QDialog& dialog) {
+    for (const char* name : {"hostEdit", "userEdit", "passwordEdit", "nicknameEdit"}) {
+      shown << dialog.findChild<QLineEdit*>(QLatin1String(name))->text();
+    }
+    auto* charset = dialog.findChild<QComboBox*>(QStringLiteral("charsetCombo"));
+    shown << charset->currentText();
+    charset->setCurrentIndex(charset->findData(static_cast<int>(NameCharset::kAuto)));
+  });
+  frame.Command(kCmdEditSite);
+  QCOMPARE(recorder.texts(), QStringList());
+  QCOMPARE(shown, (QStringList{host, user, password, nickname, QStringLiteral("GBK (GB18030)")}));
+  QStringList kept = typed;
+  kept.last() = QStringLiteral("auto");
+  QCOMPARE(readBack(), kept);
+  for (QTranslator* translator : app.findChildren<QTranslator*>()) {
+    QCoreApplication::removeTranslator(translator);
+  }
 }
 
 QTEST_MAIN(SiteCommandsTest)

@@ -91,26 +91,33 @@ void OrvaneViewTest::formatSize() {
 
 void OrvaneViewTest::displayRule_data() {
   QTest::addColumn<QByteArray>("bytes");
+  QTest::addColumn<int>("charset");
   QTest::addColumn<QString>("shown");
-  QTest::newRow("ascii") << QByteArray("readme.txt") << QStringLiteral("readme.txt");
-  QTest::newRow("utf-8") << QByteArray("\xe9\x9f\xb3\xe4\xb9\x90") << QStringLiteral("音乐");
-  QTest::newRow("cp936") << QByteArray("\xd2\xf4\xc0\xd6") << QStringLiteral("音乐");
-  QTest::newRow("cp936 that is not utf-8")
-      << QByteArray("\xc4\xe3\xba\xc3.txt") << QStringLiteral("你好.txt");
+  const int utf8 = static_cast<int>(NameCharset::kUtf8);
+  const int gbk = static_cast<int>(NameCharset::kGbk);
+  QTest::newRow("ascii") << QByteArray("readme.txt") << gbk << QStringLiteral("readme.txt");
+  QTest::newRow("utf-8") << QByteArray("\xe9\x9f\xb3\xe4\xb9\x90") << utf8 << QStringLiteral("音乐");
+  QTest::newRow("gbk") << QByteArray("\xd2\xf4\xc0\xd6") << gbk << QStringLiteral("音乐");
+  QTest::newRow("gbk that is also utf-8")
+      << QByteArray("\xcd\xbc\xc6\xac.jpg") << gbk << QStringLiteral("图片.jpg");
+  QTest::newRow("the same bytes as utf-8")
+      << QByteArray("\xcd\xbc\xc6\xac.jpg") << utf8 << QStringLiteral("\u037c\u01ac.jpg");
   QTest::newRow("right-to-left override")
-      << QByteArray("rtl\xe2\x80\xaetxt.exe") << QStringLiteral("rtl<U+202E>txt.exe");
+      << QByteArray("rtl\xe2\x80\xaetxt.exe") << utf8 << QStringLiteral("rtl<U+202E>txt.exe");
   QTest::newRow("isolate and mark in utf-8 text")
-      << QByteArray("\xe9\x9f\xb3\xe2\x81\xa7\xe2\x80\x8f") << QStringLiteral("音<U+2067><U+200F>");
+      << QByteArray("\xe9\x9f\xb3\xe2\x81\xa7\xe2\x80\x8f") << utf8
+      << QStringLiteral("音<U+2067><U+200F>");
 }
 
 void OrvaneViewTest::displayRule() {
   QFETCH(QByteArray, bytes);
+  QFETCH(int, charset);
   QFETCH(QString, shown);
   const std::string_view name(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-  QCOMPARE(DisplayName(name), shown);
-  // A path decodes each name on its own, so mixed catalogs read right.
-  const std::string path = "ftp://host/\xe9\x9f\xb3\xe4\xb9\x90/" + std::string(name);
-  QCOMPARE(DisplayPath(path), QStringLiteral("ftp://host/音乐/") + shown);
+  QCOMPARE(NameText(name, static_cast<NameCharset>(charset)), shown);
+  // The key of a path is site-list text (小站 in GBK), whatever the names.
+  const std::string path = "ftp://\xd0\xa1\xd5\xbe/" + std::string(name);
+  QCOMPARE(DisplayPath(path, static_cast<NameCharset>(charset)), QStringLiteral("ftp://小站/") + shown);
 }
 
 void OrvaneViewTest::everyFormatCharacterIsShown() {
@@ -120,7 +127,8 @@ void OrvaneViewTest::everyFormatCharacterIsShown() {
     // Not fromUcs4 of a string: it drops a byte-order mark.
     const QByteArray bytes = QStringView(QChar::fromUcs4(c)).toUtf8();
     QVERIFY2(
-        DisplayName(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))
+        NameText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                 NameCharset::kUtf8)
             .startsWith(QStringLiteral("<U+")),
         qPrintable(QString::number(c, 16)));
   }
