@@ -285,11 +285,21 @@ ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
   if (!rootDir) return ArchiveError::kNone;
   const std::filesystem::path dir = DataDirectory(programDir);
   CDataDirLock diskLock;
+  std::string unrecovered;
   const auto lockAndRecover = [&] {
     diskLock = CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, siteKey());
-    // Without the lock the files are read as they are: a reader that may
-    // not create the lock file still gets what the last commit left.
-    if (diskLock.held()) RecoverSiteFiles(dir);
+    if (diskLock.held()) {
+      if (!RecoverSiteFiles(dir, &unrecovered) && unrecovered.empty()) unrecovered = dir.string();
+      return;
+    }
+    // Without the lock the files are read as they are when no commit is
+    // half done (leftover temporaries only): a reader that may not create
+    // the lock file still gets what the last commit left. A decided commit
+    // that nobody can finish would pair the old catalog with new marks.
+    struct stat info {};
+    if (::lstat((dir / kCommitRecordName).c_str(), &info) == 0) {
+      unrecovered = (dir / kCommitRecordName).string() + ": " + diskLock.error();
+    }
   };
   // An interrupted save is finished (or its leftovers removed) first, so
   // that what is read is one commit. Only then is the lock taken: a
@@ -298,10 +308,20 @@ ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
   auto read = std::make_unique<FilesRead>();
   // A pair read while another process committed is read again, the second
   // time with the writers held off.
-  if (!ReadFilePair(dir, *read) && !diskLock.held()) {
+  if (unrecovered.empty() && !ReadFilePair(dir, *read) && !diskLock.held()) {
     lockAndRecover();
     read = std::make_unique<FilesRead>();
-    ReadFilePair(dir, *read);
+    if (unrecovered.empty()) ReadFilePair(dir, *read);
+  }
+  if (!unrecovered.empty()) {
+    // An interrupted save that cannot be finished: neither file is taken,
+    // and nothing is written over them until an update has listed the
+    // whole site again.
+    read = std::make_unique<FilesRead>();
+    read->contentResult = ArchiveError::kIo;
+    read->incomplete = true;
+    read->result = {LoadResult::kUnreadable,
+                    "an interrupted save could not be finished (" + unrecovered + ")"};
   }
   contentOnDisk = read->content;
   stateAtLoad = std::move(read->stateBytes);
@@ -390,7 +410,8 @@ bool CFTPSite::SaveState(const std::filesystem::path& programDir, std::string* e
 }
 
 bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std::string* error,
-                                   const std::vector<std::string>* journal) const {
+                                   const std::vector<std::string>* journal, bool* decided) const {
+  if (decided) *decided = false;
   if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
@@ -425,7 +446,9 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std:
       }
     }
   }
-  if (!commit.Commit()) {
+  const bool committed = commit.Commit();
+  if (decided) *decided = commit.decided();
+  if (!committed) {
     if (error) *error = commit.error();
     return false;
   }
@@ -559,11 +582,20 @@ void CFTPSite::EndChanges(JournalRecord::Outcome outcome) {
   changes.active = false;
   changes.record.endTime = static_cast<std::int64_t>(std::time(nullptr));
   changes.record.outcome = outcome;
+  // A size listed twice that came back to the stored one changed nothing.
+  std::erase_if(changes.record.entries, [](const JournalEntry& entry) {
+    return entry.kind == JournalEntry::Kind::kResized && entry.size == entry.oldSize;
+  });
   changes.lastAdded = changes.record.added;
   changes.lastRemoved = changes.record.removed;
   changes.lastResized = changes.record.resized;
   journalPending.push_back(EncodeJournalRecord(changes.record));
   changes.record = JournalRecord{};
+}
+
+bool CFTPSite::CollectingChanges() const {
+  std::lock_guard guard(lock);
+  return changes.active;
 }
 
 CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir, bool withCatalog,
@@ -651,9 +683,12 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
       std::lock_guard guard(lock);
       journal = journalPending;
     }
-    saved = SaveCatalogAndState(programDir, error, &journal);
+    bool decided = false;
+    saved = SaveCatalogAndState(programDir, error, &journal, &decided);
     if (!saved) catalogUnsaved.store(true);
-    if (saved) {
+    // A commit decided but not yet published holds the records: they are
+    // written, whatever becomes of its renames.
+    if (decided) {
       std::lock_guard guard(lock);
       dropWritten(journal.size());
     }
@@ -662,9 +697,10 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
     // any later merge for the length of the walk.
     std::lock_guard guard(lock);
     catalogUnsaved.store(false);
-    saved = SaveCatalogAndState(programDir, error, &journalPending);
+    bool decided = false;
+    saved = SaveCatalogAndState(programDir, error, &journalPending, &decided);
     if (!saved) catalogUnsaved.store(true);
-    if (saved) dropWritten(journalPending.size());
+    if (decided) dropWritten(journalPending.size());
   } else {
     std::lock_guard guard(lock);
     saved = SaveState(programDir, error);

@@ -99,17 +99,22 @@ bool CSiteFilesCommit::Commit() {
   }
   // Decided: from here on a temporary goes away only by its rename, here or
   // in the recovery.
+  decided_ = true;
   for (const auto& file : files_) file->KeepTemporary();
-  bool published = true;
   for (const auto& file : files_) {
     if (!file->Publish()) {
+      // The rest stays under its temporary name: the recovery renames them
+      // all, in the record's order.
       Fail(file->target(), file->error());
-      published = false;
+      // A failure that passes (a busy moment) is finished here; one that
+      // stays is the save's error, and every reader finds the record and
+      // finishes it, or says that it cannot, before it reads.
+      if (RecoverSiteFiles(dir_)) {
+        error_.clear();
+        return true;
+      }
+      return false;
     }
-  }
-  if (!published) {
-    RecoverSiteFiles(dir_);
-    return true;
   }
   // The renames must be durable before the record's removal is; a record
   // that outlives them only makes the next reader look for temporaries.

@@ -47,10 +47,16 @@ class CSiteFilesCommit {
 
   // Makes the new versions current together. False, with every old file in
   // place, when any step before the commit record was durable failed.
-  // Once the record is written the change is decided: Commit() is true,
-  // and a rename that failed after it is finished by RecoverSiteFiles (the
-  // next load or save of the site, which any reader runs first).
+  // Once the record is written the change is decided (decided()): a rename
+  // that fails after it is tried once more through RecoverSiteFiles, and
+  // when that fails too Commit() is false with the rename's error. The new
+  // versions then wait under their temporary names for the next recovery
+  // (the next load or save of the site, which any reader runs first); no
+  // reader takes the files until it has finished.
   bool Commit();
+  // Whether the commit record was written: the new versions are the
+  // site's files from then on, even when Commit() failed.
+  bool decided() const { return decided_; }
   // "<path>: <reason>" of the step that failed.
   const std::string& error() const { return error_; }
 
@@ -60,6 +66,7 @@ class CSiteFilesCommit {
   std::filesystem::path dir_;
   std::vector<std::unique_ptr<CAtomicFile>> files_;
   std::string error_;
+  bool decided_ = false;
 };
 
 // Whether `dir` holds a commit record or a temporary of a site file, i.e.

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -165,6 +166,24 @@ std::set<std::string> SavedListing(const CFTPSite& site, const std::filesystem::
   CFTPSite copy;
   copy.LoadCatalog(site.DataDirectory(programDir) / "content.ct");
   return test::CatalogLines(*copy.rootDir);
+}
+
+// The site's journal as "outcome first? +added -removed ~resized paths..."
+// lines, one per record.
+std::vector<std::string> JournalLines(const CFTPSite& site,
+                                      const std::filesystem::path& programDir) {
+  std::string bytes;
+  EXPECT_TRUE(ReadJournalFile(site.DataDirectory(programDir) / kJournalFileName, bytes));
+  std::vector<std::string> lines;
+  for (const JournalRecord& record : ReadJournal(bytes)) {
+    std::string line = std::to_string(static_cast<int>(record.outcome));
+    line += record.summary ? " first" : "";
+    line += " +" + std::to_string(record.added) + " -" + std::to_string(record.removed) + " ~" +
+            std::to_string(record.resized);
+    for (const JournalEntry& entry : record.entries) line += " " + entry.path;
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 CFTPDir* FindDir(CFTPSite& site, std::string_view name) {
@@ -323,6 +342,12 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   EXPECT_EQ(CountCommand(*server, "MLSD /"), 0);
   EXPECT_TRUE(before.finished);
   EXPECT_EQ(engine.Progress().total, 1) << "an update of one directory counts one site";
+  // A partial update, not a success of the whole site.
+  const auto health = ReadSiteHealth(site->DataDirectory(data_.path()));
+  ASSERT_TRUE(health);
+  EXPECT_NE(health->lastPartial, 0);
+  EXPECT_LE(health->lastSuccess, health->lastPartial);
+  EXPECT_EQ(health->entries, kFullTree.size()) << "the figures of the whole update stay";
 }
 
 TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites) {
@@ -541,6 +566,9 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 2);
   const UpdateProgress progress = engine.Progress();
   EXPECT_EQ(progress.total, 1) << "a resumption is not counted again";
+  // A first crawl that resumed is still one summary record.
+  EXPECT_EQ(JournalLines(*site, data_.path()),
+            std::vector<std::string>{"1 first +" + std::to_string(kFullTree.size()) + " -0 ~0"});
 }
 
 // A directory whose listing fails every time, however it fails, costs one
@@ -609,6 +637,10 @@ TEST_F(UpdateEngineTest, DirectoryThatAlwaysFailsIsGivenUpAndTheRestOfTheSiteIsF
     expected.insert({"a/more.txt 2", "c/more.txt 3"});
     EXPECT_EQ(LiveListing(*site), expected);
     EXPECT_EQ(SavedListing(*site, data_.path()), expected);
+    // The update and its resumption are one record of what changed.
+    const std::vector<std::string> journal = JournalLines(*site, data_.path());
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal.back(), "1 +2 -0 ~0 /a/more.txt /c/more.txt");
     faulty->Release();
     faulty.reset();
 
