@@ -269,6 +269,17 @@ std::size_t CListingMerge::Sweep(IRemovalSink& sink) {
   return removed;
 }
 
+std::size_t CListingMerge::Sweep(IRemovalSink& sink,
+                                 const std::function<bool(std::string_view)>& mayBeListed) {
+  for (const auto& file : dir_.files) {
+    if (!file->seen && mayBeListed(file->name())) file->seen = 1;
+  }
+  for (const auto& sub : dir_.subdirs) {
+    if (!sub->seen && mayBeListed(sub->name())) sub->seen = 1;
+  }
+  return Sweep(sink);
+}
+
 void CListingMerge::Keep() {
   for (const auto& file : dir_.files) file->seen = 0;
   for (const auto& sub : dir_.subdirs) sub->seen = 0;

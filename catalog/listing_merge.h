@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -59,8 +60,11 @@ class CListingMerge {
   // the entry was new.
   bool Add(std::string_view name, bool isDirectory, std::uint64_t size);
 
-  // Phase 2. Returns the number of entries removed.
+  // Phase 2. Returns the number of entries removed. With `mayBeListed`, an
+  // entry the listing did not name is kept when mayBeListed(name) says
+  // that a line the listing could not read may have been it.
   std::size_t Sweep(IRemovalSink& sink);
+  std::size_t Sweep(IRemovalSink& sink, const std::function<bool(std::string_view)>& mayBeListed);
 
   // Ends a listing that cannot tell what is gone (cut short, or lines that
   // could not be read): nothing is removed and `seen` is cleared, so the

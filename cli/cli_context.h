@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -71,6 +72,7 @@ class CliContext {
 
  private:
   std::string error_;
+  std::set<std::string> failures_;
 };
 
 // Splits "--name value" / "--name=value" options from positional arguments.

@@ -485,6 +485,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
   }
   FtpResult result;
   std::size_t skipped = 0;
+  SkippedNames skippedNames;
   if (fetched) {
     // Merged exactly as if it had come in on this session.
     if (!fetched->entries.empty()) {
@@ -492,10 +493,12 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     }
     result = std::move(fetched->result);
     skipped = fetched->skippedLines;
+    skippedNames = std::move(fetched->skippedNames);
   } else {
     CTraceSpan span(trace_.get(), 0, "list", path);
     result = session_.ListDirectory(path, onEntries);
     skipped = session_.skippedLines();
+    skippedNames = session_.skippedNames();
   }
   Count(&CrawlCounts::namesSkipped, skipped);
   site_.dirsListed.fetch_add(1, std::memory_order_relaxed);
@@ -545,9 +548,14 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return ListOutcome::kNotEntered;
   }
   std::lock_guard<std::mutex> guard(site_.lock);
-  if (skipped > 0) {
-    // A line that could not be read may have been any stored entry.
+  if (skipped > 0 && (skippedNames.any || (!skippedNames.lineBreak && skippedNames.names.empty()))) {
+    // A line whose name is not known may have been any stored entry.
     merge.Keep();
+  } else if (skipped > 0) {
+    // Lines whose names could be read but not taken: only the stored
+    // entries they could stand for stay; the rest of what the listing did
+    // not name is gone.
+    merge.Sweep(removals_, [&](std::string_view name) { return skippedNames.CouldBe(name); });
   } else {
     // A complete listing, or a refused one, which empties the directory.
     merge.Sweep(removals_);

@@ -39,7 +39,11 @@
 // What could not be fetched is counted in the site record (CrawlCounts) as
 // the crawl goes: directories not entered (also those beyond the limits),
 // listings that ended incomplete, and listing lines that could not be read.
-// A listing with such lines merges what it could read and sweeps nothing. A
+// A listing with such lines merges what it could read; when the lines' names
+// are known (a name holding "/" or NUL, or parts of a name that held a line
+// break) it sweeps every stored entry but those such a name could stand for,
+// and when a line's name is not known (a line too long to read) it sweeps
+// nothing. A
 // resumption (resumePending set) adds to the counts of the update it
 // continues; any other crawl starts them from zero.
 //

@@ -213,6 +213,7 @@ PrefetchedListing CListingPrefetcher::ListOn(CFtpSession& session, const std::st
     return true;
   });
   listing.skippedLines = session.skippedLines();
+  listing.skippedNames = session.skippedNames();
   return listing;
 }
 

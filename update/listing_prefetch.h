@@ -74,6 +74,7 @@ struct PrefetchedListing {
   FtpResult result;
   std::vector<ListingEntry> entries;
   std::size_t skippedLines = 0;
+  SkippedNames skippedNames;
   bool usesMlsd = false;
 };
 
