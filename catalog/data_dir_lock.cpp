@@ -69,6 +69,8 @@ std::filesystem::path CDataDirLock::PathOf(const std::filesystem::path& programD
       return dir / "site.ds";
     case Kind::kSiteFiles:
       return dir / (DataDirName(key) + ".files");
+    case Kind::kSettings:
+      return dir / "orvane.conf";
     case Kind::kSiteUpdate:
       break;
   }

@@ -12,6 +12,7 @@
 //   site update    held for the whole update of a site, so that a second
 //                  updater of the same site skips it instead of writing
 //                  over the first one's catalog
+//   settings       held while orvane.conf is re-read, changed and rewritten
 //
 // flock locks belong to an open file, so two holders in one process
 // exclude each other as two processes do. Move-only; the destructor unlocks.
@@ -41,7 +42,7 @@ struct FileIdentity {
 
 class CDataDirLock {
  public:
-  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate };
+  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate, kSettings };
 
   CDataDirLock() = default;
   ~CDataDirLock();

@@ -356,6 +356,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   engine.SetMaxWorkers(static_cast<int>(threads));
   engine.SetConnectionsPerSite(static_cast<int>(connections));
   engine.SetRecursiveListing(!parsed.Has("no-recursive"));
+  engine.SetCrawlLimits(context.doc.userSettings().crawlLimits());
   if (all) {
     engine.UpdateAll(sites);
   } else {

@@ -448,10 +448,19 @@ SiteChange COrvaneDoc::AddSite(std::shared_ptr<CFTPSite> site) {
 }
 
 bool COrvaneDoc::SetUserSettings(const UserSettings& settings, std::string* error) {
-  if (!settings.Save(programDir_, error)) return false;
-  userSettings_ = settings.Clamped();
+  // Only what changed since the settings were read goes to the file:
+  // another process's change to another key meanwhile stays, and comes
+  // back here with the file as it was written.
+  UserSettings now;
+  if (!settings.SaveChanges(programDir_, userSettings_, error, &now)) return false;
+  userSettings_ = now;
   for (const auto& site : siteList_) ApplyUserSettings(*site);
   return true;
+}
+
+void COrvaneDoc::ReloadUserSettings() {
+  userSettings_ = UserSettings::Load(programDir_);
+  for (const auto& site : siteList_) ApplyUserSettings(*site);
 }
 
 void COrvaneDoc::ApplyUserSettings(CFTPSite& site) const {

@@ -121,6 +121,8 @@ class COrvaneDoc {
   // save takes them too). False with the reason in `error` when they could
   // not be saved; nothing changes then.
   bool SetUserSettings(const UserSettings& settings, std::string* error = nullptr);
+  // Reads the settings again (another process may have changed them).
+  void ReloadUserSettings();
   // Reads a site's catalog once per run, whoever asks first. When an update
   // worker is reading it, this waits in slices of kLoadWaitSlice and pumps
   // messages in between (removed entries and deleted sites are parked

@@ -536,8 +536,9 @@ bool CUpdateEngine::DecideResume(CFTPSite& site, const Run& run, const CFTPDir* 
   // that fails twice), so it is resumed whatever the budget, which is
   // there for a server that keeps failing at the same place. Resume
   // points only move forward in walk order, so this ends.
-  const bool progressed =
-      site.resumePending.load() != 0 && site.resumeDir != nullptr && site.resumeDir != resumedAt;
+  // A break at the root, where every attempt begins, is no progress.
+  const bool progressed = site.resumePending.load() != 0 && site.resumeDir != nullptr &&
+                          site.resumeDir != resumedAt && site.resumeDir != site.rootDir.get();
   if (status.outcome == Outcome::kBrokenOff && !run.stopRequested.load() && !site.removed.load() &&
       (progressed || site.retryCount.load() < kMaxResumptions)) {
     site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText, status.failure);

@@ -1353,6 +1353,54 @@ TEST_F(CliUpdateTest, PersistentSaveFailuresAreErrorsAndNoSuccess) {
   EXPECT_TRUE(Contains(tree.out, "new-content.ct")) << tree.out;
 }
 
+// A listing that never ends is cut at the configured bound: what came is
+// kept, the rest of the site is fetched, and the run is partial. Beyond the
+// update's bound nothing more is listed.
+TEST_F(CliUpdateTest, ListingsAndUpdatesStopAtTheirBounds) {
+  test::PyFtpOptions options;
+  test::FtpFault endless;
+  endless.command = test::FtpFault::Command::kList;
+  endless.path = "/pub";
+  endless.action = test::FtpFault::Action::kEndless;
+  endless.reply = "type=file;size=1; endless-%d\r\n";
+  options.faults.push_back(endless);
+  StartServer(options);
+  AddSite();
+  ASSERT_EQ(Cli({"settings", "listing-entries", "3000"}).status, 0);
+  Output update = Cli({"--json", "update"});
+  EXPECT_EQ(update.status, 3) << update.err;
+  EXPECT_EQ(Json(update.out, "d['sites'][0]['listingsIncomplete']"), "1") << update.out;
+  std::vector<std::string> pub;
+  for (const std::string& line : Lines(Cli({"tree", "127.0.0.1"}).out)) {
+    if (Contains(line, "ftp://127.0.0.1/pub/endless-")) pub.push_back(line);
+  }
+  EXPECT_GT(pub.size(), 2000u);
+  EXPECT_LE(pub.size(), 3000u);
+  EXPECT_TRUE(Contains(Cli({"tree", "127.0.0.1"}).out, "ftp://127.0.0.1/docs/")) << "the rest";
+
+  ASSERT_EQ(Cli({"settings", "update-entries", "100"}).status, 0);
+  update = Cli({"--json", "update"});
+  EXPECT_EQ(update.status, 3) << update.err;
+  EXPECT_EQ(Json(update.out, "d['sites'][0]['entriesListed'] <= 100"), "True") << update.out;
+  EXPECT_EQ(Json(update.out, "d['sites'][0]['listingsIncomplete'] >= 1"), "True") << update.out;
+}
+
+// Two processes that change different settings at once both keep theirs.
+TEST_F(CliTest, SettingsChangedByTwoProcessesAtOnceKeepBoth) {
+  ASSERT_EQ(Cli({"settings", "journal-updates", "1"}).status, 0);
+  for (int run = 0; run < 30; ++run) {
+    const std::string updates = std::to_string(100 + run);
+    const std::string megabytes = std::to_string(2 + run);
+    auto first = Start({"settings", "journal-updates", updates});
+    auto second = Start({"settings", "journal-megabytes", megabytes});
+    ASSERT_EQ(first->Finish().status, 0);
+    ASSERT_EQ(second->Finish().status, 0);
+    const std::string shown = Cli({"settings"}).out;
+    ASSERT_TRUE(Contains(shown, "journal-updates " + updates + "\n")) << run << "\n" << shown;
+    ASSERT_TRUE(Contains(shown, "journal-megabytes " + megabytes + "\n")) << run << "\n" << shown;
+  }
+}
+
 // ---- Schedule and settings ---------------------------------------------------
 
 // The units go to a temporary configuration directory, and systemctl is

@@ -1512,10 +1512,11 @@ TEST_F(CrawlerTest, StopBeforeAnythingIsListedSendsNothing) {
   server.ClearCommands();
   stop_ = true;
 
-  // At the root: no resume point.
+  // At the root: the root is where the next attempt goes on.
   EXPECT_FALSE(Crawl(server));
   EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
-  EXPECT_EQ(site_.resumePending.load(), 0);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_EQ(site_.resumeDir, &root());
 
   // During a resume walk the resume point moves up to the directory being
   // walked, which the next attempt lists again in full.

@@ -656,9 +656,37 @@ TEST_F(UpdateEngineTest, DirectoryThatAlwaysFailsIsGivenUpAndTheRestOfTheSiteIsF
   }
 }
 
+// A root whose listing drips is given up like any other directory: one
+// resumption, then the site keeps its stored tree and the update ends with
+// the listing counted as incomplete, instead of a try per resumption.
+TEST_F(UpdateEngineTest, DrippingRootIsGivenUpAfterOneResumption) {
+  using namespace std::chrono_literals;
+  FtpTimeouts quick{5000ms, 3000ms, 3000ms};
+  quick.lowSpeedBytes = 16;
+  quick.lowSpeedWindow = 2000ms;
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kDrip, "", 0.5, 0, -1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path(), quick);
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
+  engine.SetRecursiveListing(false);
+  auto site = MakeSite(*server, "drip-root");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  EXPECT_EQ(site->Status().outcome, SiteStatus::Outcome::kSucceeded) << StatusText(site->Status());
+  EXPECT_EQ(site->GetCrawlCounts(), CrawlCounts{.listingsIncomplete = 1});
+  EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 2);
+  server->Release();
+}
+
 TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   PyFtpOptions options;
   options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kReset, "", 0, 1, -1});
+  // The server stops answering after each failure, so the root is never
+  // given up as a directory that fails while the server answers.
+  options.faults.push_back({FtpFault::Command::kNoop, "/", FtpFault::Action::kReset, "", 0, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
@@ -676,7 +704,9 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   EXPECT_EQ(site->updateState.load(), kUpdateStopped);
   EXPECT_EQ(site->retryCount.load(), CUpdateEngine::kMaxResumptions);
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 5);
-  EXPECT_EQ(CountCommand(*server, "USER anonymous"), 5);
+  // Five attempts, and a probe of the server (a new login) after each of
+  // the last four broke off where it began.
+  EXPECT_EQ(CountCommand(*server, "USER anonymous"), 9);
   // What was merged before each break is saved.
   EXPECT_TRUE(std::filesystem::exists(site->DataDirectory(data_.path()) / "content.ct"));
 
