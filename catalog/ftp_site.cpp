@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -431,23 +432,63 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std:
   }
   if (state.Close() != ArchiveError::kNone)
     return FailedWrite(stateFile, stateFile.target(), error);
+  std::optional<JournalShape> journalAfter;
   if (journal && !journal->empty()) {
     // The journal rides in the same commit: its records and the catalog
-    // they describe become current together. A journal that cannot be
-    // read is started anew rather than holding the catalog back.
+    // they describe become current together.
     const std::filesystem::path journalPath = dir / kJournalFileName;
-    std::string oldJournal;
-    if (!ReadJournalFile(journalPath, oldJournal)) oldJournal.clear();
-    CAtomicFile& journalFile = commit.Add(kJournalFileName);
-    if (!journalFile.is_open()) return FailedWrite(journalFile, journalFile.target(), error);
-    for (std::string_view part : RewriteJournalParts(oldJournal, *journal, GetJournalLimits())) {
-      if (!journalFile.sink().Write(part.data(), part.size())) {
-        return FailedWrite(journalFile, journalFile.target(), error);
+    const JournalLimits limits = GetJournalLimits();
+    JournalShape shape;
+    // The frames are walked once per process (their headers only); after
+    // that this process knows the file as long as nobody else changed it.
+    const FileIdentity identity = FileIdentity::Of(journalPath);
+    if (identity.exists && identity == journalIdentity_) {
+      shape = journalShape_;
+    } else if (!ScanJournalFile(journalPath, shape)) {
+      shape = JournalShape{};  // unreadable: started anew
+    }
+    std::uint64_t addedBytes = 0;
+    for (const std::string& frame : *journal) addedBytes += frame.size();
+    const bool append = shape.validBytes >= kJournalHeaderBytes &&
+                        shape.frames + journal->size() <= limits.maxUpdates &&
+                        shape.validBytes + addedBytes <= limits.maxBytes;
+    if (append) {
+      CAtomicFile& tail = commit.AddAppend(kJournalFileName, shape.validBytes);
+      if (!tail.is_open()) return FailedWrite(tail, tail.target(), error);
+      for (const std::string& frame : *journal) {
+        if (!tail.sink().Write(frame.data(), frame.size())) {
+          return FailedWrite(tail, tail.target(), error);
+        }
       }
+      journalAfter = JournalShape{shape.frames + journal->size(), shape.validBytes + addedBytes};
+    } else {
+      // Past a cap (or no usable file): rewritten, the oldest records
+      // dropped until an eighth of each cap is free, so the next updates
+      // append again. A journal that cannot be read is started anew
+      // rather than holding the catalog back.
+      std::string oldJournal;
+      if (shape.validBytes < kJournalHeaderBytes || !ReadJournalFile(journalPath, oldJournal)) {
+        oldJournal.clear();
+      }
+      CAtomicFile& journalFile = commit.Add(kJournalFileName);
+      if (!journalFile.is_open()) return FailedWrite(journalFile, journalFile.target(), error);
+      for (std::string_view part :
+           RewriteJournalParts(oldJournal, *journal, TrimmedLimits(limits))) {
+        if (!journalFile.sink().Write(part.data(), part.size())) {
+          return FailedWrite(journalFile, journalFile.target(), error);
+        }
+      }
+      // The next save scans the rewritten file once.
     }
   }
   const bool committed = commit.Commit();
   if (decided) *decided = commit.decided();
+  // What this process knows of the journal now; anything else is scanned.
+  journalIdentity_ = {};
+  if (committed && journalAfter) {
+    journalShape_ = *journalAfter;
+    journalIdentity_ = FileIdentity::Of(dir / kJournalFileName);
+  }
   if (!committed) {
     if (error) *error = commit.error();
     return false;

@@ -322,6 +322,11 @@ class CFTPSite {
   CrawlCounts crawlCounts_;
   std::string saveError_;
   LoadResult loadResult_;
+  // The journal as this process last wrote it (identity and layout), so
+  // that the next save appends without walking its frames again. Used by
+  // the saves only, which run one at a time.
+  mutable FileIdentity journalIdentity_;
+  mutable JournalShape journalShape_;
   std::atomic<std::size_t> journalMaxUpdates_{JournalLimits{}.maxUpdates};
   std::atomic<std::size_t> journalMaxBytes_{JournalLimits{}.maxBytes};
 };

@@ -18,7 +18,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,11 @@ class CSiteFilesCommit {
   // A new version of the file `name` in the directory (owner-only). Check
   // is_open() before writing; the reference lives as long as the commit.
   CAtomicFile& Add(std::string_view name);
+  // Bytes to append to the existing file `name` at `offset` (what lies
+  // beyond it is cut): the commit writes them to a temporary first and
+  // appends them once it is decided, so the file's old bytes are never
+  // read or rewritten. The file must exist.
+  CAtomicFile& AddAppend(std::string_view name, std::uint64_t offset);
 
   // Makes the new versions current together. False, with every old file in
   // place, when any step before the commit record was durable failed.
@@ -65,6 +72,8 @@ class CSiteFilesCommit {
 
   std::filesystem::path dir_;
   std::vector<std::unique_ptr<CAtomicFile>> files_;
+  // Per file: the offset to append at, or nothing for a rename.
+  std::vector<std::optional<std::uint64_t>> appendAt_;
   std::string error_;
   bool decided_ = false;
 };

@@ -1531,7 +1531,9 @@ TEST_F(CliScheduleTest, UnitFilesPassSystemdAnalyzeVerify) {
 TEST_F(CliUpdateTest, JournalKeepsTheUpdatesTheSettingsAllow) {
   Output set = Cli({"settings", "journal-updates", "2"});
   ASSERT_EQ(set.status, 0) << set.err;
-  EXPECT_EQ(set.out, "journal-updates 2\njournal-megabytes 16\n");
+  EXPECT_EQ(set.out,
+            "journal-updates 2\njournal-megabytes 16\nlisting-entries 5000000\n"
+            "update-entries 50000000\n");
   EXPECT_EQ(Json(Cli({"--json", "settings"}).out, "(d['journalUpdates'], d['journalMegabytes'])"),
             "(2, 16)");
   StartServer();

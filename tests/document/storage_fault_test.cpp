@@ -601,7 +601,8 @@ TEST_F(StorageFaults, ARenameThatAlwaysFailsIsAFailedSaveAndNeverASuccess) {
       {"commit.pending", false, true, "old", "old"},
       {"content.ct", false, true, "unreadable", "new"},
       {"state.st", false, true, "unreadable", "new"},
-      {"changes.jn", false, true, "unreadable", "new"},
+      // Appended to, never renamed over.
+      {"changes.jn", true, true, "new", "new"},
       {"health.txt", true, false, "new", "new"},
   };
   std::string after;

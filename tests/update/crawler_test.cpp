@@ -1366,7 +1366,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {Fault(FtpFault::Command::kList, FtpFault::Action::kReset, 1)}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(CrawlerTest, TimeOutAtTheRootLeavesNoResumePoint) {
+TEST_F(CrawlerTest, TimeOutAtTheRootMakesTheRootTheResumePoint) {
   MakeSmallTree();
   PyFtpOptions options;
   options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kSilence, "",
@@ -1374,8 +1374,8 @@ TEST_F(CrawlerTest, TimeOutAtTheRootLeavesNoResumePoint) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
   EXPECT_TRUE(StatusText(site_.Status()).starts_with(kStatusBrokenOff));
-  EXPECT_EQ(site_.resumePending.load(), 0);
-  EXPECT_EQ(site_.resumeDir, nullptr);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_EQ(site_.resumeDir, &root());
 }
 
 TEST_F(CrawlerTest, ResumePointRemovedBySweepIsForgotten) {
