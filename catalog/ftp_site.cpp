@@ -855,6 +855,17 @@ bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_vi
   const CDataDirLock diskLock =
       CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, key);
   const std::filesystem::path dir = programDir / "Data" / DataDirName(key);
+  // A link in the directory's place goes itself; what it leads to is not
+  // the site's to delete.
+  struct stat info {};
+  if (::lstat(dir.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (FileSystem().Unlink(dir.c_str()) != 0 && errno != ENOENT) {
+      if (failure) *failure = Reason(dir, errno);
+      return false;
+    }
+    SyncDirectory(programDir / "Data");
+    return true;
+  }
   bool removed = true;
   std::vector<std::filesystem::path> doomed;
   std::error_code error;
@@ -891,7 +902,12 @@ bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_vi
   // rename(2) would replace an empty directory silently and refuse a full
   // one; another catalog is never replaced, and an empty leftover goes
   // first so that the move itself is one step.
-  if (std::filesystem::is_directory(to)) {
+  std::error_code statError;
+  const bool targetIsDirectory = std::filesystem::is_directory(to, statError);
+  if (statError && statError != std::errc::no_such_file_or_directory) {
+    return fail(to, statError.value());
+  }
+  if (targetIsDirectory) {
     if (!IsEmptyDirectory(to)) return fail(to, ENOTEMPTY);
     if (FileSystem().Rmdir(to.c_str()) != 0) return fail(to, errno);
   }

@@ -145,7 +145,14 @@ int main(int argc, char** argv) {
   const CliCommand* command = FindCliCommand(args.front());
   if (!command) return fail(kExitUsage, "orvane-cli: unknown command " + args.front(), true);
   args.erase(args.begin());
-  if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
+  if (!dataDir.empty() && dataDir.is_relative()) {
+    std::error_code absoluteError;
+    std::filesystem::path absolute = std::filesystem::absolute(dataDir, absoluteError);
+    if (absoluteError) {
+      return fail(kExitFailed, "orvane-cli: --data-dir: " + absoluteError.message(), false);
+    }
+    dataDir = std::move(absolute);
+  }
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
   std::error_code statError;

@@ -105,6 +105,10 @@ class COrvaneDoc {
   // before every site-list change, under the site-list lock. False when
   // the record had to stay for a later try.
   bool FinishSiteChange();
+  // FinishSiteChange before a new record is written: a record is never
+  // written over, so false (with "<path>: <reason>") while an earlier one
+  // cannot be finished yet.
+  bool SettleSiteChange(std::string& error);
   // "<path>: <reason>" of the last failed write of site.ds; empty after one
   // that worked.
   const std::string& siteListError() const { return siteListError_; }

@@ -431,6 +431,51 @@ TEST_F(CliTest, DeleteRemovesTheSiteAndItsFiles) {
   EXPECT_EQ(lines[0].substr(0, 10), "b.example\t");
 }
 
+// What a delete and a key change do with data directories that are not
+// what they seem: a link in a site's place, a Data that cannot be
+// examined, an earlier change that is not finished.
+TEST_F(CliTest, SiteChangesAroundOddDataDirectories) {
+  ASSERT_EQ(Cli({"add", "a.example", "--anonymous"}).status, 0);
+  ASSERT_EQ(Cli({"add", "b.example", "--user", "bob", "--password", "pw"}).status, 0);
+  // A link in a's place: the delete removes the link, not what it leads to.
+  const fs::path elsewhere = work.path() / "elsewhere";
+  fs::create_directories(elsewhere);
+  std::ofstream(elsewhere / "content.ct") << "not the site's";
+  fs::create_directories(dataDir / "Data");
+  fs::create_directory_symlink(elsewhere, dataDir / "Data" / "a.example");
+  EXPECT_EQ(Cli({"delete", "a.example"}).status, 0);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dataDir / "Data" / "a.example")));
+  EXPECT_TRUE(fs::exists(elsewhere / "content.ct"));
+
+  // An earlier key change whose record cannot be settled (site.ds lists
+  // both keys, so nothing tells how far it got): a delete refuses rather
+  // than write its own record over it.
+  ASSERT_EQ(Cli({"add", "c.example", "--anonymous"}).status, 0);
+  const fs::path record = dataDir / "site-change.pending";
+  const auto field = [](const std::string& text) { return static_cast<char>(text.size()) + text; };
+  const std::string pending = field("rename") + field("b.example@bob") + field("c.example");
+  std::ofstream(record, std::ios::binary) << pending;
+  Output refused = Cli({"delete", "c.example"});
+  EXPECT_EQ(refused.status, 4) << refused.err;
+  EXPECT_TRUE(Contains(refused.err, "an earlier site change is not finished")) << refused.err;
+  std::ifstream in(record, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), pending);
+  EXPECT_EQ(Lines(Cli({"sites"}).out).size(), 2u);
+  fs::remove(record);
+
+  // A Data that cannot be examined (a link to itself) fails the key
+  // change with its reason; the process does not abort.
+  fs::rename(dataDir / "Data", dataDir / "Data.real");
+  fs::create_directory_symlink("Data", dataDir / "Data");
+  Output edit = Cli({"edit", "b.example@bob", "--user", "carol"});
+  EXPECT_EQ(edit.status, 4) << edit.err;
+  EXPECT_TRUE(Contains(edit.err, "Too many levels of symbolic links")) << edit.err;
+  fs::remove(dataDir / "Data");
+  fs::rename(dataDir / "Data.real", dataDir / "Data");
+  EXPECT_EQ(Cli({"edit", "b.example@bob", "--user", "carol"}).status, 0);
+  EXPECT_TRUE(Contains(Cli({"sites"}).out, "b.example@carol"));
+}
+
 TEST_F(CliTest, DataDirectoryComesFromOrvaneHomeWithoutTheOption) {
   const fs::path home = work.path() / "home";
   Output added =
