@@ -121,11 +121,14 @@ struct UpdateProgress {
 // catalog/data_dir_lock.h): when another process holds it the site ends at
 // "更新失败:\n" kBeingUpdatedElsewhere, and nothing is fetched or saved. It
 // saves through CFTPSite::SaveFiles, which takes over what other processes
-// changed meanwhile; a failed save is left in the site's SaveError(). When
-// a site's update has ended (no resumption follows) its health record
-// (catalog/site_health.h) gets the success or the error, before the worker
-// stops counting as running; a stopped update and a site left to another
-// process record nothing.
+// changed meanwhile; a failed save is left in the site's SaveError(). An
+// update and its resumptions collect one journal record, closed when the
+// update ends and written with that attempt's save. When a site's update
+// has ended (no resumption follows) its health record
+// (catalog/site_health.h) gets the success (a partial one for an update
+// of one directory) or the error, before the worker stops counting as
+// running; a record that cannot be written becomes the site's SaveError().
+// A stopped update and a site left to another process record nothing.
 //
 // A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
 // kAnonymousPassword, else the stored userName and password; the port's low
