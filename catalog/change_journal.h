@@ -39,6 +39,9 @@ struct JournalEntry {
   bool operator==(const JournalEntry&) const = default;
 };
 
+// The most entries one record lists; beyond them only its counts grow.
+inline constexpr std::size_t kMaxJournalRecordEntries = 1'000'000;
+
 struct JournalRecord {
   // Outcome of the update, as the engine reports it.
   enum class Outcome : std::uint8_t { kSucceeded = 1, kStopped = 2, kBrokenOff = 3, kFailed = 4 };

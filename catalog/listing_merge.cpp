@@ -119,8 +119,11 @@ JournalRecord* CListingMerge::Journal() {
 }
 
 std::size_t CListingMerge::Note(JournalRecord& record, JournalEntry entry, std::string_view name) {
-  // A first crawl keeps the counts only: every entry would be "added".
-  if (record.summary) return kNoNote;
+  // A first crawl keeps the counts only: every entry would be "added". A
+  // record lists a bounded number of entries (its counts stay exact), so
+  // that a server that makes up new names without end costs the journal
+  // no more than that.
+  if (record.summary || record.entries.size() >= kMaxJournalRecordEntries) return kNoNote;
   if (!havePath_) {
     path_ = dir_.GetPath();
     if (path_.empty() || path_.back() != '/') path_.push_back('/');
