@@ -475,7 +475,9 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   // The update has ended (no resumption follows): its health is recorded
   // while the worker still counts as running, so whoever waits for the
   // work to end finds it.
-  if (UpdateEnd end; !resume && UpdateEndOf(site, job.data->startedMs, end)) {
+  const auto recordHealth = [&] {
+    UpdateEnd end;
+    if (!UpdateEndOf(site, job.data->startedMs, end)) return;
     end.partial = job.data->partial != 0;
     std::string error;
     if (RecordSiteHealth(site, programDir_, end, &error)) {
@@ -485,7 +487,8 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
       // be saved.
       site.SetSaveError(std::move(error));
     }
-  }
+  };
+  if (!resume) recordHealth();
   bool stoppedMeanwhile = false;
   bool workEnded = false;
   if (resume) {
@@ -497,9 +500,11 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
     std::lock_guard lock(mutex_);
     if (resume) {
       // Checked under the engine lock, like Stop() and the drain: a stop
-      // that came meanwhile gets the job as if it had been queued already.
+      // that came meanwhile ends the update where it broke off. The site
+      // still counts as running, so the job queued here cannot start yet.
       if (job.run->stopRequested.load()) {
-        site.SetOutcome(Outcome::kStoppedQueued, kUpdateStopped);
+        const SiteStatus status = site.Status();
+        site.SetOutcome(Outcome::kBrokenOff, kUpdateStopped, status.errorText, status.failure);
         stoppedMeanwhile = true;
       } else if (!site.removed.load()) {
         auto next = std::make_unique<CThreadData>();
@@ -513,16 +518,21 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
         updateQueue_.push_back(Job{std::move(next), job.run});
       }
     }
+  }
+  // Stopped before the resumption could begin: the update ends here, with
+  // its record and health written while the worker still counts.
+  if (stoppedMeanwhile) {
+    EndUpdateRecord(job.data->site);
+    recordHealth();
+  }
+  {
+    std::lock_guard lock(mutex_);
     runningSites_.erase(&site);
     workEnded = activeWorkers_.fetch_sub(1) == 1 && updateQueue_.empty();
     self->done = true;
     wake_.notify_all();
   }
-  // Stopped before the resumption could begin: the update ends here.
-  if (stoppedMeanwhile) {
-    EndUpdateRecord(job.data->site);
-    listener_.PostSiteStatus(job.data->site);
-  }
+  if (stoppedMeanwhile) listener_.PostSiteStatus(job.data->site);
   if (workEnded) listener_.PostWorkEnded();
   // The job (and maybe the last reference to a deleted site) goes here, on
   // this thread; whoever joins it waits outside the engine lock.
