@@ -121,8 +121,11 @@ int main(int argc, char** argv) {
 
   std::filesystem::path explicitDir;
   if (parser.isSet(dataDirOption)) {
-    explicitDir = std::filesystem::absolute(
-        std::filesystem::path(QFile::encodeName(parser.value(dataDirOption)).toStdString()));
+    const std::filesystem::path given(QFile::encodeName(parser.value(dataDirOption)).toStdString());
+    std::error_code absoluteError;
+    explicitDir = std::filesystem::absolute(given, absoluteError);
+    // Without a working directory a relative one is taken as it is.
+    if (absoluteError) explicitDir = given;
   }
   const std::filesystem::path dataDir =
       orvane::ChooseDataDirectory(explicitDir, orvane::ExecutableDirectory());

@@ -110,7 +110,12 @@ int main(int argc, char** argv) {
   if (argc == 3) InstallTranslators(app, QLocale(QString::fromLocal8Bit(argv[2])));
   const std::filesystem::path dataDir =
       QFile::encodeName(temp.filePath(QStringLiteral("data"))).toStdString();
-  std::filesystem::create_directories(dataDir);
+  std::error_code made;
+  std::filesystem::create_directories(dataDir, made);
+  if (made) {
+    std::fprintf(stderr, "%s: %s\n", dataDir.c_str(), made.message().c_str());
+    return 1;
+  }
   WriteSample(dataDir);
 
   CMainFrame frame(dataDir);

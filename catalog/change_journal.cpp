@@ -1,5 +1,9 @@
 #include "catalog/change_journal.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -264,6 +268,66 @@ std::string RewriteJournal(std::string_view oldBytes, const std::vector<std::str
   out.reserve(size);
   for (std::string_view part : parts) out.append(part);
   return out;
+}
+
+bool ScanJournalFile(const std::filesystem::path& path, JournalShape& shape) {
+  shape = JournalShape{};
+  const int fd = OpenRegularForReading(path);
+  if (fd < 0) return errno == ENOENT;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return false;
+  }
+  const auto size = static_cast<std::uint64_t>(info.st_size);
+  char header[kFrameHeader];
+  const auto readAt = [fd](char* into, std::size_t length, std::uint64_t at) {
+    std::size_t done = 0;
+    while (done < length) {
+      const ssize_t got = ::pread(fd, into + done, length - done, static_cast<off_t>(at + done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<std::size_t>(got);
+    }
+    return true;
+  };
+  if (size < kHeader.size() || !readAt(header, kHeader.size(), 0) ||
+      std::string_view(header, kHeader.size()) != kHeader) {
+    ::close(fd);
+    return true;
+  }
+  std::uint64_t at = kHeader.size();
+  std::uint64_t last = at;
+  std::size_t frames = 0;
+  while (at + kFrameHeader <= size && readAt(header, kFrameHeader, at)) {
+    const std::uint32_t length = GetFixed32(header);
+    if (length > kMaxPayload || at + kFrameHeader + length > size) break;
+    last = at;
+    at += kFrameHeader + length;
+    ++frames;
+  }
+  // Only the last frame is read whole: it is the one an interrupted write
+  // could have left torn. One that fails its checksum goes with what
+  // follows it.
+  if (frames > 0) {
+    std::string frame(static_cast<std::size_t>(at - last), '\0');
+    if (!readAt(frame.data(), frame.size(), last) ||
+        Crc32(std::string_view(frame).substr(kFrameHeader)) != GetFixed32(frame.data() + 4)) {
+      at = last;
+      --frames;
+    }
+  }
+  ::close(fd);
+  shape.frames = frames;
+  shape.validBytes = at;
+  return true;
+}
+
+JournalLimits TrimmedLimits(const JournalLimits& limits) {
+  return {std::max<std::size_t>(1, limits.maxUpdates - limits.maxUpdates / 8),
+          limits.maxBytes - limits.maxBytes / 8};
 }
 
 bool ReadJournalFile(const std::filesystem::path& path, std::string& bytes) {

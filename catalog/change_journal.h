@@ -5,10 +5,10 @@
 // gives the bytes). The reader trusts nothing: it stops at the first frame
 // that is cut short, too long or fails its checksum, and reports how many
 // bytes before it were whole, so the next write keeps exactly those. The
-// writer never appends in place: each save rewrites the file (whole records
-// only, the oldest dropped to stay within the limits) inside the commit
-// that writes the catalog, so a journal record exists exactly when its
-// catalog was saved.
+// writer appends each save's records inside the commit that writes the
+// catalog (catalog/change_journal.md), so a journal record exists exactly
+// when its catalog was saved; only a save that would pass a cap rewrites
+// the file, dropping the oldest records whole.
 //
 // Pure functions over bytes; no locking, no I/O except ReadJournalFile.
 #pragma once
@@ -40,6 +40,9 @@ struct JournalEntry {
 
   bool operator==(const JournalEntry&) const = default;
 };
+
+// The most entries one record lists; beyond them only its counts grow.
+inline constexpr std::size_t kMaxJournalRecordEntries = 1'000'000;
 
 struct JournalRecord {
   // Outcome of the update, as the engine reports it.
@@ -107,6 +110,23 @@ std::string RewriteJournal(std::string_view oldBytes, const std::vector<std::str
 std::vector<std::string_view> RewriteJournalParts(std::string_view oldBytes,
                                                   const std::vector<std::string>& added,
                                                   const JournalLimits& limits);
+
+// A journal file's layout, found by reading the frame headers only (and the
+// last frame whole, to check it): what an append needs to know.
+struct JournalShape {
+  std::size_t frames = 0;
+  // Where the whole frames end; 0 when the header is wrong or missing.
+  std::uint64_t validBytes = 0;
+};
+// False (errno set) when the file is there but cannot be read; a missing
+// file is an empty shape.
+bool ScanJournalFile(const std::filesystem::path& path, JournalShape& shape);
+// The limits a rewrite trims to: an eighth below the caps, so that the
+// updates after it append until the caps are reached again, and a journal
+// at its cap costs a save no more than an empty one, but for one rewrite in
+// every eighth of the cap.
+JournalLimits TrimmedLimits(const JournalLimits& limits);
+inline constexpr std::size_t kJournalHeaderBytes = 8;
 
 // The file's bytes; empty when it is missing. False when it is there but
 // cannot be read.

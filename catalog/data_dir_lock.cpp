@@ -71,6 +71,8 @@ std::filesystem::path CDataDirLock::PathOf(const std::filesystem::path& programD
       return dir / (DataDirName(key) + ".files");
     case Kind::kWindow:
       return dir / "window";
+    case Kind::kSettings:
+      return dir / "orvane.conf";
     case Kind::kSiteUpdate:
       break;
   }

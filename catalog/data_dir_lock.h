@@ -14,6 +14,7 @@
 //                  over the first one's catalog
 //   window         held by the window for its whole life: one window per
 //                  data directory
+//   settings       held while orvane.conf is re-read, changed and rewritten
 //
 // flock locks belong to an open file, so two holders in one process
 // exclude each other as two processes do. Move-only; the destructor unlocks.
@@ -43,7 +44,7 @@ struct FileIdentity {
 
 class CDataDirLock {
  public:
-  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate, kWindow };
+  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate, kWindow, kSettings };
 
   CDataDirLock() = default;
   ~CDataDirLock();

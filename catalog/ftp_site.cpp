@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -301,11 +302,21 @@ ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
   if (!rootDir) return ArchiveError::kNone;
   const std::filesystem::path dir = DataDirectory(programDir);
   CDataDirLock diskLock;
+  std::string unrecovered;
   const auto lockAndRecover = [&] {
     diskLock = CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, siteKey());
-    // Without the lock the files are read as they are: a reader that may
-    // not create the lock file still gets what the last commit left.
-    if (diskLock.held()) RecoverSiteFiles(dir);
+    if (diskLock.held()) {
+      if (!RecoverSiteFiles(dir, &unrecovered) && unrecovered.empty()) unrecovered = dir.string();
+      return;
+    }
+    // Without the lock the files are read as they are when no commit is
+    // half done (leftover temporaries only): a reader that may not create
+    // the lock file still gets what the last commit left. A decided commit
+    // that nobody can finish would pair the old catalog with new marks.
+    struct stat info {};
+    if (::lstat((dir / kCommitRecordName).c_str(), &info) == 0) {
+      unrecovered = (dir / kCommitRecordName).string() + ": " + diskLock.error();
+    }
   };
   // An interrupted save is finished (or its leftovers removed) first, so
   // that what is read is one commit. Only then is the lock taken: a
@@ -314,10 +325,20 @@ ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
   auto read = std::make_unique<FilesRead>();
   // A pair read while another process committed is read again, the second
   // time with the writers held off.
-  if (!ReadFilePair(dir, *read) && !diskLock.held()) {
+  if (unrecovered.empty() && !ReadFilePair(dir, *read) && !diskLock.held()) {
     lockAndRecover();
     read = std::make_unique<FilesRead>();
-    ReadFilePair(dir, *read);
+    if (unrecovered.empty()) ReadFilePair(dir, *read);
+  }
+  if (!unrecovered.empty()) {
+    // An interrupted save that cannot be finished: neither file is taken,
+    // and nothing is written over them until an update has listed the
+    // whole site again.
+    read = std::make_unique<FilesRead>();
+    read->contentResult = ArchiveError::kIo;
+    read->incomplete = true;
+    read->result = {LoadResult::kUnreadable,
+                    "an interrupted save could not be finished (" + unrecovered + ")"};
   }
   contentOnDisk = read->content;
   stateAtLoad = std::move(read->stateBytes);
@@ -425,7 +446,8 @@ bool CFTPSite::SaveState(const std::filesystem::path& programDir, std::string* e
 }
 
 bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std::string* error,
-                                   const std::vector<std::string>* journal) const {
+                                   const std::vector<std::string>* journal, bool* decided) const {
+  if (decided) *decided = false;
   if (!rootDir || filesIncomplete.load()) return false;
   MakeDirectory(programDir / "Data");
   const std::filesystem::path dir = DataDirectory(programDir);
@@ -445,22 +467,64 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std:
   }
   if (state.Close() != ArchiveError::kNone)
     return FailedWrite(stateFile, stateFile.target(), error);
+  std::optional<JournalShape> journalAfter;
   if (journal && !journal->empty()) {
     // The journal rides in the same commit: its records and the catalog
-    // they describe become current together. A journal that cannot be
-    // read is started anew rather than holding the catalog back.
+    // they describe become current together.
     const std::filesystem::path journalPath = dir / kJournalFileName;
-    std::string oldJournal;
-    if (!ReadJournalFile(journalPath, oldJournal)) oldJournal.clear();
-    CAtomicFile& journalFile = commit.Add(kJournalFileName);
-    if (!journalFile.is_open()) return FailedWrite(journalFile, journalFile.target(), error);
-    for (std::string_view part : RewriteJournalParts(oldJournal, *journal, GetJournalLimits())) {
-      if (!journalFile.sink().Write(part.data(), part.size())) {
-        return FailedWrite(journalFile, journalFile.target(), error);
+    const JournalLimits limits = GetJournalLimits();
+    JournalShape shape;
+    // The frames are walked once per process (their headers only); after
+    // that this process knows the file as long as nobody else changed it.
+    const FileIdentity identity = FileIdentity::Of(journalPath);
+    if (identity.exists && identity == journalIdentity_) {
+      shape = journalShape_;
+    } else if (!ScanJournalFile(journalPath, shape)) {
+      shape = JournalShape{};  // unreadable: started anew
+    }
+    std::uint64_t addedBytes = 0;
+    for (const std::string& frame : *journal) addedBytes += frame.size();
+    const bool append = shape.validBytes >= kJournalHeaderBytes &&
+                        shape.frames + journal->size() <= limits.maxUpdates &&
+                        shape.validBytes + addedBytes <= limits.maxBytes;
+    if (append) {
+      CAtomicFile& tail = commit.AddAppend(kJournalFileName, shape.validBytes);
+      if (!tail.is_open()) return FailedWrite(tail, tail.target(), error);
+      for (const std::string& frame : *journal) {
+        if (!tail.sink().Write(frame.data(), frame.size())) {
+          return FailedWrite(tail, tail.target(), error);
+        }
       }
+      journalAfter = JournalShape{shape.frames + journal->size(), shape.validBytes + addedBytes};
+    } else {
+      // Past a cap (or no usable file): rewritten, the oldest records
+      // dropped until an eighth of each cap is free, so the next updates
+      // append again. A journal that cannot be read is started anew
+      // rather than holding the catalog back.
+      std::string oldJournal;
+      if (shape.validBytes < kJournalHeaderBytes || !ReadJournalFile(journalPath, oldJournal)) {
+        oldJournal.clear();
+      }
+      CAtomicFile& journalFile = commit.Add(kJournalFileName);
+      if (!journalFile.is_open()) return FailedWrite(journalFile, journalFile.target(), error);
+      for (std::string_view part :
+           RewriteJournalParts(oldJournal, *journal, TrimmedLimits(limits))) {
+        if (!journalFile.sink().Write(part.data(), part.size())) {
+          return FailedWrite(journalFile, journalFile.target(), error);
+        }
+      }
+      // The next save scans the rewritten file once.
     }
   }
-  if (!commit.Commit()) {
+  const bool committed = commit.Commit();
+  if (decided) *decided = commit.decided();
+  // What this process knows of the journal now; anything else is scanned.
+  journalIdentity_ = {};
+  if (committed && journalAfter) {
+    journalShape_ = *journalAfter;
+    journalIdentity_ = FileIdentity::Of(dir / kJournalFileName);
+  }
+  if (!committed) {
     if (error) *error = commit.error();
     return false;
   }
@@ -594,11 +658,20 @@ void CFTPSite::EndChanges(JournalRecord::Outcome outcome) {
   changes.active = false;
   changes.record.endTime = static_cast<std::int64_t>(std::time(nullptr));
   changes.record.outcome = outcome;
+  // A size listed twice that came back to the stored one changed nothing.
+  std::erase_if(changes.record.entries, [](const JournalEntry& entry) {
+    return entry.kind == JournalEntry::Kind::kResized && entry.size == entry.oldSize;
+  });
   changes.lastAdded = changes.record.added;
   changes.lastRemoved = changes.record.removed;
   changes.lastResized = changes.record.resized;
   journalPending.push_back(EncodeJournalRecord(changes.record));
   changes.record = JournalRecord{};
+}
+
+bool CFTPSite::CollectingChanges() const {
+  std::lock_guard guard(lock);
+  return changes.active;
 }
 
 CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir, bool withCatalog,
@@ -686,9 +759,12 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
       std::lock_guard guard(lock);
       journal = journalPending;
     }
-    saved = SaveCatalogAndState(programDir, error, &journal);
+    bool decided = false;
+    saved = SaveCatalogAndState(programDir, error, &journal, &decided);
     if (!saved) catalogUnsaved.store(true);
-    if (saved) {
+    // A commit decided but not yet published holds the records: they are
+    // written, whatever becomes of its renames.
+    if (decided) {
       std::lock_guard guard(lock);
       dropWritten(journal.size());
     }
@@ -697,9 +773,10 @@ CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir
     // any later merge for the length of the walk.
     std::lock_guard guard(lock);
     catalogUnsaved.store(false);
-    saved = SaveCatalogAndState(programDir, error, &journalPending);
+    bool decided = false;
+    saved = SaveCatalogAndState(programDir, error, &journalPending, &decided);
     if (!saved) catalogUnsaved.store(true);
-    if (saved) dropWritten(journalPending.size());
+    if (decided) dropWritten(journalPending.size());
   } else {
     std::lock_guard guard(lock);
     saved = SaveState(programDir, error);
@@ -813,6 +890,17 @@ bool DeleteDataDirectory(const std::filesystem::path& programDir, std::string_vi
   const CDataDirLock diskLock =
       CDataDirLock::Acquire(programDir, CDataDirLock::Kind::kSiteFiles, key);
   const std::filesystem::path dir = programDir / "Data" / DataDirName(key);
+  // A link in the directory's place goes itself; what it leads to is not
+  // the site's to delete.
+  struct stat info {};
+  if (::lstat(dir.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    if (FileSystem().Unlink(dir.c_str()) != 0 && errno != ENOENT) {
+      if (failure) *failure = Reason(dir, errno);
+      return false;
+    }
+    SyncDirectory(programDir / "Data");
+    return true;
+  }
   bool removed = true;
   std::vector<std::filesystem::path> doomed;
   std::error_code error;
@@ -849,7 +937,12 @@ bool RenameDataDirectory(const std::filesystem::path& programDir, std::string_vi
   // rename(2) would replace an empty directory silently and refuse a full
   // one; another catalog is never replaced, and an empty leftover goes
   // first so that the move itself is one step.
-  if (std::filesystem::is_directory(to)) {
+  std::error_code statError;
+  const bool targetIsDirectory = std::filesystem::is_directory(to, statError);
+  if (statError && statError != std::errc::no_such_file_or_directory) {
+    return fail(to, statError.value());
+  }
+  if (targetIsDirectory) {
     if (!IsEmptyDirectory(to)) return fail(to, ENOTEMPTY);
     if (FileSystem().Rmdir(to.c_str()) != 0) return fail(to, errno);
   }

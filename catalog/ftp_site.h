@@ -177,10 +177,13 @@ class CFTPSite {
   // Both files in one walk of the catalog (a quarter faster for a large
   // one), replaced as one commit (CSiteFilesCommit): true when both were,
   // false with both old files in place.
-  // With `journal` (encoded records), changes.jn is rewritten with them in
-  // the same commit.
+  // With `journal` (encoded records), changes.jn gets them in the same
+  // commit. `decided`, when given, says whether the commit was decided
+  // (the new files and records win, see CSiteFilesCommit::decided()) even
+  // when the result is false.
   bool SaveCatalogAndState(const std::filesystem::path& programDir, std::string* error = nullptr,
-                           const std::vector<std::string>* journal = nullptr) const;
+                           const std::vector<std::string>* journal = nullptr,
+                           bool* decided = nullptr) const;
 
   // The save that other processes on the same data directory can live
   // with; what the update worker (withCatalog) and the closing document
@@ -304,6 +307,9 @@ class CFTPSite {
   // Closes the running update's record and queues it for the next save of
   // the catalog. Takes `lock`.
   void EndChanges(JournalRecord::Outcome outcome);
+  // Whether an update's record is open (begun and not yet ended). Takes
+  // `lock`.
+  bool CollectingChanges() const;
   // Records of updates whose catalog is not saved yet, oldest first, each
   // one encoded frame; written with the catalog and dropped by that
   // commit, so none is lost to a failed save. Under `lock`.
@@ -341,6 +347,11 @@ class CFTPSite {
   CrawlCounts crawlCounts_;
   std::string saveError_;
   LoadResult loadResult_;
+  // The journal as this process last wrote it (identity and layout), so
+  // that the next save appends without walking its frames again. Used by
+  // the saves only, which run one at a time.
+  mutable FileIdentity journalIdentity_;
+  mutable JournalShape journalShape_;
   std::atomic<std::size_t> journalMaxUpdates_{JournalLimits{}.maxUpdates};
   std::atomic<std::size_t> journalMaxBytes_{JournalLimits{}.maxBytes};
 };

@@ -41,7 +41,8 @@ std::uint64_t HashName(std::string_view name) {
 
 }  // namespace
 
-CListingMerge::CListingMerge(CFTPDir& dir) : dir_(dir), site_(dir.GetSite()) {
+CListingMerge::CListingMerge(CFTPDir& dir)
+    : dir_(dir), site_(dir.GetSite()), filesAtStart_(dir.files.size()) {
   // The stored marks no longer fit this tree until both files are saved.
   if (site_) site_->catalogUnsaved.store(true);
 }
@@ -117,9 +118,12 @@ JournalRecord* CListingMerge::Journal() {
   return &site_->changes.record;
 }
 
-void CListingMerge::Note(JournalRecord& record, JournalEntry entry, std::string_view name) {
-  // A first crawl keeps the counts only: every entry would be "added".
-  if (record.summary) return;
+std::size_t CListingMerge::Note(JournalRecord& record, JournalEntry entry, std::string_view name) {
+  // A first crawl keeps the counts only: every entry would be "added". A
+  // record lists a bounded number of entries (its counts stay exact), so
+  // that a server that makes up new names without end costs the journal
+  // no more than that.
+  if (record.summary || record.entries.size() >= kMaxJournalRecordEntries) return kNoNote;
   if (!havePath_) {
     path_ = dir_.GetPath();
     if (path_.empty() || path_.back() != '/') path_.push_back('/');
@@ -128,6 +132,41 @@ void CListingMerge::Note(JournalRecord& record, JournalEntry entry, std::string_
   entry.path.reserve(path_.size() + name.size());
   entry.path.assign(path_).append(name);
   record.entries.push_back(std::move(entry));
+  return record.entries.size() - 1;
+}
+
+void CListingMerge::Relisted(std::size_t position, std::uint64_t size) {
+  CFTPFile& file = *dir_.files[position];
+  JournalRecord* journal = Journal();
+  if (position >= filesAtStart_) {
+    // Added by this listing: one entry, with the size the catalog keeps.
+    file.size.store(size, std::memory_order_relaxed);
+    const std::size_t added = position - filesAtStart_;
+    if (journal && added < addedNotes_.size() && addedNotes_[added] != kNoNote) {
+      journal->entries[addedNotes_[added]].size = size;
+    }
+    return;
+  }
+  const std::uint64_t before = file.size.exchange(size, std::memory_order_relaxed);
+  auto found = resized_.find(position);
+  if (found == resized_.end()) {
+    if (before == size || !journal) return;
+    ++journal->resized;
+    resized_[position] = Resize{
+        before, Note(*journal, {JournalEntry::Kind::kResized, false, {}, size, before, 0},
+                     file.name()),
+        true};
+    return;
+  }
+  Resize& resize = found->second;
+  if (!journal) return;
+  // A resize back to the stored size is no change: it leaves the count,
+  // and its entry is dropped when the record is closed.
+  const bool change = size != resize.oldSize;
+  if (change && !resize.counted) ++journal->resized;
+  if (!change && resize.counted) --journal->resized;
+  resize.counted = change;
+  if (resize.note != kNoNote) journal->entries[resize.note].size = size;
 }
 
 bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t size) {
@@ -148,18 +187,29 @@ bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t s
   } else {
     const std::int64_t found = Find(dir_.files, fileIndex_, name);
     if (found >= 0) {
-      CFTPFile& file = *dir_.files[static_cast<std::size_t>(found)];
+      const auto position = static_cast<std::size_t>(found);
+      if (listed_.size() <= position) listed_.resize(dir_.files.size());
+      if (listed_[position]) {
+        Relisted(position, size);
+        return false;
+      }
+      listed_[position] = true;
+      CFTPFile& file = *dir_.files[position];
       file.seen = 1;
       const std::uint64_t oldSize = file.size.exchange(size, std::memory_order_relaxed);
       if (journal && oldSize != size) {
         ++journal->resized;
-        Note(*journal, {JournalEntry::Kind::kResized, false, {}, size, oldSize, 0}, name);
+        resized_[position] = Resize{
+            oldSize, Note(*journal, {JournalEntry::Kind::kResized, false, {}, size, oldSize, 0}, name),
+            true};
       }
       return false;
     }
     auto file = CFTPFile::Make(name, size, 1);
     file->seen = 1;
     dir_.AddFile(std::move(file));
+    if (listed_.size() < dir_.files.size()) listed_.resize(dir_.files.size());
+    listed_[dir_.files.size() - 1] = true;
     if (fileIndex_.built) {
       Insert(dir_.files, fileIndex_, static_cast<std::uint32_t>(dir_.files.size() - 1));
     }
@@ -167,8 +217,9 @@ bool CListingMerge::Add(std::string_view name, bool isDirectory, std::uint64_t s
   if (site_) site_->hasNewEntries.store(true, std::memory_order_relaxed);
   if (journal) {
     ++journal->added;
-    Note(*journal, {JournalEntry::Kind::kAdded, isDirectory, {}, isDirectory ? 0 : size, 0, 0},
-         name);
+    const std::size_t note = Note(
+        *journal, {JournalEntry::Kind::kAdded, isDirectory, {}, isDirectory ? 0 : size, 0, 0}, name);
+    if (!isDirectory && !journal->summary) addedNotes_.push_back(note);
   }
   return true;
 }
@@ -219,6 +270,17 @@ std::size_t CListingMerge::Sweep(IRemovalSink& sink) {
   fileIndex_ = Index{};
   dirIndex_ = Index{};
   return removed;
+}
+
+std::size_t CListingMerge::Sweep(IRemovalSink& sink,
+                                 const std::function<bool(std::string_view)>& mayBeListed) {
+  for (const auto& file : dir_.files) {
+    if (!file->seen && mayBeListed(file->name())) file->seen = 1;
+  }
+  for (const auto& sub : dir_.subdirs) {
+    if (!sub->seen && mayBeListed(sub->name())) sub->seen = 1;
+  }
+  return Sweep(sink);
 }
 
 void CListingMerge::Keep() {

@@ -11,7 +11,10 @@
 // sweep leaves `seen` set on what it found, so those entries survive the
 // next sweep of that directory.
 //
-// Names are matched byte for byte, first match in list order. Large
+// Names are matched byte for byte, first match in list order. A name listed
+// twice in one listing is one entry: the last line's size wins, and the
+// journal compares that with what was stored before the listing (no resize
+// back and forth). Large
 // directories are indexed by name for the duration of the merge, so a
 // listing of n entries costs O(n) rather than O(n^2).
 //
@@ -24,9 +27,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "catalog/change_journal.h"
@@ -55,8 +60,11 @@ class CListingMerge {
   // the entry was new.
   bool Add(std::string_view name, bool isDirectory, std::uint64_t size);
 
-  // Phase 2. Returns the number of entries removed.
+  // Phase 2. Returns the number of entries removed. With `mayBeListed`, an
+  // entry the listing did not name is kept when mayBeListed(name) says
+  // that a line the listing could not read may have been it.
   std::size_t Sweep(IRemovalSink& sink);
+  std::size_t Sweep(IRemovalSink& sink, const std::function<bool(std::string_view)>& mayBeListed);
 
   // Ends a listing that cannot tell what is gone (cut short, or lines that
   // could not be read): nothing is removed and `seen` is cleared, so the
@@ -84,7 +92,19 @@ class CListingMerge {
 
   // The running update's record, or null when no changes are collected.
   JournalRecord* Journal();
-  void Note(JournalRecord& record, JournalEntry entry, std::string_view name);
+  // Notes a change; the index of its journal entry, or kNoNote.
+  std::size_t Note(JournalRecord& record, JournalEntry entry, std::string_view name);
+  // The file at `position` listed again in this listing with `size`.
+  void Relisted(std::size_t position, std::uint64_t size);
+
+  static constexpr std::size_t kNoNote = static_cast<std::size_t>(-1);
+  // A stored file whose size this listing changed: its size before, and
+  // its journal entry.
+  struct Resize {
+    std::uint64_t oldSize = 0;
+    std::size_t note = kNoNote;
+    bool counted = false;
+  };
 
   CFTPDir& dir_;
   CFTPSite* site_;
@@ -93,6 +113,13 @@ class CListingMerge {
   bool havePath_ = false;
   Index fileIndex_;
   Index dirIndex_;
+  // Files before this listing: those at or after it were added by it.
+  std::size_t filesAtStart_ = 0;
+  // Files this listing named, by position (one bit each).
+  std::vector<bool> listed_;
+  // The journal entry of each file this listing added, in order.
+  std::vector<std::size_t> addedNotes_;
+  std::unordered_map<std::size_t, Resize> resized_;
 };
 
 }  // namespace orvane

@@ -1,8 +1,12 @@
 #include "catalog/site_files_commit.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <optional>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -30,23 +34,75 @@ bool Exists(const std::filesystem::path& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-// The record's lines, "<temporary>\t<target>\n", as pairs; false when the
-// bytes are no such list (only a hand-edited file can be: the record is
-// itself replaced atomically).
-bool ParseRecord(std::string_view bytes,
-                 std::vector<std::pair<std::string, std::string>>& renames) {
+// One step of a decided commit: the temporary renamed over the target, or,
+// with an offset, appended to the target at that offset.
+struct RecordLine {
+  std::string temp;
+  std::string target;
+  std::optional<std::uint64_t> appendAt;
+};
+
+// The record's lines, "<temporary>\t<target>\n" or
+// "<temporary>\t<target>\t<offset>\n"; false when the bytes are no such list
+// (only a hand-edited file can be: the record is itself replaced
+// atomically).
+bool ParseRecord(std::string_view bytes, std::vector<RecordLine>& lines) {
   while (!bytes.empty()) {
     const std::size_t end = bytes.find('\n');
     if (end == std::string_view::npos) return false;
-    const std::string_view line = bytes.substr(0, end);
+    std::string_view line = bytes.substr(0, end);
     bytes.remove_prefix(end + 1);
     const std::size_t tab = line.find('\t');
     if (tab == std::string_view::npos) return false;
     const std::string_view temp = line.substr(0, tab);
-    const std::string_view target = line.substr(tab + 1);
+    std::string_view target = line.substr(tab + 1);
+    std::optional<std::uint64_t> appendAt;
+    if (const std::size_t second = target.find('\t'); second != std::string_view::npos) {
+      const std::string_view offset = target.substr(second + 1);
+      target = target.substr(0, second);
+      std::uint64_t value = 0;
+      const auto [at, ec] = std::from_chars(offset.data(), offset.data() + offset.size(), value);
+      if (offset.empty() || ec != std::errc() || at != offset.data() + offset.size()) return false;
+      appendAt = value;
+    }
     if (!IsPlainName(temp) || !IsPlainName(target) || !IsTemporaryOf(temp, target)) return false;
-    renames.emplace_back(temp, target);
+    lines.push_back(RecordLine{std::string(temp), std::string(target), appendAt});
   }
+  return true;
+}
+
+// Puts the bytes of `from` into `to` at `offset`, cutting what lay there
+// before, makes them durable and removes `from`. Run again after an
+// interruption it gives the same file: this is how a decided commit
+// appends.
+bool AppendTail(const std::filesystem::path& from, const std::filesystem::path& to,
+                std::uint64_t offset, std::string* error) {
+  const auto fail = [&](const std::filesystem::path& path) {
+    if (error) *error = Reason(path, errno ? errno : EIO);
+    return false;
+  };
+  std::string tail;
+  if (!ReadWholeFile(from, tail)) return fail(from);
+  const int fd = ::open(to.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return fail(to);
+  bool written = ::ftruncate(fd, static_cast<off_t>(offset)) == 0 &&
+                 ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
+  for (std::size_t done = 0; written && done < tail.size();) {
+    const ssize_t n = FileSystem().Write(fd, tail.data() + done, tail.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      written = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (written && FileSystem().Fsync(fd) != 0) written = false;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  if (!written) return fail(to);
+  if (FileSystem().Unlink(from.c_str()) != 0 && errno != ENOENT) return fail(from);
   return true;
 }
 
@@ -66,7 +122,14 @@ CSiteFilesCommit::~CSiteFilesCommit() = default;
 
 CAtomicFile& CSiteFilesCommit::Add(std::string_view name) {
   files_.push_back(std::make_unique<CAtomicFile>(dir_ / name, kFileMode));
+  appendAt_.emplace_back();
   return *files_.back();
+}
+
+CAtomicFile& CSiteFilesCommit::AddAppend(std::string_view name, std::uint64_t offset) {
+  CAtomicFile& file = Add(name);
+  appendAt_.back() = offset;
+  return file;
 }
 
 bool CSiteFilesCommit::Fail(const std::filesystem::path& path, int error) {
@@ -78,7 +141,7 @@ bool CSiteFilesCommit::Commit() {
   for (const auto& file : files_) {
     if (!file->Stage()) return Fail(file->target(), file->error());
   }
-  if (files_.size() == 1) {
+  if (files_.size() == 1 && !appendAt_.front()) {
     return files_.front()->Publish() || Fail(files_.front()->target(), files_.front()->error());
   }
   // The record may name only temporaries whose names survive a power loss.
@@ -86,11 +149,12 @@ bool CSiteFilesCommit::Commit() {
   const std::filesystem::path recordPath = dir_ / kCommitRecordName;
   {
     std::string lines;
-    for (const auto& file : files_) {
-      lines.append(file->temporary().filename().string())
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+      lines.append(files_[i]->temporary().filename().string())
           .append("\t")
-          .append(file->target().filename().string())
-          .append("\n");
+          .append(files_[i]->target().filename().string());
+      if (appendAt_[i]) lines.append("\t").append(std::to_string(*appendAt_[i]));
+      lines.append("\n");
     }
     CAtomicFile record(recordPath, kFileMode);
     if (!record.is_open() || !record.sink().Write(lines.data(), lines.size()) || !record.Commit()) {
@@ -99,17 +163,31 @@ bool CSiteFilesCommit::Commit() {
   }
   // Decided: from here on a temporary goes away only by its rename, here or
   // in the recovery.
+  decided_ = true;
   for (const auto& file : files_) file->KeepTemporary();
-  bool published = true;
-  for (const auto& file : files_) {
-    if (!file->Publish()) {
-      Fail(file->target(), file->error());
-      published = false;
+  for (std::size_t i = 0; i < files_.size(); ++i) {
+    CAtomicFile& file = *files_[i];
+    std::string appendError;
+    const bool published = appendAt_[i] ? AppendTail(file.temporary(), file.target(),
+                                                     *appendAt_[i], &appendError)
+                                        : file.Publish();
+    if (!published) {
+      // The rest stays under its temporary name: the recovery renames them
+      // all, in the record's order.
+      if (appendAt_[i]) {
+        if (error_.empty()) error_ = appendError;
+      } else {
+        Fail(file.target(), file.error());
+      }
+      // A failure that passes (a busy moment) is finished here; one that
+      // stays is the save's error, and every reader finds the record and
+      // finishes it, or says that it cannot, before it reads.
+      if (RecoverSiteFiles(dir_)) {
+        error_.clear();
+        return true;
+      }
+      return false;
     }
-  }
-  if (!published) {
-    RecoverSiteFiles(dir_);
-    return true;
   }
   // The renames must be durable before the record's removal is; a record
   // that outlives them only makes the next reader look for temporaries.
@@ -131,13 +209,15 @@ bool RecoverSiteFiles(const std::filesystem::path& dir, std::string* error) {
   const std::filesystem::path recordPath = dir / kCommitRecordName;
   std::string bytes;
   if (ReadWholeFile(recordPath, bytes)) {
-    std::vector<std::pair<std::string, std::string>> renames;
-    if (ParseRecord(bytes, renames)) {
-      for (const auto& [temp, target] : renames) {
-        const std::filesystem::path from = dir / temp;
-        if (!Exists(from)) continue;  // renamed before the interruption
-        if (FileSystem().Rename(from.c_str(), (dir / target).c_str()) != 0) {
-          if (error) *error = Reason(dir / target, errno);
+    std::vector<RecordLine> lines;
+    if (ParseRecord(bytes, lines)) {
+      for (const RecordLine& line : lines) {
+        const std::filesystem::path from = dir / line.temp;
+        if (!Exists(from)) continue;  // done before the interruption
+        if (line.appendAt) {
+          if (!AppendTail(from, dir / line.target, *line.appendAt, error)) return false;
+        } else if (FileSystem().Rename(from.c_str(), (dir / line.target).c_str()) != 0) {
+          if (error) *error = Reason(dir / line.target, errno);
           return false;
         }
       }

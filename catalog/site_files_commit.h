@@ -18,7 +18,9 @@
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,13 +46,24 @@ class CSiteFilesCommit {
   // A new version of the file `name` in the directory (owner-only). Check
   // is_open() before writing; the reference lives as long as the commit.
   CAtomicFile& Add(std::string_view name);
+  // Bytes to append to the existing file `name` at `offset` (what lies
+  // beyond it is cut): the commit writes them to a temporary first and
+  // appends them once it is decided, so the file's old bytes are never
+  // read or rewritten. The file must exist.
+  CAtomicFile& AddAppend(std::string_view name, std::uint64_t offset);
 
   // Makes the new versions current together. False, with every old file in
   // place, when any step before the commit record was durable failed.
-  // Once the record is written the change is decided: Commit() is true,
-  // and a rename that failed after it is finished by RecoverSiteFiles (the
-  // next load or save of the site, which any reader runs first).
+  // Once the record is written the change is decided (decided()): a rename
+  // that fails after it is tried once more through RecoverSiteFiles, and
+  // when that fails too Commit() is false with the rename's error. The new
+  // versions then wait under their temporary names for the next recovery
+  // (the next load or save of the site, which any reader runs first); no
+  // reader takes the files until it has finished.
   bool Commit();
+  // Whether the commit record was written: the new versions are the
+  // site's files from then on, even when Commit() failed.
+  bool decided() const { return decided_; }
   // "<path>: <reason>" of the step that failed.
   const std::string& error() const { return error_; }
 
@@ -59,7 +72,10 @@ class CSiteFilesCommit {
 
   std::filesystem::path dir_;
   std::vector<std::unique_ptr<CAtomicFile>> files_;
+  // Per file: the offset to append at, or nothing for a rename.
+  std::vector<std::optional<std::uint64_t>> appendAt_;
   std::string error_;
+  bool decided_ = false;
 };
 
 // Whether `dir` holds a commit record or a temporary of a site file, i.e.

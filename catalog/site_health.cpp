@@ -20,6 +20,9 @@ namespace orvane {
 namespace {
 
 constexpr std::string_view kHeader = "orvane-health 1";
+// Version 2 adds `last-partial`; a record without it is still written as
+// version 1, so that an older reader keeps reading what it knows.
+constexpr std::string_view kHeaderPartial = "orvane-health 2";
 // A record is a few hundred bytes; an error text is cut well below this.
 constexpr std::size_t kMaxRecordBytes = 16 * 1024;
 constexpr std::size_t kMaxErrorTextBytes = 4096;
@@ -59,7 +62,7 @@ std::string Reason(const std::filesystem::path& path, int error) {
 }  // namespace
 
 std::string EncodeSiteHealth(const SiteHealth& health) {
-  std::string out(kHeader);
+  std::string out(health.lastPartial != 0 ? kHeaderPartial : kHeader);
   out.push_back('\n');
   const auto line = [&out](std::string_view key, auto value) {
     out.append(key).push_back('=');
@@ -70,6 +73,7 @@ std::string EncodeSiteHealth(const SiteHealth& health) {
   line("entries", health.entries);
   line("bytes", health.bytes);
   line("new", health.newEntries);
+  if (health.lastPartial != 0) line("last-partial", health.lastPartial);
   if (health.HasError()) {
     out.append("error-kind=").append(health.errorKind).push_back('\n');
     line("error-time", health.errorTime);
@@ -95,12 +99,14 @@ std::optional<SiteHealth> DecodeSiteHealth(std::string_view bytes) {
     kNew = 16,
     kErrorKind = 32,
     kErrorTime = 64,
-    kErrorText = 128
+    kErrorText = 128,
+    kLastPartial = 256
   };
   constexpr unsigned kSuccessKeys = kLastSuccess | kDuration | kEntries | kBytes | kNew;
   constexpr unsigned kErrorKeys = kErrorKind | kErrorTime | kErrorText;
   unsigned seen = 0;
   bool first = true;
+  bool partialAllowed = false;
   bool ended = false;
   std::size_t pos = 0;
   while (pos < bytes.size()) {
@@ -109,7 +115,8 @@ std::optional<SiteHealth> DecodeSiteHealth(std::string_view bytes) {
     const std::string_view line = bytes.substr(pos, end - pos);
     pos = end + 1;
     if (first) {
-      if (line != kHeader) return std::nullopt;
+      if (line != kHeader && line != kHeaderPartial) return std::nullopt;
+      partialAllowed = line == kHeaderPartial;
       first = false;
       continue;
     }
@@ -138,6 +145,9 @@ std::optional<SiteHealth> DecodeSiteHealth(std::string_view bytes) {
     } else if (key == "new") {
       bit = kNew;
       ok = ParseDecimal(value, health.newEntries);
+    } else if (key == "last-partial" && partialAllowed) {
+      bit = kLastPartial;
+      ok = ParseDecimal(value, health.lastPartial) && health.lastPartial != 0;
     } else if (key == "error-kind") {
       bit = kErrorKind;
       ok = ValidKind(value);
@@ -154,6 +164,7 @@ std::optional<SiteHealth> DecodeSiteHealth(std::string_view bytes) {
     seen |= bit;
   }
   if (!ended || (seen & kSuccessKeys) != kSuccessKeys) return std::nullopt;
+  if (partialAllowed && (seen & kLastPartial) == 0) return std::nullopt;
   if ((seen & kErrorKeys) != 0 && (seen & kErrorKeys) != kErrorKeys) return std::nullopt;
   return health;
 }
@@ -233,7 +244,11 @@ bool RecordSiteHealth(CFTPSite& site, const std::filesystem::path& programDir, c
   // Read under the lock: another process's record is the base, so its
   // success or error is not written over with an older view.
   SiteHealth health = ReadSiteHealth(dir).value_or(SiteHealth{});
-  if (end.succeeded) {
+  if (end.succeeded && end.partial) {
+    // One directory brought up to date says nothing of the rest: the
+    // whole site's last success stays what it was.
+    health.lastPartial = end.endMs / 1000;
+  } else if (end.succeeded) {
     const CatalogFigures figures = CountCatalog(site);
     health.lastSuccess = end.endMs / 1000;
     health.durationMs =

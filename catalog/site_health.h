@@ -42,6 +42,11 @@ struct SiteHealth {
   std::string errorKind;
   std::string errorText;
   std::int64_t errorTime = 0;
+  // End of the last update of one directory below the root that succeeded
+  // (seconds since the epoch; 0: none). It is no success of the whole
+  // site: lastSuccess and the figures stay as the last whole update left
+  // them.
+  std::int64_t lastPartial = 0;
 
   bool HasSucceeded() const { return lastSuccess != 0; }
   bool HasError() const { return !errorKind.empty(); }
@@ -81,6 +86,8 @@ struct UpdateEnd {
   // A failure: its kind (a HealthErrorKind token) and text.
   std::string errorKind;
   std::string errorText;
+  // The update covered one directory below the root, not the whole site.
+  bool partial = false;
 };
 
 // Reads the site's record, applies `end` (a success takes the catalog's

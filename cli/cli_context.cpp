@@ -136,7 +136,9 @@ CFTPDir* CliContext::FindDirectory(CFTPSite& site, std::string_view typedPath) c
 void CliContext::Message(std::string_view text) const { err << text << '\n' << std::flush; }
 
 int CliContext::Fail(int status, std::string_view text) {
-  Message(text);
+  // A failure that two steps meet (an update's save, then the one at
+  // close) is told once.
+  if (failures_.insert(std::string(text)).second) Message(text);
   if (error_.empty()) error_ = text;
   return status;
 }

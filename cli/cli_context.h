@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +92,7 @@ class CliContext {
  private:
   std::string error_;
   bool streamed_ = false;
+  std::set<std::string> failures_;
 };
 
 // Splits "--name value" / "--name=value" options from positional arguments.

@@ -124,7 +124,14 @@ int main(int argc, char** argv) {
 #ifdef ORVANE_CLI_LAUNCHER
   if (command->online) return ExecOnlineProgram(argv);
 #endif
-  if (!dataDir.empty() && dataDir.is_relative()) dataDir = std::filesystem::absolute(dataDir);
+  if (!dataDir.empty() && dataDir.is_relative()) {
+    std::error_code absoluteError;
+    std::filesystem::path absolute = std::filesystem::absolute(dataDir, absoluteError);
+    if (absoluteError) {
+      return fail(kExitFailed, "orvane-cli: --data-dir: " + absoluteError.message(), false);
+    }
+    dataDir = std::move(absolute);
+  }
 
   const std::filesystem::path programDir = ChooseDataDirectory(dataDir, ExecutableDirectory());
   std::error_code statError;

@@ -318,7 +318,12 @@ int Install(CliContext& context, const fs::path& unitDir, std::uint64_t interval
   if (program.empty()) return context.Fail(kExitFailed, "orvane-cli: cannot find its own path");
   const std::optional<std::string> programWord = SystemdWord(program.string());
   // The service does not start in this working directory.
-  const fs::path dataDir = fs::absolute(context.doc.GetProgramDir());
+  std::error_code absoluteError;
+  const fs::path dataDir = fs::absolute(context.doc.GetProgramDir(), absoluteError);
+  if (absoluteError) {
+    return context.Fail(kExitFailed, "orvane-cli: " + context.doc.GetProgramDir().string() + ": " +
+                                         absoluteError.message());
+  }
   const std::optional<std::string> dataWord = SystemdWord(dataDir.string());
   if (!programWord || !dataWord) {
     return context.Fail(

@@ -28,6 +28,10 @@ constexpr SettingName kSettings[] = {
      UserSettings::kMinJournalUpdates, UserSettings::kMaxJournalUpdates},
     {"journal-megabytes", "journalMegabytes", &UserSettings::journalMegabytes,
      UserSettings::kMinJournalMegabytes, UserSettings::kMaxJournalMegabytes},
+    {"listing-entries", "listingEntries", &UserSettings::listingEntries, UserSettings::kMinEntries,
+     UserSettings::kMaxEntries},
+    {"update-entries", "updateEntries", &UserSettings::updateEntries, UserSettings::kMinEntries,
+     UserSettings::kMaxEntries},
 };
 
 void Show(CliContext& context, const UserSettings& settings) {
@@ -76,7 +80,7 @@ int RunSettings(CliContext& context, const std::vector<std::string>& args) {
       !context.doc.SetUserSettings(settings, &error)) {
     return context.Fail(kExitFailed, "orvane-cli: could not save " + error);
   }
-  Show(context, settings);
+  Show(context, context.doc.userSettings());
   return kExitSuccess;
 }
 

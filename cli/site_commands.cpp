@@ -572,10 +572,13 @@ int RunTree(CliContext& context, const std::vector<std::string>& args) {
   // Set by the load when content.ct or state.st was there but could not be
   // read in full: what is printed is then not the whole catalog.
   const bool damaged = site->filesIncomplete.load();
-  const std::string damage = "orvane-cli tree: the stored catalog of " +
-                             CliContext::Plain(site->siteKey()) +
-                             " could not be read in full (content.ct or state.st is damaged or "
-                             "unreadable); an update of the whole site replaces it";
+  std::string damage = "orvane-cli tree: the stored catalog of " +
+                       CliContext::Plain(site->siteKey()) +
+                       " could not be read in full (content.ct or state.st is damaged or "
+                       "unreadable); an update of the whole site replaces it";
+  if (const std::string reason = site->GetLoadResult().reason; !reason.empty()) {
+    damage += ": " + CliContext::Escaped(reason);
+  }
   if (!start) {
     if (damaged) return context.Fail(kExitFailed, damage);
     return context.Fail(kExitNothing, "orvane-cli tree: no stored directory " + args[1]);

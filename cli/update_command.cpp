@@ -63,8 +63,12 @@ std::string OneLine(std::string text) {
 }
 
 std::string StatusLine(const CFTPSite& site, const SiteStatus& status) {
-  return CliContext::Plain(site.siteKey()) + ": " +
-         CliContext::Escaped(OneLine(DecodeName(StatusText(status), NameCharset::kUtf8)));
+  const std::string key = CliContext::Plain(site.siteKey());
+  if (status.outcome == SiteStatus::Outcome::kFailed &&
+      status.failure == SiteStatus::Failure::kBusyElsewhere) {
+    return key + ": skipped: " + std::string(kBeingUpdatedElsewhere);
+  }
+  return key + ": " + CliContext::Escaped(OneLine(DecodeName(StatusText(status), NameCharset::kUtf8)));
 }
 
 bool IsRunning(SiteStatus::Outcome outcome) {
@@ -101,9 +105,17 @@ std::string CountsText(const CrawlCounts& counts) {
   return text;
 }
 
+// Left to another process that is updating the site: nothing was tried,
+// so it is neither a failure nor a success.
+bool Skipped(const SiteStatus& status) {
+  return status.outcome == SiteStatus::Outcome::kFailed &&
+         status.failure == SiteStatus::Failure::kBusyElsewhere;
+}
+
 // The outcome as a name for scripts (--json).
-const char* OutcomeName(SiteStatus::Outcome outcome) {
-  switch (outcome) {
+const char* OutcomeName(const SiteStatus& status) {
+  if (Skipped(status)) return "skipped";
+  switch (status.outcome) {
     case SiteStatus::Outcome::kNone:
       return "none";
     case SiteStatus::Outcome::kWaiting:
@@ -344,6 +356,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   engine.SetMaxWorkers(static_cast<int>(threads));
   engine.SetConnectionsPerSite(static_cast<int>(connections));
   engine.SetRecursiveListing(!parsed.Has("no-recursive"));
+  engine.SetCrawlLimits(context.doc.userSettings().crawlLimits());
   if (all) {
     engine.UpdateAll(sites);
   } else {
@@ -410,7 +423,9 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     const bool whole = status.outcome == SiteStatus::Outcome::kSucceeded && !status.counts.any() &&
                        !notKept.contains(site.get()) && !thrownAway.contains(site.get());
     if (whole) ++complete;
-    if (status.state == kUpdateFailed || thrownAway.contains(site.get())) ++failed;
+    if ((status.state == kUpdateFailed && !Skipped(status)) || thrownAway.contains(site.get())) {
+      ++failed;
+    }
     // Quiet: only what went wrong, on stderr, and only here.
     if (quiet && !whole) context.Message(StatusLine(*site, status));
     // A site may report success and still have left parts of its tree as
@@ -473,7 +488,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
           .Key("status")
           .String(DecodeName(StatusText(status), NameCharset::kUtf8))
           .Key("outcome")
-          .String(OutcomeName(status.outcome))
+          .String(OutcomeName(status))
           .Key("updateState")
           .Number(static_cast<int>(status.state))
           .Key("hasNewEntries")

@@ -88,6 +88,12 @@ struct SiteChangeRecord {
 bool WriteSiteChange(const std::filesystem::path& programDir, const SiteChangeRecord& change,
                      std::string& error) {
   const std::filesystem::path path = programDir / kSiteChangeRecord;
+  // A record still there is an earlier change's unfinished work; writing
+  // over it would lose that work (COrvaneDoc::SettleSiteChange runs first).
+  if (::access(path.c_str(), F_OK) == 0 || errno != ENOENT) {
+    error = path.string() + ": an earlier site change is not finished yet";
+    return false;
+  }
   CAtomicFile file(path, kSiteListMode);
   if (file.is_open()) {
     CArchiveWriter archive(file.sink());
@@ -148,6 +154,14 @@ COrvaneDoc::~COrvaneDoc() {
 }
 
 // ---- Lifecycle --------------------------------------------------------------
+
+bool COrvaneDoc::SettleSiteChange(std::string& error) {
+  const std::filesystem::path path = programDir_ / kSiteChangeRecord;
+  if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT) return true;
+  if (FinishSiteChange()) return true;
+  error = path.string() + ": an earlier site change is not finished yet";
+  return false;
+}
 
 bool COrvaneDoc::FinishSiteChange() {
   const std::filesystem::path recordPath = programDir_ / kSiteChangeRecord;
@@ -498,10 +512,19 @@ SiteChange COrvaneDoc::AddSite(std::shared_ptr<CFTPSite> site) {
 }
 
 bool COrvaneDoc::SetUserSettings(const UserSettings& settings, std::string* error) {
-  if (!settings.Save(programDir_, error)) return false;
-  userSettings_ = settings.Clamped();
+  // Only what changed since the settings were read goes to the file:
+  // another process's change to another key meanwhile stays, and comes
+  // back here with the file as it was written.
+  UserSettings now;
+  if (!settings.SaveChanges(programDir_, userSettings_, error, &now)) return false;
+  userSettings_ = now;
   for (const auto& site : siteList_) ApplyUserSettings(*site);
   return true;
+}
+
+void COrvaneDoc::ReloadUserSettings() {
+  userSettings_ = UserSettings::Load(programDir_);
+  for (const auto& site : siteList_) ApplyUserSettings(*site);
 }
 
 void COrvaneDoc::ApplyUserSettings(CFTPSite& site) const {
@@ -540,7 +563,9 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
   // The catalog moves with the key. Every step is undone when a later one
   // fails, and the record lets the next start finish or undo a change that
   // a crash interrupted (FinishSiteChange): at no point does site.ds list
-  // a key whose catalog sits under another name.
+  // a key whose catalog sits under another name. An earlier change's record
+  // is settled first (before the files locks, which settling may take).
+  if (!SettleSiteChange(siteListError_)) return SiteChange::kFailed;
   // A worker that has just ended may still be writing the site's files
   // under the old key.
   std::lock_guard files(site.filesLock);
@@ -555,15 +580,25 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
     siteListError_ = to.string() + ": " + std::strerror(ENOTEMPTY);
     return SiteChange::kTargetTaken;
   }
-  const bool move = std::filesystem::exists(from);
+  // A Data directory that cannot be examined fails the edit, with why.
+  std::error_code statError;
+  const bool move = std::filesystem::exists(from, statError);
+  if (statError) {
+    siteListError_ = from.string() + ": " + statError.message();
+    return SiteChange::kFailed;
+  }
   if (move &&
       !WriteSiteChange(programDir_, {std::string(kRenameChange), oldKey, newKey}, siteListError_)) {
     return SiteChange::kFailed;
   }
   if (move && !RenameDataDirectory(programDir_, oldKey, newKey, &siteListError_)) {
-    // A move that reported failure after it happened is put back too.
-    if (!std::filesystem::exists(from)) RenameDataDirectory(programDir_, newKey, oldKey);
-    if (std::filesystem::exists(from)) ClearSiteChange(programDir_);
+    // A move that reported failure after it happened is put back too; a
+    // record whose outcome cannot be seen stays for the next start.
+    std::error_code error;
+    if (!std::filesystem::exists(from, error) && !error) {
+      RenameDataDirectory(programDir_, newKey, oldKey);
+    }
+    if (std::filesystem::exists(from, error) && !error) ClearSiteChange(programDir_);
     return SiteChange::kFailed;
   }
   settings.ApplyTo(site);
@@ -593,7 +628,8 @@ bool COrvaneDoc::DeleteSite(std::string_view key, std::string* failure) {
   // files at the next start; then site.ds; then the files. A failure
   // before site.ds is written changes nothing.
   std::string error;
-  if (!WriteSiteChange(programDir_, {std::string(kDeleteChange), std::string(key), {}}, error)) {
+  if (!SettleSiteChange(error) ||
+      !WriteSiteChange(programDir_, {std::string(kDeleteChange), std::string(key), {}}, error)) {
     if (failure) *failure = std::move(error);
     return true;
   }

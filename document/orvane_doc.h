@@ -107,6 +107,10 @@ class COrvaneDoc {
   // before every site-list change, under the site-list lock. False when
   // the record had to stay for a later try.
   bool FinishSiteChange();
+  // FinishSiteChange before a new record is written: a record is never
+  // written over, so false (with "<path>: <reason>") while an earlier one
+  // cannot be finished yet.
+  bool SettleSiteChange(std::string& error);
   // "<path>: <reason>" of the last failed write of site.ds; empty after one
   // that worked.
   const std::string& siteListError() const { return siteListError_; }
@@ -123,6 +127,8 @@ class COrvaneDoc {
   // save takes them too). False with the reason in `error` when they could
   // not be saved; nothing changes then.
   bool SetUserSettings(const UserSettings& settings, std::string* error = nullptr);
+  // Reads the settings again (another process may have changed them).
+  void ReloadUserSettings();
   // Reads a site's catalog once per run, whoever asks first. When an update
   // worker is reading it, this waits in slices of kLoadWaitSlice and pumps
   // messages in between (removed entries and deleted sites are parked

@@ -10,14 +10,12 @@
 #include <vector>
 
 #include "catalog/atomic_file.h"
+#include "catalog/data_dir_lock.h"
+#include "catalog/file_system.h"
 
 namespace orvane {
 
 namespace {
-
-// A settings file is a few lines; anything beyond this is not one, and is
-// not read into memory whole.
-constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
 struct NumberKey {
   std::string_view name;
@@ -27,6 +25,8 @@ struct NumberKey {
 constexpr NumberKey kNumberKeys[] = {
     {"journal-updates", &UserSettings::journalUpdates},
     {"journal-megabytes", &UserSettings::journalMegabytes},
+    {"listing-entries", &UserSettings::listingEntries},
+    {"update-entries", &UserSettings::updateEntries},
 };
 
 std::string_view Trimmed(std::string_view text) {
@@ -69,21 +69,24 @@ void ForEachLine(std::string_view text, Function&& function) {
   }
 }
 
+// The whole file; false (errno set) when it is missing or cannot be read.
 bool ReadSettingsFile(const std::filesystem::path& path, std::string& text) {
   text.clear();
-  const int fd = OpenRegularForReading(path);
-  if (fd < 0) return false;
-  text.resize(kMaxFileBytes);
-  std::size_t used = 0;
-  while (used < text.size()) {
-    const ssize_t got = ::read(fd, text.data() + used, text.size() - used);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    used += static_cast<std::size_t>(got);
+  return ReadWholeFile(path, text);
+}
+
+// Temporaries of saves that were interrupted; run under the settings lock,
+// when no save of another process is under way.
+void RemoveLeftovers(const std::filesystem::path& dataDir) {
+  std::error_code error;
+  std::vector<std::filesystem::path> doomed;
+  for (std::filesystem::directory_iterator it(dataDir, error), end; !error && it != end;
+       it.increment(error)) {
+    if (IsTemporaryOf(it->path().filename().string(), kUserSettingsFileName)) {
+      doomed.push_back(it->path());
+    }
   }
-  ::close(fd);
-  text.resize(used);
-  return true;
+  for (const auto& path : doomed) FileSystem().Unlink(path.c_str());
 }
 
 }  // namespace
@@ -93,12 +96,22 @@ UserSettings UserSettings::Clamped() const {
   clamped.journalUpdates = std::clamp(journalUpdates, kMinJournalUpdates, kMaxJournalUpdates);
   clamped.journalMegabytes =
       std::clamp(journalMegabytes, kMinJournalMegabytes, kMaxJournalMegabytes);
+  clamped.listingEntries = std::clamp(listingEntries, kMinEntries, kMaxEntries);
+  clamped.updateEntries = std::clamp(updateEntries, kMinEntries, kMaxEntries);
   return clamped;
 }
 
 JournalLimits UserSettings::journalLimits() const {
   const UserSettings clamped = Clamped();
   return {clamped.journalUpdates, clamped.journalMegabytes << 20};
+}
+
+CrawlLimits UserSettings::crawlLimits() const {
+  const UserSettings clamped = Clamped();
+  CrawlLimits limits;
+  limits.maxListingEntries = clamped.listingEntries;
+  limits.maxUpdateEntries = clamped.updateEntries;
+  return limits;
 }
 
 UserSettings UserSettings::Parse(std::string_view text) {
@@ -115,31 +128,37 @@ UserSettings UserSettings::Parse(std::string_view text) {
   return settings.Clamped();
 }
 
-std::string UserSettings::Format(std::string_view oldText) const {
+std::string UserSettings::Format(std::string_view oldText, const UserSettings* only) const {
   const UserSettings clamped = Clamped();
+  const UserSettings base = only ? only->Clamped() : UserSettings{};
+  constexpr std::size_t kKeys = std::size(kNumberKeys);
+  // The keys this save writes; the lines of the others stay as they are.
+  bool mine[kKeys] = {};
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    mine[i] = !only || base.*kNumberKeys[i].field != clamped.*kNumberKeys[i].field;
+  }
+  bool written[kKeys] = {};
   std::string text;
-  bool written[std::size(kNumberKeys)] = {};
+  const auto write = [&](std::size_t i) {
+    text.append(kNumberKeys[i].name).append("=");
+    text.append(std::to_string(clamped.*kNumberKeys[i].field)).append("\n");
+    written[i] = true;
+  };
   ForEachLine(oldText, [&](std::string_view line) {
     std::string_view key;
     std::string_view value;
     if (SplitLine(line, key, value)) {
-      for (std::size_t i = 0; i < std::size(kNumberKeys); ++i) {
-        if (key != kNumberKeys[i].name) continue;
-        if (!written[i]) {
-          text.append(kNumberKeys[i].name).append("=");
-          text.append(std::to_string(clamped.*kNumberKeys[i].field)).append("\n");
-          written[i] = true;
-        }
+      for (std::size_t i = 0; i < kKeys; ++i) {
+        if (key != kNumberKeys[i].name || !mine[i]) continue;
+        if (!written[i]) write(i);
         return;
       }
     }
     if (line.empty() && text.empty()) return;
     text.append(line).append("\n");
   });
-  for (std::size_t i = 0; i < std::size(kNumberKeys); ++i) {
-    if (written[i]) continue;
-    text.append(kNumberKeys[i].name).append("=");
-    text.append(std::to_string(clamped.*kNumberKeys[i].field)).append("\n");
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    if (mine[i] && !written[i]) write(i);
   }
   return text;
 }
@@ -150,11 +169,25 @@ UserSettings UserSettings::Load(const std::filesystem::path& dataDir) {
   return Parse(text);
 }
 
-bool UserSettings::Save(const std::filesystem::path& dataDir, std::string* error) const {
+bool UserSettings::SaveChanges(const std::filesystem::path& dataDir, const UserSettings& before,
+                               std::string* error, UserSettings* now) const {
   const std::filesystem::path path = dataDir / kUserSettingsFileName;
+  const CDataDirLock lock = CDataDirLock::Acquire(dataDir, CDataDirLock::Kind::kSettings);
+  if (!lock.held()) {
+    if (error) *error = lock.error();
+    return false;
+  }
+  RemoveLeftovers(dataDir);
   std::string oldText;
-  ReadSettingsFile(path, oldText);  // missing: a new file
-  const std::string text = Format(oldText);
+  if (!ReadSettingsFile(path, oldText) && errno != ENOENT) {
+    // A file that is there but cannot be read is not replaced by one that
+    // would lose what it holds.
+    if (error) *error = path.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::string text = Format(oldText, &before);
+  if (now) *now = Parse(text);
+  if (text == oldText) return true;
   CAtomicFile file(path, 0600);
   if (file.is_open() && file.sink().Write(text.data(), text.size()) && file.Commit()) return true;
   if (error) *error = path.string() + ": " + std::strerror(file.error() ? file.error() : EIO);

@@ -14,9 +14,15 @@
 // and lines starting with "#" are comments. The reader trusts nothing: a
 // line that is not "key=value", an unknown key or a value that is not a
 // whole number is ignored (the default stays), and a number out of range
-// is clamped into it. Save rewrites the file atomically (CAtomicFile) and
-// keeps the lines it does not know, so a newer program's settings survive
-// an older one's save.
+// is clamped into it. The file is read whole, however long.
+//
+// Several processes change it: SaveChanges writes only the keys a process
+// changed, under the settings lock in locks/, onto the file as it is then
+// (re-read under the lock), so two processes that change different keys at
+// once both keep their change. It rewrites the file atomically
+// (CAtomicFile), keeps the lines it does not know (a newer program's
+// settings survive an older one's save) and removes the temporaries that
+// interrupted saves left.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +31,7 @@
 #include <string_view>
 
 #include "catalog/change_journal.h"
+#include "update/crawler.h"
 
 namespace orvane {
 
@@ -43,23 +50,39 @@ struct UserSettings {
   std::size_t journalUpdates = kDefaultJournalUpdates;
   std::size_t journalMegabytes = kDefaultJournalMegabytes;
 
+  // How many entries one listing and one site's update may take (see
+  // CrawlLimits): large enough for real servers, small enough that a
+  // server whose listing never ends cannot exhaust the memory.
+  static constexpr std::size_t kDefaultListingEntries = 5'000'000;
+  static constexpr std::size_t kDefaultUpdateEntries = 50'000'000;
+  static constexpr std::size_t kMinEntries = 100;
+  static constexpr std::size_t kMaxEntries = 1'000'000'000;
+  std::size_t listingEntries = kDefaultListingEntries;
+  std::size_t updateEntries = kDefaultUpdateEntries;
+
   // The fields moved into their ranges.
   UserSettings Clamped() const;
   JournalLimits journalLimits() const;
+  CrawlLimits crawlLimits() const;
 
   // The settings in `text`, as the header says.
   static UserSettings Parse(std::string_view text);
-  // `oldText` with each known key's line replaced by this value (the first
-  // one; later repeats dropped), unknown lines kept, missing keys appended.
-  std::string Format(std::string_view oldText = {}) const;
+  // `oldText` with the line of each known key that `only` differs in (all
+  // keys without `only`) replaced by this value (the first one; later
+  // repeats dropped), every other line kept, such keys that were missing
+  // appended.
+  std::string Format(std::string_view oldText = {}, const UserSettings* only = nullptr) const;
 
   // The settings of `dataDir`; the defaults when the file is missing or
   // cannot be read.
   static UserSettings Load(const std::filesystem::path& dataDir);
-  // Writes them (clamped) to `dataDir`, which must exist. False with
-  // "<path>: <reason>" in `error` when the file could not be replaced; the
-  // old file then stays.
-  bool Save(const std::filesystem::path& dataDir, std::string* error = nullptr) const;
+  // Writes the keys in which these settings differ from `before` (what the
+  // caller read) to `dataDir`, which must exist, under the settings lock;
+  // the other keys keep what the file holds then. `now`, when given, gets
+  // the settings of the file as written. False with "<path>: <reason>" in
+  // `error` when the file could not be replaced; the old file then stays.
+  bool SaveChanges(const std::filesystem::path& dataDir, const UserSettings& before,
+                   std::string* error = nullptr, UserSettings* now = nullptr) const;
 
   bool operator==(const UserSettings&) const = default;
 };

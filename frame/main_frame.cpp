@@ -766,6 +766,7 @@ void CMainFrame::EditSite() {
 void CMainFrame::UpdateAll() {
   schedule_->RunStarted();
   BeginRun(doc_->sites());
+  engine_->SetCrawlLimits(doc_->userSettings().crawlLimits());
   engine_->UpdateAll(doc_->sites());
   for (const auto& site : doc_->sites()) dirView_->UpdateSiteItem(site.get());
   ShowProgress();
@@ -779,6 +780,7 @@ void CMainFrame::UpdateSelected() {
   for (const auto& known : doc_->sites()) {
     if (known.get() != site) continue;
     BeginRun({known});
+    engine_->SetCrawlLimits(doc_->userSettings().crawlLimits());
     if (!engine_->UpdateSelected(known, dir->parent ? dir : nullptr)) return;
     dirView_->UpdateSiteItem(site);
     // One site's progress is shown like everyone's.

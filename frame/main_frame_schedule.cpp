@@ -69,6 +69,9 @@ void CMainFrame::ShowScheduleSettings(CUpdateNumSet& dialog) const {
   const CUpdateSchedule::Settings& settings = schedule_->settings();
   dialog.SetSchedule(settings.everyHours, settings.atStartHours, CRunNotifier::Enabled());
   dialog.SetNotifyEveryRun(CRunNotifier::EveryRun());
+  // orvane-cli may have changed them since: the dialog shows, and OK
+  // writes back, only what the file holds now.
+  doc_->ReloadUserSettings();
   const UserSettings& shared = doc_->userSettings();
   dialog.SetJournalLimits(static_cast<int>(shared.journalUpdates),
                           static_cast<int>(shared.journalMegabytes));

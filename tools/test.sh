@@ -14,6 +14,10 @@ cd "$(dirname "$0")/.."
 JOBS=$(nproc)
 FUZZ_SECONDS=${ORVANE_FUZZ_SECONDS:-30}
 
+echo "== checks"
+# No std::filesystem call that throws: each has an std::error_code overload.
+python3 tools/check_fs_throws.py
+
 echo "== build and test"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$JOBS"

@@ -98,7 +98,7 @@ class Crawler {
         resumedAt_(site.resumePending.load() != 0 ? site.resumeDir : nullptr),
         trace_(CCrawlTrace::FromEnvironment()) {
     if (ahead_ != nullptr) {
-      ahead_->SetBounds(limits.maxDepth, limits.maxPathBytes);
+      ahead_->SetBounds(limits.maxDepth, limits.maxPathBytes, limits.maxListingEntries);
       if (trace_) ahead_->SetTrace(trace_);
     }
     site_.SetCrawlCounts(counts_);
@@ -175,9 +175,10 @@ class Crawler {
   std::vector<CFTPDir*> Children(const CFTPDir& dir) const;
 
   // Rule R: the directory where the crawl broke off becomes the resume
-  // point, unless it is the root, which a fresh crawl lists anyway.
+  // point, the root too: a resumption lists it first either way, and a
+  // root that fails again while the server answers is given up like any
+  // other directory instead of costing every resumption.
   void MarkResumePoint(CFTPDir& dir) {
-    if (dir.parent == nullptr) return;
     site_.resumeDir = &dir;
     site_.resumePending.store(1);
   }
@@ -215,6 +216,8 @@ class Crawler {
   std::unordered_set<std::string> ancestorUniques_;
   // Cleared when the server answers MLST without a `unique` fact.
   bool askUniques_ = true;
+  // The update has taken as many entries as it may: nothing more is listed.
+  bool updateFull_ = false;
   CrawlCounts counts_;
   Recursion recursion_;
   // Listings taken out of recursive listings, until the walk reaches their
@@ -268,7 +271,7 @@ bool Crawler::Crawl(CFTPDir& dir, std::size_t depth, const std::string& path,
   // Beyond the limits a directory is treated like one the server would not
   // let us enter: nothing is listed, its stored subtree stays. Checked first
   // so that such a directory can never become a resume point.
-  if (depth > limits_.maxDepth || path.size() > limits_.maxPathBytes) {
+  if (depth > limits_.maxDepth || path.size() > limits_.maxPathBytes || updateFull_) {
     Count(&CrawlCounts::dirsNotEntered);
     return true;
   }
@@ -457,15 +460,31 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
   }
   CListingMerge merge(dir);
   bool stoppedInListing = false;
+  bool overBound = false;
+  std::uint64_t listed = 0;
   const auto onEntries = [&](std::span<const ListingEntry> entries) {
     std::lock_guard<std::mutex> guard(site_.lock);
+    std::size_t taken = 0;
+    const auto account = [&] {
+      site_.entriesListed.fetch_add(taken, std::memory_order_relaxed);
+      listed += taken;
+    };
     for (const ListingEntry& entry : entries) {
       // The stop flag is read before every entry; what was merged so far
       // keeps `seen` set and survives the next sweep of this directory.
       if (StopRequested()) {
         stoppedInListing = true;
+        account();
         return false;
       }
+      if (listed + taken >= limits_.maxListingEntries ||
+          site_.entriesListed.load(std::memory_order_relaxed) + taken >=
+              limits_.maxUpdateEntries) {
+        overBound = true;
+        account();
+        return false;
+      }
+      ++taken;
       if (IsUnusableName(entry.name)) continue;
       // Links are files whatever the server says they point to, so a link
       // to ".." can never lead the crawl in a circle.
@@ -473,7 +492,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
       merge.Add(entry.name, isDirectory, entry.size);
       if (isDirectory && !entry.unique.empty()) uniques.try_emplace(entry.name, entry.unique);
     }
-    site_.entriesListed.fetch_add(entries.size(), std::memory_order_relaxed);
+    account();
     return true;
   };
   if (section) {
@@ -485,6 +504,7 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
   }
   FtpResult result;
   std::size_t skipped = 0;
+  SkippedNames skippedNames;
   if (fetched) {
     // Merged exactly as if it had come in on this session.
     if (!fetched->entries.empty()) {
@@ -492,10 +512,12 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     }
     result = std::move(fetched->result);
     skipped = fetched->skippedLines;
+    skippedNames = std::move(fetched->skippedNames);
   } else {
     CTraceSpan span(trace_.get(), 0, "list", path);
     result = session_.ListDirectory(path, onEntries);
     skipped = session_.skippedLines();
+    skippedNames = session_.skippedNames();
   }
   Count(&CrawlCounts::namesSkipped, skipped);
   site_.dirsListed.fetch_add(1, std::memory_order_relaxed);
@@ -504,6 +526,17 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     SortNewEntries(dir, oldFiles, oldDirs);
   }
 
+  if (overBound && !stoppedInListing && !StopRequested()) {
+    // Cut at a bound: what came is merged, nothing stored goes. Beyond the
+    // update's bound nothing more is listed.
+    if (site_.entriesListed.load(std::memory_order_relaxed) >= limits_.maxUpdateEntries) {
+      updateFull_ = true;
+    }
+    Count(&CrawlCounts::listingsIncomplete);
+    std::lock_guard<std::mutex> guard(site_.lock);
+    merge.Keep();
+    return ListOutcome::kDone;
+  }
   // A listing we abandoned, or one cut short by the session being closed
   // (program exit), says nothing about the server's tree: no sweep.
   if (stoppedInListing || result.outcome == FtpOutcome::kCancelled ||
@@ -545,9 +578,14 @@ Crawler::ListOutcome Crawler::ListAndMerge(CFTPDir& dir, const std::string& path
     return ListOutcome::kNotEntered;
   }
   std::lock_guard<std::mutex> guard(site_.lock);
-  if (skipped > 0) {
-    // A line that could not be read may have been any stored entry.
+  if (skipped > 0 && (skippedNames.any || (!skippedNames.lineBreak && skippedNames.names.empty()))) {
+    // A line whose name is not known may have been any stored entry.
     merge.Keep();
+  } else if (skipped > 0) {
+    // Lines whose names could be read but not taken: only the stored
+    // entries they could stand for stay; the rest of what the listing did
+    // not name is gone.
+    merge.Sweep(removals_, [&](std::string_view name) { return skippedNames.CouldBe(name); });
   } else {
     // A complete listing, or a refused one, which empties the directory.
     merge.Sweep(removals_);

@@ -16,8 +16,8 @@
 // - false: broken off. The site's outcome is kStopped (the stop flag was
 //   seen) or kBrokenOff with the session's error text (a transient failure:
 //   time-out, reset, dropped connection), and updateState is
-//   kUpdateStopped. When the directory where it happened is not the root, it
-//   becomes the site's resume point (resumeDir, resumePending 1).
+//   kUpdateStopped. The directory where it happened (the root too) becomes
+//   the site's resume point (resumeDir, resumePending 1).
 //
 // With resumePending set the crawl walks the stored tree without listing
 // anything until it reaches resumeDir, clears the flag there and crawls
@@ -39,7 +39,11 @@
 // What could not be fetched is counted in the site record (CrawlCounts) as
 // the crawl goes: directories not entered (also those beyond the limits),
 // listings that ended incomplete, and listing lines that could not be read.
-// A listing with such lines merges what it could read and sweeps nothing. A
+// A listing with such lines merges what it could read; when the lines' names
+// are known (a name holding "/" or NUL, or parts of a name that held a line
+// break) it sweeps every stored entry but those such a name could stand for,
+// and when a line's name is not known (a line too long to read) it sweeps
+// nothing. A
 // resumption (resumePending set) adds to the counts of the update it
 // continues; any other crawl starts them from zero.
 //
@@ -61,6 +65,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace orvane {
@@ -83,6 +88,14 @@ struct CrawlLimits {
   // Depth counts from the root (the root is 0).
   std::size_t maxDepth = 512;
   std::size_t maxPathBytes = 4096;
+  // Entries one listing, and one site's update (resumptions included), may
+  // take. A listing that goes beyond either is cut there: what came is
+  // merged, nothing stored goes, and it counts as incomplete; beyond the
+  // update's bound the directories not yet crawled count as not entered
+  // and keep their stored subtrees. A server whose listing never ends
+  // costs one listing's bound, not the client's memory.
+  std::uint64_t maxListingEntries = 5'000'000;
+  std::uint64_t maxUpdateEntries = 50'000'000;
 };
 
 // True: the subtree has been handled (including directories that could not

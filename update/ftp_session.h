@@ -166,6 +166,8 @@ class CFtpSession {
   // a name beyond kMaxNameBytes, the fragment of a broken line): such a
   // listing cannot tell what is gone from the directory.
   std::size_t skippedLines() const { return splitter_.skippedLines(); }
+  // What those lines could have named.
+  const SkippedNames& skippedNames() const { return splitter_.skippedNames(); }
 
  private:
   enum class Phase { kConnecting, kAwaitReply, kData };

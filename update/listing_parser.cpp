@@ -870,7 +870,8 @@ constexpr Reader kListReaders[] = {ParseVms,       ParseUnix, ParseUnixNumeric, 
 
 // Which kind of reader took a line: z/OS lists and bare names mix, while a
 // listing with columns never has one-word lines.
-enum class ListForm { kNone, kColumns, kMvsOrBare };
+// kBrokenName: the line is the tail of a name that held a line feed.
+enum class ListForm { kNone, kColumns, kMvsOrBare, kBrokenName };
 
 LineResult ParseList(Sv line, ListingEntry& entry, bool bareNames, ListForm& form) {
   form = ListForm::kNone;
@@ -889,7 +890,9 @@ LineResult ParseList(Sv line, ListingEntry& entry, bool bareNames, ListForm& for
       // Once a line had columns, a one-word line is the tail of a name that
       // held a line feed: that name was lost.
       Parsed tail;
-      return ParseBareName(t, tail) ? LineResult::kUnusable : LineResult::kSkip;
+      if (!ParseBareName(t, tail)) return LineResult::kSkip;
+      form = ListForm::kBrokenName;
+      return LineResult::kUnusable;
     }
     Parsed p;
     if (reader(t, p)) {
@@ -946,7 +949,10 @@ MlsdLine ParseMlsd(Sv line, ListingEntry& entry) {
   Sv facts = line.substr(0, end);
   if (!HasFact(facts)) return MlsdLine::kFragment;
   // Facts without a name.
-  if (end == Sv::npos) return MlsdLine::kUnusable;
+  if (end == Sv::npos) {
+    entry.name.clear();
+    return MlsdLine::kUnusable;
+  }
   const Sv name = line.substr(end + 1);
   entry.isDirectory = false;
   entry.isLink = false;
@@ -975,6 +981,7 @@ MlsdLine ParseMlsd(Sv line, ListingEntry& entry) {
       entry.unique.assign(value);
     }
   }
+  entry.name.assign(name);
   switch (CheckName(name)) {
     case LineResult::kEntry:
       break;
@@ -983,7 +990,6 @@ MlsdLine ParseMlsd(Sv line, ListingEntry& entry) {
     case LineResult::kUnusable:
       return MlsdLine::kUnusable;
   }
-  entry.name.assign(name);
   return MlsdLine::kEntry;
 }
 
@@ -1019,6 +1025,33 @@ LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry) {
   return LineResult::kUnusable;
 }
 
+// ----- SkippedNames -----------------------------------------------------------------------
+
+bool SkippedNames::CouldBe(std::string_view name) const {
+  if (any) return true;
+  if (lineBreak && name.find_first_of("\r\n") != std::string_view::npos) return true;
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+void SkippedNames::Add(std::string_view name) {
+  // A listing of many such names is rare; a bounded list keeps a hostile
+  // one from costing more than a few lines' worth.
+  constexpr std::size_t kMaxNames = 256;
+  if (any) return;
+  if (names.size() >= kMaxNames) {
+    any = true;
+    names.clear();
+    return;
+  }
+  names.emplace_back(name);
+}
+
+void SkippedNames::Clear() {
+  any = false;
+  lineBreak = false;
+  names.clear();
+}
+
 // ----- CListingSplitter ------------------------------------------------------------------
 
 void CListingSplitter::Reset(ListingFormat format) {
@@ -1029,6 +1062,7 @@ void CListingSplitter::Reset(ListingFormat format) {
   bareNames_ = true;
   holding_ = false;
   skipped_ = 0;
+  skippedNames_.Clear();
 }
 
 void CListingSplitter::Buffer(const char* data, std::size_t size) {
@@ -1043,6 +1077,7 @@ void CListingSplitter::Buffer(const char* data, std::size_t size) {
 
 bool CListingSplitter::Drop() {
   ++skipped_;
+  skippedNames_.any = true;
   vmsName_.clear();
   return false;
 }
@@ -1062,9 +1097,11 @@ bool CListingSplitter::ProcessMlsdLine(std::string_view line) {
     case MlsdLine::kFragment:
       holding_ = false;
       ++skipped_;
+      skippedNames_.lineBreak = true;
       return false;
     case MlsdLine::kUnusable:
       ++skipped_;
+      skippedNames_.Add(next_.name);
       break;
     case MlsdLine::kSkip:
       break;
@@ -1108,7 +1145,14 @@ bool CListingSplitter::ProcessLine(std::string_view line) {
   // contained a line feed, not an entry of its own.
   const LineResult result = ParseList(line, entry_, bareNames_, form);
   if (form == ListForm::kColumns) bareNames_ = false;
-  if (result == LineResult::kUnusable) ++skipped_;
+  if (result == LineResult::kUnusable) {
+    ++skipped_;
+    if (form == ListForm::kBrokenName) {
+      skippedNames_.lineBreak = true;
+    } else {
+      skippedNames_.Add(entry_.name);
+    }
+  }
   return result == LineResult::kEntry;
 }
 

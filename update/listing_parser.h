@@ -30,6 +30,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane {
 
@@ -72,6 +73,25 @@ LineResult ParseMlsdLine(std::string_view line, ListingEntry& entry);
 std::string_view MlsdFact(std::string_view line, std::string_view key);
 
 enum class ListingFormat { kList, kMlsd };
+
+// What the lines a listing could not take could have named, so that a
+// complete listing still sweeps every stored entry none of them can be.
+struct SkippedNames {
+  // A line whose name is not known (longer than a line may be): it may
+  // have been any entry.
+  bool any = false;
+  // Parts of names that held a line break.
+  bool lineBreak = false;
+  // Names that were read whole but cannot be entries (empty, too long,
+  // holding "/", NUL or CR).
+  std::vector<std::string> names;
+
+  // Whether a stored entry named `name` may be one of the lines.
+  bool CouldBe(std::string_view name) const;
+  // One more name; beyond a bound every name counts (`any`).
+  void Add(std::string_view name);
+  void Clear();
+};
 
 // Splits a data-connection byte stream into lines and hands each parsed entry
 // to a callback. Lines end at LF only (a CR before it is dropped): bytes such
@@ -139,6 +159,8 @@ class CListingSplitter {
   // Lines since construction or Reset that stood for entries but could not
   // be taken: longer than kMaxLineBytes, kUnusable, fragments of broken names.
   std::size_t skippedLines() const { return skipped_; }
+  // What those lines could have named.
+  const SkippedNames& skippedNames() const { return skippedNames_; }
 
  private:
   void Buffer(const char* data, std::size_t size);
@@ -159,6 +181,7 @@ class CListingSplitter {
   ListingEntry next_;      // MLSD: the line being parsed
   bool holding_ = false;
   std::size_t skipped_ = 0;
+  SkippedNames skippedNames_;
 };
 
 }  // namespace orvane

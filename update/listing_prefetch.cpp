@@ -97,10 +97,12 @@ bool CListingPrefetcher::BufferFullLocked() const {
   return bufferedEntries_ >= kMaxBufferedEntries || bufferedBytes_ >= kMaxBufferedBytes;
 }
 
-void CListingPrefetcher::SetBounds(std::size_t maxDepth, std::size_t maxPathBytes) {
+void CListingPrefetcher::SetBounds(std::size_t maxDepth, std::size_t maxPathBytes,
+                                   std::uint64_t maxListingEntries) {
   std::lock_guard lock(mutex_);
   maxDepth_ = maxDepth;
   maxPathBytes_ = maxPathBytes;
+  maxListingEntries_ = maxListingEntries;
 }
 
 void CListingPrefetcher::Offer(const std::vector<std::string>& paths) {
@@ -200,19 +202,27 @@ bool CListingPrefetcher::KeepLocked(std::string path, PrefetchedListing listing)
 PrefetchedListing CListingPrefetcher::ListOn(CFtpSession& session, const std::string& path,
                                              int number) {
   std::shared_ptr<CCrawlTrace> trace;
+  std::uint64_t maxEntries;
   {
     std::lock_guard lock(mutex_);
     trace = trace_;
+    maxEntries = maxListingEntries_;
   }
   CTraceSpan span(trace.get(), number, "list", path);
   PrefetchedListing listing;
   listing.usesMlsd = session.usesMlsd();
+  std::size_t bytes = 0;
   listing.result = session.ListDirectory(path, [&](std::span<const ListingEntry> entries) {
     if (closing_.load() || stop_.load()) return false;
+    // Beyond a bound the listing is abandoned, and with it dropped.
+    if (listing.entries.size() + entries.size() > maxEntries) return false;
+    for (const ListingEntry& entry : entries) bytes += sizeof entry + entry.name.size();
+    if (bytes > kMaxBufferedBytes) return false;
     listing.entries.insert(listing.entries.end(), entries.begin(), entries.end());
     return true;
   });
   listing.skippedLines = session.skippedLines();
+  listing.skippedNames = session.skippedNames();
   return listing;
 }
 

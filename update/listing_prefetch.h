@@ -74,6 +74,7 @@ struct PrefetchedListing {
   FtpResult result;
   std::vector<ListingEntry> entries;
   std::size_t skippedLines = 0;
+  SkippedNames skippedNames;
   bool usesMlsd = false;
 };
 
@@ -107,7 +108,11 @@ class CListingPrefetcher {
   void Exclude(const std::vector<std::string>& paths);
   // Depth (from the root, the root is 0) and path length beyond which the
   // walk lists nothing; nothing deeper is listed ahead either.
-  void SetBounds(std::size_t maxDepth, std::size_t maxPathBytes);
+  // A listing longer than `maxListingEntries` entries, or than
+  // kMaxBufferedBytes, is given up here (the walk lists it itself, within
+  // its own bounds), so that no listing held here grows without end.
+  void SetBounds(std::size_t maxDepth, std::size_t maxPathBytes,
+                 std::uint64_t maxListingEntries = UINT64_MAX);
 
   // The listing of `path` when a connection here fetched it (kOk or
   // kRefused). A listing under way is waited for (or until the stop flag is
@@ -174,6 +179,7 @@ class CListingPrefetcher {
   std::size_t bufferedEntries_ = 0;
   std::size_t maxDepth_ = SIZE_MAX;
   std::size_t maxPathBytes_ = SIZE_MAX;
+  std::uint64_t maxListingEntries_ = UINT64_MAX;
   int live_ = 0;
   bool logInNow_ = false;
   std::size_t taken_ = 0;

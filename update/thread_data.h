@@ -26,8 +26,12 @@ class CThreadData {
   std::shared_ptr<CFTPSite> site;
   // Where the crawl starts; null means the site's rootDir.
   CFTPDir* startDir = nullptr;
-  // 1 when startDir lies below the root; informational only.
+  // 1 when startDir lies below the root: the update covers part of the
+  // site, and its health record says so (a resumption keeps it).
   int partial = 0;
+  // A resumption of an update that broke off: it continues that update's
+  // journal record instead of starting one.
+  bool resumed = false;
   // Server path of the start directory; copied into a resumption job.
   std::string startPath = "/";
   // When the update's first worker began (wall clock, ms since the epoch);

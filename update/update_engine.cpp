@@ -274,6 +274,11 @@ void CUpdateEngine::SetRecursiveListing(bool on) { recursiveListing_.store(on); 
 
 bool CUpdateEngine::RecursiveListing() const { return recursiveListing_.load(); }
 
+void CUpdateEngine::SetCrawlLimits(const CrawlLimits& limits) {
+  std::lock_guard lock(mutex_);
+  limits_ = limits;
+}
+
 UpdateProgress CUpdateEngine::Progress() {
   std::lock_guard lock(mutex_);
   const int queued = static_cast<int>(updateQueue_.size());
@@ -463,32 +468,28 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   // (runningSites_), so its resume point is settled.
   const CFTPDir* resumedAt = site.resumePending.load() != 0 ? site.resumeDir : nullptr;
   if (job.data->startedMs == 0) job.data->startedMs = NowMs();
-  RunJob(job);
+  const bool resume = RunJob(job, resumedAt);
+  // A resumption that ended before its crawl (no connection, stopped)
+  // still ends the update its first attempt began.
+  if (!resume) EndUpdateRecord(job.data->site);
 
-  bool resume = false;
-  {
-    std::lock_guard lock(mutex_);
-    const SiteStatus status = site.Status();
-    // An attempt that broke off at another directory than the one it
-    // resumed at got past that one (the crawler gives up on a directory
-    // that fails twice), so it is resumed whatever the budget, which is
-    // there for a server that keeps failing at the same place. Resume
-    // points only move forward in walk order, so this ends.
-    const bool progressed =
-        site.resumePending.load() != 0 && site.resumeDir != nullptr && site.resumeDir != resumedAt;
-    if (status.outcome == Outcome::kBrokenOff && !job.run->stopRequested.load() &&
-        !site.removed.load() && (progressed || site.retryCount.load() < kMaxResumptions)) {
-      site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText, status.failure);
-      site.retryCount.fetch_add(1);
-      resume = true;
-    }
-  }
   // The update has ended (no resumption follows): its health is recorded
   // while the worker still counts as running, so whoever waits for the
   // work to end finds it.
-  if (UpdateEnd end; !resume && UpdateEndOf(site, job.data->startedMs, end)) {
-    if (RecordSiteHealth(site, programDir_, end)) listener_.PostSiteHealth(job.data->site);
-  }
+  const auto recordHealth = [&] {
+    UpdateEnd end;
+    if (!UpdateEndOf(site, job.data->startedMs, end)) return;
+    end.partial = job.data->partial != 0;
+    std::string error;
+    if (RecordSiteHealth(site, programDir_, end, &error)) {
+      listener_.PostSiteHealth(job.data->site);
+    } else if (site.SaveError().empty()) {
+      // Reported as the site's save error, like a catalog that could not
+      // be saved.
+      site.SetSaveError(std::move(error));
+    }
+  };
+  if (!resume) recordHealth();
   bool stoppedMeanwhile = false;
   bool workEnded = false;
   if (resume) {
@@ -500,21 +501,33 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
     std::lock_guard lock(mutex_);
     if (resume) {
       // Checked under the engine lock, like Stop() and the drain: a stop
-      // that came meanwhile gets the job as if it had been queued already.
+      // that came meanwhile ends the update where it broke off. The site
+      // still counts as running, so the job queued here cannot start yet.
       if (job.run->stopRequested.load()) {
-        site.SetOutcome(Outcome::kStoppedQueued, kUpdateStopped);
+        const SiteStatus status = site.Status();
+        site.SetOutcome(Outcome::kBrokenOff, kUpdateStopped, status.errorText, status.failure);
         stoppedMeanwhile = true;
       } else if (!site.removed.load()) {
         auto next = std::make_unique<CThreadData>();
         next->site = job.data->site;
         next->startDir = job.data->startDir;
-        next->partial = 0;
+        next->partial = job.data->partial;
+        next->resumed = true;
         next->startPath = job.data->startPath;
         next->startedMs = job.data->startedMs;
         // Same run, and not counted in progressTotal again: the site is.
         updateQueue_.push_back(Job{std::move(next), job.run});
       }
     }
+  }
+  // Stopped before the resumption could begin: the update ends here, with
+  // its record and health written while the worker still counts.
+  if (stoppedMeanwhile) {
+    EndUpdateRecord(job.data->site);
+    recordHealth();
+  }
+  {
+    std::lock_guard lock(mutex_);
     runningSites_.erase(&site);
     workEnded = activeWorkers_.fetch_sub(1) == 1 && updateQueue_.empty();
     self->done = true;
@@ -526,7 +539,64 @@ void CUpdateEngine::WorkerMain(Worker* self, Job job) {
   // this thread; whoever joins it waits outside the engine lock.
 }
 
-void CUpdateEngine::RunJob(Job& job) {
+bool CUpdateEngine::DecideResume(CFTPSite& site, const Run& run, const CFTPDir* resumedAt) {
+  std::lock_guard lock(mutex_);
+  const SiteStatus status = site.Status();
+  // An attempt that broke off at another directory than the one it
+  // resumed at got past that one (the crawler gives up on a directory
+  // that fails twice), so it is resumed whatever the budget, which is
+  // there for a server that keeps failing at the same place. Resume
+  // points only move forward in walk order, so this ends.
+  // A break at the root, where every attempt begins, is no progress.
+  const bool progressed = site.resumePending.load() != 0 && site.resumeDir != nullptr &&
+                          site.resumeDir != resumedAt && site.resumeDir != site.rootDir.get();
+  if (status.outcome == Outcome::kBrokenOff && !run.stopRequested.load() && !site.removed.load() &&
+      (progressed || site.retryCount.load() < kMaxResumptions)) {
+    site.SetOutcome(Outcome::kResuming, kUpdateRunning, status.errorText, status.failure);
+    site.retryCount.fetch_add(1);
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
+JournalRecord::Outcome RecordOutcome(const CFTPSite& site) {
+  switch (site.Status().outcome) {
+    case Outcome::kSucceeded:
+      return JournalRecord::Outcome::kSucceeded;
+    case Outcome::kStopped:
+    case Outcome::kStoppedQueued:
+      return JournalRecord::Outcome::kStopped;
+    case Outcome::kBrokenOff:
+    case Outcome::kResuming:
+      return JournalRecord::Outcome::kBrokenOff;
+    default:
+      return JournalRecord::Outcome::kFailed;
+  }
+}
+
+}  // namespace
+
+void CUpdateEngine::EndUpdateRecord(const std::shared_ptr<CFTPSite>& site) {
+  if (!site->CollectingChanges()) return;
+  site->EndChanges(RecordOutcome(*site));
+  SaveSite(*site);
+}
+
+void CUpdateEngine::SaveSite(CFTPSite& site) {
+  // A deleted site's files are gone and stay gone.
+  if (site.removed.load()) return;
+  // Cleared first: marks cleared by the window while the state is being
+  // written set it again and are saved at the next chance.
+  site.stateDirty.store(false);
+  std::string error;
+  const CFTPSite::SaveResult saved = site.SaveFiles(programDir_, true, &error);
+  if (saved != CFTPSite::SaveResult::kSaved) site.stateDirty.store(true);
+  site.SetSaveError(saved == CFTPSite::SaveResult::kFailed ? std::move(error) : std::string());
+}
+
+bool CUpdateEngine::RunJob(Job& job, const CFTPDir* resumedAt) {
   const std::shared_ptr<CFTPSite>& sitePtr = job.data->site;
   CFTPSite& site = *sitePtr;
   const Run& run = *job.run;
@@ -535,7 +605,7 @@ void CUpdateEngine::RunJob(Job& job) {
   if (run.stopRequested.load() || site.removed.load()) {
     site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
-    return;
+    return false;
   }
   listener_.PostSiteStatus(sitePtr);
 
@@ -550,13 +620,13 @@ void CUpdateEngine::RunJob(Job& job) {
     site.SetOutcome(Outcome::kFailed, kUpdateFailed, std::string(kBeingUpdatedElsewhere),
                     SiteStatus::Failure::kBusyElsewhere);
     listener_.PostSiteStatus(sitePtr);
-    return;
+    return false;
   }
   CFtpSession session;
   if (!RegisterSession(key, session, run)) {
     site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
-    return;
+    return false;
   }
   const FtpResult opened = session.Open(LoginFor(site), timeouts_);
   if (!opened.ok()) {
@@ -575,7 +645,7 @@ void CUpdateEngine::RunJob(Job& job) {
     listener_.PostSiteStatus(sitePtr);
     UnregisterSession(key, session);
     session.Close();
-    return;
+    return false;
   }
 
   // Evidence for the site's "auto" character set, recorded when the
@@ -589,14 +659,16 @@ void CUpdateEngine::RunJob(Job& job) {
     session.Close();
     site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
-    return;
+    return false;
   }
 
   EnsureCatalogLoaded(site, programDir_);
   CFTPDir& start = job.data->startDir != nullptr ? *job.data->startDir : *site.rootDir;
   ListenerRemovalSink removals(listener_);
   bool crawled = false;
-  site.BeginChanges();
+  // One update is one journal record, however many attempts it takes: a
+  // resumption goes on with the record its first attempt began.
+  if (!job.data->resumed) site.BeginChanges();
   {
     // Extra connections that cannot log in, or fail, only leave the crawl
     // with fewer; each is in the session table while it lives, so Close()
@@ -608,7 +680,12 @@ void CUpdateEngine::RunJob(Job& job) {
           [&](CFtpSession& extraSession) { return RegisterSession(key, extraSession, run); },
           [&](CFtpSession& extraSession) { UnregisterSession(key, extraSession); });
     }
-    crawled = CrawlDirectory(session, site, start, run.stopRequested, removals, {}, ahead.get(),
+    CrawlLimits limits;
+    {
+      std::lock_guard lock(mutex_);
+      limits = limits_;
+    }
+    crawled = CrawlDirectory(session, site, start, run.stopRequested, removals, limits, ahead.get(),
                              recursiveListing_.load());
   }
   if (crawled) {
@@ -623,32 +700,16 @@ void CUpdateEngine::RunJob(Job& job) {
     site.resumeDir = nullptr;
     site.SetOutcome(Outcome::kSucceeded, kUpdateSucceeded);
   }
-  {
-    JournalRecord::Outcome outcome = JournalRecord::Outcome::kSucceeded;
-    if (!crawled) {
-      const Outcome now = site.Status().outcome;
-      outcome = now == Outcome::kStopped ? JournalRecord::Outcome::kStopped
-                : now == Outcome::kBrokenOff || now == Outcome::kResuming
-                    ? JournalRecord::Outcome::kBrokenOff
-                    : JournalRecord::Outcome::kFailed;
-    }
-    site.EndChanges(outcome);
-  }
-  listener_.PostSiteStatus(sitePtr);
+  const bool resume = !crawled && DecideResume(site, run, resumedAt);
+  if (!resume) site.EndChanges(RecordOutcome(site));
+  if (!resume) listener_.PostSiteStatus(sitePtr);
   UnregisterSession(key, session);
   session.Close();
 
   // Saved whatever the crawl's outcome: a stopped or broken-off crawl keeps
-  // what it merged. A deleted site's files are gone and stay gone.
-  if (!site.removed.load()) {
-    // Cleared first: marks cleared by the window while the state is being
-    // written set it again and are saved at the next chance.
-    site.stateDirty.store(false);
-    std::string error;
-    const CFTPSite::SaveResult saved = site.SaveFiles(programDir_, true, &error);
-    if (saved != CFTPSite::SaveResult::kSaved) site.stateDirty.store(true);
-    site.SetSaveError(saved == CFTPSite::SaveResult::kFailed ? std::move(error) : std::string());
-  }
+  // what it merged.
+  SaveSite(site);
+  return resume;
 }
 
 }  // namespace orvane

@@ -121,11 +121,14 @@ struct UpdateProgress {
 // catalog/data_dir_lock.h): when another process holds it the site ends at
 // "更新失败:\n" kBeingUpdatedElsewhere, and nothing is fetched or saved. It
 // saves through CFTPSite::SaveFiles, which takes over what other processes
-// changed meanwhile; a failed save is left in the site's SaveError(). When
-// a site's update has ended (no resumption follows) its health record
-// (catalog/site_health.h) gets the success or the error, before the worker
-// stops counting as running; a stopped update and a site left to another
-// process record nothing.
+// changed meanwhile; a failed save is left in the site's SaveError(). An
+// update and its resumptions collect one journal record, closed when the
+// update ends and written with that attempt's save. When a site's update
+// has ended (no resumption follows) its health record
+// (catalog/site_health.h) gets the success (a partial one for an update
+// of one directory) or the error, before the worker stops counting as
+// running; a record that cannot be written becomes the site's SaveError().
+// A stopped update and a site left to another process record nothing.
 //
 // A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
 // kAnonymousPassword, else the stored userName and password; the port's low
@@ -203,6 +206,9 @@ class CUpdateEngine {
   // update. Taken by each worker when it starts.
   void SetRecursiveListing(bool on);
   bool RecursiveListing() const;
+  // How many entries one listing and one site's update may take (see
+  // update/crawler.h); set before the update commands.
+  void SetCrawlLimits(const CrawlLimits& limits);
 
   // One tick of the progress display. While jobs are queued or workers run:
   // done = progressTotal - queued jobs - running workers. Otherwise
@@ -245,9 +251,19 @@ class CUpdateEngine {
 
   void DispatcherMain();
   void WorkerMain(Worker* self, Job job);
-  // Steps up to the end of the crawl and the save; the worker then decides
-  // about a resumption under mutex_.
-  void RunJob(Job& job);
+  // Steps up to the end of the crawl and the save. True when a resumption
+  // follows (decided before the save, so that the save of an update that
+  // goes on writes no journal record yet).
+  bool RunJob(Job& job, const CFTPDir* resumedAt);
+  // Whether the attempt that just broke off is resumed; sets the site's
+  // status to kResuming when it is.
+  bool DecideResume(CFTPSite& site, const Run& run, const CFTPDir* resumedAt);
+  // Closes the site's journal record of an update that ends without a
+  // crawl of its own (a resumption that could not connect or was stopped)
+  // and saves it with the catalog its earlier attempts merged.
+  void EndUpdateRecord(const std::shared_ptr<CFTPSite>& site);
+  // The save after an attempt; a failure is left in SaveError().
+  void SaveSite(CFTPSite& site);
   bool RegisterSession(const std::string& key, CFtpSession& session, const Run& run);
   void UnregisterSession(const std::string& key, CFtpSession& session);
 
@@ -263,6 +279,7 @@ class CUpdateEngine {
   std::atomic<int> maxWorkers_{kDefaultMaxWorkers};
   std::atomic<int> connectionsPerSite_{kDefaultConnectionsPerSite};
   std::atomic<bool> recursiveListing_{true};
+  CrawlLimits limits_;
   bool dispatcherRunning_ = false;
   std::shared_ptr<Run> dispatcherRun_;  // the run the dispatcher serves
   std::thread dispatcher_;

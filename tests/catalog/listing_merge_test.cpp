@@ -158,6 +158,59 @@ TEST_P(ListingMergeTest, NameListedTwiceYieldsOneEntryWithTheLastSize) {
   EXPECT_TRUE(sink.order.empty());
 }
 
+// A name listed twice is journalled once, against the size stored before
+// the listing: the catalog keeps the last size, and the record says so.
+TEST_P(ListingMergeTest, NameListedTwiceIsJournalledOnceAgainstTheStoredSize) {
+  struct Case {
+    const char* name;
+    std::vector<Listed> listing;  // of "f", stored with size 5 (or absent)
+    bool stored;
+    std::string journal;  // "kind:path:size:old ..."
+    std::uint64_t resized;
+  };
+  const Case cases[] = {
+      {"same twice", {{"f", false, 5}, {"f", false, 5}}, true, "", 0},
+      {"away and back", {{"f", false, 6}, {"f", false, 5}}, true, "", 0},
+      {"twice the same new size", {{"f", false, 6}, {"f", false, 6}}, true, "3:/f:6:5", 1},
+      {"two new sizes", {{"f", false, 6}, {"f", false, 7}}, true, "3:/f:7:5", 1},
+      {"same then new", {{"f", false, 5}, {"f", false, 7}}, true, "3:/f:7:5", 1},
+      {"back and away", {{"f", false, 6}, {"f", false, 5}, {"f", false, 8}}, true, "3:/f:8:5", 1},
+      {"added twice", {{"f", false, 6}, {"f", false, 7}}, false, "1:/f:7:0", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CFTPSite fresh;
+    fresh.host = "h";
+    CFTPDir& top = *fresh.rootDir;
+    if (c.stored) top.AddFile(CFTPFile::Make("f", 5));
+    // A stored entry, so that the record is not a first crawl's.
+    top.AddFile(CFTPFile::Make("g", 1));
+    fresh.BeginChanges();
+    {
+      CListingMerge merge(top);
+      for (const Listed& e : c.listing) merge.Add(e.name, e.isDirectory, e.size);
+      merge.Add("g", false, 1);
+      merge.Sweep(sink);
+    }
+    fresh.EndChanges(JournalRecord::Outcome::kSucceeded);
+    ASSERT_EQ(fresh.journalPending.size(), 1u);
+    JournalRecord record;
+    ASSERT_TRUE(DecodeJournalRecord(fresh.journalPending.front(), record));
+    std::string journal;
+    for (const JournalEntry& entry : record.entries) {
+      journal += (journal.empty() ? "" : " ") + std::to_string(static_cast<int>(entry.kind)) + ":" +
+                 entry.path + ":" + std::to_string(entry.size) + ":" +
+                 std::to_string(entry.oldSize);
+    }
+    EXPECT_EQ(journal, c.journal);
+    EXPECT_EQ(record.resized, c.resized);
+    ASSERT_EQ(top.files.size(), 2u);
+    const CFTPFile& f = *top.files[c.stored ? 0 : 1];
+    EXPECT_EQ(f.name(), "f");
+    EXPECT_EQ(f.size.load(), c.listing.back().size);
+  }
+}
+
 TEST_P(ListingMergeTest, NamesAreComparedAsBytes) {
   Merge(root(), {{"Readme", false, 1},
                  {"README", false, 2},

@@ -75,6 +75,9 @@ class CFaultyFileSystem : public CFileSystem {
   }
   int Fsync(int fd) override { return Hit() ? Fail(EIO) : CFileSystem::Fsync(fd); }
   int Rename(const char* from, const char* to) override {
+    if (!renameFailsFor.empty() && std::string_view(to).ends_with("/" + renameFailsFor)) {
+      return Fail(EIO);
+    }
     return Hit() ? Fail(EIO) : CFileSystem::Rename(from, to);
   }
   int Unlink(const char* path) override { return Hit() ? Fail(EIO) : CFileSystem::Unlink(path); }
@@ -88,6 +91,9 @@ class CFaultyFileSystem : public CFileSystem {
   long long byteBudget = -1;
   // Writes to the temporaries of files whose path holds this fail.
   std::string fullFor;
+  // Every rename onto a file of this name fails, for as long as this
+  // object is in place.
+  std::string renameFailsFor;
   std::set<int> fullFds;
   long calls = 0;
   long long written = 0;
@@ -583,6 +589,75 @@ TEST_F(StorageFaults, AFailedUpdateSaveNeverWritesItsMarks) {
     EXPECT_EQ(doc.OnCloseDocument().size(), 1u);
     EXPECT_EQ(Snapshot(work()), before);
     EXPECT_EQ(fs::exists(work() / "Data" / "a.example" / "state.st"), c.stored);
+  }
+}
+
+// A rename that fails every time, onto each file an update writes. Once the
+// commit record is written the new files win, but a save whose renames do
+// not happen is a failed save and the update no success; while the rename
+// keeps failing a reader says that it cannot finish the save rather than
+// pair old and new files, and once it works again the reader finishes it.
+TEST_F(StorageFaults, ARenameThatAlwaysFailsIsAFailedSaveAndNeverASuccess) {
+  const std::string before = Snapshot(pristine());
+  struct Case {
+    const char* file;
+    bool saved;                // SaveFiles succeeded
+    bool healthSaved;          // the health record was written
+    const char* whileFailing;  // what a reader finds meanwhile: old, new or unreadable
+    const char* afterwards;    // ... and once renames work again
+  };
+  const Case cases[] = {
+      {"commit.pending", false, true, "old", "old"},
+      {"content.ct", false, true, "unreadable", "new"},
+      {"state.st", false, true, "unreadable", "new"},
+      // Appended to, never renamed over.
+      {"changes.jn", true, true, "new", "new"},
+      {"health.txt", true, false, "new", "new"},
+  };
+  std::string after;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    CopyTree(pristine(), work());
+    CFaultyFileSystem faulty;
+    faulty.renameFailsFor = c.file;
+    std::string found;
+    {
+      CFileSystemOverride use(faulty);
+      IDocumentHost host;
+      COrvaneDoc doc(work(), host);
+      doc.OnNewDocument();
+      auto site = LoadedSite(doc, "a.example");
+      MergeAtRoot(*site);
+      std::string error;
+      const bool saved = site->SaveFiles(work(), true, &error) == CFTPSite::SaveResult::kSaved;
+      EXPECT_EQ(saved, c.saved) << error;
+      if (!saved) {
+        EXPECT_NE(error.find(c.file), std::string::npos) << error;
+      }
+      UpdateEnd end{saved, 1'000'000, 1'002'000, {}, {}};
+      if (!saved) end = {false, 1'000'000, 1'002'000, "save", error};
+      std::string healthError;
+      EXPECT_EQ(RecordSiteHealth(*site, work(), end, &healthError), c.healthSaved);
+      if (!c.healthSaved) {
+        EXPECT_NE(healthError.find("health.txt"), std::string::npos);
+      }
+      found = Snapshot(work());
+    }
+    const auto health = ReadSiteHealth(work() / "Data" / "a.example");
+    EXPECT_EQ(health && health->HasSucceeded(), c.saved && c.healthSaved);
+    EXPECT_EQ(health && health->Failing(), !c.saved);
+    const std::string again = Snapshot(work());
+    if (std::string_view(c.afterwards) == "new" && after.empty()) after = again;
+    const auto state = [&](const std::string& snapshot) -> std::string {
+      if (snapshot == before) return "old";
+      // Nothing of the catalog taken.
+      if (snapshot.find("site a.example a.example load=3\n\n") != std::string::npos) {
+        return "unreadable";
+      }
+      return !after.empty() && snapshot == after ? "new" : snapshot;
+    };
+    EXPECT_EQ(state(found), c.whileFailing);
+    EXPECT_EQ(state(again), c.afterwards);
   }
 }
 

@@ -40,20 +40,38 @@ TEST(UserSettingsTest, ReaderIgnoresWhatItCannotUseAndClampsNumbers) {
   }
 }
 
-TEST(UserSettingsTest, SaveKeepsUnknownLinesAndReplacesKnownOnes) {
+TEST(UserSettingsTest, SaveWritesOnlyChangedKeysOntoTheFileAsItIsNow) {
   test::CTempTree dir;
+  // A long comment: the file is read whole, not cut at some size.
+  const std::string padding(100 * 1024, 'x');
   std::ofstream(dir.path() / "orvane.conf")
-      << "# mine\nwindow-colour=blue\njournal-updates=3\njournal-updates=4\n";
-  UserSettings settings = UserSettings::Load(dir.path());
-  EXPECT_EQ(settings.journalUpdates, 4u);
+      << "# " << padding << "\nwindow-colour=blue\njournal-updates=3\njournal-updates=4\n";
+  // Temporaries of saves that were interrupted.
+  std::ofstream(dir.path() / "orvane.conf.tmpAbC123") << "half";
+  std::ofstream(dir.path() / "orvane.conf.tmpxyZ789") << "";
+  const UserSettings before = UserSettings::Load(dir.path());
+  EXPECT_EQ(before.journalUpdates, 4u);
+  // Another process changes a key meanwhile.
+  {
+    UserSettings theirs = before;
+    theirs.listingEntries = 777;
+    ASSERT_TRUE(theirs.SaveChanges(dir.path(), before));
+  }
+  UserSettings settings = before;
   settings.journalUpdates = 250;
   settings.journalMegabytes = 5000;  // clamped on the way out
-  ASSERT_TRUE(settings.Save(dir.path()));
+  UserSettings now;
+  ASSERT_TRUE(settings.SaveChanges(dir.path(), before, nullptr, &now));
   std::ifstream in(dir.path() / "orvane.conf");
   const std::string text(std::istreambuf_iterator<char>(in), {});
-  EXPECT_EQ(text, "# mine\nwindow-colour=blue\njournal-updates=250\njournal-megabytes=4096\n");
-  EXPECT_EQ(UserSettings::Load(dir.path()), settings.Clamped());
-  EXPECT_EQ(settings.journalLimits().maxBytes, std::size_t{4096} << 20);
+  EXPECT_EQ(text, "# " + padding +
+                      "\nwindow-colour=blue\njournal-updates=250\nlisting-entries=777\n"
+                      "journal-megabytes=4096\n");
+  EXPECT_EQ(now, UserSettings::Load(dir.path()));
+  EXPECT_EQ(now.listingEntries, 777u) << "the other process's change stays";
+  EXPECT_EQ(now.journalLimits().maxBytes, std::size_t{4096} << 20);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "orvane.conf.tmpAbC123"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "orvane.conf.tmpxyZ789"));
 }
 
 TEST(UserSettingsTest, DocumentAppliesTheSettingsToEverySite) {

@@ -201,11 +201,14 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
   config += ", \"faults\": [";
   for (std::size_t i = 0; i < options.faults.size(); ++i) {
     const FtpFault& fault = options.faults[i];
-    static constexpr const char* kActions[] = {"reply", "silence", "stall", "drop",
-                                               "reset", "append",  "end",   "drip"};
+    static constexpr const char* kActions[] = {"reply", "silence", "stall", "drop",   "reset",
+                                               "append", "end",   "drip",  "endless"};
     if (i > 0) config += ", ";
     config += std::string("{\"command\": \"") +
-              (fault.command == FtpFault::Command::kCwd ? "CWD" : "LIST") + "\"" +
+              (fault.command == FtpFault::Command::kCwd    ? "CWD"
+               : fault.command == FtpFault::Command::kNoop ? "NOOP"
+                                                           : "LIST") +
+              "\"" +
               ", \"path_hex\": \"" + Hex(fault.path) + "\"" + ", \"action\": \"" +
               kActions[static_cast<int>(fault.action)] + "\"" + ", \"reply_hex\": \"" +
               Hex(fault.reply) + "\"" + ", \"seconds\": " + std::to_string(fault.seconds) +

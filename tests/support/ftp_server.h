@@ -43,6 +43,7 @@ struct FtpFault {
   enum class Command {
     kCwd,   // a CWD to `path`
     kList,  // LIST, MLSD or NLST while `path` is the directory listed
+    kNoop,  // a NOOP (`path` "/")
   };
   // A silence or stall of this many seconds lasts until the test calls
   // CFtpServer::Release() or the client closes the control connection
@@ -59,6 +60,7 @@ struct FtpFault {
     kAppend,   // send the listing, then `reply` as it is (crafted lines)
     kEnd,      // send `keep` listing lines, end the data, answer `reply`
     kDrip,     // send the listing one byte every `seconds`
+    kEndless,  // send the listing, then new `reply` lines ("%d": a number) forever
   };
   Command command = Command::kList;
   std::string path;  // server path, bytes: "/", "/a/b"

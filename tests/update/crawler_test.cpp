@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -1099,24 +1100,31 @@ TEST_F(CrawlerTest, NotFetchedCountsStartAtZeroAndResumptionsAddToThem) {
 
 // Lines the parser could not take may have stood for any stored entry: the
 // listing merges what it could read and removes nothing.
-TEST_F(CrawlerTest, ListingWithUnreadableLinesSweepsNothingAndCountsThem) {
+// A line the listing could not take stands for one entry: a stored entry
+// that its name could be stays, every other one the listing did not name
+// is gone, and the journal says so. Only a line whose name is not known at
+// all keeps everything.
+TEST_F(CrawlerTest, ListingWithUnreadableLinesKeepsOnlyWhatTheyCouldName) {
   struct Case {
     const char* what;
     bool mlsd;
     std::string lines;  // sent after the real listing of /pub
     std::size_t skipped;
     const char* added;  // a name the crawl takes from those lines, or ""
+    bool oldStays;      // the deleted file "old" stays in the catalog
   };
   const std::string huge(70'000, 'h');
   const std::string tooLong(kMaxNameBytes + 1, 'l');
   const std::string longest(kMaxNameBytes, 'm');
   const std::string unixLine = "-rw-r--r-- 1 ftp ftp 5 Dec  7 08:55 ";
   const std::vector<Case> cases = {
-      {"LIST line of 70,000 bytes", false, unixLine + huge + "\r\n", 1, ""},
-      {"MLSD line of 70,000 bytes", true, "type=file;size=5; " + huge + "\r\n", 1, ""},
-      {"name beyond the bound", true, "type=file;size=5; " + tooLong + "\r\n", 1, ""},
-      {"name cut by a line feed", true, "type=file;size=5; half\ntail\r\n", 1, ""},
-      {"longest name", false, unixLine + longest + "\r\n", 0, longest.c_str()}};
+      {"LIST line of 70,000 bytes", false, unixLine + huge + "\r\n", 1, "", true},
+      {"MLSD line of 70,000 bytes", true, "type=file;size=5; " + huge + "\r\n", 1, "", true},
+      {"name beyond the bound", true, "type=file;size=5; " + tooLong + "\r\n", 1, "", false},
+      {"name with a slash", true, "type=file;size=5; ol/d\r\n", 1, "", false},
+      {"name cut by a line feed", true, "type=file;size=5; half\ntail\r\n", 1, "", false},
+      {"LIST name cut by a line feed", false, unixLine + "o\nld\r\n", 1, "o", false},
+      {"longest name", false, unixLine + longest + "\r\n", 0, longest.c_str(), false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CTempTree tree;
@@ -1134,20 +1142,59 @@ TEST_F(CrawlerTest, ListingWithUnreadableLinesSweepsNothingAndCountsThem) {
     options.faults.push_back(
         {FtpFault::Command::kList, "/pub", FtpFault::Action::kAppend, c.lines});
     START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+    site_.BeginChanges();
     ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+    site_.EndChanges(JournalRecord::Outcome::kSucceeded);
     EXPECT_EQ(site_.GetCrawlCounts(),
               CrawlCounts{.namesSkipped = static_cast<std::uint32_t>(c.skipped)});
     EXPECT_NE(FindFile(root(), "/pub", "new"), nullptr);
     EXPECT_NE(FindFile(root(), "/pub", "kept"), nullptr);
     EXPECT_EQ(FindFile(root(), "/pub", "half"), nullptr);
-    EXPECT_EQ(FindFile(root(), "/pub", "old") != nullptr, c.skipped > 0);
+    EXPECT_EQ(FindFile(root(), "/pub", "old") != nullptr, c.oldStays);
     if (*c.added != '\0') {
       EXPECT_NE(FindFile(root(), "/pub", c.added), nullptr);
     }
     std::size_t files = 0;
     for (const auto& file : Find(root(), "/pub")->files) files += file->seen;
     EXPECT_EQ(files, 0u) << "seen marks left behind";
+    ASSERT_FALSE(site_.journalPending.empty());
+    JournalRecord record;
+    ASSERT_TRUE(DecodeJournalRecord(site_.journalPending.back(), record));
+    const bool removalJournalled =
+        std::any_of(record.entries.begin(), record.entries.end(), [](const JournalEntry& entry) {
+          return entry.kind == JournalEntry::Kind::kRemoved && entry.path == "/pub/old";
+        });
+    EXPECT_EQ(removalJournalled, !c.oldStays);
+    site_.journalPending.clear();
   }
+}
+
+// A server that lists a name twice: one entry, the last line's size, and
+// an update that changed nothing journals nothing.
+TEST_F(CrawlerTest, NameListedTwiceIsOneEntryAndNoPhantomResize) {
+  CTempTree tree;
+  tree.AddFile("pub/twice", "12345");
+  tree.AddFile("pub/other", "o");
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/pub", FtpFault::Action::kAppend,
+                            "type=file;size=9; twice\r\ntype=file;size=5; twice\r\n"});
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    site_.BeginChanges();
+    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+    site_.EndChanges(JournalRecord::Outcome::kSucceeded);
+    const CFTPDir* pub = Find(root(), "/pub");
+    ASSERT_NE(pub, nullptr);
+    EXPECT_EQ(pub->files.size(), 2u);
+    ASSERT_NE(FindFile(root(), "/pub", "twice"), nullptr);
+    EXPECT_EQ(FindFile(root(), "/pub", "twice")->size.load(), 5u);
+  }
+  ASSERT_EQ(site_.journalPending.size(), 2u);
+  JournalRecord second;
+  ASSERT_TRUE(DecodeJournalRecord(site_.journalPending.back(), second));
+  EXPECT_EQ(second.resized, 0u);
+  EXPECT_TRUE(second.entries.empty());
 }
 
 // vsftpd answers the listing of a directory it cannot read with 226 and the
@@ -1319,7 +1366,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 {Fault(FtpFault::Command::kList, FtpFault::Action::kReset, 1)}}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST_F(CrawlerTest, TimeOutAtTheRootLeavesNoResumePoint) {
+TEST_F(CrawlerTest, TimeOutAtTheRootMakesTheRootTheResumePoint) {
   MakeSmallTree();
   PyFtpOptions options;
   options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kSilence, "",
@@ -1327,8 +1374,8 @@ TEST_F(CrawlerTest, TimeOutAtTheRootLeavesNoResumePoint) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   EXPECT_FALSE(Crawl(server, nullptr, {}, kQuick));
   EXPECT_TRUE(StatusText(site_.Status()).starts_with(kStatusBrokenOff));
-  EXPECT_EQ(site_.resumePending.load(), 0);
-  EXPECT_EQ(site_.resumeDir, nullptr);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_EQ(site_.resumeDir, &root());
 }
 
 TEST_F(CrawlerTest, ResumePointRemovedBySweepIsForgotten) {
@@ -1465,10 +1512,11 @@ TEST_F(CrawlerTest, StopBeforeAnythingIsListedSendsNothing) {
   server.ClearCommands();
   stop_ = true;
 
-  // At the root: no resume point.
+  // At the root: the root is where the next attempt goes on.
   EXPECT_FALSE(Crawl(server));
   EXPECT_EQ(StatusText(site_.Status()), kStatusStopped);
-  EXPECT_EQ(site_.resumePending.load(), 0);
+  EXPECT_EQ(site_.resumePending.load(), 1);
+  EXPECT_EQ(site_.resumeDir, &root());
 
   // During a resume walk the resume point moves up to the directory being
   // walked, which the next attempt lists again in full.

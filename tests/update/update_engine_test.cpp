@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "catalog/change_journal.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -165,6 +166,24 @@ std::set<std::string> SavedListing(const CFTPSite& site, const std::filesystem::
   CFTPSite copy;
   copy.LoadCatalog(site.DataDirectory(programDir) / "content.ct");
   return test::CatalogLines(*copy.rootDir);
+}
+
+// The site's journal as "outcome first? +added -removed ~resized paths..."
+// lines, one per record.
+std::vector<std::string> JournalLines(const CFTPSite& site,
+                                      const std::filesystem::path& programDir) {
+  std::string bytes;
+  EXPECT_TRUE(ReadJournalFile(site.DataDirectory(programDir) / kJournalFileName, bytes));
+  std::vector<std::string> lines;
+  for (const JournalRecord& record : ReadJournal(bytes)) {
+    std::string line = std::to_string(static_cast<int>(record.outcome));
+    line += record.summary ? " first" : "";
+    line += " +" + std::to_string(record.added) + " -" + std::to_string(record.removed) + " ~" +
+            std::to_string(record.resized);
+    for (const JournalEntry& entry : record.entries) line += " " + entry.path;
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 CFTPDir* FindDir(CFTPSite& site, std::string_view name) {
@@ -323,6 +342,12 @@ TEST_F(UpdateEngineTest, UpdateOfSubdirectoryCrawlsOnlyThatSubtree) {
   EXPECT_EQ(CountCommand(*server, "MLSD /"), 0);
   EXPECT_TRUE(before.finished);
   EXPECT_EQ(engine.Progress().total, 1) << "an update of one directory counts one site";
+  // A partial update, not a success of the whole site.
+  const auto health = ReadSiteHealth(site->DataDirectory(data_.path()));
+  ASSERT_TRUE(health);
+  EXPECT_NE(health->lastPartial, 0);
+  EXPECT_LE(health->lastSuccess, health->lastPartial);
+  EXPECT_EQ(health->entries, kFullTree.size()) << "the figures of the whole update stay";
 }
 
 TEST_F(UpdateEngineTest, UpdateSelectedRefusesForeignDirectoriesAndRemovedSites) {
@@ -541,6 +566,9 @@ TEST_F(UpdateEngineTest, TransientFailureIsResumedAtTheDirectoryWhereItBrokeOff)
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 2);
   const UpdateProgress progress = engine.Progress();
   EXPECT_EQ(progress.total, 1) << "a resumption is not counted again";
+  // A first crawl that resumed is still one summary record.
+  EXPECT_EQ(JournalLines(*site, data_.path()),
+            std::vector<std::string>{"1 first +" + std::to_string(kFullTree.size()) + " -0 ~0"});
 }
 
 // A directory whose listing fails every time, however it fails, costs one
@@ -609,6 +637,10 @@ TEST_F(UpdateEngineTest, DirectoryThatAlwaysFailsIsGivenUpAndTheRestOfTheSiteIsF
     expected.insert({"a/more.txt 2", "c/more.txt 3"});
     EXPECT_EQ(LiveListing(*site), expected);
     EXPECT_EQ(SavedListing(*site, data_.path()), expected);
+    // The update and its resumption are one record of what changed.
+    const std::vector<std::string> journal = JournalLines(*site, data_.path());
+    ASSERT_EQ(journal.size(), 2u);
+    EXPECT_EQ(journal.back(), "1 +2 -0 ~0 /a/more.txt /c/more.txt");
     faulty->Release();
     faulty.reset();
 
@@ -624,9 +656,37 @@ TEST_F(UpdateEngineTest, DirectoryThatAlwaysFailsIsGivenUpAndTheRestOfTheSiteIsF
   }
 }
 
+// A root whose listing drips is given up like any other directory: one
+// resumption, then the site keeps its stored tree and the update ends with
+// the listing counted as incomplete, instead of a try per resumption.
+TEST_F(UpdateEngineTest, DrippingRootIsGivenUpAfterOneResumption) {
+  using namespace std::chrono_literals;
+  FtpTimeouts quick{5000ms, 3000ms, 3000ms};
+  quick.lowSpeedBytes = 16;
+  quick.lowSpeedWindow = 2000ms;
+  PyFtpOptions options;
+  options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kDrip, "", 0.5, 0, -1});
+  auto server = Start(options);
+  ASSERT_TRUE(server);
+  CUpdateEngine engine(listener_, data_.path(), quick);
+  ASSERT_TRUE(engine.SetConnectionsPerSite(1));
+  engine.SetRecursiveListing(false);
+  auto site = MakeSite(*server, "drip-root");
+  const std::vector<std::shared_ptr<CFTPSite>> sites{site};
+  engine.UpdateAll(sites);
+  ASSERT_TRUE(WaitUntil([&] { return Finished(sites, engine); }));
+  EXPECT_EQ(site->Status().outcome, SiteStatus::Outcome::kSucceeded) << StatusText(site->Status());
+  EXPECT_EQ(site->GetCrawlCounts(), CrawlCounts{.listingsIncomplete = 1});
+  EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 2);
+  server->Release();
+}
+
 TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   PyFtpOptions options;
   options.faults.push_back({FtpFault::Command::kList, "/", FtpFault::Action::kReset, "", 0, 1, -1});
+  // The server stops answering after each failure, so the root is never
+  // given up as a directory that fails while the server answers.
+  options.faults.push_back({FtpFault::Command::kNoop, "/", FtpFault::Action::kReset, "", 0, 0, -1});
   auto server = Start(options);
   ASSERT_TRUE(server);
   CUpdateEngine engine(listener_, data_.path());
@@ -644,7 +704,9 @@ TEST_F(UpdateEngineTest, FifthTransientFailureIsNotResumed) {
   EXPECT_EQ(site->updateState.load(), kUpdateStopped);
   EXPECT_EQ(site->retryCount.load(), CUpdateEngine::kMaxResumptions);
   EXPECT_EQ(listener_.CountOf(site.get(), kStatusConnecting), 5);
-  EXPECT_EQ(CountCommand(*server, "USER anonymous"), 5);
+  // Five attempts, and a probe of the server (a new login) after each of
+  // the last four broke off where it began.
+  EXPECT_EQ(CountCommand(*server, "USER anonymous"), 9);
   // What was merged before each break is saved.
   EXPECT_TRUE(std::filesystem::exists(site->DataDirectory(data_.path()) / "content.ct"));
 
