@@ -55,10 +55,13 @@ constexpr std::array kCommands{
                "this data directory every DURATION (5m to 365d: 30m, 6h, 1d, 2w) and enables "
                "it; when systemctl cannot enable it, the files stay and the exit status is 3. "
                "--off stops the timer and removes its files."},
-    CliCommand{"settings", RunSettings, "[journal-updates N | journal-megabytes M]", false, true,
+    CliCommand{"settings", RunSettings,
+               "[journal-updates N | journal-megabytes M | listing-entries N | update-entries N]",
+               false, true,
                "Shows the settings the window and the tool share, or changes one: each "
                "site's change journal keeps its last N updates (1 to 100000; 1000) in at most "
-               "M MiB (1 to 4096; 16), the oldest dropped whole."},
+               "M MiB (1 to 4096; 16), the oldest dropped whole; one listing and one site's "
+               "update take at most N entries (5000000 and 50000000)."},
     CliCommand{"search", RunSearch, "KEYWORD", false, true,
                "Prints the stored entries whose names contain KEYWORD (\"#new\": new ones)."},
     CliCommand{"find", RunFind, "QUERY... [--sort name|size|site|path] [--limit N]", false, true,

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
@@ -55,7 +56,7 @@ QString CInstanceServer::SocketPath(const std::filesystem::path& dataDir) {
                                 .toHex()
                                 .left(24);
   const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty() && QDir(QFile::decodeName(runtime)).exists()) {
+  if (!runtime.isEmpty() && QFileInfo(QFile::decodeName(runtime)).isDir()) {
     return QFile::decodeName(runtime) + QStringLiteral("/orvane-") + QString::fromLatin1(digest);
   }
   // A shared directory: another user's window on a path of the same name

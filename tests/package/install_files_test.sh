@@ -83,7 +83,7 @@ completion)
     expect "--anonymous --anonymous-update" orvane-cli edit k --an
     expect "off on" orvane-cli edit k --anonymous-update ''
     expect "added" orvane-cli changes --kind a
-    expect "journal-megabytes journal-updates" orvane-cli settings ''
+    expect "journal-megabytes journal-updates listing-entries update-entries" orvane-cli settings ''
     expect "--keys" orvane-cli sites --k
     expect "files.example.net@bob ftp.example.org" orvane-cli --data-dir "$data" edit --port 21 ''
   done
