@@ -96,7 +96,12 @@ void CFindBar::Open() {
 void CFindBar::Close() {
   hide();
   frame_.resultMode_ = false;
-  frame_.fileView_->ShowBrowse();
+  // Before any directory was chosen the list greeted; it does again.
+  if (frame_.doc().currentNode) {
+    frame_.fileView_->ShowBrowse();
+  } else {
+    frame_.fileView_->ShowWelcome();
+  }
   frame_.fileView_->setFocus(Qt::OtherFocusReason);
 }
 
@@ -204,6 +209,7 @@ void CFindBar::Run() {
     return true;
   });
   frame_.resultMode_ = true;
+  frame_.resultsTitle_ = tr("查找: %1").arg(edit_->text());
   // Directories first, then files, as the list shows them: two appends.
   doc.ClearResults();
   for (CFTPDir* dir : dirs) doc.AddResult(dir);

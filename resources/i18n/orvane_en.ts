@@ -1351,6 +1351,10 @@ Copy it to the clipboard?</translation>
         <translation>Reading the catalogs…</translation>
     </message>
     <message>
+        <source>查找: %1</source>
+        <translation>Find: %1</translation>
+    </message>
+    <message>
         <source>另一个查找正在进行</source>
         <translation>Another search is running</translation>
     </message>

@@ -90,6 +90,7 @@ void FindBarTest::typingListsHitsAndEscBrowsesAgain() {
   QTRY_COMPARE(ListNames(list),
                (QStringList{QStringLiteral("电影"), QStringLiteral("電影 one.mkv")}));
   QVERIFY(frame_->resultMode());
+  QTRY_COMPARE(frame_->windowTitle(), QStringLiteral("查找: 電影 - Orvane"));
   QTest::keyClicks(edit_, QStringLiteral(" file:"));
   QTRY_COMPARE(ListNames(list), QStringList{QStringLiteral("電影 one.mkv")});
   // A query that cannot be parsed says where, and leaves the hits.
@@ -101,6 +102,8 @@ void FindBarTest::typingListsHitsAndEscBrowsesAgain() {
   QTest::keyClick(edit_, Qt::Key_Escape);
   QVERIFY(!edit_->isVisible());
   QVERIFY(!frame_->resultMode());
+  // Nothing was browsed before: the list greets again.
+  QCOMPARE(list.model()->rowCount(), CFileListModel::kWelcomeRows);
 }
 
 void FindBarTest::enterOpensTheHit() {
