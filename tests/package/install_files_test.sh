@@ -102,7 +102,8 @@ package)
   # package.sh fails when lintian reports an error.
   deb=$("$src/tools/package.sh" --build-dir "$build" --output "$work")
   dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
-  for file in /usr/bin/orvane /usr/bin/orvane-cli /usr/share/man/man1/orvane.1.gz \
+  for file in /usr/bin/orvane /usr/bin/orvane-cli /usr/bin/orvane-cli-online \
+      /usr/share/man/man1/orvane.1.gz /usr/share/orvane/help_zh.pdf \
       /usr/share/man/man1/orvane-cli.1.gz /usr/share/bash-completion/completions/orvane-cli \
       /usr/share/fish/vendor_completions.d/orvane-cli.fish \
       /usr/share/applications/$id.desktop /usr/share/metainfo/$id.metainfo.xml \
