@@ -4,8 +4,8 @@
 // only in part (the setting "notify/everyRun" tells every run). The title
 // says what happened (updated, partly fetched, failed); the body counts
 // the entries added, removed and resized and the added ones a watch word
-// matches, and names the sites that failed. The body is escaped, as the
-// specification lets the service read it as markup. Clicking the
+// matches, and names the sites that failed. The body is escaped, since a
+// notification service may read it as markup. Clicking the
 // notification shows the window and its Changes view.
 //
 // The counts come from the journal records the run wrote (Data/KEY/
