@@ -61,6 +61,17 @@ bool IsFormatChar(char32_t c) {
   return it != std::begin(kFormatChars) && c <= std::prev(it)->last;
 }
 
+namespace {
+
+// The visible stand-in for a character no name may show as itself.
+void AppendCodePointEscape(std::string& out, char32_t c) {
+  char escape[16];
+  std::snprintf(escape, sizeof escape, "<U+%04X>", static_cast<unsigned>(c));
+  out += escape;
+}
+
+}  // namespace
+
 std::string MakeFormatCharsVisible(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
@@ -72,9 +83,7 @@ std::string MakeFormatCharsVisible(std::string_view utf8) {
       continue;
     }
     if (IsFormatChar(c)) {
-      char escape[16];
-      std::snprintf(escape, sizeof escape, "<U+%04X>", static_cast<unsigned>(c));
-      out += escape;
+      AppendCodePointEscape(out, c);
     } else {
       out.append(utf8.substr(i, length));
     }
@@ -137,9 +146,7 @@ std::string TerminalText(std::string_view text) {
       continue;
     }
     if (cp < 0xA0 || IsFormatChar(cp)) {
-      char escape[16];
-      std::snprintf(escape, sizeof escape, "<U+%04X>", static_cast<unsigned>(cp));
-      out += escape;
+      AppendCodePointEscape(out, cp);
     } else {
       out.append(text.substr(i, length));
     }
