@@ -195,6 +195,14 @@ class Target {
   std::uint16_t port() const { return port_; }
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
+  FtpLogin Login() const {
+    FtpLogin login;
+    login.host = host_;
+    login.port = port_;
+    login.user = user_;
+    login.password = password_;
+    return login;
+  }
   const std::string& serverName() const { return serverName_; }
   bool ok() const { return port_ != 0; }
 
@@ -326,7 +334,7 @@ void Crawl(benchmark::State& state, bool recrawl, bool recursive = false) {
     state.SkipWithError("no FTP server (set ORVANE_CRAWL_PORT or install python3-pyftpdlib)");
     return;
   }
-  const FtpLogin login{target.host(), target.port(), target.user(), target.password()};
+  const FtpLogin login = target.Login();
   const int connections = static_cast<int>(state.range(0));
   std::atomic<bool> stop{false};
   DiscardSink sink;
@@ -335,8 +343,8 @@ void Crawl(benchmark::State& state, bool recrawl, bool recursive = false) {
     std::unique_ptr<CListingPrefetcher> ahead;
     if (connections > 1) {
       ahead = std::make_unique<CListingPrefetcher>(
-          login, FtpTimeouts{}, connections - 1, stop, [](CFtpSession&) { return true; },
-          [](CFtpSession&) {});
+          login, FtpTimeouts{}, connections - 1, stop, [](CListingSession&) { return true; },
+          [](CListingSession&) {});
     }
     return ahead;
   };
@@ -429,7 +437,7 @@ void BM_ListingTimes(benchmark::State& state) {
     state.SkipWithError("no FTP server");
     return;
   }
-  const FtpLogin login{target.host(), target.port(), target.user(), target.password()};
+  const FtpLogin login = target.Login();
   using Clock = std::chrono::steady_clock;
   double slowest = 0;
   std::size_t slow = 0, listings = 0;

@@ -6,7 +6,7 @@ set -eu
 PACKAGES="build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
 qt6-base-dev libgl-dev libcurl4-openssl-dev libgtest-dev libgmock-dev libbenchmark-dev
 libicu-dev libre2-dev
-python3 python3-pyftpdlib vsftpd curl dbus
+python3 python3-pyftpdlib vsftpd curl dbus openssl libssl-dev openssh-server openssh-client
 qt6-svg-dev qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools qt6-translations-l10n fonts-wqy-microhei desktop-file-utils
 dpkg-dev lintian appstream bash-completion fish man-db"
 

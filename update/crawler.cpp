@@ -20,7 +20,7 @@
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
 #include "update/crawl_trace.h"
-#include "update/ftp_session.h"
+#include "update/listing_session.h"
 #include "update/listing_parser.h"
 #include "update/listing_prefetch.h"
 #include "update/recursive_listing.h"
@@ -81,7 +81,7 @@ class ResumeGuardSink final : public IRemovalSink {
 
 class Crawler {
  public:
-  Crawler(CFtpSession& session, CFTPSite& site, const std::atomic<bool>& stopRequested,
+  Crawler(CListingSession& session, CFTPSite& site, const std::atomic<bool>& stopRequested,
           IRemovalSink& removals, const CrawlLimits& limits, CListingPrefetcher* ahead,
           bool recursive)
       : session_(session),
@@ -204,7 +204,7 @@ class Crawler {
     return path;
   }
 
-  CFtpSession& session_;
+  CListingSession& session_;
   CListingPrefetcher* ahead_;
   CFTPSite& site_;
   const std::atomic<bool>& stop_;
@@ -641,9 +641,10 @@ bool Crawler::Descend(CFTPDir& dir, std::size_t depth, const std::string& path,
 
 }  // namespace
 
-bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
+bool CrawlDirectory(CListingSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,
                     const CrawlLimits& limits, CListingPrefetcher* ahead, bool recursive) {
+  recursive = recursive && session.offersRecursiveListing();
   if (site.resumePending.load() != 0) {
     // The resume point is compared by identity only; if it is not in this
     // subtree the walk would never reach it and would list nothing at all.

@@ -70,7 +70,7 @@
 
 namespace orvane {
 
-class CFtpSession;
+class CListingSession;
 class CListingPrefetcher;
 class CFTPDir;
 class CFTPSite;
@@ -119,7 +119,7 @@ struct CrawlLimits {
 // not asked again in this crawl. A recursive reply costs one listing's
 // round trips: a stop during it leaves the resume point at the directory
 // that asked, as a stop during that directory's own listing would.
-bool CrawlDirectory(CFtpSession& session, CFTPSite& site, CFTPDir& dir,
+bool CrawlDirectory(CListingSession& session, CFTPSite& site, CFTPDir& dir,
                     const std::atomic<bool>& stopRequested, IRemovalSink& removals,
                     const CrawlLimits& limits = {}, CListingPrefetcher* ahead = nullptr,
                     bool recursive = false);

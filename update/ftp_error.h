@@ -50,6 +50,9 @@ enum class FtpOutcome {
   // now (4xx). What was handed out stands; nothing can be told about what
   // is missing from it, so nothing stored may be dropped for it.
   kIncomplete,
+  // The server's certificate or host key is neither trusted by the system
+  // nor the one pinned for the site. Nothing that names the user was sent.
+  kUntrusted,
 };
 
 // Result of one session operation.

@@ -69,46 +69,14 @@
 
 #include "update/ftp_error.h"
 #include "update/listing_parser.h"
+#include "update/listing_session.h"
 
 namespace orvane {
 
-struct FtpLogin {
-  std::string host;  // name, IPv4 or IPv6 literal (without brackets)
-  std::uint16_t port = 21;
-  // Sent as given: the caller applies the anonymous rule. An empty user
-  // leaves the login to libcurl ("anonymous").
-  std::string user;
-  std::string password;
-};
-
-struct FtpTimeouts {
-  std::chrono::milliseconds connect{3000};
-  std::chrono::milliseconds controlReceive{7000};
-  std::chrono::milliseconds dataReceive{7000};
-  // Four bytes a second over 20 s: far below any link that works, far
-  // above a server that drips its replies to hold the update. A zero in
-  // either turns the floor off.
-  std::size_t lowSpeedBytes = 80;
-  std::chrono::milliseconds lowSpeedWindow{20000};
-  // One listing of a million entries over a slow link fits; a listing that
-  // never ends, however fast, does not.
-  std::chrono::milliseconds maxCall{std::chrono::minutes(20)};
-};
-
-// Receives the entries of a listing as they arrive, in batches (one per
-// chunk of data). The entries are valid only during the call. Returning
-// false abandons the listing: ListDirectory then returns kCancelled. The
-// callback runs on the owner's thread inside ListDirectory and must not call
-// the session, except Close().
-using FtpEntrySink = std::function<bool(std::span<const ListingEntry>)>;
-// Receives a listing's bytes as they arrive, unparsed; same rules as
-// FtpEntrySink.
-using FtpDataSink = std::function<bool(std::string_view)>;
-
-class CFtpSession {
+class CFtpSession final : public CListingSession {
  public:
   CFtpSession();
-  ~CFtpSession();
+  ~CFtpSession() override;
   CFtpSession(const CFtpSession&) = delete;
   CFtpSession& operator=(const CFtpSession&) = delete;
 
@@ -116,7 +84,8 @@ class CFtpSession {
   // for FEAT. On failure the session stays unusable; curlCode 2
   // (CURLE_FAILED_INIT) means the libcurl handles could not be created.
   // Precondition: called once, before anything but Close().
-  FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts = {});
+  FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts) override;
+  FtpResult Open(const FtpLogin& login) { return Open(login, FtpTimeouts{}); }
 
   // Lists the directory `absolutePath` ("/" or "/a/b", bytes, no trailing
   // slash needed), handing the parsed entries to `onEntries` (they are
@@ -129,7 +98,7 @@ class CFtpSession {
   // entered true, or to the CWD, entered false; also a directory that can
   // be entered but not read, entered true), kTransient, kCancelled.
   // Entries handed out before a failure stay handed out.
-  FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries);
+  FtpResult ListDirectory(std::string_view absolutePath, const FtpEntrySink& onEntries) override;
 
   // Changes into `absolutePath` ("CWD /a/b") and sends `command` as it is
   // (for example "LIST -R"), handing the data connection's bytes to
@@ -138,36 +107,37 @@ class CFtpSession {
   // ListDirectory. Outcomes as ListDirectory's, with no check of what the
   // data shows; a final reply that says it was cut short is kIncomplete.
   FtpResult ListRaw(std::string_view absolutePath, std::string_view command,
-                    const FtpDataSink& onData);
+                    const FtpDataSink& onData) override;
 
   // The facts of one path by MLST ("type=dir;...;unique=...; /a/b", without
   // the leading blank), or empty when the server gave none: a server without
   // MLST, or one that refused it. Sends nothing else, no CWD; only when
   // usesMlsd(). Same path rules and outcomes as ListDirectory.
-  FtpResult PathFacts(std::string_view absolutePath, std::string& facts);
+  FtpResult PathFacts(std::string_view absolutePath, std::string& facts) override;
 
   // Whether the server still answers: sends NOOP, after a new connection
   // and login when the last one was lost. kOk when it was answered. Tells
   // a directory whose listing fails from a server that has gone away.
-  FtpResult Probe();
+  FtpResult Probe() override;
 
   // Thread-safe, idempotent. Drops the connection (without QUIT, so that a
   // server that has stopped answering cannot hold the caller) and makes a
   // blocked call on the owner's thread return kCancelled at once.
-  void Close();
+  void Close() override;
 
   // The FEAT reply's feature lines, one per line without the leading
   // space; empty when the server has no FEAT.
-  const std::string& serverFeatures() const { return features_; }
-  bool usesMlsd() const { return mlsd_; }
+  const std::string& serverFeatures() const override { return features_; }
+  bool usesMlsd() const override { return mlsd_; }
   // Commands sent on control connections so far (USER and PASS included).
-  std::uint64_t commandsSent() const { return commandsSent_; }
+  std::uint64_t commandsSent() const override { return commandsSent_; }
   // Lines of the last listing that could not be read as entries (too long,
   // a name beyond kMaxNameBytes, the fragment of a broken line): such a
   // listing cannot tell what is gone from the directory.
-  std::size_t skippedLines() const { return splitter_.skippedLines(); }
+  std::size_t skippedLines() const override { return splitter_.skippedLines(); }
   // What those lines could have named.
-  const SkippedNames& skippedNames() const { return splitter_.skippedNames(); }
+  const SkippedNames& skippedNames() const override { return splitter_.skippedNames(); }
+  const PeerIdentity& peer() const override { return peer_; }
 
  private:
   enum class Phase { kConnecting, kAwaitReply, kData };
@@ -257,6 +227,7 @@ class CFtpSession {
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;
   std::array<char, 256> errorBuffer_{};
+  PeerIdentity peer_;
 };
 
 }  // namespace orvane

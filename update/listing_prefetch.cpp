@@ -56,7 +56,8 @@ CListingPrefetcher::CListingPrefetcher(FtpLogin login, FtpTimeouts timeouts, int
       unregister_(std::move(unregisterSession)) {
   for (int i = 0; i < extraConnections; ++i) {
     auto slot = std::make_unique<Slot>();
-    slot->session = std::make_unique<CFtpSession>();
+    slot->session = MakeListingSession(login_.protocol);
+    if (!slot->session) break;
     // Registered here, on the walk's thread, so that a close of every
     // session that comes after the constructor reaches each of these.
     slot->number = i + 1;
@@ -199,7 +200,7 @@ bool CListingPrefetcher::KeepLocked(std::string path, PrefetchedListing listing)
   return true;
 }
 
-PrefetchedListing CListingPrefetcher::ListOn(CFtpSession& session, const std::string& path,
+PrefetchedListing CListingPrefetcher::ListOn(CListingSession& session, const std::string& path,
                                              int number) {
   std::shared_ptr<CCrawlTrace> trace;
   std::uint64_t maxEntries;
@@ -227,7 +228,7 @@ PrefetchedListing CListingPrefetcher::ListOn(CFtpSession& session, const std::st
 }
 
 std::optional<PrefetchedListing> CListingPrefetcher::Take(const std::string& path,
-                                                          CFtpSession* helper) {
+                                                          CListingSession* helper) {
   if (slots_.empty()) return std::nullopt;
   std::unique_lock lock(mutex_);
   lastAsked_ = path;
@@ -298,7 +299,7 @@ void CListingPrefetcher::SetTrace(std::shared_ptr<CCrawlTrace> trace) {
 }
 
 void CListingPrefetcher::ConnectionMain(Slot* slot) {
-  CFtpSession& session = *slot->session;
+  CListingSession& session = *slot->session;
   {
     // No login before there is something to list: a crawl that one
     // recursive listing covers never needs the extra connections.

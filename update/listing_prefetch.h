@@ -63,7 +63,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "update/ftp_session.h"
+#include "update/listing_session.h"
 
 namespace orvane {
 
@@ -83,8 +83,8 @@ class CListingPrefetcher {
   static constexpr std::size_t kMaxBufferedEntries = 1000000;
   static constexpr std::size_t kMaxBufferedBytes = std::size_t{64} << 20;
 
-  using SessionHook = std::function<bool(CFtpSession&)>;
-  using SessionRelease = std::function<void(CFtpSession&)>;
+  using SessionHook = std::function<bool(CListingSession&)>;
+  using SessionRelease = std::function<void(CListingSession&)>;
 
   CListingPrefetcher(FtpLogin login, FtpTimeouts timeouts, int extraConnections,
                      const std::atomic<bool>& stopRequested, SessionHook registerSession,
@@ -119,7 +119,7 @@ class CListingPrefetcher {
   // set), with `helper`, when given, listing the frontier meanwhile; a path
   // not yet listed is withdrawn. Empty: the walk lists `path` itself.
   // `helper` is the walk's own session, used only from inside this call.
-  std::optional<PrefetchedListing> Take(const std::string& path, CFtpSession* helper = nullptr);
+  std::optional<PrefetchedListing> Take(const std::string& path, CListingSession* helper = nullptr);
 
   // Records what each extra connection does (connections 1..N) from now
   // on; null stops that. Kept until the destructor, also by a connection
@@ -136,7 +136,7 @@ class CListingPrefetcher {
 
  private:
   struct Slot {
-    std::unique_ptr<CFtpSession> session;
+    std::unique_ptr<CListingSession> session;
     bool registered = false;
     int number = 0;  // 1.. in the trace
   };
@@ -152,7 +152,7 @@ class CListingPrefetcher {
   std::string NextLocked();
   // The frontier's last directory in walk order, marked in progress.
   std::string FarthestLocked();
-  PrefetchedListing ListOn(CFtpSession& session, const std::string& path, int number);
+  PrefetchedListing ListOn(CListingSession& session, const std::string& path, int number);
   // Keeps a listing for the walk and adds the subdirectories it shows to
   // the frontier. False: the listing is not kept (the walk lists the
   // directory itself).

@@ -444,14 +444,14 @@ void CUpdateEngine::DispatcherMain() {
 
 // ---- Worker -----------------------------------------------------------------
 
-bool CUpdateEngine::RegisterSession(const std::string& key, CFtpSession& session, const Run& run) {
+bool CUpdateEngine::RegisterSession(const std::string& key, CListingSession& session, const Run& run) {
   std::lock_guard lock(sessionLock_);
   if (run.stopRequested.load()) return false;
   sessionTable_.emplace(key, &session);
   return true;
 }
 
-void CUpdateEngine::UnregisterSession(const std::string& key, CFtpSession& session) {
+void CUpdateEngine::UnregisterSession(const std::string& key, CListingSession& session) {
   std::lock_guard lock(sessionLock_);
   auto [first, last] = sessionTable_.equal_range(key);
   for (auto it = first; it != last; ++it) {
@@ -622,13 +622,20 @@ bool CUpdateEngine::RunJob(Job& job, const CFTPDir* resumedAt) {
     listener_.PostSiteStatus(sitePtr);
     return false;
   }
-  CFtpSession session;
+  const FtpLogin login = LoginFor(site);
+  const std::unique_ptr<CListingSession> ownSession = MakeListingSession(login.protocol);
+  if (!ownSession) {
+    site.SetOutcome(Outcome::kNoSession, kUpdateFailed);
+    listener_.PostSiteStatus(sitePtr);
+    return false;
+  }
+  CListingSession& session = *ownSession;
   if (!RegisterSession(key, session, run)) {
     site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     listener_.PostSiteStatus(sitePtr);
     return false;
   }
-  const FtpResult opened = session.Open(LoginFor(site), timeouts_);
+  const FtpResult opened = session.Open(login, timeouts_);
   if (!opened.ok()) {
     if (opened.outcome == FtpOutcome::kCancelled || run.stopRequested.load()) {
       // Closed under us by the program's exit, or stopped: not the server's
@@ -676,9 +683,9 @@ bool CUpdateEngine::RunJob(Job& job, const CFTPDir* resumedAt) {
     std::unique_ptr<CListingPrefetcher> ahead;
     if (const int extra = connectionsPerSite_.load() - 1; extra > 0) {
       ahead = std::make_unique<CListingPrefetcher>(
-          LoginFor(site), timeouts_, extra, run.stopRequested,
-          [&](CFtpSession& extraSession) { return RegisterSession(key, extraSession, run); },
-          [&](CFtpSession& extraSession) { UnregisterSession(key, extraSession); });
+          login, timeouts_, extra, run.stopRequested,
+          [&](CListingSession& extraSession) { return RegisterSession(key, extraSession, run); },
+          [&](CListingSession& extraSession) { UnregisterSession(key, extraSession); });
     }
     CrawlLimits limits;
     {

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "update/crawler.h"
-#include "update/ftp_session.h"
+#include "update/listing_session.h"
 #include "update/thread_data.h"
 
 namespace orvane {
@@ -264,8 +264,8 @@ class CUpdateEngine {
   void EndUpdateRecord(const std::shared_ptr<CFTPSite>& site);
   // The save after an attempt; a failure is left in SaveError().
   void SaveSite(CFTPSite& site);
-  bool RegisterSession(const std::string& key, CFtpSession& session, const Run& run);
-  void UnregisterSession(const std::string& key, CFtpSession& session);
+  bool RegisterSession(const std::string& key, CListingSession& session, const Run& run);
+  void UnregisterSession(const std::string& key, CListingSession& session);
 
   IEngineListener& listener_;
   const std::filesystem::path programDir_;
@@ -291,7 +291,7 @@ class CUpdateEngine {
   // them from the front end's thread. A worker removes its entry before the
   // session is destroyed.
   std::mutex sessionLock_;
-  std::multimap<std::string, CFtpSession*> sessionTable_;
+  std::multimap<std::string, CListingSession*> sessionTable_;
 
   std::mutex closeLock_;  // one Close() at a time
 };

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "tests/support/temp_tree.h"
+#include "update/listing_session.h"
 
 namespace orvane::test {
 
@@ -119,6 +120,14 @@ class CFtpServer {
   // The login that the server accepts.
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
+  FtpLogin Login() const {
+    FtpLogin login;
+    login.host = host_;
+    login.port = port_;
+    login.user = user_;
+    login.password = password_;
+    return login;
+  }
 
   // Whether Commands() works: pyftpdlib and vsftpd log commands.
   bool hasCommandLog() const { return !commandLog_.empty(); }

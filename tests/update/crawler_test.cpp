@@ -254,7 +254,7 @@ class CrawlerTest : public ::testing::Test {
   // The same for any site, with connections_ connections.
   bool CrawlSite(CFtpServer& server, CFTPSite& site, CFTPDir& dir, IRemovalSink& sink,
                  const CrawlLimits& limits = {}, const FtpTimeouts& timeouts = kPatient) {
-    const FtpLogin login{server.host(), server.port(), server.user(), server.password()};
+    const FtpLogin login = server.Login();
     CFtpSession session;
     const FtpResult opened = session.Open(login, timeouts);
     EXPECT_TRUE(opened.ok()) << opened.errorText;
@@ -262,8 +262,8 @@ class CrawlerTest : public ::testing::Test {
     std::unique_ptr<CListingPrefetcher> ahead;
     if (connections_ > 1) {
       ahead = std::make_unique<CListingPrefetcher>(
-          login, timeouts, connections_ - 1, stop_, [](CFtpSession&) { return true; },
-          [](CFtpSession&) {});
+          login, timeouts, connections_ - 1, stop_, [](CListingSession&) { return true; },
+          [](CListingSession&) {});
     }
     {
       std::lock_guard guard(aheadMutex_);
@@ -1490,7 +1490,7 @@ TEST_F(CrawlerTest, ClosedSessionDuringListingIsAStopNotARefusal) {
   // held back until a next line shows it whole).
   CFtpSession session;
   ASSERT_TRUE(
-      session.Open({server.host(), server.port(), server.user(), server.password()}, kPatient)
+      session.Open(server.Login(), kPatient)
           .ok());
   CFTPDir* const b = Find(root(), "/pub/b");
   std::thread closer([&] {

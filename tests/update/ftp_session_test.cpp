@@ -77,8 +77,22 @@ std::vector<std::string> Names(const Listing& listing) {
   return names;
 }
 
-FtpLogin LoginFor(const CFtpServer& server) {
-  return {server.host(), server.port(), server.user(), server.password()};
+FtpLogin LoginFor(const CFtpServer& server) { return server.Login(); }
+
+FtpLogin Anonymous(std::string host, std::uint16_t port, std::string password) {
+  FtpLogin login;
+  login.host = std::move(host);
+  login.port = port;
+  login.user = "anonymous";
+  login.password = std::move(password);
+  return login;
+}
+
+FtpLogin LoginAs(const CFtpServer& server, std::string user, std::string password) {
+  FtpLogin login = server.Login();
+  login.user = std::move(user);
+  login.password = std::move(password);
+  return login;
 }
 
 // What a listing of `dir` must hold: the tree on disk, directory sizes left
@@ -520,13 +534,13 @@ TEST_F(FtpSessionTest, WrongLoginIsRefused) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
 
   CFtpSession session;
-  const FtpResult result = session.Open({server.host(), server.port(), "alice", "wrong"});
+  const FtpResult result = session.Open(LoginAs(server, "alice", "wrong"));
   EXPECT_EQ(result.outcome, FtpOutcome::kRefused);
   EXPECT_EQ(result.curlCode, 67);
   EXPECT_EQ(session.ListDirectory("/", [](auto) { return true; }).outcome, FtpOutcome::kRefused);
 
   CFtpSession good;
-  EXPECT_TRUE(good.Open({server.host(), server.port(), "alice", "right"}).ok());
+  EXPECT_TRUE(good.Open(LoginAs(server, "alice", "right")).ok());
 }
 
 TEST_F(FtpSessionTest, SlowLoginRefusalIsNotMistakenForAConnectTimeOut) {
@@ -539,7 +553,7 @@ TEST_F(FtpSessionTest, SlowLoginRefusalIsNotMistakenForAConnectTimeOut) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   CFtpSession session;
   const FtpResult result =
-      session.Open({server.host(), server.port(), "alice", "wrong"}, {1000ms, 60000ms, 60000ms});
+      session.Open(LoginAs(server, "alice", "wrong"), {1000ms, 60000ms, 60000ms});
   EXPECT_EQ(result.outcome, FtpOutcome::kRefused) << result.errorText;
   EXPECT_EQ(result.curlCode, 67);
 }
@@ -714,7 +728,7 @@ TEST(FtpSessionConnectTest, NothingListeningFailsAtOnce) {
   const test::CClosedPort closed;
   ASSERT_NE(closed.port(), 0);
   CFtpSession session;
-  const FtpResult result = session.Open({"127.0.0.1", closed.port(), "anonymous", "x@y.z"}, kHuge);
+  const FtpResult result = session.Open(Anonymous("127.0.0.1", closed.port(), "x@y.z"), kHuge);
   EXPECT_FALSE(result.ok());
   EXPECT_EQ(result.curlCode, 7);
   EXPECT_FALSE(result.errorText.empty());
@@ -724,7 +738,7 @@ TEST(FtpSessionConnectTest, MissingGreetingTimesOutOnTheReplyTimeOut) {
   SilentListener listener(8);
   CFtpSession session;
   auto opened = std::async(std::launch::async, [&] {
-    return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"},
+    return session.Open(Anonymous("127.0.0.1", listener.port(), "x@y.z"),
                         {60000ms, 500ms, 60000ms});
   });
   ASSERT_EQ(opened.wait_for(kResultWait), std::future_status::ready);
@@ -738,7 +752,7 @@ TEST(FtpSessionConnectTest, UnansweredHandshakeTimesOutOnTheConnectTimeOut) {
   ASSERT_TRUE(listener.Fill());
   CFtpSession session;
   auto opened = std::async(std::launch::async, [&] {
-    return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"},
+    return session.Open(Anonymous("127.0.0.1", listener.port(), "x@y.z"),
                         {500ms, 60000ms, 60000ms});
   });
   ASSERT_EQ(opened.wait_for(kResultWait), std::future_status::ready);
@@ -750,7 +764,7 @@ TEST(FtpSessionConnectTest, UnansweredHandshakeTimesOutOnTheConnectTimeOut) {
 TEST_F(FtpSessionTest, InvalidHostIsRefusedWithoutConnecting) {
   CFtpSession session;
   for (const char* host : {"", "evil/host", "a b", "user@host"}) {
-    const FtpResult result = session.Open({host, 21, "anonymous", "x"});
+    const FtpResult result = session.Open(Anonymous(host, 21, "x"));
     EXPECT_EQ(result.outcome, FtpOutcome::kRefused) << host;
   }
 }
@@ -791,7 +805,7 @@ TEST(FtpSessionConnectTest, CloseFromAnotherThreadEndsABlockedLogin) {
   SilentListener listener(8);
   CFtpSession session;
   auto opened = std::async(std::launch::async, [&] {
-    return session.Open({"127.0.0.1", listener.port(), "anonymous", "x@y.z"}, kHuge);
+    return session.Open(Anonymous("127.0.0.1", listener.port(), "x@y.z"), kHuge);
   });
   // Connected: the call now waits for a greeting that never comes.
   ASSERT_TRUE(listener.AwaitQueued(1));

@@ -65,9 +65,9 @@ std::vector<std::string> Names(const PrefetchedListing& listing) {
 class ListingPrefetchTest : public ::testing::Test {
  protected:
   std::unique_ptr<CListingPrefetcher> Make(const CFtpServer& server, int extra) {
-    login_ = {server.host(), server.port(), server.user(), server.password()};
+    login_ = server.Login();
     return std::make_unique<CListingPrefetcher>(
-        login_, kPatient, extra, stop_, [](CFtpSession&) { return true; }, [](CFtpSession&) {});
+        login_, kPatient, extra, stop_, [](CListingSession&) { return true; }, [](CListingSession&) {});
   }
 
   CTempTree tree_;
@@ -109,7 +109,7 @@ TEST_F(ListingPrefetchTest, LinkBackToAnAncestorIsNotListedAhead) {
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path()));
   CFtpSession session;
   ASSERT_TRUE(
-      session.Open({server.host(), server.port(), server.user(), server.password()}, kPatient)
+      session.Open(server.Login(), kPatient)
           .ok());
   std::string facts;
   ASSERT_TRUE(session.PathFacts("/", facts).ok());
@@ -135,7 +135,7 @@ TEST_F(ListingPrefetchTest, WalkWaitingForAListingListsAheadOnItsOwnConnection) 
   START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
   CFtpSession walk;
   ASSERT_TRUE(
-      walk.Open({server.host(), server.port(), server.user(), server.password()}, kPatient).ok());
+      walk.Open(server.Login(), kPatient).ok());
   auto ahead = Make(server, 1);
   ahead->Offer({"/d0", "/d1", "/d2"});
   ASSERT_TRUE(AwaitListed(server, "/d0"));
