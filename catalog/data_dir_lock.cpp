@@ -73,6 +73,8 @@ std::filesystem::path CDataDirLock::PathOf(const std::filesystem::path& programD
       return dir / "window";
     case Kind::kSettings:
       return dir / "orvane.conf";
+    case Kind::kKnownHosts:
+      return dir / "known_hosts";
     case Kind::kSiteUpdate:
       break;
   }

@@ -15,6 +15,8 @@
 //   window         held by the window for its whole life: one window per
 //                  data directory
 //   settings       held while orvane.conf is re-read, changed and rewritten
+//   known hosts    held while the known-hosts file is re-read, changed and
+//                  rewritten
 //
 // flock locks belong to an open file, so two holders in one process
 // exclude each other as two processes do. Move-only; the destructor unlocks.
@@ -44,7 +46,7 @@ struct FileIdentity {
 
 class CDataDirLock {
  public:
-  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate, kWindow, kSettings };
+  enum class Kind { kSiteList, kSiteFiles, kSiteUpdate, kWindow, kSettings, kKnownHosts };
 
   CDataDirLock() = default;
   ~CDataDirLock();

@@ -1,6 +1,7 @@
 #include "update/listing_session.h"
 
 #include "update/ftp_session.h"
+#include "update/sftp_session.h"
 
 namespace orvane {
 
@@ -11,7 +12,7 @@ std::unique_ptr<CListingSession> MakeListingSession(SiteProtocol protocol) {
     case SiteProtocol::kFtps:
       return std::make_unique<CFtpSession>();
     case SiteProtocol::kSftp:
-      break;
+      return std::make_unique<CSftpSession>();
   }
   return nullptr;
 }
