@@ -1,0 +1,346 @@
+// CSftpSession against OpenSSH's sshd on loopback: a crawl equals the
+// served tree, the host key is checked before any login, and the logins.
+#include "update/sftp_session.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "catalog/ftp_dir.h"
+#include "catalog/ftp_file.h"
+#include "catalog/ftp_site.h"
+#include "catalog/listing_merge.h"
+#include "tests/support/sshd_server.h"
+#include "tests/support/temp_tree.h"
+#include "update/crawler.h"
+#include "update/known_hosts.h"
+#include "update/listing_prefetch.h"
+
+namespace orvane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::CSshdServer;
+using test::CTempTree;
+
+constexpr FtpTimeouts kPatient{60000ms, 60000ms, 60000ms};
+
+#define START_SSHD_OR_SKIP(var, ...)                  \
+  auto var##Started = CSshdServer::Start(__VA_ARGS__); \
+  if (var##Started.unavailable) {                      \
+    GTEST_SKIP() << var##Started.error;                \
+  }                                                    \
+  ASSERT_TRUE(var##Started.server) << var##Started.error; \
+  CSshdServer& var = *var##Started.server
+
+class DropSink final : public IRemovalSink {
+ public:
+  void FileRemoved(std::unique_ptr<CFTPFile>) override {}
+  void DirRemoved(std::unique_ptr<CFTPDir>) override {}
+};
+
+struct Node {
+  bool isDirectory;
+  std::uint64_t size;
+  auto operator<=>(const Node&) const = default;
+  friend void PrintTo(const Node& node, std::ostream* out) {
+    *out << (node.isDirectory ? "dir" : "file ") << node.size;
+  }
+};
+using Flat = std::map<std::string, Node>;
+
+Flat FlattenCatalog(const CFTPDir& dir) {
+  Flat flat;
+  const std::string prefix = dir.GetPath() == "/" ? "/" : dir.GetPath() + "/";
+  for (const auto& file : dir.files) flat[prefix + std::string(file->name())] = {false, file->size.load()};
+  for (const auto& sub : dir.subdirs) {
+    flat[sub->GetPath() + "/"] = {true, 0};
+    flat.merge(FlattenCatalog(*sub));
+  }
+  return flat;
+}
+
+// A link is a file whose size is its target's length, as `ls -l` shows it.
+Flat FlattenDisk(const fs::path& root) {
+  Flat flat;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string path = "/" + it->path().lexically_relative(root).string();
+    if (it->is_symlink()) {
+      flat[path] = {false, fs::read_symlink(it->path()).string().size()};
+    } else if (it->is_directory()) {
+      flat[path + "/"] = {true, 0};
+    } else {
+      flat[path] = {false, it->file_size()};
+    }
+  }
+  return flat;
+}
+
+// A tree with the names that trip parsers up, and links that loop.
+void MakeTree(CTempTree& tree) {
+  tree.AddFile("a b/f", "x");
+  tree.AddFile("  leading blanks", "yy");
+  tree.AddFile("trailing blank ", "zzz");
+  tree.AddFile("caf\xE9 \x81\xFF", "1234");
+  tree.AddFile("pub/x -> y", "5");
+  tree.AddFile("pub/deep/er/est", std::string(5000, 'e'));
+  for (int i = 0; i < 40; ++i) tree.AddFile("many/file" + std::to_string(i), "m");
+  fs::create_directory_symlink("..", tree / "pub/up");
+  fs::create_directory_symlink(".", tree / "pub/deep/self");
+  fs::create_symlink("missing target", tree / "dangling");
+}
+
+FtpLogin Trusted(const CSshdServer& server, const CTempTree& data) {
+  FtpLogin login = server.KeyLogin();
+  login.knownHosts = data / "known_hosts";
+  std::string error;
+  for (const std::string& key : server.PublicHostKeys()) {
+    EXPECT_TRUE(AcceptHostKey(login.knownHosts, "127.0.0.1", server.port(), key, error)) << error;
+  }
+  return login;
+}
+
+// Whether sshd's log shows that any login was tried.
+bool LoginTried(const std::string& log) {
+  for (const char* sign : {"Accepted", "Failed", "Postponed", "Invalid user", "authenticating user"}) {
+    if (log.find(sign) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(SftpSession, CrawlEqualsTheServedTree) {
+  START_SSHD_OR_SKIP(server);
+  CTempTree tree, data;
+  MakeTree(tree);
+  FtpLogin login = Trusted(server, data);
+  login.startDir = tree.path().string();
+  for (const int connections : {1, 4}) {
+    SCOPED_TRACE(connections);
+    CSftpSession session;
+    const FtpResult opened = session.Open(login, kPatient);
+    ASSERT_TRUE(opened.ok()) << opened.errorText;
+    EXPECT_FALSE(session.offersRecursiveListing());
+    CFTPSite site;
+    std::atomic<bool> stop{false};
+    DropSink sink;
+    std::unique_ptr<CListingPrefetcher> ahead;
+    if (connections > 1) {
+      ahead = std::make_unique<CListingPrefetcher>(
+          login, kPatient, connections - 1, stop, [](CListingSession&) { return true; },
+          [](CListingSession&) {});
+    }
+    ASSERT_TRUE(CrawlDirectory(session, site, *site.rootDir, stop, sink, {}, ahead.get()));
+    EXPECT_EQ(FlattenCatalog(*site.rootDir), FlattenDisk(tree.path()));
+  }
+}
+
+TEST(SftpSession, ListingOutcomes) {
+  START_SSHD_OR_SKIP(server);
+  CTempTree tree, data;
+  tree.AddFile("file", "f");
+  tree.AddDir("closed");
+  FtpLogin login = Trusted(server, data);
+  login.startDir = tree.path().string() + "/";
+  CSftpSession session;
+  ASSERT_TRUE(session.Open(login, kPatient).ok());
+  struct Case {
+    const char* path;
+    FtpOutcome outcome;
+    bool entered;
+  };
+  for (const Case& c : {Case{"/", FtpOutcome::kOk, true},
+                        Case{"/missing", FtpOutcome::kRefused, false},
+                        Case{"/file", FtpOutcome::kRefused, false}}) {
+    SCOPED_TRACE(c.path);
+    std::size_t entries = 0;
+    const FtpResult listed = session.ListDirectory(c.path, [&](auto batch) {
+      entries += batch.size();
+      return true;
+    });
+    EXPECT_EQ(listed.outcome, c.outcome) << listed.errorText;
+    EXPECT_EQ(listed.entered, c.entered);
+    if (c.outcome == FtpOutcome::kOk) {
+      EXPECT_EQ(entries, 2u);
+    }
+  }
+  std::string facts = "x";
+  EXPECT_FALSE(session.PathFacts("/", facts).ok());
+  EXPECT_TRUE(facts.empty());
+  EXPECT_TRUE(session.Probe().ok());
+}
+
+// The host key decides before any login is tried.
+TEST(SftpSession, HostKeyTrust) {
+  START_SSHD_OR_SKIP(server);
+  enum class Known { kNothing, kAccepted, kOtherKey, kHashedUserFile };
+  struct Case {
+    const char* name;
+    Known known;
+    FtpOutcome outcome;
+  };
+  for (const Case& c : {Case{"unknown", Known::kNothing, FtpOutcome::kUntrusted},
+                        Case{"accepted", Known::kAccepted, FtpOutcome::kOk},
+                        Case{"changed", Known::kOtherKey, FtpOutcome::kUntrusted},
+                        Case{"user's hashed file", Known::kHashedUserFile, FtpOutcome::kOk}}) {
+    SCOPED_TRACE(c.name);
+    CTempTree data, home;
+    FtpLogin login = server.KeyLogin();
+    login.knownHosts = data / "known_hosts";
+    std::string error;
+    const std::string name = KnownHostsName("127.0.0.1", server.port());
+    std::vector<std::string> otherFingerprints;
+    switch (c.known) {
+      case Known::kNothing:
+        break;
+      case Known::kAccepted:
+        login = Trusted(server, data);
+        break;
+      case Known::kOtherKey:
+        for (const char* type : {"ed25519", "ecdsa"}) {
+          const std::string other = server.OtherKey(type);
+          ASSERT_TRUE(AcceptHostKey(login.knownHosts, "127.0.0.1", server.port(), other, error));
+          otherFingerprints.push_back(ParseHostKeyText(other)->Fingerprint());
+        }
+        break;
+      case Known::kHashedUserFile: {
+        home.AddDir(".ssh");
+        std::ofstream out(home / ".ssh/known_hosts");
+        for (const std::string& key : server.PublicHostKeys()) out << name << " " << key << "\n";
+        out.close();
+        ASSERT_EQ(std::system(("ssh-keygen -q -H -f '" + (home / ".ssh/known_hosts").string() +
+                               "' >/dev/null 2>&1")
+                                  .c_str()),
+                  0);
+        break;
+      }
+    }
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome != nullptr ? oldHome : "";
+    ::setenv("HOME", home.path().c_str(), 1);
+    const std::size_t logged = server.Log().size();
+    CSftpSession session;
+    const FtpResult opened = session.Open(login, kPatient);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    const std::string log = server.Log().substr(logged);
+    EXPECT_EQ(opened.outcome, c.outcome) << opened.errorText;
+    const PeerIdentity& peer = session.peer();
+    std::vector<std::string> served;
+    for (const std::string& key : server.PublicHostKeys()) {
+      served.push_back(ParseHostKeyText(key)->Fingerprint());
+    }
+    EXPECT_NE(std::find(served.begin(), served.end(), peer.fingerprint), served.end());
+    if (c.outcome == FtpOutcome::kUntrusted) {
+      EXPECT_NE(opened.errorText.find(peer.fingerprint), std::string::npos) << opened.errorText;
+      EXPECT_FALSE(peer.problem.empty());
+      EXPECT_EQ(ParseHostKeyText(peer.sshKey)->Fingerprint(), peer.fingerprint);
+      EXPECT_FALSE(LoginTried(log)) << log;
+    }
+    if (c.known == Known::kOtherKey) {
+      const bool namesOther = std::any_of(
+          otherFingerprints.begin(), otherFingerprints.end(),
+          [&](const std::string& f) { return opened.errorText.find(f) != std::string::npos; });
+      EXPECT_TRUE(namesOther) << opened.errorText;
+      // Accepting the new key replaces the host's old lines.
+      ASSERT_TRUE(AcceptHostKey(login.knownHosts, "127.0.0.1", server.port(), peer.sshKey, error));
+      std::ifstream in(login.knownHosts);
+      const std::string text((std::istreambuf_iterator<char>(in)), {});
+      EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+      struct stat status {};
+      ASSERT_EQ(::stat(login.knownHosts.c_str(), &status), 0);
+      EXPECT_EQ(status.st_mode & 0777, 0600u);
+      CSftpSession again;
+      EXPECT_TRUE(again.Open(login, kPatient).ok());
+    }
+  }
+}
+
+TEST(SftpSession, Logins) {
+  START_SSHD_OR_SKIP(server);
+  CTempTree data;
+  const FtpLogin trusted = Trusted(server, data);
+  struct Case {
+    const char* name;
+    std::function<void(FtpLogin&)> change;
+    FtpOutcome outcome;
+  };
+  const std::string passwordUser = server.PasswordLogin().user;
+  for (const Case& c : {
+           Case{"key with passphrase", [](FtpLogin&) {}, FtpOutcome::kOk},
+           Case{"wrong passphrase", [](FtpLogin& l) { l.keyPassphrase = "wrong"; },
+                FtpOutcome::kRefused},
+           Case{"password",
+                [&](FtpLogin& l) {
+                  const FtpLogin p = server.PasswordLogin();
+                  l.user = p.user;
+                  l.password = p.password;
+                  l.keyFile.clear();
+                  l.keyPassphrase.clear();
+                },
+                FtpOutcome::kOk},
+           Case{"wrong password",
+                [&](FtpLogin& l) {
+                  l.user = server.PasswordLogin().user;
+                  l.password = "wrong";
+                  l.keyFile.clear();
+                  l.keyPassphrase.clear();
+                },
+                FtpOutcome::kRefused},
+       }) {
+    SCOPED_TRACE(c.name);
+    FtpLogin login = trusted;
+    c.change(login);
+    if (login.user.empty()) {
+      std::printf("skipping %s: %s\n", c.name, server.passwordError().c_str());
+      continue;
+    }
+    CSftpSession session;
+    const FtpResult opened = session.Open(login, kPatient);
+    EXPECT_EQ(opened.outcome, c.outcome) << opened.errorText;
+  }
+}
+
+TEST(SftpSession, CloseFromAnotherThreadEndsAListing) {
+  START_SSHD_OR_SKIP(server);
+  CTempTree tree, data;
+  for (int i = 0; i < 3000; ++i) tree.AddFile("f" + std::to_string(i));
+  FtpLogin login = Trusted(server, data);
+  login.startDir = tree.path().string();
+  CSftpSession session;
+  ASSERT_TRUE(session.Open(login, kPatient).ok());
+  std::atomic<bool> closed{false};
+  std::thread closer;
+  const FtpResult listed = session.ListDirectory("/", [&](auto) {
+    if (!closer.joinable()) {
+      closer = std::thread([&] {
+        session.Close();
+        closed = true;
+      });
+      closer.join();
+    }
+    return true;
+  });
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(listed.outcome, FtpOutcome::kCancelled) << listed.errorText;
+  EXPECT_EQ(session.ListDirectory("/", [](auto) { return true; }).outcome,
+            FtpOutcome::kCancelled);
+}
+
+TEST(SftpSession, RsaOnlyServerIsExplained) {
+  START_SSHD_OR_SKIP(server, CSshdServer::HostKeys::kRsaOnly);
+  CSftpSession session;
+  const FtpResult opened = session.Open(server.KeyLogin(), kPatient);
+  EXPECT_EQ(opened.outcome, FtpOutcome::kRefused) << opened.errorText;
+  EXPECT_NE(opened.errorText.find("RSA host key"), std::string::npos) << opened.errorText;
+  EXPECT_FALSE(LoginTried(server.Log())) << server.Log();
+}
+
+}  // namespace
+}  // namespace orvane
