@@ -483,6 +483,11 @@ std::string CSftpSession::ExplainFailure(int curlCode, std::string text) const {
            "which current OpenSSH servers refuse; use an ed25519 or ECDSA key (" +
            text + ")";
   }
+  if (curlCode == CURLE_LOGIN_DENIED && login_.keyFile.empty() && login_.password.empty()) {
+    return "Login refused: no key file and no password, and the SSH agent offered no key the "
+           "server accepts (" +
+           text + ")";
+  }
   return text;
 }
 

@@ -185,7 +185,7 @@ bool CSshdServer::Spawn(std::string& error) {
            << "KbdInteractiveAuthentication no\n"
            // Many connections at once (crawls with extra connections).
            << "MaxStartups 200\nMaxSessions 200\n"
-           << "Subsystem sftp internal-sftp\nLogLevel VERBOSE\n";
+           << "Subsystem sftp internal-sftp\nLogLevel DEBUG1\n";
     config.close();
     const fs::path log = work / "sshd.log";
     std::error_code ignored;

@@ -2,8 +2,12 @@
 // served tree, the host key is checked before any login, and the logins.
 #include "update/sftp_session.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -18,9 +22,12 @@
 #include "catalog/listing_merge.h"
 #include "tests/support/sshd_server.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/wait_until.h"
 #include "update/crawler.h"
 #include "update/known_hosts.h"
 #include "update/listing_prefetch.h"
+
+extern char** environ;
 
 namespace orvane {
 namespace {
@@ -110,7 +117,7 @@ FtpLogin Trusted(const CSshdServer& server, const CTempTree& data) {
 
 // Whether sshd's log shows that any login was tried.
 bool LoginTried(const std::string& log) {
-  for (const char* sign : {"Accepted", "Failed", "Postponed", "Invalid user", "authenticating user"}) {
+  for (const char* sign : {"userauth-request", "Accepted", "Failed", "Postponed", "Invalid user"}) {
     if (log.find(sign) != std::string::npos) return true;
   }
   return false;
@@ -180,7 +187,7 @@ TEST(SftpSession, ListingOutcomes) {
 // The host key decides before any login is tried.
 TEST(SftpSession, HostKeyTrust) {
   START_SSHD_OR_SKIP(server);
-  enum class Known { kNothing, kAccepted, kOtherKey, kHashedUserFile };
+  enum class Known { kNothing, kAccepted, kEd25519Only, kOtherKey, kHashedUserFile };
   struct Case {
     const char* name;
     Known known;
@@ -188,6 +195,8 @@ TEST(SftpSession, HostKeyTrust) {
   };
   for (const Case& c : {Case{"unknown", Known::kNothing, FtpOutcome::kUntrusted},
                         Case{"accepted", Known::kAccepted, FtpOutcome::kOk},
+                        // libssh2 prefers ECDSA: the known type must be asked for.
+                        Case{"ed25519 key only", Known::kEd25519Only, FtpOutcome::kOk},
                         Case{"changed", Known::kOtherKey, FtpOutcome::kUntrusted},
                         Case{"user's hashed file", Known::kHashedUserFile, FtpOutcome::kOk}}) {
     SCOPED_TRACE(c.name);
@@ -202,6 +211,10 @@ TEST(SftpSession, HostKeyTrust) {
         break;
       case Known::kAccepted:
         login = Trusted(server, data);
+        break;
+      case Known::kEd25519Only:
+        ASSERT_TRUE(AcceptHostKey(login.knownHosts, "127.0.0.1", server.port(),
+                                  server.PublicHostKeys().front(), error));
         break;
       case Known::kOtherKey:
         for (const char* type : {"ed25519", "ecdsa"}) {
@@ -241,7 +254,10 @@ TEST(SftpSession, HostKeyTrust) {
       EXPECT_NE(opened.errorText.find(peer.fingerprint), std::string::npos) << opened.errorText;
       EXPECT_FALSE(peer.problem.empty());
       EXPECT_EQ(ParseHostKeyText(peer.sshKey)->Fingerprint(), peer.fingerprint);
+      EXPECT_NE(log.find("Connection from"), std::string::npos) << log;
       EXPECT_FALSE(LoginTried(log)) << log;
+    } else {
+      EXPECT_TRUE(LoginTried(log)) << log;
     }
     if (c.known == Known::kOtherKey) {
       const bool namesOther = std::any_of(
@@ -305,6 +321,66 @@ TEST(SftpSession, Logins) {
     const FtpResult opened = session.Open(login, kPatient);
     EXPECT_EQ(opened.outcome, c.outcome) << opened.errorText;
   }
+}
+
+// An ssh-agent holding `keyFile` (its passphrase taken off a copy),
+// stopped by its process id.
+class CAgent {
+ public:
+  CAgent(const CTempTree& dir, const std::string& keyFile) : socket_(dir / "agent.sock") {
+    const fs::path copy = dir / "agent_key";
+    fs::copy_file(keyFile, copy);
+    ::chmod(copy.c_str(), 0600);
+    const std::vector<std::string> argv = {"/usr/bin/ssh-agent", "-D", "-a", socket_.string()};
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ready_ = pid_ > 0 && test::WaitUntil([&] { return fs::exists(socket_); }) &&
+             std::system(("ssh-keygen -q -p -P '" + std::string(CSshdServer::kKeyPassphrase) +
+                          "' -N '' -f '" + copy.string() + "' >/dev/null 2>&1 && SSH_AUTH_SOCK='" +
+                          socket_.string() + "' ssh-add -q '" + copy.string() + "' 2>/dev/null")
+                             .c_str()) == 0;
+  }
+  ~CAgent() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  bool ready() const { return ready_; }
+  const fs::path& socket() const { return socket_; }
+
+ private:
+  fs::path socket_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+TEST(SftpSession, AgentLogin) {
+  if (::access("/usr/bin/ssh-agent", X_OK) != 0) GTEST_SKIP() << "ssh-agent is not installed";
+  START_SSHD_OR_SKIP(server);
+  CTempTree data, dir;
+  FtpLogin login = Trusted(server, data);
+  login.keyFile.clear();
+  login.keyPassphrase.clear();
+  CAgent agent(dir, server.KeyLogin().keyFile);
+  ASSERT_TRUE(agent.ready());
+  const char* old = std::getenv("SSH_AUTH_SOCK");
+  const std::string saved = old != nullptr ? old : "";
+  ::setenv("SSH_AUTH_SOCK", agent.socket().c_str(), 1);
+  CSftpSession session;
+  const FtpResult opened = session.Open(login, kPatient);
+  if (old != nullptr) {
+    ::setenv("SSH_AUTH_SOCK", saved.c_str(), 1);
+  } else {
+    ::unsetenv("SSH_AUTH_SOCK");
+  }
+  EXPECT_TRUE(opened.ok()) << opened.errorText;
 }
 
 TEST(SftpSession, CloseFromAnotherThreadEndsAListing) {
