@@ -35,7 +35,7 @@ for b in crawl_bench sftp_bench; do
   [ -x "$build/bench/$b" ] || { echo "no $build/bench/$b (build it)" >&2; exit 1; }
 done
 [ "$(id -u)" = 0 ] || { echo "needs root (network namespace)" >&2; exit 1; }
-rtt_dir=$(cd "$here/../shared/tools/rtt" 2>/dev/null && pwd || cd /work/shared/tools/rtt && pwd)
+rtt_dir=$(cd "$here/../shared/tools/rtt" 2>/dev/null || cd /work/shared/tools/rtt; pwd)
 state=${RTT_STATE_DIR:-${TMPDIR:-/tmp}/orvane-rtt}/netns.env
 [ -e "$state" ] && { echo "the rtt namespace is in use ($state)" >&2; exit 1; }
 

@@ -333,6 +333,21 @@ HostKeyVerdict CombineVerdicts(const HostKeyVerdict& dataDirectory, const HostKe
   return {};
 }
 
+std::vector<std::string> KnownHostFingerprints(const std::filesystem::path& file,
+                                               std::string_view host, std::uint16_t port) {
+  std::vector<std::string> fingerprints;
+  std::string text;
+  if (!ReadWholeFile(file, text)) return fingerprints;
+  const std::string name = KnownHostsName(host, port);
+  ForEachLine(text, [&](std::string_view line) {
+    const auto parsed = ParseKnownLine(line);
+    if (parsed && parsed->marker.empty() && NamesHost(parsed->hosts, name)) {
+      fingerprints.push_back(parsed->key.Fingerprint());
+    }
+  });
+  return fingerprints;
+}
+
 bool AcceptHostKey(const std::filesystem::path& file, std::string_view host, std::uint16_t port,
                    std::string_view sshKey, std::string& error) {
   const auto key = ParseHostKeyText(sshKey);

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvane {
 
@@ -73,6 +74,13 @@ HostKeyVerdict LookUpHostKey(std::string_view file, std::string_view name, const
 // either, then changed in either (the data directory's known key is
 // named first), else unknown.
 HostKeyVerdict CombineVerdicts(const HostKeyVerdict& dataDirectory, const HostKeyVerdict& user);
+
+// The fingerprints of the keys the data directory's known-hosts file
+// `file` holds for `host` at `port`, in file order ("SHA256:..." each);
+// empty when none (or the file cannot be read). For showing what is
+// pinned for a site.
+std::vector<std::string> KnownHostFingerprints(const std::filesystem::path& file,
+                                               std::string_view host, std::uint16_t port);
 
 // Makes `sshKey` ("TYPE BASE64", as PeerIdentity::sshKey holds it) the one
 // key the data directory's known-hosts file `file` holds for `host` at

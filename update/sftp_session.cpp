@@ -85,9 +85,14 @@ FtpResult Failure(FtpOutcome outcome, int curlCode, std::string text) {
 
 std::filesystem::path UserKnownHosts() {
   const char* home = std::getenv("HOME");
-  if (home == nullptr || *home == '\0') {
-    const passwd* entry = ::getpwuid(::getuid());
-    home = entry != nullptr ? entry->pw_dir : nullptr;
+  // Sessions of one site open on several threads: getpwuid_r.
+  passwd entry{};
+  passwd* found = nullptr;
+  std::array<char, 4096> buffer{};
+  if ((home == nullptr || *home == '\0') &&
+      ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr) {
+    home = found->pw_dir;
   }
   if (home == nullptr || *home == '\0') return {};
   return std::filesystem::path(home) / ".ssh/known_hosts";

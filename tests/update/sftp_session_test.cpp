@@ -269,6 +269,8 @@ TEST(SftpSession, HostKeyTrust) {
       std::ifstream in(login.knownHosts);
       const std::string text((std::istreambuf_iterator<char>(in)), {});
       EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+      EXPECT_EQ(KnownHostFingerprints(login.knownHosts, "127.0.0.1", server.port()),
+                std::vector<std::string>{peer.fingerprint});
       struct stat status {};
       ASSERT_EQ(::stat(login.knownHosts.c_str(), &status), 0);
       EXPECT_EQ(status.st_mode & 0777, 0600u);
