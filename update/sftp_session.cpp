@@ -581,6 +581,12 @@ FtpResult CSftpSession::Perform(const std::string& url, Request request) {
         lastSignOfLife_ = now;
         if (phase_ == Phase::kConnecting) phase_ = Phase::kAwaitReply;
       }
+      // libcurl says nothing when the TCP handshake completes; the socket
+      // does.
+      if (phase_ == Phase::kConnecting && ConnectionStands()) {
+        phase_ = Phase::kAwaitReply;
+        lastSignOfLife_ = now;
+      }
       limit = phase_ == Phase::kConnecting ? timeouts_.connect
               : phase_ == Phase::kData     ? timeouts_.dataReceive
                                            : timeouts_.controlReceive;

@@ -2,8 +2,12 @@
 // served tree, the host key is checked before any login, and the logins.
 #include "update/sftp_session.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -409,6 +413,42 @@ TEST(SftpSession, CloseFromAnotherThreadEndsAListing) {
   EXPECT_EQ(listed.outcome, FtpOutcome::kCancelled) << listed.errorText;
   EXPECT_EQ(session.ListDirectory("/", [](auto) { return true; }).outcome,
             FtpOutcome::kCancelled);
+}
+
+// A server that takes the connection and says nothing: the call waits
+// until its time-out, or until Close() from another thread ends it.
+TEST(SftpSession, SilentServer) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  for (const bool close : {false, true}) {
+    SCOPED_TRACE(close);
+    FtpLogin login;
+    login.protocol = SiteProtocol::kSftp;
+    login.host = "127.0.0.1";
+    login.port = ntohs(address.sin_port);
+    login.user = "nobody";
+    // Closing must not wait for the time-out.
+    const FtpTimeouts timeouts = close ? kPatient : FtpTimeouts{5000ms, 300ms, 300ms};
+    CSftpSession session;
+    FtpResult opened;
+    std::thread owner([&] { opened = session.Open(login, timeouts); });
+    const int accepted = ::accept(listener, nullptr, nullptr);
+    if (close) session.Close();
+    owner.join();
+    ::close(accepted);
+    EXPECT_EQ(opened.outcome, close ? FtpOutcome::kCancelled : FtpOutcome::kTransient)
+        << opened.errorText;
+    if (!close) {
+      EXPECT_NE(opened.errorText.find("No reply"), std::string::npos) << opened.errorText;
+    }
+  }
+  ::close(listener);
 }
 
 TEST(SftpSession, RsaOnlyServerIsExplained) {
