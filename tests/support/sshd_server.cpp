@@ -157,7 +157,14 @@ CSshdServer::Started CSshdServer::Start(HostKeys hostKeys) {
     started.error = "ssh-keygen failed: " + ReadFile(log);
     return started;
   }
-  std::ofstream(work / "authorized_keys") << PublicKey(server->keyFile_) << "\n";
+  server->rsaKeyFile_ = work / "user_rsa";
+  if (!MakeKey(server->rsaKeyFile_, "rsa", "", log)) {
+    started.error = "ssh-keygen failed: " + ReadFile(log);
+    return started;
+  }
+  std::ofstream(work / "authorized_keys")
+      << PublicKey(server->keyFile_) << "\n"
+      << PublicKey(server->rsaKeyFile_) << "\n";
   const passwd* me = ::getpwuid(::geteuid());
   server->user_ = me != nullptr ? me->pw_name : "root";
   const std::string password = RandomPassword();
@@ -255,6 +262,13 @@ FtpLogin CSshdServer::KeyLogin() const {
   login.user = user_;
   login.keyFile = keyFile_.string();
   login.keyPassphrase = kKeyPassphrase;
+  return login;
+}
+
+FtpLogin CSshdServer::RsaKeyLogin() const {
+  FtpLogin login = KeyLogin();
+  login.keyFile = rsaKeyFile_.string();
+  login.keyPassphrase.clear();
   return login;
 }
 

@@ -7,8 +7,8 @@
 // body's thread.
 //
 // Logins: the user running the tests, with an ed25519 key file protected
-// by kKeyPassphrase (the server's authorized keys are a file of the
-// fixture's); and, only when the tests run as root, a password login for a
+// by kKeyPassphrase or an RSA key file (the server's authorized keys are a
+// file of the fixture's); and, only when the tests run as root, a password login for a
 // system user kept for the tests ("orvane-sftp", made on first use, shell
 // /usr/sbin/nologin, a fresh random password for each server). sshd checks
 // passwords against the system's own accounts, so there is no other way
@@ -59,6 +59,9 @@ class CSshdServer {
   // A login of the current user with the key file; knownHosts empty (the
   // server is not trusted yet).
   FtpLogin KeyLogin() const;
+  // The same with an RSA key file (no passphrase), which the server
+  // accepts as a key but Debian 12's libssh2 cannot sign for.
+  FtpLogin RsaKeyLogin() const;
   // The password login, or a login with an empty user when there is none
   // (passwordError() says why).
   FtpLogin PasswordLogin() const;
@@ -80,6 +83,7 @@ class CSshdServer {
   std::uint16_t port_ = 0;
   pid_t pid_ = -1;
   std::filesystem::path keyFile_;
+  std::filesystem::path rsaKeyFile_;
   std::string user_;
   std::string password_;
   std::string passwordError_;

@@ -292,12 +292,19 @@ TEST(SftpSession, Logins) {
     const char* name;
     std::function<void(FtpLogin&)> change;
     FtpOutcome outcome;
+    const char* says = "";
   };
   const std::string passwordUser = server.PasswordLogin().user;
   for (const Case& c : {
            Case{"key with passphrase", [](FtpLogin&) {}, FtpOutcome::kOk},
            Case{"wrong passphrase", [](FtpLogin& l) { l.keyPassphrase = "wrong"; },
                 FtpOutcome::kRefused},
+           Case{"RSA key file",
+                [&](FtpLogin& l) {
+                  l.keyFile = server.RsaKeyLogin().keyFile;
+                  l.keyPassphrase.clear();
+                },
+                FtpOutcome::kRefused, "ssh-rsa (SHA-1)"},
            Case{"password",
                 [&](FtpLogin& l) {
                   const FtpLogin p = server.PasswordLogin();
@@ -326,6 +333,7 @@ TEST(SftpSession, Logins) {
     CSftpSession session;
     const FtpResult opened = session.Open(login, kPatient);
     EXPECT_EQ(opened.outcome, c.outcome) << opened.errorText;
+    EXPECT_NE(opened.errorText.find(c.says), std::string::npos) << opened.errorText;
   }
 }
 
