@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!again || again->blob != key->blob || again->type != key->type) std::abort();
     if (!key->Fingerprint().starts_with("SHA256:")) std::abort();
   }
-  const SshHostKey probe = key ? *key : SshHostKey{"ssh-ed25519", std::string("\0\0\0\x0bssh-ed25519", 15)};
+  const SshHostKey probe =
+      key ? *key : SshHostKey{"ssh-ed25519", std::string("\0\0\0\x0bssh-ed25519", 15)};
   for (const std::string_view name : {"example.org", "[127.0.0.1]:2222"}) {
     const HostKeyVerdict verdict = LookUpHostKey(bytes, name, probe);
     if ((verdict.kind == HostKeyVerdict::Kind::kChanged) == verdict.knownFingerprint.empty()) {

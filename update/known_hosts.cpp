@@ -212,10 +212,11 @@ std::string SshHostKey::Fingerprint() const {
 
 std::optional<SshHostKey> HostKeyFromBlob(std::string_view blob) {
   if (blob.size() < 4) return std::nullopt;
-  const std::uint32_t length = (static_cast<std::uint32_t>(static_cast<unsigned char>(blob[0])) << 24) |
-                               (static_cast<std::uint32_t>(static_cast<unsigned char>(blob[1])) << 16) |
-                               (static_cast<std::uint32_t>(static_cast<unsigned char>(blob[2])) << 8) |
-                               static_cast<std::uint32_t>(static_cast<unsigned char>(blob[3]));
+  const std::uint32_t length =
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(blob[0])) << 24) |
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(blob[1])) << 16) |
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(blob[2])) << 8) |
+      static_cast<std::uint32_t>(static_cast<unsigned char>(blob[3]));
   if (length == 0 || length > 64 || length > blob.size() - 4) return std::nullopt;
   const std::string_view type = blob.substr(4, length);
   for (const char c : type) {

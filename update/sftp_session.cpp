@@ -459,14 +459,14 @@ int CSftpSession::CheckHostKey(int, const char* key, std::size_t length) {
       break;
     case HostKeyVerdict::Kind::kChanged:
       peer_.problem = "changed: the key known for this host is " + verdict.knownFingerprint;
-      keyProblem_ = "The host key of " + name + " has changed: known " +
-                    verdict.knownFingerprint + " (" + verdict.knownType + "), presented " +
-                    peer_.fingerprint + " (" + presented->type + ")";
+      keyProblem_ = "The host key of " + name + " has changed: known " + verdict.knownFingerprint +
+                    " (" + verdict.knownType + "), presented " + peer_.fingerprint + " (" +
+                    presented->type + ")";
       break;
     case HostKeyVerdict::Kind::kRevoked:
       peer_.problem = "revoked in ~/.ssh/known_hosts";
-      keyProblem_ = "The host key " + peer_.fingerprint + " of " + name +
-                    " is revoked in ~/.ssh/known_hosts";
+      keyProblem_ =
+          "The host key " + peer_.fingerprint + " of " + name + " is revoked in ~/.ssh/known_hosts";
       break;
   }
   return CURLKHMATCH_MISMATCH;
@@ -633,8 +633,8 @@ FtpResult CSftpSession::Perform(const std::string& url, Request request) {
         result.entered = true;
         break;
       }
-      result.errorText = ExplainFailure(code, errorBuffer_[0] != '\0' ? errorBuffer_.data()
-                                                                      : curl_easy_strerror(code));
+      result.errorText = ExplainFailure(
+          code, errorBuffer_[0] != '\0' ? errorBuffer_.data() : curl_easy_strerror(code));
       if (keyChecked_ && !keyTrusted_) {
         result.outcome = FtpOutcome::kUntrusted;
         result.errorText = keyProblem_;

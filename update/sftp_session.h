@@ -134,7 +134,7 @@ class CSftpSession final : public CListingSession {
 
   FtpLogin login_;
   FtpTimeouts timeouts_;
-  std::string baseUrl_;  // "sftp://host:port"
+  std::string baseUrl_;   // "sftp://host:port"
   std::string startDir_;  // without a trailing "/" ("" for the root)
   std::string features_;
   bool opened_ = false;

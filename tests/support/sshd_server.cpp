@@ -162,9 +162,8 @@ CSshdServer::Started CSshdServer::Start(HostKeys hostKeys) {
     started.error = "ssh-keygen failed: " + ReadFile(log);
     return started;
   }
-  std::ofstream(work / "authorized_keys")
-      << PublicKey(server->keyFile_) << "\n"
-      << PublicKey(server->rsaKeyFile_) << "\n";
+  std::ofstream(work / "authorized_keys") << PublicKey(server->keyFile_) << "\n"
+                                          << PublicKey(server->rsaKeyFile_) << "\n";
   const passwd* me = ::getpwuid(::geteuid());
   server->user_ = me != nullptr ? me->pw_name : "root";
   const std::string password = RandomPassword();
@@ -197,9 +196,17 @@ bool CSshdServer::Spawn(std::string& error) {
     const fs::path log = work / "sshd.log";
     std::error_code ignored;
     fs::remove(log, ignored);
-    const std::vector<std::string> argv = {
-        "/usr/bin/setpriv", "--pdeathsig", "KILL", "--", kSshd, "-D", "-e", "-f",
-        (work / "sshd_config").string(), "-E", log.string()};
+    const std::vector<std::string> argv = {"/usr/bin/setpriv",
+                                           "--pdeathsig",
+                                           "KILL",
+                                           "--",
+                                           kSshd,
+                                           "-D",
+                                           "-e",
+                                           "-f",
+                                           (work / "sshd_config").string(),
+                                           "-E",
+                                           log.string()};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -213,8 +220,8 @@ bool CSshdServer::Spawn(std::string& error) {
     std::vector<char*> args;
     for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
     args.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, args.data(),
-                                    environ);
+    const int spawned =
+        posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (spawned != 0) {

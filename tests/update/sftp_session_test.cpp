@@ -6,12 +6,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -43,11 +43,11 @@ using test::CTempTree;
 
 constexpr FtpTimeouts kPatient{60000ms, 60000ms, 60000ms};
 
-#define START_SSHD_OR_SKIP(var, ...)                  \
-  auto var##Started = CSshdServer::Start(__VA_ARGS__); \
-  if (var##Started.unavailable) {                      \
-    GTEST_SKIP() << var##Started.error;                \
-  }                                                    \
+#define START_SSHD_OR_SKIP(var, ...)                      \
+  auto var##Started = CSshdServer::Start(__VA_ARGS__);    \
+  if (var##Started.unavailable) {                         \
+    GTEST_SKIP() << var##Started.error;                   \
+  }                                                       \
   ASSERT_TRUE(var##Started.server) << var##Started.error; \
   CSshdServer& var = *var##Started.server
 
@@ -70,7 +70,8 @@ using Flat = std::map<std::string, Node>;
 Flat FlattenCatalog(const CFTPDir& dir) {
   Flat flat;
   const std::string prefix = dir.GetPath() == "/" ? "/" : dir.GetPath() + "/";
-  for (const auto& file : dir.files) flat[prefix + std::string(file->name())] = {false, file->size.load()};
+  for (const auto& file : dir.files)
+    flat[prefix + std::string(file->name())] = {false, file->size.load()};
   for (const auto& sub : dir.subdirs) {
     flat[sub->GetPath() + "/"] = {true, 0};
     flat.merge(FlattenCatalog(*sub));
@@ -107,6 +108,10 @@ void MakeTree(CTempTree& tree) {
   fs::create_directory_symlink("..", tree / "pub/up");
   fs::create_directory_symlink(".", tree / "pub/deep/self");
   fs::create_symlink("missing target", tree / "dangling");
+  // Beyond 32 bits, and old enough for `ls -l` to show a year.
+  tree.AddSparseFile("pub/big", 5'000'000'123);
+  fs::last_write_time(tree / "pub/big",
+                      fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
 }
 
 FtpLogin Trusted(const CSshdServer& server, const CTempTree& data) {
@@ -167,9 +172,9 @@ TEST(SftpSession, ListingOutcomes) {
     FtpOutcome outcome;
     bool entered;
   };
-  for (const Case& c : {Case{"/", FtpOutcome::kOk, true},
-                        Case{"/missing", FtpOutcome::kRefused, false},
-                        Case{"/file", FtpOutcome::kRefused, false}}) {
+  for (const Case& c :
+       {Case{"/", FtpOutcome::kOk, true}, Case{"/missing", FtpOutcome::kRefused, false},
+        Case{"/file", FtpOutcome::kRefused, false}}) {
     SCOPED_TRACE(c.path);
     std::size_t entries = 0;
     const FtpResult listed = session.ListDirectory(c.path, [&](auto batch) {
@@ -352,7 +357,8 @@ class CAgent {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    if (posix_spawn(&pid_, argv[0].c_str(), &actions, nullptr, args.data(), environ) != 0)
+      pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     ready_ = pid_ > 0 && test::WaitUntil([&] { return fs::exists(socket_); }) &&
              std::system(("ssh-keygen -q -p -P '" + std::string(CSshdServer::kKeyPassphrase) +
@@ -419,8 +425,7 @@ TEST(SftpSession, CloseFromAnotherThreadEndsAListing) {
   });
   EXPECT_TRUE(closed);
   EXPECT_EQ(listed.outcome, FtpOutcome::kCancelled) << listed.errorText;
-  EXPECT_EQ(session.ListDirectory("/", [](auto) { return true; }).outcome,
-            FtpOutcome::kCancelled);
+  EXPECT_EQ(session.ListDirectory("/", [](auto) { return true; }).outcome, FtpOutcome::kCancelled);
 }
 
 // A server that takes the connection and says nothing: the call waits
