@@ -309,19 +309,15 @@ FtpResult CSftpSession::List(std::string_view absolutePath) {
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
   }
   batchSize_ = 0;
+  unreadLines_ = 0;
   splitter_.Reset(ListingFormat::kList);
   FtpResult result = Perform(UrlOf(absolutePath), Request::kList);
   if (result.ok() && sink_ != nullptr && !abandoned_) {
-    splitter_.Finish([this](const ListingEntry& entry) {
-      if (batchSize_ < batch_.size()) {
-        batch_[batchSize_] = entry;
-      } else {
-        batch_.push_back(entry);
-      }
-      ++batchSize_;
-    });
+    splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
     Deliver();
   }
+  skipped_ = splitter_.skippedNames();
+  if (unreadLines_ > 0) skipped_.any = true;
   if (abandoned_) {
     const bool entered = result.entered;
     result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
@@ -505,16 +501,26 @@ void CSftpSession::OnData(const char* data, std::size_t size) {
     return;
   }
   if (sink_ == nullptr) return;
-  splitter_.Feed(data, size, [this](const ListingEntry& entry) {
-    if (batchSize_ < batch_.size()) {
-      batch_[batchSize_] = entry;
-    } else {
-      batch_.push_back(entry);
-    }
-    ++batchSize_;
-  });
+  const std::size_t entries = batchSize_;
+  const std::size_t skipped = splitter_.skippedLines();
+  splitter_.Feed(data, size, [this](const ListingEntry& entry) { Collect(entry); });
+  std::string_view line(data, size);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  if (batchSize_ == entries && splitter_.skippedLines() == skipped && !line.ends_with(" .") &&
+      !line.ends_with(" ..")) {
+    ++unreadLines_;
+  }
   // libcurl hands over one line at a time: hand entries out in batches.
   if (batchSize_ >= 256) Deliver();
+}
+
+void CSftpSession::Collect(const ListingEntry& entry) {
+  if (batchSize_ < batch_.size()) {
+    batch_[batchSize_] = entry;
+  } else {
+    batch_.push_back(entry);
+  }
+  ++batchSize_;
 }
 
 void CSftpSession::Deliver() {

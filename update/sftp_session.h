@@ -102,8 +102,12 @@ class CSftpSession final : public CListingSession {
   bool usesMlsd() const override { return false; }
   // SFTP requests sent: one for each open, read and close of a listing.
   std::uint64_t commandsSent() const override { return commandsSent_; }
-  std::size_t skippedLines() const override { return splitter_.skippedLines(); }
-  const SkippedNames& skippedNames() const override { return splitter_.skippedNames(); }
+  // The parser's skipped lines, and the lines it passed over without a
+  // word that were no "." or ".." entry (an empty or foreign long name):
+  // each line libcurl hands over stands for one entry, so such a line
+  // means an entry whose name is not known.
+  std::size_t skippedLines() const override { return splitter_.skippedLines() + unreadLines_; }
+  const SkippedNames& skippedNames() const override { return skipped_; }
   bool offersRecursiveListing() const override { return false; }
   const PeerIdentity& peer() const override { return peer_; }
 
@@ -126,6 +130,7 @@ class CSftpSession final : public CListingSession {
   int CheckHostKey(int keyType, const char* key, std::size_t length);
   std::string ExplainFailure(int curlCode, std::string text) const;
   void OnData(const char* data, std::size_t size);
+  void Collect(const ListingEntry& entry);
   void Deliver();
 
   int OpenSocket(int family, int type, int protocol);
@@ -160,6 +165,8 @@ class CSftpSession final : public CListingSession {
   const FtpEntrySink* sink_ = nullptr;
   const FtpDataSink* rawSink_ = nullptr;
   CListingSplitter splitter_;
+  std::size_t unreadLines_ = 0;
+  SkippedNames skipped_;
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;
   std::array<char, 256> errorBuffer_{};

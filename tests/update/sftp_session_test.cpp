@@ -162,6 +162,7 @@ TEST(SftpSession, ListingOutcomes) {
   START_SSHD_OR_SKIP(server);
   CTempTree tree, data;
   tree.AddFile("file", "f");
+  tree.AddFile("  \xE9 -> x ", "f");
   tree.AddDir("closed");
   FtpLogin login = Trusted(server, data);
   login.startDir = tree.path().string() + "/";
@@ -184,7 +185,8 @@ TEST(SftpSession, ListingOutcomes) {
     EXPECT_EQ(listed.outcome, c.outcome) << listed.errorText;
     EXPECT_EQ(listed.entered, c.entered);
     if (c.outcome == FtpOutcome::kOk) {
-      EXPECT_EQ(entries, 2u);
+      EXPECT_EQ(entries, 3u);
+      EXPECT_EQ(session.skippedLines(), 0u);
     }
   }
   std::string facts = "x";
