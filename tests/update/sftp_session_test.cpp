@@ -30,6 +30,7 @@
 #include "update/crawler.h"
 #include "update/known_hosts.h"
 #include "update/listing_prefetch.h"
+#include "update/status_text.h"
 
 extern char** environ;
 
@@ -156,6 +157,66 @@ TEST(SftpSession, CrawlEqualsTheServedTree) {
     ASSERT_TRUE(CrawlDirectory(session, site, *site.rootDir, stop, sink, {}, ahead.get()));
     EXPECT_EQ(FlattenCatalog(*site.rootDir), FlattenDisk(tree.path()));
   }
+}
+
+// Asks for a stop once `listings` directories have been listed through it.
+class StoppingSession final : public CListingSession {
+ public:
+  StoppingSession(CListingSession& inner, std::atomic<bool>& stop, int listings)
+      : inner_(inner), stop_(stop), left_(listings) {}
+  FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts) override {
+    return inner_.Open(login, timeouts);
+  }
+  FtpResult ListDirectory(std::string_view path, const FtpEntrySink& sink) override {
+    FtpResult result = inner_.ListDirectory(path, sink);
+    if (--left_ == 0) stop_ = true;
+    return result;
+  }
+  FtpResult ListRaw(std::string_view path, std::string_view command,
+                    const FtpDataSink& sink) override {
+    return inner_.ListRaw(path, command, sink);
+  }
+  FtpResult PathFacts(std::string_view path, std::string& facts) override {
+    return inner_.PathFacts(path, facts);
+  }
+  FtpResult Probe() override { return inner_.Probe(); }
+  void Close() override { inner_.Close(); }
+  const std::string& serverFeatures() const override { return inner_.serverFeatures(); }
+  bool usesMlsd() const override { return inner_.usesMlsd(); }
+  std::uint64_t commandsSent() const override { return inner_.commandsSent(); }
+  std::size_t skippedLines() const override { return inner_.skippedLines(); }
+  const SkippedNames& skippedNames() const override { return inner_.skippedNames(); }
+  bool offersRecursiveListing() const override { return inner_.offersRecursiveListing(); }
+  const PeerIdentity& peer() const override { return inner_.peer(); }
+
+ private:
+  CListingSession& inner_;
+  std::atomic<bool>& stop_;
+  int left_;
+};
+
+TEST(SftpSession, StoppedCrawlResumes) {
+  START_SSHD_OR_SKIP(server);
+  CTempTree tree, data;
+  MakeTree(tree);
+  FtpLogin login = Trusted(server, data);
+  login.startDir = tree.path().string();
+  CFTPSite site;
+  DropSink sink;
+  for (const bool stopping : {true, false}) {
+    SCOPED_TRACE(stopping);
+    CSftpSession inner;
+    ASSERT_TRUE(inner.Open(login, kPatient).ok());
+    std::atomic<bool> stop{false};
+    StoppingSession session(inner, stop, stopping ? 3 : -1);
+    const bool crawled = CrawlDirectory(session, site, *site.rootDir, stop, sink);
+    EXPECT_EQ(crawled, !stopping) << StatusText(site.Status());
+    if (stopping) {
+      EXPECT_EQ(StatusText(site.Status()), kStatusStopped);
+      EXPECT_NE(site.resumeDir, nullptr);
+    }
+  }
+  EXPECT_EQ(FlattenCatalog(*site.rootDir), FlattenDisk(tree.path()));
 }
 
 TEST(SftpSession, ListingOutcomes) {
