@@ -33,7 +33,6 @@ using namespace std::chrono_literals;
 
 constexpr char kSshd[] = "/usr/sbin/sshd";
 constexpr char kKeygen[] = "/usr/bin/ssh-keygen";
-constexpr char kPasswordUser[] = "orvane-sftp";
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -83,17 +82,17 @@ std::string RandomPassword() {
   return password;
 }
 
-// The system user for password logins, made when missing, with `password`.
-bool PreparePasswordUser(const std::string& password, const fs::path& log, std::string& error) {
+// A system user of its own for a server's password logins, with
+// `password`: servers of tests running side by side each have theirs.
+bool MakePasswordUser(const std::string& user, const std::string& password, const fs::path& log,
+                      std::string& error) {
   if (::geteuid() != 0) {
     error = "password logins need a system user, which only root may make";
     return false;
   }
-  if (::getpwnam(kPasswordUser) == nullptr &&
-      !Run({"/usr/sbin/useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
-            "--shell", "/usr/sbin/nologin", kPasswordUser},
-           log) &&
-      ::getpwnam(kPasswordUser) == nullptr) {
+  if (!Run({"/usr/sbin/useradd", "--system", "--no-create-home", "--home-dir", "/nonexistent",
+            "--shell", "/usr/sbin/nologin", user},
+           log)) {
     error = "useradd failed: " + ReadFile(log);
     return false;
   }
@@ -102,7 +101,7 @@ bool PreparePasswordUser(const std::string& password, const fs::path& log, std::
     error = "cannot run chpasswd";
     return false;
   }
-  std::fprintf(chpasswd, "%s:%s\n", kPasswordUser, password.c_str());
+  std::fprintf(chpasswd, "%s:%s\n", user.c_str(), password.c_str());
   if (::pclose(chpasswd) != 0) {
     error = "chpasswd failed";
     return false;
@@ -131,7 +130,7 @@ bool Identifies(std::uint16_t port) {
 
 }  // namespace
 
-CSshdServer::Started CSshdServer::Start(HostKeys hostKeys) {
+CSshdServer::Started CSshdServer::Start(HostKeys hostKeys, bool withPassword) {
   Started started;
   if (::access(kSshd, X_OK) != 0 || ::access(kKeygen, X_OK) != 0) {
     started.unavailable = true;
@@ -166,8 +165,18 @@ CSshdServer::Started CSshdServer::Start(HostKeys hostKeys) {
                                           << PublicKey(server->rsaKeyFile_) << "\n";
   const passwd* me = ::getpwuid(::geteuid());
   server->user_ = me != nullptr ? me->pw_name : "root";
-  const std::string password = RandomPassword();
-  if (PreparePasswordUser(password, log, server->passwordError_)) server->password_ = password;
+  if (withPassword) {
+    static std::atomic<int> made{0};
+    const std::string user =
+        "orvane-sftp-" + std::to_string(::getpid()) + "-" + std::to_string(++made);
+    const std::string password = RandomPassword();
+    if (MakePasswordUser(user, password, log, server->passwordError_)) {
+      server->passwordUser_ = user;
+      server->password_ = password;
+    }
+  } else {
+    server->passwordError_ = "the server was started without a password login";
+  }
   // sshd run as root insists on its privilege separation directory.
   if (::geteuid() == 0) ::mkdir("/run/sshd", 0755);
   if (!server->Spawn(started.error)) return started;
@@ -249,6 +258,12 @@ bool CSshdServer::Spawn(std::string& error) {
 }
 
 CSshdServer::~CSshdServer() {
+  Stop();
+  if (!passwordUser_.empty())
+    Run({"/usr/sbin/userdel", "--force", passwordUser_}, work_ / "setup.log");
+}
+
+void CSshdServer::Stop() {
   if (pid_ <= 0) return;
   ::kill(-pid_, SIGTERM);
   const auto deadline = Clock::now() + 3s;
@@ -283,7 +298,7 @@ FtpLogin CSshdServer::PasswordLogin() const {
   FtpLogin login = KeyLogin();
   login.keyFile.clear();
   login.keyPassphrase.clear();
-  login.user = password_.empty() ? std::string() : kPasswordUser;
+  login.user = passwordUser_;
   login.password = password_;
   return login;
 }

@@ -8,11 +8,11 @@
 //
 // Logins: the user running the tests, with an ed25519 key file protected
 // by kKeyPassphrase or an RSA key file (the server's authorized keys are a
-// file of the fixture's); and, only when the tests run as root, a password login for a
-// system user kept for the tests ("orvane-sftp", made on first use, shell
-// /usr/sbin/nologin, a fresh random password for each server). sshd checks
-// passwords against the system's own accounts, so there is no other way
-// to test one; passwordError() says why it is not offered otherwise.
+// file of the fixture's); and, when asked for and the tests run as root, a
+// password login: sshd checks passwords against the system's own accounts,
+// so the server gets a system user of its own ("orvane-sftp-PID-N", shell
+// /usr/sbin/nologin, a random password), removed with the server.
+// passwordError() says why there is none otherwise.
 //
 //   auto started = CSshdServer::Start();
 //   if (started.unavailable) GTEST_SKIP() << started.error;
@@ -47,7 +47,7 @@ class CSshdServer {
     bool unavailable = false;  // sshd or ssh-keygen is not installed
   };
 
-  static Started Start(HostKeys hostKeys = HostKeys::kEd25519AndEcdsa);
+  static Started Start(HostKeys hostKeys = HostKeys::kEd25519AndEcdsa, bool withPassword = false);
 
   ~CSshdServer();
   CSshdServer(const CSshdServer&) = delete;
@@ -78,6 +78,7 @@ class CSshdServer {
  private:
   CSshdServer() = default;
   bool Spawn(std::string& error);
+  void Stop();
 
   CTempTree work_;
   std::uint16_t port_ = 0;
@@ -85,6 +86,7 @@ class CSshdServer {
   std::filesystem::path keyFile_;
   std::filesystem::path rsaKeyFile_;
   std::string user_;
+  std::string passwordUser_;
   std::string password_;
   std::string passwordError_;
   std::vector<std::filesystem::path> hostKeys_;

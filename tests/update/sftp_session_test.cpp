@@ -353,7 +353,7 @@ TEST(SftpSession, HostKeyTrust) {
 }
 
 TEST(SftpSession, Logins) {
-  START_SSHD_OR_SKIP(server);
+  START_SSHD_OR_SKIP(server, CSshdServer::HostKeys::kEd25519AndEcdsa, true);
   CTempTree data;
   const FtpLogin trusted = Trusted(server, data);
   struct Case {
