@@ -76,6 +76,12 @@ std::string Reason(const std::filesystem::path& path, int error) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<CatalogCommittedHook> catalogCommittedHook{nullptr};
+
+}  // namespace
+
 CFTPSite::CFTPSite() : rootDir(std::make_unique<CFTPDir>()) { rootDir->site = this; }
 
 CFTPSite::~CFTPSite() = default;
@@ -528,8 +534,11 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std:
     if (error) *error = commit.error();
     return false;
   }
+  if (const CatalogCommittedHook hook = catalogCommittedHook.load()) hook(*this, dir);
   return true;
 }
+
+void SetCatalogCommittedHook(CatalogCommittedHook hook) { catalogCommittedHook.store(hook); }
 
 namespace {
 

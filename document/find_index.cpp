@@ -15,6 +15,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "document/find_file.h"
 #include "document/find_query.h"
 #include "document/orvane_doc.h"
 #include "document/search_fold.h"
@@ -24,14 +25,21 @@ namespace orvane {
 struct CFindIndex::Segment {
   std::shared_ptr<CFTPSite> site;
   std::string siteTexts;
-  // Entry i: a CFTPDir* with the low bit set, or a CFTPFile*.
+  // Built from a loaded catalog: entry i is a CFTPDir* with the low bit
+  // set, or a CFTPFile*; sizes and marks are read from the entries. Empty
+  // when the segment is the site's find file (`stored`).
   std::vector<std::uintptr_t> entries;
-  // Entry i's texts start at start[i] and end one byte (the NUL) before
-  // start[i + 1]; one more element than entries.
-  std::vector<std::uint32_t> start;
+  std::unique_ptr<CFindFile> stored;
+  std::uint32_t count = 0;
+  // All entries' texts, each ended by a NUL; entry i's start at start[i]
+  // (count + 1 elements). In the find file, or in the vectors below.
+  std::string_view texts;
+  const std::uint32_t* start = nullptr;
   // Entry index of the parent directory; kNoParent below the root.
-  std::vector<std::uint32_t> parent;
-  std::string texts;
+  const std::uint32_t* parent = nullptr;
+  std::string ownTexts;
+  std::vector<std::uint32_t> ownStart;
+  std::vector<std::uint32_t> ownParent;
   struct Times {
     std::int64_t added = 0;
     std::int64_t changed = 0;
@@ -39,13 +47,14 @@ struct CFindIndex::Segment {
   std::unordered_map<std::uint32_t, Times> journal;
   std::vector<FindGhost> ghosts;
 
-  static constexpr std::uint32_t kNoParent = std::numeric_limits<std::uint32_t>::max();
+  static constexpr std::uint32_t kNoParent = CFindFile::kNoParent;
 
   std::size_t Bytes() const {
-    return entries.capacity() * sizeof(std::uintptr_t) + start.capacity() * 4 +
-           parent.capacity() * 4 + texts.capacity() + journal.size() * 32 +
+    return entries.capacity() * sizeof(std::uintptr_t) + ownStart.capacity() * 4 +
+           ownParent.capacity() * 4 + ownTexts.capacity() + journal.size() * 32 +
            ghosts.capacity() * sizeof(FindGhost);
   }
+  bool IsDir(std::uint32_t i) const { return stored ? stored->IsDir(i) : entries[i] & 1; }
 };
 
 namespace {
@@ -87,11 +96,13 @@ class IndexSubject final : public FindSubject {
     pathBuilt_ = false;
   }
   std::string_view Texts() override { return TextsOf(i_); }
-  bool IsDir() override { return segment_.entries[i_] & 1; }
+  bool IsDir() override { return segment_.IsDir(i_); }
   std::uint64_t Size() override {
+    if (segment_.stored) return segment_.stored->Size(i_);
     return IsDir() ? 0 : reinterpret_cast<const CFTPFile*>(segment_.entries[i_])->size.load();
   }
   bool IsNew() override {
+    if (segment_.stored) return segment_.stored->IsNew(i_);
     const std::uintptr_t e = segment_.entries[i_];
     return e & 1 ? reinterpret_cast<const CFTPDir*>(e & ~std::uintptr_t{1})->readState.load() != 0
                  : reinterpret_cast<const CFTPFile*>(e)->readState.load() != 0;
@@ -129,8 +140,7 @@ class IndexSubject final : public FindSubject {
 
  private:
   std::string_view TextsOf(std::uint32_t e) const {
-    return std::string_view(segment_.texts)
-        .substr(segment_.start[e], segment_.start[e + 1] - segment_.start[e] - 1);
+    return segment_.texts.substr(segment_.start[e], segment_.start[e + 1] - segment_.start[e] - 1);
   }
 
   const Segment& segment_;
@@ -168,13 +178,22 @@ std::pair<std::string_view, std::string_view> SplitPath(std::string_view path) {
   return {slash == 0 ? std::string_view("/") : path.substr(0, slash), path.substr(slash + 1)};
 }
 
+// Points the segment's views at its own vectors.
+void UseOwn(Segment& segment) {
+  segment.count = static_cast<std::uint32_t>(segment.entries.size());
+  segment.texts = segment.ownTexts;
+  segment.start = segment.ownStart.data();
+  segment.parent = segment.ownParent.data();
+}
+
 void Build(Segment& segment, const std::filesystem::path& programDir) {
   CFTPSite& site = *segment.site;
   segment.siteTexts = FoldedSiteTexts(site);
+  segment.stored.reset();
   segment.entries.clear();
-  segment.start.clear();
-  segment.parent.clear();
-  segment.texts.clear();
+  segment.ownStart.clear();
+  segment.ownParent.clear();
+  segment.ownTexts.clear();
   segment.journal.clear();
   segment.ghosts.clear();
 
@@ -206,65 +225,72 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
     }
   }
 
-  struct Pending {
-    CFTPDir* dir;
-    std::uint32_t index;  // kNoParent for the root
-    std::string path;     // raw path, kept only while the journal needs it
-  };
-  std::vector<Pending> pending;
-  if (site.rootDir) pending.push_back({site.rootDir.get(), Segment::kNoParent, "/"});
-  std::vector<CFTPDir*> dirs;
-  std::vector<CFTPFile*> files;
   const bool trackPaths = !times.empty();
   std::string childPath;
-  const auto note = [&](std::uint32_t index, const std::string& dirPath, std::string_view name) {
-    childPath.assign(dirPath);
-    if (childPath.size() > 1) childPath.push_back('/');
-    childPath.append(name);
-    const auto it = times.find(childPath);
-    if (it != times.end()) segment.journal.emplace(index, it->second);
+  const auto add = [&](std::uintptr_t entry, std::uint32_t parent, std::string_view name,
+                       const std::string* dirPath) {
+    const auto index = static_cast<std::uint32_t>(segment.entries.size());
+    segment.entries.push_back(entry);
+    segment.ownParent.push_back(parent);
+    segment.ownStart.push_back(static_cast<std::uint32_t>(segment.ownTexts.size()));
+    AppendSearchTexts(site, name, segment.ownTexts);
+    segment.ownTexts.push_back('\0');
+    if (dirPath) {
+      childPath.assign(*dirPath);
+      if (childPath.size() > 1) childPath.push_back('/');
+      childPath.append(name);
+      const auto it = times.find(childPath);
+      if (it != times.end()) segment.journal.emplace(index, it->second);
+    }
+    return index;
   };
-  while (!pending.empty()) {
-    Pending current = std::move(pending.back());
-    pending.pop_back();
-    SnapshotChildren(*current.dir, &site, dirs, files);
-    const bool noteHere = trackPaths && journalDirs.count(current.path) != 0;
-    const std::size_t firstDir = segment.entries.size();
-    for (CFTPDir* dir : dirs) {
-      const auto index = static_cast<std::uint32_t>(segment.entries.size());
-      segment.entries.push_back(reinterpret_cast<std::uintptr_t>(dir) | 1);
-      segment.parent.push_back(current.index);
-      segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
-      AppendSearchTexts(site, dir->name(), segment.texts);
-      segment.texts.push_back('\0');
-      if (noteHere) note(index, current.path, dir->name());
-    }
-    for (CFTPFile* file : files) {
-      const auto index = static_cast<std::uint32_t>(segment.entries.size());
-      segment.entries.push_back(reinterpret_cast<std::uintptr_t>(file));
-      segment.parent.push_back(current.index);
-      segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
-      AppendSearchTexts(site, file->name(), segment.texts);
-      segment.texts.push_back('\0');
-      if (noteHere) note(index, current.path, file->name());
-    }
-    // Entered in reverse so the first subdirectory's subtree comes first.
-    for (std::size_t k = dirs.size(); k-- > 0;) {
+  // The entries in the order of the site's find file (document/find_file.h):
+  // each directory before its subtree, its files after its subdirectories'
+  // subtrees. Each directory's child lists are read under the site's lock.
+  struct Frame {
+    std::uint32_t index;  // kNoParent for the root
+    std::string path;     // raw path, kept only while the journal needs it
+    std::vector<CFTPDir*> dirs;
+    std::vector<CFTPFile*> files;
+    std::size_t next = 0;
+    bool noteHere = false;
+  };
+  std::vector<Frame> stack;
+  const auto enter = [&](const CFTPDir& dir, std::uint32_t index, std::string path) {
+    Frame frame{index, std::move(path), {}, {}, 0, false};
+    SnapshotChildren(dir, &site, frame.dirs, frame.files);
+    frame.noteHere = trackPaths && journalDirs.count(frame.path) != 0;
+    stack.push_back(std::move(frame));
+  };
+  if (site.rootDir) enter(*site.rootDir, Segment::kNoParent, "/");
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    const std::string* notePath = top.noteHere ? &top.path : nullptr;
+    if (top.next < top.dirs.size()) {
+      CFTPDir* dir = top.dirs[top.next++];
+      const std::uint32_t index =
+          add(reinterpret_cast<std::uintptr_t>(dir) | 1, top.index, dir->name(), notePath);
       std::string path;
       if (trackPaths) {
-        path = current.path;
+        path = top.path;
         if (path.size() > 1) path.push_back('/');
-        path.append(dirs[k]->name());
+        path.append(dir->name());
       }
-      pending.push_back({dirs[k], static_cast<std::uint32_t>(firstDir + k), std::move(path)});
+      enter(*dir, index, std::move(path));  // invalidates `top`
+      continue;
     }
+    for (CFTPFile* file : top.files) {
+      add(reinterpret_cast<std::uintptr_t>(file), top.index, file->name(), notePath);
+    }
+    stack.pop_back();
   }
-  segment.start.push_back(static_cast<std::uint32_t>(segment.texts.size()));
+  segment.ownStart.push_back(static_cast<std::uint32_t>(segment.ownTexts.size()));
   // What doubling left unused would be a third of the index.
   segment.entries.shrink_to_fit();
-  segment.start.shrink_to_fit();
-  segment.parent.shrink_to_fit();
-  segment.texts.shrink_to_fit();
+  segment.ownStart.shrink_to_fit();
+  segment.ownParent.shrink_to_fit();
+  segment.ownTexts.shrink_to_fit();
+  UseOwn(segment);
 }
 
 // The first occurrence of `needle` (at least two bytes) in [s, s + n), or
@@ -320,6 +346,11 @@ const char* FindLiteral(const char* s, std::size_t n, std::string_view needle) {
 FindHit HitOf(const Segment& segment, std::uint32_t i) {
   FindHit hit;
   hit.site = segment.site.get();
+  if (segment.stored) {
+    hit.stored = segment.stored.get();
+    hit.entry = i;
+    return hit;
+  }
   const std::uintptr_t e = segment.entries[i];
   if (e & 1) {
     hit.dir = reinterpret_cast<CFTPDir*>(e & ~std::uintptr_t{1});
@@ -333,7 +364,7 @@ FindHit HitOf(const Segment& segment, std::uint32_t i) {
 // when `each` said stop.
 template <typename F>
 bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
-  const auto count = static_cast<std::uint32_t>(segment.entries.size());
+  const std::uint32_t count = segment.count;
   const char* base = segment.texts.data();
   const std::size_t size = segment.texts.size();
   std::uint32_t entry = 0;
@@ -346,10 +377,10 @@ bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
     // whose texts hold `at`.
     std::uint32_t step = 1;
     while (entry + step < count && segment.start[entry + step] <= at) step *= 2;
-    const auto* first = segment.start.data() + entry;
-    const auto* last = segment.start.data() + std::min<std::size_t>(entry + step, count) + 1;
+    const auto* first = segment.start + entry;
+    const auto* last = segment.start + std::min<std::size_t>(entry + step, count) + 1;
     entry =
-        static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start.data() - 1);
+        static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start - 1);
     if (!each(entry)) return false;
     from = segment.start[entry + 1];
     ++entry;
@@ -362,7 +393,7 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
             const std::function<bool(const FindHit&)>& visit) {
   if (!query.SiteMayMatch(segment.siteTexts)) return true;
   IndexSubject subject(segment);
-  const auto count = static_cast<std::uint32_t>(segment.entries.size());
+  const std::uint32_t count = segment.count;
   const std::vector<std::string>& required = query.RequiredLiterals();
   const auto test = [&](std::uint32_t entry, bool known) {
     subject.Reset(entry);
@@ -420,6 +451,37 @@ void CFindIndex::Build(const std::shared_ptr<CFTPSite>& site,
   segments_.push_back(std::move(segment));
 }
 
+bool CFindIndex::Open(const std::shared_ptr<CFTPSite>& site,
+                      const std::filesystem::path& programDir) {
+  const NameCharset known = site->KnownCharset();
+  std::unique_ptr<CFindFile> file = CFindFile::Open(site->DataDirectory(programDir), known);
+  if (!file) return false;
+  // As loading the catalog would have decided it from the names.
+  if (known == NameCharset::kAuto) site->decidedCharset.store(file->DecidedFromNames());
+  Segment* segment = nullptr;
+  for (auto& held : segments_) {
+    if (held->site == site) segment = held.get();
+  }
+  if (!segment) {
+    segments_.push_back(std::make_unique<Segment>());
+    segment = segments_.back().get();
+    segment->site = site;
+  }
+  segment->siteTexts = FoldedSiteTexts(*site);
+  segment->entries = {};
+  segment->ownTexts = {};
+  segment->ownStart = {};
+  segment->ownParent = {};
+  segment->journal.clear();
+  segment->ghosts.clear();
+  segment->stored = std::move(file);
+  segment->count = segment->stored->count();
+  segment->texts = segment->stored->texts();
+  segment->start = segment->stored->textStart();
+  segment->parent = segment->stored->parents();
+  return true;
+}
+
 void CFindIndex::Drop(const CFTPSite* site) {
   std::erase_if(segments_, [site](const auto& segment) { return segment->site.get() == site; });
 }
@@ -439,7 +501,7 @@ void CFindIndex::Find(const CFindQuery& query,
 
 std::size_t CFindIndex::EntryCount() const {
   std::size_t count = 0;
-  for (const auto& segment : segments_) count += segment->entries.size();
+  for (const auto& segment : segments_) count += segment->count;
   return count;
 }
 
@@ -449,15 +511,37 @@ std::size_t CFindIndex::MemoryBytes() const {
   return bytes;
 }
 
-void IndexEveryCatalog(COrvaneDoc& doc, CFindIndex& index) {
+void IndexEveryCatalog(COrvaneDoc& doc, CFindIndex& index, const CFindQuery* query) {
   const std::vector<std::shared_ptr<CFTPSite>> sites = doc.sites();
   for (const auto& site : sites) {
+    if (query && !query->UsesJournal() && site->loadState.load() != kLoaded &&
+        index.Open(site, doc.GetProgramDir())) {
+      continue;
+    }
     doc.EnsureCatalogLoaded(*site);
     index.Build(site, doc.GetProgramDir());
   }
 }
 
+bool FindHitIsDir(const FindHit& hit) {
+  if (hit.stored) return hit.stored->IsDir(hit.entry);
+  return hit.ghost ? hit.ghost->isDir : hit.dir != nullptr;
+}
+
+std::uint64_t FindHitSize(const FindHit& hit) {
+  if (hit.stored) return hit.stored->Size(hit.entry);
+  if (hit.ghost) return hit.ghost->size;
+  return hit.file ? hit.file->size.load() : 0;
+}
+
+bool FindHitIsNew(const FindHit& hit) {
+  if (hit.stored) return hit.stored->IsNew(hit.entry);
+  if (hit.ghost) return false;
+  return hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
+}
+
 std::string FindHitRawPath(const FindHit& hit) {
+  if (hit.stored) return hit.stored->RawPath(hit.entry);
   if (hit.ghost) return hit.ghost->path;
   if (hit.file) {
     std::string path = hit.file->parent ? hit.file->parent->GetPath() : std::string();

@@ -555,10 +555,16 @@ bool Eval(const Node& node, FindSubject& subject) {
   return false;
 }
 
-bool MentionsRemoved(const Node& node) {
-  if (node.kind == Kind::kJournal && node.journal == FindSubject::Journal::kRemoved) return true;
-  return std::any_of(node.children.begin(), node.children.end(),
-                     [](const auto& child) { return MentionsRemoved(*child); });
+// Whether the node or one below it is a journal filter; only removed:
+// with `removedOnly`.
+bool MentionsJournal(const Node& node, bool removedOnly) {
+  if (node.kind == Kind::kJournal &&
+      (!removedOnly || node.journal == FindSubject::Journal::kRemoved)) {
+    return true;
+  }
+  return std::any_of(node.children.begin(), node.children.end(), [&](const auto& child) {
+    return MentionsJournal(*child, removedOnly);
+  });
 }
 
 // The longest run of a glob without wildcards.
@@ -638,7 +644,8 @@ std::unique_ptr<CFindQuery> CFindQuery::Parse(std::string_view text, std::int64_
   query->root_ = parser.Query();
   if (parser.failed()) return nullptr;
   if (query->root_) {
-    query->wantsRemoved_ = MentionsRemoved(*query->root_);
+    query->wantsRemoved_ = MentionsJournal(*query->root_, true);
+    query->usesJournal_ = MentionsJournal(*query->root_, false);
     query->required_ = Required(*query->root_);
     query->singleWord_ = query->root_->kind == Kind::kWord;
   }

@@ -1,0 +1,121 @@
+// find.idx: a site's names laid out for finding, kept beside its catalog.
+//
+// A cache, never the truth. The process that commits a site's catalog
+// writes it afterwards (atomically, owner-only) from the tree it just
+// stored; `orvane-cli find` maps it instead of parsing content.ct. It is
+// trusted only while it names the content.ct that is there now (device,
+// inode, size, modification time in nanoseconds), the character set the
+// site's names are read in now and the search fold this program uses; a
+// file that does not, or that does not pass every check of its layout,
+// is ignored and the catalog is read instead. Nothing that only reads
+// writes or removes it. It lives in the site's data directory, so it goes
+// wherever that directory goes.
+//
+// Its entries are the catalog's in the order state.st keeps marks (each
+// directory before its subtree, a directory's files after its
+// subdirectories' subtrees), so entry i's new mark is state.st's value i,
+// read when the file is opened: clearing marks never makes it stale.
+//
+// Layout (little-endian; every array starts at a multiple of 8):
+//   header     kFindFileHeaderBytes bytes (FindFileHeader below)
+//   sizes      u64[count]       a file's size; 0 for a directory
+//   parents    u32[count]       entry index of the parent directory, less
+//                               than the entry's own; kNoParent for the root's
+//   textStart  u32[count + 1]   entry i's search texts are
+//   nameStart  u32[count + 1]   [start[i], start[i + 1] - 1) of texts/names,
+//                               the byte at start[i + 1] - 1 a NUL
+//   flags      u8[count]        bit 0: a directory
+//   texts      textBytes        search texts (document/search_fold.h)
+//   names      nameBytes        raw name bytes
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "catalog/data_dir_lock.h"
+#include "catalog/name_charset.h"
+
+namespace orvane {
+
+class CFTPSite;
+
+inline constexpr std::string_view kFindFileName = "find.idx";
+
+// What a find file must match to be used.
+struct FindFileKey {
+  FileIdentity content;  // of content.ct
+  // The site's charset as known before its catalog is read: chosen, else
+  // recorded with the catalog (CFTPSite::KnownCharset()); kAuto when the
+  // catalog's names decide it, as the file then says (DecidedFromNames).
+  NameCharset known = NameCharset::kAuto;
+};
+
+// Writes `dir`/find.idx from `site`'s catalog, which must be the one
+// content.ct in `dir` holds now. The caller keeps the catalog unchanged
+// while this runs. False when it was not written (a too large catalog, a
+// full disk): finding then reads the catalog, which is only slower.
+bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir);
+
+// A find file opened for reading. Every accessor is safe for any index
+// below count(): the layout was checked when it was opened.
+class CFindFile {
+ public:
+  static constexpr std::uint32_t kNoParent = 0xFFFFFFFF;
+
+  ~CFindFile();
+  CFindFile(const CFindFile&) = delete;
+  CFindFile& operator=(const CFindFile&) = delete;
+
+  // `dir`/find.idx when it is current for `dir`/content.ct and `known`
+  // (FindFileKey), with the marks of `dir`/state.st; null when it is
+  // missing, stale or damaged.
+  static std::unique_ptr<CFindFile> Open(const std::filesystem::path& dir, NameCharset known);
+  // The file's bytes checked as Open checks them, without the key when
+  // `key` is null. `bytes` must outlive the result. Null when any check
+  // fails.
+  static std::unique_ptr<CFindFile> Parse(std::string_view bytes, const FindFileKey* key);
+
+  std::uint32_t count() const { return count_; }
+  // What loading the catalog would decide its charset to be from its names
+  // when nothing is known (kAuto: no name says); the texts are decoded by
+  // it then.
+  NameCharset DecidedFromNames() const { return fromNames_; }
+  // All entries' texts, each ended by a NUL; entry i's begin at
+  // textStart()[i].
+  std::string_view texts() const { return texts_; }
+  const std::uint32_t* textStart() const { return textStart_; }
+  const std::uint32_t* parents() const { return parents_; }
+  std::string_view Texts(std::uint32_t i) const {
+    return texts_.substr(textStart_[i], textStart_[i + 1] - textStart_[i] - 1);
+  }
+  std::string_view Name(std::uint32_t i) const {
+    return names_.substr(nameStart_[i], nameStart_[i + 1] - nameStart_[i] - 1);
+  }
+  std::uint64_t Size(std::uint32_t i) const;
+  bool IsDir(std::uint32_t i) const { return flags_[i] & 1; }
+  bool IsNew(std::uint32_t i) const { return i < marks_.size() && marks_[i] != 0; }
+  // The raw server path of entry i, "/a/b".
+  std::string RawPath(std::uint32_t i) const;
+
+ private:
+  CFindFile() = default;
+
+  void* map_ = nullptr;
+  std::size_t mapBytes_ = 0;
+  std::uint32_t count_ = 0;
+  NameCharset fromNames_ = NameCharset::kAuto;
+  const unsigned char* sizes_ = nullptr;
+  const std::uint32_t* parents_ = nullptr;
+  const std::uint32_t* textStart_ = nullptr;
+  const std::uint32_t* nameStart_ = nullptr;
+  const unsigned char* flags_ = nullptr;
+  std::string_view texts_;
+  std::string_view names_;
+  std::vector<std::uint32_t> marks_;
+};
+
+}  // namespace orvane
