@@ -72,7 +72,7 @@ class LinePrinter {
     } else {
       std::string_view name;
       if (hit.stored) {
-        const std::uint32_t parent = hit.stored->parents()[hit.entry];
+        const std::uint32_t parent = hit.stored->Parent(hit.entry);
         if (dirKey_ != hit.stored || parent != dirEntry_) {
           dirKey_ = hit.stored;
           dirEntry_ = parent;

@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -29,6 +30,10 @@ constexpr char kMagic[8] = {'O', 'r', 'v', 'F', 'i', 'n', 'd', '\n'};
 // Bumped whenever the layout or what goes into the texts changes.
 constexpr std::uint32_t kFormat = 1;
 constexpr std::size_t kHeaderBytes = 80;
+// An entry's record: size (the top bit set for a directory), parent, start
+// of its name; what printing a hit reads, in one place.
+constexpr std::size_t kRecordBytes = 16;
+constexpr std::uint64_t kDirBit = std::uint64_t{1} << 63;
 
 // Header fields, by offset.
 enum : std::size_t {
@@ -37,6 +42,7 @@ enum : std::size_t {
   kAtFold = 12,
   kAtKnownCharset = 16,
   kAtFromNames = 17,
+  kAtDecoding = 18,
   kAtCount = 20,
   kAtContentSize = 24,
   kAtContentMtime = 32,
@@ -51,15 +57,12 @@ std::uint64_t Pad8(std::uint64_t n) { return (n + 7) & ~std::uint64_t{7}; }
 
 // Where each part starts, from the counts in the header.
 struct Layout {
-  std::uint64_t sizes, parents, textStart, nameStart, flags, texts, names, end;
+  std::uint64_t records, textStart, texts, names, end;
 
   Layout(std::uint64_t count, std::uint64_t textBytes, std::uint64_t nameBytes) {
-    sizes = kHeaderBytes;
-    parents = sizes + 8 * count;
-    textStart = Pad8(parents + 4 * count);
-    nameStart = Pad8(textStart + 4 * (count + 1));
-    flags = Pad8(nameStart + 4 * (count + 1));
-    texts = Pad8(flags + count);
+    records = kHeaderBytes;
+    textStart = records + kRecordBytes * (count + 1);
+    texts = Pad8(textStart + 4 * (count + 1));
     names = texts + textBytes;
     end = names + nameBytes;
   }
@@ -77,12 +80,12 @@ T Get(std::string_view bytes, std::size_t at) {
   return value;
 }
 
-// Offsets into `bytes` (texts or names) whose every run ends with a NUL:
-// start[0] is 0, each run holds at least its NUL, the last ends at the end.
-bool RunsValid(const std::uint32_t* start, std::uint32_t count, std::string_view bytes) {
-  if (start[0] != 0 || start[count] != bytes.size()) return false;
+// Offsets that cut the texts into runs, in order, from their start to
+// their end, each ended by a NUL: a word found is in one entry's texts.
+bool RunsValid(const std::uint32_t* start, std::uint32_t count, std::string_view texts) {
+  if (start[0] != 0 || start[count] != texts.size()) return false;
   for (std::uint32_t i = 0; i < count; ++i) {
-    if (start[i + 1] <= start[i] || bytes[start[i + 1] - 1] != '\0') return false;
+    if (start[i + 1] <= start[i] || texts[start[i + 1] - 1] != '\0') return false;
   }
   return true;
 }
@@ -98,16 +101,42 @@ const bool kWrittenAfterCommits = [] {
 
 }  // namespace
 
-std::uint64_t CFindFile::Size(std::uint32_t i) const {
-  std::uint64_t size;
-  std::memcpy(&size, sizes_ + 8 * std::size_t{i}, 8);
-  return size;
+std::uint64_t CFindFile::Word(std::uint32_t i) const {
+  std::uint64_t word;
+  std::memcpy(&word, records_ + kRecordBytes * i, 8);
+  return word;
+}
+
+std::uint32_t CFindFile::Field(std::uint32_t i, std::size_t at) const {
+  std::uint32_t value;
+  std::memcpy(&value, records_ + kRecordBytes * i + at, 4);
+  return value;
+}
+
+std::uint64_t CFindFile::Size(std::uint32_t i) const { return Word(i) & ~kDirBit; }
+
+bool CFindFile::IsDir(std::uint32_t i) const { return Word(i) & kDirBit; }
+
+std::uint32_t CFindFile::Parent(std::uint32_t i) const { return Field(i, 8); }
+
+std::string_view CFindFile::Name(std::uint32_t i) const {
+  const std::uint32_t start = Field(i, 12);
+  return names_.substr(start, Field(i + 1, 12) - start - 1);
+}
+
+void CFindFile::Prefetch(std::uint32_t i) const {
+  __builtin_prefetch(records_ + kRecordBytes * i);
+  if (i < markCount_) __builtin_prefetch(marks_ + 4 * std::size_t{i});
+}
+
+void CFindFile::PrefetchName(std::uint32_t i) const {
+  __builtin_prefetch(names_.data() + Field(i, 12));
 }
 
 std::string CFindFile::RawPath(std::uint32_t i) const {
   // Parents come before their children, so the walk up ends.
   std::vector<std::uint32_t> chain;
-  for (std::uint32_t e = i; e != kNoParent; e = parents_[e]) chain.push_back(e);
+  for (std::uint32_t e = i; e != kNoParent; e = Parent(e)) chain.push_back(e);
   std::string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     path.push_back('/');
@@ -118,6 +147,14 @@ std::string CFindFile::RawPath(std::uint32_t i) const {
 
 CFindFile::~CFindFile() {
   if (map_) ::munmap(map_, mapBytes_);
+  if (marksMap_) ::munmap(marksMap_, marksMapBytes_);
+}
+
+bool CFindFile::IsNew(std::uint32_t i) const {
+  if (i >= markCount_) return false;
+  std::uint32_t mark;
+  std::memcpy(&mark, marks_ + 4 * std::size_t{i}, 4);
+  return mark != 0;
 }
 
 std::unique_ptr<CFindFile> CFindFile::Parse(std::string_view bytes, const FindFileKey* key) {
@@ -127,7 +164,13 @@ std::unique_ptr<CFindFile> CFindFile::Parse(std::string_view bytes, const FindFi
       Get<std::uint32_t>(bytes, kAtFold) != SearchFoldVersion()) {
     return nullptr;
   }
-  if (key && (Get<std::uint8_t>(bytes, kAtKnownCharset) != static_cast<std::uint8_t>(key->known) ||
+  // A reader that knows the charset needs texts decoded by it; one that
+  // does not needs a file whose names decided it.
+  const auto known = Get<std::uint8_t>(bytes, kAtKnownCharset);
+  const auto decoding = Get<std::uint8_t>(bytes, kAtDecoding);
+  if (key && ((key->known == NameCharset::kAuto && known != 0) ||
+              (key->known != NameCharset::kAuto &&
+               decoding != static_cast<std::uint8_t>(key->decoding)) ||
               !key->content.exists ||
               Get<std::uint64_t>(bytes, kAtContentSize) !=
                   static_cast<std::uint64_t>(key->content.size) ||
@@ -137,8 +180,9 @@ std::unique_ptr<CFindFile> CFindFile::Parse(std::string_view bytes, const FindFi
     return nullptr;
   }
   const auto fromNames = Get<std::uint8_t>(bytes, kAtFromNames);
-  if (Get<std::uint16_t>(bytes, kAtFromNames + 1) != 0 ||
-      fromNames > static_cast<std::uint8_t>(NameCharset::kWindows1252)) {
+  constexpr auto kLast = static_cast<std::uint8_t>(NameCharset::kWindows1252);
+  if (known > kLast || fromNames > kLast || decoding == 0 || decoding > kLast ||
+      Get<std::uint8_t>(bytes, kAtDecoding + 1) != 0) {
     return nullptr;
   }
   const auto count = Get<std::uint32_t>(bytes, kAtCount);
@@ -155,40 +199,40 @@ std::unique_ptr<CFindFile> CFindFile::Parse(std::string_view bytes, const FindFi
   const char* base = bytes.data();
   file->count_ = count;
   file->fromNames_ = static_cast<NameCharset>(fromNames);
-  file->sizes_ = reinterpret_cast<const unsigned char*>(base + layout.sizes);
-  file->parents_ = reinterpret_cast<const std::uint32_t*>(base + layout.parents);
+  file->records_ = reinterpret_cast<const unsigned char*>(base + layout.records);
   file->textStart_ = reinterpret_cast<const std::uint32_t*>(base + layout.textStart);
-  file->nameStart_ = reinterpret_cast<const std::uint32_t*>(base + layout.nameStart);
-  file->flags_ = reinterpret_cast<const unsigned char*>(base + layout.flags);
   file->texts_ = bytes.substr(layout.texts, textBytes);
   file->names_ = bytes.substr(layout.names, nameBytes);
-  if (!RunsValid(file->textStart_, count, file->texts_) ||
-      !RunsValid(file->nameStart_, count, file->names_)) {
-    return nullptr;
-  }
+  if (!RunsValid(file->textStart_, count, file->texts_)) return nullptr;
+  // Each record: a parent that is a directory before it, a name of at
+  // least its NUL after the one before; the extra record ends the names.
+  std::uint32_t nameAt = 0;
+  if (file->Field(0, 12) != 0 || file->Field(count, 12) != nameBytes) return nullptr;
   for (std::uint32_t i = 0; i < count; ++i) {
-    const std::uint32_t parent = file->parents_[i];
-    if (file->flags_[i] > 1 || (parent != kNoParent && (parent >= i || !file->IsDir(parent)))) {
+    const std::uint32_t parent = file->Parent(i);
+    const std::uint32_t nextName = file->Field(i + 1, 12);
+    if ((parent != kNoParent && (parent >= i || !file->IsDir(parent))) || nextName <= nameAt) {
       return nullptr;
     }
+    nameAt = nextName;
   }
   return file;
 }
 
 std::unique_ptr<CFindFile> CFindFile::Open(const std::filesystem::path& dir,
-                                           NameCharset known) {
+                                           NameCharset known, NameCharset decoding) {
   // A commit that did not finish: content.ct is about to change.
   if (SiteFilesNeedRecovery(dir)) return nullptr;
   const std::filesystem::path contentPath = dir / "content.ct";
-  FindFileKey key{FileIdentity::Of(contentPath), known};
+  FindFileKey key{FileIdentity::Of(contentPath), known, decoding};
   if (!key.content.exists) return nullptr;
   const int fd = OpenRegularForReading(dir / kFindFileName);
   if (fd < 0) return nullptr;
   struct stat info {};
   void* map = MAP_FAILED;
   if (::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(kHeaderBytes)) {
-    map = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
-                 MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    // Not populated: a query reads the texts and little else.
+    map = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
   }
   ::close(fd);
   if (map == MAP_FAILED) return nullptr;
@@ -202,22 +246,23 @@ std::unique_ptr<CFindFile> CFindFile::Open(const std::filesystem::path& dir,
   file->map_ = map;
   file->mapBytes_ = mapBytes;
   // The marks: state.st's values in entry order. It is replaced together
-  // with content.ct, so once content.ct is seen unchanged after the read
-  // they belong to these entries. A short file leaves the rest unmarked.
+  // with content.ct, so once content.ct is seen unchanged after it was
+  // mapped they belong to these entries. A short file leaves the rest
+  // unmarked.
   const int stateFd = OpenRegularForReading(dir / "state.st");
   if (stateFd >= 0) {
-    file->marks_.resize(file->count_);
-    std::size_t got = 0;
-    const std::size_t want = std::size_t{file->count_} * 4;
-    auto* into = reinterpret_cast<char*>(file->marks_.data());
-    while (got < want) {
-      const ssize_t n = ::read(stateFd, into + got, want - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<std::size_t>(n);
+    struct stat state {};
+    if (::fstat(stateFd, &state) == 0 && state.st_size >= 4) {
+      const auto bytes = static_cast<std::size_t>(state.st_size);
+      void* marks = ::mmap(nullptr, bytes, PROT_READ, MAP_PRIVATE, stateFd, 0);
+      if (marks != MAP_FAILED) {
+        file->marksMap_ = marks;
+        file->marksMapBytes_ = bytes;
+        file->marks_ = static_cast<const unsigned char*>(marks);
+        file->markCount_ = static_cast<std::uint32_t>(std::min<std::size_t>(bytes / 4, file->count_));
+      }
     }
     ::close(stateFd);
-    file->marks_.resize(got / 4);
   }
   if (FileIdentity::Of(contentPath) != key.content) return nullptr;
   return file;
@@ -250,26 +295,28 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
     if (decider.SawNonAscii()) fromNames = decider.Decide(ServerUtf8::kUnknown);
   }
   const NameCharset decoding = EffectiveCharset(known, fromNames);
-  std::vector<std::uint64_t> sizes;
-  std::vector<std::uint32_t> parents;
+  std::string records;
   std::vector<std::uint32_t> textStart;
-  std::vector<std::uint32_t> nameStart;
-  std::string flags;
   std::string texts;
   std::string names;
+  std::uint32_t count = 0;
+  const auto record = [&records](std::uint64_t word, std::uint32_t parent,
+                                 std::uint32_t nameStart) {
+    char bytes[kRecordBytes];
+    std::memcpy(bytes, &word, 8);
+    std::memcpy(bytes + 8, &parent, 4);
+    std::memcpy(bytes + 12, &nameStart, 4);
+    records.append(bytes, kRecordBytes);
+  };
   const auto add = [&](std::uint32_t parent, std::string_view name, bool isDir,
                        std::uint64_t size) {
-    const auto index = static_cast<std::uint32_t>(sizes.size());
-    sizes.push_back(size);
-    parents.push_back(parent);
-    flags.push_back(isDir ? 1 : 0);
+    record(isDir ? kDirBit : size & ~kDirBit, parent, static_cast<std::uint32_t>(names.size()));
     textStart.push_back(static_cast<std::uint32_t>(texts.size()));
     AppendSearchTexts(decoding, name, texts);
     texts.push_back('\0');
-    nameStart.push_back(static_cast<std::uint32_t>(names.size()));
     names.append(name);
     names.push_back('\0');
-    return index;
+    return count++;
   };
   // The order state.st keeps its marks in (CFTPDir::Store).
   struct Frame {
@@ -280,7 +327,7 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
   std::vector<Frame> stack{Frame{site.rootDir.get(), CFindFile::kNoParent, 0}};
   constexpr std::size_t kMax = std::numeric_limits<std::uint32_t>::max() - 1;
   while (!stack.empty()) {
-    if (sizes.size() >= kMax || texts.size() >= kMax || names.size() >= kMax) return false;
+    if (count >= kMax || texts.size() >= kMax || names.size() >= kMax) return false;
     Frame& top = stack.back();
     if (top.nextSubdir < top.dir->subdirs.size()) {
       const CFTPDir* sub = top.dir->subdirs[top.nextSubdir++].get();
@@ -294,9 +341,8 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
     stack.pop_back();
   }
   if (texts.size() > kMax || names.size() > kMax) return false;
-  const auto count = static_cast<std::uint32_t>(sizes.size());
   textStart.push_back(static_cast<std::uint32_t>(texts.size()));
-  nameStart.push_back(static_cast<std::uint32_t>(names.size()));
+  record(0, CFindFile::kNoParent, static_cast<std::uint32_t>(names.size()));
 
   const Layout layout(count, texts.size(), names.size());
   std::string head(layout.texts, '\0');
@@ -305,6 +351,7 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
   Put(head, kAtFold, SearchFoldVersion());
   Put(head, kAtKnownCharset, static_cast<std::uint8_t>(known));
   Put(head, kAtFromNames, static_cast<std::uint8_t>(fromNames));
+  Put(head, kAtDecoding, static_cast<std::uint8_t>(decoding));
   Put(head, kAtCount, count);
   Put(head, kAtContentSize, static_cast<std::uint64_t>(content.size));
   Put(head, kAtContentMtime, static_cast<std::int64_t>(content.mtimeNs));
@@ -313,11 +360,8 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
   Put(head, kAtTextBytes, static_cast<std::uint64_t>(texts.size()));
   Put(head, kAtNameBytes, static_cast<std::uint64_t>(names.size()));
   Put(head, kAtFileBytes, layout.end);
-  std::memcpy(head.data() + layout.sizes, sizes.data(), 8 * sizes.size());
-  std::memcpy(head.data() + layout.parents, parents.data(), 4 * parents.size());
+  std::memcpy(head.data() + layout.records, records.data(), records.size());
   std::memcpy(head.data() + layout.textStart, textStart.data(), 4 * textStart.size());
-  std::memcpy(head.data() + layout.nameStart, nameStart.data(), 4 * nameStart.size());
-  std::memcpy(head.data() + layout.flags, flags.data(), flags.size());
 
   CAtomicFile file(dir / kFindFileName, 0600);
   return file.is_open() && file.sink().Write(head.data(), head.size()) &&

@@ -16,17 +16,17 @@
 // subdirectories' subtrees), so entry i's new mark is state.st's value i,
 // read when the file is opened: clearing marks never makes it stale.
 //
-// Layout (little-endian; every array starts at a multiple of 8):
-//   header     kFindFileHeaderBytes bytes (FindFileHeader below)
-//   sizes      u64[count]       a file's size; 0 for a directory
-//   parents    u32[count]       entry index of the parent directory, less
-//                               than the entry's own; kNoParent for the root's
-//   textStart  u32[count + 1]   entry i's search texts are
-//   nameStart  u32[count + 1]   [start[i], start[i + 1] - 1) of texts/names,
-//                               the byte at start[i + 1] - 1 a NUL
-//   flags      u8[count]        bit 0: a directory
-//   texts      textBytes        search texts (document/search_fold.h)
-//   names      nameBytes        raw name bytes
+// Layout (little-endian; every part starts at a multiple of 8):
+//   header     80 bytes: what the file describes (FindFileKey), counts
+//   records    count + 1 records of 16 bytes: u64 size (0 for a directory)
+//              with the top bit set for a directory, u32 parent entry
+//              (before the entry; kNoParent for the root's), u32 start of
+//              the raw name in names (the extra record: where names end)
+//   textStart  u32[count + 1]: entry i's search texts are
+//              [start[i], start[i + 1] - 1) of texts, the next byte a NUL
+//   texts      search texts (document/search_fold.h)
+//   names      raw name bytes, each followed by a NUL
+// A query scans texts alone; a hit then reads its record and its name.
 #pragma once
 
 #include <cstdint>
@@ -49,9 +49,13 @@ inline constexpr std::string_view kFindFileName = "find.idx";
 struct FindFileKey {
   FileIdentity content;  // of content.ct
   // The site's charset as known before its catalog is read: chosen, else
-  // recorded with the catalog (CFTPSite::KnownCharset()); kAuto when the
-  // catalog's names decide it, as the file then says (DecidedFromNames).
+  // decided (CFTPSite::KnownCharset()); kAuto when the catalog's names are
+  // to decide it, as the file then says (DecidedFromNames) if nothing was
+  // known when it was written either.
   NameCharset known = NameCharset::kAuto;
+  // When `known` is not kAuto: the charset names are decoded by
+  // (CFTPSite::NameCharsetInUse()), which the texts must be decoded by.
+  NameCharset decoding = NameCharset::kUtf8;
 };
 
 // Writes `dir`/find.idx from `site`'s catalog, which must be the one
@@ -70,10 +74,11 @@ class CFindFile {
   CFindFile(const CFindFile&) = delete;
   CFindFile& operator=(const CFindFile&) = delete;
 
-  // `dir`/find.idx when it is current for `dir`/content.ct and `known`
-  // (FindFileKey), with the marks of `dir`/state.st; null when it is
-  // missing, stale or damaged.
-  static std::unique_ptr<CFindFile> Open(const std::filesystem::path& dir, NameCharset known);
+  // `dir`/find.idx when it is current for `dir`/content.ct, `known` and
+  // `decoding` (FindFileKey), with the marks of `dir`/state.st; null when
+  // it is missing, stale or damaged.
+  static std::unique_ptr<CFindFile> Open(const std::filesystem::path& dir, NameCharset known,
+                                         NameCharset decoding);
   // The file's bytes checked as Open checks them, without the key when
   // `key` is null. `bytes` must outlive the result. Null when any check
   // fails.
@@ -88,16 +93,20 @@ class CFindFile {
   // textStart()[i].
   std::string_view texts() const { return texts_; }
   const std::uint32_t* textStart() const { return textStart_; }
-  const std::uint32_t* parents() const { return parents_; }
   std::string_view Texts(std::uint32_t i) const {
     return texts_.substr(textStart_[i], textStart_[i + 1] - textStart_[i] - 1);
   }
-  std::string_view Name(std::uint32_t i) const {
-    return names_.substr(nameStart_[i], nameStart_[i + 1] - nameStart_[i] - 1);
-  }
+  // The raw name.
+  std::string_view Name(std::uint32_t i) const;
   std::uint64_t Size(std::uint32_t i) const;
-  bool IsDir(std::uint32_t i) const { return flags_[i] & 1; }
-  bool IsNew(std::uint32_t i) const { return i < marks_.size() && marks_[i] != 0; }
+  bool IsDir(std::uint32_t i) const;
+  bool IsNew(std::uint32_t i) const;
+  // The parent directory's entry, or kNoParent.
+  std::uint32_t Parent(std::uint32_t i) const;
+  // Asks for what printing entry i reads, before it is read: its record
+  // and mark, then (once the record is in) its name.
+  void Prefetch(std::uint32_t i) const;
+  void PrefetchName(std::uint32_t i) const;
   // The raw server path of entry i, "/a/b".
   std::string RawPath(std::uint32_t i) const;
 
@@ -108,14 +117,17 @@ class CFindFile {
   std::size_t mapBytes_ = 0;
   std::uint32_t count_ = 0;
   NameCharset fromNames_ = NameCharset::kAuto;
-  const unsigned char* sizes_ = nullptr;
-  const std::uint32_t* parents_ = nullptr;
+  std::uint64_t Word(std::uint32_t i) const;
+  std::uint32_t Field(std::uint32_t i, std::size_t at) const;
+
+  const unsigned char* records_ = nullptr;
   const std::uint32_t* textStart_ = nullptr;
-  const std::uint32_t* nameStart_ = nullptr;
-  const unsigned char* flags_ = nullptr;
   std::string_view texts_;
   std::string_view names_;
-  std::vector<std::uint32_t> marks_;
+  void* marksMap_ = nullptr;
+  std::size_t marksMapBytes_ = 0;
+  const unsigned char* marks_ = nullptr;
+  std::uint32_t markCount_ = 0;
 };
 
 }  // namespace orvane

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "catalog/change_journal.h"
 #include "catalog/code_page.h"
@@ -35,8 +36,6 @@ struct CFindIndex::Segment {
   // (count + 1 elements). In the find file, or in the vectors below.
   std::string_view texts;
   const std::uint32_t* start = nullptr;
-  // Entry index of the parent directory; kNoParent below the root.
-  const std::uint32_t* parent = nullptr;
   std::string ownTexts;
   std::vector<std::uint32_t> ownStart;
   std::vector<std::uint32_t> ownParent;
@@ -55,6 +54,8 @@ struct CFindIndex::Segment {
            ghosts.capacity() * sizeof(FindGhost);
   }
   bool IsDir(std::uint32_t i) const { return stored ? stored->IsDir(i) : entries[i] & 1; }
+  // Entry index of the parent directory; kNoParent below the root.
+  std::uint32_t Parent(std::uint32_t i) const { return stored ? stored->Parent(i) : ownParent[i]; }
 };
 
 namespace {
@@ -111,11 +112,11 @@ class IndexSubject final : public FindSubject {
   std::string_view Path() override {
     if (!pathBuilt_) {
       // Entries of one directory sit together: its path is built once.
-      const std::uint32_t parent = segment_.parent[i_];
+      const std::uint32_t parent = segment_.Parent(i_);
       if (parent != parentOfPath_) {
         parentOfPath_ = parent;
         chain_.clear();
-        for (std::uint32_t p = parent; p != Segment::kNoParent; p = segment_.parent[p]) {
+        for (std::uint32_t p = parent; p != Segment::kNoParent; p = segment_.Parent(p)) {
           chain_.push_back(p);
         }
         parentPath_.clear();
@@ -183,7 +184,6 @@ void UseOwn(Segment& segment) {
   segment.count = static_cast<std::uint32_t>(segment.entries.size());
   segment.texts = segment.ownTexts;
   segment.start = segment.ownStart.data();
-  segment.parent = segment.ownParent.data();
 }
 
 void Build(Segment& segment, const std::filesystem::path& programDir) {
@@ -399,7 +399,33 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
     subject.Reset(entry);
     return !(known || query.Matches(subject)) || visit(HitOf(segment, entry));
   };
-  if (required.size() == 1) {
+  if (required.size() == 1 && segment.stored) {
+    // A stored hit's record, mark and name lie far apart in a file much
+    // larger than the cache: hits are taken in batches whose memory is
+    // asked for together, so that the reads overlap instead of queueing.
+    const bool single = query.IsSingleWord();
+    const CFindFile& file = *segment.stored;
+    constexpr std::size_t kBatch = 32;
+    std::uint32_t batch[kBatch];
+    std::size_t held = 0;
+    const auto flush = [&] {
+      for (std::size_t k = 0; k < held; ++k) file.Prefetch(batch[k]);
+      for (std::size_t k = 0; k < held; ++k) file.PrefetchName(batch[k]);
+      const std::size_t n = std::exchange(held, 0);
+      for (std::size_t k = 0; k < n; ++k) {
+        if (!test(batch[k], single)) return false;
+      }
+      return true;
+    };
+    if (!ScanLiteral(segment, required.front(),
+                     [&](std::uint32_t e) {
+                       batch[held++] = e;
+                       return held < kBatch || flush();
+                     }) ||
+        !flush()) {
+      return false;
+    }
+  } else if (required.size() == 1) {
     const bool single = query.IsSingleWord();
     if (!ScanLiteral(segment, required.front(), [&](std::uint32_t e) { return test(e, single); })) {
       return false;
@@ -454,7 +480,8 @@ void CFindIndex::Build(const std::shared_ptr<CFTPSite>& site,
 bool CFindIndex::Open(const std::shared_ptr<CFTPSite>& site,
                       const std::filesystem::path& programDir) {
   const NameCharset known = site->KnownCharset();
-  std::unique_ptr<CFindFile> file = CFindFile::Open(site->DataDirectory(programDir), known);
+  std::unique_ptr<CFindFile> file =
+      CFindFile::Open(site->DataDirectory(programDir), known, site->NameCharsetInUse());
   if (!file) return false;
   // As loading the catalog would have decided it from the names.
   if (known == NameCharset::kAuto) site->decidedCharset.store(file->DecidedFromNames());
@@ -478,7 +505,6 @@ bool CFindIndex::Open(const std::shared_ptr<CFTPSite>& site,
   segment->count = segment->stored->count();
   segment->texts = segment->stored->texts();
   segment->start = segment->stored->textStart();
-  segment->parent = segment->stored->parents();
   return true;
 }
 
