@@ -12,6 +12,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -173,6 +174,10 @@ void Keystrokes(benchmark::State& state, const std::vector<std::string>& typed) 
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());
+        if (std::getenv("ORVANE_FIND_BENCH_TRACE")) {
+          std::fprintf(stderr, "%8.2f ms %8zu hits  %s\n", times.back(), hits,
+                       text.substr(0, n).c_str());
+        }
       }
     }
   }

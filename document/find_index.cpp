@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -360,18 +361,34 @@ FindHit HitOf(const Segment& segment, std::uint32_t i) {
   return hit;
 }
 
+constexpr std::size_t kScanChunk = std::size_t{1} << 20;
+// How many entries are tested between two looks at the stop flag.
+constexpr std::uint32_t kStopCheck = 4096;
+
+bool Stopped(const std::atomic<bool>* stop) {
+  return stop && stop->load(std::memory_order_relaxed);
+}
+
 // Calls `each` with every entry whose texts hold `literal`, in order; false
 // when `each` said stop.
 template <typename F>
-bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
+bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each,
+                 const std::atomic<bool>* stop) {
   const std::uint32_t count = segment.count;
   const char* base = segment.texts.data();
   const std::size_t size = segment.texts.size();
   std::uint32_t entry = 0;
   std::size_t from = 0;
   while (from < size && entry < count) {
-    const char* found = FindLiteral(base + from, size - from, literal);
-    if (!found) break;
+    // A megabyte at a time, so that a stop is seen within a fraction of a
+    // millisecond however far the next hit is.
+    const std::size_t window = std::min(size - from, kScanChunk + literal.size() - 1);
+    const char* found = FindLiteral(base + from, window, literal);
+    if (!found) {
+      if (window == size - from || Stopped(stop)) break;
+      from += kScanChunk;
+      continue;
+    }
     const auto at = static_cast<std::uint32_t>(found - base);
     // Hits come in order: gallop forward from the last entry to the one
     // whose texts hold `at`.
@@ -390,12 +407,14 @@ bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each) {
 
 // Runs the query over one segment; false when `visit` said stop.
 bool FindIn(const Segment& segment, const CFindQuery& query,
-            const std::function<bool(const FindHit&)>& visit) {
+            const std::function<bool(const FindHit&)>& visit, const std::atomic<bool>* stop) {
   if (!query.SiteMayMatch(segment.siteTexts)) return true;
   IndexSubject subject(segment);
   const std::uint32_t count = segment.count;
   const std::vector<std::string>& required = query.RequiredLiterals();
+  std::uint32_t tested = 0;
   const auto test = [&](std::uint32_t entry, bool known) {
+    if (++tested % kStopCheck == 0 && Stopped(stop)) return false;
     subject.Reset(entry);
     return !(known || query.Matches(subject)) || visit(HitOf(segment, entry));
   };
@@ -417,30 +436,35 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
       }
       return true;
     };
-    if (!ScanLiteral(segment, required.front(),
-                     [&](std::uint32_t e) {
-                       batch[held++] = e;
-                       return held < kBatch || flush();
-                     }) ||
+    if (!ScanLiteral(
+            segment, required.front(),
+            [&](std::uint32_t e) {
+              batch[held++] = e;
+              return held < kBatch || flush();
+            },
+            stop) ||
         !flush()) {
       return false;
     }
   } else if (required.size() == 1) {
     const bool single = query.IsSingleWord();
-    if (!ScanLiteral(segment, required.front(), [&](std::uint32_t e) { return test(e, single); })) {
+    if (!ScanLiteral(
+            segment, required.front(), [&](std::uint32_t e) { return test(e, single); }, stop)) {
       return false;
     }
   } else if (!required.empty()) {
     // Any of several literals: the entries holding one, in entry order.
     std::vector<bool> candidate(count);
     for (const std::string& literal : required) {
-      ScanLiteral(segment, literal, [&](std::uint32_t e) { return candidate[e] = true; });
+      ScanLiteral(
+          segment, literal, [&](std::uint32_t e) { return candidate[e] = true; }, stop);
     }
     for (std::uint32_t i = 0; i < count; ++i) {
       if (candidate[i] && !test(i, false)) return false;
     }
   } else {
     for (std::uint32_t i = 0; i < count; ++i) {
+      if (i % kStopCheck == 0 && Stopped(stop)) return false;
       subject.Reset(i);
       if (query.Matches(subject) && !visit(HitOf(segment, i))) return false;
     }
@@ -517,12 +541,13 @@ bool CFindIndex::Has(const CFTPSite* site) const {
                      [site](const auto& segment) { return segment->site.get() == site; });
 }
 
-void CFindIndex::Find(const CFindQuery& query,
-                      const std::function<bool(const FindHit&)>& visit) const {
-  if (query.Empty()) return;
+bool CFindIndex::Find(const CFindQuery& query, const std::function<bool(const FindHit&)>& visit,
+                      const std::atomic<bool>* stop) const {
+  if (query.Empty()) return true;
   for (const auto& segment : segments_) {
-    if (!FindIn(*segment, query, visit)) return;
+    if (!FindIn(*segment, query, visit, stop)) return false;
   }
+  return !Stopped(stop);
 }
 
 std::size_t CFindIndex::EntryCount() const {

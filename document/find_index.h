@@ -11,14 +11,19 @@
 // word tests every entry. Sizes and new marks are read from the entries
 // themselves, so they are always current. The site's change journal gives
 // the times added:/changed: test and the removed entries removed: lists.
+// A segment can also be a site's find file (document/find_file.h), mapped
+// instead of reading the catalog at all: what `orvane-cli find` uses.
 //
 // The index holds raw pointers into the catalogs: a segment must be rebuilt
 // (Build) or dropped (Drop) before any entry it holds is destroyed, which
 // the window does when a removal notice arrives, and after each commit
 // (an update's end, another process's commit merged) to take in what the
-// catalog gained. Front-end thread only.
+// catalog gained. Build, Open and Drop change the index: no Find may run
+// meanwhile. Find only reads it (and the entries' atomic sizes and marks),
+// so one Find may run on a worker while the owner waits to change it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -78,8 +83,11 @@ class CFindIndex {
 
   // Calls `visit` with every hit, sites in order, each site's entries in
   // the order state.st keeps them (each directory before its subtree, its
-  // files after its subdirectories' subtrees), then its removed entries; `visit` returns false to stop.
-  void Find(const CFindQuery& query, const std::function<bool(const FindHit&)>& visit) const;
+  // files after its subdirectories' subtrees), then its removed entries;
+  // `visit` returns false to stop. With `stop`, the search also ends soon
+  // after that is set (from any thread). False when either ended it.
+  bool Find(const CFindQuery& query, const std::function<bool(const FindHit&)>& visit,
+            const std::atomic<bool>* stop = nullptr) const;
 
   std::size_t EntryCount() const;
   // Heap bytes the index holds.

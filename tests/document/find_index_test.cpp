@@ -473,6 +473,25 @@ TEST_F(FindIndexTest, GrammarMeansWhatItSays) {
   }
 }
 
+TEST(FindQueryTest, GlobsMatchWholeTexts) {
+  const struct {
+    const char* glob;
+    const char* text;
+    bool matches;
+  } cases[] = {
+      {"*", "", true},           {"*", "abc", true},        {"**", "abc", true},
+      {"abc", "abc", true},      {"abc", "abcd", false},    {"a*", "abc", true},
+      {"*c", "abc", true},       {"*b", "abc", false},      {"a*c", "ac", true},
+      {"a*a", "a", false},       {"a*b*c", "axbyc", true},  {"a*b*c", "acb", false},
+      {"*aa*aa*", "aaa", false}, {"*aa*aa*", "aaaa", true}, {"*.iso", "x.iso.txt", false},
+      {"*影*", "电影", true},    {"?影", "电影", true},     {"a?c", "ac", false},
+      {"*?", "", false},         {"*a?", "xab", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GlobMatch(c.glob, c.text), c.matches) << c.glob << " / " << c.text;
+  }
+}
+
 TEST(FindQueryTest, ParseErrorsNameTheirPosition) {
   const struct {
     const char* query;
