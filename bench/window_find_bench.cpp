@@ -7,10 +7,12 @@
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -62,6 +64,11 @@ void Type(benchmark::State& state, const std::vector<QString>& queries) {
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());
+        if (std::getenv("ORVANE_FIND_BENCH_TRACE")) {
+          auto* status = frame.findChild<QLabel*>(QStringLiteral("findStatus"));
+          std::fprintf(stderr, "%8.2f ms  %s  [%s]\n", times.back(), qPrintable(edit->text()),
+                       qPrintable(status->text()));
+        }
       }
     }
   }

@@ -224,7 +224,7 @@ void CFindBar::Run() {
   });
 }
 
-void CFindBar::Show(std::uint64_t generation, const Hits& hits) {
+void CFindBar::Show(std::uint64_t generation, Hits& hits) {
   if (generation != asked_ || shown_ == asked_) return;
   COrvaneDoc& doc = frame_.doc();
   // A walk is filling the result lists (a keyword search, a listing): they
@@ -239,12 +239,14 @@ void CFindBar::Show(std::uint64_t generation, const Hits& hits) {
   shown_ = generation;
   frame_.resultMode_ = true;
   frame_.resultsTitle_ = tr("查找: %1").arg(edit_->text());
-  // Directories first, then files, as the list shows them: two appends.
-  doc.ClearResults();
-  for (CFTPDir* dir : hits.dirs) doc.AddResult(dir);
-  for (CFTPFile* file : hits.files) doc.AddResult(file);
-  doc.FlushResults();
-  QString text = tr("%n 项", nullptr, static_cast<int>(hits.dirs.size() + hits.files.size()));
+  // The lists are replaced whole and the list told once: clearing first
+  // and appending in batches would lay out a list of half a million hits
+  // a hundred times. No walk is running, so no append is pending.
+  doc.resultDirs = std::move(hits.dirs);
+  doc.resultFiles = std::move(hits.files);
+  doc.host().ResultsCleared();
+  QString text =
+      tr("%n 项", nullptr, static_cast<int>(doc.resultDirs.size() + doc.resultFiles.size()));
   if (hits.removed) {
     text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr,
                static_cast<int>(hits.removed));

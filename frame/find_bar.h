@@ -87,7 +87,7 @@ class CFindBar : public QWidget {
   void Run();
   struct Hits;
   // The worker's answer to query `generation`, unless a later one came.
-  void Show(std::uint64_t generation, const Hits& hits);
+  void Show(std::uint64_t generation, Hits& hits);
   // Stops the worker's query and waits for it to end; its answer, if
   // already posted, is dropped.
   void StopQuery();
