@@ -13,6 +13,7 @@
 
 #include "catalog/change_journal.h"
 #include "catalog/code_page.h"
+#include "catalog/data_dir_lock.h"
 #include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
@@ -29,8 +30,11 @@ struct CFindIndex::Segment {
   std::string siteTexts;
   // Built from a loaded catalog: entry i is a CFTPDir* with the low bit
   // set, or a CFTPFile*; sizes and marks are read from the entries. Empty
-  // when the segment is the site's find file (`stored`).
+  // when the segment is only the site's find file (`stored`), whose sizes
+  // and marks are then read.
   std::vector<std::uintptr_t> entries;
+  // The site's find file when it was current: the texts and parents are
+  // its own, not copied.
   std::unique_ptr<CFindFile> stored;
   std::uint32_t count = 0;
   // All entries' texts, each ended by a NUL; entry i's start at start[i]
@@ -54,7 +58,7 @@ struct CFindIndex::Segment {
            ownParent.capacity() * 4 + ownTexts.capacity() + journal.size() * 32 +
            ghosts.capacity() * sizeof(FindGhost);
   }
-  bool IsDir(std::uint32_t i) const { return stored ? stored->IsDir(i) : entries[i] & 1; }
+  bool IsDir(std::uint32_t i) const { return entries.empty() ? stored->IsDir(i) : entries[i] & 1; }
   // Entry index of the parent directory; kNoParent below the root.
   std::uint32_t Parent(std::uint32_t i) const { return stored ? stored->Parent(i) : ownParent[i]; }
 };
@@ -100,11 +104,11 @@ class IndexSubject final : public FindSubject {
   std::string_view Texts() override { return TextsOf(i_); }
   bool IsDir() override { return segment_.IsDir(i_); }
   std::uint64_t Size() override {
-    if (segment_.stored) return segment_.stored->Size(i_);
+    if (segment_.entries.empty()) return segment_.stored->Size(i_);
     return IsDir() ? 0 : reinterpret_cast<const CFTPFile*>(segment_.entries[i_])->size.load();
   }
   bool IsNew() override {
-    if (segment_.stored) return segment_.stored->IsNew(i_);
+    if (segment_.entries.empty()) return segment_.stored->IsNew(i_);
     const std::uintptr_t e = segment_.entries[i_];
     return e & 1 ? reinterpret_cast<const CFTPDir*>(e & ~std::uintptr_t{1})->readState.load() != 0
                  : reinterpret_cast<const CFTPFile*>(e)->readState.load() != 0;
@@ -187,7 +191,27 @@ void UseOwn(Segment& segment) {
   segment.start = segment.ownStart.data();
 }
 
-void Build(Segment& segment, const std::filesystem::path& programDir) {
+// The site's find file, when it holds the very tree in memory: the one
+// content.ct held when this process read or wrote it, which is still there
+// and no merge has changed since.
+std::unique_ptr<CFindFile> CurrentFindFile(CFTPSite& site,
+                                           const std::filesystem::path& programDir) {
+  if (site.loadState.load() != kLoaded || site.catalogUnsaved.load()) return nullptr;
+  const std::filesystem::path dir = site.DataDirectory(programDir);
+  FileIdentity loaded;
+  {
+    std::lock_guard guard(site.filesLock);
+    loaded = site.contentOnDisk;
+  }
+  if (!loaded.exists || FileIdentity::Of(dir / "content.ct") != loaded) return nullptr;
+  return CFindFile::Open(dir, site.KnownCharset(), site.NameCharsetInUse());
+}
+
+// Builds the segment from the site's catalog; with `file` (the site's
+// current find file), its texts and parents are used instead of folding
+// every name again, as long as the walk finds the entries it describes.
+void Build(Segment& segment, const std::filesystem::path& programDir,
+           std::unique_ptr<CFindFile> file = nullptr) {
   CFTPSite& site = *segment.site;
   segment.siteTexts = FoldedSiteTexts(site);
   segment.stored.reset();
@@ -227,15 +251,19 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
   }
 
   const bool trackPaths = !times.empty();
+  // The file says how many entries to expect: no vector grows by copying.
+  if (file) segment.entries.reserve(file->count());
   std::string childPath;
   const auto add = [&](std::uintptr_t entry, std::uint32_t parent, std::string_view name,
                        const std::string* dirPath) {
     const auto index = static_cast<std::uint32_t>(segment.entries.size());
     segment.entries.push_back(entry);
-    segment.ownParent.push_back(parent);
-    segment.ownStart.push_back(static_cast<std::uint32_t>(segment.ownTexts.size()));
-    AppendSearchTexts(site, name, segment.ownTexts);
-    segment.ownTexts.push_back('\0');
+    if (!file) {
+      segment.ownParent.push_back(parent);
+      segment.ownStart.push_back(static_cast<std::uint32_t>(segment.ownTexts.size()));
+      AppendSearchTexts(site, name, segment.ownTexts);
+      segment.ownTexts.push_back('\0');
+    }
     if (dirPath) {
       childPath.assign(*dirPath);
       if (childPath.size() > 1) childPath.push_back('/');
@@ -284,6 +312,24 @@ void Build(Segment& segment, const std::filesystem::path& programDir) {
       add(reinterpret_cast<std::uintptr_t>(file), top.index, file->name(), notePath);
     }
     stack.pop_back();
+  }
+  if (file) {
+    // The file describes the tree walked, entry for entry and kind for
+    // kind, or it is not used.
+    bool same = file->count() == segment.entries.size();
+    for (std::uint32_t i = 0; same && i < file->count(); ++i) {
+      same = file->IsDir(i) == ((segment.entries[i] & 1) != 0);
+    }
+    if (same) {
+      segment.entries.shrink_to_fit();
+      segment.stored = std::move(file);
+      segment.count = segment.stored->count();
+      segment.texts = segment.stored->texts();
+      segment.start = segment.stored->textStart();
+      return;
+    }
+    Build(segment, programDir);
+    return;
   }
   segment.ownStart.push_back(static_cast<std::uint32_t>(segment.ownTexts.size()));
   // What doubling left unused would be a third of the index.
@@ -347,7 +393,7 @@ const char* FindLiteral(const char* s, std::size_t n, std::string_view needle) {
 FindHit HitOf(const Segment& segment, std::uint32_t i) {
   FindHit hit;
   hit.site = segment.site.get();
-  if (segment.stored) {
+  if (segment.entries.empty()) {
     hit.stored = segment.stored.get();
     hit.entry = i;
     return hit;
@@ -418,7 +464,7 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
     subject.Reset(entry);
     return !(known || query.Matches(subject)) || visit(HitOf(segment, entry));
   };
-  if (required.size() == 1 && segment.stored) {
+  if (required.size() == 1 && segment.entries.empty()) {
     // A stored hit's record, mark and name lie far apart in a file much
     // larger than the cache: hits are taken in batches whose memory is
     // asked for together, so that the reads overlap instead of queueing.
@@ -489,16 +535,16 @@ CFindIndex::~CFindIndex() = default;
 
 void CFindIndex::Build(const std::shared_ptr<CFTPSite>& site,
                        const std::filesystem::path& programDir) {
-  for (auto& segment : segments_) {
-    if (segment->site == site) {
-      orvane::Build(*segment, programDir);
-      return;
-    }
+  Segment* segment = nullptr;
+  for (auto& held : segments_) {
+    if (held->site == site) segment = held.get();
   }
-  auto segment = std::make_unique<Segment>();
-  segment->site = site;
-  orvane::Build(*segment, programDir);
-  segments_.push_back(std::move(segment));
+  if (!segment) {
+    segments_.push_back(std::make_unique<Segment>());
+    segment = segments_.back().get();
+    segment->site = site;
+  }
+  orvane::Build(*segment, programDir, CurrentFindFile(*site, programDir));
 }
 
 bool CFindIndex::Open(const std::shared_ptr<CFTPSite>& site,

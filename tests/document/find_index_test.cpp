@@ -302,6 +302,23 @@ TEST_F(FindIndexTest, FindFilesAnswerAsTheirCatalogs) {
     for (auto& file : site->rootDir->files) file->readState = 0;
     ASSERT_TRUE(site->SaveState(doc.GetProgramDir()));
   }
+  // The window's index over the catalogs read back from disk takes the
+  // texts from the find files: little more than a pointer per entry.
+  CFindIndex loaded;
+  std::vector<std::shared_ptr<CFTPSite>> reread;
+  for (const auto& site : doc.sites()) {
+    auto copy = std::make_shared<CFTPSite>();
+    copy->host = site->host;
+    copy->userName = site->userName;
+    copy->password = site->password;
+    copy->nickname = site->nickname;
+    ASSERT_EQ(copy->LoadFiles(doc.GetProgramDir()), ArchiveError::kNone);
+    copy->loadState = kLoaded;
+    loaded.Build(copy, doc.GetProgramDir());
+    reread.push_back(std::move(copy));
+  }
+  // (Both hold the journals' times and removed entries.)
+  EXPECT_LT(loaded.MemoryBytes() + loaded.EntryCount() * 16, index.MemoryBytes());
   CFindIndex stored;
   for (const auto& site : doc.sites()) {
     ASSERT_TRUE(stored.Open(site, doc.GetProgramDir()));
@@ -320,6 +337,7 @@ TEST_F(FindIndexTest, FindFilesAnswerAsTheirCatalogs) {
     if (query->UsesJournal()) continue;
     const auto hits = DetailedHits(stored, *query);
     EXPECT_EQ(hits, DetailedHits(index, *query));
+    EXPECT_EQ(hits, DetailedHits(loaded, *query));
     EXPECT_EQ(hits.size(), Scan(doc, *query).size());
     ++compared;
   }
