@@ -287,8 +287,8 @@ bool ReadFilePair(const std::filesystem::path& dir, FilesRead& read) {
   return FileIdentity::Of(contentPath) == read.content && FileIdentity::Of(statePath) == read.state;
 }
 
-// Every name below `root` into the decider; the caller keeps the tree
-// still.
+}  // namespace
+
 void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider) {
   std::vector<const CFTPDir*> stack{&root};
   while (!stack.empty()) {
@@ -301,8 +301,6 @@ void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider) {
     }
   }
 }
-
-}  // namespace
 
 ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
   if (!rootDir) return ArchiveError::kNone;

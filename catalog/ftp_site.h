@@ -376,6 +376,10 @@ std::string DataDirName(std::string_view key);
 // otherwise means the site was deleted.
 bool SiteListHasKey(const std::filesystem::path& siteList, std::string_view key);
 
+// Gives `decider` every name of `root`'s tree; takes no lock (the caller
+// keeps the tree unchanged).
+void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider);
+
 // What runs after each commit of a site's catalog (SaveCatalogAndState),
 // on the committing thread while the catalog is still as it was stored,
 // with the site and its data directory: files derived from the catalog and

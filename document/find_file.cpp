@@ -286,16 +286,7 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
   NameCharset fromNames = NameCharset::kAuto;
   if (known == NameCharset::kAuto) {
     CCharsetDecider decider;
-    std::vector<const CFTPDir*> dirs{site.rootDir.get()};
-    while (!dirs.empty()) {
-      const CFTPDir* dir = dirs.back();
-      dirs.pop_back();
-      for (const auto& file : dir->files) decider.AddName(file->name());
-      for (const auto& sub : dir->subdirs) {
-        decider.AddName(sub->name());
-        dirs.push_back(sub.get());
-      }
-    }
+    AddTreeNames(*site.rootDir, decider);
     if (decider.SawNonAscii()) fromNames = decider.Decide(ServerUtf8::kUnknown);
   }
   const NameCharset decoding = EffectiveCharset(known, fromNames);

@@ -533,18 +533,18 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
 CFindIndex::CFindIndex() = default;
 CFindIndex::~CFindIndex() = default;
 
+CFindIndex::Segment& CFindIndex::SegmentOf(const std::shared_ptr<CFTPSite>& site) {
+  for (auto& held : segments_) {
+    if (held->site == site) return *held;
+  }
+  segments_.push_back(std::make_unique<Segment>());
+  segments_.back()->site = site;
+  return *segments_.back();
+}
+
 void CFindIndex::Build(const std::shared_ptr<CFTPSite>& site,
                        const std::filesystem::path& programDir) {
-  Segment* segment = nullptr;
-  for (auto& held : segments_) {
-    if (held->site == site) segment = held.get();
-  }
-  if (!segment) {
-    segments_.push_back(std::make_unique<Segment>());
-    segment = segments_.back().get();
-    segment->site = site;
-  }
-  orvane::Build(*segment, programDir, CurrentFindFile(*site, programDir));
+  orvane::Build(SegmentOf(site), programDir, CurrentFindFile(*site, programDir));
 }
 
 bool CFindIndex::Open(const std::shared_ptr<CFTPSite>& site,
@@ -555,15 +555,7 @@ bool CFindIndex::Open(const std::shared_ptr<CFTPSite>& site,
   if (!file) return false;
   // As loading the catalog would have decided it from the names.
   if (known == NameCharset::kAuto) site->decidedCharset.store(file->DecidedFromNames());
-  Segment* segment = nullptr;
-  for (auto& held : segments_) {
-    if (held->site == site) segment = held.get();
-  }
-  if (!segment) {
-    segments_.push_back(std::make_unique<Segment>());
-    segment = segments_.back().get();
-    segment->site = site;
-  }
+  Segment* segment = &SegmentOf(site);
   segment->siteTexts = FoldedSiteTexts(*site);
   segment->entries = {};
   segment->ownTexts = {};

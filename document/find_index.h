@@ -96,6 +96,9 @@ class CFindIndex {
   struct Segment;
 
  private:
+  // The site's segment, made empty at the end when it has none.
+  Segment& SegmentOf(const std::shared_ptr<CFTPSite>& site);
+
   std::vector<std::unique_ptr<Segment>> segments_;
 };
 
