@@ -466,30 +466,37 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
   };
   if (required.size() == 1 && segment.entries.empty()) {
     // A stored hit's record, mark and name lie far apart in a file much
-    // larger than the cache: hits are taken in batches whose memory is
-    // asked for together, so that the reads overlap instead of queueing.
+    // larger than the cache. Their reads are started early and overlap:
+    // a hit's record and mark are asked for when the scan finds it, its
+    // name once its batch is full (the record is in by then), and the
+    // batch is tested only after the next one has filled.
     const bool single = query.IsSingleWord();
     const CFindFile& file = *segment.stored;
     constexpr std::size_t kBatch = 32;
-    std::uint32_t batch[kBatch];
-    std::size_t held = 0;
-    const auto flush = [&] {
-      for (std::size_t k = 0; k < held; ++k) file.Prefetch(batch[k]);
-      for (std::size_t k = 0; k < held; ++k) file.PrefetchName(batch[k]);
-      const std::size_t n = std::exchange(held, 0);
+    std::uint32_t batches[2][kBatch];
+    std::size_t held[2] = {0, 0};
+    int filling = 0;
+    const auto testBatch = [&](int which) {
+      const std::size_t n = std::exchange(held[which], 0);
       for (std::size_t k = 0; k < n; ++k) {
-        if (!test(batch[k], single)) return false;
+        if (!test(batches[which][k], single)) return false;
       }
       return true;
+    };
+    const auto rotate = [&] {
+      for (std::size_t k = 0; k < held[filling]; ++k) file.PrefetchName(batches[filling][k]);
+      filling ^= 1;
+      return testBatch(filling);
     };
     if (!ScanLiteral(
             segment, required.front(),
             [&](std::uint32_t e) {
-              batch[held++] = e;
-              return held < kBatch || flush();
+              file.Prefetch(e);
+              batches[filling][held[filling]++] = e;
+              return held[filling] < kBatch || rotate();
             },
             stop) ||
-        !flush()) {
+        !rotate() || !rotate()) {
       return false;
     }
   } else if (required.size() == 1) {
