@@ -444,7 +444,9 @@ bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each,
     const auto* last = segment.start + std::min<std::size_t>(entry + step, count) + 1;
     entry =
         static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start - 1);
-    if (!each(entry)) return false;
+    // Only a match inside the entry's texts counts, whatever byte ends
+    // them: a find file's terminators are then never trusted.
+    if (at + literal.size() < segment.start[entry + 1] && !each(entry)) return false;
     from = segment.start[entry + 1];
     ++entry;
   }

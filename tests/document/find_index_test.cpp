@@ -372,6 +372,11 @@ TEST_F(FindIndexTest, StaleOrDamagedFindFilesAreNotUsed) {
       rewrite(file, change);
     };
   };
+  // Three entries: four records, then the texts' offsets; the third
+  // entry's texts made to start where the second's do.
+  const auto textsBackwards = [](std::string& b) {
+    std::memcpy(b.data() + 80 + 4 * 16 + 2 * 4, b.data() + 80 + 4 * 16 + 1 * 4, 4);
+  };
   // The third record (two.txt) made to name itself as its parent.
   const auto ownParent = [](std::string& b) {
     const std::uint32_t self = 2;
@@ -404,8 +409,10 @@ TEST_F(FindIndexTest, StaleOrDamagedFindFilesAreNotUsed) {
       {"cut short", edit([](std::string& b) { b.pop_back(); })},
       {"longer", edit([](std::string& b) { b.push_back('\0'); })},
       {"another magic", edit([](std::string& b) { b[0] ^= 1; })},
-      {"a text's NUL overwritten",
-       edit([](std::string& b) { b[b.find(std::string("one.iso\0", 8)) + 7] = 'x'; })},
+      {"texts cut back to front", edit(textsBackwards)},
+      // Used: no match may run into the byte that ends an entry's texts.
+      {"a terminator overwritten",
+       edit([](std::string& b) { b[b.find(std::string("two.txt\0", 8)) + 7] = 'z'; })},
       {"a parent after its child", edit(ownParent)},
   };
   for (const auto& c : cases) {
@@ -413,9 +420,11 @@ TEST_F(FindIndexTest, StaleOrDamagedFindFilesAreNotUsed) {
     auto site = make();
     c.spoil(*site, site->DataDirectory(doc.GetProgramDir()) / "find.idx");
     CFindIndex stored;
-    const bool current = std::string_view(c.what) == "current";
+    const bool current = std::string_view(c.what) == "current" ||
+                         std::string_view(c.what) == "a terminator overwritten";
     EXPECT_EQ(stored.Open(site, doc.GetProgramDir()), current);
     if (current) {
+      EXPECT_TRUE(DetailedHits(stored, *MustParse("z")).empty());
       const std::string key = site->siteKey();
       EXPECT_EQ(DetailedHits(stored, *MustParse("u | o")),
                 (std::vector<std::string>{key + ":/pub/ 0", key + ":/pub/one.iso 10 new",
