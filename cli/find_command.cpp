@@ -70,30 +70,32 @@ class LinePrinter {
     if (hit.ghost) {
       out += Shown(hit.ghost->path);
     } else {
-      std::string_view name;
       if (hit.stored) {
+        // The find file keeps every name as shown here.
         const std::uint32_t parent = hit.stored->Parent(hit.entry);
         if (dirKey_ != hit.stored || parent != dirEntry_) {
           dirKey_ = hit.stored;
           dirEntry_ = parent;
           dirText_ = parent == CFindFile::kNoParent ? std::string()
-                                                    : Shown(hit.stored->RawPath(parent));
+                                                    : hit.stored->TerminalPath(parent);
         }
-        name = hit.stored->Name(hit.entry);
+        out += dirText_;
+        out.push_back('/');
+        out += hit.stored->TerminalName(hit.entry);
       } else {
         const CFTPDir* parent = hit.file ? hit.file->parent : hit.dir->parent;
         if (dirKey_ != parent) {
           dirKey_ = parent;
           dirText_ = !parent || !parent->parent ? std::string() : Shown(parent->GetPath());
         }
-        name = hit.file ? hit.file->name() : hit.dir->name();
-      }
-      out += dirText_;
-      out.push_back('/');
-      if (IsPlainAscii(name)) {
-        out += name;
-      } else {
-        out += CliContext::Escaped(DecodeName(name, charset_, InvalidBytes::kEscape));
+        const std::string_view name = hit.file ? hit.file->name() : hit.dir->name();
+        out += dirText_;
+        out.push_back('/');
+        if (IsPlainAscii(name)) {
+          out += name;
+        } else {
+          out += CliContext::Escaped(DecodeName(name, charset_, InvalidBytes::kEscape));
+        }
       }
     }
     out.push_back('\n');

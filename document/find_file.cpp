@@ -13,12 +13,14 @@
 #include <optional>
 
 #include "catalog/atomic_file.h"
+#include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/site_files_commit.h"
 #include "catalog/site_options.h"
 #include "document/search_fold.h"
+#include "document/visible_text.h"
 
 namespace orvane {
 
@@ -28,12 +30,16 @@ namespace {
 
 constexpr char kMagic[8] = {'O', 'r', 'v', 'F', 'i', 'n', 'd', '\n'};
 // Bumped whenever the layout or what goes into the texts changes.
-constexpr std::uint32_t kFormat = 1;
+constexpr std::uint32_t kFormat = 2;
 constexpr std::size_t kHeaderBytes = 80;
 // An entry's record: size (the top bit set for a directory), parent, start
 // of its name; what printing a hit reads, in one place.
 constexpr std::size_t kRecordBytes = 16;
 constexpr std::uint64_t kDirBit = std::uint64_t{1} << 63;
+// Set when the name's run holds its text as a terminal shows it, then a
+// NUL, before the raw bytes.
+constexpr std::uint64_t kShownBit = std::uint64_t{1} << 62;
+constexpr std::uint64_t kSizeBits = kShownBit - 1;
 
 // Header fields, by offset.
 enum : std::size_t {
@@ -115,15 +121,29 @@ std::uint32_t CFindFile::Field(std::uint32_t i, std::size_t at) const {
   return value;
 }
 
-std::uint64_t CFindFile::Size(std::uint32_t i) const { return Word(i) & ~kDirBit; }
+std::uint64_t CFindFile::Size(std::uint32_t i) const { return Word(i) & kSizeBits; }
 
 bool CFindFile::IsDir(std::uint32_t i) const { return Word(i) & kDirBit; }
 
 std::uint32_t CFindFile::Parent(std::uint32_t i) const { return Field(i, 8); }
 
-std::string_view CFindFile::Name(std::uint32_t i) const {
+std::string_view CFindFile::Run(std::uint32_t i) const {
   const std::uint32_t start = Field(i, 12);
   return names_.substr(start, Field(i + 1, 12) - start - 1);
+}
+
+std::string_view CFindFile::Name(std::uint32_t i) const {
+  const std::string_view run = Run(i);
+  if (!(Word(i) & kShownBit)) return run;
+  // A shown text holds no NUL; without one the run is damaged (and then
+  // shown as it is, with no raw bytes).
+  const std::size_t cut = run.find('\0');
+  return cut == std::string_view::npos ? std::string_view() : run.substr(cut + 1);
+}
+
+std::string_view CFindFile::TerminalName(std::uint32_t i) const {
+  const std::string_view run = Run(i);
+  return Word(i) & kShownBit ? run.substr(0, run.find('\0')) : run;
 }
 
 void CFindFile::Prefetch(std::uint32_t i) const {
@@ -135,14 +155,14 @@ void CFindFile::PrefetchName(std::uint32_t i) const {
   __builtin_prefetch(names_.data() + Field(i, 12));
 }
 
-std::string CFindFile::RawPath(std::uint32_t i) const {
+std::string CFindFile::Path(std::uint32_t i, bool shown) const {
   // Parents come before their children, so the walk up ends.
   std::vector<std::uint32_t> chain;
   for (std::uint32_t e = i; e != kNoParent; e = Parent(e)) chain.push_back(e);
   std::string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     path.push_back('/');
-    path.append(Name(*it));
+    path.append(shown ? TerminalName(*it) : Name(*it));
   }
   return path;
 }
@@ -303,10 +323,20 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
   };
   const auto add = [&](std::uint32_t parent, std::string_view name, bool isDir,
                        std::uint64_t size) {
-    record(isDir ? kDirBit : size & ~kDirBit, parent, static_cast<std::uint32_t>(names.size()));
+    // Names a terminal shows otherwise than their bytes keep that text
+    // too, so that printing a hit decodes and escapes nothing.
+    const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
+      return c >= 0x20 && c < 0x7F && c != '\\';
+    });
+    record((isDir ? kDirBit : size & kSizeBits) | (plain ? 0 : kShownBit), parent,
+           static_cast<std::uint32_t>(names.size()));
     textStart.push_back(static_cast<std::uint32_t>(texts.size()));
     AppendSearchTexts(decoding, name, texts);
     texts.push_back('\0');
+    if (!plain) {
+      names.append(TerminalText(DecodeName(name, decoding, InvalidBytes::kEscape)));
+      names.push_back('\0');
+    }
     names.append(name);
     names.push_back('\0');
     return count++;

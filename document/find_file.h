@@ -19,13 +19,15 @@
 // Layout (little-endian; every part starts at a multiple of 8):
 //   header     80 bytes: what the file describes (FindFileKey), counts
 //   records    count + 1 records of 16 bytes: u64 size (0 for a directory)
-//              with the top bit set for a directory, u32 parent entry
-//              (before the entry; kNoParent for the root's), u32 start of
-//              the raw name in names (the extra record: where names end)
+//              with bit 63 set for a directory and bit 62 for a name shown
+//              otherwise than its bytes, u32 parent entry (before the
+//              entry; kNoParent for the root's), u32 start of the name's
+//              run in names (the extra record: where names end)
 //   textStart  u32[count + 1]: entry i's search texts are
 //              [start[i], start[i + 1] - 1) of texts, the next byte a NUL
 //   texts      search texts (document/search_fold.h)
-//   names      raw name bytes, each followed by a NUL
+//   names      per entry: with bit 62, the name as a terminal shows it
+//              and a NUL; then the raw name bytes and a NUL
 // A query scans texts alone; a hit then reads its record and its name.
 #pragma once
 
@@ -98,6 +100,10 @@ class CFindFile {
   }
   // The raw name.
   std::string_view Name(std::uint32_t i) const;
+  // The name as a terminal shows it: decoded by the file's charset with
+  // stray bytes escaped (DecodeName, InvalidBytes::kEscape), then
+  // TerminalText (document/visible_text.h).
+  std::string_view TerminalName(std::uint32_t i) const;
   std::uint64_t Size(std::uint32_t i) const;
   bool IsDir(std::uint32_t i) const;
   bool IsNew(std::uint32_t i) const;
@@ -108,7 +114,9 @@ class CFindFile {
   void Prefetch(std::uint32_t i) const;
   void PrefetchName(std::uint32_t i) const;
   // The raw server path of entry i, "/a/b".
-  std::string RawPath(std::uint32_t i) const;
+  std::string RawPath(std::uint32_t i) const { return Path(i, false); }
+  // The path as a terminal shows it (TerminalName of each component).
+  std::string TerminalPath(std::uint32_t i) const { return Path(i, true); }
 
  private:
   CFindFile() = default;
@@ -117,7 +125,10 @@ class CFindFile {
   std::size_t mapBytes_ = 0;
   std::uint32_t count_ = 0;
   NameCharset fromNames_ = NameCharset::kAuto;
+  std::string Path(std::uint32_t i, bool shown) const;
   std::uint64_t Word(std::uint32_t i) const;
+  // Entry i's part of the names.
+  std::string_view Run(std::uint32_t i) const;
   std::uint32_t Field(std::uint32_t i, std::size_t at) const;
 
   const unsigned char* records_ = nullptr;

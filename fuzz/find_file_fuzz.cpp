@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::uint32_t i = 0; i < file->count(); ++i) {
     Check(inside(file->Texts(i)));
     Check(inside(file->Name(i)));
+    Check(inside(file->TerminalName(i)));
     const std::uint32_t parent = file->Parent(i);
     Check(parent == CFindFile::kNoParent || (parent < i && file->IsDir(parent)));
     Check(!file->IsNew(i));  // no state.st is read by Parse
@@ -46,7 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file->PrefetchName(i);
     // Paths of the first entries (a deep chain would make all of them
     // quadratic).
-    if (pathBytes < (std::size_t{1} << 20)) pathBytes += file->RawPath(i).size() + 1;
+    if (pathBytes < (std::size_t{1} << 20)) {
+      pathBytes += file->RawPath(i).size() + file->TerminalPath(i).size() + 1;
+    }
   }
   return 0;
 }
