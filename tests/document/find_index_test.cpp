@@ -295,6 +295,10 @@ TEST_F(FindIndexTest, FindFilesAnswerAsTheirCatalogs) {
     // What loading the catalog decides; the find file decides the same.
     site->decidedCharset.store(site->DecideCharset(ServerUtf8::kUnknown));
     ASSERT_TRUE(site->SaveCatalogAndState(doc.GetProgramDir()));
+    // Owner-only, as every file beside the catalog.
+    EXPECT_EQ(std::filesystem::status(site->DataDirectory(doc.GetProgramDir()) / "find.idx")
+                  .permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     index.Build(site, doc.GetProgramDir());
   }
   // Marks cleared and saved after the commit do not make the file stale.
