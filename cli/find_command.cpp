@@ -17,16 +17,16 @@
 #include <vector>
 
 #include "catalog/code_page.h"
-#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
 #include "document/find_file.h"
-#include "document/find_json.h"
 #include "document/find_index.h"
+#include "document/find_json.h"
 #include "document/find_query.h"
 #include "document/orvane_doc.h"
 
@@ -76,8 +76,8 @@ class LinePrinter {
         if (dirKey_ != hit.stored || parent != dirEntry_) {
           dirKey_ = hit.stored;
           dirEntry_ = parent;
-          dirText_ = parent == CFindFile::kNoParent ? std::string()
-                                                    : hit.stored->TerminalPath(parent);
+          dirText_ =
+              parent == CFindFile::kNoParent ? std::string() : hit.stored->TerminalPath(parent);
         }
         out += dirText_;
         out.push_back('/');

@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -101,9 +101,8 @@ bool RunsValid(const std::uint32_t* start, std::uint32_t count, std::string_view
 // Every commit of a catalog in a program that finds refreshes the site's
 // find file; a program that never finds (this file not linked) writes none.
 const bool kWrittenAfterCommits = [] {
-  SetCatalogCommittedHook([](const CFTPSite& site, const std::filesystem::path& dir) {
-    WriteFindFile(site, dir);
-  });
+  SetCatalogCommittedHook(
+      [](const CFTPSite& site, const std::filesystem::path& dir) { WriteFindFile(site, dir); });
   return true;
 }();
 
@@ -190,15 +189,14 @@ std::unique_ptr<CFindFile> CFindFile::Parse(std::string_view bytes, const FindFi
   // does not needs a file whose names decided it.
   const auto known = Get<std::uint8_t>(bytes, kAtKnownCharset);
   const auto decoding = Get<std::uint8_t>(bytes, kAtDecoding);
-  if (key && ((key->known == NameCharset::kAuto && known != 0) ||
-              (key->known != NameCharset::kAuto &&
-               decoding != static_cast<std::uint8_t>(key->decoding)) ||
-              !key->content.exists ||
-              Get<std::uint64_t>(bytes, kAtContentSize) !=
-                  static_cast<std::uint64_t>(key->content.size) ||
-              Get<std::int64_t>(bytes, kAtContentMtime) != key->content.mtimeNs ||
-              Get<std::uint64_t>(bytes, kAtContentInode) != key->content.inode ||
-              Get<std::uint64_t>(bytes, kAtContentDevice) != key->content.device)) {
+  if (key &&
+      ((key->known == NameCharset::kAuto && known != 0) ||
+       (key->known != NameCharset::kAuto && decoding != static_cast<std::uint8_t>(key->decoding)) ||
+       !key->content.exists ||
+       Get<std::uint64_t>(bytes, kAtContentSize) != static_cast<std::uint64_t>(key->content.size) ||
+       Get<std::int64_t>(bytes, kAtContentMtime) != key->content.mtimeNs ||
+       Get<std::uint64_t>(bytes, kAtContentInode) != key->content.inode ||
+       Get<std::uint64_t>(bytes, kAtContentDevice) != key->content.device)) {
     return nullptr;
   }
   const auto fromNames = Get<std::uint8_t>(bytes, kAtFromNames);
@@ -241,8 +239,8 @@ std::unique_ptr<CFindFile> CFindFile::Parse(std::string_view bytes, const FindFi
   return file;
 }
 
-std::unique_ptr<CFindFile> CFindFile::Open(const std::filesystem::path& dir,
-                                           NameCharset known, NameCharset decoding) {
+std::unique_ptr<CFindFile> CFindFile::Open(const std::filesystem::path& dir, NameCharset known,
+                                           NameCharset decoding) {
   // A commit that did not finish: content.ct is about to change.
   if (SiteFilesNeedRecovery(dir)) return nullptr;
   const std::filesystem::path contentPath = dir / "content.ct";
@@ -281,7 +279,8 @@ std::unique_ptr<CFindFile> CFindFile::Open(const std::filesystem::path& dir,
         file->marksMap_ = marks;
         file->marksMapBytes_ = bytes;
         file->marks_ = static_cast<const unsigned char*>(marks);
-        file->markCount_ = static_cast<std::uint32_t>(std::min<std::size_t>(bytes / 4, file->count_));
+        file->markCount_ =
+            static_cast<std::uint32_t>(std::min<std::size_t>(bytes / 4, file->count_));
       }
     }
     ::close(stateFd);
@@ -325,9 +324,8 @@ bool WriteFindFile(const CFTPSite& site, const std::filesystem::path& dir) {
                        std::uint64_t size) {
     // Names a terminal shows otherwise than their bytes keep that text
     // too, so that printing a hit decodes and escapes nothing.
-    const bool plain = std::all_of(name.begin(), name.end(), [](char c) {
-      return c >= 0x20 && c < 0x7F && c != '\\';
-    });
+    const bool plain = std::all_of(name.begin(), name.end(),
+                                   [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
     record((isDir ? kDirBit : size & kSizeBits) | (plain ? 0 : kShownBit), parent,
            static_cast<std::uint32_t>(names.size()));
     textStart.push_back(static_cast<std::uint32_t>(texts.size()));

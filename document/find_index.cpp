@@ -14,10 +14,10 @@
 #include "catalog/change_journal.h"
 #include "catalog/code_page.h"
 #include "catalog/data_dir_lock.h"
-#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "document/find_file.h"
 #include "document/find_query.h"
 #include "document/orvane_doc.h"
@@ -442,8 +442,7 @@ bool ScanLiteral(const Segment& segment, std::string_view literal, F&& each,
     while (entry + step < count && segment.start[entry + step] <= at) step *= 2;
     const auto* first = segment.start + entry;
     const auto* last = segment.start + std::min<std::size_t>(entry + step, count) + 1;
-    entry =
-        static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start - 1);
+    entry = static_cast<std::uint32_t>(std::upper_bound(first, last, at) - segment.start - 1);
     // Only a match inside the entry's texts counts, whatever byte ends
     // them: a find file's terminators are then never trusted.
     if (at + literal.size() < segment.start[entry + 1] && !each(entry)) return false;

@@ -5,8 +5,8 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/name_charset.h"
-#include "document/journal_json.h"
 #include "document/find_index.h"
+#include "document/journal_json.h"
 
 namespace orvane {
 
@@ -27,7 +27,11 @@ void WriteFindHit(JsonWriter& json, const FindHit& hit) {
   const std::string raw = FindHitRawPath(hit);
   const std::string shown = FindShownPath(raw, hit.site->NameCharsetInUse());
   const bool isDir = FindHitIsDir(hit);
-  json.BeginObject().Key("site").String(DecodeSiteText(hit.site->siteKey())).Key("path").String(shown);
+  json.BeginObject()
+      .Key("site")
+      .String(DecodeSiteText(hit.site->siteKey()))
+      .Key("path")
+      .String(shown);
   if (shown != raw) json.Key("rawPath").String(raw);
   json.Key("type").String(isDir ? "dir" : "file");
   if (hit.ghost) {

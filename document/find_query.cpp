@@ -562,9 +562,8 @@ bool MentionsJournal(const Node& node, bool removedOnly) {
       (!removedOnly || node.journal == FindSubject::Journal::kRemoved)) {
     return true;
   }
-  return std::any_of(node.children.begin(), node.children.end(), [&](const auto& child) {
-    return MentionsJournal(*child, removedOnly);
-  });
+  return std::any_of(node.children.begin(), node.children.end(),
+                     [&](const auto& child) { return MentionsJournal(*child, removedOnly); });
 }
 
 // The longest run of a glob without wildcards.

@@ -248,8 +248,7 @@ void CFindBar::Show(std::uint64_t generation, Hits& hits) {
   QString text =
       tr("%n 项", nullptr, static_cast<int>(doc.resultDirs.size() + doc.resultFiles.size()));
   if (hits.removed) {
-    text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr,
-               static_cast<int>(hits.removed));
+    text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr, static_cast<int>(hits.removed));
   }
   if (!stale_.empty()) text += tr("（正在更新索引）");
   status_->setText(text + QStringLiteral(" · %1 ms").arg(typed_.elapsed()));
@@ -313,9 +312,9 @@ bool CFindBar::ExportTo(const QString& path, QString& error) const {
           hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
       const std::string size = hit.file ? std::to_string(hit.file->size.load()) : std::string();
       const NameCharset charset = hit.site->NameCharsetInUse();
-      AppendCsvRecord(bytes, {DecodeSiteText(hit.site->siteKey()),
-                              FindShownPath(FindHitRawPath(hit), charset), DecodeName(name, charset), hit.file ? "file" : "dir", size,
-                              isNew ? "1" : "0"});
+      AppendCsvRecord(
+          bytes, {DecodeSiteText(hit.site->siteKey()), FindShownPath(FindHitRawPath(hit), charset),
+                  DecodeName(name, charset), hit.file ? "file" : "dir", size, isNew ? "1" : "0"});
     }
   }
   QSaveFile file(path);

@@ -28,8 +28,8 @@
 
 #include <QElapsedTimer>
 #include <QWidget>
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <unordered_set>

@@ -79,7 +79,8 @@ std::multiset<std::string> Scan(const COrvaneDoc& doc, const CFindQuery& query) 
       while (from <= raw.size()) {
         std::size_t cut = raw.find('/', from);
         if (cut == std::string::npos) cut = raw.size();
-        path += '/' + SearchFold(DecodeName(raw.substr(from, cut - from), site->NameCharsetInUse()));
+        path +=
+            '/' + SearchFold(DecodeName(raw.substr(from, cut - from), site->NameCharsetInUse()));
         from = cut + 1;
       }
       return path;
@@ -156,8 +157,8 @@ void WriteJournal(const std::filesystem::path& dataDir, const std::vector<Journa
 // Each query, and whether the generated tree has hits for it (so that an
 // index that loses everything cannot pass).
 const struct {
-const char* query;
-bool someHits;
+  const char* query;
+  bool someHits;
 } kScanCases[] = {
     {"report", true},
     {"REPORT 1", true},
@@ -372,9 +373,8 @@ TEST_F(FindIndexTest, StaleOrDamagedFindFilesAreNotUsed) {
   };
   using Spoil = std::function<void(CFTPSite&, const std::filesystem::path&)>;
   const auto edit = [&](std::function<void(std::string&)> change) -> Spoil {
-    return [&rewrite, change](CFTPSite&, const std::filesystem::path& file) {
-      rewrite(file, change);
-    };
+    return
+        [&rewrite, change](CFTPSite&, const std::filesystem::path& file) { rewrite(file, change); };
   };
   // Three entries: four records, then the texts' offsets; the third
   // entry's texts made to start where the second's do.
