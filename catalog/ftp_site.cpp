@@ -76,6 +76,12 @@ std::string Reason(const std::filesystem::path& path, int error) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<CatalogCommittedHook> catalogCommittedHook{nullptr};
+
+}  // namespace
+
 CFTPSite::CFTPSite() : rootDir(std::make_unique<CFTPDir>()) { rootDir->site = this; }
 
 CFTPSite::~CFTPSite() = default;
@@ -281,8 +287,8 @@ bool ReadFilePair(const std::filesystem::path& dir, FilesRead& read) {
   return FileIdentity::Of(contentPath) == read.content && FileIdentity::Of(statePath) == read.state;
 }
 
-// Every name below `root` into the decider; the caller keeps the tree
-// still.
+}  // namespace
+
 void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider) {
   std::vector<const CFTPDir*> stack{&root};
   while (!stack.empty()) {
@@ -295,8 +301,6 @@ void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider) {
     }
   }
 }
-
-}  // namespace
 
 ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
   if (!rootDir) return ArchiveError::kNone;
@@ -528,8 +532,11 @@ bool CFTPSite::SaveCatalogAndState(const std::filesystem::path& programDir, std:
     if (error) *error = commit.error();
     return false;
   }
+  if (const CatalogCommittedHook hook = catalogCommittedHook.load()) hook(*this, dir);
   return true;
 }
+
+void SetCatalogCommittedHook(CatalogCommittedHook hook) { catalogCommittedHook.store(hook); }
 
 namespace {
 

@@ -376,6 +376,18 @@ std::string DataDirName(std::string_view key);
 // otherwise means the site was deleted.
 bool SiteListHasKey(const std::filesystem::path& siteList, std::string_view key);
 
+// Gives `decider` every name of `root`'s tree; takes no lock (the caller
+// keeps the tree unchanged).
+void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider);
+
+// What runs after each commit of a site's catalog (SaveCatalogAndState),
+// on the committing thread while the catalog is still as it was stored,
+// with the site and its data directory: files derived from the catalog and
+// kept beside it (document/find_file.h) are refreshed by it. The layer
+// that makes them sets it; none by default.
+using CatalogCommittedHook = void (*)(const CFTPSite& site, const std::filesystem::path& dir);
+void SetCatalogCommittedHook(CatalogCommittedHook hook);
+
 // Removes the site's files, any commit record and temporaries a crash left
 // beside them, and then its data directory if nothing else is in it, under
 // the site's files lock. False (with "<path>: <reason>" in `failure`) when

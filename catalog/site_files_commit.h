@@ -31,10 +31,11 @@ namespace orvane {
 
 // The record of a commit that is being published.
 inline constexpr std::string_view kCommitRecordName = "commit.pending";
-// Every file a commit may replace. A file that joins the site's data
-// directory is added here, so that its temporaries are cleaned up too.
-inline constexpr std::string_view kSiteFileNames[] = {"content.ct", "state.st", "changes.jn",
-                                                      "health.txt", "charset.txt"};
+// Every file a commit may replace, and the find file written after one. A
+// file that joins the site's data directory is added here, so that its
+// temporaries are cleaned up and it goes with the site.
+inline constexpr std::string_view kSiteFileNames[] = {"content.ct", "state.st",    "changes.jn",
+                                                      "health.txt", "charset.txt", "find.idx"};
 
 class CSiteFilesCommit {
  public:

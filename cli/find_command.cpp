@@ -9,6 +9,7 @@
 // ("path", "rawPath" when the bytes differ) straight to stdout, so memory
 // stays flat however many hits there are.
 #include <algorithm>
+#include <charconv>
 #include <ctime>
 #include <iostream>
 #include <limits>
@@ -16,15 +17,16 @@
 #include <vector>
 
 #include "catalog/code_page.h"
-#include "catalog/name_charset.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/name_charset.h"
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/commands.h"
-#include "document/find_json.h"
+#include "document/find_file.h"
 #include "document/find_index.h"
+#include "document/find_json.h"
 #include "document/find_query.h"
 #include "document/orvane_doc.h"
 
@@ -41,17 +43,83 @@ struct Row {
   std::string sortKey;
 };
 
-std::uint64_t SizeOf(const FindHit& hit) {
-  if (hit.ghost) return hit.ghost->size;
-  return hit.file ? hit.file->size.load() : 0;
-}
+// Writes hits' plain lines. Hits come a directory at a time, so each
+// directory's escaped path and each site's escaped key are made once and
+// only the name is decoded and escaped per hit.
+class LinePrinter {
+ public:
+  void Append(const FindHit& hit, std::string& out) {
+    if (hit.site != site_) {
+      site_ = hit.site;
+      siteText_ = CliContext::Plain(hit.site->siteKey());
+      charset_ = hit.site->NameCharsetInUse();
+      dirKey_ = nullptr;
+    }
+    out += siteText_;
+    out.push_back('\t');
+    if (FindHitIsDir(hit) && !hit.ghost) {
+      out += "<DIR>";
+    } else {
+      char digits[24];
+      const auto end = std::to_chars(digits, digits + sizeof digits, FindHitSize(hit)).ptr;
+      out.append(digits, end);
+    }
+    out.push_back('\t');
+    out.push_back(hit.ghost ? '-' : FindHitIsNew(hit) ? '*' : ' ');
+    out.push_back('\t');
+    if (hit.ghost) {
+      out += Shown(hit.ghost->path);
+    } else {
+      if (hit.stored) {
+        // The find file keeps every name as shown here.
+        const std::uint32_t parent = hit.stored->Parent(hit.entry);
+        if (dirKey_ != hit.stored || parent != dirEntry_) {
+          dirKey_ = hit.stored;
+          dirEntry_ = parent;
+          dirText_ =
+              parent == CFindFile::kNoParent ? std::string() : hit.stored->TerminalPath(parent);
+        }
+        out += dirText_;
+        out.push_back('/');
+        out += hit.stored->TerminalName(hit.entry);
+      } else {
+        const CFTPDir* parent = hit.file ? hit.file->parent : hit.dir->parent;
+        if (dirKey_ != parent) {
+          dirKey_ = parent;
+          dirText_ = !parent || !parent->parent ? std::string() : Shown(parent->GetPath());
+        }
+        const std::string_view name = hit.file ? hit.file->name() : hit.dir->name();
+        out += dirText_;
+        out.push_back('/');
+        if (IsPlainAscii(name)) {
+          out += name;
+        } else {
+          out += CliContext::Escaped(DecodeName(name, charset_, InvalidBytes::kEscape));
+        }
+      }
+    }
+    out.push_back('\n');
+  }
 
-bool IsDir(const FindHit& hit) { return hit.ghost ? hit.ghost->isDir : hit.dir != nullptr; }
+ private:
+  // Printable ASCII without "\\": shown and escaped as it is.
+  static bool IsPlainAscii(std::string_view text) {
+    for (const char c : text) {
+      if (c < 0x20 || c >= 0x7F || c == '\\') return false;
+    }
+    return true;
+  }
+  std::string Shown(std::string_view rawPath) const {
+    return CliContext::Escaped(FindShownPath(rawPath, charset_, InvalidBytes::kEscape));
+  }
 
-bool IsNew(const FindHit& hit) {
-  if (hit.ghost) return false;
-  return hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
-}
+  const CFTPSite* site_ = nullptr;
+  std::string siteText_;
+  NameCharset charset_ = NameCharset::kGbk;
+  const void* dirKey_ = nullptr;
+  std::uint32_t dirEntry_ = 0;
+  std::string dirText_;
+};
 
 }  // namespace
 
@@ -88,12 +156,15 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       CFindQuery::Parse(typed, static_cast<std::int64_t>(std::time(nullptr)), parseError);
   if (!query) return context.Fail(kExitUsage, "orvane-cli find: " + parseError.Text());
 
+  // Sites whose find file is current are answered from it, their
+  // catalogs never read.
   CFindIndex index;
-  IndexEveryCatalog(context.doc, index);
+  IndexEveryCatalog(context.doc, index, query.get());
 
   std::vector<Row> rows;
   std::uint64_t count = 0;
   std::string block;
+  LinePrinter lines;
   bool firstJson = true;
   // Streamed, unless main must wrap it in the error of a damaged site list.
   std::ostream& out =
@@ -116,15 +187,7 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
       }
       firstJson = false;
     } else {
-      block += CliContext::Plain(hit.site->siteKey());
-      block.push_back('\t');
-      block += IsDir(hit) && !hit.ghost ? std::string("<DIR>") : std::to_string(SizeOf(hit));
-      block.push_back('\t');
-      block.push_back(hit.ghost ? '-' : IsNew(hit) ? '*' : ' ');
-      block.push_back('\t');
-      block += CliContext::Escaped(FindShownPath(
-          FindHitRawPath(hit), hit.site->NameCharsetInUse(), InvalidBytes::kEscape));
-      block.push_back('\n');
+      lines.Append(hit, block);
     }
     if (block.size() >= kBlock) flush();
   };
@@ -138,7 +201,7 @@ int RunFind(CliContext& context, const std::vector<std::string>& args) {
     });
   } else {
     index.Find(*query, [&](const FindHit& hit) {
-      Row row{hit, SizeOf(hit), {}};
+      Row row{hit, FindHitSize(hit), {}};
       if (sort == "name") {
         const std::string raw = FindHitRawPath(hit);
         row.sortKey = CliContext::ShownName(raw.substr(raw.rfind('/') + 1), hit.site);

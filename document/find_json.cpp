@@ -5,8 +5,8 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/name_charset.h"
-#include "document/journal_json.h"
 #include "document/find_index.h"
+#include "document/journal_json.h"
 
 namespace orvane {
 
@@ -26,17 +26,20 @@ std::string FindShownPath(std::string_view raw, NameCharset charset, InvalidByte
 void WriteFindHit(JsonWriter& json, const FindHit& hit) {
   const std::string raw = FindHitRawPath(hit);
   const std::string shown = FindShownPath(raw, hit.site->NameCharsetInUse());
-  const bool isDir = hit.ghost ? hit.ghost->isDir : hit.dir != nullptr;
-  json.BeginObject().Key("site").String(DecodeSiteText(hit.site->siteKey())).Key("path").String(shown);
+  const bool isDir = FindHitIsDir(hit);
+  json.BeginObject()
+      .Key("site")
+      .String(DecodeSiteText(hit.site->siteKey()))
+      .Key("path")
+      .String(shown);
   if (shown != raw) json.Key("rawPath").String(raw);
   json.Key("type").String(isDir ? "dir" : "file");
   if (hit.ghost) {
     json.Key("size").Number(hit.ghost->size).Key("new").Bool(false);
     json.Key("removed").String(UtcTimeText(hit.ghost->time));
   } else {
-    if (hit.file) json.Key("size").Number(hit.file->size.load());
-    json.Key("new").Bool(hit.file ? hit.file->readState.load() != 0
-                                  : hit.dir->readState.load() != 0);
+    if (!isDir) json.Key("size").Number(FindHitSize(hit));
+    json.Key("new").Bool(FindHitIsNew(hit));
   }
   json.EndObject();
 }

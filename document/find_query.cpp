@@ -555,10 +555,15 @@ bool Eval(const Node& node, FindSubject& subject) {
   return false;
 }
 
-bool MentionsRemoved(const Node& node) {
-  if (node.kind == Kind::kJournal && node.journal == FindSubject::Journal::kRemoved) return true;
+// Whether the node or one below it is a journal filter; only removed:
+// with `removedOnly`.
+bool MentionsJournal(const Node& node, bool removedOnly) {
+  if (node.kind == Kind::kJournal &&
+      (!removedOnly || node.journal == FindSubject::Journal::kRemoved)) {
+    return true;
+  }
   return std::any_of(node.children.begin(), node.children.end(),
-                     [](const auto& child) { return MentionsRemoved(*child); });
+                     [&](const auto& child) { return MentionsJournal(*child, removedOnly); });
 }
 
 // The longest run of a glob without wildcards.
@@ -638,7 +643,8 @@ std::unique_ptr<CFindQuery> CFindQuery::Parse(std::string_view text, std::int64_
   query->root_ = parser.Query();
   if (parser.failed()) return nullptr;
   if (query->root_) {
-    query->wantsRemoved_ = MentionsRemoved(*query->root_);
+    query->wantsRemoved_ = MentionsJournal(*query->root_, true);
+    query->usesJournal_ = MentionsJournal(*query->root_, false);
     query->required_ = Required(*query->root_);
     query->singleWord_ = query->root_->kind == Kind::kWord;
   }
@@ -663,6 +669,34 @@ bool CFindQuery::SiteMayMatch(std::string_view siteTexts) const {
 }
 
 bool GlobMatch(std::string_view glob, std::string_view text) {
+  if (glob.find('?') == std::string_view::npos) {
+    // Stars only (most globs typed: "*.iso", "/pub/*"): the part before the
+    // first star starts the text, the part after the last ends it, and the
+    // parts between follow in order, each taken where it first occurs. In
+    // valid UTF-8 a match of bytes is a match of characters.
+    const std::size_t firstStar = glob.find('*');
+    if (firstStar == std::string_view::npos) return glob == text;
+    const std::size_t lastStar = glob.rfind('*');
+    const std::string_view head = glob.substr(0, firstStar);
+    const std::string_view tail = glob.substr(lastStar + 1);
+    if (text.size() < head.size() + tail.size() || !text.starts_with(head) ||
+        !text.ends_with(tail)) {
+      return false;
+    }
+    std::size_t at = head.size();
+    const std::size_t end = text.size() - tail.size();
+    std::size_t from = firstStar + 1;
+    while (from < lastStar) {
+      std::size_t cut = glob.find('*', from);
+      const std::string_view part = glob.substr(from, cut - from);
+      from = cut + 1;
+      if (part.empty()) continue;
+      const std::size_t found = text.substr(0, end).find(part, at);
+      if (found == std::string_view::npos) return false;
+      at = found + part.size();
+    }
+    return true;
+  }
   std::size_t g = 0;
   std::size_t t = 0;
   std::size_t starGlob = std::string_view::npos;

@@ -69,6 +69,8 @@ class CFindQuery {
   bool Empty() const { return root_ == nullptr; }
   // Whether removed entries (journal ghosts) are to be tested.
   bool WantsRemoved() const { return wantsRemoved_; }
+  // Whether any part asks the journal (added:, changed:, removed:).
+  bool UsesJournal() const { return usesJournal_; }
   // Literals (folded) of which every hit's texts contain at least one, for
   // an index to narrow the candidates; empty when there are none.
   const std::vector<std::string>& RequiredLiterals() const { return required_; }
@@ -88,6 +90,7 @@ class CFindQuery {
   CFindQuery() = default;
   std::unique_ptr<Node> root_;
   bool wantsRemoved_ = false;
+  bool usesJournal_ = false;
   bool singleWord_ = false;
   std::vector<std::string> required_;
 };

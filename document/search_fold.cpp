@@ -146,14 +146,32 @@ std::string SearchFold(std::string_view text) {
   return out;
 }
 
+std::uint32_t SearchFoldVersion() {
+  static const std::uint32_t version = [] {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    const auto mix = [&hash](std::uint32_t byte) { hash = (hash ^ byte) * 16777619u; };
+    for (const SearchFoldEntry& entry : kSearchFoldTable) {
+      for (int shift = 0; shift < 32; shift += 8) mix((entry.codePoint >> shift) & 0xFF);
+      for (const char* p = entry.fold; *p; ++p) mix(static_cast<unsigned char>(*p));
+      mix(0);
+    }
+    return hash;
+  }();
+  return version;
+}
+
 void AppendSearchTexts(const CFTPSite& site, std::string_view bytes, std::string& out) {
+  AppendSearchTexts(site.NameCharsetInUse(), bytes, out);
+}
+
+void AppendSearchTexts(NameCharset charset, std::string_view bytes, std::string& out) {
   // Most names are ASCII, which every character set a site can have reads
   // the same: no decoding, one text.
   if (IsAscii(bytes)) {
     AppendSearchFold(bytes, out);
     return;
   }
-  const std::string decoded = DecodeForSearch(site, bytes);
+  const std::string decoded = DecodeName(bytes, charset);
   AppendSearchFold(decoded, out);
   if (decoded != bytes && IsValidUtf8(bytes)) {
     out.push_back(kTextSeparator);

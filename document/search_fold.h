@@ -16,8 +16,11 @@
 // separators never occur inside a text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "catalog/name_charset.h"
 
 namespace orvane {
 
@@ -33,7 +36,13 @@ std::string DecodeForSearch(const CFTPSite& site, std::string_view bytes);
 void AppendSearchFold(std::string_view text, std::string& out);
 std::string SearchFold(std::string_view text);
 
+// A fingerprint of the fold's table: texts stored by a program that folds
+// differently (another table) are stale.
+std::uint32_t SearchFoldVersion();
+
 // Appends the search texts of the name `bytes` of `site` to `out`.
 void AppendSearchTexts(const CFTPSite& site, std::string_view bytes, std::string& out);
+// The same for a site whose names are decoded by `charset`.
+void AppendSearchTexts(NameCharset charset, std::string_view bytes, std::string& out);
 
 }  // namespace orvane

@@ -68,15 +68,28 @@ CFindBar::CFindBar(CMainFrame& frame, QWidget* parent)
   rebuild_->setSingleShot(true);
   rebuild_->setInterval(kRebuildDelayMs);
   connect(rebuild_, &QTimer::timeout, this, &CFindBar::Rebuild);
-  // Every keystroke is answered at once: the index answers a query over a
-  // million names in a few milliseconds.
   connect(edit_, &QLineEdit::textChanged, this, &CFindBar::Run);
   hide();
 }
 
+struct CFindBar::Hits {
+  std::vector<CFTPDir*> dirs;
+  std::vector<CFTPFile*> files;
+  std::size_t removed = 0;
+};
+
 CFindBar::~CFindBar() {
   closing_ = true;
+  StopQuery();
   if (loader_.joinable()) loader_.join();
+}
+
+void CFindBar::StopQuery() {
+  shown_ = asked_;
+  if (!query_.joinable()) return;
+  stop_ = true;
+  query_.join();
+  stop_ = false;
 }
 
 void CFindBar::Open() {
@@ -94,6 +107,7 @@ void CFindBar::Open() {
 }
 
 void CFindBar::Close() {
+  StopQuery();
   hide();
   frame_.resultMode_ = false;
   // Before any directory was chosen the list greeted; it does again.
@@ -142,6 +156,8 @@ void CFindBar::SiteChanged(const CFTPSite& site) {
 void CFindBar::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
                                const std::vector<const CFTPFile*>& files) {
   if (!indexed_) return;
+  // The worker may reach the entries, and its answer hold them.
+  StopQuery();
   const auto drop = [this](const CFTPDir* dir) {
     if (!dir) return;
     const CFTPSite* site = dir->GetSite();
@@ -155,6 +171,7 @@ void CFindBar::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
 }
 
 void CFindBar::Rebuild() {
+  StopQuery();
   COrvaneDoc& doc = frame_.doc();
   // A site's segment is built once its catalog is read and no update of
   // this process is merging into it half-way; it is built again at the
@@ -171,21 +188,10 @@ void CFindBar::Rebuild() {
 }
 
 void CFindBar::Run() {
-  COrvaneDoc& doc = frame_.doc();
-  // A walk is filling the result lists (a keyword search, a listing): they
-  // are its own until it ends.
-  if (doc.walking()) {
-    status_->setText(tr("另一个查找正在进行"));
-    QTimer::singleShot(50, this, [this] {
-      if (isVisible() && !frame_.doc().walking()) Run();
-    });
-    return;
-  }
-  QElapsedTimer clock;
-  clock.start();
+  typed_.start();
   const QByteArray typed = edit_->text().toUtf8();
   CFindQuery::Error error;
-  const std::unique_ptr<CFindQuery> query =
+  std::shared_ptr<const CFindQuery> query =
       CFindQuery::Parse(std::string_view(typed.constData(), static_cast<std::size_t>(typed.size())),
                         static_cast<std::int64_t>(std::time(nullptr)), error);
   if (!query) {
@@ -195,31 +201,57 @@ void CFindBar::Run() {
                                                 static_cast<qsizetype>(error.message.size()))));
     return;
   }
-  std::vector<CFTPDir*> dirs;
-  std::vector<CFTPFile*> files;
-  std::size_t removed = 0;
-  index_.Find(*query, [&](const FindHit& hit) {
-    if (hit.dir) {
-      dirs.push_back(hit.dir);
-    } else if (hit.file) {
-      files.push_back(hit.file);
-    } else {
-      ++removed;
-    }
-    return true;
+  StopQuery();
+  const std::uint64_t generation = ++asked_;
+  query_ = std::thread([this, query = std::move(query), generation] {
+    auto hits = std::make_shared<Hits>();
+    const bool done = index_.Find(
+        *query,
+        [&hits](const FindHit& hit) {
+          if (hit.dir) {
+            hits->dirs.push_back(hit.dir);
+          } else if (hit.file) {
+            hits->files.push_back(hit.file);
+          } else {
+            ++hits->removed;
+          }
+          return true;
+        },
+        &stop_);
+    if (!done) return;
+    QMetaObject::invokeMethod(
+        this, [this, generation, hits] { Show(generation, *hits); }, Qt::QueuedConnection);
   });
+}
+
+void CFindBar::Show(std::uint64_t generation, Hits& hits) {
+  if (generation != asked_ || shown_ == asked_) return;
+  COrvaneDoc& doc = frame_.doc();
+  // A walk is filling the result lists (a keyword search, a listing): they
+  // are its own until it ends; the query is answered again then.
+  if (doc.walking()) {
+    status_->setText(tr("另一个查找正在进行"));
+    QTimer::singleShot(50, this, [this, generation] {
+      if (isVisible() && generation == asked_ && !frame_.doc().walking()) Run();
+    });
+    return;
+  }
+  shown_ = generation;
   frame_.resultMode_ = true;
   frame_.resultsTitle_ = tr("查找: %1").arg(edit_->text());
-  // Directories first, then files, as the list shows them: two appends.
-  doc.ClearResults();
-  for (CFTPDir* dir : dirs) doc.AddResult(dir);
-  for (CFTPFile* file : files) doc.AddResult(file);
-  doc.FlushResults();
-  QString text = tr("%n 项", nullptr, static_cast<int>(dirs.size() + files.size()));
-  if (removed)
-    text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr, static_cast<int>(removed));
+  // The lists are replaced whole and the list told once: clearing first
+  // and appending in batches would lay out a list of half a million hits
+  // a hundred times. No walk is running, so no append is pending.
+  doc.resultDirs = std::move(hits.dirs);
+  doc.resultFiles = std::move(hits.files);
+  doc.host().ResultsCleared();
+  QString text =
+      tr("%n 项", nullptr, static_cast<int>(doc.resultDirs.size() + doc.resultFiles.size()));
+  if (hits.removed) {
+    text += tr("（另有 %n 项已删除，见 orvane-cli find）", nullptr, static_cast<int>(hits.removed));
+  }
   if (!stale_.empty()) text += tr("（正在更新索引）");
-  status_->setText(text + QStringLiteral(" · %1 ms").arg(clock.elapsed()));
+  status_->setText(text + QStringLiteral(" · %1 ms").arg(typed_.elapsed()));
 }
 
 bool CFindBar::eventFilter(QObject* watched, QEvent* event) {
@@ -280,9 +312,9 @@ bool CFindBar::ExportTo(const QString& path, QString& error) const {
           hit.file ? hit.file->readState.load() != 0 : hit.dir->readState.load() != 0;
       const std::string size = hit.file ? std::to_string(hit.file->size.load()) : std::string();
       const NameCharset charset = hit.site->NameCharsetInUse();
-      AppendCsvRecord(bytes, {DecodeSiteText(hit.site->siteKey()),
-                              FindShownPath(FindHitRawPath(hit), charset), DecodeName(name, charset), hit.file ? "file" : "dir", size,
-                              isNew ? "1" : "0"});
+      AppendCsvRecord(
+          bytes, {DecodeSiteText(hit.site->siteKey()), FindShownPath(FindHitRawPath(hit), charset),
+                  DecodeName(name, charset), hit.file ? "file" : "dir", size, isNew ? "1" : "0"});
     }
   }
   QSaveFile file(path);

@@ -13,11 +13,23 @@
 // the site's segment for a rebuild; shortly after, the segments are built
 // again and the query typed is answered again, so new entries appear and
 // removed ones leave without retyping. Catalogs not yet loaded are read on
-// a thread of their own when the bar first opens. Front-end thread only.
+// a thread of their own when the bar first opens.
+//
+// Each keystroke's query is parsed here and answered on a worker thread;
+// the next keystroke stops it (within a fraction of a millisecond) and
+// starts its own, so typing never waits for an answer nobody will read.
+// The worker only reads the index and the entries' atomic sizes and marks;
+// the hits come back as a queued call and are shown only if no later
+// keystroke, close or removal notice came first. The index is changed
+// (rebuilt, segments dropped) only once the worker has been stopped, and a
+// removal notice stops it before the entries it may reach are destroyed.
+// Front-end thread only.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <thread>
 #include <unordered_set>
@@ -60,6 +72,8 @@ class CFindBar : public QWidget {
                        const std::vector<const CFTPFile*>& files);
 
   const CFindIndex& index() const { return index_; }
+  // Whether the text typed last is still being answered.
+  bool answering() const { return shown_ != asked_; }
   // Writes the listed hits to `path`: CSV (RFC 4180, cells a spreadsheet
   // keeps as text) or, for a ".json" path, JSON as `orvane-cli find`
   // writes it. False with the reason in `error`.
@@ -71,6 +85,12 @@ class CFindBar : public QWidget {
  private:
   // Answers the query typed into the result lists.
   void Run();
+  struct Hits;
+  // The worker's answer to query `generation`, unless a later one came.
+  void Show(std::uint64_t generation, Hits& hits);
+  // Stops the worker's query and waits for it to end; its answer, if
+  // already posted, is dropped.
+  void StopQuery();
   // Builds the segments marked stale, then answers again.
   void Rebuild();
   void ScheduleRebuild();
@@ -89,6 +109,13 @@ class CFindBar : public QWidget {
   bool indexed_ = false;
   std::thread loader_;
   std::atomic<bool> closing_{false};
+  std::thread query_;
+  std::atomic<bool> stop_{false};
+  // The query last started, and the last whose hits were shown (or that
+  // needs none shown any more).
+  std::uint64_t asked_ = 0;
+  std::uint64_t shown_ = 0;
+  QElapsedTimer typed_;
 };
 
 }  // namespace orvane

@@ -512,8 +512,10 @@ TEST_F(SiteStorage, DeleteRemovesTheFilesAndTheDirectoryOfThatKeyOnly) {
   other.password = "pw";
   other.userName = "u";
   ASSERT_TRUE(other.SaveCatalog(programDir));
-  // A temporary left by a crash does not keep the directory alive.
+  // A temporary left by a crash, or the find file kept beside the catalog,
+  // does not keep the directory alive.
   WriteFile(DataDir() / "content.ct.tmpAbC123", "half");
+  WriteFile(DataDir() / "find.idx", "derived");
 
   DeleteDataDirectory(programDir, site.siteKey());
   EXPECT_FALSE(fs::exists(DataDir()));

@@ -19,6 +19,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "document/document_host.h"
+#include "document/find_file.h"
 #include "document/orvane_doc.h"
 
 extern char** environ;
@@ -194,11 +195,25 @@ TEST_F(SearchCliTest, FindPrintsOneLinePerHitAndExitsByWhatItFound) {
       {{"find", "(abc"}, 2, {}},
       {{"find", "abc", "--sort", "colour"}, 2, {}},
   };
-  for (const auto& c : cases) {
-    const CliRun run = Cli(c.args);
-    SCOPED_TRACE(c.args.back());
-    EXPECT_EQ(run.status, c.status) << run.err;
-    EXPECT_EQ(run.Lines(), c.lines);
+  // Answered from the catalog (no find file: find writes none), then from
+  // the find file a commit of the catalog leaves.
+  const std::filesystem::path findFile = data_ / "Data" / "files.example" / "find.idx";
+  for (const bool stored : {false, true}) {
+    SCOPED_TRACE(stored ? "find file" : "catalog");
+    if (stored) {
+      IDocumentHost host;
+      COrvaneDoc doc(data_, host);
+      ASSERT_TRUE(doc.OnNewDocument(false));
+      doc.EnsureCatalogLoaded(*doc.sites().front());
+      ASSERT_TRUE(WriteFindFile(*doc.sites().front(), findFile.parent_path()));
+    }
+    for (const auto& c : cases) {
+      const CliRun run = Cli(c.args);
+      SCOPED_TRACE(c.args.back());
+      EXPECT_EQ(run.status, c.status) << run.err;
+      EXPECT_EQ(run.Lines(), c.lines);
+    }
+    EXPECT_EQ(std::filesystem::exists(findFile), stored);
   }
   EXPECT_THAT(Cli({"find", "a", "(b"}).err, HasSubstr("column 3: unmatched '('"));
 }

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <set>
 
 #include "catalog/change_journal.h"
@@ -76,7 +79,8 @@ std::multiset<std::string> Scan(const COrvaneDoc& doc, const CFindQuery& query) 
       while (from <= raw.size()) {
         std::size_t cut = raw.find('/', from);
         if (cut == std::string::npos) cut = raw.size();
-        path += '/' + SearchFold(DecodeName(raw.substr(from, cut - from), site->NameCharsetInUse()));
+        path +=
+            '/' + SearchFold(DecodeName(raw.substr(from, cut - from), site->NameCharsetInUse()));
         from = cut + 1;
       }
       return path;
@@ -150,6 +154,57 @@ void WriteJournal(const std::filesystem::path& dataDir, const std::vector<Journa
   std::ofstream(dataDir / kJournalFileName, std::ios::binary) << bytes;
 }
 
+// Each query, and whether the generated tree has hits for it (so that an
+// index that loses everything cannot pass).
+const struct {
+  const char* query;
+  bool someHits;
+} kScanCases[] = {
+    {"report", true},
+    {"REPORT 1", true},
+    {"电影", true},
+    {"電影", true},
+    {"檔", true},
+    {"strasse", true},
+    {"STRAßE", true},
+    {"full", true},
+    {"MUSICA", false},
+    {"música", true},
+    {"\"report 1\"", true},
+    {"report -pdf", true},
+    {"movie | data", true},
+    {"(movie | 电影) ext:iso,mkv", true},
+    {"*.iso", true},
+    {"re?ort*", true},
+    {"*影?1*", true},
+    {"ext:pdf", true},
+    {"ext:gz", true},
+    {"size:>1G", true},
+    {"size:10M..2G", true},
+    {"size:<=4k", true},
+    {"size:1", true},
+    {"dir:", true},
+    {"file: 影", true},
+    {"dir:report", true},
+    {"new:", true},
+    {"new: -file:", true},
+    {"site:gbk.*", true},
+    {"site:影视站 movie", true},
+    {"site:nowhere", false},
+    {"path:/*影*/*", true},
+    {"path:*/data*/*.txt", true},
+    {"added:<7d", true},
+    {"added:<3h", true},
+    {"added:>7d", true},
+    {"changed:<1d", true},
+    {"removed:<30d", true},
+    {"removed:<3h gone", true},
+    {"/^report \\d+\\.iso$/", true},
+    {"/電影 1/", true},
+    {"-report -电影 -data", true},
+    {"((report))", true},
+    {"zzzzzz", false},
+};
 class FindIndexTest : public DocumentTest {
  protected:
   // Two sites, one with GBK names and one with UTF-8 names, a few
@@ -211,64 +266,174 @@ class FindIndexTest : public DocumentTest {
 
 TEST_F(FindIndexTest, EveryQueryAnswersAsAPlainScan) {
   Generate();
-  // Each query, and whether the generated tree has hits for it (so that
-  // an index that loses everything cannot pass).
-  const struct {
-    const char* query;
-    bool someHits;
-  } cases[] = {
-      {"report", true},
-      {"REPORT 1", true},
-      {"电影", true},
-      {"電影", true},
-      {"檔", true},
-      {"strasse", true},
-      {"STRAßE", true},
-      {"full", true},
-      {"MUSICA", false},
-      {"música", true},
-      {"\"report 1\"", true},
-      {"report -pdf", true},
-      {"movie | data", true},
-      {"(movie | 电影) ext:iso,mkv", true},
-      {"*.iso", true},
-      {"re?ort*", true},
-      {"*影?1*", true},
-      {"ext:pdf", true},
-      {"ext:gz", true},
-      {"size:>1G", true},
-      {"size:10M..2G", true},
-      {"size:<=4k", true},
-      {"size:1", true},
-      {"dir:", true},
-      {"file: 影", true},
-      {"dir:report", true},
-      {"new:", true},
-      {"new: -file:", true},
-      {"site:gbk.*", true},
-      {"site:影视站 movie", true},
-      {"site:nowhere", false},
-      {"path:/*影*/*", true},
-      {"path:*/data*/*.txt", true},
-      {"added:<7d", true},
-      {"added:<3h", true},
-      {"added:>7d", true},
-      {"changed:<1d", true},
-      {"removed:<30d", true},
-      {"removed:<3h gone", true},
-      {"/^report \\d+\\.iso$/", true},
-      {"/電影 1/", true},
-      {"-report -电影 -data", true},
-      {"((report))", true},
-      {"zzzzzz", false},
-  };
-  for (const auto& c : cases) {
+  for (const auto& c : kScanCases) {
     SCOPED_TRACE(c.query);
     auto query = MustParse(c.query);
     ASSERT_TRUE(query);
     const auto scanned = Scan(doc, *query);
     EXPECT_EQ(IndexHits(index, *query), scanned);
     EXPECT_EQ(!scanned.empty(), c.someHits);
+  }
+}
+
+// Every hit with what is printed of it: kind, size and new mark too.
+std::vector<std::string> DetailedHits(const CFindIndex& index, const CFindQuery& query) {
+  std::vector<std::string> hits;
+  index.Find(query, [&](const FindHit& hit) {
+    hits.push_back(hit.site->siteKey() + ":" + FindHitRawPath(hit) +
+                   (FindHitIsDir(hit) ? "/" : "") + " " + std::to_string(FindHitSize(hit)) +
+                   (FindHitIsNew(hit) ? " new" : ""));
+    return true;
+  });
+  return hits;
+}
+
+// The find file each commit writes answers as the catalog does, in the
+// same order, with the marks state.st holds now.
+TEST_F(FindIndexTest, FindFilesAnswerAsTheirCatalogs) {
+  Generate();
+  for (const auto& site : doc.sites()) {
+    // What loading the catalog decides; the find file decides the same.
+    site->decidedCharset.store(site->DecideCharset(ServerUtf8::kUnknown));
+    ASSERT_TRUE(site->SaveCatalogAndState(doc.GetProgramDir()));
+    // Owner-only, as every file beside the catalog.
+    EXPECT_EQ(std::filesystem::status(site->DataDirectory(doc.GetProgramDir()) / "find.idx")
+                  .permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    index.Build(site, doc.GetProgramDir());
+  }
+  // Marks cleared and saved after the commit do not make the file stale.
+  for (const auto& site : doc.sites()) {
+    for (auto& file : site->rootDir->files) file->readState = 0;
+    ASSERT_TRUE(site->SaveState(doc.GetProgramDir()));
+  }
+  // The window's index over the catalogs read back from disk takes the
+  // texts from the find files: little more than a pointer per entry.
+  CFindIndex loaded;
+  std::vector<std::shared_ptr<CFTPSite>> reread;
+  for (const auto& site : doc.sites()) {
+    auto copy = std::make_shared<CFTPSite>();
+    copy->host = site->host;
+    copy->userName = site->userName;
+    copy->password = site->password;
+    copy->nickname = site->nickname;
+    ASSERT_EQ(copy->LoadFiles(doc.GetProgramDir()), ArchiveError::kNone);
+    copy->loadState = kLoaded;
+    loaded.Build(copy, doc.GetProgramDir());
+    reread.push_back(std::move(copy));
+  }
+  // (Both hold the journals' times and removed entries.)
+  EXPECT_LT(loaded.MemoryBytes() + loaded.EntryCount() * 16, index.MemoryBytes());
+  CFindIndex stored;
+  for (const auto& site : doc.sites()) {
+    ASSERT_TRUE(stored.Open(site, doc.GetProgramDir()));
+    // A reader that knows nothing of the charset takes the names' decision.
+    const NameCharset decided = site->decidedCharset.exchange(NameCharset::kAuto);
+    CFindIndex fresh;
+    ASSERT_TRUE(fresh.Open(site, doc.GetProgramDir()));
+    EXPECT_EQ(site->decidedCharset.load(), decided);
+  }
+  int compared = 0;
+  for (const auto& c : kScanCases) {
+    SCOPED_TRACE(c.query);
+    auto query = MustParse(c.query);
+    ASSERT_TRUE(query);
+    // The journal is not in the file: such queries read the catalogs.
+    if (query->UsesJournal()) continue;
+    const auto hits = DetailedHits(stored, *query);
+    EXPECT_EQ(hits, DetailedHits(index, *query));
+    EXPECT_EQ(hits, DetailedHits(loaded, *query));
+    EXPECT_EQ(hits.size(), Scan(doc, *query).size());
+    ++compared;
+  }
+  EXPECT_GT(compared, 30);
+}
+
+// A find file is used only while it describes the catalog on disk as the
+// site is read now; anything else is answered from the catalog.
+TEST_F(FindIndexTest, StaleOrDamagedFindFilesAreNotUsed) {
+  int made = 0;
+  const auto make = [&] {
+    auto site = AddSite(doc, "h" + std::to_string(++made));
+    CFTPDir* pub = AddDir(site->rootDir.get(), "pub");
+    AddFile(pub, "one.iso", 1, 10);
+    AddFile(site->rootDir.get(), "two.txt", 0, 20);
+    EXPECT_TRUE(site->SaveCatalogAndState(doc.GetProgramDir()));
+    return site;
+  };
+  const auto rewrite = [](const std::filesystem::path& path,
+                          const std::function<void(std::string&)>& change) {
+    std::string bytes;
+    {
+      std::ifstream in(path, std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    change(bytes);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+  };
+  using Spoil = std::function<void(CFTPSite&, const std::filesystem::path&)>;
+  const auto edit = [&](std::function<void(std::string&)> change) -> Spoil {
+    return
+        [&rewrite, change](CFTPSite&, const std::filesystem::path& file) { rewrite(file, change); };
+  };
+  // Three entries: four records, then the texts' offsets; the third
+  // entry's texts made to start where the second's do.
+  const auto textsBackwards = [](std::string& b) {
+    std::memcpy(b.data() + 80 + 4 * 16 + 2 * 4, b.data() + 80 + 4 * 16 + 1 * 4, 4);
+  };
+  // The third record (two.txt) made to name itself as its parent.
+  const auto ownParent = [](std::string& b) {
+    const std::uint32_t self = 2;
+    std::memcpy(b.data() + 80 + 2 * 16 + 8, &self, 4);
+  };
+  const struct {
+    const char* what;
+    Spoil spoil;
+  } cases[] = {
+      {"current", [](CFTPSite&, const std::filesystem::path&) {}},
+      {"missing",
+       [](CFTPSite&, const std::filesystem::path& file) { std::filesystem::remove(file); }},
+      {"another catalog committed without it",
+       [&](CFTPSite& site, const std::filesystem::path& file) {
+         const std::string kept = file.string() + ".kept";
+         std::filesystem::rename(file, kept);
+         AddFile(site.rootDir.get(), "three.iso");
+         ASSERT_TRUE(site.SaveCatalogAndState(doc.GetProgramDir()));
+         std::filesystem::rename(kept, file);
+       }},
+      {"charset chosen since",
+       [](CFTPSite& site, const std::filesystem::path&) {
+         site.charset.store(NameCharset::kBig5);
+       }},
+      {"a commit not finished",
+       [](CFTPSite&, const std::filesystem::path& file) {
+         std::ofstream(file.parent_path() / "commit.pending") << "x";
+       }},
+      {"empty", edit([](std::string& b) { b.clear(); })},
+      {"cut short", edit([](std::string& b) { b.pop_back(); })},
+      {"longer", edit([](std::string& b) { b.push_back('\0'); })},
+      {"another magic", edit([](std::string& b) { b[0] ^= 1; })},
+      {"texts cut back to front", edit(textsBackwards)},
+      // Used: no match may run into the byte that ends an entry's texts.
+      {"a terminator overwritten",
+       edit([](std::string& b) { b[b.find(std::string("two.txt\0", 8)) + 7] = 'z'; })},
+      {"a parent after its child", edit(ownParent)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto site = make();
+    c.spoil(*site, site->DataDirectory(doc.GetProgramDir()) / "find.idx");
+    CFindIndex stored;
+    const bool current = std::string_view(c.what) == "current" ||
+                         std::string_view(c.what) == "a terminator overwritten";
+    EXPECT_EQ(stored.Open(site, doc.GetProgramDir()), current);
+    if (current) {
+      EXPECT_TRUE(DetailedHits(stored, *MustParse("z")).empty());
+      const std::string key = site->siteKey();
+      EXPECT_EQ(DetailedHits(stored, *MustParse("u | o")),
+                (std::vector<std::string>{key + ":/pub/ 0", key + ":/pub/one.iso 10 new",
+                                          key + ":/two.txt 20"}));
+    }
   }
 }
 
@@ -336,6 +501,25 @@ TEST_F(FindIndexTest, GrammarMeansWhatItSays) {
       return true;
     });
     EXPECT_EQ(names, c.names);
+  }
+}
+
+TEST(FindQueryTest, GlobsMatchWholeTexts) {
+  const struct {
+    const char* glob;
+    const char* text;
+    bool matches;
+  } cases[] = {
+      {"*", "", true},           {"*", "abc", true},        {"**", "abc", true},
+      {"abc", "abc", true},      {"abc", "abcd", false},    {"a*", "abc", true},
+      {"*c", "abc", true},       {"*b", "abc", false},      {"a*c", "ac", true},
+      {"a*a", "a", false},       {"a*b*c", "axbyc", true},  {"a*b*c", "acb", false},
+      {"*aa*aa*", "aaa", false}, {"*aa*aa*", "aaaa", true}, {"*.iso", "x.iso.txt", false},
+      {"*影*", "电影", true},    {"?影", "电影", true},     {"a?c", "ac", false},
+      {"*?", "", false},         {"*a?", "xab", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(GlobMatch(c.glob, c.text), c.matches) << c.glob << " / " << c.text;
   }
 }
 

@@ -1,5 +1,6 @@
 // The find bar: Ctrl+K, typing, the hits in the list, Enter, Esc, export,
 // and hits that follow another process's commit without retyping.
+#include <QCoreApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,6 +77,7 @@ class FindBarTest : public QObject {
   void enterOpensTheHit();
   void exportWritesCellsASpreadsheetKeepsAsText();
   void hitsFollowAnotherProcessesCommit();
+  void escBeforeTheAnswerKeepsBrowsing();
 
  private:
   std::unique_ptr<CTempTree> data_;
@@ -140,6 +142,19 @@ void FindBarTest::exportWritesCellsASpreadsheetKeepsAsText() {
                   "\"file\", \"size\": 10, \"new\": false},\n {\"site\": \"files.example\", "
                   "\"path\": \"/docs/=sum(A1).txt\", \"type\": \"file\", \"size\": 10, "
                   "\"new\": false}\n]\n"));
+}
+
+// The answer is worked out on a worker; Esc stops it, and an answer it
+// had already sent is not shown over the browsing list.
+void FindBarTest::escBeforeTheAnswerKeepsBrowsing() {
+  QTest::keyClicks(edit_, QStringLiteral("readme"));
+  QTest::keyClick(edit_, Qt::Key_Escape);
+  QVERIFY(!frame_->findBar()->answering());
+  // Whatever the stopped worker posted is delivered now.
+  QCoreApplication::sendPostedEvents();
+  QCoreApplication::processEvents();
+  QVERIFY(!frame_->resultMode());
+  QCOMPARE(frame_->fileView().model()->rowCount(), CFileListModel::kWelcomeRows);
 }
 
 void FindBarTest::hitsFollowAnotherProcessesCommit() {
