@@ -331,7 +331,22 @@ class CrawlerTest : public ::testing::Test {
 
 // --- The catalog equals the server's tree --------------------------------
 
-enum class ServerKind { kPyMlsd, kPyList, kVsftpd, kPureFtpd };
+// The TLS servers require TLS for the login and every listing; vsftpd also
+// requires each data connection to resume the control connection's TLS
+// session.
+enum class ServerKind {
+  kPyMlsd,
+  kPyList,
+  kVsftpd,
+  kPureFtpd,
+  kVsftpdExplicitTls,
+  kVsftpdImplicitTls,
+  kPureFtpdTls
+};
+
+bool IsPureFtpd(ServerKind kind) {
+  return kind == ServerKind::kPureFtpd || kind == ServerKind::kPureFtpdTls;
+}
 
 std::string KindName(const ::testing::TestParamInfo<ServerKind>& info) {
   switch (info.param) {
@@ -343,8 +358,22 @@ std::string KindName(const ::testing::TestParamInfo<ServerKind>& info) {
       return "Vsftpd";
     case ServerKind::kPureFtpd:
       return "PureFtpd";
+    case ServerKind::kVsftpdExplicitTls:
+      return "VsftpdExplicitTls";
+    case ServerKind::kVsftpdImplicitTls:
+      return "VsftpdImplicitTls";
+    case ServerKind::kPureFtpdTls:
+      return "PureFtpdTls";
   }
   return "?";
+}
+
+// One self-signed certificate for every TLS server of the process; the
+// servers' Login() pins it.
+const test::TestCertificate& ServerCertificate() {
+  static const CTempTree dir;
+  static const test::TestCertificate certificate = test::MakeTestCertificate(dir.path(), "server");
+  return certificate;
 }
 
 CFtpServer::Started StartServer(ServerKind kind, const fs::path& root) {
@@ -360,6 +389,19 @@ CFtpServer::Started StartServer(ServerKind kind, const fs::path& root) {
       return CFtpServer::StartVsftpd(root);
     case ServerKind::kPureFtpd:
       return CFtpServer::StartPureFtpd(root);
+    case ServerKind::kVsftpdExplicitTls:
+    case ServerKind::kVsftpdImplicitTls: {
+      test::VsftpdOptions options;
+      options.tls = kind == ServerKind::kVsftpdExplicitTls ? test::FtpTls::kExplicit
+                                                            : test::FtpTls::kImplicit;
+      options.certificate = ServerCertificate();
+      return CFtpServer::StartVsftpd(root, options);
+    }
+    case ServerKind::kPureFtpdTls: {
+      PureFtpdOptions options;
+      options.certificate = ServerCertificate();
+      return CFtpServer::StartPureFtpd(root, options);
+    }
   }
   return {};
 }
@@ -557,7 +599,7 @@ TEST_P(CrawlAheadServerTest, CatalogEqualsTheOneConnectionCrawl) {
     EXPECT_EQ(sinkFour.paths, sinkOne.paths);
     EXPECT_EQ(four.GetCrawlCounts(), one.GetCrawlCounts());
     EXPECT_EQ(Differences(FlattenCatalog(*four.rootDir), FlattenDisk(tree_.path())),
-              GetParam() == ServerKind::kPureFtpd
+              IsPureFtpd(GetParam())
                   ? Differences(FlattenCatalog(*one.rootDir), FlattenDisk(tree_.path()))
                   : "");
   }
@@ -566,7 +608,10 @@ TEST_P(CrawlAheadServerTest, CatalogEqualsTheOneConnectionCrawl) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, CrawlAheadServerTest,
                          ::testing::Values(ServerKind::kPyMlsd, ServerKind::kPyList,
-                                           ServerKind::kVsftpd, ServerKind::kPureFtpd),
+                                           ServerKind::kVsftpd, ServerKind::kPureFtpd,
+                                           ServerKind::kVsftpdExplicitTls,
+                                           ServerKind::kVsftpdImplicitTls,
+                                           ServerKind::kPureFtpdTls),
                          KindName);
 
 // Waits (on a helper thread) until `path` has been entered on any
