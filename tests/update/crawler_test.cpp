@@ -254,7 +254,8 @@ class CrawlerTest : public ::testing::Test {
   // The same for any site, with connections_ connections.
   bool CrawlSite(CFtpServer& server, CFTPSite& site, CFTPDir& dir, IRemovalSink& sink,
                  const CrawlLimits& limits = {}, const FtpTimeouts& timeouts = kPatient) {
-    const FtpLogin login = server.Login();
+    FtpLogin login = server.Login();
+    login.startDir = startDir_;
     CFtpSession session;
     const FtpResult opened = session.Open(login, timeouts);
     EXPECT_TRUE(opened.ok()) << opened.errorText;
@@ -325,6 +326,8 @@ class CrawlerTest : public ::testing::Test {
   }
   // Whether crawls ask for recursive listings.
   bool recursive_ = false;
+  // The server directory the site's catalog begins at.
+  std::string startDir_ = "/";
   // Commands the last crawl sent on its own connection.
   std::uint64_t commandsSent_ = 0;
 };
@@ -612,6 +615,37 @@ INSTANTIATE_TEST_SUITE_P(Servers, CrawlAheadServerTest,
                                            ServerKind::kVsftpdExplicitTls,
                                            ServerKind::kVsftpdImplicitTls,
                                            ServerKind::kPureFtpdTls),
+                         KindName);
+
+class StartDirectoryTest : public CrawlerTest, public ::testing::WithParamInterface<ServerKind> {};
+
+TEST_P(StartDirectoryTest, CatalogBeginsAtTheStartDirectory) {
+  // The catalog holds the start directory's tree under "/", and the server
+  // is asked for nothing outside it, by path or by CWD.
+  MakeSmallTree();
+  tree_.AddFile("pub/-x/c\x01d/f", "control byte");
+  for (int i = 0; i < 20; ++i) tree_.AddFile("pub/many/d" + std::to_string(i) + "/f", "m");
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+  connections_ = 3;
+  for (const char* startDir : {"/pub", "/pub/"}) {
+    startDir_ = startDir;
+    server.ClearCommands();
+    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+    EXPECT_EQ(Differences(FlattenCatalog(root()), FlattenDisk(tree_ / "pub")), "") << startDir;
+    // libcurl goes back to the login directory ("CWD /") before the quoted
+    // CWD into a name with a control byte; nothing is listed there.
+    std::vector<std::string> commands = server.Commands();
+    std::erase(commands, "CWD /");
+    const std::vector<std::string> entered = Entered(commands);
+    EXPECT_FALSE(entered.empty());
+    for (const std::string& path : entered) {
+      EXPECT_TRUE(path == "/pub" || path.starts_with("/pub/")) << path;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, StartDirectoryTest,
+                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kVsftpd),
                          KindName);
 
 // Waits (on a helper thread) until `path` has been entered on any
