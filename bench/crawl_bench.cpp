@@ -206,7 +206,8 @@ class Target {
     login.port = port_;
     login.user = user_;
     login.password = password_;
-    login.protocol = ParseProtocol(Env("ORVANE_CRAWL_PROTOCOL", "ftp")).value_or(SiteProtocol::kFtp);
+    login.protocol =
+        ParseProtocol(Env("ORVANE_CRAWL_PROTOCOL", "ftp")).value_or(SiteProtocol::kFtp);
     login.pinnedKey = Env("ORVANE_CRAWL_PIN");
     return login;
   }

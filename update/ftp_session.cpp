@@ -325,8 +325,7 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
     // cache (on by default; servers may insist on it).
     curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
-    if (curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext) !=
-        CURLE_OK) {
+    if (curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext) != CURLE_OK) {
       return Failure(FtpOutcome::kRefused, CURLE_NOT_BUILT_IN,
                      "This libcurl cannot check certificates (it is not built with OpenSSL)");
     }
@@ -383,8 +382,9 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
     if (result.curlCode == CURLE_USE_SSL_FAILED && !closed_) {
       // libcurl stops right after the refusal: USER was never sent.
       result.outcome = FtpOutcome::kRefused;
-      result.errorText = "The server refused AUTH TLS; the site is set to FTP over TLS, which "
-                         "is never given up for plain FTP";
+      result.errorText =
+          "The server refused AUTH TLS; the site is set to FTP over TLS, which "
+          "is never given up for plain FTP";
       if (!lastReply_.empty()) result.errorText += " (" + lastReply_ + ")";
       if (result.errorText.size() > kMaxErrorText) result.errorText.resize(kMaxErrorText);
     }

@@ -98,8 +98,8 @@ class CFtpSession final : public CListingSession {
 
   // Connects in passive mode (under TLS for ftpes and ftps, the certificate
   // checked first) and logs in with `login` (USER/PASS), then asks for FEAT.
-  // kUntrusted: the certificate was refused, nothing naming the user sent. On failure the session stays unusable; curlCode 2
-  // (CURLE_FAILED_INIT) means the libcurl handles could not be created.
+  // kUntrusted: the certificate was refused, nothing naming the user sent. On failure the session
+  // stays unusable; curlCode 2 (CURLE_FAILED_INIT) means the libcurl handles could not be created.
   // Precondition: called once, before anything but Close().
   FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts) override;
   FtpResult Open(const FtpLogin& login) { return Open(login, FtpTimeouts{}); }
@@ -196,8 +196,8 @@ class CFtpSession final : public CListingSession {
   friend struct CurlCallbacks;  // libcurl's C callbacks, in the source file
 
   FtpTimeouts timeouts_;
-  std::string baseUrl_;  // "ftp://host:port" or "ftps://host:port"
-  std::string startDir_;  // without a trailing "/"; empty for the root
+  std::string baseUrl_;               // "ftp://host:port" or "ftps://host:port"
+  std::string startDir_;              // without a trailing "/"; empty for the root
   std::unique_ptr<CTlsTrust> trust_;  // ftpes and ftps only
   std::string features_;
   bool mlsd_ = false;

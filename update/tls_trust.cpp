@@ -122,8 +122,8 @@ bool CTlsTrust::Install(void* sslContext) {
   if (group_ != 0) {
     // OpenSSL's own order after the group the server chose.
     std::vector<int> groups = {group_};
-    for (const int group : {NID_X25519, NID_X9_62_prime256v1, NID_X448, NID_secp521r1,
-                            NID_secp384r1}) {
+    for (const int group :
+         {NID_X25519, NID_X9_62_prime256v1, NID_X448, NID_secp521r1, NID_secp384r1}) {
       if (group != group_) groups.push_back(group);
     }
     SSL_CTX_set1_groups(context, groups.data(), static_cast<long>(groups.size()));
@@ -156,9 +156,8 @@ int CTlsTrust::Verify(void* storeContext) {
   }
   std::vector<int> errors;
   X509_STORE_CTX* check = X509_STORE_CTX_new();
-  if (check == nullptr ||
-      X509_STORE_CTX_init(check, static_cast<X509_STORE*>(systemStore_), leaf,
-                          X509_STORE_CTX_get0_untrusted(store)) != 1) {
+  if (check == nullptr || X509_STORE_CTX_init(check, static_cast<X509_STORE*>(systemStore_), leaf,
+                                              X509_STORE_CTX_get0_untrusted(store)) != 1) {
     errors.push_back(X509_V_ERR_OUT_OF_MEM);
   } else {
     X509_STORE_CTX_set_default(check, "ssl_server");
@@ -179,9 +178,8 @@ int CTlsTrust::Verify(void* storeContext) {
   PeerIdentity seen;
   seen.fingerprint = Fingerprint(leaf);
   seen.details = "Subject: " + NameText(X509_get_subject_name(leaf)) +
-                 "\nIssuer: " + NameText(X509_get_issuer_name(leaf)) +
-                 "\nValid from " + TimeText(X509_get0_notBefore(leaf)) + " to " +
-                 TimeText(X509_get0_notAfter(leaf));
+                 "\nIssuer: " + NameText(X509_get_issuer_name(leaf)) + "\nValid from " +
+                 TimeText(X509_get0_notBefore(leaf)) + " to " + TimeText(X509_get0_notAfter(leaf));
   std::vector<std::string> problems;
   for (const int error : errors) {
     std::string problem = Problem(error);
@@ -189,8 +187,8 @@ int CTlsTrust::Verify(void* storeContext) {
       problems.push_back(std::move(problem));
     }
   }
-  const bool trusted =
-      problems.empty() || (!pinnedKey_.empty() && Unpadded(seen.fingerprint) == Unpadded(pinnedKey_));
+  const bool trusted = problems.empty() ||
+                       (!pinnedKey_.empty() && Unpadded(seen.fingerprint) == Unpadded(pinnedKey_));
   if (!trusted) {
     for (const std::string& problem : problems) {
       if (!seen.problem.empty()) seen.problem += ", ";
@@ -210,8 +208,8 @@ int CTlsTrust::Verify(void* storeContext) {
 
 std::string CTlsTrust::RefusalText() const {
   std::string text = "The server's certificate is not trusted (" +
-                     (peer_.problem.empty() ? std::string("unknown") : peer_.problem) +
-                     "): key " + peer_.fingerprint;
+                     (peer_.problem.empty() ? std::string("unknown") : peer_.problem) + "): key " +
+                     peer_.fingerprint;
   if (!pinnedKey_.empty() && Unpadded(pinnedKey_) != Unpadded(peer_.fingerprint)) {
     text += ", but the site's pinned key is " + pinnedKey_;
   }

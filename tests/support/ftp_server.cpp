@@ -263,7 +263,8 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, const VsftpdOp
   std::unique_ptr<CFtpServer> server(new CFtpServer);
   server->kind_ = Kind::kVsftpd;
   if (options.tls != FtpTls::kNone) {
-    server->protocol_ = options.tls == FtpTls::kImplicit ? SiteProtocol::kFtps : SiteProtocol::kFtpes;
+    server->protocol_ =
+        options.tls == FtpTls::kImplicit ? SiteProtocol::kFtps : SiteProtocol::kFtpes;
     server->certificate_ = options.certificate;
   }
   server->commandLog_ = server->work_ / "vsftpd.log";

@@ -92,8 +92,8 @@ TestCertificate MakeTestCertificate(const std::filesystem::path& dir, const std:
       (!spec.authority && !AddExtension(cert, signer, NID_subject_alt_name, altName))) {
     return {};
   }
-  if (spec.issuer != nullptr && !AddExtension(cert, signer, NID_authority_key_identifier,
-                                              "keyid:always")) {
+  if (spec.issuer != nullptr &&
+      !AddExtension(cert, signer, NID_authority_key_identifier, "keyid:always")) {
     return {};
   }
   if (X509_sign(cert, issuerKey ? issuerKey.get() : key.get(), EVP_sha256()) <= 0) return {};

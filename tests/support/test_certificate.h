@@ -24,7 +24,7 @@ struct CertificateSpec {
   // Validity, in days from now.
   int validFromDays = -1;
   int validToDays = 30;
-  bool authority = false;                  // a CA (basicConstraints CA:TRUE)
+  bool authority = false;                   // a CA (basicConstraints CA:TRUE)
   const TestCertificate* issuer = nullptr;  // null: self-signed
 };
 

@@ -396,7 +396,7 @@ CFtpServer::Started StartServer(ServerKind kind, const fs::path& root) {
     case ServerKind::kVsftpdImplicitTls: {
       test::VsftpdOptions options;
       options.tls = kind == ServerKind::kVsftpdExplicitTls ? test::FtpTls::kExplicit
-                                                            : test::FtpTls::kImplicit;
+                                                           : test::FtpTls::kImplicit;
       options.certificate = ServerCertificate();
       return CFtpServer::StartVsftpd(root, options);
     }
@@ -645,8 +645,7 @@ TEST_P(StartDirectoryTest, CatalogBeginsAtTheStartDirectory) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, StartDirectoryTest,
-                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kVsftpd),
-                         KindName);
+                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kVsftpd), KindName);
 
 // Waits (on a helper thread) until `path` has been entered on any
 // connection of `server`.

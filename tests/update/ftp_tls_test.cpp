@@ -70,7 +70,8 @@ TEST_P(FtpTlsTrustTest, CertificateIsTrustedOrRefusedBeforeTheLogin) {
   CTempTree served;
   served.AddFile("f", "x");
   CTempTree keys;
-  const TestCertificate ca = MakeTestCertificate(keys.path(), "ca", {"Orvane Test CA", -1, 30, true});
+  const TestCertificate ca =
+      MakeTestCertificate(keys.path(), "ca", {"Orvane Test CA", -1, 30, true});
   CertificateSpec spec;
   if (c.cert != TrustCase::Cert::kSelfSigned) spec.issuer = &ca;
   if (c.cert == TrustCase::Cert::kCaSignedOtherName) spec.name = "other.example";
