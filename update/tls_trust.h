@@ -67,9 +67,9 @@ class CTlsTrust {
   // the whole listing on a near server.
   void* systemStore_ = nullptr;
   // The key exchange group the server chose (an OpenSSL NID; 0: none yet).
-  // Data connections offer it first, so that a server that insists on one
-  // group (vsftpd takes P-256 only) costs no extra round trip (a TLS 1.3
-  // HelloRetryRequest) on every listing.
+  // Later connections offer it first, so that a server that insists on one
+  // group costs no extra round trip (a TLS 1.3 HelloRetryRequest) on every
+  // listing.
   int group_ = 0;
 };
 
