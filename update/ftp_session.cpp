@@ -372,10 +372,22 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
   // quoted FEAT ("*": a server without FEAT is no failure). The connection
   // then stays in the multi handle's cache for the listings.
   curl_slist* quote = curl_slist_append(nullptr, "*FEAT");
+  // A start directory that cannot be entered fails the login, rather than
+  // the crawl finding its top directory "not entered" as if it were one
+  // more unreadable directory.
+  const std::string enterStart = "*CWD " + startDir_;
+  if (!startDir_.empty()) quote = curl_slist_append(quote, enterStart.c_str());
   curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
   FtpResult result = Perform(baseUrl_ + "/", Request::kLogin);
   curl_easy_setopt(easy, CURLOPT_QUOTE, nullptr);
   curl_slist_free_all(quote);
+  if (result.curlCode == CURLE_OK && !closed_ && !startDir_.empty() && cwdReplyCode_ / 100 != 2) {
+    const long code = cwdReplyCode_ != 0 ? cwdReplyCode_ : 550;
+    result =
+        Failure(code / 100 == 4 ? FtpOutcome::kTransient : FtpOutcome::kRefused, CURLE_QUOTE_ERROR,
+                "The start directory " + startDir_ + " cannot be entered: " + cwdReply_);
+    result.replyCode = code;
+  }
 
   if (trust_ != nullptr) {
     peer_ = trust_->peer();

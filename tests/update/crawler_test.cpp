@@ -642,6 +642,14 @@ TEST_P(StartDirectoryTest, CatalogBeginsAtTheStartDirectory) {
       EXPECT_TRUE(path == "/pub" || path.starts_with("/pub/")) << path;
     }
   }
+
+  // A start directory that is not there fails the login, naming it.
+  FtpLogin login = server.Login();
+  login.startDir = "/pub/a/y";
+  CFtpSession session;
+  const FtpResult opened = session.Open(login, kQuick);
+  EXPECT_EQ(opened.outcome, FtpOutcome::kRefused);
+  EXPECT_NE(opened.errorText.find("/pub/a/y"), std::string::npos) << opened.errorText;
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, StartDirectoryTest,
