@@ -161,36 +161,6 @@ TEST(FtpTlsTest, ServerWithoutTlsIsRefusedNeverPlain) {
   EXPECT_EQ(commands, (std::vector<std::string>{"AUTH TLS", "AUTH SSL"}));
 }
 
-TEST(FtpTlsTest, TlsAddsNoCommandToAListing) {
-  // Session reuse, PBSZ and PROT happen once per connection; a listing under
-  // TLS is asked for as a plain one is.
-  CTempTree served;
-  for (int d = 0; d < 6; ++d) served.AddFile("d" + std::to_string(d) + "/f", "x");
-  CTempTree keys;
-  std::vector<std::size_t> perListing;
-  for (const FtpTls tls : {FtpTls::kNone, FtpTls::kExplicit}) {
-    VsftpdOptions options;
-    options.tls = tls;
-    options.certificate = MakeTestCertificate(keys.path(), "server");
-    START_OR_SKIP(server, CFtpServer::StartVsftpd(served.path(), options));
-    CFtpSession session;
-    const FtpResult opened = session.Open(server.Login());
-    ASSERT_TRUE(opened.ok()) << opened.errorText;
-    const auto list = [&](const std::string& path) {
-      const FtpResult listed =
-          session.ListDirectory(path, [](std::span<const ListingEntry>) { return true; });
-      EXPECT_TRUE(listed.ok()) << listed.errorText;
-    };
-    list("/");
-    server.ClearCommands();
-    for (int d = 0; d < 6; ++d) list("/d" + std::to_string(d));
-    perListing.push_back(server.Commands().size());
-  }
-  ASSERT_EQ(perListing.size(), 2u);
-  EXPECT_EQ(perListing[1], perListing[0]);
-  EXPECT_LE(perListing[0], 2u * 6);
-}
-
 TEST(FtpTlsTest, CloseFromAnotherThreadEndsATlsListing) {
   constexpr int kFiles = 20000;
   CTempTree served;
