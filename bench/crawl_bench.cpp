@@ -35,6 +35,10 @@
 //   ORVANE_CRAWL_LOG                        the server's command log
 //   ORVANE_CRAWL_LOG_KIND                   "pyftpdlib" or "vsftpd"
 //   ORVANE_CRAWL_USER, ORVANE_CRAWL_PASS    a login other than anonymous
+//   ORVANE_CRAWL_PROTOCOL=ftpes|ftps        FTP over TLS (rclone likewise,
+//                                           without TLS 1.3, which Debian's
+//                                           1.60 cannot do with vsftpd)
+//   ORVANE_CRAWL_PIN=SHA256:...             the server certificate's key
 // Without ORVANE_CRAWL_PORT the benchmark makes the tree in a temporary
 // directory and serves it itself, with the server ORVANE_CRAWL_SERVER
 // names: "pyftpdlib" (tests/fixtures/ftp_server.py, the default), "vsftpd"
@@ -75,6 +79,7 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/listing_merge.h"
+#include "catalog/site_protocol.h"
 #include "tests/support/ftp_server.h"
 #include "update/crawler.h"
 #include "update/ftp_session.h"
@@ -201,6 +206,9 @@ class Target {
     login.port = port_;
     login.user = user_;
     login.password = password_;
+    login.protocol =
+        ParseProtocol(Env("ORVANE_CRAWL_PROTOCOL", "ftp")).value_or(SiteProtocol::kFtp);
+    login.pinnedKey = Env("ORVANE_CRAWL_PIN");
     return login;
   }
   const std::string& serverName() const { return serverName_; }
@@ -533,9 +541,14 @@ void BM_Rclone(benchmark::State& state) {
   }
   std::string obscured;
   std::getline(std::ifstream(out), obscured);
-  const std::string remote = ":ftp,host=" + target.host() +
-                             ",port=" + std::to_string(target.port()) + ",user=" + target.user() +
-                             ",pass=" + obscured + ":/";
+  const std::string protocol = Env("ORVANE_CRAWL_PROTOCOL", "ftp");
+  const std::string tls = protocol == "ftpes"  ? ",explicit_tls=true"
+                          : protocol == "ftps" ? ",tls=true"
+                                               : "";
+  const std::string remote =
+      ":ftp,host=" + target.host() + ",port=" + std::to_string(target.port()) +
+      ",user=" + target.user() + ",pass=" + obscured +
+      (tls.empty() ? "" : tls + ",no_check_certificate=true,disable_tls13=true") + ":/";
   double wall = 0;
   std::size_t lines = 0;
   for (auto _ : state) {

@@ -3,9 +3,11 @@
 # in one interleaved run: each round runs every benchmark once, and the
 # summary gives the median of the rounds and the ratios of the medians.
 #
-# Usage: bench/crawl_rtt.sh [-s vsftpd|pure-ftpd] [-r RTT_MS] [-c 1,8,16]
+# Usage: bench/crawl_rtt.sh [-s vsftpd|vsftpd-tls|pure-ftpd] [-r RTT_MS] [-c 1,8,16]
 #                           [-t TOPxSUB] [-n ROUNDS] [-f FILTER] [-b BUILD_DIR]
-#   -s  server, started inside the namespace (default vsftpd)
+#   -s  server, started inside the namespace (default vsftpd); vsftpd-tls
+#       requires explicit TLS and session reuse on data connections, with a
+#       self-signed certificate whose key the crawls pin
 #   -r  round-trip time (default 20); the namespace comes from
 #       ../shared/tools/rtt/setup.sh (root only; never in CI)
 #   -c  connections of the crawls, checkers of rclone (default 1,8,16)
@@ -44,13 +46,13 @@ while getopts "s:r:c:t:n:f:b:T:a:" opt; do
     b) build=$(cd "$OPTARG" && pwd) ;;
     T) trace=$OPTARG ;;
     a) awkward=$OPTARG ;;
-    *) sed -n '2,24p' "$0" >&2; exit 2 ;;
+    *) sed -n '2,26p' "$0" >&2; exit 2 ;;
   esac
 done
 bench=$build/bench/crawl_bench
 [ -x "$bench" ] || { echo "no $bench (build the crawl_bench target)" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || { echo "needs root (network namespace)" >&2; exit 1; }
-rtt_dir=$(cd "$here/../shared/tools/rtt" 2>/dev/null && pwd || cd /work/shared/tools/rtt && pwd)
+rtt_dir=$(cd "$here/../shared/tools/rtt" 2>/dev/null && pwd || { cd /work/shared/tools/rtt && pwd; })
 state=${RTT_STATE_DIR:-${TMPDIR:-/tmp}/orvane-rtt}/netns.env
 [ -e "$state" ] && { echo "the rtt namespace is in use ($state)" >&2; exit 1; }
 
@@ -77,8 +79,26 @@ port=2121
 user=anonymous
 pass=orvane@ftp.cn
 case $server in
-  vsftpd)
+  vsftpd|vsftpd-tls)
     mkdir -p "$work/empty"
+    tls_config=
+    if [ "$server" = vsftpd-tls ]; then
+      openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes \
+        -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 -subj "/CN=$host" \
+        -addext "subjectAltName=IP:$host" 2>/dev/null
+      export ORVANE_CRAWL_PROTOCOL=ftpes
+      ORVANE_CRAWL_PIN=SHA256:$(openssl x509 -in "$work/cert.pem" -pubkey -noout |
+        openssl pkey -pubin -outform der | openssl dgst -sha256 -binary | base64)
+      export ORVANE_CRAWL_PIN
+      tls_config="ssl_enable=YES
+allow_anon_ssl=YES
+force_anon_logins_ssl=YES
+force_anon_data_ssl=YES
+require_ssl_reuse=YES
+ssl_ciphers=HIGH
+rsa_cert_file=$work/cert.pem
+rsa_private_key_file=$work/key.pem"
+    fi
     cat > "$work/vsftpd.conf" <<EOF
 listen=YES
 listen_ipv6=NO
@@ -99,6 +119,7 @@ pasv_enable=YES
 hide_ids=YES
 max_clients=0
 max_per_ip=0
+$tls_config
 EOF
     setsid ip netns exec orvane-rtt /usr/sbin/vsftpd "$work/vsftpd.conf" \
       > "$work/server.err" 2>&1 < /dev/null &

@@ -243,6 +243,12 @@ struct CurlCallbacks {
     static_cast<CFtpSession*>(self)->CloseSocket(socket);
     return 0;
   }
+
+  // Every TLS connection, control or data, gets the trust check.
+  static CURLcode SslContext(CURL*, void* sslContext, void* self) {
+    CTlsTrust* trust = static_cast<CFtpSession*>(self)->trust_.get();
+    return trust != nullptr && trust->Install(sslContext) ? CURLE_OK : CURLE_SSL_CERTPROBLEM;
+  }
 };
 
 CFtpSession::CFtpSession() = default;
@@ -264,6 +270,11 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
   if (HasLineBreakOrNul(login.user) || HasLineBreakOrNul(login.password)) {
     return Failure(FtpOutcome::kRefused, CURLE_LOGIN_DENIED,
                    "The login contains a line break or a NUL byte");
+  }
+  if (!login.startDir.empty() &&
+      (login.startDir.front() != '/' || HasLineBreakOrNul(login.startDir))) {
+    return Failure(FtpOutcome::kRefused, CURLE_URL_MALFORMAT,
+                   "The start directory is not an absolute path");
   }
   {
     std::lock_guard lock(mutex_);
@@ -292,10 +303,33 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
     }
     host = "[" + host + "]";
   }
-  baseUrl_ = "ftp://" + host + ":" + std::to_string(login.port);
+  const bool implicitTls = login.protocol == SiteProtocol::kFtps;
+  baseUrl_ = (implicitTls ? "ftps://" : "ftp://") + host + ":" + std::to_string(login.port);
+  startDir_ = login.startDir;
+  while (!startDir_.empty() && startDir_.back() == '/') startDir_.pop_back();
 
   CURL* easy = easy_;
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, implicitTls ? "ftps" : "ftp");
+  if (UsesTls(login.protocol)) {
+    trust_ = std::make_unique<CTlsTrust>(login.host, login.pinnedKey);
+    // Required on the control connection and every data connection: a
+    // server that refuses AUTH TLS ends the login before USER.
+    curl_easy_setopt(easy, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+    curl_easy_setopt(easy, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+    curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    // The trust check (CTlsTrust, installed on each connection's context)
+    // replaces libcurl's, which knows no pinned key beside the store.
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    // Data connections resume the control connection's session from this
+    // cache (on by default; servers may insist on it).
+    curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+    if (curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &CurlCallbacks::SslContext) != CURLE_OK) {
+      return Failure(FtpOutcome::kRefused, CURLE_NOT_BUILT_IN,
+                     "This libcurl cannot check certificates (it is not built with OpenSSL)");
+    }
+  }
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   if (!login.user.empty()) {
     curl_easy_setopt(easy, CURLOPT_USERNAME, login.user.c_str());
@@ -338,11 +372,35 @@ FtpResult CFtpSession::Open(const FtpLogin& login, const FtpTimeouts& timeouts) 
   // quoted FEAT ("*": a server without FEAT is no failure). The connection
   // then stays in the multi handle's cache for the listings.
   curl_slist* quote = curl_slist_append(nullptr, "*FEAT");
+  // A start directory that cannot be entered fails the login, rather than
+  // the crawl finding its top directory "not entered" as if it were one
+  // more unreadable directory.
+  const std::string enterStart = "*CWD " + startDir_;
+  if (!startDir_.empty()) quote = curl_slist_append(quote, enterStart.c_str());
   curl_easy_setopt(easy, CURLOPT_QUOTE, quote);
   FtpResult result = Perform(baseUrl_ + "/", Request::kLogin);
   curl_easy_setopt(easy, CURLOPT_QUOTE, nullptr);
   curl_slist_free_all(quote);
+  if (result.curlCode == CURLE_OK && !closed_ && !startDir_.empty() && cwdReplyCode_ / 100 != 2) {
+    const long code = cwdReplyCode_ != 0 ? cwdReplyCode_ : 550;
+    result =
+        Failure(code / 100 == 4 ? FtpOutcome::kTransient : FtpOutcome::kRefused, CURLE_QUOTE_ERROR,
+                "The start directory " + startDir_ + " cannot be entered: " + cwdReply_);
+    result.replyCode = code;
+  }
 
+  if (trust_ != nullptr) {
+    peer_ = trust_->peer();
+    if (result.curlCode == CURLE_USE_SSL_FAILED && !closed_) {
+      // libcurl stops right after the refusal: USER was never sent.
+      result.outcome = FtpOutcome::kRefused;
+      result.errorText =
+          "The server refused AUTH TLS; the site is set to FTP over TLS, which "
+          "is never given up for plain FTP";
+      if (!lastReply_.empty()) result.errorText += " (" + lastReply_ + ")";
+      if (result.errorText.size() > kMaxErrorText) result.errorText.resize(kMaxErrorText);
+    }
+  }
   connected_ = result.ok();
   result.entered = false;
   mlsd_ = AnnouncesMlst(features_);
@@ -366,6 +424,8 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
   }
 
+  const std::string serverPath = ServerPath(absolutePath);
+  absolutePath = serverPath;
   sink_ = &onEntries;
   batchSize_ = 0;
   splitter_.Reset(mlsd_ ? ListingFormat::kMlsd : ListingFormat::kList);
@@ -509,6 +569,8 @@ FtpResult CFtpSession::ListRaw(std::string_view absolutePath, std::string_view c
   if (!connected_) {
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "The session is not connected");
   }
+  const std::string serverPath = ServerPath(absolutePath);
+  absolutePath = serverPath;
   sink_ = nullptr;
   rawSink_ = &onData;
   unconfirmed_ = false;
@@ -538,7 +600,7 @@ FtpResult CFtpSession::PathFacts(std::string_view absolutePath, std::string& fac
     return Failure(FtpOutcome::kRefused, CURLE_FAILED_INIT, "No MLST on this session");
   }
   // "*": a refusal is no failure of the transfer; the facts stay empty.
-  const std::string command = "*MLST " + std::string(absolutePath);
+  const std::string command = "*MLST " + ServerPath(absolutePath);
   curl_slist* quote = curl_slist_append(nullptr, command.c_str());
   curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
   mlstFacts_ = &facts;
@@ -918,7 +980,23 @@ FtpResult CFtpSession::Perform(const std::string& url, Request request) {
       result.errorText = curl_multi_strerror(multiCode);
       break;
   }
+  NoteTrust(result);
   return result;
+}
+
+void CFtpSession::NoteTrust(FtpResult& result) const {
+  // A refused certificate ends the handshake with an error of OpenSSL's
+  // (curl 35 or 60); what matters is which certificate and why.
+  if (trust_ == nullptr || !trust_->refused() || result.outcome == FtpOutcome::kCancelled) return;
+  result.outcome = FtpOutcome::kUntrusted;
+  result.errorText = trust_->RefusalText();
+  if (result.errorText.size() > kMaxErrorText) result.errorText.resize(kMaxErrorText);
+}
+
+std::string CFtpSession::ServerPath(std::string_view absolutePath) const {
+  if (startDir_.empty()) return std::string(absolutePath);
+  if (absolutePath.find_first_not_of('/') == std::string_view::npos) return startDir_;
+  return startDir_ + std::string(absolutePath);
 }
 
 }  // namespace orvane

@@ -48,6 +48,20 @@
 // as a time-out does (kTransient). The windows start with the call and
 // again with the listing data.
 //
+// TLS (login.protocol ftpes or ftps): ftpes sends AUTH TLS right after the
+// greeting and fails (kRefused) when the server refuses it, never going on
+// in plain text; ftps speaks TLS from the first byte. Either way the
+// server's certificate is checked during the handshake (CTlsTrust), before
+// USER and PASS; an untrusted one ends Open with kUntrusted and peer()
+// showing it. Then PBSZ 0 and PROT P, so that listings travel under TLS
+// too, each data connection resuming the control connection's TLS session
+// from libcurl's session cache (servers that demand it, vsftpd's
+// require_ssl_reuse, refuse a fresh handshake there). TLS 1.2 or later.
+//
+// Start directory: every path the session is given is below
+// login.startDir; the server sees startDir + path ("/" is the start
+// directory itself), and what the session hands back holds no prefix.
+//
 // Failures are classified by ftp_error.h. Entry names are the server's
 // bytes; paths are sent as bytes too (each segment percent-encoded in the
 // URL, so spaces, "#", "%", "?" and bytes that are not UTF-8 arrive as they
@@ -61,6 +75,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
@@ -70,6 +85,7 @@
 #include "update/ftp_error.h"
 #include "update/listing_parser.h"
 #include "update/listing_session.h"
+#include "update/tls_trust.h"
 
 namespace orvane {
 
@@ -80,9 +96,10 @@ class CFtpSession final : public CListingSession {
   CFtpSession(const CFtpSession&) = delete;
   CFtpSession& operator=(const CFtpSession&) = delete;
 
-  // Connects in passive mode and logs in with `login` (USER/PASS), then asks
-  // for FEAT. On failure the session stays unusable; curlCode 2
-  // (CURLE_FAILED_INIT) means the libcurl handles could not be created.
+  // Connects in passive mode (under TLS for ftpes and ftps, the certificate
+  // checked first) and logs in with `login` (USER/PASS), then asks for FEAT.
+  // kUntrusted: the certificate was refused, nothing naming the user sent. On failure the session
+  // stays unusable; curlCode 2 (CURLE_FAILED_INIT) means the libcurl handles could not be created.
   // Precondition: called once, before anything but Close().
   FtpResult Open(const FtpLogin& login, const FtpTimeouts& timeouts) override;
   FtpResult Open(const FtpLogin& login) { return Open(login, FtpTimeouts{}); }
@@ -169,12 +186,19 @@ class CFtpSession final : public CListingSession {
   void Collect(const ListingEntry& entry);
   void Deliver();
 
+  // The server's path for a path below the start directory.
+  std::string ServerPath(std::string_view absolutePath) const;
+  // Turns a transfer that failed on a refused certificate into kUntrusted.
+  void NoteTrust(FtpResult& result) const;
+
   int OpenSocket(int family, int type, int protocol);
   void CloseSocket(int socket);
   friend struct CurlCallbacks;  // libcurl's C callbacks, in the source file
 
   FtpTimeouts timeouts_;
-  std::string baseUrl_;  // "ftp://host:port"
+  std::string baseUrl_;               // "ftp://host:port" or "ftps://host:port"
+  std::string startDir_;              // without a trailing "/"; empty for the root
+  std::unique_ptr<CTlsTrust> trust_;  // ftpes and ftps only
   std::string features_;
   bool mlsd_ = false;
   bool opened_ = false;     // Open was called

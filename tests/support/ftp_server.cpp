@@ -130,8 +130,10 @@ std::vector<std::string> WithParentDeathSignal(std::vector<std::string> argv) {
   return argv;
 }
 
-// Connects and reads the greeting up to its final "220 " line.
-bool Greets(const std::string& host, std::uint16_t port) {
+// Connects and reads the greeting up to its final "220 " line; with
+// `plainGreeting` false (implicit TLS, where the greeting comes after a
+// handshake) the connection alone says that the server is up.
+bool Greets(const std::string& host, std::uint16_t port, bool plainGreeting) {
   const bool v6 = host.find(':') != std::string::npos;
   const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -152,6 +154,7 @@ bool Greets(const std::string& host, std::uint16_t port) {
   }
   bool ready = false;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&storage), length) == 0) {
+    ready = !plainGreeting;
     std::string received;
     const auto deadline = Clock::now() + 5s;
     while (!ready && Clock::now() < deadline) {
@@ -166,6 +169,18 @@ bool Greets(const std::string& host, std::uint16_t port) {
   }
   ::close(fd);
   return ready;
+}
+
+// Anonymous logins and listings under TLS only, each data connection
+// resuming the control connection's session, TLS 1.2 and 1.3 offered.
+std::string VsftpdTlsConfig(const VsftpdOptions& options) {
+  if (options.tls == FtpTls::kNone) return {};
+  return "ssl_enable=YES\nallow_anon_ssl=YES\nforce_anon_logins_ssl=YES\n"
+         "force_anon_data_ssl=YES\nrequire_ssl_reuse=YES\nssl_ciphers=HIGH\n"
+         "rsa_cert_file=" +
+         options.certificate.certificate.string() +
+         "\nrsa_private_key_file=" + options.certificate.key.string() + "\n" +
+         (options.tls == FtpTls::kImplicit ? "implicit_ssl=YES\n" : "");
 }
 
 }  // namespace
@@ -231,6 +246,13 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
 }
 
 CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, int maxPerIp) {
+  VsftpdOptions options;
+  options.maxPerIp = maxPerIp;
+  return StartVsftpd(root, options);
+}
+
+CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, const VsftpdOptions& options) {
+  const int maxPerIp = options.maxPerIp;
   Started started;
   const fs::path binary = "/usr/sbin/vsftpd";
   if (!IsExecutable(binary)) {
@@ -240,6 +262,11 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, int maxPerIp) 
   }
   std::unique_ptr<CFtpServer> server(new CFtpServer);
   server->kind_ = Kind::kVsftpd;
+  if (options.tls != FtpTls::kNone) {
+    server->protocol_ =
+        options.tls == FtpTls::kImplicit ? SiteProtocol::kFtps : SiteProtocol::kFtpes;
+    server->certificate_ = options.certificate;
+  }
   server->commandLog_ = server->work_ / "vsftpd.log";
   server->work_.AddDir("empty");
   const fs::path configFile = server->work_ / "vsftpd.conf";
@@ -259,7 +286,8 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, int maxPerIp) 
         "xferlog_enable=YES\nxferlog_std_format=NO\nlog_ftp_protocol=YES\n"
         "vsftpd_log_file=" +
         server->commandLog_.string() + "\n" +
-        (maxPerIp > 0 ? "max_per_ip=" + std::to_string(maxPerIp) + "\n" : std::string());
+        (maxPerIp > 0 ? "max_per_ip=" + std::to_string(maxPerIp) + "\n" : std::string()) +
+        VsftpdTlsConfig(options);
     if (!WriteFile(configFile, config)) return {};
     return WithParentDeathSignal({binary.string(), configFile.string()});
   };
@@ -282,6 +310,10 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root,
   }
   std::unique_ptr<CFtpServer> server(new CFtpServer);
   server->kind_ = Kind::kPureFtpd;
+  if (!options.certificate.certificate.empty()) {
+    server->protocol_ = SiteProtocol::kFtpes;
+    server->certificate_ = options.certificate;
+  }
   server->user_ = kPureUser;
   server->password_ = kPurePassword;
   // One virtual user chrooted ("/./") into `root`, running as nobody.
@@ -320,6 +352,12 @@ CFtpServer::Started CFtpServer::StartPureFtpd(const fs::path& root,
                                      "-H"};
     if (!options.defaultListingCut) argv.insert(argv.end(), {"-L", "2000000:128"});
     if (options.maxPerIp > 0) argv.insert(argv.end(), {"-C", std::to_string(options.maxPerIp)});
+    if (!options.certificate.certificate.empty()) {
+      // -Y 3: TLS required for the login and for every data connection.
+      argv.insert(argv.end(), {"-Y", "3", "-2",
+                               options.certificate.certificate.string() + "," +
+                                   options.certificate.key.string()});
+    }
     return WithParentDeathSignal(std::move(argv));
   };
   if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
@@ -451,7 +489,7 @@ bool CFtpServer::WaitUntilReady(std::string& error) {
       error = "the server exited at start: " + ServerLog();
       return false;
     }
-    if (Greets(host_, port_)) return true;
+    if (Greets(host_, port_, protocol_ != SiteProtocol::kFtps)) return true;
     std::this_thread::sleep_for(50ms);
   }
   error = "the server did not answer on port " + std::to_string(port_) + ": " + ServerLog();

@@ -5,10 +5,14 @@
 //   pyftpdlib  tests/fixtures/ftp_server.py under /usr/bin/python3 (where
 //              Debian installs python3-pyftpdlib); scripted faults, a
 //              command log, names passed through as bytes
-//   vsftpd     /usr/sbin/vsftpd, anonymous, LIST only (no MLSD)
+//   vsftpd     /usr/sbin/vsftpd, anonymous, LIST only (no MLSD); optionally
+//              with TLS required, explicit (AUTH TLS) or implicit, and the
+//              data connections bound to the control connection's TLS
+//              session (require_ssl_reuse)
 //   pure-ftpd  from $ORVANE_PURE_FTPD_DIR, /usr/sbin or the cache that
 //              tests/fixtures/fetch_pure_ftpd.sh fills (an unpacked Debian
-//              package: it conflicts with vsftpd); one virtual user
+//              package: it conflicts with vsftpd); one virtual user;
+//              optionally with TLS required on control and data
 //
 // A server also ends when the test process dies without running the
 // destructor: the fixture script when its standard input (a pipe held by the
@@ -35,6 +39,7 @@
 #include <vector>
 
 #include "tests/support/temp_tree.h"
+#include "tests/support/test_certificate.h"
 #include "update/listing_session.h"
 
 namespace orvane::test {
@@ -83,7 +88,19 @@ struct PyFtpOptions {
   std::vector<FtpFault> faults;
 };
 
+// How a server speaks TLS: not at all, after AUTH TLS (required before the
+// login), or from the first byte.
+enum class FtpTls { kNone, kExplicit, kImplicit };
+
+struct VsftpdOptions {
+  int maxPerIp = 0;  // > 0: connections at once from one address
+  FtpTls tls = FtpTls::kNone;
+  TestCertificate certificate;  // the one the server shows under TLS
+};
+
 struct PureFtpdOptions {
+  // Explicit TLS, required for the login and every listing, when set.
+  TestCertificate certificate;
   // pure-ftpd cuts a listing at 10,000 entries ("226 Output truncated to
   // 10000 matches") unless told otherwise; the fixture lifts the cut unless
   // this asks for the server's own.
@@ -106,6 +123,7 @@ class CFtpServer {
                                 const PyFtpOptions& options = {});
   // `maxPerIp` > 0 limits the connections at once from one address.
   static Started StartVsftpd(const std::filesystem::path& root, int maxPerIp = 0);
+  static Started StartVsftpd(const std::filesystem::path& root, const VsftpdOptions& options);
   static Started StartPureFtpd(const std::filesystem::path& root,
                                const PureFtpdOptions& options = {});
 
@@ -117,7 +135,8 @@ class CFtpServer {
   const std::string& host() const { return host_; }
   std::uint16_t port() const { return port_; }
   pid_t pid() const { return pid_; }
-  // The login that the server accepts.
+  // The login that the server accepts; for a TLS server, with its
+  // certificate's key pinned.
   const std::string& user() const { return user_; }
   const std::string& password() const { return password_; }
   FtpLogin Login() const {
@@ -126,6 +145,8 @@ class CFtpServer {
     login.port = port_;
     login.user = user_;
     login.password = password_;
+    login.protocol = protocol_;
+    login.pinnedKey = certificate_.fingerprint;
     return login;
   }
 
@@ -157,6 +178,8 @@ class CFtpServer {
   int lifeline_ = -1;  // write end of the fixture script's standard input
   std::string user_ = "anonymous";
   std::string password_ = "orvane@ftp.cn";
+  SiteProtocol protocol_ = SiteProtocol::kFtp;
+  TestCertificate certificate_;  // TLS servers: the one they show
   std::filesystem::path commandLog_;
   std::size_t commandsSkipped_ = 0;  // lines before the last ClearCommands
 };

@@ -254,7 +254,8 @@ class CrawlerTest : public ::testing::Test {
   // The same for any site, with connections_ connections.
   bool CrawlSite(CFtpServer& server, CFTPSite& site, CFTPDir& dir, IRemovalSink& sink,
                  const CrawlLimits& limits = {}, const FtpTimeouts& timeouts = kPatient) {
-    const FtpLogin login = server.Login();
+    FtpLogin login = server.Login();
+    login.startDir = startDir_;
     CFtpSession session;
     const FtpResult opened = session.Open(login, timeouts);
     EXPECT_TRUE(opened.ok()) << opened.errorText;
@@ -325,13 +326,30 @@ class CrawlerTest : public ::testing::Test {
   }
   // Whether crawls ask for recursive listings.
   bool recursive_ = false;
+  // The server directory the site's catalog begins at.
+  std::string startDir_ = "/";
   // Commands the last crawl sent on its own connection.
   std::uint64_t commandsSent_ = 0;
 };
 
 // --- The catalog equals the server's tree --------------------------------
 
-enum class ServerKind { kPyMlsd, kPyList, kVsftpd, kPureFtpd };
+// The TLS servers require TLS for the login and every listing; vsftpd also
+// requires each data connection to resume the control connection's TLS
+// session.
+enum class ServerKind {
+  kPyMlsd,
+  kPyList,
+  kVsftpd,
+  kPureFtpd,
+  kVsftpdExplicitTls,
+  kVsftpdImplicitTls,
+  kPureFtpdTls
+};
+
+bool IsPureFtpd(ServerKind kind) {
+  return kind == ServerKind::kPureFtpd || kind == ServerKind::kPureFtpdTls;
+}
 
 std::string KindName(const ::testing::TestParamInfo<ServerKind>& info) {
   switch (info.param) {
@@ -343,8 +361,22 @@ std::string KindName(const ::testing::TestParamInfo<ServerKind>& info) {
       return "Vsftpd";
     case ServerKind::kPureFtpd:
       return "PureFtpd";
+    case ServerKind::kVsftpdExplicitTls:
+      return "VsftpdExplicitTls";
+    case ServerKind::kVsftpdImplicitTls:
+      return "VsftpdImplicitTls";
+    case ServerKind::kPureFtpdTls:
+      return "PureFtpdTls";
   }
   return "?";
+}
+
+// One self-signed certificate for every TLS server of the process; the
+// servers' Login() pins it.
+const test::TestCertificate& ServerCertificate() {
+  static const CTempTree dir;
+  static const test::TestCertificate certificate = test::MakeTestCertificate(dir.path(), "server");
+  return certificate;
 }
 
 CFtpServer::Started StartServer(ServerKind kind, const fs::path& root) {
@@ -360,6 +392,19 @@ CFtpServer::Started StartServer(ServerKind kind, const fs::path& root) {
       return CFtpServer::StartVsftpd(root);
     case ServerKind::kPureFtpd:
       return CFtpServer::StartPureFtpd(root);
+    case ServerKind::kVsftpdExplicitTls:
+    case ServerKind::kVsftpdImplicitTls: {
+      test::VsftpdOptions options;
+      options.tls = kind == ServerKind::kVsftpdExplicitTls ? test::FtpTls::kExplicit
+                                                           : test::FtpTls::kImplicit;
+      options.certificate = ServerCertificate();
+      return CFtpServer::StartVsftpd(root, options);
+    }
+    case ServerKind::kPureFtpdTls: {
+      PureFtpdOptions options;
+      options.certificate = ServerCertificate();
+      return CFtpServer::StartPureFtpd(root, options);
+    }
   }
   return {};
 }
@@ -557,7 +602,7 @@ TEST_P(CrawlAheadServerTest, CatalogEqualsTheOneConnectionCrawl) {
     EXPECT_EQ(sinkFour.paths, sinkOne.paths);
     EXPECT_EQ(four.GetCrawlCounts(), one.GetCrawlCounts());
     EXPECT_EQ(Differences(FlattenCatalog(*four.rootDir), FlattenDisk(tree_.path())),
-              GetParam() == ServerKind::kPureFtpd
+              IsPureFtpd(GetParam())
                   ? Differences(FlattenCatalog(*one.rootDir), FlattenDisk(tree_.path()))
                   : "");
   }
@@ -566,8 +611,49 @@ TEST_P(CrawlAheadServerTest, CatalogEqualsTheOneConnectionCrawl) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, CrawlAheadServerTest,
                          ::testing::Values(ServerKind::kPyMlsd, ServerKind::kPyList,
-                                           ServerKind::kVsftpd, ServerKind::kPureFtpd),
+                                           ServerKind::kVsftpd, ServerKind::kPureFtpd,
+                                           ServerKind::kVsftpdExplicitTls,
+                                           ServerKind::kVsftpdImplicitTls,
+                                           ServerKind::kPureFtpdTls),
                          KindName);
+
+class StartDirectoryTest : public CrawlerTest, public ::testing::WithParamInterface<ServerKind> {};
+
+TEST_P(StartDirectoryTest, CatalogBeginsAtTheStartDirectory) {
+  // The catalog holds the start directory's tree under "/", and the server
+  // is asked for nothing outside it, by path or by CWD.
+  MakeSmallTree();
+  tree_.AddFile("pub/-x/c\x01d/f", "control byte");
+  for (int i = 0; i < 20; ++i) tree_.AddFile("pub/many/d" + std::to_string(i) + "/f", "m");
+  START_OR_SKIP(server, StartServer(GetParam(), tree_.path()));
+  connections_ = 3;
+  for (const char* startDir : {"/pub", "/pub/"}) {
+    startDir_ = startDir;
+    server.ClearCommands();
+    ASSERT_TRUE(Crawl(server)) << StatusText(site_.Status());
+    EXPECT_EQ(Differences(FlattenCatalog(root()), FlattenDisk(tree_ / "pub")), "") << startDir;
+    // libcurl goes back to the login directory ("CWD /") before the quoted
+    // CWD into a name with a control byte; nothing is listed there.
+    std::vector<std::string> commands = server.Commands();
+    std::erase(commands, "CWD /");
+    const std::vector<std::string> entered = Entered(commands);
+    EXPECT_FALSE(entered.empty());
+    for (const std::string& path : entered) {
+      EXPECT_TRUE(path == "/pub" || path.starts_with("/pub/")) << path;
+    }
+  }
+
+  // A start directory that is not there fails the login, naming it.
+  FtpLogin login = server.Login();
+  login.startDir = "/pub/a/y";
+  CFtpSession session;
+  const FtpResult opened = session.Open(login, kQuick);
+  EXPECT_EQ(opened.outcome, FtpOutcome::kRefused);
+  EXPECT_NE(opened.errorText.find("/pub/a/y"), std::string::npos) << opened.errorText;
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, StartDirectoryTest,
+                         ::testing::Values(ServerKind::kPyMlsd, ServerKind::kVsftpd), KindName);
 
 // Waits (on a helper thread) until `path` has been entered on any
 // connection of `server`.
