@@ -62,6 +62,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -159,6 +160,13 @@ class CFtpSession final : public CListingSession {
   };
   FtpResult Perform(const std::string& url, Request request);
   FtpResult ListAfterQuotedCwd(std::string_view absolutePath);
+  FtpResult ListOverDataConnection(std::string_view absolutePath);
+  // The listing as a STAT reply on the control connection; nothing when the
+  // data connection must list the directory (see the top of this file).
+  std::optional<FtpResult> ListByStat(std::string_view absolutePath, const FtpEntrySink& onEntries);
+  void OnStatReply(std::string_view chunk);
+  bool ControlBytesWaiting();
+  void DropControlConnection();
   // Hands out the entries still held after a listing's transfer.
   void FinishListing(const FtpResult& result);
   void Touch(Phase phase);
@@ -226,6 +234,24 @@ class CFtpSession final : public CListingSession {
   CListingSplitter splitter_;
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;
+  // Listings over the control connection (STAT path): not yet known, used
+  // for the session, or not used (refused, not a listing, not trusted).
+  enum class StatForm { kUntried, kUsed, kUnusable };
+  StatForm statForm_ = StatForm::kUntried;
+  std::string statEnd_;  // the final line of this server's STAT listings
+  // A STAT reply is held back, entries and all, until it is judged whole.
+  static constexpr std::size_t kMaxStatReplyBytes = std::size_t{8} << 20;
+  struct StatReply {
+    bool active = false;     // a STAT is under way
+    long code = 0;           // of its first line
+    bool multiLine = false;  // the first line was "ddd-"
+    bool ended = false;      // its final line came
+    bool outOfStep = false;  // a line that no whole reply of it can hold
+    bool inStep = false;     // the PWD sent after it was answered
+    std::size_t bytes = 0;
+    std::string end;  // the final line
+  };
+  StatReply statReply_;
   std::array<char, 256> errorBuffer_{};
   PeerIdentity peer_;
 };

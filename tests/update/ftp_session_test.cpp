@@ -909,11 +909,63 @@ TEST_F(FtpSessionTest, VsftpdCrawlMatchesTheDisk) {
   int directories = 0;
   ExpectTreeMatches(session, tree_.path(), "/", directories);
   EXPECT_EQ(directories, 1 + 2 * static_cast<int>(HostileNames().size()) + 2);
+  // vsftpd lists over the control connection (STAT): the directories that
+  // hold entries take no data connection, the empty ones are confirmed by
+  // one.
   const std::vector<std::string> commands = server.Commands();
-  EXPECT_EQ(CountVerb(commands, "LIST"), static_cast<std::size_t>(directories));
-  EXPECT_LE(commands.size(), static_cast<std::size_t>(3 * directories + 1));
+  EXPECT_GE(CountVerb(commands, "STAT"), HostileNames().size() - 3);
+  EXPECT_LT(CountVerb(commands, "LIST"), static_cast<std::size_t>(directories));
+  EXPECT_LE(commands.size(), static_cast<std::size_t>(4 * directories + 1));
   EXPECT_EQ(CountVerb(commands, "USER"), 0u);
   ExpectFileAndMissingPathsNotEntered(session);
+}
+
+// Names that look like reply lines or hold line breaks, in vsftpd's STAT
+// reply (which sends names as they are): every name the data connection
+// lists comes out the same, and a line feed inside a name costs the
+// control connection, never a listing's exactness.
+TEST_F(FtpSessionTest, VsftpdStatListingsEqualDataConnectionListings) {
+  const std::vector<std::string> names = {
+      "213 x", "213-dash", " lead", "x\xffy", "213 End of status", "tail ", "\xc4\xe3 gbk"};
+  for (const char* dir : {"a", "b", "c", "d"}) {
+    for (const std::string& name : names) tree_.AddFile(std::string(dir) + "/" + name, name);
+  }
+  tree_.AddFile("c/cr\rname", "");
+  tree_.AddFile("c/nl\n213 End of status", "");
+  tree_.AddFile("d/nl\r\n213 End of status", "");
+  START_OR_SKIP(server, CFtpServer::StartVsftpd(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  CFtpSession reference;
+  ASSERT_TRUE(reference.Open(LoginFor(server)).ok());
+  for (const char* path : {"/a", "/b", "/d", "/b", "/c", "/a", "/b"}) {
+    SCOPED_TRACE(path);
+    const Listing listed = List(session, path);
+    ASSERT_TRUE(listed.result.ok()) << listed.result.errorText;
+    // The same directory's LIST over a data connection, parsed alike.
+    std::string data;
+    ASSERT_TRUE(reference
+                    .ListRaw(path, "LIST",
+                             [&](std::string_view bytes) {
+                               data += bytes;
+                               return true;
+                             })
+                    .ok());
+    CListingSplitter splitter;
+    std::vector<Entry> expected;
+    const auto take = [&](const ListingEntry& e) {
+      expected.push_back({e.name, e.isDirectory, e.size});
+    };
+    splitter.Feed(data.data(), data.size(), take);
+    splitter.Finish(take);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed.entries, expected);
+    EXPECT_EQ(session.skippedLines(), splitter.skippedLines());
+  }
+  const std::vector<std::string> commands = server.Commands();
+  // /a is listed both ways, /b by STAT; /d's reply ends early at a name and
+  // costs the control connection and the STAT form.
+  EXPECT_EQ(CountVerb(commands, "STAT"), 3u);
 }
 
 TEST_F(FtpSessionTest, PureFtpdCrawlMatchesTheDisk) {
