@@ -529,20 +529,19 @@ std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
     }
     return std::nullopt;
   }
-  if (splitter_.skippedLines() > 0 || batchSize_ == 0 ||
-      (batchSize_ == 1 && batch_[0].name == target_)) {
-    // Lines no entry can be made of, or nothing only a directory could
-    // show (a missing path and a file are listed that way too): the data
-    // connection's listing and its checks decide.
-    return std::nullopt;
-  }
-  if (statForm_ == StatForm::kUntried) {
-    // The first listing is taken both ways: the control connection's form
-    // is used for the session only when it lists exactly what the data
-    // connection does.
+  // Lines no entry can be made of, or nothing only a directory could show
+  // (a missing path and a file are listed that way too): the data
+  // connection's listing and its checks decide.
+  const bool conclusive = splitter_.skippedLines() == 0 && batchSize_ > 0 &&
+                          !(batchSize_ == 1 && batch_[0].name == target_);
+  if (!conclusive || statForm_ == StatForm::kUntried) {
+    // The control connection's form is used for the session only once it
+    // has listed exactly what the data connection does, and no longer once
+    // it has not.
     std::vector<ListingEntry> viaStat(batch_.begin(),
                                       batch_.begin() + static_cast<std::ptrdiff_t>(batchSize_));
     const std::string end = reply.end;
+    const bool comparable = splitter_.skippedLines() == 0;
     std::vector<ListingEntry> viaList;
     const FtpEntrySink recording = [&](std::span<const ListingEntry> entries) {
       viaList.insert(viaList.end(), entries.begin(), entries.end());
@@ -551,10 +550,13 @@ std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
     sink_ = &recording;
     FtpResult listed = ListOverDataConnection(absolutePath);
     sink_ = &onEntries;
-    if (listed.ok() && splitter_.skippedLines() == 0) {
-      const bool same = SameEntries(std::move(viaStat), std::move(viaList));
-      statForm_ = same ? StatForm::kUsed : StatForm::kUnusable;
-      if (same) statEnd_ = end;
+    if (listed.ok() && comparable && splitter_.skippedLines() == 0) {
+      if (!SameEntries(std::move(viaStat), std::move(viaList))) {
+        statForm_ = StatForm::kUnusable;
+      } else if (conclusive) {
+        statForm_ = StatForm::kUsed;
+        statEnd_ = end;
+      }
     }
     return listed;
   }

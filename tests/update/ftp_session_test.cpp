@@ -873,6 +873,95 @@ TEST_F(FtpSessionTest, Ipv6LiteralHost) {
   EXPECT_EQ(listing.entries, (std::vector<Entry>{{"f", false, 3}}));
 }
 
+// --- Listings over the control connection ------------------------------
+
+// A STAT reply that is no listing, or one that cannot be trusted whole,
+// costs the session its STAT form (and, when the reply may have ended early,
+// its control connection); every directory is still listed exactly.
+TEST_F(FtpSessionTest, StatThatIsNoTrustedListingFallsBackToTheDataConnection) {
+  const std::string line = "-rw-r--r-- 1 ftp ftp 1 Jan 01 2020 ";
+  struct Case {
+    const char* what;
+    std::string reply;
+    std::size_t logins;  // USER commands in all
+  };
+  const Case cases[] = {
+      {"refused", "502 No STAT here.\r\n", 1},
+      {"one line", "213 Fine.\r\n", 1},
+      {"the server's status", "211-Status:\r\n Connected to host\r\n211 End.\r\n", 1},
+      {"inner lines with the code", "213-Status:\r\n213-" + line + "a\r\n213 End.\r\n", 1},
+      // A name with a line feed and a line like the last: the rest of the
+      // reply would be read as the next reply.
+      {"ended early", "213-Status:\r\n" + line + "a\r\n213 End.\r\n" + line + "b\r\n213 End.\r\n",
+       2},
+      {"a lone line feed", "213-Status:\r\n" + line + "a\nb\r\n213 End.\r\n", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTempTree tree;
+    tree.AddFile("d/one", "1");
+    tree.AddFile("d/two", "22");
+    tree.AddFile("e/three", "333");
+    tree.AddFile("e/four", "4444");
+    PyFtpOptions options;
+    options.mlsd = false;
+    options.statListing = true;
+    FtpFault fault;
+    fault.command = FtpFault::Command::kStat;
+    fault.path = "/d";
+    fault.reply = c.reply;
+    options.faults.push_back(fault);
+    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+    for (const char* path : {"/d", "/e", "/d"}) {
+      const Listing listed = List(session, path);
+      ASSERT_TRUE(listed.result.ok()) << path << ": " << listed.result.errorText;
+      EXPECT_EQ(listed.entries, DiskEntries(tree.path() / (path + 1))) << path;
+    }
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_EQ(CountVerb(commands, "STAT"), 1u);
+    EXPECT_EQ(CountVerb(commands, "LIST"), 3u);
+    EXPECT_EQ(CountVerb(commands, "USER"), c.logins) << ::testing::PrintToString(commands);
+  }
+}
+
+// A STAT reply that never ends is held to the bound on what a reply may
+// hold back, or to the floor on progress; the data connection then lists.
+TEST_F(FtpSessionTest, EndlessStatReplyIsCutAndTheDataConnectionLists) {
+  struct Case {
+    const char* what;
+    double seconds;  // between chunks of 100 lines
+    FtpTimeouts timeouts;
+  };
+  FtpTimeouts floor = kHuge;
+  floor.lowSpeedBytes = 1 << 20;
+  floor.lowSpeedWindow = 300ms;
+  const Case cases[] = {{"fast", 0, kHuge}, {"slow", 0.05, floor}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTempTree tree;
+    tree.AddFile("d/one", "1");
+    tree.AddFile("d/two", "22");
+    PyFtpOptions options;
+    options.mlsd = false;
+    options.statListing = true;
+    FtpFault fault;
+    fault.command = FtpFault::Command::kStat;
+    fault.path = "/d";
+    fault.action = FtpFault::Action::kEndless;
+    fault.seconds = c.seconds;
+    options.faults.push_back(fault);
+    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server), c.timeouts).ok());
+    const Listing listed = List(session, "/d");
+    ASSERT_TRUE(listed.result.ok()) << listed.result.errorText;
+    EXPECT_EQ(listed.entries, DiskEntries(tree.path() / "d"));
+    EXPECT_EQ(CountVerb(server.Commands(), "LIST"), 1u);
+  }
+}
+
 // The tree the interoperability tests crawl: hostile names at two levels,
 // a dot file, a file over 4 GiB and an empty directory.
 void MakeInteropTree(CTempTree& tree, bool backslashSafe) {
