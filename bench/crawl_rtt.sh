@@ -50,7 +50,7 @@ done
 bench=$build/bench/crawl_bench
 [ -x "$bench" ] || { echo "no $bench (build the crawl_bench target)" >&2; exit 1; }
 [ "$(id -u)" = 0 ] || { echo "needs root (network namespace)" >&2; exit 1; }
-rtt_dir=$(cd "$here/../shared/tools/rtt" 2>/dev/null && pwd || cd /work/shared/tools/rtt && pwd)
+rtt_dir=$(cd "$here/../shared/tools/rtt" 2>/dev/null && pwd || { cd /work/shared/tools/rtt && pwd; })
 state=${RTT_STATE_DIR:-${TMPDIR:-/tmp}/orvane-rtt}/netns.env
 [ -e "$state" ] && { echo "the rtt namespace is in use ($state)" >&2; exit 1; }
 

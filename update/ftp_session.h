@@ -10,8 +10,8 @@
 // every other thread's Close() has returned.
 //
 // Per directory the server sees EPSV (PASV when EPSV fails once) and
-// "MLSD /a/b" or "LIST /a/b"; after login nothing else, except one TYPE A
-// before the first listing. Login (USER, PASS, PWD) and FEAT happen once,
+// "MLSD /a/b" or "LIST /a/b", or "STAT /a/b" and PWD (below); after login
+// nothing else, except one TYPE A before the first listing. Login (USER, PASS, PWD) and FEAT happen once,
 // in Open. MLSD is used when FEAT announces MLST (RFC 3659), plain LIST
 // otherwise. A "CWD /a/b" is added only where the path alone cannot be
 // trusted: before LIST when the path holds characters that servers glob or
@@ -25,6 +25,27 @@
 // LIST inside tells a directory holding one namesake (listed again) from
 // one that may be entered but not read (nothing, or a success reply that
 // says it failed): the latter is kIncomplete, with no entry.
+// A session that lists with LIST lists over the control connection where
+// the server allows it: "STAT /a/b", answered by a multi-line 211/212/213
+// reply whose inner lines are the LIST lines, then "PWD". Two round trips
+// instead of EPSV, the data connection, LIST and its replies. The PWD reply
+// names a path, which no name can hold ("/"), so it proves the STAT reply
+// was read whole: libcurl ends a reply at any "ddd " line, and a name that
+// held a line feed followed by such a line would end it early (vsftpd sends
+// names as they are). The form is taken for the session only after the
+// first directory that shows entries listed exactly alike both ways; it is
+// dropped for the session when the reply is refused as a command, is not a
+// multi-line 21x reply, lists other entries than the data connection, has a
+// line that ends in a lone LF or with another code, ends otherwise than the
+// first one did, leaves bytes waiting, is not followed by the PWD reply, or
+// holds more than kMaxStatReplyBytes (a reply is held back whole until it
+// is judged); in the cases where the connection may be out of step, the
+// control connection is dropped too (the next call logs in again). The data
+// connection lists a directory whose STAT listing shows nothing only a
+// directory could show (no entry, a lone namesake), holds a line that is no
+// entry, or whose path LIST would not take as it is; a refusal of the path
+// (4xx, 550) is left to LIST too. Sessions that use MLSD keep it (its
+// facts, "unique" among them, have no STAT form).
 // libcurl takes no byte 0x01-0x1F in a URL path, so a path holding one is
 // entered with "CWD /a/b" sent as a quoted command and its directory listed
 // with a bare "MLSD" or "LIST".
