@@ -11,9 +11,9 @@
 //
 // Per directory the server sees EPSV (PASV when EPSV fails once) and
 // "MLSD /a/b" or "LIST /a/b", or "STAT /a/b" and PWD (below); after login
-// nothing else, except one TYPE A before the first listing. Login (USER, PASS, PWD) and FEAT happen once,
-// in Open. MLSD is used when FEAT announces MLST (RFC 3659), plain LIST
-// otherwise. A "CWD /a/b" is added only where the path alone cannot be
+// nothing else, except one TYPE A before the first listing. Login (USER,
+// PASS, PWD) and FEAT happen once, in Open. MLSD is used when FEAT
+// announces MLST (RFC 3659), plain LIST otherwise. A "CWD /a/b" is added only where the path alone cannot be
 // trusted: before LIST when the path holds characters that servers glob or
 // take as options; after a refused listing, to tell a refused directory
 // from a refused listing (a refused LIST is sent once more after the CWD,
@@ -25,6 +25,7 @@
 // LIST inside tells a directory holding one namesake (listed again) from
 // one that may be entered but not read (nothing, or a success reply that
 // says it failed): the latter is kIncomplete, with no entry.
+//
 // A session that lists with LIST lists over the control connection where
 // the server allows it: "STAT /a/b", answered by a multi-line 211/212/213
 // reply whose inner lines are the LIST lines, then "PWD". Two round trips
@@ -46,6 +47,7 @@
 // entry, or whose path LIST would not take as it is; a refusal of the path
 // (4xx, 550) is left to LIST too. Sessions that use MLSD keep it (its
 // facts, "unique" among them, have no STAT form).
+//
 // libcurl takes no byte 0x01-0x1F in a URL path, so a path holding one is
 // entered with "CWD /a/b" sent as a quoted command and its directory listed
 // with a bare "MLSD" or "LIST".

@@ -875,6 +875,20 @@ TEST_F(FtpSessionTest, Ipv6LiteralHost) {
 
 // --- Listings over the control connection ------------------------------
 
+// pyftpdlib listing by LIST and by STAT, with `fault` on the STAT of /d,
+// which holds two files.
+CFtpServer::Started StartWithStatFault(CTempTree& tree, FtpFault fault) {
+  tree.AddFile("d/one", "1");
+  tree.AddFile("d/two", "22");
+  PyFtpOptions options;
+  options.mlsd = false;
+  options.statListing = true;
+  fault.command = FtpFault::Command::kStat;
+  fault.path = "/d";
+  options.faults.push_back(std::move(fault));
+  return CFtpServer::StartPyftpdlib(tree.path(), options);
+}
+
 // A STAT reply that is no listing, or one that cannot be trusted whole,
 // costs the session its STAT form (and, when the reply may have ended early,
 // its control connection); every directory is still listed exactly.
@@ -899,19 +913,11 @@ TEST_F(FtpSessionTest, StatThatIsNoTrustedListingFallsBackToTheDataConnection) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CTempTree tree;
-    tree.AddFile("d/one", "1");
-    tree.AddFile("d/two", "22");
     tree.AddFile("e/three", "333");
     tree.AddFile("e/four", "4444");
-    PyFtpOptions options;
-    options.mlsd = false;
-    options.statListing = true;
     FtpFault fault;
-    fault.command = FtpFault::Command::kStat;
-    fault.path = "/d";
     fault.reply = c.reply;
-    options.faults.push_back(fault);
-    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+    START_OR_SKIP(server, StartWithStatFault(tree, fault));
     CFtpSession session;
     ASSERT_TRUE(session.Open(LoginFor(server)).ok());
     for (const char* path : {"/d", "/e", "/d"}) {
@@ -922,7 +928,7 @@ TEST_F(FtpSessionTest, StatThatIsNoTrustedListingFallsBackToTheDataConnection) {
     const std::vector<std::string> commands = server.Commands();
     EXPECT_EQ(CountVerb(commands, "STAT"), 1u);
     EXPECT_EQ(CountVerb(commands, "LIST"), 3u);
-    EXPECT_EQ(CountVerb(commands, "USER"), c.logins) << ::testing::PrintToString(commands);
+    EXPECT_EQ(CountVerb(commands, "USER"), c.logins);
   }
 }
 
@@ -941,18 +947,10 @@ TEST_F(FtpSessionTest, EndlessStatReplyIsCutAndTheDataConnectionLists) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     CTempTree tree;
-    tree.AddFile("d/one", "1");
-    tree.AddFile("d/two", "22");
-    PyFtpOptions options;
-    options.mlsd = false;
-    options.statListing = true;
     FtpFault fault;
-    fault.command = FtpFault::Command::kStat;
-    fault.path = "/d";
     fault.action = FtpFault::Action::kEndless;
     fault.seconds = c.seconds;
-    options.faults.push_back(fault);
-    START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree.path(), options));
+    START_OR_SKIP(server, StartWithStatFault(tree, fault));
     CFtpSession session;
     ASSERT_TRUE(session.Open(LoginFor(server), c.timeouts).ok());
     const Listing listed = List(session, "/d");
