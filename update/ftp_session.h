@@ -10,11 +10,11 @@
 // every other thread's Close() has returned.
 //
 // Per directory the server sees EPSV (PASV when EPSV fails once) and
-// "MLSD /a/b" or "LIST /a/b", or "STAT /a/b" and PWD (below); after login
-// nothing else, except one TYPE A before the first listing. Login (USER,
-// PASS, PWD) and FEAT happen once, in Open. MLSD is used when FEAT
-// announces MLST (RFC 3659), plain LIST otherwise. A "CWD /a/b" is added
-// only where the path alone cannot be trusted: before LIST when the path holds characters that servers glob or
+// "MLSD /a/b" or "LIST /a/b"; after login nothing else, except one TYPE A
+// before the first listing. Login (USER, PASS, PWD) and FEAT happen once,
+// in Open. MLSD is used when FEAT announces MLST (RFC 3659), plain LIST
+// otherwise. A "CWD /a/b" is added only where the path alone cannot be
+// trusted: before LIST when the path holds characters that servers glob or
 // take as options; after a refused listing, to tell a refused directory
 // from a refused listing (a refused LIST is sent once more after the CWD,
 // as the refusal may be its argument's); and after a listing that shows
