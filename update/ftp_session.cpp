@@ -74,6 +74,8 @@ bool IsPlainListArgument(std::string_view path) {
          path.find("/-") == std::string_view::npos;
 }
 
+bool HasBlank(std::string_view path) { return path.find(' ') != std::string_view::npos; }
+
 std::string_view LastSegment(std::string_view path) {
   while (!path.empty() && path.back() == '/') path.remove_suffix(1);
   return path.substr(path.rfind('/') + 1);
@@ -393,7 +395,8 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
     sink_ = nullptr;
     return result;
   }
-  if (!mlsd_ && statForm_ != StatForm::kUnusable && IsPlainListArgument(absolutePath)) {
+  if (!mlsd_ && statForm_ != StatForm::kUnusable && IsPlainListArgument(absolutePath) &&
+      !(HasBlank(absolutePath) && statBlanks_ == StatForm::kUnusable)) {
     if (std::optional<FtpResult> listed = ListByStat(absolutePath, onEntries)) {
       sink_ = nullptr;
       return *std::move(listed);
@@ -404,11 +407,11 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
   return result;
 }
 
-FtpResult CFtpSession::ListOverDataConnection(std::string_view absolutePath) {
+FtpResult CFtpSession::ListOverDataConnection(std::string_view absolutePath, bool enterFirst) {
   batchSize_ = 0;
   splitter_.Reset(mlsd_ ? ListingFormat::kMlsd : ListingFormat::kList);
   const std::string url = DirectoryUrl(baseUrl_, absolutePath);
-  const bool byPath = mlsd_ || IsPlainListArgument(absolutePath);
+  const bool byPath = !enterFirst && (mlsd_ || IsPlainListArgument(absolutePath));
   unconfirmed_ = byPath;
   FtpResult result = Perform(url, byPath ? Request::kListByPath : Request::kCwdAndList);
   if (byPath && result.outcome == FtpOutcome::kRefused && listSent_) {
@@ -534,10 +537,13 @@ std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
   // connection's listing and its checks decide.
   const bool conclusive = splitter_.skippedLines() == 0 && batchSize_ > 0 &&
                           !(batchSize_ == 1 && batch_[0].name == target_);
-  if (!conclusive || statForm_ == StatForm::kUntried) {
+  const bool blank = HasBlank(absolutePath);
+  if (!conclusive || statForm_ == StatForm::kUntried ||
+      (blank && statBlanks_ == StatForm::kUntried)) {
     // The control connection's form is used for the session only once it
     // has listed exactly what the data connection does, and no longer once
-    // it has not.
+    // it has not. Paths with blanks are tried on their own, against a
+    // listing inside the directory: a server may split the argument.
     std::vector<ListingEntry> viaStat(batch_.begin(),
                                       batch_.begin() + static_cast<std::ptrdiff_t>(batchSize_));
     const std::string end = reply.end;
@@ -548,14 +554,15 @@ std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
       return onEntries(entries);
     };
     sink_ = &recording;
-    FtpResult listed = ListOverDataConnection(absolutePath);
+    FtpResult listed = ListOverDataConnection(absolutePath, blank);
     sink_ = &onEntries;
     if (listed.ok() && comparable && splitter_.skippedLines() == 0) {
       if (!SameEntries(std::move(viaStat), std::move(viaList))) {
-        statForm_ = StatForm::kUnusable;
+        (blank ? statBlanks_ : statForm_) = StatForm::kUnusable;
       } else if (conclusive) {
         statForm_ = StatForm::kUsed;
         statEnd_ = end;
+        if (blank) statBlanks_ = StatForm::kUsed;
       }
     }
     return listed;

@@ -34,7 +34,9 @@
 // was read whole: libcurl ends a reply at any "ddd " line, and a name that
 // held a line feed followed by such a line would end it early (vsftpd sends
 // names as they are). The form is taken for the session only after the
-// first directory that shows entries listed exactly alike both ways; it is
+// first directory that shows entries listed exactly alike both ways (and
+// for paths with a blank, which a server may split, only after the first
+// such path listed alike by STAT and by LIST inside the directory); it is
 // dropped for the session when the reply is refused as a command, is not a
 // multi-line 21x reply, lists other entries than the data connection, has a
 // line that ends in a lone LF or with another code, ends otherwise than the
@@ -183,7 +185,9 @@ class CFtpSession final : public CListingSession {
   };
   FtpResult Perform(const std::string& url, Request request);
   FtpResult ListAfterQuotedCwd(std::string_view absolutePath);
-  FtpResult ListOverDataConnection(std::string_view absolutePath);
+  // `enterFirst`: with a CWD and a bare LIST, even where the path could go
+  // as LIST's argument.
+  FtpResult ListOverDataConnection(std::string_view absolutePath, bool enterFirst = false);
   // The listing as a STAT reply on the control connection; nothing when the
   // data connection must list the directory (see the top of this file).
   std::optional<FtpResult> ListByStat(std::string_view absolutePath, const FtpEntrySink& onEntries);
@@ -261,6 +265,7 @@ class CFtpSession final : public CListingSession {
   // for the session, or not used (refused, not a listing, not trusted).
   enum class StatForm { kUntried, kUsed, kUnusable };
   StatForm statForm_ = StatForm::kUntried;
+  StatForm statBlanks_ = StatForm::kUntried;  // the same for paths with blanks
   std::string statEnd_;  // the final line of this server's STAT listings
   // A STAT reply is held back, entries and all, until it is judged whole.
   static constexpr std::size_t kMaxStatReplyBytes = std::size_t{8} << 20;

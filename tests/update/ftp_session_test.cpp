@@ -932,6 +932,34 @@ TEST_F(FtpSessionTest, StatThatIsNoTrustedListingFallsBackToTheDataConnection) {
   }
 }
 
+// A server that splits STAT's argument at blanks lists another directory:
+// paths with blanks are listed by STAT only after one of them has listed
+// alike inside the directory.
+TEST_F(FtpSessionTest, StatOfAPathWithABlankIsCheckedOnItsOwn) {
+  tree_.AddFile("a/x", "1");
+  tree_.AddFile("a b/p", "22");
+  tree_.AddFile("c/z", "333");
+  PyFtpOptions options;
+  options.mlsd = false;
+  options.statListing = true;
+  FtpFault split;
+  split.command = FtpFault::Command::kStat;
+  split.path = "/a b";
+  split.reply = "213-Status:\r\n-rw-r--r-- 1 ftp ftp 1 Jan 01 2020 x\r\n213 End of status.\r\n";
+  options.faults.push_back(split);
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  for (const char* path : {"/c", "/a b", "/a b", "/a"}) {
+    const Listing listed = List(session, path);
+    ASSERT_TRUE(listed.result.ok()) << path << ": " << listed.result.errorText;
+    EXPECT_EQ(listed.entries, DiskEntries(tree_.path() / (path + 1))) << path;
+  }
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(CountVerb(commands, "STAT"), 3u);  // /c, /a b once, /a
+  EXPECT_THAT(commands, Contains("CWD /a b"));
+}
+
 // A STAT reply that never ends is held to the bound on what a reply may
 // hold back, or to the floor on progress; the data connection then lists.
 TEST_F(FtpSessionTest, EndlessStatReplyIsCutAndTheDataConnectionLists) {
