@@ -537,9 +537,8 @@ std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
   // connection's listing and its checks decide.
   const bool conclusive = splitter_.skippedLines() == 0 && batchSize_ > 0 &&
                           !(batchSize_ == 1 && batch_[0].name == target_);
-  const bool blank = HasBlank(absolutePath);
-  if (!conclusive || statForm_ == StatForm::kUntried ||
-      (blank && statBlanks_ == StatForm::kUntried)) {
+  const bool blankUntried = HasBlank(absolutePath) && statBlanks_ == StatForm::kUntried;
+  if (!conclusive || statForm_ == StatForm::kUntried || blankUntried) {
     // The control connection's form is used for the session only once it
     // has listed exactly what the data connection does, and no longer once
     // it has not. Paths with blanks are tried on their own, against a
@@ -554,15 +553,15 @@ std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
       return onEntries(entries);
     };
     sink_ = &recording;
-    FtpResult listed = ListOverDataConnection(absolutePath, blank);
+    FtpResult listed = ListOverDataConnection(absolutePath, blankUntried);
     sink_ = &onEntries;
     if (listed.ok() && comparable && splitter_.skippedLines() == 0) {
       if (!SameEntries(std::move(viaStat), std::move(viaList))) {
-        (blank ? statBlanks_ : statForm_) = StatForm::kUnusable;
+        (blankUntried ? statBlanks_ : statForm_) = StatForm::kUnusable;
       } else if (conclusive) {
         statForm_ = StatForm::kUsed;
         statEnd_ = end;
-        if (blank) statBlanks_ = StatForm::kUsed;
+        if (blankUntried) statBlanks_ = StatForm::kUsed;
       }
     }
     return listed;
