@@ -654,11 +654,12 @@ bool CrawlDirectory(CListingSession& session, CFTPSite& site, CFTPDir& dir,
       site.resumeDir = nullptr;
     }
   }
-  if (ahead != nullptr && !recursive) {
+  if (ahead != nullptr) {
     // Without a recursive listing every directory below this one is listed
     // on its own, so the extra connections will be needed when there is
-    // one (a new site's root may have any): their logins overlap the first
-    // listing.
+    // one (a new site's root may have any); a recursive reply leaves them
+    // the directories it cannot stand for, as it comes. Either way their
+    // logins overlap the first listing instead of following it.
     std::lock_guard<std::mutex> guard(site.lock);
     if (dir.parent == nullptr || !dir.subdirs.empty()) ahead->LogInNow();
   }

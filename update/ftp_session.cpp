@@ -1,12 +1,15 @@
 #include "update/ftp_session.h"
 
 #include <curl/curl.h>
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+#include <tuple>
 
 namespace orvane {
 namespace {
@@ -71,6 +74,8 @@ bool IsPlainListArgument(std::string_view path) {
          path.find("/-") == std::string_view::npos;
 }
 
+bool HasBlank(std::string_view path) { return path.find(' ') != std::string_view::npos; }
+
 std::string_view LastSegment(std::string_view path) {
   while (!path.empty() && path.back() == '/') path.remove_suffix(1);
   return path.substr(path.rfind('/') + 1);
@@ -104,6 +109,18 @@ bool SaysFailed(std::string_view line) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   return lower.find("failed") != std::string::npos;
+}
+
+// Entries of two listings of one directory, in any order.
+bool SameEntries(std::vector<ListingEntry> a, std::vector<ListingEntry> b) {
+  const auto key = [](const ListingEntry& e) {
+    return std::tie(e.name, e.isDirectory, e.size, e.isLink);
+  };
+  const auto byKey = [&](const ListingEntry& x, const ListingEntry& y) { return key(x) < key(y); };
+  std::sort(a.begin(), a.end(), byKey);
+  std::sort(b.begin(), b.end(), byKey);
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [&](const ListingEntry& x, const ListingEntry& y) { return key(x) == key(y); });
 }
 
 bool HasFloor(const FtpTimeouts& timeouts) {
@@ -216,6 +233,9 @@ struct CurlCallbacks {
         ForEachLine(data, size, [session](std::string_view line) { session->OnCommand(line); });
         break;
       case CURLINFO_HEADER_IN:
+        if (session->statReply_.active && session->lastCommand_ == "STAT") {
+          session->OnStatReply(std::string_view(data, size));
+        }
         ForEachLine(data, size, [session](std::string_view line) { session->OnReplyLine(line); });
         break;
       case CURLINFO_DATA_IN:
@@ -435,8 +455,23 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
     sink_ = nullptr;
     return result;
   }
+  if (!mlsd_ && statForm_ != StatForm::kUnusable && IsPlainListArgument(absolutePath) &&
+      !(HasBlank(absolutePath) && statBlanks_ == StatForm::kUnusable)) {
+    if (std::optional<FtpResult> listed = ListByStat(absolutePath, onEntries)) {
+      sink_ = nullptr;
+      return *std::move(listed);
+    }
+  }
+  FtpResult result = ListOverDataConnection(absolutePath);
+  sink_ = nullptr;
+  return result;
+}
+
+FtpResult CFtpSession::ListOverDataConnection(std::string_view absolutePath, bool enterFirst) {
+  batchSize_ = 0;
+  splitter_.Reset(mlsd_ ? ListingFormat::kMlsd : ListingFormat::kList);
   const std::string url = DirectoryUrl(baseUrl_, absolutePath);
-  const bool byPath = mlsd_ || IsPlainListArgument(absolutePath);
+  const bool byPath = !enterFirst && (mlsd_ || IsPlainListArgument(absolutePath));
   unconfirmed_ = byPath;
   FtpResult result = Perform(url, byPath ? Request::kListByPath : Request::kCwdAndList);
   if (byPath && result.outcome == FtpOutcome::kRefused && listSent_) {
@@ -499,8 +534,171 @@ FtpResult CFtpSession::ListDirectory(std::string_view absolutePath, const FtpEnt
     result.entered = entered;
   }
   unconfirmed_ = false;
-  sink_ = nullptr;
   return result;
+}
+
+std::optional<FtpResult> CFtpSession::ListByStat(std::string_view absolutePath,
+                                                 const FtpEntrySink& onEntries) {
+  batchSize_ = 0;
+  splitter_.Reset(ListingFormat::kList);
+  unconfirmed_ = false;
+  // "*": a refusal is read here (it may be the path's or the command's).
+  const std::string command = "*STAT " + std::string(absolutePath);
+  curl_slist* quote = curl_slist_append(nullptr, command.c_str());
+  // The PWD after it proves that the STAT reply was read whole: its reply
+  // names a path, and no name can hold the "/" of one, so no name in the
+  // listing can stand in for it. A name that held a line feed and a line
+  // like the STAT reply's last would end that reply early for libcurl; what
+  // was left of it would then be read as the reply to PWD.
+  quote = curl_slist_append(quote, "PWD");
+  curl_easy_setopt(easy_, CURLOPT_QUOTE, quote);
+  statReply_ = StatReply{};
+  statReply_.active = true;
+  FtpResult result = Perform(baseUrl_ + "/", Request::kQuote);
+  statReply_.active = false;
+  curl_easy_setopt(easy_, CURLOPT_QUOTE, nullptr);
+  curl_slist_free_all(quote);
+  if (closed_) return Failure(FtpOutcome::kCancelled, CURLE_ABORTED_BY_CALLBACK, "Session closed");
+  const StatReply& reply = statReply_;
+  if (!result.ok()) {
+    // Cut off, timed out or held to the floor: the data connection lists
+    // this directory and the rest of the session. A transfer that did not
+    // end has taken its connection with it.
+    statForm_ = StatForm::kUnusable;
+    return std::nullopt;
+  }
+  splitter_.Finish([this](const ListingEntry& entry) { Collect(entry); });
+  const SkippedNames& skipped = splitter_.skippedNames();
+  if (reply.outOfStep || !reply.inStep || skipped.lineBreak || skipped.any ||
+      (reply.ended && reply.multiLine && !statEnd_.empty() && reply.end != statEnd_) ||
+      ControlBytesWaiting()) {
+    // A name that held a line feed reached the control connection as it
+    // is, or the reply ended in an unexpected way: part of it may still be
+    // on its way and would be read as the reply to the next command. The
+    // connection is dropped (the next call logs in again) and this server's
+    // listings come over data connections from now on.
+    statForm_ = StatForm::kUnusable;
+    DropControlConnection();
+    return std::nullopt;
+  }
+  const long code = reply.code;
+  const bool isListing = reply.multiLine && reply.ended && code >= 211 && code <= 213 &&
+                         !SaysTruncated(reply.end) && !SaysFailed(reply.end);
+  if (!isListing) {
+    // 500-504: no STAT with an argument here; a 2xx that is no multi-line
+    // reply is no listing. Other refusals may be the path's.
+    if (code / 100 == 2 || (code >= 500 && code <= 504) || code == 202) {
+      statForm_ = StatForm::kUnusable;
+    }
+    return std::nullopt;
+  }
+  // Lines no entry can be made of, or nothing only a directory could show
+  // (a missing path and a file are listed that way too): the data
+  // connection's listing and its checks decide.
+  const bool conclusive = splitter_.skippedLines() == 0 && batchSize_ > 0 &&
+                          !(batchSize_ == 1 && batch_[0].name == target_);
+  const bool blankUntried = HasBlank(absolutePath) && statBlanks_ == StatForm::kUntried;
+  if (!conclusive || statForm_ == StatForm::kUntried || blankUntried) {
+    // The control connection's form is used for the session only once it
+    // has listed exactly what the data connection does, and no longer once
+    // it has not. Paths with blanks are tried on their own, against a
+    // listing inside the directory: a server may split the argument.
+    std::vector<ListingEntry> viaStat(batch_.begin(),
+                                      batch_.begin() + static_cast<std::ptrdiff_t>(batchSize_));
+    const std::string end = reply.end;
+    const bool comparable = splitter_.skippedLines() == 0;
+    std::vector<ListingEntry> viaList;
+    const FtpEntrySink recording = [&](std::span<const ListingEntry> entries) {
+      viaList.insert(viaList.end(), entries.begin(), entries.end());
+      return onEntries(entries);
+    };
+    sink_ = &recording;
+    FtpResult listed = ListOverDataConnection(absolutePath, blankUntried);
+    sink_ = &onEntries;
+    if (listed.ok() && comparable && splitter_.skippedLines() == 0) {
+      if (!SameEntries(std::move(viaStat), std::move(viaList))) {
+        (blankUntried ? statBlanks_ : statForm_) = StatForm::kUnusable;
+      } else if (conclusive) {
+        statForm_ = StatForm::kUsed;
+        statEnd_ = end;
+        if (blankUntried) statBlanks_ = StatForm::kUsed;
+      }
+    }
+    return listed;
+  }
+  Deliver();
+  if (abandoned_) {
+    result = Failure(FtpOutcome::kCancelled, CURLE_OK, "Listing abandoned");
+  } else {
+    result.replyCode = code;
+  }
+  result.entered = true;
+  return result;
+}
+
+void CFtpSession::OnStatReply(std::string_view chunk) {
+  statReply_.bytes += chunk.size();
+  if (statReply_.bytes > kMaxStatReplyBytes) {
+    // Too much to hold back until the reply is judged; the data connection
+    // streams it instead.
+    statReply_.outOfStep = true;
+    abandoned_ = true;
+    return;
+  }
+  while (!chunk.empty()) {
+    const std::size_t end = chunk.find('\n');
+    const std::string_view raw =
+        chunk.substr(0, end == std::string_view::npos ? chunk.size() : end + 1);
+    chunk.remove_prefix(raw.size());
+    // Every line of a reply ends in CR LF; a line that ends in a lone LF
+    // (or in nothing) is the first part of a name that held a line feed.
+    const bool crlf = raw.ends_with("\r\n");
+    const std::string_view line = StripLineEnd(raw);
+    if (statReply_.ended) {
+      statReply_.outOfStep = true;
+    } else if (statReply_.code == 0) {
+      // The first line: "213-..." opens a listing, "ddd ..." is all there is.
+      const long code = FinalReplyCode(line);
+      if (code != 0) {
+        statReply_.code = code;
+        statReply_.ended = true;
+        statReply_.end.assign(line);
+      } else if (line.size() >= 4 && line[3] == '-' && FinalReplyCode(line.substr(0, 3)) != 0) {
+        statReply_.code = FinalReplyCode(line.substr(0, 3));
+        statReply_.multiLine = true;
+      } else {
+        statReply_.outOfStep = true;
+      }
+      if (!crlf) statReply_.outOfStep = true;
+    } else if (const long code = FinalReplyCode(line); code != 0) {
+      // libcurl ends the reply at any "ddd " line; RFC 959 ends it only
+      // with the opening code. Anything else is a name's line.
+      statReply_.ended = true;
+      statReply_.end.assign(line);
+      if (code != statReply_.code || !crlf) statReply_.outOfStep = true;
+    } else if (!crlf) {
+      statReply_.outOfStep = true;
+    } else {
+      splitter_.Feed(raw.data(), raw.size(), [this](const ListingEntry& entry) { Collect(entry); });
+    }
+  }
+}
+
+bool CFtpSession::ControlBytesWaiting() {
+  // After a whole reply the server has nothing more to say until the next
+  // command; bytes already waiting belong to a reply that ended early.
+  std::lock_guard lock(mutex_);
+  for (const int socket : sockets_) {
+    pollfd waiting{socket, POLLIN, 0};
+    if (::poll(&waiting, 1, 0) > 0) return true;
+  }
+  return false;
+}
+
+void CFtpSession::DropControlConnection() {
+  // libcurl finds the connection dead on its next use and opens a new one.
+  std::lock_guard lock(mutex_);
+  for (const int socket : sockets_) ::shutdown(socket, SHUT_RDWR);
 }
 
 void CFtpSession::FinishListing(const FtpResult& result) {
@@ -745,6 +943,9 @@ void CFtpSession::OnReplyLine(std::string_view line) {
   }
   lastReplyCode_ = code;
   lastReply_.assign(line);
+  if (statReply_.active && lastCommand_ == "PWD") {
+    statReply_.inStep = code == 257 && line.find("\"/") != std::string_view::npos;
+  }
   Phase next = Phase::kAwaitReply;
   if (lastCommand_ == "CWD") {
     // The reply to the CWD sent last (lastCwd_).

@@ -25,6 +25,31 @@
 // LIST inside tells a directory holding one namesake (listed again) from
 // one that may be entered but not read (nothing, or a success reply that
 // says it failed): the latter is kIncomplete, with no entry.
+//
+// A session that lists with LIST lists over the control connection where
+// the server allows it: "STAT /a/b", answered by a multi-line 211/212/213
+// reply whose inner lines are the LIST lines, then "PWD". Two round trips
+// instead of EPSV, the data connection, LIST and its replies. The PWD reply
+// names a path, which no name can hold ("/"), so it proves the STAT reply
+// was read whole: libcurl ends a reply at any "ddd " line, and a name that
+// held a line feed followed by such a line would end it early (vsftpd sends
+// names as they are). The form is taken for the session only after the
+// first directory that shows entries listed exactly alike both ways (and
+// for paths with a blank, which a server may split, only after the first
+// such path listed alike by STAT and by LIST inside the directory); it is
+// dropped for the session when the reply is refused as a command, is not a
+// multi-line 21x reply, lists other entries than the data connection, has a
+// line that ends in a lone LF or with another code, ends otherwise than the
+// first one did, leaves bytes waiting, is not followed by the PWD reply, or
+// holds more than kMaxStatReplyBytes (a reply is held back whole until it
+// is judged); in the cases where the connection may be out of step, the
+// control connection is dropped too (the next call logs in again). The data
+// connection lists a directory whose STAT listing shows nothing only a
+// directory could show (no entry, a lone namesake), holds a line that is no
+// entry, or whose path LIST would not take as it is; a refusal of the path
+// (4xx, 550) is left to LIST too. Sessions that use MLSD keep it (its
+// facts, "unique" among them, have no STAT form).
+//
 // libcurl takes no byte 0x01-0x1F in a URL path, so a path holding one is
 // entered with "CWD /a/b" sent as a quoted command and its directory listed
 // with a bare "MLSD" or "LIST".
@@ -77,6 +102,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -176,6 +202,15 @@ class CFtpSession final : public CListingSession {
   };
   FtpResult Perform(const std::string& url, Request request);
   FtpResult ListAfterQuotedCwd(std::string_view absolutePath);
+  // `enterFirst`: with a CWD and a bare LIST, even where the path could go
+  // as LIST's argument.
+  FtpResult ListOverDataConnection(std::string_view absolutePath, bool enterFirst = false);
+  // The listing as a STAT reply on the control connection; nothing when the
+  // data connection must list the directory (see the top of this file).
+  std::optional<FtpResult> ListByStat(std::string_view absolutePath, const FtpEntrySink& onEntries);
+  void OnStatReply(std::string_view chunk);
+  bool ControlBytesWaiting();
+  void DropControlConnection();
   // Hands out the entries still held after a listing's transfer.
   void FinishListing(const FtpResult& result);
   void Touch(Phase phase);
@@ -250,6 +285,25 @@ class CFtpSession final : public CListingSession {
   CListingSplitter splitter_;
   std::vector<ListingEntry> batch_;
   std::size_t batchSize_ = 0;
+  // Listings over the control connection (STAT path): not yet known, used
+  // for the session, or not used (refused, not a listing, not trusted).
+  enum class StatForm { kUntried, kUsed, kUnusable };
+  StatForm statForm_ = StatForm::kUntried;
+  StatForm statBlanks_ = StatForm::kUntried;  // the same for paths with blanks
+  std::string statEnd_;  // the final line of this server's STAT listings
+  // A STAT reply is held back, entries and all, until it is judged whole.
+  static constexpr std::size_t kMaxStatReplyBytes = std::size_t{8} << 20;
+  struct StatReply {
+    bool active = false;     // a STAT is under way
+    long code = 0;           // of its first line
+    bool multiLine = false;  // the first line was "ddd-"
+    bool ended = false;      // its final line came
+    bool outOfStep = false;  // a line that no whole reply of it can hold
+    bool inStep = false;     // the PWD sent after it was answered
+    std::size_t bytes = 0;
+    std::string end;  // the final line
+  };
+  StatReply statReply_;
   std::array<char, 256> errorBuffer_{};
   PeerIdentity peer_;
 };

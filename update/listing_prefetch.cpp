@@ -301,8 +301,8 @@ void CListingPrefetcher::SetTrace(std::shared_ptr<CCrawlTrace> trace) {
 void CListingPrefetcher::ConnectionMain(Slot* slot) {
   CListingSession& session = *slot->session;
   {
-    // No login before there is something to list: a crawl that one
-    // recursive listing covers never needs the extra connections.
+    // No login before there is something to list, or the crawl says that
+    // there will be (LogInNow).
     std::unique_lock lock(mutex_);
     while (!closing_.load() && !stop_.load() && frontier_.empty() && !logInNow_) {
       changed_.wait_for(lock, kStopPoll);

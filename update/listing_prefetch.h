@@ -24,7 +24,11 @@
 // so every connection lists.
 //
 // The extra connections log in when the first directories are offered, or
-// when LogInNow asks, not before: a crawl that needs none opens none.
+// when LogInNow asks, not before: a crawl that needs none opens none. The
+// crawl asks at its start when the directory has subdirectories or may have
+// (a new site's root), also before a recursive listing, whose reply hands
+// over the directories it cannot stand for while it still comes: logins
+// that only began then would add their round trips to the crawl's.
 //
 // Extra connections are a help, never a cause of failure. A login that is
 // refused or fails, or any failure on an extra connection (time-out, drop,

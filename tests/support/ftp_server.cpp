@@ -207,6 +207,7 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
                        Hex(server->commandLog_.string()) + "\"" +
                        ", \"mlsd\": " + (options.mlsd ? "true" : "false") +
                        ", \"epsv\": " + (options.epsv ? "true" : "false") +
+                       ", \"stat\": " + (options.statListing ? "true" : "false") +
                        ", \"reply_delay_ms\": " + std::to_string(options.replyDelayMs) +
                        ", \"auth_failed_delay\": " + std::to_string(options.authFailedDelay);
   if (!options.user.empty()) {
@@ -216,15 +217,15 @@ CFtpServer::Started CFtpServer::StartPyftpdlib(const fs::path& root, const PyFtp
   config += ", \"faults\": [";
   for (std::size_t i = 0; i < options.faults.size(); ++i) {
     const FtpFault& fault = options.faults[i];
-    static constexpr const char* kActions[] = {"reply", "silence", "stall", "drop",   "reset",
-                                               "append", "end",   "drip",  "endless"};
+    static constexpr const char* kActions[] = {"reply",  "silence", "stall", "drop",   "reset",
+                                               "append", "end",     "drip",  "endless"};
     if (i > 0) config += ", ";
     config += std::string("{\"command\": \"") +
               (fault.command == FtpFault::Command::kCwd    ? "CWD"
                : fault.command == FtpFault::Command::kNoop ? "NOOP"
+               : fault.command == FtpFault::Command::kStat ? "STAT"
                                                            : "LIST") +
-              "\"" +
-              ", \"path_hex\": \"" + Hex(fault.path) + "\"" + ", \"action\": \"" +
+              "\"" + ", \"path_hex\": \"" + Hex(fault.path) + "\"" + ", \"action\": \"" +
               kActions[static_cast<int>(fault.action)] + "\"" + ", \"reply_hex\": \"" +
               Hex(fault.reply) + "\"" + ", \"seconds\": " + std::to_string(fault.seconds) +
               ", \"keep\": " + std::to_string(fault.keep) +

@@ -50,6 +50,8 @@ struct FtpFault {
     kCwd,   // a CWD to `path`
     kList,  // LIST, MLSD or NLST while `path` is the directory listed
     kNoop,  // a NOOP (`path` "/")
+    kStat,  // a STAT of `path` (kReply: `reply` is sent as it is, line ends
+            // and all; kEndless: a listing whose lines never end)
   };
   // A silence or stall of this many seconds lasts until the test calls
   // CFtpServer::Release() or the client closes the control connection
@@ -81,8 +83,11 @@ struct PyFtpOptions {
   std::string host = "127.0.0.1";  // or "::1"
   std::string user;                // empty: anonymous logins only
   std::string password;
-  bool mlsd = true;              // false hides MLSD and MLST, also from FEAT
-  bool epsv = true;              // false: EPSV is an unknown command
+  bool mlsd = true;  // false hides MLSD and MLST, also from FEAT
+  bool epsv = true;  // false: EPSV is an unknown command
+  // false: STAT with a path is answered 502, so that listings take the
+  // data connection; true: STAT with a path lists over the control connection.
+  bool statListing = false;
   int replyDelayMs = 0;          // every reply is held back this long
   double authFailedDelay = 0.2;  // seconds before a refused login is answered
   std::vector<FtpFault> faults;

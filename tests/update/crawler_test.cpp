@@ -194,10 +194,15 @@ void ClearMarks(CFTPDir& dir) {
 // entered with CWD. A CWD right after the listing of its own path (which
 // tells a refused directory from a refused or empty listing) is the same
 // request.
+// The directories entered or listed, in order; one listed twice in a row
+// (by STAT, then over a data connection) shows once. "CWD /" is left out:
+// libcurl sends it after the STAT that follows a CWD elsewhere, to be back
+// in the directory of the URL it was given.
 std::vector<std::string> Entered(const std::vector<std::string>& commands) {
   std::vector<std::string> paths;
   for (const std::string& command : commands) {
-    for (const std::string_view verb : {"CWD /", "MLSD /", "LIST /"}) {
+    if (command == "CWD /") continue;
+    for (const std::string_view verb : {"CWD /", "MLSD /", "LIST /", "STAT /"}) {
       if (!command.starts_with(verb)) continue;
       std::string path = command.substr(verb.size() - 1);
       if (paths.empty() || paths.back() != path) paths.push_back(std::move(path));
@@ -206,10 +211,36 @@ std::vector<std::string> Entered(const std::vector<std::string>& commands) {
   return paths;
 }
 
+// Listings of directories; a directory listed by STAT and then once more
+// over a data connection (a session's first, or one that STAT shows empty)
+// counts once.
 std::size_t Listings(const std::vector<std::string>& commands) {
-  return static_cast<std::size_t>(std::count_if(commands.begin(), commands.end(), [](auto& c) {
-    return c.starts_with("LIST") || c.starts_with("MLSD") || c.starts_with("NLST");
-  }));
+  std::size_t listings = 0;
+  std::string cwd;
+  std::string statted;  // the path of the STAT just before
+  for (const std::string& command : commands) {
+    if (command.starts_with("CWD ")) {
+      cwd = command.substr(4);
+      continue;
+    }
+    std::string path;
+    if (command == "LIST" || command == "MLSD" || command == "NLST") {
+      path = cwd;
+    } else if (command.starts_with("LIST ") || command.starts_with("MLSD ") ||
+               command.starts_with("NLST ") || command.starts_with("STAT ")) {
+      path = command.substr(5);
+    } else {
+      continue;
+    }
+    const bool stat = command.starts_with("STAT ");
+    if (!stat && path == statted) {
+      statted.clear();
+      continue;
+    }
+    ++listings;
+    statted = stat ? path : "";
+  }
+  return listings;
 }
 
 // Server paths of `dir` and every directory below it in walk order (list
@@ -1671,7 +1702,7 @@ TEST_F(CrawlerTest, NamesThatCouldSmuggleCommandsNeverReachTheCatalog) {
     for (const std::string& command : started.server->Commands()) {
       const std::string verb = command.substr(0, command.find(' '));
       EXPECT_THAT((std::set<std::string>{"USER", "PASS", "FEAT", "PWD", "TYPE", "CWD", "EPSV",
-                                         "PASV", "LIST", "MLSD", "MLST", "OPTS", "QUIT"}),
+                                         "PASV", "LIST", "MLSD", "MLST", "OPTS", "QUIT", "STAT"}),
                   ::testing::Contains(verb))
           << command;
     }

@@ -873,6 +873,121 @@ TEST_F(FtpSessionTest, Ipv6LiteralHost) {
   EXPECT_EQ(listing.entries, (std::vector<Entry>{{"f", false, 3}}));
 }
 
+// --- Listings over the control connection ------------------------------
+
+// pyftpdlib listing by LIST and by STAT, with `fault` on the STAT of /d,
+// which holds two files.
+CFtpServer::Started StartWithStatFault(CTempTree& tree, FtpFault fault) {
+  tree.AddFile("d/one", "1");
+  tree.AddFile("d/two", "22");
+  PyFtpOptions options;
+  options.mlsd = false;
+  options.statListing = true;
+  fault.command = FtpFault::Command::kStat;
+  fault.path = "/d";
+  options.faults.push_back(std::move(fault));
+  return CFtpServer::StartPyftpdlib(tree.path(), options);
+}
+
+// A STAT reply that is no listing, or one that cannot be trusted whole,
+// costs the session its STAT form (and, when the reply may have ended early,
+// its control connection); every directory is still listed exactly.
+TEST_F(FtpSessionTest, StatThatIsNoTrustedListingFallsBackToTheDataConnection) {
+  const std::string line = "-rw-r--r-- 1 ftp ftp 1 Jan 01 2020 ";
+  struct Case {
+    const char* what;
+    std::string reply;
+    std::size_t logins;  // USER commands in all
+  };
+  const Case cases[] = {
+      {"refused", "502 No STAT here.\r\n", 1},
+      {"one line", "213 Fine.\r\n", 1},
+      {"the server's status", "211-Status:\r\n Connected to host\r\n211 End.\r\n", 1},
+      {"inner lines with the code", "213-Status:\r\n213-" + line + "a\r\n213 End.\r\n", 1},
+      // A name with a line feed and a line like the last: the rest of the
+      // reply would be read as the next reply.
+      {"ended early", "213-Status:\r\n" + line + "a\r\n213 End.\r\n" + line + "b\r\n213 End.\r\n",
+       2},
+      {"a lone line feed", "213-Status:\r\n" + line + "a\nb\r\n213 End.\r\n", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTempTree tree;
+    tree.AddFile("e/three", "333");
+    tree.AddFile("e/four", "4444");
+    FtpFault fault;
+    fault.reply = c.reply;
+    START_OR_SKIP(server, StartWithStatFault(tree, fault));
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+    for (const char* path : {"/d", "/e", "/d"}) {
+      const Listing listed = List(session, path);
+      ASSERT_TRUE(listed.result.ok()) << path << ": " << listed.result.errorText;
+      EXPECT_EQ(listed.entries, DiskEntries(tree.path() / (path + 1))) << path;
+    }
+    const std::vector<std::string> commands = server.Commands();
+    EXPECT_EQ(CountVerb(commands, "STAT"), 1u);
+    EXPECT_EQ(CountVerb(commands, "LIST"), 3u);
+    EXPECT_EQ(CountVerb(commands, "USER"), c.logins);
+  }
+}
+
+// A server that splits STAT's argument at blanks lists another directory:
+// paths with blanks are listed by STAT only after one of them has listed
+// alike inside the directory.
+TEST_F(FtpSessionTest, StatOfAPathWithABlankIsCheckedOnItsOwn) {
+  tree_.AddFile("a/x", "1");
+  tree_.AddFile("a b/p", "22");
+  tree_.AddFile("c/z", "333");
+  PyFtpOptions options;
+  options.mlsd = false;
+  options.statListing = true;
+  FtpFault split;
+  split.command = FtpFault::Command::kStat;
+  split.path = "/a b";
+  split.reply = "213-Status:\r\n-rw-r--r-- 1 ftp ftp 1 Jan 01 2020 x\r\n213 End of status.\r\n";
+  options.faults.push_back(split);
+  START_OR_SKIP(server, CFtpServer::StartPyftpdlib(tree_.path(), options));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  for (const char* path : {"/c", "/a b", "/a b", "/a"}) {
+    const Listing listed = List(session, path);
+    ASSERT_TRUE(listed.result.ok()) << path << ": " << listed.result.errorText;
+    EXPECT_EQ(listed.entries, DiskEntries(tree_.path() / (path + 1))) << path;
+  }
+  const std::vector<std::string> commands = server.Commands();
+  EXPECT_EQ(CountVerb(commands, "STAT"), 3u);  // /c, /a b once, /a
+  EXPECT_THAT(commands, Contains("CWD /a b"));
+}
+
+// A STAT reply that never ends is held to the bound on what a reply may
+// hold back, or to the floor on progress; the data connection then lists.
+TEST_F(FtpSessionTest, EndlessStatReplyIsCutAndTheDataConnectionLists) {
+  struct Case {
+    const char* what;
+    double seconds;  // between chunks of 100 lines
+    FtpTimeouts timeouts;
+  };
+  FtpTimeouts floor = kHuge;
+  floor.lowSpeedBytes = 1 << 20;
+  floor.lowSpeedWindow = 300ms;
+  const Case cases[] = {{"fast", 0, kHuge}, {"slow", 0.05, floor}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CTempTree tree;
+    FtpFault fault;
+    fault.action = FtpFault::Action::kEndless;
+    fault.seconds = c.seconds;
+    START_OR_SKIP(server, StartWithStatFault(tree, fault));
+    CFtpSession session;
+    ASSERT_TRUE(session.Open(LoginFor(server), c.timeouts).ok());
+    const Listing listed = List(session, "/d");
+    ASSERT_TRUE(listed.result.ok()) << listed.result.errorText;
+    EXPECT_EQ(listed.entries, DiskEntries(tree.path() / "d"));
+    EXPECT_EQ(CountVerb(server.Commands(), "LIST"), 1u);
+  }
+}
+
 // The tree the interoperability tests crawl: hostile names at two levels,
 // a dot file, a file over 4 GiB and an empty directory.
 void MakeInteropTree(CTempTree& tree, bool backslashSafe) {
@@ -909,11 +1024,63 @@ TEST_F(FtpSessionTest, VsftpdCrawlMatchesTheDisk) {
   int directories = 0;
   ExpectTreeMatches(session, tree_.path(), "/", directories);
   EXPECT_EQ(directories, 1 + 2 * static_cast<int>(HostileNames().size()) + 2);
+  // vsftpd lists over the control connection (STAT): the directories that
+  // hold entries take no data connection, the empty ones are confirmed by
+  // one.
   const std::vector<std::string> commands = server.Commands();
-  EXPECT_EQ(CountVerb(commands, "LIST"), static_cast<std::size_t>(directories));
-  EXPECT_LE(commands.size(), static_cast<std::size_t>(3 * directories + 1));
+  EXPECT_GE(CountVerb(commands, "STAT"), HostileNames().size() - 3);
+  EXPECT_LT(CountVerb(commands, "LIST"), static_cast<std::size_t>(directories));
+  EXPECT_LE(commands.size(), static_cast<std::size_t>(4 * directories + 1));
   EXPECT_EQ(CountVerb(commands, "USER"), 0u);
   ExpectFileAndMissingPathsNotEntered(session);
+}
+
+// Names that look like reply lines or hold line breaks, in vsftpd's STAT
+// reply (which sends names as they are): every name the data connection
+// lists comes out the same, and a line feed inside a name costs the
+// control connection, never a listing's exactness.
+TEST_F(FtpSessionTest, VsftpdStatListingsEqualDataConnectionListings) {
+  const std::vector<std::string> names = {
+      "213 x", "213-dash", " lead", "x\xffy", "213 End of status", "tail ", "\xc4\xe3 gbk"};
+  for (const char* dir : {"a", "b", "c", "d"}) {
+    for (const std::string& name : names) tree_.AddFile(std::string(dir) + "/" + name, name);
+  }
+  tree_.AddFile("c/cr\rname", "");
+  tree_.AddFile("c/nl\n213 End of status", "");
+  tree_.AddFile("d/nl\r\n213 End of status", "");
+  START_OR_SKIP(server, CFtpServer::StartVsftpd(tree_.path()));
+  CFtpSession session;
+  ASSERT_TRUE(session.Open(LoginFor(server)).ok());
+  CFtpSession reference;
+  ASSERT_TRUE(reference.Open(LoginFor(server)).ok());
+  for (const char* path : {"/a", "/b", "/d", "/b", "/c", "/a", "/b"}) {
+    SCOPED_TRACE(path);
+    const Listing listed = List(session, path);
+    ASSERT_TRUE(listed.result.ok()) << listed.result.errorText;
+    // The same directory's LIST over a data connection, parsed alike.
+    std::string data;
+    ASSERT_TRUE(reference
+                    .ListRaw(path, "LIST",
+                             [&](std::string_view bytes) {
+                               data += bytes;
+                               return true;
+                             })
+                    .ok());
+    CListingSplitter splitter;
+    std::vector<Entry> expected;
+    const auto take = [&](const ListingEntry& e) {
+      expected.push_back({e.name, e.isDirectory, e.size});
+    };
+    splitter.Feed(data.data(), data.size(), take);
+    splitter.Finish(take);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(listed.entries, expected);
+    EXPECT_EQ(session.skippedLines(), splitter.skippedLines());
+  }
+  const std::vector<std::string> commands = server.Commands();
+  // /a is listed both ways, /b by STAT; /d's reply ends early at a name and
+  // costs the control connection and the STAT form.
+  EXPECT_EQ(CountVerb(commands, "STAT"), 3u);
 }
 
 TEST_F(FtpSessionTest, PureFtpdCrawlMatchesTheDisk) {
