@@ -24,6 +24,7 @@
 #include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/site_fields.h"
+#include "document/site_trust.h"
 
 namespace orvane {
 
@@ -604,11 +605,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   settings.charset = charset;
   // A key accepted for another server, port or protocol says nothing of
   // this one.
-  if (settings.host != before.host || settings.port != before.port ||
-      access.protocol != before.access.protocol) {
-    access.pin.clear();
-  }
   settings.access = access;
+  if (!SameServer(before, settings)) settings.access.pin.clear();
   if (const std::string* text = parsed.Value("nickname")) {
     settings.nickname = CliContext::StoredText(*text);
   }

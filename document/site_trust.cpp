@@ -43,6 +43,12 @@ bool AddKnownHostKey(const std::filesystem::path& file, std::string_view host,
   return true;
 }
 
+bool SameServer(const SiteSettings& before, const SiteSettings& after) {
+  return before.host == after.host && before.access.protocol == after.access.protocol &&
+         ConnectPort(before.access.protocol, before.port) ==
+             ConnectPort(after.access.protocol, after.port);
+}
+
 SiteChange TrustPresentedKey(COrvaneDoc& doc, CFTPSite& site, const PresentedKey& presented,
                              std::string* error) {
   if (site.updateState.load() == kUpdateRunning) return SiteChange::kRefused;

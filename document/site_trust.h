@@ -30,6 +30,11 @@ std::string KnownHostName(std::string_view host, std::uint16_t port);
 bool AddKnownHostKey(const std::filesystem::path& file, std::string_view host,
                      std::uint16_t port, std::string_view keyLine, std::string* error);
 
+// Whether a site changed from `before` to `after` still reaches the server
+// whose key was accepted: same host, connection port and protocol. When
+// not, its pin is dropped.
+bool SameServer(const SiteSettings& before, const SiteSettings& after);
+
 // Pins `presented` for `site` (see above): kSaved when it is, kRefused
 // while the site is being updated, kNotSaved or kFailed (with why in
 // `error`) when a file could not be written.
