@@ -48,6 +48,7 @@ class CWalkRunner;
 class CSitesOverview;
 class CFrameHost;
 class CEngineBridge;
+class IEngineListener;
 class CRunNotifier;
 class CTrayIcon;
 class CUpdateNumSet;
@@ -78,6 +79,8 @@ class CMainFrame : public QMainWindow {
   void Command(int commandId);
 
   CUpdateEngine& engine() { return *engine_; }
+  // Where the engine's notices enter the window (the queued bridge).
+  IEngineListener& engineListener();
   // Steps the walks that commands start (see frame/walk_runner.h).
   CWalkRunner& walkRunner() { return *walks_; }
   CMarksSaver& marksSaver() { return *marksSaver_; }

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include "catalog/ftp_site.h"
+#include "document/engine_bridge.h"
 #include "document/site_trust.h"
 #include "frame/certificate_dlg.h"
 #include "frame/dialog_seam.h"
@@ -12,6 +13,8 @@
 #include "views/display_text.h"
 
 namespace orvane {
+
+IEngineListener& CMainFrame::engineListener() { return *bridge_; }
 
 void CMainFrame::OfferTrust(const std::shared_ptr<CFTPSite>& site) {
   trustQueue_.push_back(site);
