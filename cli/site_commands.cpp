@@ -301,9 +301,12 @@ int ParseAccessOptions(CliContext& context, std::string_view command, const Pars
       access.keyFile = path.lexically_normal().native();
     }
   }
-  if (!access.keyFile.empty() && access.protocol != SiteProtocol::kSftp &&
-      parsed.Has("key-file")) {
-    return context.UsageError(command, "--key-file is for sftp sites");
+  if (access.protocol != SiteProtocol::kSftp) {
+    if (!access.keyFile.empty() && parsed.Has("key-file")) {
+      return context.UsageError(command, "--key-file is for sftp sites");
+    }
+    // A key file logs in to SSH only; another protocol leaves it.
+    access.keyFile.clear();
   }
   return 0;
 }

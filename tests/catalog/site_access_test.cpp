@@ -37,19 +37,7 @@ TEST(SiteAccess, StartDirectoriesComeInOneForm) {
   EXPECT_FALSE(NormalStartDirectory("/" + std::string(kMaxAccessPathBytes, 'a')));
 }
 
-TEST(SiteAccess, PortsAndFingerprints) {
-  const struct {
-    SiteProtocol protocol;
-    std::uint32_t stored;
-    std::uint16_t connected;
-  } ports[] = {
-      {SiteProtocol::kFtp, 21, 21},     {SiteProtocol::kFtpes, 21, 21},
-      {SiteProtocol::kFtps, 21, 990},   {SiteProtocol::kSftp, 21, 22},
-      {SiteProtocol::kSftp, 2222, 2222}, {SiteProtocol::kFtp, 990, 990},
-  };
-  for (const auto& p : ports) {
-    EXPECT_EQ(ConnectPort(p.protocol, p.stored), p.connected) << ProtocolName(p.protocol);
-  }
+TEST(SiteAccess, FingerprintsComeInOneForm) {
   EXPECT_TRUE(IsKeyFingerprint(kPin));
   EXPECT_TRUE(IsKeyFingerprint(std::string(kPin) + "="));
   for (const std::string& bad :

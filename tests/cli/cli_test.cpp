@@ -500,10 +500,12 @@ TEST_F(CliTest, SitesKeepProtocolStartDirectoryAndKeyFile) {
     settings.access.pin = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
     ASSERT_EQ(doc.EditSite(*doc.sites()[0], settings), SiteChange::kSaved);
   }
-  ASSERT_EQ(Cli({"edit", "h.example@bob", "--nickname", "n", "--key-file", ""}).status, 0);
-  EXPECT_EQ(site("d[0]['fingerprint'][:7], d[0]['keyFile'], d[0]['port']"), "SHA256: None 22");
+  ASSERT_EQ(Cli({"edit", "h.example@bob", "--nickname", "n"}).status, 0);
+  EXPECT_EQ(site("d[0]['fingerprint'][:7], d[0]['keyFile'] is None, d[0]['port']"),
+            "SHA256: False 22");
   ASSERT_EQ(Cli({"edit", "h.example@bob", "--protocol", "ftps"}).status, 0);
-  EXPECT_EQ(site("d[0]['protocol'], d[0]['port'], d[0]['fingerprint']"), "ftps 990 None");
+  EXPECT_EQ(site("d[0]['protocol'], d[0]['port'], d[0]['fingerprint'], d[0]['keyFile']"),
+            "ftps 990 None None");
   ASSERT_EQ(Cli({"edit", "h.example@bob", "--protocol", "ftpes", "--start-dir", "/"}).status, 0);
   EXPECT_EQ(site("d[0]['port'], d[0]['startDir']"), "21 /");
   // sites.opt holds what site.ds cannot; site.ds is what it always was.
