@@ -6,10 +6,11 @@
 // site key (the character set of the site's names, its protocol, start
 // directory, key file and the fingerprint of the server key the user
 // accepted; the record is generic, so later settings add keys, and keys
-// this version does not know are kept and written back). sites.opt is written under the site-list lock
-// together with site.ds (see COrvaneDoc::SaveSiteList), so its records move
-// with key changes and leave with deletes. A data directory without it
-// reads as every site "auto".
+// this version does not know are kept and written back). sites.opt is
+// written under the site-list lock together with site.ds (see
+// COrvaneDoc::SaveSiteList), so its records move with key changes and
+// leave with deletes. A data directory without it reads as every site
+// "auto", plain FTP from "/".
 //
 // Data/KEY/charset.txt records what "auto" decided for the site's catalog
 // and the server's FEAT answer it was decided with. It is written when an

@@ -431,10 +431,9 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
     return 0;
   }
   for (const auto& site : context.doc.sites()) {
-    out << OneLine(site->siteKey()) << '\t' << OneLine(site->host) << '\t'
-        << site->ConnectionPort() << '\t'
-        << (site->IsAnonymous() ? "anonymous" : "user") << '\t' << OneLine(site->nickname) << '\t'
-        << OneLine(site->remarks) << '\n';
+    out << OneLine(site->siteKey()) << '\t' << OneLine(site->host) << '\t' << site->ConnectionPort()
+        << '\t' << (site->IsAnonymous() ? "anonymous" : "user") << '\t' << OneLine(site->nickname)
+        << '\t' << OneLine(site->remarks) << '\n';
   }
   return 0;
 }

@@ -153,8 +153,8 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   if (scheme != std::string_view::npos) {
     const std::string_view name = line.substr(0, scheme);
     bool known = false;
-    for (const SiteProtocol protocol : {SiteProtocol::kFtp, SiteProtocol::kFtpes,
-                                        SiteProtocol::kFtps, SiteProtocol::kSftp}) {
+    for (const SiteProtocol protocol :
+         {SiteProtocol::kFtp, SiteProtocol::kFtpes, SiteProtocol::kFtps, SiteProtocol::kSftp}) {
       if (EqualsIgnoringCase(name, AddressScheme(protocol))) {
         login.protocol = protocol;
         known = true;

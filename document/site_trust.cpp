@@ -15,8 +15,8 @@ std::string KnownHostName(std::string_view host, std::uint16_t port) {
   return "[" + std::string(host) + "]:" + std::to_string(port);
 }
 
-bool AddKnownHostKey(const std::filesystem::path& file, std::string_view host,
-                     std::uint16_t port, std::string_view keyLine, std::string* error) {
+bool AddKnownHostKey(const std::filesystem::path& file, std::string_view host, std::uint16_t port,
+                     std::string_view keyLine, std::string* error) {
   std::string old;
   std::error_code exists;
   if (std::filesystem::exists(file, exists) && !ReadWholeFile(file, old)) {

@@ -27,10 +27,10 @@ CCertificateDlg::CCertificateDlg(const QString& siteLabel, SiteProtocol protocol
   const bool changed = !key.pinned.empty();
   QString text;
   if (changed) {
-    text = (ssh ? tr("警告：站点“%1”的服务器主机密钥已经改变！") : tr("警告：站点“%1”的服务器证书已经改变！"))
+    text = (ssh ? tr("警告：站点“%1”的服务器主机密钥已经改变！")
+                : tr("警告：站点“%1”的服务器证书已经改变！"))
                .arg(siteLabel) +
-           QLatin1Char('\n') +
-           tr("可能有人在截取连接。只有确知服务器更换了密钥时才接受新的密钥。");
+           QLatin1Char('\n') + tr("可能有人在截取连接。只有确知服务器更换了密钥时才接受新的密钥。");
   } else {
     text = (ssh ? tr("站点“%1”的服务器出示的主机密钥不在信任列表中。")
                 : tr("站点“%1”的服务器出示的证书不受系统信任。"))

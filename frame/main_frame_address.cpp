@@ -71,8 +71,9 @@ void CMainFrame::ShowAddress(const QString& address) {
   }
   // The site's addresses begin with its start directory; the catalog
   // below it.
-  if (const std::string start = site->Access().startDir; start != "/" &&
-      place.starts_with(start) && (place.size() == start.size() || place[start.size()] == '/')) {
+  if (const std::string start = site->Access().startDir;
+      start != "/" && place.starts_with(start) &&
+      (place.size() == start.size() || place[start.size()] == '/')) {
     place.erase(0, start.size());
   }
   dirView_->SelectSite(site.get());

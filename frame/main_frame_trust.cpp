@@ -7,9 +7,9 @@
 #include "document/site_trust.h"
 #include "frame/certificate_dlg.h"
 #include "frame/dialog_seam.h"
+#include "frame/frame_views.h"
 #include "frame/main_frame.h"
 #include "update/update_engine.h"
-#include "frame/frame_views.h"
 #include "views/display_text.h"
 
 namespace orvane {
@@ -45,8 +45,8 @@ void CMainFrame::AskTrust() {
       continue;
     }
     if (change != SiteChange::kSaved) {
-      CDialogSeam::Warn(this, tr("密钥无法保存（%1），站点保持原样。")
-                                  .arg(QString::fromStdString(error)));
+      CDialogSeam::Warn(
+          this, tr("密钥无法保存（%1），站点保持原样。").arg(QString::fromStdString(error)));
       continue;
     }
     UpdateSite(site);

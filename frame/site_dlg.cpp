@@ -3,12 +3,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -144,8 +144,8 @@ void CSiteDlg::FillFrom(const CFTPSite& site) {
   port_->setText(QString::number(site.ConnectionPort()));
   shownProtocol_ = access.protocol;
   protocol_->setCurrentIndex(protocol_->findData(static_cast<int>(access.protocol)));
-  startDirField_ = {access.startDir, QString::fromUtf8(access.startDir.data(),
-                                                       qsizetype(access.startDir.size()))};
+  startDirField_ = {access.startDir,
+                    QString::fromUtf8(access.startDir.data(), qsizetype(access.startDir.size()))};
   startDir_->setText(startDirField_.shown);
   keyFileField_ = {access.keyFile, QFile::decodeName(QByteArray::fromStdString(access.keyFile))};
   keyFile_->setText(keyFileField_.shown);

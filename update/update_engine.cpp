@@ -147,8 +147,7 @@ FtpLogin LoginFor(const CFTPSite& site, const std::filesystem::path& programDir)
     login.user = site.userName;
     login.password = site.password;
   }
-  if (access.protocol == SiteProtocol::kSftp && !access.keyFile.empty() &&
-      !site.anonymousUpdate) {
+  if (access.protocol == SiteProtocol::kSftp && !access.keyFile.empty() && !site.anonymousUpdate) {
     // The site's one secret field unlocks the key; the server never sees
     // it.
     login.keyFile = access.keyFile;
@@ -170,8 +169,7 @@ PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access) 
 
 std::string UntrustedText(std::string_view siteKey, SiteProtocol protocol,
                           const PresentedKey& presented) {
-  const std::string what =
-      protocol == SiteProtocol::kSftp ? "host key" : "certificate";
+  const std::string what = protocol == SiteProtocol::kSftp ? "host key" : "certificate";
   const std::string fingerprint =
       presented.fingerprint.empty() ? std::string("(none)") : presented.fingerprint;
   std::string text;

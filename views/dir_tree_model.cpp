@@ -281,11 +281,12 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
         }
         const SiteAccess access = item->site->Access();
         if (access.protocol != SiteProtocol::kFtp) {
-          tip += QLatin1Char('\n') + tr("协议：%1").arg(
-                                            QString::fromLatin1(ProtocolName(access.protocol)));
+          tip += QLatin1Char('\n') +
+                 tr("协议：%1").arg(QString::fromLatin1(ProtocolName(access.protocol)));
         }
         if (!access.pin.empty()) {
-          tip += QLatin1Char('\n') + tr("已接受的服务器密钥：%1").arg(QString::fromStdString(access.pin));
+          tip += QLatin1Char('\n') +
+                 tr("已接受的服务器密钥：%1").arg(QString::fromStdString(access.pin));
         }
         return PlainTip(tip);
       }

@@ -41,8 +41,9 @@ TEST(SiteAccess, FingerprintsComeInOneForm) {
   EXPECT_TRUE(IsKeyFingerprint(kPin));
   EXPECT_TRUE(IsKeyFingerprint(std::string(kPin) + "="));
   for (const std::string& bad :
-       {std::string(kPin) + "==", std::string(kPin).substr(0, 49), std::string("sha256:") +
-        (kPin + 7), std::string("MD5:") + (kPin + 7), std::string(kPin).replace(10, 1, "-")}) {
+       {std::string(kPin) + "==", std::string(kPin).substr(0, 49),
+        std::string("sha256:") + (kPin + 7), std::string("MD5:") + (kPin + 7),
+        std::string(kPin).replace(10, 1, "-")}) {
     EXPECT_FALSE(IsKeyFingerprint(bad)) << bad;
   }
 }
@@ -64,11 +65,20 @@ TEST(SiteAccess, RecordsRoundTripAndDefaultsAreNotWritten) {
 
 TEST(SiteAccess, ReaderRefusesValuesTheWriterNeverMakes) {
   const char* const values[] = {
-      "protocol=FTP",         "protocol=",           "protocol=scp",
-      "start-dir=pub",        "start-dir=/pub/",     "start-dir=//pub",
-      "start-dir=/a/../b",    "start-dir=/a%0Ab",    "start-dir=",
-      "key-file=id_rsa",      "key-file=",           "pin=SHA256:abc",
-      "pin=",                 "protocol=sftp\nprotocol=ftp",
+      "protocol=FTP",
+      "protocol=",
+      "protocol=scp",
+      "start-dir=pub",
+      "start-dir=/pub/",
+      "start-dir=//pub",
+      "start-dir=/a/../b",
+      "start-dir=/a%0Ab",
+      "start-dir=",
+      "key-file=id_rsa",
+      "key-file=",
+      "pin=SHA256:abc",
+      "pin=",
+      "protocol=sftp\nprotocol=ftp",
   };
   for (const char* value : values) {
     const std::string bytes =

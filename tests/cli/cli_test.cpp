@@ -467,8 +467,8 @@ TEST_F(CliTest, SitesKeepProtocolStartDirectoryAndKeyFile) {
                         "sftp", "--start-dir", "//home//bob/", "--key-file", key.string()})
                      ->Finish();
   ASSERT_EQ(added.status, 0) << added.err;
-  Output duplicate = Cli({"add", "h.example", "--user", "bob", "--password", "x", "--protocol",
-                          "ftps"});
+  Output duplicate =
+      Cli({"add", "h.example", "--user", "bob", "--password", "x", "--protocol", "ftps"});
   EXPECT_EQ(duplicate.status, 1);
   EXPECT_TRUE(Contains(duplicate.err, "站点已有！")) << duplicate.err;
   const auto site = [this](const std::string& expression) {
@@ -518,8 +518,8 @@ TEST_F(CliTest, SitesKeepProtocolStartDirectoryAndKeyFile) {
 TEST_F(CliTest, TrustRefusesWhatItCannotAsk) {
   test::CClosedPort closed;
   ASSERT_NE(closed.port(), 0);
-  ASSERT_EQ(Cli({"add", "127.0.0.1", "--anonymous", "--port", std::to_string(closed.port())}).status,
-            0);
+  ASSERT_EQ(
+      Cli({"add", "127.0.0.1", "--anonymous", "--port", std::to_string(closed.port())}).status, 0);
   EXPECT_EQ(Cli({"trust", "127.0.0.1"}).status, 2);
   EXPECT_EQ(Cli({"trust", "nowhere.example"}).status, 1);
   EXPECT_EQ(Cli({"trust", "127.0.0.1", "--fingerprint", "SHA256:x"}).status, 2);

@@ -81,7 +81,8 @@ TEST_F(AddressTest, SchemePortAndStartDirectoryComeFromTheSite) {
       {SiteProtocol::kSftp, 2222, "/home/bob", "/", "sftp://bob:pw@h:2222/home/bob"},
       {SiteProtocol::kSftp, 22, "/home/bob", "", "sftp://bob:pw@h:22/home/bob"},
       {SiteProtocol::kFtps, 21, "/", "/x", "ftps://bob:pw@h:990/x"},
-      {SiteProtocol::kFtpes, 21, "/p#1/\xE6\x96\x87", "/d/", "ftpes://bob:pw@h:21/p%231/%E6%96%87/d/"},
+      {SiteProtocol::kFtpes, 21, "/p#1/\xE6\x96\x87", "/d/",
+       "ftpes://bob:pw@h:21/p%231/%E6%96%87/d/"},
       {SiteProtocol::kFtp, 21, "/pub", "/", "ftp://bob:pw@h:21/pub"},
   };
   auto site = AddSite(doc, "h", "bob", "pw");

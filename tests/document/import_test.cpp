@@ -189,7 +189,8 @@ TEST_F(ImportTest, AddsEachNewLoginOnceAndSavesTheList) {
 }
 
 TEST_F(ImportTest, SchemesGiveTheProtocolAndAnotherProtocolIsNoOtherSite) {
-  doc.ImportSites(Write("sftp://bob@h.example/home/bob\nftps://bob:x@h.example\nftpes://i.example\n"));
+  doc.ImportSites(
+      Write("sftp://bob@h.example/home/bob\nftps://bob:x@h.example\nftpes://i.example\n"));
   ASSERT_EQ(doc.sites().size(), 2u);
   IDocumentHost quiet;
   COrvaneDoc reopened(scratch.path(), quiet);

@@ -142,8 +142,9 @@ void TrustDialogsTest::changedKeyIsRejectedByEnterAndAcceptedByItsButton() {
   site->SetUntrusted(presented, "untrusted");
   frame_->engineListener().PostSiteStatus(site);
   QTRY_COMPARE_WITH_TIMEOUT(asked, 1, kWaitMs);
-  QVERIFY2(shown.front().contains(QLatin1String(kNew)) && shown.front().contains(QLatin1String(kOld)),
-           qPrintable(shown.front()));
+  QVERIFY2(
+      shown.front().contains(QLatin1String(kNew)) && shown.front().contains(QLatin1String(kOld)),
+      qPrintable(shown.front()));
   QCOMPARE(OnDisk(dir_->path(), "127.0.0.1@bob").pin, std::string(kOld));
   QCOMPARE(int(site->Status().failure), int(SiteStatus::Failure::kUntrusted));
 
@@ -157,8 +158,8 @@ void TrustDialogsTest::changedKeyIsRejectedByEnterAndAcceptedByItsButton() {
   QCOMPARE(OnDisk(dir_->path(), "127.0.0.1@bob").pin, std::string(kNew));
   // Updated again at once: the closed port fails it for another reason.
   QTRY_VERIFY_WITH_TIMEOUT(site->Status().failure == SiteStatus::Failure::kRefused, kWaitMs);
-  const QString tip = ShownTip(
-      frame_->dirView().treeModel()->FindItem(site->rootDir.get()).data(Qt::ToolTipRole));
+  const QString tip =
+      ShownTip(frame_->dirView().treeModel()->FindItem(site->rootDir.get()).data(Qt::ToolTipRole));
   QVERIFY2(tip.contains(QLatin1String(kNew)), qPrintable(tip));
 }
 
