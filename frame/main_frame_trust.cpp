@@ -17,6 +17,10 @@ namespace orvane {
 IEngineListener& CMainFrame::engineListener() { return *bridge_; }
 
 void CMainFrame::OfferTrust(const std::shared_ptr<CFTPSite>& site) {
+  // One question a site, however often its status is posted.
+  for (const auto& queued : trustQueue_) {
+    if (queued.lock() == site) return;
+  }
   trustQueue_.push_back(site);
   // Never from inside the notice: the dialog waits for the user.
   if (!trustAsking_) QTimer::singleShot(0, this, &CMainFrame::AskTrust);
