@@ -183,8 +183,8 @@ void SetLogin(Settings& site, bool anonymous, std::string user, std::string pass
 // Asks for the password on the terminal with echo off; the terminal's
 // settings come back however the read ends (Ctrl-C included).
 std::optional<std::string> PromptForPassword(CliContext& context, std::string_view key,
-                                             bool& tooLong) {
-  context.err << "Password for " << CliContext::Escaped(key) << ": " << std::flush;
+                                             bool& tooLong, std::string_view what) {
+  context.err << what << " for " << CliContext::Escaped(key) << ": " << std::flush;
   termios saved{};
   const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
   if (canHide) {
@@ -203,7 +203,8 @@ std::optional<std::string> PromptForPassword(CliContext& context, std::string_vi
 // `promptKey` is given and standard input is a terminal) a prompt. Returns
 // 0, or the exit status when there is none to be had.
 int TakePassword(CliContext& context, std::string_view command, const ParsedArgs& parsed,
-                 const std::string* promptKey, std::optional<std::string>& password) {
+                 const std::string* promptKey, std::optional<std::string>& password,
+                 std::string_view what = "Password") {
   password.reset();
   bool tooLong = false;
   if (const std::string* text = parsed.Value("password")) {
@@ -215,7 +216,7 @@ int TakePassword(CliContext& context, std::string_view command, const ParsedArgs
     password = ReadLineFromStdin(tooLong);
     if (!password) return context.UsageError(command, "--password-stdin: no line on stdin");
   } else if (promptKey && ::isatty(STDIN_FILENO)) {
-    password = PromptForPassword(context, *promptKey, tooLong);
+    password = PromptForPassword(context, *promptKey, tooLong, what);
     if (!password && CCliHost::Interrupted()) return context.Fail(kExitInterrupted, "stopped");
     if (!password) return context.UsageError(command, "no password was typed");
   }
@@ -489,7 +490,10 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
       return context.Fail(kExitNothing, "站点已有！");
     }
     const std::string promptKey = parsed.positional[0] + "@" + *user;
-    if (const int status = TakePassword(context, "add", parsed, &promptKey, password)) {
+    // With a key file the site's password is the key's passphrase.
+    if (const int status =
+            TakePassword(context, "add", parsed, &promptKey, password,
+                         access.keyFile.empty() ? "Password" : "Passphrase of the key file")) {
       return status;
     }
     settings.password = password ? CliContext::StoredText(*password) : std::string();
