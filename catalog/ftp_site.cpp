@@ -832,8 +832,33 @@ SiteStatus CFTPSite::Status() const {
   status.outcome = outcome_;
   status.errorText = errorText_;
   status.failure = failure_;
+  if (failure_ == SiteStatus::Failure::kUntrusted) status.presented = presented_;
   status.counts = crawlCounts_;
   return status;
+}
+
+void CFTPSite::SetUntrusted(PresentedKey presented, std::string errorText) {
+  std::lock_guard guard(statusLock_);
+  outcome_ = SiteStatus::Outcome::kFailed;
+  errorText_ = std::move(errorText);
+  failure_ = SiteStatus::Failure::kUntrusted;
+  presented_ = std::move(presented);
+  updateState.store(kUpdateFailed);
+}
+
+SiteAccess CFTPSite::Access() const {
+  std::lock_guard guard(accessLock_);
+  return access_;
+}
+
+void CFTPSite::SetAccess(SiteAccess access) {
+  std::lock_guard guard(accessLock_);
+  access_ = std::move(access);
+}
+
+SiteProtocol CFTPSite::Protocol() const {
+  std::lock_guard guard(accessLock_);
+  return access_.protocol;
 }
 
 void CFTPSite::SetOutcome(SiteStatus::Outcome outcome, std::string errorText) {

@@ -28,6 +28,7 @@
 #include "catalog/data_dir_lock.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/name_charset.h"
+#include "catalog/site_protocol.h"
 
 namespace orvane {
 
@@ -63,6 +64,24 @@ struct CrawlCounts {
 
   bool any() const { return dirsNotEntered || listingsIncomplete || namesSkipped; }
   bool operator==(const CrawlCounts&) const = default;
+};
+
+// What a server presented that neither the system nor the site trusts
+// (SiteStatus::Failure::kUntrusted): what a front end shows the user, and
+// what accepting it pins.
+struct PresentedKey {
+  // "SHA256:<base64>" of the public key.
+  std::string fingerprint;
+  // The fingerprint pinned for the site before, when the server's key
+  // changed from it; empty on a first use.
+  std::string pinned;
+  // One fact a line (subject, issuer, validity; or the SSH key's type),
+  // and why it is not trusted. Server bytes: escaped before display.
+  std::string details;
+  std::string problem;
+  // SSH: the host key as a known-hosts line holds it ("TYPE BASE64").
+  std::string sshKey;
+  bool operator==(const PresentedKey&) const = default;
 };
 
 // The status of a site's last (or running) update as a value. Front ends
@@ -101,8 +120,12 @@ struct SiteStatus {
     kServerError,    // the server refused a command or replied nonsense
     kBusyElsewhere,  // another process is updating the site
     kOther,
+    // The server's certificate or host key is not trusted: `presented`
+    // says what it was, for the user to accept or not.
+    kUntrusted,
   };
   Failure failure = Failure::kNone;
+  PresentedKey presented;
   CrawlCounts counts;
 
   bool operator==(const SiteStatus&) const = default;
@@ -213,6 +236,8 @@ class CFTPSite {
   void SetOutcome(SiteStatus::Outcome outcome, std::string errorText = {});
   void SetOutcome(SiteStatus::Outcome outcome, UpdateState state, std::string errorText = {},
                   SiteStatus::Failure failure = SiteStatus::Failure::kNone);
+  // Failed, since the server's key is not trusted (Failure::kUntrusted).
+  void SetUntrusted(PresentedKey presented, std::string errorText);
   // What the site's last (or running) update could not fetch.
   CrawlCounts GetCrawlCounts() const;
   void SetCrawlCounts(const CrawlCounts& counts);
@@ -229,6 +254,13 @@ class CFTPSite {
   std::string nickname;
   std::string remarks;
   bool anonymousUpdate = false;
+  // Protocol, start directory, key file and pin, kept in sites.opt. Set by
+  // the front end's thread; read by any (an update reads it as it begins).
+  SiteAccess Access() const;
+  void SetAccess(SiteAccess access);
+  SiteProtocol Protocol() const;
+  // The port the site connects to (ConnectPort).
+  std::uint16_t ConnectionPort() const { return ConnectPort(Protocol(), port); }
   // The character set of the server's names, as chosen (kAuto: decided
   // from evidence). Kept in sites.opt (catalog/site_options.h); written by
   // the front end's thread, read by any.
@@ -340,11 +372,14 @@ class CFTPSite {
   std::string stateAtLoad;
 
  private:
+  mutable std::mutex accessLock_;
+  SiteAccess access_;
   mutable std::mutex statusLock_;
   SiteStatus::Outcome outcome_ = SiteStatus::Outcome::kNone;
   std::string errorText_;
   SiteStatus::Failure failure_ = SiteStatus::Failure::kNone;
   CrawlCounts crawlCounts_;
+  PresentedKey presented_;
   std::string saveError_;
   LoadResult loadResult_;
   // The journal as this process last wrote it (identity and layout), so

@@ -19,6 +19,10 @@ constexpr std::string_view kDecisionHeader = "orvane-charset 1";
 constexpr std::string_view kEnd = "end";
 constexpr std::string_view kSiteKey = "site";
 constexpr std::string_view kCharsetKey = "charset";
+constexpr std::string_view kProtocolKey = "protocol";
+constexpr std::string_view kStartDirKey = "start-dir";
+constexpr std::string_view kKeyFileKey = "key-file";
+constexpr std::string_view kPinKey = "pin";
 // Far more than any site list needs; a bigger file is not one of ours.
 constexpr std::size_t kMaxOptionsBytes = 16 * 1024 * 1024;
 constexpr std::size_t kMaxDecisionBytes = 4096;
@@ -113,6 +117,35 @@ bool WriteFile(const std::filesystem::path& path, const std::string& bytes, std:
 
 constexpr std::string_view kServerUtf8Names[] = {"unknown", "not-claimed", "claimed"};
 
+// Takes one of the access keys into `access`: true when `name` is one,
+// with `error` set when its value is not one the writer makes.
+bool ReadAccessKey(const std::string& name, std::string& value, SiteAccess& access,
+                   std::string& error) {
+  if (name == kProtocolKey) {
+    const std::optional<SiteProtocol> protocol = ParseProtocol(value);
+    if (!protocol) error = "unknown protocol \"" + value + "\"";
+    if (protocol) access.protocol = *protocol;
+  } else if (name == kStartDirKey) {
+    const std::optional<std::string> dir = NormalStartDirectory(value);
+    if (!dir || *dir != value) error = "start-dir is not an absolute directory in normal form";
+    access.startDir = std::move(value);
+  } else if (name == kKeyFileKey) {
+    // A key file is named by an absolute path: where a relative one
+    // begins depends on whoever reads it.
+    if (!value.starts_with('/') || value.size() > kMaxAccessPathBytes ||
+        value.find('\0') != std::string::npos) {
+      error = "key-file is not an absolute path";
+    }
+    access.keyFile = std::move(value);
+  } else if (name == kPinKey) {
+    if (!IsKeyFingerprint(value)) error = "pin is not a SHA256 fingerprint";
+    access.pin = std::move(value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool NeedsRecordEscape(unsigned char c) { return c < 0x20 || c == 0x7F || c == '%'; }
@@ -170,6 +203,15 @@ std::string EncodeSiteOptions(const SiteOptionsList& list) {
   for (const auto& [key, options] : list.sites) {
     AppendLine(out, kSiteKey, key);
     AppendLine(out, kCharsetKey, CharsetName(options.charset));
+    // Defaults are left out, so a list of plain FTP sites reads the same
+    // to a version that knows no protocols.
+    const SiteAccess& access = options.access;
+    if (access.protocol != SiteProtocol::kFtp) {
+      AppendLine(out, kProtocolKey, ProtocolName(access.protocol));
+    }
+    if (access.startDir != "/") AppendLine(out, kStartDirKey, access.startDir);
+    if (!access.keyFile.empty()) AppendLine(out, kKeyFileKey, access.keyFile);
+    if (!access.pin.empty()) AppendLine(out, kPinKey, access.pin);
     for (const auto& [name, value] : options.other) AppendLine(out, name, value);
   }
   out.append(kEnd);
@@ -217,6 +259,12 @@ SiteOptionsRead DecodeSiteOptions(std::string_view bytes) {
         return read;
       }
       options.charset = *charset;
+    } else if (std::string error; ReadAccessKey(name, value, options.access, error)) {
+      if (!error.empty()) {
+        read.error = std::move(error);
+        read.list.sites.clear();
+        return read;
+      }
     } else {
       options.other.emplace_back(std::move(name), std::move(value));
     }

@@ -3,12 +3,14 @@
 //
 // site.ds stays byte for byte the archive encoding, so a setting it has no
 // field for lives in sites.opt beside it: one record of key=value lines per
-// site key (today the character set of the site's names; the record is
-// generic, so later settings add keys, and keys this version does not know
-// are kept and written back). sites.opt is written under the site-list lock
-// together with site.ds (see COrvaneDoc::SaveSiteList), so its records move
-// with key changes and leave with deletes. A data directory without it
-// reads as every site "auto".
+// site key (the character set of the site's names, its protocol, start
+// directory, key file and the fingerprint of the server key the user
+// accepted; the record is generic, so later settings add keys, and keys
+// this version does not know are kept and written back). sites.opt is
+// written under the site-list lock together with site.ds (see
+// COrvaneDoc::SaveSiteList), so its records move with key changes and
+// leave with deletes. A data directory without it reads as every site
+// "auto", plain FTP from "/".
 //
 // Data/KEY/charset.txt records what "auto" decided for the site's catalog
 // and the server's FEAT answer it was decided with. It is written when an
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "catalog/name_charset.h"
+#include "catalog/site_protocol.h"
 
 namespace orvane {
 
@@ -47,6 +50,8 @@ bool RecordUnescape(std::string_view text, std::string& out);
 
 struct SiteOptions {
   NameCharset charset = NameCharset::kAuto;
+  // Protocol, start directory, key file, pin: a default is not written.
+  SiteAccess access;
   // Keys of later versions, as read, written back unchanged.
   KeyValues other;
   bool operator==(const SiteOptions&) const = default;

@@ -4,8 +4,10 @@
 // to plain FTP.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace orvane {
@@ -29,5 +31,37 @@ std::uint16_t DefaultPort(SiteProtocol protocol);
 std::string_view AddressScheme(SiteProtocol protocol);
 // ftpes and ftps: FTP under TLS.
 bool UsesTls(SiteProtocol protocol);
+
+// The port a site connects to. site.ds's port field has always held 21
+// for a site given no port, and an older program reads it, so a site of
+// a protocol with another default (ftps 990, sftp 22) that holds 21 means
+// that default: such a server is never reached on port 21.
+std::uint16_t ConnectPort(SiteProtocol protocol, std::uint32_t storedPort);
+
+// How a site is reached beyond what site.ds holds; kept in sites.opt.
+struct SiteAccess {
+  SiteProtocol protocol = SiteProtocol::kFtp;
+  // Where the site's catalog begins on the server: bytes, in the form
+  // NormalStartDirectory gives.
+  std::string startDir = "/";
+  // SSH: the private key file to log in with (absolute); empty: the
+  // password, then the SSH agent.
+  std::string keyFile;
+  // The fingerprint ("SHA256:<base64>") of the server key the user
+  // accepted for this site; empty when none was.
+  std::string pin;
+  bool operator==(const SiteAccess&) const = default;
+};
+
+// Longest start directory and key file path a site keeps.
+inline constexpr std::size_t kMaxAccessPathBytes = 4096;
+
+// `text` as a start directory: absolute, "//" collapsed, no "/" at the end
+// (but "/" itself), no "." or ".." segment, no NUL, CR or LF (which no
+// command could send); nothing when it cannot be one.
+std::optional<std::string> NormalStartDirectory(std::string_view text);
+// "SHA256:" and the base64 of 32 bytes, with or without its "=" padding:
+// the form a fingerprint is shown and pinned in.
+bool IsKeyFingerprint(std::string_view text);
 
 }  // namespace orvane

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -108,6 +109,13 @@ bool ParseArgs(const std::vector<std::string>& args,
                const std::vector<std::string_view>& valueOptions,
                const std::vector<std::string_view>& flagOptions, ParsedArgs& parsed,
                std::string& error);
+
+// One line from standard input without its line end ("\n" or "\r\n"),
+// read a byte at a time so that nothing after it is taken from a script's
+// input. Nullopt when the input ends before a byte or cannot be read. A
+// longer line than 64 KiB is read to its end and comes back cut, with
+// `tooLong` set: the caller refuses it rather than use a part.
+std::optional<std::string> ReadLineFromStdin(bool& tooLong);
 
 // A whole decimal number in [low, high]; false otherwise.
 bool ParseNumber(std::string_view text, std::uint64_t low, std::uint64_t high,

@@ -9,24 +9,34 @@ namespace {
 
 constexpr std::array kCommands{
     CliCommand{"sites", RunSites, "[--keys]", false, true,
-               "Lists the sites: key, host, port, login, nickname, remarks; --keys prints "
+               "Lists the sites: key, host, port, login, nickname, remarks (--json adds the "
+               "protocol, start directory, key file and pinned fingerprint); --keys prints "
                "only the keys, one a line."},
     CliCommand{"add", RunAdd,
                "HOST [--port N] [--user NAME [--password TEXT | --password-stdin] | --anonymous] "
-               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update] [--charset CHARSET]",
+               "[--nickname TEXT] [--remarks TEXT] [--anonymous-update] [--charset CHARSET] "
+               "[--protocol ftp|ftpes|ftps|sftp] [--start-dir PATH] [--key-file FILE]",
                true, false,
                "Adds a site and prints its key; without a password option, asks for the "
                "password on a terminal. CHARSET decodes the server's names: auto (decided "
                "from the names), utf-8, gbk, big5, shift_jis, euc-jp, euc-kr, windows-1251 "
-               "or windows-1252."},
+               "or windows-1252. --protocol: plain FTP (the default), FTP with AUTH TLS "
+               "required (ftpes), implicit TLS (ftps, port 990) or SSH (sftp, port 22); "
+               "--start-dir: the server directory the catalog begins at; --key-file: the "
+               "SSH private key an sftp site logs in with (the password is then its "
+               "passphrase). A site is its host and user: the same host and user with "
+               "another protocol is the same site."},
     CliCommand{"edit", RunEdit,
                "KEY [--host HOST] [--port N] [--user NAME] [--password TEXT | --password-stdin] "
                "[--anonymous] [--nickname TEXT] [--remarks TEXT] [--anonymous-update on|off] "
-               "[--charset CHARSET]",
+               "[--charset CHARSET] [--protocol ftp|ftpes|ftps|sftp] [--start-dir PATH] "
+               "[--key-file FILE]",
                true, false,
                "Changes a site's settings; its catalog follows a new key. --password-stdin "
                "reads the password from the first line of stdin. A new --charset shows the "
-               "stored names decoded anew, without an update."},
+               "stored names decoded anew, without an update. A new host, port or protocol "
+               "forgets the key accepted for the old server; --key-file \"\" logs in with "
+               "the password again."},
     CliCommand{"delete", RunDelete, "KEY", true, false, "Removes a site with its stored catalog."},
     CliCommand{"tree", RunTree, "KEY [PATH]", false, true,
                "Prints the stored catalog of a site (or of one directory): new mark, size, "
@@ -42,6 +52,13 @@ constexpr std::array kCommands{
                "--quiet prints nothing when every site succeeded, else only the sites that did "
                "not (on stderr) and errors. --no-recursive lists each directory on its own "
                "instead of asking the server for whole subtrees.",
+               true},
+    CliCommand{"trust", RunTrust, "KEY [--fingerprint SHA256:... | --yes]", false, false,
+               "Connects to an ftpes, ftps or sftp site and shows the certificate (subject, "
+               "issuer, validity) or host key its server presents, with its SHA-256 "
+               "fingerprint; then pins it for the site, so that updates accept it and no "
+               "other. On a terminal it asks; otherwise only --fingerprint (which must be the "
+               "presented one) or --yes accepts. A key the system already trusts needs no pin.",
                true},
     CliCommand{"changes", RunChanges,
                "[KEY] [--since TIME|DURATION] [--kind added,removed,resized]", false, true,
@@ -82,10 +99,13 @@ constexpr std::array kCommands{
                "site or directory."},
     CliCommand{"import", RunImport, "FILE", true, false,
                "Adds a site for every ftp://[user[:password]@]host[:port][/path] line of FILE "
-               "that names a site not yet there and prints its key; says on stderr how many "
-               "sites were added, how many were there already and which lines were skipped."},
+               "(also ftpes://, ftps:// and sftp://, which set the protocol; the path is not "
+               "read) that names a site not yet there and prints its key; says on stderr how "
+               "many sites were added, how many were there already and which lines were "
+               "skipped."},
     CliCommand{"address", RunAddress, "DISPLAY_PATH", false, true,
-               "Prints the full ftp:// address (with port and login) of ftp://KEY/PATH."},
+               "Prints the full address (the site's scheme, port, login and start directory) "
+               "of ftp://KEY/PATH."},
 };
 
 constexpr std::array kGlobalOptions{
@@ -105,7 +125,9 @@ constexpr std::array kExitStatuses{
     CliExitStatus{kExitPartial,
                   "partial: some sites failed, were stopped or skipped, or could not be fully "
                   "fetched"},
-    CliExitStatus{kExitFailed, "every site failed, or data could not be saved"},
+    CliExitStatus{kExitFailed,
+                  "every site failed, a site's server was not trusted, or data could not be "
+                  "saved"},
     CliExitStatus{kExitInterrupted, "stopped with Ctrl-C (a listing), or ended by a second Ctrl-C"},
 };
 

@@ -28,7 +28,8 @@ inline constexpr int kExitNothing = 1;
 inline constexpr int kExitUsage = 2;
 // Some sites failed, were stopped or skipped, or could not be fully fetched.
 inline constexpr int kExitPartial = 3;
-// Every site failed, or data could not be saved.
+// Every site failed, a site's server is not trusted, or data could not be
+// saved.
 inline constexpr int kExitFailed = 4;
 // Stopped with Ctrl-C.
 inline constexpr int kExitInterrupted = 130;
@@ -93,6 +94,9 @@ int RunTree(CliContext& context, const std::vector<std::string>& args);
 
 // Updates (cli/update_command.cpp; in orvane-cli, cli/online_launch.cpp).
 int RunUpdate(CliContext& context, const std::vector<std::string>& args);
+// Shows a site's server key and pins it (cli/trust_command.cpp; in
+// orvane-cli, cli/online_launch.cpp).
+int RunTrust(CliContext& context, const std::vector<std::string>& args);
 // Replaces the process with orvane-cli-online, from orvane-cli's
 // directory, given the same arguments; returns only when that failed (exit
 // status 4, with the reason on stderr).

@@ -30,4 +30,8 @@ int RunUpdate(CliContext& context, const std::vector<std::string>&) {
   return context.Fail(kExitFailed, "orvane-cli: update runs in orvane-cli-online");
 }
 
+int RunTrust(CliContext& context, const std::vector<std::string>&) {
+  return context.Fail(kExitFailed, "orvane-cli: trust runs in orvane-cli-online");
+}
+
 }  // namespace orvane

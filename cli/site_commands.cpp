@@ -24,8 +24,36 @@
 #include "document/json_writer.h"
 #include "document/orvane_doc.h"
 #include "document/site_fields.h"
+#include "document/site_trust.h"
 
 namespace orvane {
+
+// The longest line --password-stdin and the prompt take.
+constexpr std::size_t kLongestInputLine = 64 * 1024;
+
+std::optional<std::string> ReadLineFromStdin(bool& tooLong) {
+  tooLong = false;
+  std::string line;
+  bool any = false;
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR && !CCliHost::Interrupted()) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    any = true;
+    if (c == '\n') break;
+    if (line.size() <= kLongestInputLine) {
+      line.push_back(c);
+    } else {
+      tooLong = true;
+    }
+  }
+  if (!any) return std::nullopt;
+  if (line.ends_with('\r')) line.pop_back();
+  if (line.size() > kLongestInputLine) tooLong = true;
+  return line;
+}
 
 namespace {
 
@@ -152,43 +180,11 @@ void SetLogin(Settings& site, bool anonymous, std::string user, std::string pass
   }
 }
 
-// The longest line --password-stdin and the prompt take.
-constexpr std::size_t kLongestInputLine = 64 * 1024;
-
-// One line from standard input without its line end ("\n" or "\r\n"),
-// read a byte at a time so that nothing after it is taken from a script's
-// input. Nullopt when the input ends before a byte or cannot be read. A
-// longer line than kLongestInputLine is read to its end and comes back cut,
-// with `tooLong` set: the caller refuses it rather than store a part.
-std::optional<std::string> ReadLineFromStdin(bool& tooLong) {
-  tooLong = false;
-  std::string line;
-  bool any = false;
-  for (;;) {
-    char c = 0;
-    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
-    if (n < 0 && errno == EINTR && !CCliHost::Interrupted()) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    any = true;
-    if (c == '\n') break;
-    if (line.size() <= kLongestInputLine) {
-      line.push_back(c);
-    } else {
-      tooLong = true;
-    }
-  }
-  if (!any) return std::nullopt;
-  if (line.ends_with('\r')) line.pop_back();
-  if (line.size() > kLongestInputLine) tooLong = true;
-  return line;
-}
-
 // Asks for the password on the terminal with echo off; the terminal's
 // settings come back however the read ends (Ctrl-C included).
 std::optional<std::string> PromptForPassword(CliContext& context, std::string_view key,
-                                             bool& tooLong) {
-  context.err << "Password for " << CliContext::Escaped(key) << ": " << std::flush;
+                                             bool& tooLong, std::string_view what) {
+  context.err << what << " for " << CliContext::Escaped(key) << ": " << std::flush;
   termios saved{};
   const bool canHide = ::tcgetattr(STDIN_FILENO, &saved) == 0;
   if (canHide) {
@@ -207,7 +203,8 @@ std::optional<std::string> PromptForPassword(CliContext& context, std::string_vi
 // `promptKey` is given and standard input is a terminal) a prompt. Returns
 // 0, or the exit status when there is none to be had.
 int TakePassword(CliContext& context, std::string_view command, const ParsedArgs& parsed,
-                 const std::string* promptKey, std::optional<std::string>& password) {
+                 const std::string* promptKey, std::optional<std::string>& password,
+                 std::string_view what = "Password") {
   password.reset();
   bool tooLong = false;
   if (const std::string* text = parsed.Value("password")) {
@@ -219,7 +216,7 @@ int TakePassword(CliContext& context, std::string_view command, const ParsedArgs
     password = ReadLineFromStdin(tooLong);
     if (!password) return context.UsageError(command, "--password-stdin: no line on stdin");
   } else if (promptKey && ::isatty(STDIN_FILENO)) {
-    password = PromptForPassword(context, *promptKey, tooLong);
+    password = PromptForPassword(context, *promptKey, tooLong, what);
     if (!password && CCliHost::Interrupted()) return context.Fail(kExitInterrupted, "stopped");
     if (!password) return context.UsageError(command, "no password was typed");
   }
@@ -263,6 +260,75 @@ bool ParseOnOff(std::string_view text, bool& value) {
     return true;
   }
   return false;
+}
+
+constexpr char kProtocolUsage[] = "--protocol takes ftp, ftpes, ftps or sftp";
+
+// --protocol, --start-dir and --key-file into `access` (and the port
+// into `port` when the protocol changes and --port was not given):
+// returns 0, or the exit status of a usage error.
+int ParseAccessOptions(CliContext& context, std::string_view command, const ParsedArgs& parsed,
+                       SiteAccess& access, std::uint64_t& port) {
+  const SiteProtocol before = access.protocol;
+  if (const std::string* text = parsed.Value("protocol")) {
+    const std::optional<SiteProtocol> protocol = ParseProtocol(*text);
+    if (!protocol) return context.UsageError(command, kProtocolUsage);
+    access.protocol = *protocol;
+  }
+  // A site that kept its protocol's default port moves to the new one's.
+  if (access.protocol != before && !parsed.Has("port") &&
+      ConnectPort(before, static_cast<std::uint32_t>(port)) == DefaultPort(before)) {
+    port = DefaultPort(access.protocol);
+  }
+  if (const std::string* text = parsed.Value("start-dir")) {
+    const std::optional<std::string> dir = NormalStartDirectory(*text);
+    if (!dir) {
+      return context.UsageError(command,
+                                "--start-dir takes an absolute server directory (\"/pub\"), "
+                                "without \".\" or \"..\"");
+    }
+    access.startDir = *dir;
+  }
+  if (const std::string* text = parsed.Value("key-file")) {
+    if (text->empty()) {
+      access.keyFile.clear();
+    } else {
+      std::error_code error;
+      const std::filesystem::path path = std::filesystem::absolute(*text, error);
+      if (error || !std::filesystem::is_regular_file(path, error) ||
+          path.native().size() > kMaxAccessPathBytes) {
+        return context.UsageError(command, "--key-file: " + *text + " is no readable file");
+      }
+      access.keyFile = path.lexically_normal().native();
+    }
+  }
+  if (access.protocol != SiteProtocol::kSftp) {
+    if (!access.keyFile.empty() && parsed.Has("key-file")) {
+      return context.UsageError(command, "--key-file is for sftp sites");
+    }
+    // A key file logs in to SSH only; another protocol leaves it.
+    access.keyFile.clear();
+  }
+  return 0;
+}
+
+// Access fields of a site's object in `sites --json`.
+void AccessFields(JsonWriter& json, const CFTPSite& site) {
+  const SiteAccess access = site.Access();
+  json.Key("protocol").String(ProtocolName(access.protocol));
+  json.Key("startDir").String(CliContext::Shown(access.startDir));
+  json.Key("keyFile");
+  if (access.keyFile.empty()) {
+    json.Raw("null");
+  } else {
+    json.String(CliContext::Shown(access.keyFile));
+  }
+  json.Key("fingerprint");
+  if (access.pin.empty()) {
+    json.Raw("null");
+  } else {
+    json.String(access.pin);
+  }
 }
 
 // The site's health record as fields of its object; null for what is not
@@ -338,7 +404,7 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
           .Key("host")
           .String(CliContext::Shown(site->host))
           .Key("port")
-          .Number(site->port)
+          .Number(site->ConnectionPort())
           .Key("login")
           .String(site->IsAnonymous() ? "anonymous" : "user")
           .Key("user")
@@ -351,6 +417,7 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
           .Bool(site->anonymousUpdate)
           .Key("charset")
           .String(CharsetName(site->charset.load()));
+      AccessFields(json, *site);
       const std::filesystem::path dataDir = site->DataDirectory(context.doc.GetProgramDir());
       json.Key("charsetDecided");
       if (const std::optional<CharsetDecision> decision = ReadCharsetDecision(dataDir)) {
@@ -365,9 +432,9 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
     return 0;
   }
   for (const auto& site : context.doc.sites()) {
-    out << OneLine(site->siteKey()) << '\t' << OneLine(site->host) << '\t' << site->port << '\t'
-        << (site->IsAnonymous() ? "anonymous" : "user") << '\t' << OneLine(site->nickname) << '\t'
-        << OneLine(site->remarks) << '\n';
+    out << OneLine(site->siteKey()) << '\t' << OneLine(site->host) << '\t' << site->ConnectionPort()
+        << '\t' << (site->IsAnonymous() ? "anonymous" : "user") << '\t' << OneLine(site->nickname)
+        << '\t' << OneLine(site->remarks) << '\n';
   }
   return 0;
 }
@@ -375,7 +442,9 @@ int RunSites(CliContext& context, const std::vector<std::string>& args) {
 int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   ParsedArgs parsed;
   std::string error;
-  if (!ParseArgs(args, {"port", "user", "password", "nickname", "remarks", "charset"},
+  if (!ParseArgs(args,
+                 {"port", "user", "password", "nickname", "remarks", "charset", "protocol",
+                  "start-dir", "key-file"},
                  {"anonymous", "anonymous-update", "password-stdin"}, parsed, error)) {
     return context.UsageError("add", error);
   }
@@ -394,6 +463,8 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
       text && !ParseNumber(*text, kMinSitePort, kMaxSitePort, port)) {
     return context.UsageError("add", "--port takes a whole number from 1 to 65535");
   }
+  SiteAccess access;
+  if (const int status = ParseAccessOptions(context, "add", parsed, access, port)) return status;
   // Every typed field is checked before anything is asked or stored.
   const std::string typedHost = TypedHost(parsed.positional[0]);
   const std::string* user = parsed.Value("user");
@@ -419,7 +490,10 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
       return context.Fail(kExitNothing, "站点已有！");
     }
     const std::string promptKey = parsed.positional[0] + "@" + *user;
-    if (const int status = TakePassword(context, "add", parsed, &promptKey, password)) {
+    // With a key file the site's password is the key's passphrase.
+    if (const int status =
+            TakePassword(context, "add", parsed, &promptKey, password,
+                         access.keyFile.empty() ? "Password" : "Passphrase of the key file")) {
       return status;
     }
     settings.password = password ? CliContext::StoredText(*password) : std::string();
@@ -432,6 +506,7 @@ int RunAdd(CliContext& context, const std::vector<std::string>& args) {
   }
   settings.anonymousUpdate = parsed.Has("anonymous-update");
   settings.charset = charset;
+  settings.access = access;
   if (const std::string* text = parsed.Value("nickname")) {
     settings.nickname = CliContext::StoredText(*text);
   }
@@ -456,7 +531,7 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   std::string error;
   if (!ParseArgs(args,
                  {"host", "port", "user", "password", "nickname", "remarks", "anonymous-update",
-                  "charset"},
+                  "charset", "protocol", "start-dir", "key-file"},
                  {"anonymous", "password-stdin"}, parsed, error)) {
     return context.UsageError("edit", error);
   }
@@ -480,6 +555,8 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
       text && !ParseNumber(*text, kMinSitePort, kMaxSitePort, port)) {
     return context.UsageError("edit", "--port takes a whole number from 1 to 65535");
   }
+  SiteAccess access = site->Access();
+  if (const int status = ParseAccessOptions(context, "edit", parsed, access, port)) return status;
   NameCharset charset = site->charset.load();
   if (!ParseCharsetOption(parsed, charset)) return context.UsageError("edit", kCharsetUsage);
   bool anonymousUpdate = site->anonymousUpdate;
@@ -532,6 +609,10 @@ int RunEdit(CliContext& context, const std::vector<std::string>& args) {
   settings.port = static_cast<std::uint32_t>(port);
   settings.anonymousUpdate = anonymousUpdate;
   settings.charset = charset;
+  // A key accepted for another server, port or protocol says nothing of
+  // this one.
+  settings.access = access;
+  if (!SameServer(before, settings)) settings.access.pin.clear();
   if (const std::string* text = parsed.Value("nickname")) {
     settings.nickname = CliContext::StoredText(*text);
   }

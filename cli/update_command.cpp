@@ -115,6 +115,7 @@ bool Skipped(const SiteStatus& status) {
 // The outcome as a name for scripts (--json).
 const char* OutcomeName(const SiteStatus& status) {
   if (Skipped(status)) return "skipped";
+  if (status.failure == SiteStatus::Failure::kUntrusted) return "untrusted";
   switch (status.outcome) {
     case SiteStatus::Outcome::kNone:
       return "none";
@@ -418,11 +419,15 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
   // Complete: succeeded with nothing left unfetched, and kept.
   std::size_t complete = 0;
   std::size_t failed = 0;
+  // A server that is not trusted waits for the user's word: never a
+  // partial success a script may pass over.
+  bool untrusted = false;
   for (const auto& site : sites) {
     const SiteStatus status = site->Status();
     const bool whole = status.outcome == SiteStatus::Outcome::kSucceeded && !status.counts.any() &&
                        !notKept.contains(site.get()) && !thrownAway.contains(site.get());
     if (whole) ++complete;
+    if (status.failure == SiteStatus::Failure::kUntrusted) untrusted = true;
     if ((status.state == kUpdateFailed && !Skipped(status)) || thrownAway.contains(site.get())) {
       ++failed;
     }
@@ -515,6 +520,12 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
       if (const std::string failure = site->SaveError(); !failure.empty()) {
         json.Key("saveError").String(failure);
       }
+      if (status.failure == SiteStatus::Failure::kUntrusted) {
+        json.Key("fingerprint").String(status.presented.fingerprint);
+        if (!status.presented.pinned.empty()) {
+          json.Key("pinnedFingerprint").String(status.presented.pinned);
+        }
+      }
       if (notKept.contains(site.get())) json.Key("catalogRepaired").Bool(false);
       if (thrownAway.contains(site.get())) json.Key("discarded").Bool(true);
       json.EndObject();
@@ -523,7 +534,7 @@ int RunUpdate(CliContext& context, const std::vector<std::string>& args) {
     if (listNew) json.Key("new").Raw(newEntries.EndArray().Text());
     context.out << json.EndObject().Text();
   }
-  if (saveFailed || (!sites.empty() && failed == sites.size())) return kExitFailed;
+  if (saveFailed || untrusted || (!sites.empty() && failed == sites.size())) return kExitFailed;
   return complete == sites.size() && !interrupted ? kExitSuccess : kExitPartial;
 }
 

@@ -149,8 +149,18 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
     if (byte < 0x20 || byte == 0x7F) return ImportLine::kSkipped;
   }
   const std::size_t scheme = line.find("://");
+  login.protocol = SiteProtocol::kFtp;
   if (scheme != std::string_view::npos) {
-    if (!EqualsIgnoringCase(line.substr(0, scheme), "ftp")) return ImportLine::kSkipped;
+    const std::string_view name = line.substr(0, scheme);
+    bool known = false;
+    for (const SiteProtocol protocol :
+         {SiteProtocol::kFtp, SiteProtocol::kFtpes, SiteProtocol::kFtps, SiteProtocol::kSftp}) {
+      if (EqualsIgnoringCase(name, AddressScheme(protocol))) {
+        login.protocol = protocol;
+        known = true;
+      }
+    }
+    if (!known) return ImportLine::kSkipped;
     line.remove_prefix(scheme + 3);
   }
 
@@ -196,6 +206,7 @@ ImportLine ParseImportLine(std::string_view line, ImportedLogin& login) {
   if (!IsHostName(login.host) || !IsValidUtf8(login.host) || !ReadPort(portText, login.port)) {
     return ImportLine::kSkipped;
   }
+  if (portText.empty()) login.port = DefaultPort(login.protocol);
   // A bare word with neither scheme nor login ("E:/notes", "Error:") is
   // text, not an address: without them a host must have a dot, be an
   // address, or be localhost.
@@ -250,8 +261,21 @@ void AppendPercentEncoded(std::string& out, std::string_view text, AddressPart p
 
 namespace {
 
+// A path's segments encoded one by one; the "/" between them stay.
+void AppendPathEncoded(std::string& out, std::string_view path) {
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    AppendPercentEncoded(out, path.substr(0, slash), AddressPart::kPathSegment);
+    if (slash == std::string_view::npos) break;
+    out.push_back('/');
+    path.remove_prefix(slash + 1);
+  }
+}
+
 std::string BuildAddress(const CFTPSite& site, std::string_view place, bool withPassword) {
-  std::string address(kScheme);
+  const SiteAccess access = site.Access();
+  std::string address(AddressScheme(access.protocol));
+  address.append("://");
   if (!site.IsAnonymous()) {
     AppendPercentEncoded(address, site.userName, AddressPart::kUserInfo);
     if (withPassword) {
@@ -263,16 +287,17 @@ std::string BuildAddress(const CFTPSite& site, std::string_view place, bool with
   AppendHost(address, site.host);
   // Signed, so that a port imported as a negative number reads as written.
   char port[16];
-  std::snprintf(port, sizeof port, ":%d", static_cast<std::int32_t>(site.port));
+  const std::uint32_t shownPort =
+      access.protocol == SiteProtocol::kFtp ? site.port : site.ConnectionPort();
+  std::snprintf(port, sizeof port, ":%d", static_cast<std::int32_t>(shownPort));
   address.append(port);
-  // Segments are encoded one by one; the "/" between them stay.
-  while (!place.empty()) {
-    const std::size_t slash = place.find('/');
-    AppendPercentEncoded(address, place.substr(0, slash), AddressPart::kPathSegment);
-    if (slash == std::string_view::npos) break;
-    address.push_back('/');
-    place.remove_prefix(slash + 1);
+  // The catalog's places are below the start directory: "/" and "/a"
+  // below "/pub" are "/pub" and "/pub/a" on the server.
+  if (access.startDir != "/") {
+    AppendPathEncoded(address, access.startDir);
+    if (place == "/") place = {};
   }
+  AppendPathEncoded(address, place);
   return address;
 }
 

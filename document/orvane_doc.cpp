@@ -295,6 +295,7 @@ void COrvaneDoc::ApplySiteOptions(std::vector<std::shared_ptr<CFTPSite>>& sites)
   for (const auto& site : sites) {
     const SiteOptions* options = read.list.Find(site->siteKey());
     site->charset.store(options ? options->charset : NameCharset::kAuto);
+    site->SetAccess(options ? options->access : SiteAccess{});
     // What "auto" decided is known before the catalog is read, so that
     // the journal and the site's tip show names right too.
     if (site->decidedCharset.load() == NameCharset::kAuto) {
@@ -319,6 +320,7 @@ bool COrvaneDoc::SaveSiteOptions() {
     const SiteOptions* old = onDisk.list.Find(key);
     SiteOptions options = old ? *old : SiteOptions{};
     options.charset = site->charset.load();
+    options.access = site->Access();
     list.sites.emplace_back(std::move(key), std::move(options));
   }
   const std::filesystem::path siteDs = programDir_ / "site.ds";
@@ -390,7 +392,8 @@ void COrvaneDoc::RefreshSiteList() {
     const bool differs = settings.nickname != site.nickname || settings.remarks != site.remarks ||
                          settings.port != site.port || settings.password != site.password ||
                          settings.anonymousUpdate != site.anonymousUpdate ||
-                         settings.charset != site.charset.load();
+                         settings.charset != site.charset.load() ||
+                         settings.access != site.Access();
     if (differs && site.updateState.load() != kUpdateRunning) {
       settings.ApplyTo(site);
       host_.SiteChanged(i);
@@ -465,6 +468,7 @@ SiteSettings SiteSettings::Of(const CFTPSite& site) {
   settings.remarks = site.remarks;
   settings.anonymousUpdate = site.anonymousUpdate;
   settings.charset = site.charset.load();
+  settings.access = site.Access();
   return settings;
 }
 
@@ -477,6 +481,7 @@ void SiteSettings::ApplyTo(CFTPSite& site) const {
   site.remarks = remarks;
   site.anonymousUpdate = anonymousUpdate;
   site.charset.store(charset);
+  site.SetAccess(access);
 }
 
 std::shared_ptr<CFTPSite> COrvaneDoc::FindSite(std::string_view key) const {

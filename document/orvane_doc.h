@@ -49,6 +49,7 @@ struct SiteSettings {
   bool anonymousUpdate = false;
   // Kept in sites.opt beside site.ds (catalog/site_options.h).
   NameCharset charset = NameCharset::kAuto;
+  SiteAccess access;
 
   static SiteSettings Of(const CFTPSite& site);
   void ApplyTo(CFTPSite& site) const;
@@ -331,7 +332,8 @@ class COrvaneDoc {
   IDocumentHost& host_;
   UserSettings userSettings_;
   // site.ds as this process last read or wrote it.
-  // Sets the charset of each site from sites.opt (auto where it has none).
+  // Sets the charset and access of each site from sites.opt (auto, plain
+  // FTP from "/" where it has none).
   void ApplySiteOptions(std::vector<std::shared_ptr<CFTPSite>>& sites);
   // Writes sites.opt for the list about to be saved; false with
   // siteListError_ set.

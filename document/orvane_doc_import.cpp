@@ -36,8 +36,8 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path, ImportReport* re
 
   const CDataDirLock listLock = CDataDirLock::Acquire(programDir_, CDataDirLock::Kind::kSiteList);
   RefreshSiteList();
-  // A site is the same when host and user name are; password and port do
-  // not count. Sites added by earlier lines count for later ones.
+  // A site is the same when host and user name are; password, port and
+  // protocol do not count. Sites added by earlier lines count for later ones.
   std::unordered_set<std::string> known;
   known.reserve(siteList_.size() + contents.size() / 16);
   for (const auto& site : siteList_) known.insert(LoginKey(site->host, site->userName));
@@ -70,6 +70,9 @@ bool COrvaneDoc::ImportSites(const std::filesystem::path& path, ImportReport* re
     site->userName = login.userName;
     site->password = login.password;
     site->port = login.port;
+    SiteAccess access;
+    access.protocol = login.protocol;
+    site->SetAccess(std::move(access));
     ApplyUserSettings(*site);
     siteList_.push_back(std::move(site));
   }

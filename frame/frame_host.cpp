@@ -97,6 +97,7 @@ void CFrameHost::SiteStatusChanged(const std::shared_ptr<CFTPSite>& site,
   if (status.state != kUpdateRunning && status.state != kNeverUpdated) {
     frame_.catalogFollower().CatalogChanged(*site);
   }
+  if (status.failure == SiteStatus::Failure::kUntrusted && !closing_) frame_.OfferTrust(site);
 }
 
 void CFrameHost::SiteHealthChanged(const std::shared_ptr<CFTPSite>&) {

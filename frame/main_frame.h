@@ -48,6 +48,7 @@ class CWalkRunner;
 class CSitesOverview;
 class CFrameHost;
 class CEngineBridge;
+class IEngineListener;
 class CRunNotifier;
 class CTrayIcon;
 class CUpdateNumSet;
@@ -78,6 +79,8 @@ class CMainFrame : public QMainWindow {
   void Command(int commandId);
 
   CUpdateEngine& engine() { return *engine_; }
+  // Where the engine's notices enter the window (the queued bridge).
+  IEngineListener& engineListener();
   // Steps the walks that commands start (see frame/walk_runner.h).
   CWalkRunner& walkRunner() { return *walks_; }
   CMarksSaver& marksSaver() { return *marksSaver_; }
@@ -191,6 +194,16 @@ class CMainFrame : public QMainWindow {
   // Says so when a change of the site list could not be written.
   void ReportChange(SiteChange change);
 
+  // ---- main_frame_trust.cpp: servers the user is asked to trust -----------
+  // A site failed since its server's key is not trusted: the certificate
+  // dialog is shown for it from the event loop, one site at a time.
+  void OfferTrust(const std::shared_ptr<CFTPSite>& site);
+  // Asks about each site offered, while it still fails as untrusted;
+  // accepting pins the key and updates the site again.
+  void AskTrust();
+  // Updates one whole site as part of the running (or a new) run.
+  void UpdateSite(const std::shared_ptr<CFTPSite>& site);
+
   // ---- main_frame_reports.cpp: what the user is told ----------------------
   // Puts the entries' full addresses on the clipboard, one a line, and says
   // how many; rows without an address (welcome rows) are left out, and
@@ -252,6 +265,8 @@ class CMainFrame : public QMainWindow {
   QHash<int, QAction*> actions_;
   QStringList loadErrors_;
   std::vector<std::weak_ptr<CFTPSite>> runSites_;
+  std::deque<std::weak_ptr<CFTPSite>> trustQueue_;
+  bool trustAsking_ = false;
   CUpdateSchedule* schedule_ = nullptr;
   CRunNotifier* notifier_ = nullptr;
   CTrayIcon* tray_ = nullptr;

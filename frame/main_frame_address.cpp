@@ -34,9 +34,8 @@ void CMainFrame::ShowAddress(const QString& address) {
   const std::string text = address.toStdString();
   std::string_view rest = text;
   bool known = false;
-  // The site list holds FTP sites; an FTPS or SFTP address names the same
-  // host and login.
-  for (const std::string_view scheme : {"ftp://", "ftps://", "sftp://"}) {
+  // A site is its host and login, whatever the scheme says of its protocol.
+  for (const std::string_view scheme : {"ftp://", "ftpes://", "ftps://", "sftp://"}) {
     if (EqualNoCase(rest.substr(0, scheme.size()), scheme)) {
       rest.remove_prefix(scheme.size());
       known = true;
@@ -44,12 +43,12 @@ void CMainFrame::ShowAddress(const QString& address) {
     }
   }
   ImportedLogin login;
-  if (!known || ParseImportLine("ftp://" + std::string(rest), login) != ImportLine::kSite) {
+  if (!known || ParseImportLine(text, login) != ImportLine::kSite) {
     statusBar()->showMessage(tr("无法打开地址“%1”。").arg(address));
     return;
   }
   const std::size_t slash = rest.find('/');
-  const std::string place =
+  std::string place =
       slash == std::string_view::npos
           ? std::string()
           // The query and the fragment are no part of the path.
@@ -66,8 +65,16 @@ void CMainFrame::ShowAddress(const QString& address) {
     settings.userName = login.userName;
     settings.password = login.password;
     settings.port = login.port;
+    settings.access.protocol = login.protocol;
     AddSite(&settings);
     return;
+  }
+  // The site's addresses begin with its start directory; the catalog
+  // below it.
+  if (const std::string start = site->Access().startDir;
+      start != "/" && place.starts_with(start) &&
+      (place.size() == start.size() || place[start.size()] == '/')) {
+    place.erase(0, start.size());
   }
   dirView_->SelectSite(site.get());
   doc_->EnsureCatalogLoaded(*site);

@@ -3,7 +3,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -12,6 +17,7 @@
 
 #include "catalog/ftp_site.h"
 #include "document/site_fields.h"
+#include "document/site_trust.h"
 #include "frame/dialog_seam.h"
 #include "views/display_text.h"
 
@@ -20,6 +26,9 @@ namespace orvane {
 namespace {
 
 constexpr std::uint32_t kDefaultPort = 21;
+
+constexpr SiteProtocol kProtocols[] = {SiteProtocol::kFtp, SiteProtocol::kFtpes,
+                                       SiteProtocol::kFtps, SiteProtocol::kSftp};
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name) {
   auto* edit = new QLineEdit(parent);
@@ -57,12 +66,47 @@ CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
                       static_cast<int>(charset));
   }
 
+  protocol_ = new QComboBox(this);
+  protocol_->setObjectName(QStringLiteral("protocolCombo"));
+  for (const SiteProtocol protocol : kProtocols) {
+    QString label;
+    switch (protocol) {
+      case SiteProtocol::kFtp:
+        label = tr("FTP（不加密）");
+        break;
+      case SiteProtocol::kFtpes:
+        label = tr("FTPES（显式 TLS，必须加密）");
+        break;
+      case SiteProtocol::kFtps:
+        label = tr("FTPS（隐式 TLS）");
+        break;
+      case SiteProtocol::kSftp:
+        label = tr("SFTP（SSH）");
+        break;
+    }
+    protocol_->addItem(label, static_cast<int>(protocol));
+  }
+  startDir_ = MakeEdit(this, "startDirEdit");
+  startDir_->setText(QStringLiteral("/"));
+  startDirField_ = {"/", QStringLiteral("/")};
+  startDir_->setToolTip(tr("站点目录从服务器上的这个目录开始，例如 /pub"));
+  keyFile_ = MakeEdit(this, "keyFileEdit");
+  keyFile_->setToolTip(tr("用这个私钥文件登录 SFTP 站点；密码一栏填写密钥的密码短语"));
+  keyFileButton_ = new QPushButton(tr("浏览..."), this);
+  keyFileButton_->setObjectName(QStringLiteral("keyFileButton"));
+  auto* keyRow = new QHBoxLayout;
+  keyRow->addWidget(keyFile_);
+  keyRow->addWidget(keyFileButton_);
+
   auto* form = new QFormLayout;
+  form->addRow(tr("协议"), protocol_);
   form->addRow(tr("站点"), host_);
   form->addRow(QString(), anonymous_);
   form->addRow(tr("用户名"), user_);
   form->addRow(tr("密码"), password_);
   form->addRow(tr("端口号"), port_);
+  form->addRow(tr("起始目录"), startDir_);
+  form->addRow(tr("密钥文件"), keyRow);
   form->addRow(tr("站点昵称:"), nickname_);
   form->addRow(tr("备注:"), remarks_);
   form->addRow(QString(), anonymousUpdate_);
@@ -76,6 +120,9 @@ CSiteDlg::CSiteDlg(QWidget* parent) : QDialog(parent) {
   connect(buttons, &QDialogButtonBox::accepted, this, &CSiteDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CSiteDlg::reject);
   connect(anonymous_, &QCheckBox::toggled, this, &CSiteDlg::AnonymousToggled);
+  connect(protocol_, &QComboBox::currentIndexChanged, this, &CSiteDlg::ProtocolChosen);
+  connect(keyFileButton_, &QPushButton::clicked, this, &CSiteDlg::ChooseKeyFile);
+  ProtocolChosen();
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
@@ -92,7 +139,17 @@ void CSiteDlg::SetText(TextField& field, QLineEdit* edit, const std::string& byt
 void CSiteDlg::FillFrom(const CFTPSite& site) {
   filledFrom_ = SiteSettings::Of(site);
   SetText(hostField_, host_, site.host);
-  port_->setText(QString::number(site.port));
+  const SiteAccess access = site.Access();
+  // The port it connects to, which is what a user knows it by.
+  port_->setText(QString::number(site.ConnectionPort()));
+  shownProtocol_ = access.protocol;
+  protocol_->setCurrentIndex(protocol_->findData(static_cast<int>(access.protocol)));
+  startDirField_ = {access.startDir,
+                    QString::fromUtf8(access.startDir.data(), qsizetype(access.startDir.size()))};
+  startDir_->setText(startDirField_.shown);
+  keyFileField_ = {access.keyFile, QFile::decodeName(QByteArray::fromStdString(access.keyFile))};
+  keyFile_->setText(keyFileField_.shown);
+  ProtocolChosen();
   const bool anonymous = site.IsAnonymous();
   if (anonymous) {
     SetText(userField_, user_, {});
@@ -118,6 +175,28 @@ void CSiteDlg::FillFrom(const CFTPSite& site) {
 void CSiteDlg::AnonymousToggled(bool checked) {
   user_->setEnabled(!checked);
   password_->setEnabled(!checked);
+}
+
+void CSiteDlg::ProtocolChosen() {
+  const SiteProtocol protocol = Protocol();
+  // A port left at the old protocol's default follows to the new one's.
+  if (port_->text() == QString::number(DefaultPort(shownProtocol_))) {
+    port_->setText(QString::number(DefaultPort(protocol)));
+  }
+  shownProtocol_ = protocol;
+  const bool ssh = protocol == SiteProtocol::kSftp;
+  keyFile_->setEnabled(ssh);
+  keyFileButton_->setEnabled(ssh);
+}
+
+void CSiteDlg::ChooseKeyFile() {
+  QFileDialog dialog(this, tr("选择私钥文件"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setOption(QFileDialog::ReadOnly, true);
+  dialog.setDirectory(QDir::homePath() + QStringLiteral("/.ssh"));
+  const QString path = CDialogSeam::OpenFile(dialog);
+  if (!path.isEmpty()) keyFile_->setText(path);
 }
 
 std::string CSiteDlg::Stored(const TextField& field, const QString& text) {
@@ -148,6 +227,23 @@ NameCharset CSiteDlg::Charset() const {
   return static_cast<NameCharset>(charset_->currentData().toInt());
 }
 
+SiteProtocol CSiteDlg::Protocol() const {
+  return static_cast<SiteProtocol>(protocol_->currentData().toInt());
+}
+
+std::string CSiteDlg::StartDir() const {
+  if (startDir_->text() == startDirField_.shown) return startDirField_.stored;
+  const QByteArray typed = startDir_->text().trimmed().toUtf8();
+  return NormalStartDirectory(std::string_view(typed.constData(), std::size_t(typed.size())))
+      .value_or(std::string(1, '/'));
+}
+
+std::string CSiteDlg::KeyFile() const {
+  if (Protocol() != SiteProtocol::kSftp) return {};
+  if (keyFile_->text() == keyFileField_.shown) return keyFileField_.stored;
+  return QFile::encodeName(keyFile_->text().trimmed()).toStdString();
+}
+
 SiteSettings CSiteDlg::Settings() const {
   SiteSettings settings;
   settings.host = Host();
@@ -158,6 +254,13 @@ SiteSettings CSiteDlg::Settings() const {
   settings.remarks = Remarks();
   settings.anonymousUpdate = AnonymousUpdate();
   settings.charset = Charset();
+  settings.access.protocol = Protocol();
+  settings.access.startDir = StartDir();
+  settings.access.keyFile = KeyFile();
+  // The key accepted for the server stays with that server.
+  if (filledFrom_ && SameServer(*filledFrom_, settings)) {
+    settings.access.pin = filledFrom_->access.pin;
+  }
   return settings;
 }
 
@@ -169,6 +272,18 @@ QString CSiteDlg::Problem() const {
   }
   const QString host = host_->text();
   if (host.isEmpty()) return tr("请输入站点地址。");
+  if (startDir_->text() != startDirField_.shown) {
+    const QByteArray typed = startDir_->text().trimmed().toUtf8();
+    if (!NormalStartDirectory(std::string_view(typed.constData(), std::size_t(typed.size())))) {
+      return tr("起始目录必须是以“/”开头的服务器目录，不能含有“.”或“..”。");
+    }
+  }
+  if (Protocol() == SiteProtocol::kSftp && keyFile_->text() != keyFileField_.shown &&
+      !keyFile_->text().trimmed().isEmpty() &&
+      (!QFileInfo(keyFile_->text().trimmed()).isAbsolute() ||
+       !QFileInfo(keyFile_->text().trimmed()).isFile())) {
+    return tr("找不到密钥文件“%1”。").arg(keyFile_->text().trimmed());
+  }
   const auto label = [this](SiteField field) {
     switch (field) {
       case SiteField::kHost:

@@ -1,5 +1,8 @@
 // The site dialog ("服务器"): host, login, port, nickname and remarks of one
-// FTP site, for adding a site and for editing one.
+// FTP site, for adding a site and for editing one, and how it is reached:
+// the protocol (plain FTP, FTP with TLS required, implicit TLS, SFTP), the
+// server directory its catalog begins at, and for SFTP the private key
+// file to log in with (the password field then holds its passphrase).
 //
 // Texts are shown as the code page 936 they are stored in, and typed text
 // is stored as code page 936 bytes, as site.ds keeps it. The character set
@@ -11,7 +14,10 @@
 // the port is not 1-65535 or the fields break the rules of
 // document/site_fields.h (a host that is no host name or address, a line
 // break or NUL in the login, a key too long for a file name, a typed
-// character that code page 936 cannot store).
+// character that code page 936 cannot store), or the start directory is
+// not an absolute server directory. A new protocol moves a port left at
+// the old one's default to the new one's; a new host, port or protocol
+// forgets the server key accepted for the site.
 #pragma once
 
 #include <QDialog>
@@ -27,6 +33,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
 
 namespace orvane {
 
@@ -53,6 +60,10 @@ class CSiteDlg : public QDialog {
   std::string Nickname() const;
   std::string Remarks() const;
   NameCharset Charset() const;
+  SiteProtocol Protocol() const;
+  // The start directory as typed, in normal form ("/" when it is none).
+  std::string StartDir() const;
+  std::string KeyFile() const;
   // All of the above as the document takes them.
   SiteSettings Settings() const;
 
@@ -74,6 +85,8 @@ class CSiteDlg : public QDialog {
   static std::string Stored(const TextField& field, const QString& text);
   void SetText(TextField& field, QLineEdit* edit, const std::string& bytes);
   void AnonymousToggled(bool checked);
+  void ProtocolChosen();
+  void ChooseKeyFile();
   // The reason OK is refused, or empty.
   QString Problem() const;
 
@@ -86,8 +99,16 @@ class CSiteDlg : public QDialog {
   QPlainTextEdit* remarks_;
   QCheckBox* anonymousUpdate_;
   QComboBox* charset_;
+  QComboBox* protocol_;
+  QLineEdit* startDir_;
+  QLineEdit* keyFile_;
+  QPushButton* keyFileButton_;
   SiteCheck siteCheck_;
   TextField hostField_, userField_, passwordField_, nicknameField_, remarksField_;
+  TextField startDirField_, keyFileField_;
+  // The protocol chosen before the current one (whose default port a port
+  // left at it follows).
+  SiteProtocol shownProtocol_ = SiteProtocol::kFtp;
   // The site an edit started from: fields it keeps are not checked again.
   std::optional<SiteSettings> filledFrom_;
 };

@@ -65,6 +65,7 @@ std::string FtpErrorText(int curlCode, std::string_view curlMessage, std::string
 SiteStatus::Failure FailureOf(const FtpResult& result) {
   using Failure = SiteStatus::Failure;
   if (result.ok()) return Failure::kNone;
+  if (result.outcome == FtpOutcome::kUntrusted) return Failure::kUntrusted;
   if (result.curlCode == CURLE_LOGIN_DENIED || result.replyCode == 530) {
     return Failure::kLoginRefused;
   }

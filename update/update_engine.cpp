@@ -60,20 +60,6 @@ bool InCatalog(const CFTPSite& site, const CFTPDir& dir) {
   return child == site.rootDir.get();
 }
 
-FtpLogin LoginFor(const CFTPSite& site) {
-  FtpLogin login;
-  login.host = site.host;
-  login.port = static_cast<std::uint16_t>(site.port & 0xFFFFu);
-  if (site.anonymousUpdate) {
-    login.user = "anonymous";
-    login.password = std::string(kAnonymousPassword);
-  } else {
-    login.user = site.userName;
-    login.password = site.password;
-  }
-  return login;
-}
-
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::system_clock::now().time_since_epoch())
@@ -95,6 +81,8 @@ const char* FailureKind(SiteStatus::Failure failure) {
       return "closed";
     case Failure::kServerError:
       return "server-error";
+    case Failure::kUntrusted:
+      return "untrusted";
     case Failure::kNone:
     case Failure::kBusyElsewhere:
     case Failure::kOther:
@@ -142,6 +130,62 @@ bool UpdateEndOf(const CFTPSite& site, std::int64_t startMs, UpdateEnd& end) {
 }
 
 }  // namespace
+
+FtpLogin LoginFor(const CFTPSite& site, const std::filesystem::path& programDir) {
+  const SiteAccess access = site.Access();
+  FtpLogin login;
+  login.host = site.host;
+  login.port = ConnectPort(access.protocol, site.port);
+  login.protocol = access.protocol;
+  login.startDir = access.startDir;
+  login.pinnedKey = access.pin;
+  login.knownHosts = programDir / kKnownHostsFileName;
+  if (site.anonymousUpdate) {
+    login.user = "anonymous";
+    login.password = std::string(kAnonymousPassword);
+  } else {
+    login.user = site.userName;
+    login.password = site.password;
+  }
+  if (access.protocol == SiteProtocol::kSftp && !access.keyFile.empty() && !site.anonymousUpdate) {
+    // The site's one secret field unlocks the key; the server never sees
+    // it.
+    login.keyFile = access.keyFile;
+    login.keyPassphrase = std::move(login.password);
+    login.password.clear();
+  }
+  return login;
+}
+
+PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access) {
+  PresentedKey presented;
+  presented.fingerprint = peer.fingerprint;
+  if (!access.pin.empty() && access.pin != peer.fingerprint) presented.pinned = access.pin;
+  presented.details = peer.details;
+  presented.problem = peer.problem;
+  presented.sshKey = peer.sshKey;
+  return presented;
+}
+
+std::string UntrustedText(std::string_view siteKey, SiteProtocol protocol,
+                          const PresentedKey& presented) {
+  const std::string what = protocol == SiteProtocol::kSftp ? "host key" : "certificate";
+  const std::string fingerprint =
+      presented.fingerprint.empty() ? std::string("(none)") : presented.fingerprint;
+  std::string text;
+  if (!presented.pinned.empty()) {
+    text = "WARNING: the server's " + what + " has changed: it presents " + fingerprint +
+           ", the one accepted for this site is " + presented.pinned +
+           ". Someone may be in between; if the change is expected, accept the new one with: "
+           "orvane-cli trust ";
+  } else {
+    text = "the server's " + what + " " + fingerprint + " is not trusted";
+    if (!presented.problem.empty()) text += " (" + presented.problem + ")";
+    text += "; nothing was sent to it. To accept it: orvane-cli trust ";
+  }
+  text.append(siteKey);
+  return text;
+}
 
 CUpdateEngine::CUpdateEngine(IEngineListener& listener, std::filesystem::path programDir,
                              FtpTimeouts timeouts)
@@ -622,7 +666,7 @@ bool CUpdateEngine::RunJob(Job& job, const CFTPDir* resumedAt) {
     listener_.PostSiteStatus(sitePtr);
     return false;
   }
-  const FtpLogin login = LoginFor(site);
+  const FtpLogin login = LoginFor(site, programDir_);
   const std::unique_ptr<CListingSession> ownSession = MakeListingSession(login.protocol);
   if (!ownSession) {
     site.SetOutcome(Outcome::kNoSession, kUpdateFailed);
@@ -643,6 +687,11 @@ bool CUpdateEngine::RunJob(Job& job, const CFTPDir* resumedAt) {
       site.SetOutcome(Outcome::kStopped, kUpdateStopped);
     } else if (opened.curlCode == kSessionNotCreated) {
       site.SetOutcome(Outcome::kNoSession, kUpdateFailed);
+    } else if (opened.outcome == FtpOutcome::kUntrusted) {
+      PresentedKey presented = PresentedKeyOf(session.peer(), site.Access());
+      std::string text = UntrustedText(key, login.protocol, presented);
+      site.SetUntrusted(std::move(presented),
+                        std::string(TruncateUtf8(text, kMaxConnectErrorBytes)));
     } else {
       // A failed connection is not retried automatically.
       site.SetOutcome(Outcome::kFailed, kUpdateFailed,

@@ -78,6 +78,25 @@ inline constexpr std::string_view kBeingUpdatedElsewhere = "being updated by ano
 // Connection error texts are cut to this many bytes.
 inline constexpr std::size_t kMaxConnectErrorBytes = 1023;
 
+// The data directory's file of SSH host keys the user accepted.
+inline constexpr std::string_view kKnownHostsFileName = "known_hosts";
+
+// How a worker logs in to `site`: the site's protocol and start directory;
+// anonymousUpdate: "anonymous" with kAnonymousPassword, else the stored
+// user name and password; with a key file, the stored password is the
+// key's passphrase and is never sent to the server; the port ConnectPort
+// gives; the pin, and DATA/known_hosts for SSH host keys.
+FtpLogin LoginFor(const CFTPSite& site, const std::filesystem::path& programDir);
+
+// The key that `site` (its key `siteKey`) presented, from what the
+// session saw at Open, as the site's status keeps it.
+PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access);
+// The error text of an untrusted server: the fingerprint it presented,
+// the pinned one when the key changed, why it is not trusted, and the
+// command that accepts it.
+std::string UntrustedText(std::string_view siteKey, SiteProtocol protocol,
+                          const PresentedKey& presented);
+
 // What the front end's progress display shows ("更新%d/%d", "更新完成").
 struct UpdateProgress {
   int done = 0;
@@ -130,9 +149,7 @@ struct UpdateProgress {
 // running; a record that cannot be written becomes the site's SaveError().
 // A stopped update and a site left to another process record nothing.
 //
-// A worker: "正在连接..."; logs in (anonymousUpdate: "anonymous" with
-// kAnonymousPassword, else the stored userName and password; the port's low
-// 16 bits); "已连接,正在更新..."; loads the catalog (EnsureCatalogLoaded);
+// A worker: "正在连接..."; logs in (LoginFor); "已连接,正在更新..."; loads the catalog (EnsureCatalogLoaded);
 // crawls from the job's directory; "更新成功" (state 2) or what the crawler
 // left (state 3); then saves content.ct and state.st whatever the outcome,
 // unless the site was removed meanwhile. A failed login or connection is

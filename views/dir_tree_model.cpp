@@ -279,6 +279,15 @@ QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
         } else if (decided != NameCharset::kAuto) {
           tip += QLatin1Char('\n') + tr("文件名编码：%1（自动）").arg(CharsetLabel(decided));
         }
+        const SiteAccess access = item->site->Access();
+        if (access.protocol != SiteProtocol::kFtp) {
+          tip += QLatin1Char('\n') +
+                 tr("协议：%1").arg(QString::fromLatin1(ProtocolName(access.protocol)));
+        }
+        if (!access.pin.empty()) {
+          tip += QLatin1Char('\n') +
+                 tr("已接受的服务器密钥：%1").arg(QString::fromStdString(access.pin));
+        }
         return PlainTip(tip);
       }
       return {};
@@ -454,6 +463,8 @@ QString CDirTreeModel::FailureText(SiteStatus::Failure failure) {
       return tr("服务器拒绝了命令或回复无法识别");
     case Failure::kBusyElsewhere:
       return tr("另一个程序正在更新这个站点");
+    case Failure::kUntrusted:
+      return tr("服务器的证书或主机密钥不受信任，什么也没有发送给它");
     case Failure::kNone:
     case Failure::kOther:
       break;

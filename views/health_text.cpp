@@ -49,6 +49,7 @@ QString CHealthText::ErrorKind(std::string_view kind) {
   if (kind == "host-not-found") return tr("找不到主机");
   if (kind == "closed") return tr("服务器关闭了连接");
   if (kind == "server-error") return tr("服务器拒绝了命令");
+  if (kind == "untrusted") return tr("服务器的密钥不受信任");
   if (kind == "no-session") return tr("创建Internet会话失败");
   if (kind == "broken-off") return tr("更新意外终止");
   if (kind == "save") return tr("保存目录失败");

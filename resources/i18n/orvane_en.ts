@@ -91,6 +91,18 @@
 <context>
     <name>orvane::CDirTreeModel</name>
     <message>
+        <source>服务器的证书或主机密钥不受信任，什么也没有发送给它</source>
+        <translation>The server's certificate or host key is not trusted; nothing was sent to it</translation>
+    </message>
+    <message>
+        <source>协议：%1</source>
+        <translation>Protocol: %1</translation>
+    </message>
+    <message>
+        <source>已接受的服务器密钥：%1</source>
+        <translation>Accepted server key: %1</translation>
+    </message>
+    <message>
         <source>文件名编码：%1</source>
         <translation>Name encoding: %1</translation>
     </message>
@@ -306,6 +318,14 @@ the FTP session could not be created</translation>
 </context>
 <context>
     <name>orvane::CMainFrame</name>
+    <message>
+        <source>站点正在更新，请在更新结束后再接受它的密钥。</source>
+        <translation>The site is being updated; accept its key once the update has ended.</translation>
+    </message>
+    <message>
+        <source>密钥无法保存（%1），站点保持原样。</source>
+        <translation>The key could not be saved (%1); the site stays as it was.</translation>
+    </message>
     <message>
         <source>即时查找(&amp;K)</source>
         <translation>Find as You &amp;Type</translation>
@@ -859,6 +879,58 @@ Copy it to the clipboard?</translation>
 <context>
     <name>orvane::CSiteDlg</name>
     <message>
+        <source>FTP（不加密）</source>
+        <translation>FTP (not encrypted)</translation>
+    </message>
+    <message>
+        <source>FTPES（显式 TLS，必须加密）</source>
+        <translation>FTPES (explicit TLS, required)</translation>
+    </message>
+    <message>
+        <source>FTPS（隐式 TLS）</source>
+        <translation>FTPS (implicit TLS)</translation>
+    </message>
+    <message>
+        <source>SFTP（SSH）</source>
+        <translation>SFTP (SSH)</translation>
+    </message>
+    <message>
+        <source>站点目录从服务器上的这个目录开始，例如 /pub</source>
+        <translation>The site's catalog begins at this directory on the server, such as /pub</translation>
+    </message>
+    <message>
+        <source>用这个私钥文件登录 SFTP 站点；密码一栏填写密钥的密码短语</source>
+        <translation>Log in to the SFTP site with this private key file; the password field holds the key's passphrase</translation>
+    </message>
+    <message>
+        <source>浏览...</source>
+        <translation>Browse...</translation>
+    </message>
+    <message>
+        <source>协议</source>
+        <translation>Protocol</translation>
+    </message>
+    <message>
+        <source>起始目录</source>
+        <translation>Start directory</translation>
+    </message>
+    <message>
+        <source>密钥文件</source>
+        <translation>Key file</translation>
+    </message>
+    <message>
+        <source>选择私钥文件</source>
+        <translation>Choose a private key file</translation>
+    </message>
+    <message>
+        <source>起始目录必须是以“/”开头的服务器目录，不能含有“.”或“..”。</source>
+        <translation>The start directory must be a server directory beginning with &quot;/&quot;, without &quot;.&quot; or &quot;..&quot;.</translation>
+    </message>
+    <message>
+        <source>找不到密钥文件“%1”。</source>
+        <translation>The key file &quot;%1&quot; cannot be found.</translation>
+    </message>
+    <message>
         <source>服务器</source>
         <translation>Server</translation>
     </message>
@@ -1042,6 +1114,10 @@ Copy it to the clipboard?</translation>
 </context>
 <context>
     <name>orvane::CHealthText</name>
+    <message>
+        <source>服务器的密钥不受信任</source>
+        <translation>The server's key is not trusted</translation>
+    </message>
     <message>
         <source>刚刚</source>
         <translation>just now</translation>
@@ -1387,6 +1463,61 @@ Copy it to the clipboard?</translation>
     <message>
         <source>无法导出到 %1：%2</source>
         <translation>Cannot export to %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>orvane::CCertificateDlg</name>
+    <message>
+        <source>服务器主机密钥</source>
+        <translation>Server host key</translation>
+    </message>
+    <message>
+        <source>服务器证书</source>
+        <translation>Server certificate</translation>
+    </message>
+    <message>
+        <source>警告：站点“%1”的服务器主机密钥已经改变！</source>
+        <translation>WARNING: the host key of the server of &quot;%1&quot; has changed!</translation>
+    </message>
+    <message>
+        <source>警告：站点“%1”的服务器证书已经改变！</source>
+        <translation>WARNING: the certificate of the server of &quot;%1&quot; has changed!</translation>
+    </message>
+    <message>
+        <source>可能有人在截取连接。只有确知服务器更换了密钥时才接受新的密钥。</source>
+        <translation>Someone may be intercepting the connection. Accept the new key only if you know the server's key was replaced.</translation>
+    </message>
+    <message>
+        <source>站点“%1”的服务器出示的主机密钥不在信任列表中。</source>
+        <translation>The host key the server of &quot;%1&quot; presented is not among the trusted keys.</translation>
+    </message>
+    <message>
+        <source>站点“%1”的服务器出示的证书不受系统信任。</source>
+        <translation>The certificate the server of &quot;%1&quot; presented is not trusted by the system.</translation>
+    </message>
+    <message>
+        <source>请核对指纹后再接受。接受后只信任这个密钥。</source>
+        <translation>Check the fingerprint before you accept it. Once accepted, this key and no other is trusted.</translation>
+    </message>
+    <message>
+        <source>不受信任的原因：%1</source>
+        <translation>Not trusted because: %1</translation>
+    </message>
+    <message>
+        <source>SHA-256 指纹：%1</source>
+        <translation>SHA-256 fingerprint: %1</translation>
+    </message>
+    <message>
+        <source>之前接受的指纹：%1</source>
+        <translation>Fingerprint accepted before: %1</translation>
+    </message>
+    <message>
+        <source>接受并更新</source>
+        <translation>Accept and update</translation>
+    </message>
+    <message>
+        <source>拒绝</source>
+        <translation>Reject</translation>
     </message>
 </context>
 </TS>

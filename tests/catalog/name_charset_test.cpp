@@ -120,7 +120,7 @@ TEST(SiteOptions, RecordsRoundTripAndKeepUnknownKeys) {
   SiteOptionsList list;
   SiteOptions gbk;
   gbk.charset = NameCharset::kGbk;
-  gbk.other = {{"start-dir", "/pub%\n"}};
+  gbk.other = {{"later-setting", "x%\n"}};
   list.sites.emplace_back("\xC0\xFD.example@bob=1", gbk);
   list.sites.emplace_back("h", SiteOptions{});
   const std::string bytes = EncodeSiteOptions(list);

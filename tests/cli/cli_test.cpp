@@ -458,6 +458,78 @@ TEST_F(CliTest, AddListsAndRejectsDuplicates) {
   EXPECT_EQ(doc.sites()[1]->password, "pw");
 }
 
+// Protocol, start directory and key file through add, edit and sites
+// --json; the same host and user with another protocol is the same site.
+TEST_F(CliTest, SitesKeepProtocolStartDirectoryAndKeyFile) {
+  const fs::path key = work.path() / "id_ed25519";
+  std::ofstream(key) << "key";
+  Output added = Start({"add", "h.example", "--user", "bob", "--password", "pp", "--protocol",
+                        "sftp", "--start-dir", "//home//bob/", "--key-file", key.string()})
+                     ->Finish();
+  ASSERT_EQ(added.status, 0) << added.err;
+  Output duplicate =
+      Cli({"add", "h.example", "--user", "bob", "--password", "x", "--protocol", "ftps"});
+  EXPECT_EQ(duplicate.status, 1);
+  EXPECT_TRUE(Contains(duplicate.err, "站点已有！")) << duplicate.err;
+  const auto site = [this](const std::string& expression) {
+    return Json(Cli({"sites", "--json"}).out, expression);
+  };
+  EXPECT_EQ(site("d[0]['protocol'], d[0]['port'], d[0]['startDir'], d[0]['fingerprint']"),
+            "sftp 22 /home/bob None");
+  EXPECT_EQ(site("d[0]['keyFile']"), key.string());
+
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"add", "i.example", "--anonymous", "--protocol", "scp"},
+           {"add", "i.example", "--anonymous", "--start-dir", "pub"},
+           {"add", "i.example", "--anonymous", "--start-dir", "/pub/../etc"},
+           {"add", "i.example", "--anonymous", "--protocol", "sftp", "--key-file",
+            (work.path() / "missing").string()},
+           {"add", "i.example", "--anonymous", "--protocol", "ftps", "--key-file", key.string()},
+           {"edit", "h.example@bob", "--protocol", "FTP"}}) {
+    Output refused = Cli(args);
+    EXPECT_EQ(refused.status, 2) << Traced(args.back()) << refused.err;
+  }
+
+  // A port left at the protocol's default follows it; an accepted key
+  // stays with its server and goes with a new one.
+  {
+    QuietHost host;
+    COrvaneDoc doc(dataDir, host);
+    doc.OnNewDocument();
+    SiteSettings settings = SiteSettings::Of(*doc.sites()[0]);
+    settings.access.pin = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+    ASSERT_EQ(doc.EditSite(*doc.sites()[0], settings), SiteChange::kSaved);
+  }
+  ASSERT_EQ(Cli({"edit", "h.example@bob", "--nickname", "n"}).status, 0);
+  EXPECT_EQ(site("d[0]['fingerprint'][:7], d[0]['keyFile'] is None, d[0]['port']"),
+            "SHA256: False 22");
+  ASSERT_EQ(Cli({"edit", "h.example@bob", "--protocol", "ftps"}).status, 0);
+  EXPECT_EQ(site("d[0]['protocol'], d[0]['port'], d[0]['fingerprint'], d[0]['keyFile']"),
+            "ftps 990 None None");
+  ASSERT_EQ(Cli({"edit", "h.example@bob", "--protocol", "ftpes", "--start-dir", "/"}).status, 0);
+  EXPECT_EQ(site("d[0]['port'], d[0]['startDir']"), "21 /");
+  // sites.opt holds what site.ds cannot; site.ds is what it always was.
+  std::ifstream options(dataDir / "sites.opt", std::ios::binary);
+  EXPECT_TRUE(Contains({std::istreambuf_iterator<char>(options), {}}, "protocol=ftpes\n"));
+}
+
+// trust needs a protected site and a server; it never waits for an answer
+// that cannot come.
+TEST_F(CliTest, TrustRefusesWhatItCannotAsk) {
+  test::CClosedPort closed;
+  ASSERT_NE(closed.port(), 0);
+  ASSERT_EQ(
+      Cli({"add", "127.0.0.1", "--anonymous", "--port", std::to_string(closed.port())}).status, 0);
+  EXPECT_EQ(Cli({"trust", "127.0.0.1"}).status, 2);
+  EXPECT_EQ(Cli({"trust", "nowhere.example"}).status, 1);
+  EXPECT_EQ(Cli({"trust", "127.0.0.1", "--fingerprint", "SHA256:x"}).status, 2);
+  ASSERT_EQ(Cli({"edit", "127.0.0.1", "--protocol", "ftps"}).status, 0);
+  Output unreachable = Cli({"--json", "trust", "127.0.0.1", "--yes"});
+  EXPECT_EQ(unreachable.status, 4) << unreachable.err;
+  EXPECT_TRUE(Contains(Json(unreachable.out, "d['error']"), "127.0.0.1")) << unreachable.out;
+  EXPECT_EQ(Json(Cli({"sites", "--json"}).out, "d[0]['fingerprint']"), "None");
+}
+
 TEST_F(CliTest, BadCommandLinesExitWithTwo) {
   for (const auto& args :
        std::vector<std::vector<std::string>>{{"frobnicate"},

@@ -69,6 +69,31 @@ TEST_F(AddressTest, ShareableAddressKeepsTheUserAndDropsThePassword) {
   EXPECT_EQ(BuildShareableAddress(*anonymous, "/c"), BuildFileAddress(*anonymous, "/c"));
 }
 
+TEST_F(AddressTest, SchemePortAndStartDirectoryComeFromTheSite) {
+  const struct {
+    SiteProtocol protocol;
+    std::uint32_t port;
+    const char* startDir;
+    const char* place;
+    const char* address;
+  } cases[] = {
+      {SiteProtocol::kSftp, 21, "/home/bob", "/a b.txt", "sftp://bob:pw@h:22/home/bob/a%20b.txt"},
+      {SiteProtocol::kSftp, 2222, "/home/bob", "/", "sftp://bob:pw@h:2222/home/bob"},
+      {SiteProtocol::kSftp, 22, "/home/bob", "", "sftp://bob:pw@h:22/home/bob"},
+      {SiteProtocol::kFtps, 21, "/", "/x", "ftps://bob:pw@h:990/x"},
+      {SiteProtocol::kFtpes, 21, "/p#1/\xE6\x96\x87", "/d/",
+       "ftpes://bob:pw@h:21/p%231/%E6%96%87/d/"},
+      {SiteProtocol::kFtp, 21, "/pub", "/", "ftp://bob:pw@h:21/pub"},
+  };
+  auto site = AddSite(doc, "h", "bob", "pw");
+  for (const auto& c : cases) {
+    site->port = c.port;
+    site->SetAccess({c.protocol, c.startDir, "", ""});
+    EXPECT_EQ(BuildFileAddress(*site, c.place), c.address);
+  }
+  EXPECT_EQ(BuildShareableAddress(*site, "/x"), "ftp://bob@h:21/pub/x");
+}
+
 TEST_F(AddressTest, RootDirectoryGivesThePrefixAndASlash) {
   auto site = AddSite(doc, "files.example");
   EXPECT_EQ(doc.GetFileAddress(site->rootDir->GetDisplayPath()), "ftp://files.example:21/");

@@ -26,6 +26,7 @@ struct LineCase {
   const char* user = "anonymous";
   const char* password = nullptr;  // nullptr: the anonymous placeholder
   std::uint32_t port = 21;
+  SiteProtocol protocol = SiteProtocol::kFtp;
 };
 
 TEST(ImportLine, TakesTheLineApartOrSkipsIt) {
@@ -58,7 +59,13 @@ TEST(ImportLine, TakesTheLineApartOrSkipsIt) {
       // port or IPv6 literal, control bytes, a login that would end its FTP
       // command, an overlong line.
       {"http://h/", nullptr},
-      {"sftp://u@h", nullptr},
+      {"scp://u@h", nullptr},
+      {"ftp+ssl://h", nullptr},
+      // The other schemes set the protocol and, without a port, its port.
+      {"sftp://u@h", "h", "u", "", 22, SiteProtocol::kSftp},
+      {"SFTP://u:p@h:2222/home/u", "h", "u", "p", 2222, SiteProtocol::kSftp},
+      {"ftps://h", "h", "anonymous", nullptr, 990, SiteProtocol::kFtps},
+      {"ftpes://u:p@h/pub", "h", "u", "p", 21, SiteProtocol::kFtpes},
       {"ftp://", nullptr},
       {"ftp://u:p@/x", nullptr},
       {"ftp://:21", nullptr},
@@ -116,6 +123,7 @@ TEST(ImportLine, TakesTheLineApartOrSkipsIt) {
     EXPECT_EQ(login.password,
               c.password ? std::string(c.password) : std::string(kAnonymousPassword));
     EXPECT_EQ(login.port, c.port);
+    EXPECT_EQ(login.protocol, c.protocol);
   }
 }
 
@@ -178,6 +186,21 @@ TEST_F(ImportTest, AddsEachNewLoginOnceAndSavesTheList) {
   EXPECT_EQ(reopened.sites()[2]->siteKey(), "new.example@alice");
   EXPECT_EQ(reopened.sites()[2]->port, 2100u);
   EXPECT_EQ(reopened.sites()[4]->password, kAnonymousPassword);
+}
+
+TEST_F(ImportTest, SchemesGiveTheProtocolAndAnotherProtocolIsNoOtherSite) {
+  doc.ImportSites(
+      Write("sftp://bob@h.example/home/bob\nftps://bob:x@h.example\nftpes://i.example\n"));
+  ASSERT_EQ(doc.sites().size(), 2u);
+  IDocumentHost quiet;
+  COrvaneDoc reopened(scratch.path(), quiet);
+  reopened.OnNewDocument();
+  ASSERT_EQ(reopened.sites().size(), 2u);
+  const SiteAccess sftp = reopened.sites()[0]->Access();
+  EXPECT_EQ(sftp.protocol, SiteProtocol::kSftp);
+  EXPECT_EQ(sftp.startDir, "/");
+  EXPECT_EQ(reopened.sites()[0]->port, 22u);
+  EXPECT_EQ(reopened.sites()[1]->Protocol(), SiteProtocol::kFtpes);
 }
 
 TEST_F(ImportTest, LineEndsAreLfOrCrLf) {
