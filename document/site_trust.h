@@ -19,17 +19,6 @@
 
 namespace orvane {
 
-// How a known-hosts line names host:port: "host" for port 22, else
-// "[host]:port".
-std::string KnownHostName(std::string_view host, std::uint16_t port);
-
-// Adds `keyLine` ("TYPE BASE64") for host:port to the known-hosts file
-// `file`, in place of every line that names exactly that host and port.
-// The file is replaced atomically, readable by the owner only; its other
-// lines stay as they are. The caller holds the site-list lock.
-bool AddKnownHostKey(const std::filesystem::path& file, std::string_view host, std::uint16_t port,
-                     std::string_view keyLine, std::string* error);
-
 // Whether a site changed from `before` to `after` still reaches the server
 // whose key was accepted: same host, connection port and protocol. When
 // not, its pin is dropped.
