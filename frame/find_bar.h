@@ -17,9 +17,7 @@
 #pragma once
 
 #include <QWidget>
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -59,6 +57,9 @@ class CFindBar : public QWidget {
   void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
                        const std::vector<const CFTPFile*>& files);
 
+  // A catalog the site store read is in memory: it is indexed.
+  void CatalogLoaded();
+
   const CFindIndex& index() const { return index_; }
   // Writes the listed hits to `path`: CSV (RFC 4180, cells a spreadsheet
   // keeps as text) or, for a ".json" path, JSON as `orvane-cli find`
@@ -74,9 +75,8 @@ class CFindBar : public QWidget {
   // Builds the segments marked stale, then answers again.
   void Rebuild();
   void ScheduleRebuild();
-  // Reads the catalogs not loaded yet, on a thread of its own.
+  // Asks the site store for the catalogs not loaded yet.
   void LoadCatalogs();
-  Q_INVOKABLE void CatalogLoaded();
   void Export();
 
   CMainFrame& frame_;
@@ -87,8 +87,6 @@ class CFindBar : public QWidget {
   CFindIndex index_;
   std::unordered_set<const CFTPSite*> stale_;
   bool indexed_ = false;
-  std::thread loader_;
-  std::atomic<bool> closing_{false};
 };
 
 }  // namespace orvane

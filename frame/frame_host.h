@@ -6,13 +6,14 @@
 #include <memory>
 
 #include "document/document_host.h"
+#include "document/site_store.h"
 
 namespace orvane {
 
 class CMainFrame;
 class CSearchDialog;
 
-class CFrameHost final : public IDocumentHost {
+class CFrameHost final : public IDocumentHost, public ISiteStoreSink {
  public:
   explicit CFrameHost(CMainFrame& frame);
   ~CFrameHost() override;
@@ -50,6 +51,14 @@ class CFrameHost final : public IDocumentHost {
   // IRemovalObserver: rows and items go before the entries do.
   void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
                        const std::vector<const CFTPFile*>& files) override;
+
+  // ISiteStoreSink: a catalog came in (loading rows, waiting walks and
+  // commands go on), marks were saved, another process's commit was taken
+  // over.
+  void CatalogLoaded(const std::shared_ptr<CFTPSite>& site) override;
+  void MarksSaved(const std::shared_ptr<CFTPSite>& site, CFTPSite::SaveResult result,
+                  const std::string& error) override;
+  void CatalogReloaded(const std::shared_ptr<CFTPSite>& site, CatalogReload result) override;
 
   void ShowMessage(const std::string& text) override;
   // Kept until the frame shows them (CMainFrame::ShowLoadErrors), so the

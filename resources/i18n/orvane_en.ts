@@ -91,6 +91,10 @@
 <context>
     <name>orvane::CDirTreeModel</name>
     <message>
+        <source>正在读取…</source>
+        <translation>Reading…</translation>
+    </message>
+    <message>
         <source>文件名编码：%1</source>
         <translation>Name encoding: %1</translation>
     </message>
