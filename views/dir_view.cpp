@@ -225,6 +225,7 @@ void CDirView::ShowChosen() {
   const QModelIndex index = selected.first();
   if (!model_->RequestCatalogOf(index)) {
     pendingChosen_ = index;
+    pendingFrom_ = doc_.currentNode ? doc_.currentNode->directory : nullptr;
     return;
   }
   pendingChosen_ = QPersistentModelIndex();
@@ -247,7 +248,9 @@ void CDirView::CatalogLoaded(const CFTPSite* site) {
   model_->CatalogLoaded(site);
   if (!pendingChosen_.isValid() || model_->SiteAt(pendingChosen_) != site) return;
   const QModelIndex chosen = std::exchange(pendingChosen_, QPersistentModelIndex());
-  if (selectionModel()->isSelected(chosen)) ShowChosen();
+  // Something else was shown meanwhile (an address, say): that stays.
+  const CFTPDir* now = doc_.currentNode ? doc_.currentNode->directory : nullptr;
+  if (now == pendingFrom_ && selectionModel()->isSelected(chosen)) ShowChosen();
 }
 
 void CDirView::OnContextMenu(const QPoint& pos) {

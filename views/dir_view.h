@@ -116,6 +116,8 @@ class CDirView : public QTreeView {
   bool quietSelection_ = false;
   // The item chosen while its site's catalog was being read.
   QPersistentModelIndex pendingChosen_;
+  // The browsed directory then (compared only).
+  const CFTPDir* pendingFrom_ = nullptr;
   // The last left press landed on the item already selected.
   bool pressOnSelected_ = false;
 };
