@@ -82,8 +82,8 @@ void MergeList(std::vector<std::unique_ptr<Entry>>& into, std::vector<std::uniqu
       // worker): a mark that changed since it was read here keeps that
       // change.
       std::int32_t here = entry->readState.load();
-      entry->readState.compare_exchange_strong(
-          here, MergedMark(here, theirs.readState.load(), context));
+      entry->readState.compare_exchange_strong(here,
+                                               MergedMark(here, theirs.readState.load(), context));
       recurse(*entry, theirs);
     }
     into[kept++] = std::move(entry);

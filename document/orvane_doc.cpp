@@ -428,7 +428,9 @@ std::vector<std::string> COrvaneDoc::SaveDirtyMarks() {
   return failures;
 }
 
-void COrvaneDoc::EnsureCatalogLoaded(CFTPSite& site) { ::orvane::EnsureCatalogLoaded(site, programDir_); }
+void COrvaneDoc::EnsureCatalogLoaded(CFTPSite& site) {
+  ::orvane::EnsureCatalogLoaded(site, programDir_);
+}
 
 bool COrvaneDoc::RequestCatalog(const CFTPSite& site) {
   if (site.loadState.load() == kLoaded) return true;

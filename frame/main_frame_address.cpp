@@ -115,7 +115,8 @@ void CMainFrame::ShowAddress(const QString& address) {
       fileView_->ShowInFolder(folder, name);
     }
     if (!missing.empty()) {
-      statusBar()->showMessage(tr("“%1”不在目录中。").arg(DisplayPath(place, CharsetOf(site.get()))));
+      statusBar()->showMessage(
+          tr("“%1”不在目录中。").arg(DisplayPath(place, CharsetOf(site.get()))));
     }
   });
 }

@@ -95,7 +95,8 @@ void WindowDiskTest::windowThreadLeavesTheDiskToTheStore() {
   QStringList inserted;
   connect(tree.model(), &QAbstractItemModel::rowsInserted, this,
           [&](const QModelIndex& parent, int first) {
-            if (parent == aItem) inserted << tree.model()->index(first, 0, parent).data().toString();
+            if (parent == aItem)
+              inserted << tree.model()->index(first, 0, parent).data().toString();
           });
   const QRect rect = tree.visualRect(aItem);
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {},
@@ -113,13 +114,14 @@ void WindowDiskTest::windowThreadLeavesTheDiskToTheStore() {
   // the sites' order.
   frame->action(kCmdShowAllNew)->trigger();
   QTRY_VERIFY(!frame->walkRunner().busy());
-  QCOMPARE(Names(frame->doc().resultFiles), (QStringList{QStringLiteral("new.txt"), QStringLiteral("readme.txt")}));
+  QCOMPARE(Names(frame->doc().resultFiles),
+           (QStringList{QStringLiteral("new.txt"), QStringLiteral("readme.txt")}));
 
   // An address shows its folder once c.example's catalog has come.
   frame->ShowAddress(QStringLiteral("ftp://c.example/x/target.txt"));
-  QTRY_COMPARE(frame->doc().currentNode ? frame->doc().currentNode->directory->name()
-                                        : std::string(),
-               std::string("x"));
+  QTRY_COMPARE(
+      frame->doc().currentNode ? frame->doc().currentNode->directory->name() : std::string(),
+      std::string("x"));
 
   // Marks cleared reach state.st through the store.
   const fs::path state = data.path() / "Data" / "b.example" / "state.st";
