@@ -199,7 +199,7 @@ class COrvaneDoc {
   bool IsRemoved(const CFTPFile* file) const;
 
   // Held by every walk (search, listings, clearing marks; see CDocWalk) for
-  // its whole length, and by a wait for a catalog that pumps messages. While any guard lives,
+  // its whole length. While any guard lives,
   // removed entries and deleted sites are parked instead of destroyed, so a walk's snapshot of
   // child lists never points at freed memory; the outermost guard's end
   // drops any reference a walk made to them meanwhile and destroys them.

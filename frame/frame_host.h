@@ -20,8 +20,8 @@ class CFrameHost final : public IDocumentHost, public ISiteStoreSink {
 
   // IMessagePump: runs pending events (at most once per the document's
   // pumpSlice); false once the window is closing or the search box's stop
-  // was pressed. Only a wait for a catalog that a worker is reading comes
-  // here; walks are stepped from the event loop (CWalkRunner).
+  // was pressed. The window itself never comes here: walks are stepped from
+  // the event loop (CWalkRunner), and catalogs are read by the site store.
   bool PumpMessages() override;
 
   // IResultSink: the file list follows the document's lists.

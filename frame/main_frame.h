@@ -6,7 +6,10 @@
 // shows the document's messages and puts addresses on the clipboard. Long
 // walks (search, listings, clearing marks) are stepped from the event loop
 // by a CWalkRunner, so every command returns before the next event is
-// handled; marks cleared reach state.st within a few seconds (CMarksSaver). Every menu item,
+// handled; marks cleared reach state.st within a few seconds (CMarksSaver). The sites' files
+// are read and written by the site store's worker (document/site_store.h), never on the
+// window's thread; commands that need a catalog not read yet go on when it has come
+// (WhenCatalogLoaded). Every menu item,
 // toolbar button, accelerator and view context command arrives at Command(). Boxes and dialogs go
 // through CDialogSeam.
 //
