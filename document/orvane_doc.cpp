@@ -563,6 +563,7 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
   const std::shared_ptr<CFTPSite> keep = siteList_[index];
   RefreshSiteList();
   if (IndexOf(&site) == siteList_.size()) return SiteChange::kRefused;
+  if (store_) store_->Settle(site);
   const SiteSettings before = SiteSettings::Of(site);
   const std::string oldKey = site.siteKey();
   CFTPSite probe;

@@ -62,6 +62,15 @@ void CSiteStore::Drain() {
   idle_.wait(lock, [this] { return queue_.empty() && !running_; });
 }
 
+void CSiteStore::Settle(const CFTPSite& site) {
+  std::unique_lock lock(mutex_);
+  idle_.wait(lock, [&] {
+    return runningSite_ != &site &&
+           std::none_of(queue_.begin(), queue_.end(),
+                        [&](const Request& request) { return request.site.get() == &site; });
+  });
+}
+
 std::size_t CSiteStore::Pending() const {
   std::lock_guard guard(mutex_);
   return queue_.size() + (running_ ? 1 : 0);
@@ -75,11 +84,13 @@ void CSiteStore::Work() {
     const Request request = std::move(queue_.front());
     queue_.pop_front();
     running_ = true;
+    runningSite_ = request.site.get();
     lock.unlock();
     Run(request);
     lock.lock();
     running_ = false;
-    if (queue_.empty()) idle_.notify_all();
+    runningSite_ = nullptr;
+    idle_.notify_all();
   }
   running_ = false;
   idle_.notify_all();

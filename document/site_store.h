@@ -84,6 +84,10 @@ class CSiteStore {
   // posted as usual. Only for the window's close, which must not go before
   // the last marks are on disk.
   void Drain();
+  // Waits until no request for `site` is queued or running: the worker
+  // reads a site's login and key, which an edit is about to change (the
+  // edit waits on the site list's lock anyway).
+  void Settle(const CFTPSite& site);
   // Requests queued or running.
   std::size_t Pending() const;
 
@@ -107,6 +111,7 @@ class CSiteStore {
   std::condition_variable idle_;
   std::deque<Request> queue_;
   bool running_ = false;
+  const CFTPSite* runningSite_ = nullptr;
   bool closing_ = false;
   std::thread worker_;
 };
