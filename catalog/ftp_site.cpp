@@ -17,6 +17,7 @@
 #include "catalog/archive_writer.h"
 #include "catalog/atomic_file.h"
 #include "catalog/file_system.h"
+#include "catalog/site_file_access.h"
 #include "catalog/site_files_commit.h"
 #include "catalog/site_options.h"
 
@@ -303,6 +304,7 @@ void AddTreeNames(const CFTPDir& root, CCharsetDecider& decider) {
 }
 
 ArchiveError CFTPSite::LoadFiles(const std::filesystem::path& programDir) {
+  NoteSiteFileAccess("CFTPSite::LoadFiles");
   if (!rootDir) return ArchiveError::kNone;
   const std::filesystem::path dir = DataDirectory(programDir);
   CDataDirLock diskLock;
@@ -683,6 +685,7 @@ bool CFTPSite::CollectingChanges() const {
 
 CFTPSite::SaveResult CFTPSite::SaveFiles(const std::filesystem::path& programDir, bool withCatalog,
                                          std::string* error) {
+  NoteSiteFileAccess("CFTPSite::SaveFiles");
   std::lock_guard files(filesLock);
   if (!rootDir || removed.load() || filesIncomplete.load()) return SaveResult::kSkipped;
   const std::string key = siteKey();

@@ -16,6 +16,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/site_file_access.h"
 #include "document/orvane_doc.h"
 
 namespace orvane {
@@ -44,16 +45,11 @@ bool ReadBytes(const std::filesystem::path& path, std::string& bytes) {
   return ok;
 }
 
-struct Removed {
-  std::vector<std::unique_ptr<CFTPDir>> dirs;
-  std::vector<std::unique_ptr<CFTPFile>> files;
-};
-
 struct MergeContext {
   // Marks cleared here and not yet saved are not set again by the files.
   bool keepCleared = false;
   bool anyNew = false;
-  Removed removed;
+  RemovedEntries removed;
 };
 
 std::int32_t MergedMark(std::int32_t here, std::int32_t there, const MergeContext& context) {
@@ -82,7 +78,12 @@ void MergeList(std::vector<std::unique_ptr<Entry>>& into, std::vector<std::uniqu
     if (!matched[found->second]) {
       matched[found->second] = 1;
       Entry& theirs = *from[found->second];
-      entry->readState.store(MergedMark(entry->readState.load(), theirs.readState.load(), context));
+      // The window clears marks while the merge runs (on the site store's
+      // worker): a mark that changed since it was read here keeps that
+      // change.
+      std::int32_t here = entry->readState.load();
+      entry->readState.compare_exchange_strong(here,
+                                               MergedMark(here, theirs.readState.load(), context));
       recurse(*entry, theirs);
     }
     into[kept++] = std::move(entry);
@@ -123,8 +124,13 @@ bool Mergeable(const CFTPSite& site) {
 }  // namespace
 
 CatalogReload CheckCatalogFiles(const COrvaneDoc& doc, CFTPSite& site) {
+  return CheckCatalogFiles(doc.GetProgramDir(), site);
+}
+
+CatalogReload CheckCatalogFiles(const std::filesystem::path& programDir, CFTPSite& site) {
   if (!Mergeable(site)) return CatalogReload::kSkipped;
-  const auto dir = site.DataDirectory(doc.GetProgramDir());
+  NoteSiteFileAccess("CheckCatalogFiles");
+  const auto dir = site.DataDirectory(programDir);
   std::lock_guard files(site.filesLock);
   if (FileIdentity::Of(dir / "content.ct") != site.contentOnDisk) return CatalogReload::kReloaded;
   std::string state;
@@ -147,7 +153,7 @@ std::unique_ptr<CFTPSite> ReadCatalogFiles(const std::filesystem::path& programD
   return fresh;
 }
 
-CatalogReload MergeCatalogFiles(COrvaneDoc& doc, CFTPSite& site, CFTPSite& fresh) {
+CatalogReload MergeCatalogFiles(CFTPSite& site, CFTPSite& fresh, RemovedEntries& removed) {
   if (!Mergeable(site) || !fresh.rootDir) return CatalogReload::kSkipped;
   MergeContext context;
   context.keepCleared = site.stateDirty.load();
@@ -161,19 +167,39 @@ CatalogReload MergeCatalogFiles(COrvaneDoc& doc, CFTPSite& site, CFTPSite& fresh
     site.stateAtLoad = std::move(fresh.stateAtLoad);
   }
   if (context.anyNew) site.hasNewEntries.store(true);
-  if (!context.removed.dirs.empty() || !context.removed.files.empty()) {
-    doc.OnEntriesRemoved(std::move(context.removed.dirs), std::move(context.removed.files));
-  }
+  for (auto& dir : context.removed.dirs) removed.dirs.push_back(std::move(dir));
+  for (auto& file : context.removed.files) removed.files.push_back(std::move(file));
   return CatalogReload::kReloaded;
 }
 
-CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site) {
-  const CatalogReload check = CheckCatalogFiles(doc, site);
+CatalogReload MergeCatalogFiles(COrvaneDoc& doc, CFTPSite& site, CFTPSite& fresh) {
+  RemovedEntries removed;
+  const CatalogReload result = MergeCatalogFiles(site, fresh, removed);
+  HandOver(doc, removed);
+  return result;
+}
+
+CatalogReload ReloadCatalogFiles(const std::filesystem::path& programDir, CFTPSite& site,
+                                 RemovedEntries& removed) {
+  const CatalogReload check = CheckCatalogFiles(programDir, site);
   if (check != CatalogReload::kReloaded) return check;
-  const std::unique_ptr<CFTPSite> fresh =
-      ReadCatalogFiles(doc.GetProgramDir(), SiteSettings::Of(site));
+  const std::unique_ptr<CFTPSite> fresh = ReadCatalogFiles(programDir, SiteSettings::Of(site));
   if (!fresh) return CatalogReload::kSkipped;
-  return MergeCatalogFiles(doc, site, *fresh);
+  return MergeCatalogFiles(site, *fresh, removed);
+}
+
+CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site) {
+  RemovedEntries removed;
+  const CatalogReload result = ReloadCatalogFiles(doc.GetProgramDir(), site, removed);
+  HandOver(doc, removed);
+  return result;
+}
+
+void HandOver(COrvaneDoc& doc, RemovedEntries& removed) {
+  if (removed.dirs.empty() && removed.files.empty()) return;
+  doc.OnEntriesRemoved(std::move(removed.dirs), std::move(removed.files));
+  removed.dirs.clear();
+  removed.files.clear();
 }
 
 }  // namespace orvane

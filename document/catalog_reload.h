@@ -9,17 +9,27 @@
 // follow the files, and entries the files no longer hold are unlinked and
 // handed to COrvaneDoc::OnEntriesRemoved, which lets the views drop them
 // before they are destroyed. Marks this process cleared and has not saved
-// yet stay cleared. Front-end thread only, except ReadCatalogFiles.
+// yet stay cleared. Front-end thread only, except ReadCatalogFiles and the
+// forms that take a RemovedEntries (below).
 #pragma once
 
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 namespace orvane {
 
 class COrvaneDoc;
+class CFTPDir;
+class CFTPFile;
 class CFTPSite;
 struct SiteSettings;
+
+// Entries a merge unlinked, on their way to COrvaneDoc::OnEntriesRemoved.
+struct RemovedEntries {
+  std::vector<std::unique_ptr<CFTPDir>> dirs;
+  std::vector<std::unique_ptr<CFTPFile>> files;
+};
 
 enum class CatalogReload {
   kUnchanged,  // the files are the ones this process knows
@@ -37,6 +47,7 @@ CatalogReload ReloadCatalog(COrvaneDoc& doc, CFTPSite& site);
 // kReloaded when they do (nothing is read yet), else as above. Cheap (a
 // stat and state.st's bytes).
 CatalogReload CheckCatalogFiles(const COrvaneDoc& doc, CFTPSite& site);
+CatalogReload CheckCatalogFiles(const std::filesystem::path& programDir, CFTPSite& site);
 // Reads the files of the site with these settings into a site of its own;
 // null when they could not be read in full. Touches nothing shared, so it
 // may run on any thread while the window goes on.
@@ -46,5 +57,17 @@ std::unique_ptr<CFTPSite> ReadCatalogFiles(const std::filesystem::path& programD
 // the site can no longer take it (kSkipped: updated, left, ...). `fresh`
 // is used up.
 CatalogReload MergeCatalogFiles(COrvaneDoc& doc, CFTPSite& site, CFTPSite& fresh);
+
+// The same three steps off the front end's thread (the site store's
+// worker): the merge changes the catalog under the site's lock, as an
+// update's merge does, and the entries it unlinked are left in `removed`
+// for the front end's thread to hand over (HandOver) before anything
+// destroys them.
+CatalogReload MergeCatalogFiles(CFTPSite& site, CFTPSite& fresh, RemovedEntries& removed);
+CatalogReload ReloadCatalogFiles(const std::filesystem::path& programDir, CFTPSite& site,
+                                 RemovedEntries& removed);
+// Front end's thread: COrvaneDoc::OnEntriesRemoved with what `removed`
+// holds (nothing when it is empty).
+void HandOver(COrvaneDoc& doc, RemovedEntries& removed);
 
 }  // namespace orvane

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "catalog/catalog_loader.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
@@ -128,11 +127,19 @@ CDocWalk::Step CDocWalk::Run() {
   countdown_ = kCheckEvery;
   for (;;) {
     switch (phase_) {
-      case Phase::kBegin:
+      case Phase::kBegin: {
+        std::vector<const CFTPSite*> wanted;
+        for (const Unit& unit : units_) {
+          if (unit.load && !(unit.takesPart && !TakesPart(*unit.owner, unit.takesPart))) {
+            wanted.push_back(unit.owner);
+          }
+        }
+        doc_.PrefetchCatalogs(wanted);
         if (resultWalk_ || replace_) doc_.ClearResults();
         if (resultWalk_) doc_.host().SearchBegin(static_cast<int>(units_.size()));
         phase_ = Phase::kUnit;
         break;
+      }
       case Phase::kUnit: {
         if (unit_ == units_.size()) {
           phase_ = Phase::kEnd;
@@ -157,12 +164,8 @@ CDocWalk::Step CDocWalk::Run() {
           phase_ = Phase::kEnd;
           break;
         }
-        // A worker may be reading the catalog: the wait is cut into slices
-        // with a pause after each.
-        if (!EnsureCatalogLoaded(*units_[unit_].owner, doc_.GetProgramDir(),
-                                 COrvaneDoc::kLoadWaitSlice)) {
-          return Step::kPaused;
-        }
+        // The site store reads the catalog; the walk goes on when it is in.
+        if (!doc_.RequestCatalog(*units_[unit_].owner)) return Step::kWaiting;
         // Every site begins with a pause, so a stop already asked for ends
         // the walk before it looks at the site.
         phase_ = Phase::kUnitStart;

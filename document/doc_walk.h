@@ -16,8 +16,14 @@
 // of every walk, which is where a stop already asked for ends the walk
 // before it has looked at anything; after an entry, once the document's
 // pumpSlice has been used up (the clock is read every 256 entries; a zero
-// slice pauses after every entry); and while another thread is reading the
-// catalog the walk needs. Stop() is the answer of a pause: the walk ends at
+// slice pauses after every entry). A walk that needs a catalog not in memory
+// yet asks the document for it (COrvaneDoc::RequestCatalog): without a site
+// store it is read there and then; with one (the window) the walk returns
+// kWaiting, and is run again once the store's CatalogLoaded has come. A walk
+// over every site asks for all of their catalogs when it begins, so they are
+// read one after another while it works on those already there; it still
+// takes the sites in list order, so results keep their order. Stop() is the
+// answer of a pause (or of a wait): the walk ends at
 // its next step, keeping what it found so far (a stop seen among a site's
 // root files during a search still lists the rest of them).
 //
@@ -74,7 +80,8 @@ class CDocWalk {
   CDocWalk(const CDocWalk&) = delete;
   CDocWalk& operator=(const CDocWalk&) = delete;
 
-  enum class Step { kPaused, kDone };
+  // kWaiting: paused until a catalog it asked for is in memory.
+  enum class Step { kPaused, kWaiting, kDone };
   // Works up to the next pause point, or to the end.
   Step Run();
   // Ends the walk at its next step (sticky).

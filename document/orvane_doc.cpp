@@ -19,6 +19,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/site_options.h"
 #include "document/removal_filter.h"
+#include "document/site_store.h"
 
 namespace orvane {
 
@@ -431,14 +432,27 @@ std::vector<std::string> COrvaneDoc::SaveDirtyMarks() {
 }
 
 void COrvaneDoc::EnsureCatalogLoaded(CFTPSite& site) {
-  if (::orvane::EnsureCatalogLoaded(site, programDir_, kLoadWaitSlice)) return;
-  // A worker is reading the files. What the pumped events do meanwhile
-  // (a deleted site, removed entries) must not free `site` under us.
-  WalkGuard guard(*this);
-  do {
-    // A stop request cannot end this wait: the caller needs the catalog.
-    PumpMessages();
-  } while (!::orvane::EnsureCatalogLoaded(site, programDir_, kLoadWaitSlice));
+  ::orvane::EnsureCatalogLoaded(site, programDir_);
+}
+
+bool COrvaneDoc::RequestCatalog(const CFTPSite& site) {
+  if (site.loadState.load() == kLoaded) return true;
+  const auto it = std::find_if(siteList_.begin(), siteList_.end(),
+                               [&site](const auto& known) { return known.get() == &site; });
+  if (it == siteList_.end()) return true;
+  if (!store_) {
+    EnsureCatalogLoaded(**it);
+    return true;
+  }
+  store_->Load(*it);
+  return false;
+}
+
+void COrvaneDoc::PrefetchCatalogs(const std::vector<const CFTPSite*>& sites) {
+  if (!store_) return;
+  for (const CFTPSite* site : sites) {
+    if (site && site->loadState.load() != kLoaded) RequestCatalog(*site);
+  }
 }
 
 bool COrvaneDoc::PumpMessages() {
@@ -554,6 +568,7 @@ SiteChange COrvaneDoc::EditSite(CFTPSite& site, const SiteSettings& settings) {
   const std::shared_ptr<CFTPSite> keep = siteList_[index];
   RefreshSiteList();
   if (IndexOf(&site) == siteList_.size()) return SiteChange::kRefused;
+  if (store_) store_->Settle(site);
   const SiteSettings before = SiteSettings::Of(site);
   const std::string oldKey = site.siteKey();
   CFTPSite probe;

@@ -36,6 +36,7 @@
 namespace orvane {
 
 class CDocWalk;
+class CSiteStore;
 
 // A site's stored settings, as the site dialog and `orvane-cli edit` set
 // them (stored bytes, code page 936 for typed text).
@@ -130,12 +131,25 @@ class COrvaneDoc {
   bool SetUserSettings(const UserSettings& settings, std::string* error = nullptr);
   // Reads the settings again (another process may have changed them).
   void ReloadUserSettings();
-  // Reads a site's catalog once per run, whoever asks first. When an update
-  // worker is reading it, this waits in slices of kLoadWaitSlice and pumps
-  // messages in between (removed entries and deleted sites are parked
-  // meanwhile, as in a walk), so the front end never stalls on the worker.
+  // Reads a site's catalog once per run, whoever asks first, here on the
+  // calling thread (waiting for an update worker that is reading it): for
+  // front ends that wait anyway (orvane-cli) and for tests. The window asks
+  // RequestCatalog instead.
   void EnsureCatalogLoaded(CFTPSite& site);
-  static constexpr std::chrono::milliseconds kLoadWaitSlice{20};
+  // The owner of the sites' files for a front end that must not wait (the
+  // window's, see document/site_store.h); null (the default): the document
+  // reads catalogs itself, on the calling thread.
+  void SetSiteStore(CSiteStore* store) { store_ = store; }
+  CSiteStore* siteStore() const { return store_; }
+  // Whether the site's catalog is in memory. When it is not: with a site
+  // store, its read is asked for (the store's CatalogLoaded follows) and
+  // the answer is false; without one, it is read now and the answer is
+  // true. A site that has left the list has nothing more to read (true).
+  bool RequestCatalog(const CFTPSite& site);
+  // With a site store, asks for the catalog of each of these sites that is
+  // not in memory yet, so they are read while a walk works on the first
+  // ones; nothing without a store.
+  void PrefetchCatalogs(const std::vector<const CFTPSite*>& sites);
   // Tells the host about appended results not yet told, then pumps.
   bool PumpMessages();
   // Fills browseDirs / browseFiles with the directory's children (a
@@ -186,7 +200,7 @@ class COrvaneDoc {
   bool IsRemoved(const CFTPFile* file) const;
 
   // Held by every walk (search, listings, clearing marks; see CDocWalk) for
-  // its whole length, and by a wait for a catalog that pumps messages. While any guard lives,
+  // its whole length. While any guard lives,
   // removed entries and deleted sites are parked instead of destroyed, so a walk's snapshot of
   // child lists never points at freed memory; the outermost guard's end
   // drops any reference a walk made to them meanwhile and destroys them.
@@ -346,6 +360,7 @@ class COrvaneDoc {
   std::size_t pendingCount_ = 0;
   int walkDepth_ = 0;
   Graveyard graveyard_;
+  CSiteStore* store_ = nullptr;
 };
 
 }  // namespace orvane

@@ -18,7 +18,9 @@
 namespace orvane {
 
 bool COrvaneDoc::RunWalk(CDocWalk& walk) {
-  while (walk.Run() == CDocWalk::Step::kPaused) {
+  // kWaiting comes only with a site store, whose CatalogLoaded arrives
+  // through the pumped events.
+  while (walk.Run() != CDocWalk::Step::kDone) {
     if (!PumpMessages()) walk.Stop();
   }
   return !walk.stopped();

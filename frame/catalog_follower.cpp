@@ -8,6 +8,7 @@
 #include "catalog/ftp_site.h"
 #include "document/catalog_reload.h"
 #include "document/orvane_doc.h"
+#include "document/site_store.h"
 #include "frame/find_bar.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
@@ -34,9 +35,7 @@ CCatalogFollower::CCatalogFollower(CMainFrame& frame)
   connect(settle_, &QTimer::timeout, this, &CCatalogFollower::Settle);
 }
 
-CCatalogFollower::~CCatalogFollower() {
-  for (auto& [key, reader] : readers_) reader.join();
-}
+CCatalogFollower::~CCatalogFollower() = default;
 
 void CCatalogFollower::Watch() {
   COrvaneDoc& doc = frame_.doc();
@@ -74,58 +73,21 @@ void CCatalogFollower::Settle() {
       settle_->start();
     }
   }
-  // Sites not loaded yet are read as they are at their first use. A read
-  // takes as long as a first load, so it runs beside the window.
-  const std::filesystem::path programDir = doc.GetProgramDir();
+  // The site store looks at every loaded catalog's files and takes over
+  // what changed (sites not loaded yet are read as they are at their first
+  // use); the window hears of each catalog that changed (Reloaded).
   for (const auto& site : doc.sites()) {
-    if (readers_.count(site.get())) continue;
-    if (CheckCatalogFiles(doc, *site) != CatalogReload::kReloaded) continue;
-    std::weak_ptr<CFTPSite> weak = site;
-    const CFTPSite* key = site.get();
-    readers_.emplace(key,
-                     std::thread([this, key, weak, programDir, settings = SiteSettings::Of(*site)] {
-                       std::shared_ptr<CFTPSite> fresh = ReadCatalogFiles(programDir, settings);
-                       bool wake = false;
-                       {
-                         std::lock_guard guard(readMutex_);
-                         wake = read_.empty();
-                         read_.push_back({key, weak, std::move(fresh)});
-                       }
-                       if (wake) QMetaObject::invokeMethod(this, "MergeRead", Qt::QueuedConnection);
-                     }));
+    if (site->loadState.load() == kLoaded) frame_.siteStore().Reload(site);
   }
   Watch();
 }
 
-void CCatalogFollower::MergeRead() {
-  for (;;) {
-    Read read;
-    {
-      std::lock_guard guard(readMutex_);
-      if (read_.empty()) return;
-      read = std::move(read_.front());
-      read_.pop_front();
-    }
-    Merge(read.key, read.site, read.fresh);
-  }
-}
-
-void CCatalogFollower::Merge(const CFTPSite* key, const std::weak_ptr<CFTPSite>& site,
-                             const std::shared_ptr<CFTPSite>& fresh) {
-  if (auto reader = readers_.find(key); reader != readers_.end()) {
-    // It has posted this and is ending.
-    reader->second.join();
-    readers_.erase(reader);
-  }
-  const std::shared_ptr<CFTPSite> live = site.lock();
-  if (!live || !fresh ||
-      MergeCatalogFiles(frame_.doc(), *live, *fresh) != CatalogReload::kReloaded) {
-    // Files that could not be read in full are tried again at the next
-    // change in the directory, not in a loop.
-    return;
-  }
-  frame_.dirView().UpdateSiteItem(live.get());
-  CatalogChanged(*live);
+void CCatalogFollower::Reloaded(const std::shared_ptr<CFTPSite>& site, CatalogReload result) {
+  // Files that could not be read in full are tried again at the next
+  // change in the directory, not in a loop.
+  if (result != CatalogReload::kReloaded) return;
+  frame_.dirView().UpdateSiteItem(site.get());
+  CatalogChanged(*site);
   // Whatever changed while the files were read is looked at again.
   settle_->start();
 }

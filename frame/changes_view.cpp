@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSettings>
@@ -408,7 +409,21 @@ void CChangesView::ShowInFolder(const QModelIndex& index) {
     Say(tr("站点“%1”已不在列表中。").arg(SiteText(key)));
     return;
   }
-  doc.EnsureCatalogLoaded(*site);
+  // The site store reads a catalog not in memory yet; the folder is shown
+  // when it has come, if the site is still in the list then.
+  frame_.WhenCatalogLoaded(site, [view = QPointer<CChangesView>(this), path, key, shown] {
+    if (view) view->ShowLoadedPath(key, path, shown);
+  });
+}
+
+void CChangesView::ShowLoadedPath(const std::string& key, const std::string& path,
+                                  const QString& shown) {
+  COrvaneDoc& doc = frame_.doc();
+  const std::shared_ptr<CFTPSite> site = doc.FindSite(key);
+  if (!site) {
+    Say(tr("站点“%1”已不在列表中。").arg(SiteText(key)));
+    return;
+  }
   const std::size_t slash = path.rfind('/');
   const std::string_view name =
       std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);

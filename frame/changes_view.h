@@ -119,6 +119,8 @@ class CChangesView : public QWidget {
   void Restore(const Kept& kept);
   void OnDoubleClicked(const QModelIndex& index);
   void ShowInFolder(const QModelIndex& index);
+  // The rest of it, once the site's catalog is in memory.
+  void ShowLoadedPath(const std::string& key, const std::string& path, const QString& shown);
   void OnContextMenu(const QPoint& pos);
   void Say(const QString& text);
   bool WriteCsv(const QString& path, QString& error) const;

@@ -14,7 +14,6 @@
 #include <QToolButton>
 #include <ctime>
 
-#include "catalog/catalog_loader.h"
 #include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
@@ -78,11 +77,7 @@ struct CFindBar::Hits {
   std::size_t removed = 0;
 };
 
-CFindBar::~CFindBar() {
-  closing_ = true;
-  StopQuery();
-  if (loader_.joinable()) loader_.join();
-}
+CFindBar::~CFindBar() { StopQuery(); }
 
 void CFindBar::StopQuery() {
   shown_ = asked_;
@@ -120,22 +115,17 @@ void CFindBar::Close() {
 }
 
 void CFindBar::LoadCatalogs() {
-  std::vector<std::shared_ptr<CFTPSite>> unloaded;
+  std::vector<const CFTPSite*> unloaded;
   for (const auto& site : frame_.doc().sites()) {
-    if (site->loadState.load() != kLoaded) unloaded.push_back(site);
+    if (site->loadState.load() != kLoaded) unloaded.push_back(site.get());
   }
   if (unloaded.empty()) return;
   status_->setText(tr("正在读取目录…"));
-  loader_ = std::thread([this, unloaded, programDir = frame_.doc().GetProgramDir()] {
-    for (const auto& site : unloaded) {
-      if (closing_) return;
-      EnsureCatalogLoaded(*site, programDir);
-      QMetaObject::invokeMethod(this, "CatalogLoaded", Qt::QueuedConnection);
-    }
-  });
+  frame_.doc().PrefetchCatalogs(unloaded);
 }
 
 void CFindBar::CatalogLoaded() {
+  if (!indexed_) return;
   // Whichever finished: every loaded site not indexed yet is built.
   for (const auto& site : frame_.doc().sites()) {
     if (site->loadState.load() == kLoaded && !index_.Has(site.get())) stale_.insert(site.get());

@@ -12,8 +12,8 @@
 // and every commit (an update's end, another process's files merged) marks
 // the site's segment for a rebuild; shortly after, the segments are built
 // again and the query typed is answered again, so new entries appear and
-// removed ones leave without retyping. Catalogs not yet loaded are read on
-// a thread of their own when the bar first opens.
+// removed ones leave without retyping. Catalogs not yet loaded are asked
+// of the site store when the bar first opens and indexed as they arrive.
 //
 // Each keystroke's query is parsed here and answered on a worker thread;
 // the next keystroke stops it (within a fraction of a millisecond) and
@@ -71,6 +71,9 @@ class CFindBar : public QWidget {
   void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
                        const std::vector<const CFTPFile*>& files);
 
+  // A catalog the site store read is in memory: it is indexed.
+  void CatalogLoaded();
+
   const CFindIndex& index() const { return index_; }
   // Whether the text typed last is still being answered.
   bool answering() const { return shown_ != asked_; }
@@ -94,9 +97,8 @@ class CFindBar : public QWidget {
   // Builds the segments marked stale, then answers again.
   void Rebuild();
   void ScheduleRebuild();
-  // Reads the catalogs not loaded yet, on a thread of its own.
+  // Asks the site store for the catalogs not loaded yet.
   void LoadCatalogs();
-  Q_INVOKABLE void CatalogLoaded();
   void Export();
 
   CMainFrame& frame_;
@@ -107,8 +109,6 @@ class CFindBar : public QWidget {
   CFindIndex index_;
   std::unordered_set<const CFTPSite*> stale_;
   bool indexed_ = false;
-  std::thread loader_;
-  std::atomic<bool> closing_{false};
   std::thread query_;
   std::atomic<bool> stop_{false};
   // The query last started, and the last whose hits were shown (or that

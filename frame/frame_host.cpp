@@ -12,6 +12,7 @@
 #include "frame/find_bar.h"
 #include "frame/frame_views.h"
 #include "frame/main_frame.h"
+#include "frame/marks_saver.h"
 #include "frame/search_dialog.h"
 #include "frame/walk_runner.h"
 #include "views/display_text.h"
@@ -140,6 +141,19 @@ void CFrameHost::EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
   frame_.dirView().EntriesRemoving(dirs);
   if (CFindBar* bar = frame_.findBar()) bar->EntriesRemoving(dirs, files);
   frame_.fileView().EntriesRemoving(dirs, files);
+}
+
+void CFrameHost::CatalogLoaded(const std::shared_ptr<CFTPSite>& site) {
+  frame_.CatalogArrived(site);
+}
+
+void CFrameHost::MarksSaved(const std::shared_ptr<CFTPSite>& site, CFTPSite::SaveResult result,
+                            const std::string& error) {
+  frame_.marksSaver().Saved(site, result, error);
+}
+
+void CFrameHost::CatalogReloaded(const std::shared_ptr<CFTPSite>& site, CatalogReload result) {
+  frame_.catalogFollower().Reloaded(site, result);
 }
 
 void CFrameHost::ShowMessage(const std::string& text) {

@@ -6,21 +6,22 @@
 #include <memory>
 
 #include "document/document_host.h"
+#include "document/site_store.h"
 
 namespace orvane {
 
 class CMainFrame;
 class CSearchDialog;
 
-class CFrameHost final : public IDocumentHost {
+class CFrameHost final : public IDocumentHost, public ISiteStoreSink {
  public:
   explicit CFrameHost(CMainFrame& frame);
   ~CFrameHost() override;
 
   // IMessagePump: runs pending events (at most once per the document's
   // pumpSlice); false once the window is closing or the search box's stop
-  // was pressed. Only a wait for a catalog that a worker is reading comes
-  // here; walks are stepped from the event loop (CWalkRunner).
+  // was pressed. The window itself never comes here: walks are stepped from
+  // the event loop (CWalkRunner), and catalogs are read by the site store.
   bool PumpMessages() override;
 
   // IResultSink: the file list follows the document's lists.
@@ -50,6 +51,14 @@ class CFrameHost final : public IDocumentHost {
   // IRemovalObserver: rows and items go before the entries do.
   void EntriesRemoving(const std::vector<const CFTPDir*>& dirs,
                        const std::vector<const CFTPFile*>& files) override;
+
+  // ISiteStoreSink: a catalog came in (loading rows, waiting walks and
+  // commands go on), marks were saved, another process's commit was taken
+  // over.
+  void CatalogLoaded(const std::shared_ptr<CFTPSite>& site) override;
+  void MarksSaved(const std::shared_ptr<CFTPSite>& site, CFTPSite::SaveResult result,
+                  const std::string& error) override;
+  void CatalogReloaded(const std::shared_ptr<CFTPSite>& site, CatalogReload result) override;
 
   void ShowMessage(const std::string& text) override;
   // Kept until the frame shows them (CMainFrame::ShowLoadErrors), so the

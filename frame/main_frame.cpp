@@ -27,6 +27,7 @@
 #include "document/doc_walk.h"
 #include "document/engine_bridge.h"
 #include "document/name_matcher.h"
+#include "document/site_store.h"
 #include "frame/catalog_follower.h"
 #include "frame/changes_view.h"
 #include "frame/close_dlg.h"
@@ -158,9 +159,12 @@ CMainFrame::CMainFrame(const std::filesystem::path& dataDir, QWidget* parent)
       bridge_(std::make_unique<CEngineBridge>(
           *doc_, *host_, [this](std::function<void()> event) { Post(std::move(event)); })),
       engine_(std::make_unique<CUpdateEngine>(*bridge_, dataDir)),
+      store_(std::make_unique<CSiteStore>(
+          *doc_, *host_, [this](std::function<void()> event) { Post(std::move(event)); })),
       progressTimer_(new QTimer(this)),
       walks_(new CWalkRunner(*doc_, this)) {
   setObjectName(QStringLiteral("mainFrame"));
+  doc_->SetSiteStore(store_.get());
   marksSaver_ = new CMarksSaver(
       *doc_, [this](const QString& failure) { ReportMarksFailure(failure); }, this);
   follower_ = new CCatalogFollower(*this);
@@ -205,10 +209,36 @@ void CMainFrame::RunPosted() {
 CMainFrame::~CMainFrame() {
   // No worker may outlive the document; normally the close did this.
   engine_->Close();
+  doc_->SetSiteStore(nullptr);
   // The views refer to the document's entries; they go first.
   delete splitter_;
   splitter_ = nullptr;
   findBar_ = nullptr;
+}
+
+void CMainFrame::WhenCatalogLoaded(const std::shared_ptr<CFTPSite>& site,
+                                   std::function<void()> then) {
+  if (!site) return;
+  if (doc_->RequestCatalog(*site)) {
+    then();
+    return;
+  }
+  whenLoaded_.emplace_back(site, std::move(then));
+}
+
+void CMainFrame::CatalogArrived(const std::shared_ptr<CFTPSite>& site) {
+  dirView_->CatalogLoaded(site.get());
+  walks_->CatalogLoaded();
+  if (findBar_) findBar_->CatalogLoaded();
+  // Taken out first: a command run here may wait for another catalog.
+  std::vector<std::function<void()>> due;
+  std::erase_if(whenLoaded_, [&](auto& waiting) {
+    const std::shared_ptr<CFTPSite> known = waiting.first.lock();
+    if (known && known != site) return false;
+    if (known) due.push_back(std::move(waiting.second));
+    return true;
+  });
+  for (auto& then : due) then();
 }
 
 void CMainFrame::CreateActions() {
@@ -478,8 +508,12 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
   walks_->Finish();
   SaveSettings();
   // site.ds is written right after each change of the list, so there is
-  // nothing to ask here; only the new marks not saved yet are.
+  // nothing to ask here; only the new marks not saved yet are. The window
+  // is going: here it waits for the store to write them, and shows a
+  // failure.
   marksSaver_->SaveNow();
+  store_->Drain();
+  RunPosted();
   event->accept();
 }
 

@@ -6,7 +6,10 @@
 // shows the document's messages and puts addresses on the clipboard. Long
 // walks (search, listings, clearing marks) are stepped from the event loop
 // by a CWalkRunner, so every command returns before the next event is
-// handled; marks cleared reach state.st within a few seconds (CMarksSaver). Every menu item,
+// handled; marks cleared reach state.st within a few seconds (CMarksSaver). The sites' files
+// are read and written by the site store's worker (document/site_store.h), never on the
+// window's thread; commands that need a catalog not read yet go on when it has come
+// (WhenCatalogLoaded). Every menu item,
 // toolbar button, accelerator and view context command arrives at Command(). Boxes and dialogs go
 // through CDialogSeam.
 //
@@ -46,6 +49,7 @@ class CMarksSaver;
 class COrvaneView;
 class CWalkRunner;
 class CSitesOverview;
+class CSiteStore;
 class CFrameHost;
 class CEngineBridge;
 class IEngineListener;
@@ -109,6 +113,16 @@ class CMainFrame : public QMainWindow {
   // list opens the new-site dialog filled in with its host, port and login.
   // An empty address only brings the window forward.
   void ShowAddress(const QString& address);
+
+  // The owner of the sites' files (document/site_store.h): the window's
+  // thread hands it every load and save.
+  CSiteStore& siteStore() { return *store_; }
+  // Runs `then` once the site's catalog is in memory: now when it is, else
+  // when the site store has read it. `then` finds what it needs again (the
+  // site may have left the list meanwhile).
+  void WhenCatalogLoaded(const std::shared_ptr<CFTPSite>& site, std::function<void()> then);
+  // The site store read the site's catalog.
+  void CatalogArrived(const std::shared_ptr<CFTPSite>& site);
 
   // Whether the file list shows results (search, listings) or the browsed
   // directory.
@@ -249,6 +263,10 @@ class CMainFrame : public QMainWindow {
   // Declared last of the three: destroyed (closed, every thread joined)
   // before the bridge and the document it reaches.
   std::unique_ptr<CUpdateEngine> engine_;
+  // Destroyed first of all: its worker reaches the document.
+  std::unique_ptr<CSiteStore> store_;
+  // Commands waiting for a catalog (WhenCatalogLoaded).
+  std::vector<std::pair<std::weak_ptr<CFTPSite>, std::function<void()>>> whenLoaded_;
   QTimer* progressTimer_ = nullptr;
   CWalkRunner* walks_ = nullptr;
   CMarksSaver* marksSaver_ = nullptr;

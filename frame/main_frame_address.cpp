@@ -77,49 +77,55 @@ void CMainFrame::ShowAddress(const QString& address) {
     place.erase(0, start.size());
   }
   dirView_->SelectSite(site.get());
-  doc_->EnsureCatalogLoaded(*site);
-  // Down the catalog as far as it holds the path: the stored bytes, or a
-  // name whose decoded text the address spells in UTF-8.
-  CFTPDir* folder = nullptr;
-  std::string_view name;
-  std::string_view missing;
-  {
-    std::lock_guard lock(site->lock);
-    folder = site->rootDir.get();
-    std::string_view walk = place;
-    while (!walk.empty()) {
-      const std::size_t begin = walk.find_first_not_of('/');
-      if (begin == std::string_view::npos) break;
-      walk.remove_prefix(begin);
-      const std::string_view part = walk.substr(0, walk.find('/'));
-      walk.remove_prefix(part.size());
-      const auto matches = [part, charset = site->NameCharsetInUse()](std::string_view stored) {
-        return stored == part || DecodeName(stored, charset) == part;
-      };
-      CFTPDir* next = nullptr;
-      for (const auto& sub : folder->subdirs) {
-        if (!next && matches(sub->name())) next = sub.get();
+  // The site store reads a catalog not in memory yet; the path is shown
+  // when it has come.
+  WhenCatalogLoaded(site, [this, weak = std::weak_ptr<CFTPSite>(site), place] {
+    const std::shared_ptr<CFTPSite> site = weak.lock();
+    if (!site || site->removed.load()) return;
+    // Down the catalog as far as it holds the path: the stored bytes, or a
+    // name whose decoded text the address spells in UTF-8.
+    CFTPDir* folder = nullptr;
+    std::string_view name;
+    std::string_view missing;
+    {
+      std::lock_guard lock(site->lock);
+      folder = site->rootDir.get();
+      std::string_view walk = place;
+      while (!walk.empty()) {
+        const std::size_t begin = walk.find_first_not_of('/');
+        if (begin == std::string_view::npos) break;
+        walk.remove_prefix(begin);
+        const std::string_view part = walk.substr(0, walk.find('/'));
+        walk.remove_prefix(part.size());
+        const auto matches = [part, charset = site->NameCharsetInUse()](std::string_view stored) {
+          return stored == part || DecodeName(stored, charset) == part;
+        };
+        CFTPDir* next = nullptr;
+        for (const auto& sub : folder->subdirs) {
+          if (!next && matches(sub->name())) next = sub.get();
+        }
+        if (next) {
+          folder = next;
+          continue;
+        }
+        for (const auto& file : folder->files) {
+          if (name.empty() && matches(file->name())) name = file->name();
+        }
+        // A file ends the path; anything after it, or a name the catalog
+        // does not hold, is not there.
+        if (name.empty() || !walk.empty()) missing = part;
+        break;
       }
-      if (next) {
-        folder = next;
-        continue;
-      }
-      for (const auto& file : folder->files) {
-        if (name.empty() && matches(file->name())) name = file->name();
-      }
-      // A file ends the path; anything after it, or a name the catalog
-      // does not hold, is not there.
-      if (name.empty() || !walk.empty()) missing = part;
-      break;
     }
-  }
-  if (folder != site->rootDir.get() || !name.empty()) {
-    // Opens the folder and selects the file; a directory is opened itself.
-    fileView_->ShowInFolder(folder, name);
-  }
-  if (!missing.empty()) {
-    statusBar()->showMessage(tr("“%1”不在目录中。").arg(DisplayPath(place, CharsetOf(site.get()))));
-  }
+    if (folder != site->rootDir.get() || !name.empty()) {
+      // Opens the folder and selects the file; a directory is opened itself.
+      fileView_->ShowInFolder(folder, name);
+    }
+    if (!missing.empty()) {
+      statusBar()->showMessage(
+          tr("“%1”不在目录中。").arg(DisplayPath(place, CharsetOf(site.get()))));
+    }
+  });
 }
 
 }  // namespace orvane

@@ -24,7 +24,16 @@ void CWalkRunner::Start(std::unique_ptr<CDocWalk> walk, std::function<void()> do
 }
 
 void CWalkRunner::StopCurrent() {
-  if (!jobs_.empty()) jobs_.front().walk->Stop();
+  if (jobs_.empty()) return;
+  jobs_.front().walk->Stop();
+  // A walk waiting for a catalog ends at its next step.
+  if (waiting_) CatalogLoaded();
+}
+
+void CWalkRunner::CatalogLoaded() {
+  if (!waiting_) return;
+  waiting_ = false;
+  if (!stepping_) timer_->start();
 }
 
 bool CWalkRunner::listing() const {
@@ -37,7 +46,8 @@ void CWalkRunner::Finish() {
   while (!jobs_.empty()) {
     CDocWalk& walk = *jobs_.front().walk;
     walk.Stop();
-    while (walk.Run() == CDocWalk::Step::kPaused) {
+    // Stopped, a walk waits for no catalog.
+    while (walk.Run() != CDocWalk::Step::kDone) {
     }
     Complete();
   }
@@ -63,10 +73,16 @@ void CWalkRunner::Step() {
   longestStep_ = std::max(longestStep_, took);
   stepTime_ += took;
   ++steps_;
-  if (step == CDocWalk::Step::kPaused) {
+  if (step != CDocWalk::Step::kDone) {
     doc_.FlushResults();
     stepping_ = false;
-    timer_->start();
+    // A walk waiting for a catalog is not stepped (nor the clock spent)
+    // until one has come.
+    if (step == CDocWalk::Step::kWaiting) {
+      waiting_ = true;
+    } else {
+      timer_->start();
+    }
     emit paused();
     return;
   }

@@ -12,7 +12,9 @@
 // keeps every rule of the removal hand-over (COrvaneDoc::WalkGuard) as it is,
 // and a step costs no more than the same walk run headless.
 //
-// Walks run one after another in the order started. Front end's thread only.
+// A walk that waits for a catalog the site store reads is not stepped until
+// the store says a catalog came (CatalogLoaded). Walks run one after another
+// in the order started. Front end's thread only.
 #pragma once
 
 #include <QObject>
@@ -39,6 +41,9 @@ class CWalkRunner : public QObject {
   void Start(std::unique_ptr<CDocWalk> walk, std::function<void()> done = {});
   // The running walk ends at its next step (the search box's stop).
   void StopCurrent();
+  // A catalog the site store read is in memory: a walk waiting for one
+  // goes on (it asks again for its own, should this be another's).
+  void CatalogLoaded();
   // Stops every walk and runs each to its end at once (closing).
   void Finish();
   bool busy() const { return !jobs_.empty(); }
@@ -69,6 +74,8 @@ class CWalkRunner : public QObject {
   // Set while a step runs: a box the walk opens at its end runs an event
   // loop, which must not step the walk again.
   bool stepping_ = false;
+  // The front walk returned kWaiting and waits for CatalogLoaded.
+  bool waiting_ = false;
   std::chrono::nanoseconds longestStep_{0};
   long steps_ = 0;
   std::chrono::nanoseconds stepTime_{0};

@@ -28,7 +28,11 @@ struct CDirTreeModel::Item {
   bool siteItem = false;
   bool bold = false;
   bool filled = false;
+  // The one child of a site item whose catalog the site store is reading.
+  bool loadingRow = false;
   std::vector<std::unique_ptr<Item>> children;
+
+  bool Loading() const { return children.size() == 1 && children.front()->loadingRow; }
 };
 
 namespace {
@@ -111,18 +115,46 @@ void CDirTreeModel::fetchMore(const QModelIndex& parent) {
     });
     return;
   }
-  const QModelIndex index = LoadCatalogOf(parent);
-  // Events pumped during the load may have taken the item or filled it.
-  if (!index.isValid() || !canFetchMore(index)) return;
-  Fill(ItemAt(index), index);
+  Item* item = ItemAt(parent);
+  if (!RequestCatalogOf(parent)) {
+    ShowLoading(item, parent);
+    return;
+  }
+  Fill(item, parent);
 }
 
-QModelIndex CDirTreeModel::LoadCatalogOf(const QModelIndex& index) {
-  CFTPSite* site = SiteAt(index);
-  if (!site || site->loadState.load() == kLoaded) return index;
-  const QPersistentModelIndex keep(index);
-  doc_.EnsureCatalogLoaded(*site);
-  return keep;
+bool CDirTreeModel::RequestCatalogOf(const QModelIndex& index) {
+  const CFTPSite* site = SiteAt(index);
+  return !site || doc_.RequestCatalog(*site);
+}
+
+void CDirTreeModel::ShowLoading(Item* item, const QModelIndex& index) {
+  item->filled = true;
+  if (!item->children.empty()) return;
+  auto row = std::make_unique<Item>();
+  row->site = item->site;
+  row->parent = item;
+  row->filled = true;
+  row->loadingRow = true;
+  ChangeScope scope(changing_);
+  beginInsertRows(index, 0, 0);
+  item->children.push_back(std::move(row));
+  endInsertRows();
+}
+
+void CDirTreeModel::CatalogLoaded(const CFTPSite* site) {
+  for (const auto& item : root_->children) {
+    if (item->site != site || !item->Loading()) continue;
+    const QModelIndex index = IndexOf(item.get());
+    DropChildren(item.get(), index);
+    Fill(item.get(), index);
+  }
+}
+
+Qt::ItemFlags CDirTreeModel::flags(const QModelIndex& index) const {
+  // The loading row cannot be chosen: it stands for no directory.
+  if (index.isValid() && ItemAt(index)->loadingRow) return Qt::ItemIsEnabled;
+  return QAbstractItemModel::flags(index);
 }
 
 void CDirTreeModel::Fill(Item* item, const QModelIndex& index) {
@@ -171,7 +203,8 @@ void CDirTreeModel::FollowCatalog(const CFTPSite* site) {
 // them in runs, one notice per run. Should the orders still disagree (a
 // catalog read again from disk in another order), the item is filled anew.
 void CDirTreeModel::Reconcile(Item* item, const QModelIndex& index) {
-  if (!item->filled || !item->dir) return;
+  // A branch still loading is filled when its catalog has come.
+  if (!item->filled || !item->dir || item->Loading()) return;
   const std::vector<CFTPDir*> snapshot = SnapshotChildren(*item->dir, item->site).dirs;
   const std::unordered_set<const CFTPDir*> present(snapshot.begin(), snapshot.end());
   auto& children = item->children;
@@ -228,6 +261,7 @@ void CDirTreeModel::Reconcile(Item* item, const QModelIndex& index) {
 QVariant CDirTreeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid()) return {};
   const Item* item = ItemAt(index);
+  if (item->loadingRow) return role == Qt::DisplayRole ? QVariant(tr("正在读取…")) : QVariant();
   switch (role) {
     case Qt::DisplayRole:
       if (item->siteItem) return SiteLabel(*item->site);
@@ -401,11 +435,14 @@ void CDirTreeModel::UpdateSiteItem(const CFTPSite* site) {
 }
 
 void CDirTreeModel::Refill(const QModelIndex& index) {
-  const QModelIndex loaded = LoadCatalogOf(index);
-  if (!loaded.isValid()) return;
-  Item* item = ItemAt(loaded);
-  DropChildren(item, loaded);
-  Fill(item, loaded);
+  if (!index.isValid()) return;
+  Item* item = ItemAt(index);
+  if (!RequestCatalogOf(index)) {
+    ShowLoading(item, index);
+    return;
+  }
+  DropChildren(item, index);
+  Fill(item, index);
 }
 
 void CDirTreeModel::Collapse(const QModelIndex& index) {

@@ -5,7 +5,9 @@
 // internalPointer is the item, which knows its row, so parent() is O(1)).
 // An item's children are a snapshot of its directory's subdirectories taken
 // under the site's lock when the item is filled; update workers may change
-// the catalog afterwards, and the tree shows the change at the next fill.
+// the catalog afterwards, and the tree shows the change at the next fill. A
+// site whose catalog the site store is still reading shows one loading row
+// under its item until it has come (CatalogLoaded).
 // A removal notice must reach PurgeRemoved before the removed directories
 // are destroyed. Front-end thread only.
 #pragma once
@@ -38,6 +40,7 @@ class CDirTreeModel : public QAbstractItemModel {
   bool canFetchMore(const QModelIndex& parent) const override;
   void fetchMore(const QModelIndex& parent) override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   // Rebuilds the top level from the document's site list, sorted by label.
   void ReloadSites();
@@ -51,13 +54,15 @@ class CDirTreeModel : public QAbstractItemModel {
   QModelIndex SiteIndex(const CFTPSite* site) const;
   // Redraws the site's first item: state icon, bold from hasNewEntries.
   void UpdateSiteItem(const CFTPSite* site);
-  // Reads the catalog of the item's site when this run has not yet. When a
-  // worker is reading it, the document pumps events meanwhile, which may
-  // change the tree: the result is the item's index again, or invalid when
-  // the item went away.
-  QModelIndex LoadCatalogOf(const QModelIndex& index);
-  // Drops the item's children and fills them again from the catalog (the
-  // site's catalog is loaded first when needed).
+  // Whether the catalog of the item's site is in memory; when it is not,
+  // its read is asked for (COrvaneDoc::RequestCatalog) and CatalogLoaded
+  // follows.
+  bool RequestCatalogOf(const QModelIndex& index);
+  // The site's catalog came in: a branch that shows the loading row
+  // ("正在读取…") is filled.
+  void CatalogLoaded(const CFTPSite* site);
+  // Drops the item's children and fills them again from the catalog; a
+  // site whose catalog is not in memory shows the loading row until it is.
   void Refill(const QModelIndex& index);
   // Drops the item's children; the next expansion fills them again.
   void Collapse(const QModelIndex& index);
@@ -93,6 +98,7 @@ class CDirTreeModel : public QAbstractItemModel {
   Item* ItemAt(const QModelIndex& index) const;
   QModelIndex IndexOf(const Item* item) const;
   void Fill(Item* item, const QModelIndex& index);
+  void ShowLoading(Item* item, const QModelIndex& index);
   void DropChildren(Item* item, const QModelIndex& index);
   void Reconcile(Item* item, const QModelIndex& index);
   // The row a site labelled `label` sorts to among the top-level items

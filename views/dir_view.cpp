@@ -219,11 +219,16 @@ void CDirView::OnSelectionChanged() {
 void CDirView::ShowChosen() {
   const QModelIndexList selected = selectionModel()->selectedIndexes();
   if (selected.isEmpty()) return;
-  // The first use of a site reads its catalog, which may pump events; they
-  // may take the item away or choose another one, whose steps then count.
-  const QPersistentModelIndex chosen = selected.first();
-  const QModelIndex index = model_->LoadCatalogOf(chosen);
-  if (!index.isValid() || !selectionModel()->isSelected(index)) return;
+  // The first use of a site reads its catalog: the site store does, and
+  // the steps run when it has come (CatalogLoaded), if the item is still
+  // the chosen one then.
+  const QModelIndex index = selected.first();
+  if (!model_->RequestCatalogOf(index)) {
+    pendingChosen_ = index;
+    pendingFrom_ = doc_.currentNode ? doc_.currentNode->directory : nullptr;
+    return;
+  }
+  pendingChosen_ = QPersistentModelIndex();
   CFTPDir* dir = model_->DirectoryAt(index);
   CFTPSite* site = model_->SiteAt(index);
   if (!dir || !site) return;
@@ -237,6 +242,15 @@ void CDirView::ShowChosen() {
   }
   doc_.ShowDirectory(dir);
   emit directoryActivated(dir);
+}
+
+void CDirView::CatalogLoaded(const CFTPSite* site) {
+  model_->CatalogLoaded(site);
+  if (!pendingChosen_.isValid() || model_->SiteAt(pendingChosen_) != site) return;
+  const QModelIndex chosen = std::exchange(pendingChosen_, QPersistentModelIndex());
+  // Something else was shown meanwhile (an address, say): that stays.
+  const CFTPDir* now = doc_.currentNode ? doc_.currentNode->directory : nullptr;
+  if (now == pendingFrom_ && selectionModel()->isSelected(chosen)) ShowChosen();
 }
 
 void CDirView::OnContextMenu(const QPoint& pos) {

@@ -18,6 +18,7 @@
 // Front-end thread only.
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QTreeView>
 #include <vector>
 
@@ -74,6 +75,11 @@ class CDirView : public QTreeView {
   // the items shown follow it in place; selection and expansion stay.
   void FollowCatalog(const CFTPSite* site);
 
+  // The site store read the site's catalog: a loading branch of it fills,
+  // and a site item chosen while it was read runs its selection steps now
+  // (if it is still the one selected).
+  void CatalogLoaded(const CFTPSite* site);
+
   CDirTreeModel* treeModel() const { return model_; }
 
  public:
@@ -108,6 +114,10 @@ class CDirView : public QTreeView {
   CDirTreeModel* model_;
   // Set while the tree changes the selection itself (purges, SelectDirectory).
   bool quietSelection_ = false;
+  // The item chosen while its site's catalog was being read.
+  QPersistentModelIndex pendingChosen_;
+  // The browsed directory then (compared only).
+  const CFTPDir* pendingFrom_ = nullptr;
   // The last left press landed on the item already selected.
   bool pressOnSelected_ = false;
 };

@@ -103,6 +103,10 @@
         <translation>Accepted server key: %1</translation>
     </message>
     <message>
+        <source>正在读取…</source>
+        <translation>Reading…</translation>
+    </message>
+    <message>
         <source>文件名编码：%1</source>
         <translation>Name encoding: %1</translation>
     </message>

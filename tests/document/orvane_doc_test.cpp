@@ -12,6 +12,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,8 +27,10 @@
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
 #include "catalog/name_charset.h"
+#include "catalog/site_file_access.h"
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
+#include "document/site_store.h"
 #include "tests/support/temp_tree.h"
 #include "tests/support/wait_until.h"
 
@@ -348,32 +351,86 @@ TEST_F(DocumentTest, CatalogIsLoadedOnceWhenManyThreadsAskAtOnce) {
   EXPECT_EQ(site->rootDir->files[2]->readState.load(), 0);
 }
 
-TEST_F(DocumentTest, FrontEndPumpsWhileAWorkerLoadsTheCatalog) {
+// The site store does a front end's disk work on its worker and posts the
+// results: the thread that asks touches no site file.
+TEST_F(DocumentTest, SiteStoreLoadsSavesAndReloadsOffTheAskingThread) {
   auto saved = MakeSite("h", "u", "p");
-  saved->rootDir->AddFile(CFTPFile::Make("f", 1));
-  ASSERT_TRUE(saved->SaveCatalog(dir.path()));
-
-  auto site = MakeSite("h", "u", "p");
-  // The worker parses without the lock and then stops where it links the
-  // parsed tree, until the lock is let go.
-  std::unique_lock hold(site->lock);
-  std::thread worker([&] { EnsureCatalogLoaded(*site, dir.path()); });
-  while (site->loadState.load() != kLoading) std::this_thread::yield();
-  EXPECT_FALSE(EnsureCatalogLoaded(*site, dir.path(), std::chrono::milliseconds(1)));
-
-  // The document's wait hands control to the front end between slices;
-  // the event let through here is what lets the worker finish.
-  host.onPump = [&] {
-    if (hold.owns_lock()) hold.unlock();
-  };
+  saved->rootDir->AddFile(CFTPFile::Make("f", 1, 1));
+  saved->rootDir->AddFile(CFTPFile::Make("g", 1, 1));
+  ASSERT_TRUE(saved->SaveCatalogAndState(dir.path()));
   auto doc = Open();
-  doc->EnsureCatalogLoaded(*site);
-  worker.join();
-  EXPECT_GE(host.pumps, 1);
-  EXPECT_FALSE(hold.owns_lock());
-  // Loaded once, by the worker.
-  EXPECT_EQ(site->rootDir->files.size(), 1u);
+  doc->AppendSite(MakeSite("h", "u", "p"));
+  ASSERT_TRUE(doc->SaveSiteList());
+  const std::shared_ptr<CFTPSite> site = doc->sites()[0];
+
+  struct Sink : ISiteStoreSink {
+    std::vector<std::string> told;
+    void CatalogLoaded(const std::shared_ptr<CFTPSite>&) override { told.push_back("loaded"); }
+    void MarksSaved(const std::shared_ptr<CFTPSite>&, CFTPSite::SaveResult result,
+                    const std::string&) override {
+      told.push_back(result == CFTPSite::SaveResult::kSaved ? "saved" : "not saved");
+    }
+    void CatalogReloaded(const std::shared_ptr<CFTPSite>&, CatalogReload result) override {
+      told.push_back(result == CatalogReload::kReloaded ? "reloaded" : "not reloaded");
+    }
+  } sink;
+  std::mutex mutex;
+  std::vector<std::function<void()>> posted;
+  CSiteStore store(*doc, sink, [&](std::function<void()> event) {
+    std::lock_guard guard(mutex);
+    posted.push_back(std::move(event));
+  });
+  doc->SetSiteStore(&store);
+  const auto settle = [&] {
+    store.Drain();
+    std::vector<std::function<void()>> events;
+    {
+      std::lock_guard guard(mutex);
+      events.swap(posted);
+    }
+    for (auto& event : events) event();
+  };
+  ForbidSiteFileAccess(std::this_thread::get_id());
+
+  EXPECT_FALSE(doc->RequestCatalog(*site));
+  settle();
   EXPECT_EQ(site->loadState.load(), kLoaded);
+  ASSERT_EQ(site->rootDir->files.size(), 2u);
+  EXPECT_TRUE(doc->RequestCatalog(*site));
+
+  // A mark cleared; then a save that cannot replace state.st keeps the
+  // site flagged for a later try.
+  site->rootDir->files[0]->readState = 0;
+  site->stateDirty = true;
+  store.SaveMarks(site);
+  settle();
+  EXPECT_FALSE(site->stateDirty.load());
+  site->rootDir->files[1]->readState = 0;
+  site->stateDirty = true;
+  const fs::path state = dir.path() / "Data" / "h@u" / "state.st";
+  fs::remove(state);
+  fs::create_directories(state / "in the way");
+  store.SaveMarks(site);
+  settle();
+  EXPECT_TRUE(site->stateDirty.load());
+  fs::remove_all(state);
+  site->stateDirty = false;
+
+  // Another party commits the catalog without "g": the merge runs on the
+  // worker, and "g" reaches the document as a removal.
+  std::thread([&] {
+    saved->rootDir->files.pop_back();
+    ASSERT_TRUE(saved->SaveCatalogAndState(dir.path()));
+  }).join();
+  store.Reload(site);
+  settle();
+  ASSERT_EQ(site->rootDir->files.size(), 1u);
+  EXPECT_EQ(site->rootDir->files[0]->name(), "f");
+
+  ForbidSiteFileAccess({});
+  EXPECT_THAT(TakeForbiddenSiteFileAccesses(), testing::IsEmpty());
+  EXPECT_THAT(sink.told, testing::ElementsAre("loaded", "saved", "not saved", "reloaded"));
+  doc->SetSiteStore(nullptr);
 }
 
 TEST_F(DocumentTest, StartUpReadsNoCatalog) {

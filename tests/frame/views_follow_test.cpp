@@ -183,7 +183,8 @@ void ViewsFollowTest::changesOfOtherProcessesShow() {
   COrvaneView& list = frame->fileView();
   const QModelIndex siteItem = tree.model()->index(0, 0);
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(siteItem).center());
-  QTRY_COMPARE(site.loadState.load(), static_cast<int>(kLoaded));
+  QTRY_COMPARE(frame->doc().currentNode ? frame->doc().currentNode->directory : nullptr,
+               site.rootDir.get());
   QCOMPARE(list.ItemCount(), 0);
 
   RunCli(data.path(), {"update", site.siteKey()});

@@ -216,6 +216,8 @@ void WindowCommandsTest::ClickTree(CFTPDir* dir) {
   tree.scrollTo(index);
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(index).center());
   QVERIFY(tree.selectionModel()->isSelected(index));
+  // Shown once the site store has read the catalog.
+  QTRY_VERIFY(frame_->doc().currentNode && frame_->doc().currentNode->directory == dir);
 }
 
 void WindowCommandsTest::ClickRow(const QString& name, Qt::KeyboardModifiers modifiers) {

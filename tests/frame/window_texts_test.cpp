@@ -85,6 +85,8 @@ void ClickTreeItem(CMainFrame& frame, const CFTPDir* dir) {
   const QModelIndex index = tree.treeModel()->FindItem(dir);
   QVERIFY(index.isValid());
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualRect(index).center());
+  // Shown once the site store has read the catalog.
+  QTRY_VERIFY(frame.doc().currentNode && frame.doc().currentNode->directory == dir);
 }
 
 // Opens the list's context menu on a row and chooses 复制路径.

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "catalog/site_health.h"
+#include "document/site_store.h"
 #include "tests/views/shown_tip.h"
 #include "tests/views/view_fixture.h"
 #include "update/status_text.h"
@@ -40,7 +41,7 @@ class DirViewTest : public QObject {
   void statusTipIsTheCoreTextWithWhatWasNotFetched();
   void rightClickSelectsTheItemAndOffersItsMenu();
   void removalPurgesItemsBeforeTheEntriesAreDestroyed();
-  void eventsPumpedWhileACatalogLoadsMayTakeTheItem();
+  void aBranchShowsALoadingRowUntilItsCatalogHasCome();
 
  private:
   QModelIndex Child(const QModelIndex& parent, int row) {
@@ -360,29 +361,46 @@ void DirViewTest::removalPurgesItemsBeforeTheEntriesAreDestroyed() {
   QCOMPARE(Label(model->index(0, 0)), QStringLiteral("alpha"));
 }
 
-void DirViewTest::eventsPumpedWhileACatalogLoadsMayTakeTheItem() {
-  // A worker is reading beta's catalog; while the tree waits, the pumped
-  // events delete the site (its item goes) and the read completes.
-  CFTPSite& beta = *f->doc.sites()[1];
-  beta.loadState = kLoading;
-  f->host.onPump = [&] {
-    tree->EntriesRemoving({beta.rootDir.get()});
-    beta.loadState = kLoaded;
-  };
-  const QModelIndex item = model->index(1, 0);
-  tree->expand(item);
-  QCOMPARE(model->rowCount(), 1);
+void DirViewTest::aBranchShowsALoadingRowUntilItsCatalogHasCome() {
+  // Catalogs read by a site store, whose results come as queued events.
+  struct Sink : ISiteStoreSink {
+    CDirView* tree = nullptr;
+    void CatalogLoaded(const std::shared_ptr<CFTPSite>& site) override {
+      tree->CatalogLoaded(site.get());
+    }
+  } sink;
+  sink.tree = tree.get();
+  CSiteStore store(f->doc, sink, [](std::function<void()> event) {
+    QMetaObject::invokeMethod(qApp, std::move(event), Qt::QueuedConnection);
+  });
+  f->doc.SetSiteStore(&store);
+  CFTPSite stored;
+  stored.host = "gamma";
+  stored.password = std::string(kAnonymousPassword);
+  test::ViewFixture::AddDir(stored.rootDir.get(), "music");
+  QVERIFY(stored.SaveCatalog(f->doc.GetProgramDir()));
+  CFTPSite& gamma = f->AddSite("gamma");
+  gamma.loadState = kNotLoaded;
+  tree->ReloadSites();
+  const QModelIndex site = model->index(2, 0);
 
-  // The same while the item is being selected: no steps for a gone item.
-  CFTPSite& alpha = *f->doc.sites()[0];
-  alpha.loadState = kLoading;
-  f->host.onPump = [&] {
-    tree->EntriesRemoving({alpha.rootDir.get()});
-    alpha.loadState = kLoaded;
-  };
-  tree->selectionModel()->setCurrentIndex(model->index(0, 0), QItemSelectionModel::ClearAndSelect);
-  QCOMPARE(model->rowCount(), 0);
+  // Expanded: one row that cannot be chosen, then the catalog's.
+  tree->expand(site);
+  QCOMPARE(model->rowCount(site), 1);
+  QCOMPARE(Label(model->index(0, 0, site)), CDirTreeModel::tr("正在读取…"));
+  QVERIFY(!(model->flags(model->index(0, 0, site)) & Qt::ItemIsSelectable));
+  QTRY_COMPARE(Label(model->index(0, 0, site)), QStringLiteral("music"));
+  QCOMPARE(model->rowCount(site), 1);
+
+  // Chosen while another site's catalog is read: the steps run once it has
+  // come, and only for the item still chosen.
+  CFTPSite& beta = *f->doc.sites()[1];
+  beta.loadState = kNotLoaded;
+  tree->selectionModel()->setCurrentIndex(model->index(1, 0), QItemSelectionModel::ClearAndSelect);
   QVERIFY(!f->doc.currentNode);
+  QTRY_VERIFY(f->doc.currentNode);
+  QCOMPARE(f->doc.currentNode->directory, beta.rootDir.get());
+  f->doc.SetSiteStore(nullptr);
 }
 
 QTEST_MAIN(DirViewTest)

@@ -15,15 +15,6 @@
 
 namespace orvane::test {
 
-// A front end whose next pump runs `onPump` (once).
-struct PumpingHost : IDocumentHost {
-  bool PumpMessages() override {
-    if (onPump) std::exchange(onPump, nullptr)();
-    return true;
-  }
-  std::function<void()> onPump;
-};
-
 struct ViewFixture {
   ViewFixture() : doc(data.path(), host) {}
 
@@ -46,7 +37,7 @@ struct ViewFixture {
   }
 
   CTempTree data;
-  PumpingHost host;
+  IDocumentHost host;
   COrvaneDoc doc;
 };
 
