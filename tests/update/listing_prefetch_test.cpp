@@ -86,14 +86,15 @@ TEST_F(ListingPrefetchTest, SubdirectoriesOfListingsAheadAreListedWithoutTheWalk
   ahead->Offer({"/a"});
   for (const char* path : {"/a/b/c/d", "/a/e"}) EXPECT_TRUE(AwaitListed(server, path)) << path;
 
-  const std::size_t before = server.Commands().size();
+  // Counted in listings: the second connection may still be logging in.
+  const std::size_t before = Listed(server).size();
   for (const char* path : {"/a", "/a/b", "/a/b/c", "/a/b/c/d", "/a/e"}) {
     std::optional<PrefetchedListing> listing = ahead->Take(path);
     ASSERT_TRUE(listing.has_value()) << path;
     EXPECT_TRUE(listing->result.ok()) << path;
   }
   EXPECT_FALSE(ahead->Take("/a/b").has_value()) << "a listing is taken once";
-  EXPECT_EQ(server.Commands().size(), before) << "nothing listed twice";
+  EXPECT_EQ(Listed(server).size(), before) << "nothing listed twice";
   // Each directory once, over all connections.
   std::vector<std::string> listed = Listed(server);
   std::sort(listed.begin(), listed.end());
