@@ -15,6 +15,47 @@ namespace {
 // Server bytes (UTF-8 as certificates and key types are) for display.
 QString ServerText(const std::string& bytes) { return NameText(bytes, NameCharset::kUtf8); }
 
+// The session writes its facts in fixed English words ("Subject: ...",
+// "Valid from A to B", "self-signed, expired"); they are put in the
+// interface's language here. What the session does not know to say stays
+// as it is.
+QString DetailLine(const QString& line) {
+  static const QLatin1String subject("Subject: ");
+  static const QLatin1String issuer("Issuer: ");
+  static const QLatin1String validFrom("Valid from ");
+  static const QLatin1String to(" to ");
+  if (line.startsWith(subject)) return CCertificateDlg::tr("主体：%1").arg(line.mid(subject.size()));
+  if (line.startsWith(issuer)) return CCertificateDlg::tr("颁发者：%1").arg(line.mid(issuer.size()));
+  if (line.startsWith(validFrom) && line.contains(to)) {
+    const QString span = line.mid(validFrom.size());
+    const qsizetype split = span.lastIndexOf(to);
+    return CCertificateDlg::tr("有效期：%1 至 %2").arg(span.left(split), span.mid(split + to.size()));
+  }
+  return line;
+}
+
+QString ProblemText(const QString& problems) {
+  QStringList out;
+  for (const QString& problem : problems.split(QStringLiteral(", "))) {
+    if (problem == QLatin1String("self-signed")) {
+      out << CCertificateDlg::tr("自签名");
+    } else if (problem == QLatin1String("issued for another name")) {
+      out << CCertificateDlg::tr("签发给其他名称");
+    } else if (problem == QLatin1String("expired")) {
+      out << CCertificateDlg::tr("已过期");
+    } else if (problem == QLatin1String("not yet valid")) {
+      out << CCertificateDlg::tr("尚未生效");
+    } else if (problem == QLatin1String("unknown issuer")) {
+      out << CCertificateDlg::tr("颁发者未知");
+    } else if (problem == QLatin1String("not in any known-hosts file")) {
+      out << CCertificateDlg::tr("不在任何已知主机文件中");
+    } else {
+      out << problem;
+    }
+  }
+  return out.join(CCertificateDlg::tr("，"));
+}
+
 }  // namespace
 
 CCertificateDlg::CCertificateDlg(const QString& siteLabel, SiteProtocol protocol,
@@ -44,9 +85,11 @@ CCertificateDlg::CCertificateDlg(const QString& siteLabel, SiteProtocol protocol
 
   QStringList lines;
   for (const QString& line : ServerText(key.details).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-    lines << line;
+    lines << DetailLine(line);
   }
-  if (!key.problem.empty()) lines << tr("不受信任的原因：%1").arg(ServerText(key.problem));
+  if (!key.problem.empty()) {
+    lines << tr("不受信任的原因：%1").arg(ProblemText(ServerText(key.problem)));
+  }
   lines << tr("SHA-256 指纹：%1").arg(QString::fromStdString(key.fingerprint));
   if (changed) lines << tr("之前接受的指纹：%1").arg(QString::fromStdString(key.pinned));
   details_ = new QPlainTextEdit(lines.join(QLatin1Char('\n')), this);

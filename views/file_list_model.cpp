@@ -8,6 +8,7 @@
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
 #include "catalog/ftp_site.h"
+#include "catalog/site_protocol.h"
 #include "document/ftp_address.h"
 #include "views/display_text.h"
 #include "views/state_icons.h"
@@ -66,14 +67,24 @@ QString CFileListModel::DisplayAddress(const CFTPSite& site, std::string_view di
   std::string_view key;
   std::string_view place;
   SplitDisplayPath(displayPath, key, place);
-  QString address = QStringLiteral("ftp://");
+  // The copied address's scheme, port and start directory, decoded.
+  const SiteAccess access = site.Access();
+  const std::string_view scheme = AddressScheme(access.protocol);
+  QString address = QString::fromLatin1(scheme.data(), static_cast<qsizetype>(scheme.size())) +
+                    QStringLiteral("://");
   if (!site.IsAnonymous()) address += SiteText(site.userName) + QLatin1Char('@');
   // An IPv6 literal is bracketed, as in the copied address.
   const QString host = SiteText(site.host);
   const bool bracket = host.contains(QLatin1Char(':')) && !host.startsWith(QLatin1Char('['));
   address += bracket ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-  if (site.port != 21) address += QLatin1Char(':') + QString::number(site.port);
-  return address + DisplayPath(place, site.NameCharsetInUse());
+  const std::uint32_t port = site.ConnectionPort();
+  if (port != DefaultPort(access.protocol)) address += QLatin1Char(':') + QString::number(port);
+  const NameCharset charset = site.NameCharsetInUse();
+  if (access.startDir != "/") {
+    address += DisplayPath(access.startDir, charset);
+    if (place == "/") return address;
+  }
+  return address + DisplayPath(place, charset);
 }
 
 QVariant CFileListModel::data(const QModelIndex& index, int role) const {

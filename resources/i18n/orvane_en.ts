@@ -1508,6 +1508,46 @@ Copy it to the clipboard?</translation>
         <translation>Not trusted because: %1</translation>
     </message>
     <message>
+        <source>主体：%1</source>
+        <translation>Subject: %1</translation>
+    </message>
+    <message>
+        <source>颁发者：%1</source>
+        <translation>Issuer: %1</translation>
+    </message>
+    <message>
+        <source>有效期：%1 至 %2</source>
+        <translation>Valid from %1 to %2</translation>
+    </message>
+    <message>
+        <source>自签名</source>
+        <translation>self-signed</translation>
+    </message>
+    <message>
+        <source>签发给其他名称</source>
+        <translation>issued for another name</translation>
+    </message>
+    <message>
+        <source>已过期</source>
+        <translation>expired</translation>
+    </message>
+    <message>
+        <source>尚未生效</source>
+        <translation>not yet valid</translation>
+    </message>
+    <message>
+        <source>颁发者未知</source>
+        <translation>unknown issuer</translation>
+    </message>
+    <message>
+        <source>不在任何已知主机文件中</source>
+        <translation>not in any known-hosts file</translation>
+    </message>
+    <message>
+        <source>，</source>
+        <translation>, </translation>
+    </message>
+    <message>
         <source>SHA-256 指纹：%1</source>
         <translation>SHA-256 fingerprint: %1</translation>
     </message>

@@ -142,7 +142,14 @@ void OrvaneViewTest::addressesShowLoginAndPortWithoutPassword() {
   CFTPFile* big = test::ViewFixture::AddFile(named.rootDir.get(), "big.iso", ~std::uint64_t{0});
   CFTPSite& v6 = f->AddSite("::1");
   CFTPDir* v6dir = test::ViewFixture::AddDir(v6.rootDir.get(), "pub");
-  f->doc.resultFiles = {big};
+  // Another protocol: its scheme, its default port left out, its start
+  // directory before the catalog's path.
+  CFTPSite& sftp = f->AddSite("s.example");
+  sftp.userName = "bob";
+  sftp.password = "pw";
+  sftp.SetAccess({SiteProtocol::kSftp, "/home/bob", "", ""});
+  CFTPFile* kept = test::ViewFixture::AddFile(sftp.rootDir.get(), "a.txt", 1);
+  f->doc.resultFiles = {big, kept};
   f->doc.resultDirs = {v6dir, deep};
   view->ShowResults();
   const auto cell = [this](int row, int column, int role = Qt::DisplayRole) {
@@ -151,6 +158,7 @@ void OrvaneViewTest::addressesShowLoginAndPortWithoutPassword() {
   QCOMPARE(cell(0, 2).toString(), QStringLiteral("ftp://[::1]/pub"));
   QCOMPARE(cell(1, 2).toString(), QStringLiteral("ftp://ftp.example/pub/deep"));
   QCOMPARE(cell(2, 2).toString(), QStringLiteral("ftp://alice@10.0.0.7:2121/big.iso"));
+  QCOMPARE(cell(3, 2).toString(), QStringLiteral("sftp://bob@s.example/home/bob/a.txt"));
   QCOMPARE(cell(2, 1).toString(), QStringLiteral("16777216.00T"));
   QCOMPARE(cell(2, 1, Qt::ToolTipRole).toString(), QStringLiteral("18446744073709551615 字节"));
   QCOMPARE(cell(2, 1, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
