@@ -2061,6 +2061,12 @@ TEST_F(CliTrustTest, SftpHostKeyIsAcceptedOnFirstUseAndAChangeIsRefused) {
                       std::to_string(sshd.port()), "--key-file", login.keyFile, "--start-dir",
                       served.path().string()});
   ASSERT_EQ(added.status, 0) << added.err;
+  // Another account on the same server, which the key accepted for the
+  // first one vouches for too.
+  ASSERT_EQ(Cli({"add", "127.0.0.1", "--user", "bob", "--password", "pw", "--protocol", "sftp",
+                 "--port", std::to_string(sshd.port())})
+                .status,
+            0);
 
   const std::string untrusted = UpdateOutcome(key, 4);
   EXPECT_TRUE(untrusted.starts_with("untrusted SHA256:")) << untrusted;
@@ -2096,6 +2102,7 @@ TEST_F(CliTrustTest, SftpHostKeyIsAcceptedOnFirstUseAndAChangeIsRefused) {
   EXPECT_TRUE(changed.starts_with("untrusted SHA256:") && changed.ends_with(" " + fingerprint) &&
               !Contains(changed, "None") && Count(changed, fingerprint) == 1)
       << changed;
+  EXPECT_EQ(UpdateOutcome("127.0.0.1@bob", 4), changed);
   for (const char* sign : {"userauth-request", "Accepted", "Failed", "Postponed"}) {
     EXPECT_FALSE(Contains(started.server->Log(), sign)) << started.server->Log();
   }
