@@ -65,6 +65,8 @@ TEST_F(SiteTrustTest, AccessIsSavedMovesWithTheKeyAndLeavesWithTheSite) {
   EXPECT_EQ(OnDisk("h.example@carol"), SiteAccess{});
 }
 
+constexpr char kNewKey[] = "AAAAC3NzaC1lZDI1NTE5AAAAIAABAgMEBQYHCAkKCwwNDg8QERITFBUWFxgZGhscHR4f";
+
 TEST_F(SiteTrustTest, AcceptedKeysArePinnedWhereTheSessionLooks) {
   auto tls = doc_test::AddSite(doc, "t.example", "bob", "pw");
   tls->SetAccess({SiteProtocol::kFtps, "/", "", ""});
@@ -79,14 +81,16 @@ TEST_F(SiteTrustTest, AcceptedKeysArePinnedWhereTheSessionLooks) {
 
   PresentedKey presented;
   presented.fingerprint = kPin;
-  presented.sshKey = "ssh-ed25519 AAAAnew";
+  // An ed25519 key (its blob: the type, then 32 bytes).
+  presented.sshKey = std::string("ssh-ed25519 ") + kNewKey;
   std::string error;
   EXPECT_EQ(TrustPresentedKey(doc, *tls, presented, &error), SiteChange::kSaved) << error;
   EXPECT_EQ(OnDisk("t.example@bob")->pin, kPin);
   EXPECT_EQ(TrustPresentedKey(doc, *ssh, presented, &error), SiteChange::kSaved) << error;
   EXPECT_EQ(OnDisk("s.example")->pin, kPin);
   EXPECT_EQ(ReadAll(knownHosts),
-            "other.example ssh-ed25519 AAAAother\n[s.example]:2222 ssh-ed25519 AAAAnew\n");
+            std::string("other.example ssh-ed25519 AAAAother\n[s.example]:2222 ssh-ed25519 ") +
+                kNewKey + "\n");
   struct stat info {};
   ASSERT_EQ(::stat(knownHosts.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
