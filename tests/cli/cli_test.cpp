@@ -2109,6 +2109,13 @@ TEST_F(CliTrustTest, SftpHostKeyIsAcceptedOnFirstUseAndAChangeIsRefused) {
   EXPECT_EQ(KnownHostFingerprints(dataDir / "known_hosts", "127.0.0.1", port),
             std::vector<std::string>{fingerprint});
   EXPECT_EQ(TreePaths(key), Served(key, ""));
+
+  // The new key, accepted through the other site, is the server's: both
+  // sites show it.
+  Output accepted = Cli({"--json", "trust", "127.0.0.1@bob", "--yes"});
+  ASSERT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_EQ(Json(Cli({"--json", "sites"}).out, "[s['fingerprint'] for s in d]"),
+            Json(accepted.out, "[d['fingerprint']] * 2"));
 }
 
 // Implicit TLS, and a start directory: the catalog is the served subtree
