@@ -2042,6 +2042,19 @@ TEST_F(CliTrustTest, FtpesCertificateIsPinnedOnFirstUseAndAChangeIsRefused) {
               ::testing::Each(::testing::Not(::testing::StartsWith("USER"))));
   EXPECT_EQ(Pinned(), first.fingerprint);
   EXPECT_EQ(TreePaths("127.0.0.1"), Served("127.0.0.1", ""));
+
+  // And without TLS: refused, never logged in to in plain text.
+  started.server.reset();
+  options.tls = test::FtpTls::kNone;
+  started = test::CFtpServer::StartVsftpd(served.path(), options);
+  ASSERT_TRUE(started.server) << started.error;
+  Output plain = Cli({"--json", "update", "127.0.0.1"});
+  EXPECT_EQ(plain.status, 4) << plain.out;
+  EXPECT_EQ(Json(plain.out, "d['sites'][0]['outcome']"), "failed");
+  EXPECT_THAT(started.server->Commands(), ::testing::Contains(::testing::StartsWith("AUTH")));
+  EXPECT_THAT(started.server->Commands(),
+              ::testing::Each(::testing::Not(::testing::StartsWith("USER"))));
+  EXPECT_EQ(TreePaths("127.0.0.1"), Served("127.0.0.1", ""));
 }
 
 // SFTP the same way: the host key lands in the data directory's
