@@ -2013,6 +2013,31 @@ TEST_F(CliTrustTest, FtpesCertificateIsPinnedOnFirstUseAndAChangeIsRefused) {
     EXPECT_EQ(refused.status, refusal.status) << Traced(refusal.args.back()) << refused.err;
     EXPECT_EQ(Pinned(), "None") << Traced(refusal.args.back());
   }
+  // On a terminal the key is shown and the user asked; "n" pins nothing.
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::unsetenv("ORVANE_HOME");
+    const std::string bin = CliBinary();
+    ::execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "trust", "127.0.0.1", nullptr);
+    ::_exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (ssize_t n;
+       !Contains(screen, "[y/N] ") && (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+    screen.append(buffer, n);
+  }
+  EXPECT_EQ(::write(terminal, "n\n", 2), 2);
+  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << screen;
+  EXPECT_TRUE(Contains(screen, "fingerprint: " + first.fingerprint)) << screen;
+  EXPECT_EQ(Pinned(), "None");
+
   Output trusted = Cli({"trust", "127.0.0.1", "--yes"});
   ASSERT_EQ(trusted.status, 0) << trusted.out << trusted.err;
   EXPECT_TRUE(Contains(trusted.out, "pinned " + first.fingerprint)) << trusted.out;
