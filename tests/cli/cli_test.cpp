@@ -32,13 +32,13 @@
 #include "document/document_host.h"
 #include "document/orvane_doc.h"
 #include "document/version.h"
-#include "update/known_hosts.h"
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
 #include "tests/support/sshd_server.h"
-#include "tests/support/test_certificate.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/test_certificate.h"
 #include "tests/support/wait_until.h"
+#include "update/known_hosts.h"
 
 namespace orvane {
 namespace {
@@ -222,6 +222,38 @@ class CliTest : public ::testing::Test {
   }
   Output CliWithInput(std::vector<std::string> args, const std::string& input) {
     return Start(std::move(args), {}, false, &input)->Finish();
+  }
+  // Runs orvane-cli with --data-dir and `args` on a terminal and, once it
+  // shows `prompt`, types `answer`; `out` is the whole screen.
+  Output OnTerminal(std::vector<std::string> args, const std::string& prompt = {},
+                    const std::string& answer = {}) {
+    args.insert(args.begin(), {CliBinary(), "--data-dir", dataDir.string()});
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) return {};
+    if (pid == 0) {
+      ::unsetenv("ORVANE_HOME");
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    Output result;
+    char buffer[4096];
+    for (ssize_t n; (prompt.empty() || !Contains(result.out, prompt)) &&
+                    (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, n);
+    }
+    if (!prompt.empty() && ::write(terminal, answer.data(), answer.size()) < 0) ADD_FAILURE();
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, n);
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
   }
   // Python's json module as an independent parser: prints `expression`
   // evaluated on the parsed document `d`.
@@ -1448,22 +1480,9 @@ TEST_F(CliUpdateTest, TerminalShowsALiveLinePerRunningSite) {
   options.replyDelayMs = 20;
   StartServer(options);
   AddSite();
-  int terminal = -1;
-  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::unsetenv("ORVANE_HOME");
-    const std::string bin = CliBinary();
-    ::execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "update", nullptr);
-    ::_exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
-  ::close(terminal);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  const Output run = OnTerminal({"update"});
+  const std::string& screen = run.out;
+  EXPECT_EQ(run.status, 0) << screen;
   EXPECT_TRUE(Contains(screen, "127.0.0.1: 已连接,正在更新...  ")) << screen;
   EXPECT_TRUE(Contains(screen, " directories, ")) << screen;
   EXPECT_TRUE(Contains(screen, "\x1b[J")) << screen;
@@ -2014,27 +2033,9 @@ TEST_F(CliTrustTest, FtpesCertificateIsPinnedOnFirstUseAndAChangeIsRefused) {
     EXPECT_EQ(Pinned(), "None") << Traced(refusal.args.back());
   }
   // On a terminal the key is shown and the user asked; "n" pins nothing.
-  int terminal = -1;
-  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::unsetenv("ORVANE_HOME");
-    const std::string bin = CliBinary();
-    ::execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "trust", "127.0.0.1", nullptr);
-    ::_exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  for (ssize_t n;
-       !Contains(screen, "[y/N] ") && (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
-    screen.append(buffer, n);
-  }
-  EXPECT_EQ(::write(terminal, "n\n", 2), 2);
-  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
-  ::close(terminal);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << screen;
+  const Output asked = OnTerminal({"trust", "127.0.0.1"}, "[y/N] ", "n\n");
+  const std::string& screen = asked.out;
+  EXPECT_EQ(asked.status, 1) << screen;
   EXPECT_TRUE(Contains(screen, "fingerprint: " + first.fingerprint)) << screen;
   EXPECT_EQ(Pinned(), "None");
 
