@@ -121,7 +121,7 @@ int RunTrust(CliContext& context, const std::vector<std::string>& args) {
                                          std::string(ProtocolName(login.protocol)) + " sites");
   }
   const FtpResult opened = session->Open(login, FtpTimeouts{});
-  PresentedKey presented = PresentedKeyOf(session->peer(), access);
+  PresentedKey presented = PresentedKeyOf(session->peer(), access, login);
   session->Close();
   if (opened.ok()) {
     // Trusted by the system's store, the user's own known hosts, or the pin.

@@ -278,7 +278,9 @@ std::string BuildAddress(const CFTPSite& site, std::string_view place, bool with
   address.append("://");
   if (!site.IsAnonymous()) {
     AppendPercentEncoded(address, site.userName, AddressPart::kUserInfo);
-    if (withPassword) {
+    // With a key file the site's password is the key's passphrase, which
+    // no server is ever told.
+    if (withPassword && access.keyFile.empty()) {
       address.push_back(':');
       AppendPercentEncoded(address, site.password, AddressPart::kUserInfo);
     }

@@ -74,7 +74,8 @@ std::string PercentDecoded(std::string_view text);
 // empty when the path has no "/" after the key.
 void SplitDisplayPath(std::string_view displayPath, std::string_view& key, std::string_view& place);
 
-// The full address of `place` (as SplitDisplayPath returns it) on `site`.
+// The full address of `place` (as SplitDisplayPath returns it) on `site`,
+// with the login's password (never the passphrase of an SSH key file).
 std::string BuildFileAddress(const CFTPSite& site, std::string_view place);
 // The same address without the password ("ftp://user@host:port/..."): for
 // addresses that are shown or saved elsewhere, where the login's secret

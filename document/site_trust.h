@@ -6,7 +6,8 @@
 // and no other. An SSH host key goes to the data directory's known-hosts
 // file, where the SFTP session looks for it, and its fingerprint to the
 // pin as well, so that the site shows what was accepted and a later
-// change names both keys.
+// change names both keys; the host key being the server's, every site on
+// the same host and port gets that pin.
 #pragma once
 
 #include <cstdint>

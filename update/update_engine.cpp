@@ -14,6 +14,7 @@
 #include "catalog/listing_merge.h"
 #include "catalog/site_health.h"
 #include "catalog/site_options.h"
+#include "update/known_hosts.h"
 #include "update/listing_prefetch.h"
 
 namespace orvane {
@@ -157,14 +158,30 @@ FtpLogin LoginFor(const CFTPSite& site, const std::filesystem::path& programDir)
   return login;
 }
 
-PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access) {
+PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access,
+                            const std::vector<std::string>& knownHosts) {
   PresentedKey presented;
   presented.fingerprint = peer.fingerprint;
-  if (!access.pin.empty() && access.pin != peer.fingerprint) presented.pinned = access.pin;
+  if (access.protocol == SiteProtocol::kSftp && !knownHosts.empty()) {
+    if (std::find(knownHosts.begin(), knownHosts.end(), peer.fingerprint) == knownHosts.end()) {
+      presented.pinned = knownHosts.front();
+    }
+  } else if (!access.pin.empty() && access.pin != peer.fingerprint) {
+    presented.pinned = access.pin;
+  }
   presented.details = peer.details;
   presented.problem = peer.problem;
   presented.sshKey = peer.sshKey;
   return presented;
+}
+
+PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access,
+                            const FtpLogin& login) {
+  if (access.protocol != SiteProtocol::kSftp || login.knownHosts.empty()) {
+    return PresentedKeyOf(peer, access);
+  }
+  return PresentedKeyOf(peer, access,
+                        KnownHostFingerprints(login.knownHosts, login.host, login.port));
 }
 
 std::string UntrustedText(std::string_view siteKey, SiteProtocol protocol,
@@ -688,7 +705,7 @@ bool CUpdateEngine::RunJob(Job& job, const CFTPDir* resumedAt) {
     } else if (opened.curlCode == kSessionNotCreated) {
       site.SetOutcome(Outcome::kNoSession, kUpdateFailed);
     } else if (opened.outcome == FtpOutcome::kUntrusted) {
-      PresentedKey presented = PresentedKeyOf(session.peer(), site.Access());
+      PresentedKey presented = PresentedKeyOf(session.peer(), site.Access(), login);
       std::string text = UntrustedText(key, login.protocol, presented);
       site.SetUntrusted(std::move(presented),
                         std::string(TruncateUtf8(text, kMaxConnectErrorBytes)));

@@ -89,8 +89,16 @@ inline constexpr std::string_view kKnownHostsFileName = "known_hosts";
 FtpLogin LoginFor(const CFTPSite& site, const std::filesystem::path& programDir);
 
 // The key that `site` (its key `siteKey`) presented, from what the
-// session saw at Open, as the site's status keeps it.
-PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access);
+// session saw at Open, as the site's status keeps it. The key accepted
+// before (`pinned`) is, for SSH, one the data directory's known-hosts file
+// holds for the server (`knownHosts`, as KnownHostFingerprints reads it):
+// a host key is accepted for the server, so another site of the same
+// server may have accepted it; else the site's pin.
+PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access,
+                            const std::vector<std::string>& knownHosts = {});
+// PresentedKeyOf with the known-hosts file `login` names.
+PresentedKey PresentedKeyOf(const PeerIdentity& peer, const SiteAccess& access,
+                            const FtpLogin& login);
 // The error text of an untrusted server: the fingerprint it presented,
 // the pinned one when the key changed, why it is not trusted, and the
 // command that accepts it.

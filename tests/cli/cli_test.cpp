@@ -34,8 +34,11 @@
 #include "document/version.h"
 #include "tests/support/closed_port.h"
 #include "tests/support/ftp_server.h"
+#include "tests/support/sshd_server.h"
 #include "tests/support/temp_tree.h"
+#include "tests/support/test_certificate.h"
 #include "tests/support/wait_until.h"
+#include "update/known_hosts.h"
 
 namespace orvane {
 namespace {
@@ -219,6 +222,38 @@ class CliTest : public ::testing::Test {
   }
   Output CliWithInput(std::vector<std::string> args, const std::string& input) {
     return Start(std::move(args), {}, false, &input)->Finish();
+  }
+  // Runs orvane-cli with --data-dir and `args` on a terminal and, once it
+  // shows `prompt`, types `answer`; `out` is the whole screen.
+  Output OnTerminal(std::vector<std::string> args, const std::string& prompt = {},
+                    const std::string& answer = {}) {
+    args.insert(args.begin(), {CliBinary(), "--data-dir", dataDir.string()});
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) return {};
+    if (pid == 0) {
+      ::unsetenv("ORVANE_HOME");
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    Output result;
+    char buffer[4096];
+    for (ssize_t n; (prompt.empty() || !Contains(result.out, prompt)) &&
+                    (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, n);
+    }
+    if (!prompt.empty() && ::write(terminal, answer.data(), answer.size()) < 0) ADD_FAILURE();
+    for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) {
+      result.out.append(buffer, n);
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
   }
   // Python's json module as an independent parser: prints `expression`
   // evaluated on the parsed document `d`.
@@ -1445,22 +1480,9 @@ TEST_F(CliUpdateTest, TerminalShowsALiveLinePerRunningSite) {
   options.replyDelayMs = 20;
   StartServer(options);
   AddSite();
-  int terminal = -1;
-  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::unsetenv("ORVANE_HOME");
-    const std::string bin = CliBinary();
-    ::execl(bin.c_str(), bin.c_str(), "--data-dir", dataDir.c_str(), "update", nullptr);
-    ::_exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, n);
-  ::close(terminal);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  const Output run = OnTerminal({"update"});
+  const std::string& screen = run.out;
+  EXPECT_EQ(run.status, 0) << screen;
   EXPECT_TRUE(Contains(screen, "127.0.0.1: 已连接,正在更新...  ")) << screen;
   EXPECT_TRUE(Contains(screen, " directories, ")) << screen;
   EXPECT_TRUE(Contains(screen, "\x1b[J")) << screen;
@@ -1925,6 +1947,258 @@ TEST_F(CliUpdateTest, JournalKeepsTheUpdatesTheSettingsAllow) {
                  "u['entries'])) for u in d]"),
             "[(False, [('added', '/two'), ('added', '/two/b'), ('removed', '/one')]), "
             "(False, [('added', '/one'), ('added', '/one/a')])]");
+}
+
+// ---- Protected sites against real servers -----------------------------------
+
+class CliTrustTest : public CliUpdateTest {
+ protected:
+  // The display paths `tree KEY` prints, sorted.
+  std::vector<std::string> TreePaths(const std::string& key) {
+    Output tree = Cli({"tree", key});
+    EXPECT_EQ(tree.status, 0) << tree.err;
+    std::vector<std::string> paths;
+    for (const std::string& line : Lines(tree.out))
+      paths.push_back(line.substr(line.rfind('\t') + 1));
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
+  // The served tree below `top` ("" or "/pub") as `tree KEY` shows it.
+  std::vector<std::string> Served(const std::string& key, const std::string& top) {
+    const std::vector<std::string> all = {"/docs",
+                                          "/docs/\xe6\x96\x87\xe6\xa1\xa3.txt",
+                                          "/pub",
+                                          "/pub/big",
+                                          "/pub/big/image.iso",
+                                          "/pub/big/notes",
+                                          "/pub/readme.txt",
+                                          "/top.bin"};
+    std::vector<std::string> paths;
+    for (const std::string& path : all) {
+      if (path.starts_with(top + "/")) paths.push_back("ftp://" + key + path.substr(top.size()));
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+  }
+  // `update KEY` as JSON: "outcome fingerprint pinnedFingerprint" of the site.
+  std::string UpdateOutcome(const std::string& key, int status) {
+    Output update = Cli({"--json", "update", key});
+    EXPECT_EQ(update.status, status) << update.out << update.err;
+    return Json(update.out,
+                "' '.join(str(d['sites'][0].get(k)) for k in "
+                "('outcome', 'fingerprint', 'pinnedFingerprint'))");
+  }
+  std::string Pinned() { return Json(Cli({"--json", "sites"}).out, "d[0]['fingerprint']"); }
+};
+
+// Explicit TLS with a certificate nobody vouches for: the update stops at
+// the certificate, before the login; trust pins it only when told to; the
+// pinned server is crawled; another certificate on the same server is
+// refused, naming both.
+TEST_F(CliTrustTest, FtpesCertificateIsPinnedOnFirstUseAndAChangeIsRefused) {
+  test::CTempTree certificates;
+  const test::TestCertificate first = test::MakeTestCertificate(certificates.path(), "first");
+  const test::TestCertificate second = test::MakeTestCertificate(certificates.path(), "second");
+  ASSERT_FALSE(first.fingerprint.empty());
+  ASSERT_FALSE(second.fingerprint.empty());
+  test::VsftpdOptions options;
+  options.tls = test::FtpTls::kExplicit;
+  options.certificate = first;
+  auto started = test::CFtpServer::StartVsftpd(served.path(), options);
+  if (started.unavailable) GTEST_SKIP() << started.error;
+  ASSERT_TRUE(started.server) << started.error;
+  const std::string port = std::to_string(started.server->port());
+  ASSERT_EQ(Cli({"add", "127.0.0.1", "--anonymous", "--protocol", "ftpes", "--port", port}).status,
+            0);
+
+  EXPECT_EQ(UpdateOutcome("127.0.0.1", 4), "untrusted " + first.fingerprint + " None");
+  const std::vector<std::string> commands = started.server->Commands();
+  EXPECT_THAT(commands, ::testing::Contains(::testing::StartsWith("AUTH TLS")));
+  EXPECT_THAT(commands, ::testing::Each(::testing::Not(::testing::AnyOf(
+                            ::testing::StartsWith("USER"), ::testing::StartsWith("PASS")))));
+
+  // Nothing is pinned without a word from the user, nor for another key.
+  const struct {
+    std::vector<std::string> args;
+    int status;
+  } refusals[] = {
+      {{"trust", "127.0.0.1"}, 4},
+      {{"trust", "127.0.0.1", "--fingerprint", "SHA256:wrong"}, 2},
+      {{"trust", "127.0.0.1", "--fingerprint", second.fingerprint}, 4},
+      {{"trust", "127.0.0.1", "--fingerprint", second.fingerprint, "--yes"}, 4},
+  };
+  for (const auto& refusal : refusals) {
+    Output refused = Cli(refusal.args);
+    EXPECT_EQ(refused.status, refusal.status) << Traced(refusal.args.back()) << refused.err;
+    EXPECT_EQ(Pinned(), "None") << Traced(refusal.args.back());
+  }
+  // On a terminal the key is shown and the user asked; "n" pins nothing.
+  const Output asked = OnTerminal({"trust", "127.0.0.1"}, "[y/N] ", "n\n");
+  const std::string& screen = asked.out;
+  EXPECT_EQ(asked.status, 1) << screen;
+  EXPECT_TRUE(Contains(screen, "fingerprint: " + first.fingerprint)) << screen;
+  EXPECT_EQ(Pinned(), "None");
+
+  Output trusted = Cli({"trust", "127.0.0.1", "--yes"});
+  ASSERT_EQ(trusted.status, 0) << trusted.out << trusted.err;
+  EXPECT_TRUE(Contains(trusted.out, "pinned " + first.fingerprint)) << trusted.out;
+  EXPECT_EQ(Pinned(), first.fingerprint);
+
+  ASSERT_EQ(Cli({"update", "127.0.0.1"}).status, 0);
+  EXPECT_EQ(TreePaths("127.0.0.1"), Served("127.0.0.1", ""));
+  Output found = Cli({"find", "notes"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_TRUE(Contains(found.out, "/pub/big/notes")) << found.out;
+
+  // The same server, restarted with another certificate.
+  started.server.reset();
+  options.certificate = second;
+  options.port = static_cast<std::uint16_t>(std::stoi(port));
+  started = test::CFtpServer::StartVsftpd(served.path(), options);
+  ASSERT_TRUE(started.server) << started.error;
+  EXPECT_EQ(UpdateOutcome("127.0.0.1", 4),
+            "untrusted " + second.fingerprint + " " + first.fingerprint);
+  Output changed = Cli({"update", "127.0.0.1"});
+  EXPECT_EQ(changed.status, 4);
+  const std::string said = changed.out + changed.err;
+  EXPECT_TRUE(Contains(said, first.fingerprint) && Contains(said, second.fingerprint) &&
+              Contains(said, "orvane-cli trust"))
+      << said;
+  EXPECT_THAT(started.server->Commands(),
+              ::testing::Each(::testing::Not(::testing::StartsWith("USER"))));
+  EXPECT_EQ(Pinned(), first.fingerprint);
+  EXPECT_EQ(TreePaths("127.0.0.1"), Served("127.0.0.1", ""));
+
+  // And without TLS: refused, never logged in to in plain text.
+  started.server.reset();
+  options.tls = test::FtpTls::kNone;
+  started = test::CFtpServer::StartVsftpd(served.path(), options);
+  ASSERT_TRUE(started.server) << started.error;
+  Output plain = Cli({"--json", "update", "127.0.0.1"});
+  EXPECT_EQ(plain.status, 4) << plain.out;
+  EXPECT_EQ(Json(plain.out, "d['sites'][0]['outcome']"), "failed");
+  EXPECT_THAT(started.server->Commands(), ::testing::Contains(::testing::StartsWith("AUTH")));
+  EXPECT_THAT(started.server->Commands(),
+              ::testing::Each(::testing::Not(::testing::StartsWith("USER"))));
+  EXPECT_EQ(TreePaths("127.0.0.1"), Served("127.0.0.1", ""));
+}
+
+// SFTP the same way: the host key lands in the data directory's
+// known-hosts file, and a key other than the one accepted is refused.
+TEST_F(CliTrustTest, SftpHostKeyIsAcceptedOnFirstUseAndAChangeIsRefused) {
+  auto started = test::CSshdServer::Start();
+  if (started.unavailable) GTEST_SKIP() << started.error;
+  ASSERT_TRUE(started.server) << started.error;
+  test::CSshdServer& sshd = *started.server;
+  FtpLogin login = sshd.KeyLogin();
+  // The key file outlives the server, which is started anew below.
+  fs::copy_file(login.keyFile, work.path() / "id_ed25519");
+  login.keyFile = (work.path() / "id_ed25519").string();
+  const std::string key = "127.0.0.1@" + login.user;
+  Output added = Cli({"add", "127.0.0.1", "--user", login.user, "--password",
+                      test::CSshdServer::kKeyPassphrase, "--protocol", "sftp", "--port",
+                      std::to_string(sshd.port()), "--key-file", login.keyFile, "--start-dir",
+                      served.path().string()});
+  ASSERT_EQ(added.status, 0) << added.err;
+  // Another account on the same server, which the key accepted for the
+  // first one vouches for too.
+  ASSERT_EQ(Cli({"add", "127.0.0.1", "--user", "bob", "--password", "pw", "--protocol", "sftp",
+                 "--port", std::to_string(sshd.port())})
+                .status,
+            0);
+
+  const std::string untrusted = UpdateOutcome(key, 4);
+  EXPECT_TRUE(untrusted.starts_with("untrusted SHA256:")) << untrusted;
+  for (const char* sign : {"userauth-request", "Accepted", "Failed", "Postponed"}) {
+    EXPECT_FALSE(Contains(sshd.Log(), sign)) << sshd.Log();
+  }
+  EXPECT_EQ(Cli({"trust", key}).status, 4);
+  EXPECT_FALSE(fs::exists(dataDir / "known_hosts"));
+
+  Output trusted = Cli({"--json", "trust", key, "--yes"});
+  ASSERT_EQ(trusted.status, 0) << trusted.out << trusted.err;
+  const std::string fingerprint = Json(trusted.out, "d['fingerprint']");
+  EXPECT_EQ(untrusted, "untrusted " + fingerprint + " None");
+  EXPECT_EQ(KnownHostFingerprints(dataDir / "known_hosts", "127.0.0.1", sshd.port()),
+            std::vector<std::string>{fingerprint});
+  EXPECT_EQ(Mode(dataDir / "known_hosts"), 0600u);
+  EXPECT_EQ(Pinned(), fingerprint);
+
+  ASSERT_EQ(Cli({"update", key}).status, 0);
+  EXPECT_EQ(TreePaths(key), Served(key, ""));
+  Output address = Cli({"address", "ftp://" + key + "/pub/readme.txt"});
+  // The key's passphrase is no part of it.
+  EXPECT_EQ(address.out, "sftp://" + login.user + "@127.0.0.1:" + std::to_string(sshd.port()) +
+                             served.path().string() + "/pub/readme.txt\n")
+      << address.err;
+
+  // The same server, restarted with host keys of its own.
+  const std::uint16_t port = sshd.port();
+  started.server.reset();
+  started = test::CSshdServer::Start(test::CSshdServer::HostKeys::kEd25519AndEcdsa, false, port);
+  ASSERT_TRUE(started.server) << started.error;
+  const std::string changed = UpdateOutcome(key, 4);
+  EXPECT_TRUE(changed.starts_with("untrusted SHA256:") && changed.ends_with(" " + fingerprint) &&
+              !Contains(changed, "None") && Count(changed, fingerprint) == 1)
+      << changed;
+  EXPECT_EQ(UpdateOutcome("127.0.0.1@bob", 4), changed);
+  for (const char* sign : {"userauth-request", "Accepted", "Failed", "Postponed"}) {
+    EXPECT_FALSE(Contains(started.server->Log(), sign)) << started.server->Log();
+  }
+  EXPECT_EQ(KnownHostFingerprints(dataDir / "known_hosts", "127.0.0.1", port),
+            std::vector<std::string>{fingerprint});
+  EXPECT_EQ(TreePaths(key), Served(key, ""));
+
+  // The new key, accepted through the other site, is the server's: both
+  // sites show it.
+  Output accepted = Cli({"--json", "trust", "127.0.0.1@bob", "--yes"});
+  ASSERT_EQ(accepted.status, 0) << accepted.err;
+  EXPECT_EQ(Json(Cli({"--json", "sites"}).out, "[s['fingerprint'] for s in d]"),
+            Json(accepted.out, "[d['fingerprint']] * 2"));
+}
+
+// Implicit TLS, and a start directory: the catalog is the served subtree
+// and a copied address names the server's place with the site's scheme.
+TEST_F(CliTrustTest, ProtectedSitesCrawlBelowTheirStartDirectory) {
+  test::CTempTree certificates;
+  const test::TestCertificate certificate = test::MakeTestCertificate(certificates.path(), "c");
+  ASSERT_FALSE(certificate.fingerprint.empty());
+  const struct {
+    test::FtpTls tls;
+    const char* protocol;
+    std::string startDir;
+    std::string top;  // of the served tree, as the catalog holds it
+  } cases[] = {
+      {test::FtpTls::kImplicit, "ftps", "/", ""},
+      {test::FtpTls::kExplicit, "ftpes", "/pub", "/pub"},
+      {test::FtpTls::kImplicit, "ftps", "/pub/big", "/pub/big"},
+  };
+  for (const auto& row : cases) {
+    SCOPED_TRACE(std::string(row.protocol) + " " + row.startDir);
+    test::VsftpdOptions options;
+    options.tls = row.tls;
+    options.certificate = certificate;
+    auto started = test::CFtpServer::StartVsftpd(served.path(), options);
+    if (started.unavailable) GTEST_SKIP() << started.error;
+    ASSERT_TRUE(started.server) << started.error;
+    const std::string port = std::to_string(started.server->port());
+    ASSERT_EQ(Cli({"add", "127.0.0.1", "--anonymous", "--protocol", row.protocol, "--port", port,
+                   "--start-dir", row.startDir})
+                  .status,
+              0);
+    Output trusted = Cli({"trust", "127.0.0.1", "--fingerprint", certificate.fingerprint});
+    ASSERT_EQ(trusted.status, 0) << trusted.err;
+    Output update = Cli({"update", "127.0.0.1"});
+    ASSERT_EQ(update.status, 0) << update.out << update.err;
+    EXPECT_EQ(TreePaths("127.0.0.1"), Served("127.0.0.1", row.top));
+    // The server's /pub/big and a file in it, as the catalog holds them.
+    const std::string prefix = std::string(row.protocol) + "://127.0.0.1:" + port;
+    const std::string dir = std::string("/pub/big").substr(row.top.size());
+    EXPECT_EQ(Cli({"address", "ftp://127.0.0.1" + dir + "/"}).out, prefix + "/pub/big\n");
+    EXPECT_EQ(Cli({"address", "ftp://127.0.0.1" + dir + "/notes"}).out,
+              prefix + "/pub/big/notes\n");
+    ASSERT_EQ(Cli({"delete", "127.0.0.1"}).status, 0);
+  }
 }
 
 }  // namespace

@@ -76,10 +76,12 @@ TEST_F(AddressTest, SchemePortAndStartDirectoryComeFromTheSite) {
     const char* startDir;
     const char* place;
     const char* address;
+    const char* keyFile = "";  // the site's password is its passphrase
   } cases[] = {
       {SiteProtocol::kSftp, 21, "/home/bob", "/a b.txt", "sftp://bob:pw@h:22/home/bob/a%20b.txt"},
       {SiteProtocol::kSftp, 2222, "/home/bob", "/", "sftp://bob:pw@h:2222/home/bob"},
       {SiteProtocol::kSftp, 22, "/home/bob", "", "sftp://bob:pw@h:22/home/bob"},
+      {SiteProtocol::kSftp, 22, "/home/bob", "/x", "sftp://bob@h:22/home/bob/x", "/k/id_ed25519"},
       {SiteProtocol::kFtps, 21, "/", "/x", "ftps://bob:pw@h:990/x"},
       {SiteProtocol::kFtpes, 21, "/p#1/\xE6\x96\x87", "/d/",
        "ftpes://bob:pw@h:21/p%231/%E6%96%87/d/"},
@@ -88,7 +90,7 @@ TEST_F(AddressTest, SchemePortAndStartDirectoryComeFromTheSite) {
   auto site = AddSite(doc, "h", "bob", "pw");
   for (const auto& c : cases) {
     site->port = c.port;
-    site->SetAccess({c.protocol, c.startDir, "", ""});
+    site->SetAccess({c.protocol, c.startDir, c.keyFile, ""});
     EXPECT_EQ(BuildFileAddress(*site, c.place), c.address);
   }
   EXPECT_EQ(BuildShareableAddress(*site, "/x"), "ftp://bob@h:21/pub/x");

@@ -13,6 +13,8 @@
 #include "frame/frame_views.h"
 #include "tests/frame/frame_fixture.h"
 #include "tests/support/closed_port.h"
+#include "tests/support/ftp_server.h"
+#include "tests/support/test_certificate.h"
 #include "tests/views/shown_tip.h"
 #include "update/update_engine.h"
 #include "views/dir_tree_model.h"
@@ -60,6 +62,7 @@ class TrustDialogsTest : public QObject {
   }
   void dialogSetsProtocolStartDirectoryAndKeyFile();
   void changedKeyIsRejectedByEnterAndAcceptedByItsButton();
+  void untrustedServerIsAcceptedInTheDialogAndUpdated();
 
  private:
   std::unique_ptr<CTempTree> dir_;
@@ -161,6 +164,55 @@ void TrustDialogsTest::changedKeyIsRejectedByEnterAndAcceptedByItsButton() {
   const QString tip =
       ShownTip(frame_->dirView().treeModel()->FindItem(site->rootDir.get()).data(Qt::ToolTipRole));
   QVERIFY2(tip.contains(QLatin1String(kNew)), qPrintable(tip));
+}
+
+// A real TLS server with a certificate of its own making: the update stops
+// before the login and shows the certificate; accepted by its button, the
+// key is pinned and the site updated from the server.
+void TrustDialogsTest::untrustedServerIsAcceptedInTheDialogAndUpdated() {
+  CTempTree served;
+  served.AddFile("pub/readme.txt", "hello");
+  const TestCertificate certificate = MakeTestCertificate(served.path(), "server");
+  QVERIFY(!certificate.fingerprint.empty());
+  VsftpdOptions options;
+  options.tls = FtpTls::kExplicit;
+  options.certificate = certificate;
+  auto started = CFtpServer::StartVsftpd(served.path() / "pub", options);
+  if (started.unavailable) QSKIP(started.error.c_str());
+  QVERIFY2(started.server, started.error.c_str());
+  {
+    IDocumentHost quiet;
+    COrvaneDoc doc(dir_->path(), quiet);
+    auto site = std::make_shared<CFTPSite>();
+    site->host = "127.0.0.1";
+    site->userName = "anonymous";
+    site->password = std::string(kAnonymousPassword);
+    site->port = started.server->port();
+    site->SetAccess({SiteProtocol::kFtpes, "/", "", ""});
+    doc.AppendSite(site);
+    QVERIFY(doc.SaveSiteList());
+  }
+  frame_ = StartFrame(dir_->path());
+  MessageRecorder recorder;
+  const std::shared_ptr<CFTPSite> site = frame_->doc().sites().front();
+  QString shown;
+  std::vector<std::string> commandsWhenAsked;
+  CDialogSeam::SetDialogHook([&](QDialog& dialog) {
+    shown = static_cast<CCertificateDlg&>(dialog).DetailsText();
+    commandsWhenAsked = started.server->Commands();
+    QTest::mouseClick(Child<QPushButton>(dialog, "acceptButton"), Qt::LeftButton);
+    return dialog.result();
+  });
+  frame_->Command(kCmdUpdateAll);
+  QTRY_VERIFY_WITH_TIMEOUT(site->Status().outcome == SiteStatus::Outcome::kSucceeded, kWaitMs);
+  QVERIFY2(shown.contains(QString::fromStdString(certificate.fingerprint)), qPrintable(shown));
+  QVERIFY(!commandsWhenAsked.empty());
+  for (const std::string& command : commandsWhenAsked) {
+    QVERIFY2(!command.starts_with("USER") && !command.starts_with("PASS"), command.c_str());
+  }
+  QCOMPARE(OnDisk(dir_->path(), site->siteKey()).pin, certificate.fingerprint);
+  QCOMPARE(site->rootDir->files.size(), std::size_t{1});
+  QCOMPARE(site->rootDir->files[0]->name(), std::string("readme.txt"));
 }
 
 QTEST_MAIN(TrustDialogsTest)

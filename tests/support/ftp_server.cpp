@@ -292,7 +292,7 @@ CFtpServer::Started CFtpServer::StartVsftpd(const fs::path& root, const VsftpdOp
     if (!WriteFile(configFile, config)) return {};
     return WithParentDeathSignal({binary.string(), configFile.string()});
   };
-  if (!server->SpawnOnFreePort(argvFor, started.error)) return started;
+  if (!server->SpawnOnFreePort(argvFor, started.error, options.port)) return started;
   started.server = std::move(server);
   return started;
 }
@@ -461,13 +461,14 @@ bool CFtpServer::Spawn(const std::vector<std::string>& argv, bool readPort, std:
 }
 
 bool CFtpServer::SpawnOnFreePort(
-    const std::function<std::vector<std::string>(std::uint16_t)>& argvFor, std::string& error) {
+    const std::function<std::vector<std::string>(std::uint16_t)>& argvFor, std::string& error,
+    std::uint16_t port) {
   // Another process may take the port between FreePort and the server's
   // bind; the server then exits at once (vsftpd without a word), and
   // another port is tried. A server that cannot start for another reason
   // fails every attempt just as fast.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    port_ = FreePort();
+    port_ = port != 0 ? port : FreePort();
     const std::vector<std::string> argv = argvFor(port_);
     if (argv.empty()) {
       error = "cannot write the server configuration";

@@ -101,6 +101,9 @@ struct VsftpdOptions {
   int maxPerIp = 0;  // > 0: connections at once from one address
   FtpTls tls = FtpTls::kNone;
   TestCertificate certificate;  // the one the server shows under TLS
+  // The port to listen on (a server restarted with another certificate
+  // where a site expects it); 0: a free one.
+  std::uint16_t port = 0;
 };
 
 struct PureFtpdOptions {
@@ -170,8 +173,9 @@ class CFtpServer {
  private:
   CFtpServer() = default;
   bool Spawn(const std::vector<std::string>& argv, bool readPort, std::string& error);
+  // `port` 0: a free port, tried anew should another process take it.
   bool SpawnOnFreePort(const std::function<std::vector<std::string>(std::uint16_t)>& argvFor,
-                       std::string& error);
+                       std::string& error, std::uint16_t port = 0);
   bool WaitUntilReady(std::string& error);
   std::string ServerLog() const;
 

@@ -130,7 +130,7 @@ bool Identifies(std::uint16_t port) {
 
 }  // namespace
 
-CSshdServer::Started CSshdServer::Start(HostKeys hostKeys, bool withPassword) {
+CSshdServer::Started CSshdServer::Start(HostKeys hostKeys, bool withPassword, std::uint16_t port) {
   Started started;
   if (::access(kSshd, X_OK) != 0 || ::access(kKeygen, X_OK) != 0) {
     started.unavailable = true;
@@ -179,17 +179,17 @@ CSshdServer::Started CSshdServer::Start(HostKeys hostKeys, bool withPassword) {
   }
   // sshd run as root insists on its privilege separation directory.
   if (::geteuid() == 0) ::mkdir("/run/sshd", 0755);
-  if (!server->Spawn(started.error)) return started;
+  if (!server->Spawn(port, started.error)) return started;
   started.server = std::move(server);
   return started;
 }
 
-bool CSshdServer::Spawn(std::string& error) {
+bool CSshdServer::Spawn(std::uint16_t port, std::string& error) {
   const fs::path work = work_.path();
   // Another process may take the port between FreePort and sshd's bind;
   // sshd then exits at once and another port is tried.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    port_ = FreeLoopbackPort();
+    port_ = port != 0 ? port : FreeLoopbackPort();
     std::ofstream config(work / "sshd_config");
     config << "Port " << port_ << "\nListenAddress 127.0.0.1\n";
     for (const fs::path& key : hostKeys_) config << "HostKey " << key.string() << "\n";

@@ -47,7 +47,10 @@ class CSshdServer {
     bool unavailable = false;  // sshd or ssh-keygen is not installed
   };
 
-  static Started Start(HostKeys hostKeys = HostKeys::kEd25519AndEcdsa, bool withPassword = false);
+  // `port` 0: a free one; else that port (a server restarted with new host
+  // keys where a site expects it).
+  static Started Start(HostKeys hostKeys = HostKeys::kEd25519AndEcdsa, bool withPassword = false,
+                       std::uint16_t port = 0);
 
   ~CSshdServer();
   CSshdServer(const CSshdServer&) = delete;
@@ -77,7 +80,7 @@ class CSshdServer {
 
  private:
   CSshdServer() = default;
-  bool Spawn(std::string& error);
+  bool Spawn(std::uint16_t port, std::string& error);
   void Stop();
 
   CTempTree work_;

@@ -79,6 +79,10 @@ TEST(SiteLogin, UntrustedServerNamesItsKeysAndTheTrustCommand) {
   // The key pinned and presented alike is no change.
   peer.fingerprint = kOld;
   EXPECT_TRUE(PresentedKeyOf(peer, {SiteProtocol::kFtps, "/", "", kOld}).pinned.empty());
+  // An SSH host key is accepted for the server, by whichever of its sites.
+  const SiteAccess sftp{SiteProtocol::kSftp, "/", "", ""};
+  EXPECT_EQ(PresentedKeyOf(peer, sftp, std::vector<std::string>{kNew}).pinned, kNew);
+  EXPECT_TRUE(PresentedKeyOf(peer, sftp, std::vector<std::string>{kNew, kOld}).pinned.empty());
 }
 
 }  // namespace
