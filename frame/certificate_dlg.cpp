@@ -24,12 +24,15 @@ QString DetailLine(const QString& line) {
   static const QLatin1String issuer("Issuer: ");
   static const QLatin1String validFrom("Valid from ");
   static const QLatin1String to(" to ");
-  if (line.startsWith(subject)) return CCertificateDlg::tr("主体：%1").arg(line.mid(subject.size()));
-  if (line.startsWith(issuer)) return CCertificateDlg::tr("颁发者：%1").arg(line.mid(issuer.size()));
+  if (line.startsWith(subject))
+    return CCertificateDlg::tr("主体：%1").arg(line.mid(subject.size()));
+  if (line.startsWith(issuer))
+    return CCertificateDlg::tr("颁发者：%1").arg(line.mid(issuer.size()));
   if (line.startsWith(validFrom) && line.contains(to)) {
     const QString span = line.mid(validFrom.size());
     const qsizetype split = span.lastIndexOf(to);
-    return CCertificateDlg::tr("有效期：%1 至 %2").arg(span.left(split), span.mid(split + to.size()));
+    return CCertificateDlg::tr("有效期：%1 至 %2")
+        .arg(span.left(split), span.mid(split + to.size()));
   }
   return line;
 }

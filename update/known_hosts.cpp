@@ -9,6 +9,7 @@
 
 #include "catalog/atomic_file.h"
 #include "catalog/data_dir_lock.h"
+#include "catalog/file_system.h"
 
 namespace orvane {
 namespace {
@@ -366,8 +367,18 @@ bool AcceptHostKey(const std::filesystem::path& file, std::string_view host, std
     error = lock.error();
     return false;
   }
+  // A writer killed mid-save left its temporary: gone before the next.
+  const std::string target = file.filename().string();
+  std::error_code listing;
+  for (std::filesystem::directory_iterator it(dir, listing), end; !listing && it != end;
+       it.increment(listing)) {
+    if (IsTemporaryOf(it->path().filename().string(), target)) {
+      FileSystem().Unlink(it->path().c_str());
+    }
+  }
   std::string old;
-  if (std::filesystem::exists(file) && !ReadWholeFile(file, old)) {
+  std::error_code missing;
+  if (std::filesystem::exists(file, missing) && !ReadWholeFile(file, old)) {
     error = file.string() + ": cannot be read";
     return false;
   }

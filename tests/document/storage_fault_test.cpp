@@ -37,7 +37,10 @@
 #include "catalog/site_health.h"
 #include "catalog/site_options.h"
 #include "document/orvane_doc.h"
+#include "document/site_trust.h"
 #include "tests/support/temp_tree.h"
+#include "update/known_hosts.h"
+#include "update/update_engine.h"
 
 namespace orvane {
 namespace {
@@ -240,7 +243,10 @@ std::string Snapshot(const fs::path& dir) {
     doc.EnsureCatalogLoaded(*site);
     out.append("site ").append(site->siteKey()).append(" ").append(site->nickname);
     out.append(" load=").append(std::to_string(site->GetLoadResult().kind));
-    out.append(" charset=").append(CharsetName(site->charset.load())).append("\n");
+    out.append(" charset=").append(CharsetName(site->charset.load()));
+    const SiteAccess access = site->Access();
+    out.append(" protocol=").append(ProtocolName(access.protocol));
+    out.append(" pin=").append(access.pin).append("\n");
     Walk(*site->rootDir, out);
     out.append("\n");
     JournalOf(*site, dir, out);
@@ -266,6 +272,10 @@ std::string Snapshot(const fs::path& dir) {
     }
   }
   for (const auto& name : names) out.append("data ").append(name).append("\n");
+  std::string knownHosts;
+  if (ReadWholeFile(dir / kKnownHostsFileName, knownHosts)) {
+    out.append("known hosts:\n").append(knownHosts);
+  }
   return out;
 }
 
@@ -391,6 +401,26 @@ std::vector<Scenario> Scenarios() {
          // Kept in sites.opt, which changes with site.ds as one.
          settings.charset = NameCharset::kGbk;
          doc.EditSite(*site, settings);
+       },
+       true},
+      {"pin a certificate",
+       [](const fs::path& dir) {
+         IDocumentHost host;
+         COrvaneDoc doc(dir, host);
+         doc.OnNewDocument();
+         auto site = doc.FindSite("b.example@bob");
+         PresentedKey key;
+         key.fingerprint = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+         if (site) TrustPresentedKey(doc, *site, key, nullptr);
+       },
+       true},
+      {"accept a host key",
+       [](const fs::path& dir) {
+         std::string error;
+         AcceptHostKey(
+             dir / kKnownHostsFileName, "b.example", 2222,
+             "ssh-ed25519 AAAAC3NzaC1lZDI1NTE5AAAAIAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8g",
+             error);
        },
        true},
       {"import",
@@ -651,7 +681,8 @@ TEST_F(StorageFaults, ARenameThatAlwaysFailsIsAFailedSaveAndNeverASuccess) {
     const auto state = [&](const std::string& snapshot) -> std::string {
       if (snapshot == before) return "old";
       // Nothing of the catalog taken.
-      if (snapshot.find("site a.example a.example load=3 charset=auto\n\n") != std::string::npos) {
+      if (snapshot.find("site a.example a.example load=3 charset=auto protocol=ftp pin=\n\n") !=
+          std::string::npos) {
         return "unreadable";
       }
       return !after.empty() && snapshot == after ? "new" : snapshot;

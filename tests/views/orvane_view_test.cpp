@@ -96,7 +96,8 @@ void OrvaneViewTest::displayRule_data() {
   const int utf8 = static_cast<int>(NameCharset::kUtf8);
   const int gbk = static_cast<int>(NameCharset::kGbk);
   QTest::newRow("ascii") << QByteArray("readme.txt") << gbk << QStringLiteral("readme.txt");
-  QTest::newRow("utf-8") << QByteArray("\xe9\x9f\xb3\xe4\xb9\x90") << utf8 << QStringLiteral("音乐");
+  QTest::newRow("utf-8") << QByteArray("\xe9\x9f\xb3\xe4\xb9\x90") << utf8
+                         << QStringLiteral("音乐");
   QTest::newRow("gbk") << QByteArray("\xd2\xf4\xc0\xd6") << gbk << QStringLiteral("音乐");
   QTest::newRow("gbk that is also utf-8")
       << QByteArray("\xcd\xbc\xc6\xac.jpg") << gbk << QStringLiteral("图片.jpg");
@@ -117,7 +118,8 @@ void OrvaneViewTest::displayRule() {
   QCOMPARE(NameText(name, static_cast<NameCharset>(charset)), shown);
   // The key of a path is site-list text (小站 in GBK), whatever the names.
   const std::string path = "ftp://\xd0\xa1\xd5\xbe/" + std::string(name);
-  QCOMPARE(DisplayPath(path, static_cast<NameCharset>(charset)), QStringLiteral("ftp://小站/") + shown);
+  QCOMPARE(DisplayPath(path, static_cast<NameCharset>(charset)),
+           QStringLiteral("ftp://小站/") + shown);
 }
 
 void OrvaneViewTest::everyFormatCharacterIsShown() {
@@ -126,11 +128,10 @@ void OrvaneViewTest::everyFormatCharacterIsShown() {
     if (QChar::category(c) != QChar::Other_Format) continue;
     // Not fromUcs4 of a string: it drops a byte-order mark.
     const QByteArray bytes = QStringView(QChar::fromUcs4(c)).toUtf8();
-    QVERIFY2(
-        NameText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                 NameCharset::kUtf8)
-            .startsWith(QStringLiteral("<U+")),
-        qPrintable(QString::number(c, 16)));
+    QVERIFY2(NameText(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                      NameCharset::kUtf8)
+                 .startsWith(QStringLiteral("<U+")),
+             qPrintable(QString::number(c, 16)));
   }
 }
 
