@@ -465,7 +465,7 @@ bool FindIn(const Segment& segment, const CFindQuery& query,
     subject.Reset(entry);
     return !(known || query.Matches(subject)) || visit(HitOf(segment, entry));
   };
-  if (required.size() == 1 && segment.entries.empty()) {
+  if (required.size() == 1 && segment.entries.empty() && segment.stored) {
     // A stored hit's record, mark and name lie far apart in a file much
     // larger than the cache. Their reads are started early and overlap:
     // a hit's record and mark are asked for when the scan finds it, its

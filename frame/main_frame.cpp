@@ -209,6 +209,10 @@ void CMainFrame::RunPosted() {
 CMainFrame::~CMainFrame() {
   // No worker may outlive the document; normally the close did this.
   engine_->Close();
+  // A walk still queued (one waiting for a catalog) hands its results to
+  // the document when it ends: before the document goes.
+  delete walks_;
+  walks_ = nullptr;
   doc_->SetSiteStore(nullptr);
   // The views refer to the document's entries; they go first.
   delete splitter_;
