@@ -75,6 +75,9 @@ struct CFindBar::Hits {
   std::vector<CFTPDir*> dirs;
   std::vector<CFTPFile*> files;
   std::size_t removed = 0;
+  // The list's rows and their byte total, made here so that the window
+  // takes them whole.
+  CFileListModel::Rows rows;
 };
 
 CFindBar::~CFindBar() { StopQuery(); }
@@ -209,6 +212,7 @@ void CFindBar::Run() {
         },
         &stop_);
     if (!done) return;
+    hits->rows = CFileListModel::MakeRows(hits->dirs, hits->files);
     QMetaObject::invokeMethod(
         this, [this, generation, hits] { Show(generation, *hits); }, Qt::QueuedConnection);
   });
@@ -231,10 +235,11 @@ void CFindBar::Show(std::uint64_t generation, Hits& hits) {
   frame_.resultsTitle_ = tr("查找: %1").arg(edit_->text());
   // The lists are replaced whole and the list told once: clearing first
   // and appending in batches would lay out a list of half a million hits
-  // a hundred times. No walk is running, so no append is pending.
+  // a hundred times. No walk is running, so no append is pending and no
+  // entry is parked as removed: the worker's rows are the lists' rows.
   doc.resultDirs = std::move(hits.dirs);
   doc.resultFiles = std::move(hits.files);
-  doc.host().ResultsCleared();
+  frame_.fileView_->ShowResults(std::move(hits.rows));
   QString text =
       tr("%n 项", nullptr, static_cast<int>(doc.resultDirs.size() + doc.resultFiles.size()));
   if (hits.removed) {

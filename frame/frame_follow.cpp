@@ -93,15 +93,8 @@ void CFrameFollow::Refresh() {
   if (model.mode() == CFileListModel::Mode::kWelcome) {
     summary_->clear();
   } else {
-    std::uint64_t total = 0;
-    const int rows = model.rowCount();
-    for (int row = model.dirRows(); row < rows; ++row) {
-      if (const CFTPFile* file = model.FileAt(row)) {
-        total += file->size.load(std::memory_order_relaxed);
-      }
-    }
-    summary_->setText(tr("%n 项，共 %1", nullptr, rows)
-                          .arg(CFileListModel::FormatSize(static_cast<std::int64_t>(total))));
+    summary_->setText(tr("%n 项，共 %1", nullptr, model.rowCount())
+                          .arg(CFileListModel::FormatSize(model.FileBytes())));
   }
   CFTPDir* shown = model.mode() == CFileListModel::Mode::kBrowse && doc.currentNode
                        ? doc.currentNode->directory

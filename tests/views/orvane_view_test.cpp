@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QtTest>
+#include <thread>
 
 #include "tests/views/view_fixture.h"
 #include "views/display_text.h"
@@ -34,6 +35,7 @@ class OrvaneViewTest : public QObject {
   void doubleClickOpensADirectoryOrHandsOnAFile();
   void rightClickAddsTheRowToTheSelection();
   void removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed();
+  void rowsMadeOffThreadAreTakenWholeWithTheirByteTotal();
 
  private:
   std::unique_ptr<test::ViewFixture> f;
@@ -363,6 +365,36 @@ void OrvaneViewTest::removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed() {
   for (int column = 0; column < 3; ++column) model->index(0, column).data();
   view->AppendResults();  // the document dropped the same entries
   QCOMPARE(view->ItemCount(), 1);
+}
+
+void OrvaneViewTest::rowsMadeOffThreadAreTakenWholeWithTheirByteTotal() {
+  QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  CFileListModel::Rows rows;
+  std::thread([&] { rows = CFileListModel::MakeRows({pub, nullptr, deep}, {notes, nullptr, image}); })
+      .join();
+  QCOMPARE(rows.dirRows, 2);
+  QCOMPARE(rows.fileBytes, std::uint64_t{1539});
+  view->ShowResults(std::move(rows));
+  QVERIFY(view->resultMode());
+  QCOMPARE(view->ItemCount(), 4);
+  QCOMPARE(model->DirAt(1), deep);
+  QCOMPARE(model->FileAt(3), image);
+  QCOMPARE(model->FileBytes(), std::uint64_t{1539});
+  QVERIFY(model->flags(model->index(0, 0)) & Qt::ItemNeverHasChildren);
+  QVERIFY(!model->index(4, 0).isValid());
+  QVERIFY(!model->index(0, CFileListModel::kColumnCount).isValid());
+
+  // After any change the total is summed again from the sizes of now.
+  notes->size.store(10);
+  model->RemoveEntries({}, {image});
+  QCOMPARE(model->FileBytes(), std::uint64_t{10});
+
+  // A chosen order is kept by rows taken whole.
+  model->sort(CFileListModel::kNameColumn);
+  view->ShowResults(CFileListModel::MakeRows({pub, deep}, {notes, image}));
+  QCOMPARE(model->DirAt(0), deep);
+  QCOMPARE(model->FileAt(2), image);
+  QCOMPARE(model->FileBytes(), std::uint64_t{13});
 }
 
 QTEST_MAIN(OrvaneViewTest)
