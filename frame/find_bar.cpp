@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <ctime>
+#include <optional>
 
 #include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
@@ -75,8 +76,7 @@ struct CFindBar::Hits {
   std::vector<CFTPDir*> dirs;
   std::vector<CFTPFile*> files;
   std::size_t removed = 0;
-  // The list's rows and their byte total, made here so that the window
-  // takes them whole.
+  // The list's rows, made here so that the window takes them whole.
   CFileListModel::Rows rows;
 };
 
@@ -213,8 +213,20 @@ void CFindBar::Run() {
         &stop_);
     if (!done) return;
     hits->rows = CFileListModel::MakeRows(hits->dirs, hits->files);
+    // The window's lists take `hits`: the total below reads a copy.
+    const std::vector<CFTPFile*> files = hits->files;
     QMetaObject::invokeMethod(
         this, [this, generation, hits] { Show(generation, *hits); }, Qt::QueuedConnection);
+    // The sizes lie scattered over the catalogs: read while the window
+    // shows the rows, and given to the list once known.
+    const std::optional<std::uint64_t> bytes = CFileListModel::SumBytes(files, &stop_);
+    if (!bytes) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, bytes] {
+          if (generation == filled_) frame_.fileView_->listModel()->SetFileBytes(fill_, bytes);
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -239,7 +251,8 @@ void CFindBar::Show(std::uint64_t generation, Hits& hits) {
   // entry is parked as removed: the worker's rows are the lists' rows.
   doc.resultDirs = std::move(hits.dirs);
   doc.resultFiles = std::move(hits.files);
-  frame_.fileView_->ShowResults(std::move(hits.rows));
+  fill_ = frame_.fileView_->ShowResults(std::move(hits.rows));
+  filled_ = generation;
   QString text =
       tr("%n 项", nullptr, static_cast<int>(doc.resultDirs.size() + doc.resultFiles.size()));
   if (hits.removed) {

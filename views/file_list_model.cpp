@@ -30,11 +30,20 @@ CFileListModel::Rows CFileListModel::MakeRows(const std::vector<CFTPDir*>& dirs,
   }
   made.dirRows = static_cast<int>(made.rows.size());
   for (CFTPFile* file : files) {
-    if (!file) continue;
-    made.rows.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
-    made.fileBytes += file->size.load(std::memory_order_relaxed);
+    if (file) made.rows.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
   }
   return made;
+}
+
+std::optional<std::uint64_t> CFileListModel::SumBytes(const std::vector<CFTPFile*>& files,
+                                                      const std::atomic<bool>* stop) {
+  constexpr std::size_t kStopEvery = 4096;
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (stop && i % kStopEvery == 0 && stop->load(std::memory_order_relaxed)) return {};
+    if (files[i]) total += files[i]->size.load(std::memory_order_relaxed);
+  }
+  return total;
 }
 
 QModelIndex CFileListModel::index(int row, int column, const QModelIndex& parent) const {
@@ -51,8 +60,9 @@ Qt::ItemFlags CFileListModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
 }
 
-std::uint64_t CFileListModel::FileBytes() const {
-  if (fileBytes_) return *fileBytes_;
+std::optional<std::uint64_t> CFileListModel::FileBytes() const {
+  if (fileBytesAwaited_) return {};
+  if (fileBytes_) return fileBytes_;
   std::uint64_t total = 0;
   if (mode_ == Mode::kWelcome) return total;
   for (std::size_t row = static_cast<std::size_t>(dirRows_); row < rows_.size(); ++row) {
@@ -63,6 +73,18 @@ std::uint64_t CFileListModel::FileBytes() const {
     }
   }
   return total;
+}
+
+void CFileListModel::SetFileBytes(std::uint64_t fill, std::optional<std::uint64_t> bytes) {
+  if (fill != fills_ || !fileBytesAwaited_) return;
+  fileBytesAwaited_ = false;
+  fileBytes_ = bytes;
+  emit fileBytesKnown();
+}
+
+void CFileListModel::ForgetFileBytes() {
+  fileBytes_.reset();
+  fileBytesAwaited_ = false;
 }
 
 int CFileListModel::rowCount(const QModelIndex& parent) const {
@@ -217,7 +239,7 @@ void CFileListModel::ShowWelcome() {
   beginResetModel();
   mode_ = Mode::kWelcome;
   rows_ = {};
-  fileBytes_.reset();
+  ForgetFileBytes();
   dirRows_ = 0;
   endResetModel();
 }
@@ -225,14 +247,18 @@ void CFileListModel::ShowWelcome() {
 void CFileListModel::Fill(Mode mode, const std::vector<CFTPDir*>& dirs,
                           const std::vector<CFTPFile*>& files) {
   Fill(mode, MakeRows(dirs, files));
+  // Summed when asked for.
+  fileBytesAwaited_ = false;
 }
 
-void CFileListModel::Fill(Mode mode, Rows&& rows) {
+std::uint64_t CFileListModel::Fill(Mode mode, Rows&& rows) {
   beginResetModel();
   mode_ = mode;
   rows_ = std::move(rows.rows);
   dirRows_ = std::clamp(rows.dirRows, 0, static_cast<int>(rows_.size()));
-  fileBytes_ = rows.fileBytes;
+  fileBytes_.reset();
+  fileBytesAwaited_ = true;
+  ++fills_;
   // Sorted before the views hear of the rows, so one reset is all they see.
   if (sortColumn_ >= 0) {
     const auto dirEnd = rows_.begin() + dirRows_;
@@ -241,11 +267,12 @@ void CFileListModel::Fill(Mode mode, Rows&& rows) {
     std::stable_sort(dirEnd, rows_.end(), less);
   }
   endResetModel();
+  return fills_;
 }
 
 void CFileListModel::Retake(Mode mode, const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
-  fileBytes_.reset();
+  ForgetFileBytes();
   if (mode != mode_) {
     Fill(mode, dirs, files);
     return;
@@ -364,7 +391,7 @@ bool CFileListModel::RowLess(std::uintptr_t a, std::uintptr_t b) const {
 void CFileListModel::sort(int column, Qt::SortOrder order) {
   sortColumn_ = column >= 0 && column < kColumnCount ? column : -1;
   sortOrder_ = order;
-  fileBytes_.reset();
+  ForgetFileBytes();
   if (sortColumn_ >= 0) ApplySort(0, dirRows_);
 }
 
@@ -402,7 +429,7 @@ void CFileListModel::ApplySort(int dirsFrom, int filesFrom) {
 
 void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
-  fileBytes_.reset();
+  ForgetFileBytes();
   const int sortedDirs = dirRows_;
   std::vector<std::uintptr_t> newDirs;
   for (CFTPDir* dir : dirs) {
@@ -435,7 +462,7 @@ void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
 void CFileListModel::RemoveEntries(const std::vector<const CFTPDir*>& dirs,
                                    const std::vector<const CFTPFile*>& files) {
   if (mode_ == Mode::kWelcome || rows_.empty() || (dirs.empty() && files.empty())) return;
-  fileBytes_.reset();
+  ForgetFileBytes();
   const std::unordered_set<const CFTPDir*> removedDirs(dirs.begin(), dirs.end());
   const std::unordered_set<const CFTPFile*> removedFiles(files.begin(), files.end());
   // Rows of one place mostly share their parent: remember the last answer.

@@ -76,8 +76,8 @@ void COrvaneView::ShowResults() {
                Live(doc_, doc_.resultFiles, files));
 }
 
-void COrvaneView::ShowResults(CFileListModel::Rows&& rows) {
-  model_->Fill(CFileListModel::Mode::kResults, std::move(rows));
+std::uint64_t COrvaneView::ShowResults(CFileListModel::Rows&& rows) {
+  return model_->Fill(CFileListModel::Mode::kResults, std::move(rows));
 }
 
 void COrvaneView::FollowBrowse() {

@@ -49,8 +49,9 @@ class COrvaneView : public QTreeView {
   // Rows := doc.resultDirs then doc.resultFiles; result mode.
   void ShowResults();
   // The same with the rows already made of those lists (off this thread,
-  // while no walk runs): no work per row here.
-  void ShowResults(CFileListModel::Rows&& rows);
+  // while no walk runs): no work per row here. Returns the fill's number
+  // for CFileListModel::SetFileBytes.
+  std::uint64_t ShowResults(CFileListModel::Rows&& rows);
   void ShowWelcome();
   // The browse lists were taken again (the catalog changed): in browse
   // mode the rows follow them in place, keeping selection and scrolling.
