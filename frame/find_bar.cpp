@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <ctime>
+#include <optional>
 
 #include "catalog/code_page.h"
 #include "catalog/ftp_dir.h"
@@ -75,6 +76,8 @@ struct CFindBar::Hits {
   std::vector<CFTPDir*> dirs;
   std::vector<CFTPFile*> files;
   std::size_t removed = 0;
+  // The list's rows, made here so that the window takes them whole.
+  CFileListModel::Rows rows;
 };
 
 CFindBar::~CFindBar() { StopQuery(); }
@@ -209,8 +212,21 @@ void CFindBar::Run() {
         },
         &stop_);
     if (!done) return;
+    hits->rows = CFileListModel::MakeRows(hits->dirs, hits->files);
+    // The window's lists take `hits`: the total below reads a copy.
+    const std::vector<CFTPFile*> files = hits->files;
     QMetaObject::invokeMethod(
         this, [this, generation, hits] { Show(generation, *hits); }, Qt::QueuedConnection);
+    // The sizes lie scattered over the catalogs: read while the window
+    // shows the rows, and given to the list once known.
+    const std::optional<std::uint64_t> bytes = CFileListModel::SumBytes(files, &stop_);
+    if (!bytes) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, bytes] {
+          if (generation == filled_) frame_.fileView_->listModel()->SetFileBytes(fill_, bytes);
+        },
+        Qt::QueuedConnection);
   });
 }
 
@@ -231,10 +247,12 @@ void CFindBar::Show(std::uint64_t generation, Hits& hits) {
   frame_.resultsTitle_ = tr("查找: %1").arg(edit_->text());
   // The lists are replaced whole and the list told once: clearing first
   // and appending in batches would lay out a list of half a million hits
-  // a hundred times. No walk is running, so no append is pending.
+  // a hundred times. No walk is running, so no append is pending and no
+  // entry is parked as removed: the worker's rows are the lists' rows.
   doc.resultDirs = std::move(hits.dirs);
   doc.resultFiles = std::move(hits.files);
-  doc.host().ResultsCleared();
+  fill_ = frame_.fileView_->ShowResults(std::move(hits.rows));
+  filled_ = generation;
   QString text =
       tr("%n 项", nullptr, static_cast<int>(doc.resultDirs.size() + doc.resultFiles.size()));
   if (hits.removed) {

@@ -19,8 +19,10 @@
 // the next keystroke stops it (within a fraction of a millisecond) and
 // starts its own, so typing never waits for an answer nobody will read.
 // The worker only reads the index and the entries' atomic sizes and marks;
-// the hits come back as a queued call and are shown only if no later
-// keystroke, close or removal notice came first. The index is changed
+// the hits come back as a queued call, the list's rows made, and are shown
+// only if no later keystroke, close or removal notice came first. The
+// hits' byte total (the status bar's) follows in a second call: reading
+// sizes scattered over the catalogs runs while the window shows the rows. The index is changed
 // (rebuilt, segments dropped) only once the worker has been stopped, and a
 // removal notice stops it before the entries it may reach are destroyed.
 // Front-end thread only.
@@ -115,6 +117,10 @@ class CFindBar : public QWidget {
   // needs none shown any more).
   std::uint64_t asked_ = 0;
   std::uint64_t shown_ = 0;
+  // The query whose hits the list was last filled with, and that fill's
+  // number: its byte total comes from the worker after the hits.
+  std::uint64_t filled_ = 0;
+  std::uint64_t fill_ = 0;
   QElapsedTimer typed_;
 };
 

@@ -5,6 +5,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <cstdint>
+#include <optional>
 
 #include "catalog/ftp_dir.h"
 #include "catalog/ftp_file.h"
@@ -50,6 +51,7 @@ CFrameFollow::CFrameFollow(CMainFrame& frame)
   connect(model, &QAbstractItemModel::rowsInserted, this, &CFrameFollow::Schedule);
   connect(model, &QAbstractItemModel::rowsRemoved, this, &CFrameFollow::Schedule);
   connect(model, &QAbstractItemModel::dataChanged, this, &CFrameFollow::Schedule);
+  connect(model, &CFileListModel::fileBytesKnown, this, &CFrameFollow::Schedule);
   connect(&frame.fileView(), &COrvaneView::addressesCopied, this, [this](int count) {
     frame_.statusBar()->showMessage(tr("已复制 %n 个地址", nullptr, count), kCopiedNoteMs);
   });
@@ -92,16 +94,11 @@ void CFrameFollow::Refresh() {
   const COrvaneDoc& doc = frame_.doc();
   if (model.mode() == CFileListModel::Mode::kWelcome) {
     summary_->clear();
-  } else {
-    std::uint64_t total = 0;
-    const int rows = model.rowCount();
-    for (int row = model.dirRows(); row < rows; ++row) {
-      if (const CFTPFile* file = model.FileAt(row)) {
-        total += file->size.load(std::memory_order_relaxed);
-      }
-    }
-    summary_->setText(tr("%n 项，共 %1", nullptr, rows)
-                          .arg(CFileListModel::FormatSize(static_cast<std::int64_t>(total))));
+  } else if (const std::optional<std::uint64_t> bytes = model.FileBytes()) {
+    summary_->setText(tr("%n 项，共 %1", nullptr, model.rowCount())
+                          .arg(CFileListModel::FormatSize(*bytes)));
+    // Else the total of a find's hits is on its way (fileBytesKnown): the
+    // text changes once, when it comes.
   }
   CFTPDir* shown = model.mode() == CFileListModel::Mode::kBrowse && doc.currentNode
                        ? doc.currentNode->directory

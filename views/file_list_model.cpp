@@ -21,6 +21,72 @@ QColor CFileListModel::NewRowColor() { return QColor(255, 123, 23); }
 
 CFileListModel::CFileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
+CFileListModel::Rows CFileListModel::MakeRows(const std::vector<CFTPDir*>& dirs,
+                                              const std::vector<CFTPFile*>& files) {
+  Rows made;
+  made.rows.reserve(dirs.size() + files.size());
+  for (CFTPDir* dir : dirs) {
+    if (dir) made.rows.push_back(reinterpret_cast<std::uintptr_t>(dir));
+  }
+  made.dirRows = static_cast<int>(made.rows.size());
+  for (CFTPFile* file : files) {
+    if (file) made.rows.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
+  }
+  return made;
+}
+
+std::optional<std::uint64_t> CFileListModel::SumBytes(const std::vector<CFTPFile*>& files,
+                                                      const std::atomic<bool>* stop) {
+  constexpr std::size_t kStopEvery = 4096;
+  std::uint64_t total = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (stop && i % kStopEvery == 0 && stop->load(std::memory_order_relaxed)) return {};
+    if (files[i]) total += files[i]->size.load(std::memory_order_relaxed);
+  }
+  return total;
+}
+
+QModelIndex CFileListModel::index(int row, int column, const QModelIndex& parent) const {
+  // Not a virtual call.
+  if (parent.isValid() || row < 0 || row >= CFileListModel::rowCount() || column < 0 ||
+      column >= kColumnCount) {
+    return {};
+  }
+  return createIndex(row, column);
+}
+
+Qt::ItemFlags CFileListModel::flags(const QModelIndex& index) const {
+  if (!index.isValid() || index.model() != this) return Qt::NoItemFlags;
+  return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
+}
+
+std::optional<std::uint64_t> CFileListModel::FileBytes() const {
+  if (fileBytesAwaited_) return {};
+  if (fileBytes_) return fileBytes_;
+  std::uint64_t total = 0;
+  if (mode_ == Mode::kWelcome) return total;
+  for (std::size_t row = static_cast<std::size_t>(dirRows_); row < rows_.size(); ++row) {
+    const std::uintptr_t bits = rows_[row];
+    if (bits & kFileTag) {
+      total += reinterpret_cast<const CFTPFile*>(bits & ~kFileTag)->size.load(
+          std::memory_order_relaxed);
+    }
+  }
+  return total;
+}
+
+void CFileListModel::SetFileBytes(std::uint64_t fill, std::optional<std::uint64_t> bytes) {
+  if (fill != fills_ || !fileBytesAwaited_) return;
+  fileBytesAwaited_ = false;
+  fileBytes_ = bytes;
+  emit fileBytesKnown();
+}
+
+void CFileListModel::ForgetFileBytes() {
+  fileBytes_.reset();
+  fileBytesAwaited_ = false;
+}
+
 int CFileListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid()) return 0;
   return mode_ == Mode::kWelcome ? kWelcomeRows : static_cast<int>(rows_.size());
@@ -173,25 +239,26 @@ void CFileListModel::ShowWelcome() {
   beginResetModel();
   mode_ = Mode::kWelcome;
   rows_ = {};
+  ForgetFileBytes();
   dirRows_ = 0;
   endResetModel();
 }
 
 void CFileListModel::Fill(Mode mode, const std::vector<CFTPDir*>& dirs,
                           const std::vector<CFTPFile*>& files) {
+  Fill(mode, MakeRows(dirs, files));
+  // Summed when asked for.
+  fileBytesAwaited_ = false;
+}
+
+std::uint64_t CFileListModel::Fill(Mode mode, Rows&& rows) {
   beginResetModel();
   mode_ = mode;
-  rows_.clear();
-  // Exactly the size needed, so a list of 100,000 rows costs 800 KB.
-  if (rows_.capacity() > 2 * (dirs.size() + files.size()) + 1024) rows_.shrink_to_fit();
-  rows_.reserve(dirs.size() + files.size());
-  for (CFTPDir* dir : dirs) {
-    if (dir) rows_.push_back(reinterpret_cast<std::uintptr_t>(dir));
-  }
-  dirRows_ = static_cast<int>(rows_.size());
-  for (CFTPFile* file : files) {
-    if (file) rows_.push_back(reinterpret_cast<std::uintptr_t>(file) | kFileTag);
-  }
+  rows_ = std::move(rows.rows);
+  dirRows_ = std::clamp(rows.dirRows, 0, static_cast<int>(rows_.size()));
+  fileBytes_.reset();
+  fileBytesAwaited_ = true;
+  ++fills_;
   // Sorted before the views hear of the rows, so one reset is all they see.
   if (sortColumn_ >= 0) {
     const auto dirEnd = rows_.begin() + dirRows_;
@@ -200,10 +267,12 @@ void CFileListModel::Fill(Mode mode, const std::vector<CFTPDir*>& dirs,
     std::stable_sort(dirEnd, rows_.end(), less);
   }
   endResetModel();
+  return fills_;
 }
 
 void CFileListModel::Retake(Mode mode, const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
+  ForgetFileBytes();
   if (mode != mode_) {
     Fill(mode, dirs, files);
     return;
@@ -322,6 +391,7 @@ bool CFileListModel::RowLess(std::uintptr_t a, std::uintptr_t b) const {
 void CFileListModel::sort(int column, Qt::SortOrder order) {
   sortColumn_ = column >= 0 && column < kColumnCount ? column : -1;
   sortOrder_ = order;
+  ForgetFileBytes();
   if (sortColumn_ >= 0) ApplySort(0, dirRows_);
 }
 
@@ -359,6 +429,7 @@ void CFileListModel::ApplySort(int dirsFrom, int filesFrom) {
 
 void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
                             const std::vector<CFTPFile*>& files) {
+  ForgetFileBytes();
   const int sortedDirs = dirRows_;
   std::vector<std::uintptr_t> newDirs;
   for (CFTPDir* dir : dirs) {
@@ -391,6 +462,7 @@ void CFileListModel::Append(const std::vector<CFTPDir*>& dirs,
 void CFileListModel::RemoveEntries(const std::vector<const CFTPDir*>& dirs,
                                    const std::vector<const CFTPFile*>& files) {
   if (mode_ == Mode::kWelcome || rows_.empty() || (dirs.empty() && files.empty())) return;
+  ForgetFileBytes();
   const std::unordered_set<const CFTPDir*> removedDirs(dirs.begin(), dirs.end());
   const std::unordered_set<const CFTPFile*> removedFiles(files.begin(), files.end());
   // Rows of one place mostly share their parent: remember the last answer.

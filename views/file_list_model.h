@@ -13,7 +13,9 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -27,6 +29,20 @@ class CFileListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  // A list's rows made ready off the front-end thread (a find's worker), so
+  // that showing them costs no work per row there: directories then files,
+  // null entries skipped.
+  struct Rows {
+    std::vector<std::uintptr_t> rows;
+    int dirRows = 0;
+  };
+  // Any thread; reads only the pointers.
+  static Rows MakeRows(const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+  // The files' byte total (their atomic sizes), or nothing once `stop` is
+  // set. Any thread.
+  static std::optional<std::uint64_t> SumBytes(const std::vector<CFTPFile*>& files,
+                                               const std::atomic<bool>* stop = nullptr);
+
   enum Column { kNameColumn = 0, kSizeColumn = 1, kAddressColumn = 2, kColumnCount = 3 };
   enum class Mode { kWelcome, kBrowse, kResults };
   static constexpr int kWelcomeRows = 4;
@@ -38,6 +54,10 @@ class CFileListModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  // Every row is selectable and enabled and never has children. Both answer
+  // without virtual calls: a tree view asks them of every row at a reset.
+  QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
 
@@ -50,6 +70,15 @@ class CFileListModel : public QAbstractTableModel {
   // Replaces every row (one reset): `dirs` then `files`, each in its order.
   // Null entries are skipped.
   void Fill(Mode mode, const std::vector<CFTPDir*>& dirs, const std::vector<CFTPFile*>& files);
+  // The same with rows made by MakeRows, taken whole (a vector exactly the
+  // size needed: a list of 100,000 rows costs 800 KB). Their byte total is
+  // to come through SetFileBytes with the number returned: reading a
+  // million sizes scattered in memory is left to the thread that made them.
+  std::uint64_t Fill(Mode mode, Rows&& rows);
+  // The byte total of fill `fill`'s files, if no change came since; nothing
+  // when it will not come (FileBytes sums the rows then). fileBytesKnown
+  // follows.
+  void SetFileBytes(std::uint64_t fill, std::optional<std::uint64_t> bytes);
   // The same rows as Fill(mode, dirs, files) would give, reached in place:
   // rows of entries no longer listed leave, new ones are inserted where the
   // lists have them, and every row is redrawn (sizes, colours), so the
@@ -73,6 +102,10 @@ class CFileListModel : public QAbstractTableModel {
   CFTPFile* FileAt(int row) const;
   // The display path bytes of a row's entry; empty for a welcome row.
   std::string DisplayPathAt(int row) const;
+  // The bytes of the files listed: the total given by SetFileBytes while no
+  // change came since, else summed over the file rows now; nothing while
+  // that total is still to come.
+  std::optional<std::uint64_t> FileBytes() const;
   // Heap bytes the rows take (the vector's capacity).
   std::size_t RowBytes() const { return rows_.capacity() * sizeof(std::uintptr_t); }
 
@@ -84,6 +117,10 @@ class CFileListModel : public QAbstractTableModel {
   // it ("ftp://user@host:port/path"), without the password, with the port
   // only when it is not 21, names decoded as the name column shows them.
   static QString DisplayAddress(const CFTPSite& site, std::string_view displayPath);
+
+ signals:
+  // The total awaited after a fill arrived (or will not).
+  void fileBytesKnown();
 
  private:
   // Low bit set for a file. Both classes are at least 4-byte aligned.
@@ -102,6 +139,14 @@ class CFileListModel : public QAbstractTableModel {
   Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
   int dirRows_ = 0;
   std::vector<std::uintptr_t> rows_;
+  // Any change but a fill with rows taken whole drops both the total given
+  // and the wait for it: sizes may have changed since.
+  void ForgetFileBytes();
+
+  // Fills so far; the total given for the latest, or awaited for it.
+  std::uint64_t fills_ = 0;
+  std::optional<std::uint64_t> fileBytes_;
+  bool fileBytesAwaited_ = false;
 };
 
 }  // namespace orvane

@@ -76,6 +76,10 @@ void COrvaneView::ShowResults() {
                Live(doc_, doc_.resultFiles, files));
 }
 
+std::uint64_t COrvaneView::ShowResults(CFileListModel::Rows&& rows) {
+  return model_->Fill(CFileListModel::Mode::kResults, std::move(rows));
+}
+
 void COrvaneView::FollowBrowse() {
   if (model_->mode() != CFileListModel::Mode::kBrowse) return;
   std::vector<CFTPDir*> dirs;

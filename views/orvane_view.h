@@ -20,12 +20,13 @@
 #include <string_view>
 #include <vector>
 
+#include "views/file_list_model.h"
+
 namespace orvane {
 
 class COrvaneDoc;
 class CFTPDir;
 class CFTPFile;
-class CFileListModel;
 
 class COrvaneView : public QTreeView {
   Q_OBJECT
@@ -47,6 +48,10 @@ class COrvaneView : public QTreeView {
   void ShowBrowse();
   // Rows := doc.resultDirs then doc.resultFiles; result mode.
   void ShowResults();
+  // The same with the rows already made of those lists (off this thread,
+  // while no walk runs): no work per row here. Returns the fill's number
+  // for CFileListModel::SetFileBytes.
+  std::uint64_t ShowResults(CFileListModel::Rows&& rows);
   void ShowWelcome();
   // The browse lists were taken again (the catalog changed): in browse
   // mode the rows follow them in place, keeping selection and scrolling.

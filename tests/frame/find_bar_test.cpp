@@ -4,6 +4,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QUrl>
 
@@ -93,6 +94,9 @@ void FindBarTest::typingListsHitsAndEscBrowsesAgain() {
                (QStringList{QStringLiteral("电影"), QStringLiteral("電影 one.mkv")}));
   QVERIFY(frame_->resultMode());
   QTRY_COMPARE(frame_->windowTitle(), QStringLiteral("查找: 電影 - Orvane"));
+  // The byte total comes with the worker's hits.
+  QTRY_COMPARE(frame_->statusBar()->findChild<QLabel*>(QStringLiteral("listSummary"))->text(),
+               QStringLiteral("2 项，共 2.00K"));
   QTest::keyClicks(edit_, QStringLiteral(" file:"));
   QTRY_COMPARE(ListNames(list), QStringList{QStringLiteral("電影 one.mkv")});
   // A query that cannot be parsed says where, and leaves the hits.

@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QSignalSpy>
 #include <QtTest>
+#include <thread>
 
 #include "tests/views/view_fixture.h"
 #include "views/display_text.h"
@@ -34,6 +35,7 @@ class OrvaneViewTest : public QObject {
   void doubleClickOpensADirectoryOrHandsOnAFile();
   void rightClickAddsTheRowToTheSelection();
   void removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed();
+  void rowsMadeOffThreadAreTakenWholeWithTheirByteTotal();
 
  private:
   std::unique_ptr<test::ViewFixture> f;
@@ -363,6 +365,55 @@ void OrvaneViewTest::removalDropsRowsOfRemovedSubtreesBeforeTheyAreDestroyed() {
   for (int column = 0; column < 3; ++column) model->index(0, column).data();
   view->AppendResults();  // the document dropped the same entries
   QCOMPARE(view->ItemCount(), 1);
+}
+
+void OrvaneViewTest::rowsMadeOffThreadAreTakenWholeWithTheirByteTotal() {
+  QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+  QSignalSpy known(model, &CFileListModel::fileBytesKnown);
+  CFileListModel::Rows rows;
+  std::optional<std::uint64_t> bytes;
+  std::thread([&] {
+    rows = CFileListModel::MakeRows({pub, nullptr, deep}, {notes, nullptr, image});
+    bytes = CFileListModel::SumBytes({notes, nullptr, image});
+  }).join();
+  QCOMPARE(bytes, std::optional<std::uint64_t>{1539});
+  const std::atomic<bool> stop{true};
+  QVERIFY(!CFileListModel::SumBytes({notes}, &stop));
+
+  const std::uint64_t fill = view->ShowResults(std::move(rows));
+  QVERIFY(view->resultMode());
+  QCOMPARE(view->ItemCount(), 4);
+  QCOMPARE(model->DirAt(1), deep);
+  QCOMPARE(model->FileAt(3), image);
+  QVERIFY(model->flags(model->index(0, 0)) & Qt::ItemNeverHasChildren);
+  QVERIFY(!model->index(4, 0).isValid());
+  QVERIFY(!model->index(0, CFileListModel::kColumnCount).isValid());
+  // The total is awaited, and only this fill's is taken.
+  QVERIFY(!model->FileBytes());
+  model->SetFileBytes(fill - 1, 7);
+  QVERIFY(!model->FileBytes());
+  model->SetFileBytes(fill, bytes);
+  QCOMPARE(known.count(), 1);
+  QCOMPARE(model->FileBytes(), std::optional<std::uint64_t>{1539});
+
+  // After any change the total is summed again from the sizes of now, and
+  // a late one is not taken.
+  notes->size.store(10);
+  model->RemoveEntries({}, {image});
+  model->SetFileBytes(fill, 7);
+  QCOMPARE(model->FileBytes(), std::optional<std::uint64_t>{10});
+
+  // A chosen order is kept by rows taken whole.
+  model->sort(CFileListModel::kNameColumn);
+  view->ShowResults(CFileListModel::MakeRows({pub, deep}, {notes, image}));
+  QCOMPARE(model->DirAt(0), deep);
+  QCOMPARE(model->FileAt(2), image);
+  // Rows copied in are summed when asked.
+  view->ShowResults();
+  QCOMPARE(model->FileBytes(), std::optional<std::uint64_t>{0});
+  f->doc.resultFiles = {notes, image};
+  view->ShowResults();
+  QCOMPARE(model->FileBytes(), std::optional<std::uint64_t>{13});
 }
 
 QTEST_MAIN(OrvaneViewTest)
