@@ -215,18 +215,15 @@ void CFindBar::Run() {
     hits->rows = CFileListModel::MakeRows(hits->dirs, hits->files);
     // The window's lists take `hits`: the total below reads a copy.
     const std::vector<CFTPFile*> files = hits->files;
-    QMetaObject::invokeMethod(
-        this, [this, generation, hits] { Show(generation, *hits); }, Qt::QueuedConnection);
+    // Through the frame's queue, whose mutex hands the hits over.
+    frame_.Post([this, generation, hits] { Show(generation, *hits); });
     // The sizes lie scattered over the catalogs: read while the window
     // shows the rows, and given to the list once known.
     const std::optional<std::uint64_t> bytes = CFileListModel::SumBytes(files, &stop_);
     if (!bytes) return;
-    QMetaObject::invokeMethod(
-        this,
-        [this, generation, bytes] {
-          if (generation == filled_) frame_.fileView_->listModel()->SetFileBytes(fill_, bytes);
-        },
-        Qt::QueuedConnection);
+    frame_.Post([this, generation, bytes] {
+      if (generation == filled_) frame_.fileView_->listModel()->SetFileBytes(fill_, bytes);
+    });
   });
 }
 
