@@ -19,6 +19,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/free_port.h"
+
 extern char** environ;
 
 namespace orvane::test {
@@ -101,24 +103,6 @@ fs::path PureFtpdRoot() {
     cache = "/tmp";
   }
   return cache / "orvane/pure-ftpd";
-}
-
-// A port that was free a moment ago, for servers that cannot report the one
-// they bound.
-std::uint16_t FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
 }
 
 // A server must not outlive a test process that dies without running its
@@ -463,12 +447,12 @@ bool CFtpServer::Spawn(const std::vector<std::string>& argv, bool readPort, std:
 bool CFtpServer::SpawnOnFreePort(
     const std::function<std::vector<std::string>(std::uint16_t)>& argvFor, std::string& error,
     std::uint16_t port) {
-  // Another process may take the port between FreePort and the server's
+  // Another process may take the port between FreeLoopbackPort and the server's
   // bind; the server then exits at once (vsftpd without a word), and
   // another port is tried. A server that cannot start for another reason
   // fails every attempt just as fast.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    port_ = port != 0 ? port : FreePort();
+    port_ = port != 0 ? port : FreeLoopbackPort();
     const std::vector<std::string> argv = argvFor(port_);
     if (argv.empty()) {
       error = "cannot write the server configuration";

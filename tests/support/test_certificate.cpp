@@ -52,7 +52,7 @@ std::string KeyFingerprint(EVP_PKEY* key) {
 }  // namespace
 
 TestCertificate MakeTestCertificate(const std::filesystem::path& dir, const std::string& stem,
-                                    const CertificateSpec& spec) {
+                                    const CertificateRequest& wanted) {
   Key key(EVP_EC_gen("P-256"), &EVP_PKEY_free);
   Certificate certificate(X509_new(), &X509_free);
   if (!key || !certificate) return {};
@@ -64,18 +64,19 @@ TestCertificate MakeTestCertificate(const std::filesystem::path& dir, const std:
   BIGNUM* number = BN_bin2bn(serial, sizeof(serial), nullptr);
   BN_to_ASN1_INTEGER(number, X509_get_serialNumber(cert));
   BN_free(number);
-  X509_gmtime_adj(X509_getm_notBefore(cert), static_cast<long>(spec.validFromDays) * 86400);
-  X509_gmtime_adj(X509_getm_notAfter(cert), static_cast<long>(spec.validToDays) * 86400);
+  X509_gmtime_adj(X509_getm_notBefore(cert), static_cast<long>(wanted.validFromDays) * 86400);
+  X509_gmtime_adj(X509_getm_notAfter(cert), static_cast<long>(wanted.validToDays) * 86400);
   X509_set_pubkey(cert, key.get());
   X509_NAME* subject = X509_get_subject_name(cert);
   X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                             reinterpret_cast<const unsigned char*>(spec.name.c_str()), -1, -1, 0);
+                             reinterpret_cast<const unsigned char*>(wanted.name.c_str()), -1, -1,
+                             0);
 
   Key issuerKey(nullptr, &EVP_PKEY_free);
   Certificate issuer(nullptr, &X509_free);
-  if (spec.issuer != nullptr) {
-    File keyFile(std::fopen(spec.issuer->key.c_str(), "r"));
-    File certFile(std::fopen(spec.issuer->certificate.c_str(), "r"));
+  if (wanted.issuer != nullptr) {
+    File keyFile(std::fopen(wanted.issuer->key.c_str(), "r"));
+    File certFile(std::fopen(wanted.issuer->certificate.c_str(), "r"));
     if (!keyFile || !certFile) return {};
     issuerKey.reset(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
     issuer.reset(PEM_read_X509(certFile.get(), nullptr, nullptr, nullptr));
@@ -85,14 +86,14 @@ TestCertificate MakeTestCertificate(const std::filesystem::path& dir, const std:
     X509_set_issuer_name(cert, subject);
   }
   X509* signer = issuer ? issuer.get() : cert;
-  const std::string altName = (IsIpLiteral(spec.name) ? "IP:" : "DNS:") + spec.name;
+  const std::string altName = (IsIpLiteral(wanted.name) ? "IP:" : "DNS:") + wanted.name;
   if (!AddExtension(cert, signer, NID_basic_constraints,
-                    spec.authority ? "critical,CA:TRUE" : "CA:FALSE") ||
+                    wanted.authority ? "critical,CA:TRUE" : "CA:FALSE") ||
       !AddExtension(cert, signer, NID_subject_key_identifier, "hash") ||
-      (!spec.authority && !AddExtension(cert, signer, NID_subject_alt_name, altName))) {
+      (!wanted.authority && !AddExtension(cert, signer, NID_subject_alt_name, altName))) {
     return {};
   }
-  if (spec.issuer != nullptr &&
+  if (wanted.issuer != nullptr &&
       !AddExtension(cert, signer, NID_authority_key_identifier, "keyid:always")) {
     return {};
   }

@@ -17,7 +17,7 @@ struct TestCertificate {
   std::string fingerprint;
 };
 
-struct CertificateSpec {
+struct CertificateRequest {
   // The name the certificate is for: an IP literal goes into an IP
   // subjectAltName, anything else into a DNS one. Also the subject's CN.
   std::string name = "127.0.0.1";
@@ -30,6 +30,6 @@ struct CertificateSpec {
 
 // Writes DIR/STEM.crt and DIR/STEM.key. On failure the paths are empty.
 TestCertificate MakeTestCertificate(const std::filesystem::path& dir, const std::string& stem,
-                                    const CertificateSpec& spec = {});
+                                    const CertificateRequest& wanted = {});
 
 }  // namespace orvane::test

@@ -19,7 +19,7 @@
 namespace orvane {
 namespace {
 
-using test::CertificateSpec;
+using test::CertificateRequest;
 using test::CFtpServer;
 using test::CTempTree;
 using test::FtpTls;
@@ -72,11 +72,11 @@ TEST_P(FtpTlsTrustTest, CertificateIsTrustedOrRefusedBeforeTheLogin) {
   CTempTree keys;
   const TestCertificate ca =
       MakeTestCertificate(keys.path(), "ca", {"Orvane Test CA", -1, 30, true});
-  CertificateSpec spec;
-  if (c.cert != TrustCase::Cert::kSelfSigned) spec.issuer = &ca;
-  if (c.cert == TrustCase::Cert::kCaSignedOtherName) spec.name = "other.example";
-  if (c.cert == TrustCase::Cert::kCaSignedExpired) spec = {"127.0.0.1", -30, -1, false, &ca};
-  const TestCertificate shown = MakeTestCertificate(keys.path(), "server", spec);
+  CertificateRequest wanted;
+  if (c.cert != TrustCase::Cert::kSelfSigned) wanted.issuer = &ca;
+  if (c.cert == TrustCase::Cert::kCaSignedOtherName) wanted.name = "other.example";
+  if (c.cert == TrustCase::Cert::kCaSignedExpired) wanted = {"127.0.0.1", -30, -1, false, &ca};
+  const TestCertificate shown = MakeTestCertificate(keys.path(), "server", wanted);
   const TestCertificate another = MakeTestCertificate(keys.path(), "another");
   ASSERT_FALSE(shown.fingerprint.empty());
   ASSERT_NE(shown.fingerprint, another.fingerprint);
@@ -93,7 +93,7 @@ TEST_P(FtpTlsTrustTest, CertificateIsTrustedOrRefusedBeforeTheLogin) {
   CFtpSession session;
   const FtpResult opened = session.Open(login);
   EXPECT_EQ(session.peer().fingerprint, shown.fingerprint);
-  EXPECT_NE(session.peer().details.find("Subject: CN=" + spec.name), std::string::npos)
+  EXPECT_NE(session.peer().details.find("Subject: CN=" + wanted.name), std::string::npos)
       << session.peer().details;
   EXPECT_NE(session.peer().details.find("\nValid from "), std::string::npos);
   if (c.problem == nullptr) {
